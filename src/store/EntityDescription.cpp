@@ -1,0 +1,169 @@
+#include "store/EntityDescription.h"
+
+namespace ovalis {
+
+int EntityDescription::attributeIndex(const QString &attributeName) const
+{
+    for (int i = 0; i < attributes.size(); ++i)
+        if (attributes[i].name == attributeName)
+            return i;
+    return -1;
+}
+
+int EntityDescription::relationshipIndex(const QString &relationshipName) const
+{
+    for (int i = 0; i < relationships.size(); ++i)
+        if (relationships[i].name == relationshipName)
+            return i;
+    return -1;
+}
+
+const AttributeDescription *EntityDescription::attribute(const QString &attributeName) const
+{
+    const int i = attributeIndex(attributeName);
+    return i < 0 ? nullptr : &attributes[i];
+}
+
+const RelationshipDescription *EntityDescription::relationship(const QString &relationshipName) const
+{
+    const int i = relationshipIndex(relationshipName);
+    return i < 0 ? nullptr : &relationships[i];
+}
+
+namespace {
+
+AttributeDescription text(const char *name, const char *column)
+{
+    const QString c = QString::fromLatin1(column);
+    return {QString::fromLatin1(name), AttributeType::String, c, c + QStringLiteral("_fold"), true};
+}
+
+AttributeDescription scalar(const char *name, AttributeType type, const char *column, bool optional)
+{
+    return {QString::fromLatin1(name), type, QString::fromLatin1(column), QString(), optional};
+}
+
+} // namespace
+
+ManagedObjectModel::ManagedObjectModel()
+{
+    EntityDescription caseEntity;
+    caseEntity.name = QStringLiteral("Case");
+    caseEntity.table = QStringLiteral("cases");
+    caseEntity.attributes = {
+        text("patientID", "patient_id"),
+        scalar("sex", AttributeType::Integer16, "sex", false),
+        scalar("dateOfBirth", AttributeType::Date, "date_of_birth", true),
+        scalar("dateOfDiagnosis", AttributeType::Date, "date_of_diagnosis", true),
+        scalar("dateAdded", AttributeType::Date, "date_added", true),
+        scalar("dateModified", AttributeType::Date, "date_modified", true),
+        text("summary", "summary"),
+        text("detail", "detail"),
+    };
+    RelationshipDescription caseMedia;
+    caseMedia.name = QStringLiteral("media");
+    caseMedia.destinationEntity = QStringLiteral("Media");
+    caseMedia.toMany = true;
+    caseMedia.inverseName = QStringLiteral("itsCase");
+    caseMedia.foreignKeyColumn = QStringLiteral("case_pk"); // in the media table
+    RelationshipDescription caseTags;
+    caseTags.name = QStringLiteral("tags");
+    caseTags.destinationEntity = QStringLiteral("Tag");
+    caseTags.toMany = true;
+    caseTags.inverseName = QStringLiteral("cases");
+    caseTags.joinTable = QStringLiteral("case_tags");
+    caseTags.joinSourceColumn = QStringLiteral("case_pk");
+    caseTags.joinDestinationColumn = QStringLiteral("tag_pk");
+    caseEntity.relationships = {caseMedia, caseTags};
+
+    EntityDescription mediaEntity;
+    mediaEntity.name = QStringLiteral("Media");
+    mediaEntity.table = QStringLiteral("media");
+    mediaEntity.attributes = {
+        text("uuid", "uuid"),
+        text("fileName", "file_name"),
+        scalar("orderIndex", AttributeType::Integer32, "order_index", false),
+        scalar("creationDate", AttributeType::Date, "creation_date", true),
+    };
+    RelationshipDescription mediaCase;
+    mediaCase.name = QStringLiteral("itsCase");
+    mediaCase.destinationEntity = QStringLiteral("Case");
+    mediaCase.toMany = false;
+    mediaCase.inverseName = QStringLiteral("media");
+    mediaCase.foreignKeyColumn = QStringLiteral("case_pk");
+    mediaEntity.relationships = {mediaCase};
+
+    EntityDescription tagEntity;
+    tagEntity.name = QStringLiteral("Tag");
+    tagEntity.table = QStringLiteral("tags");
+    tagEntity.attributes = {
+        text("label", "label"),
+        scalar("active", AttributeType::Boolean, "active", false),
+        scalar("hasActiveCases", AttributeType::Boolean, "has_active_cases", false),
+    };
+    RelationshipDescription tagCases;
+    tagCases.name = QStringLiteral("cases");
+    tagCases.destinationEntity = QStringLiteral("Case");
+    tagCases.toMany = true;
+    tagCases.inverseName = QStringLiteral("tags");
+    tagCases.joinTable = QStringLiteral("case_tags");
+    tagCases.joinSourceColumn = QStringLiteral("tag_pk");
+    tagCases.joinDestinationColumn = QStringLiteral("case_pk");
+    tagEntity.relationships = {tagCases};
+
+    m_entities = {caseEntity, mediaEntity, tagEntity};
+}
+
+const ManagedObjectModel &ManagedObjectModel::ovalisModel()
+{
+    static const ManagedObjectModel model;
+    return model;
+}
+
+const EntityDescription *ManagedObjectModel::entity(const QString &name) const
+{
+    const int i = entityIndex(name);
+    return i < 0 ? nullptr : &m_entities[i];
+}
+
+int ManagedObjectModel::entityIndex(const QString &name) const
+{
+    for (int i = 0; i < m_entities.size(); ++i)
+        if (m_entities[i].name == name)
+            return i;
+    return -1;
+}
+
+QStringList ManagedObjectModel::schemaStatements() const
+{
+    QStringList statements;
+    for (const EntityDescription &entity : m_entities) {
+        QStringList columns{entity.primaryKeyColumn + QStringLiteral(" INTEGER PRIMARY KEY")};
+        for (const AttributeDescription &attribute : entity.attributes) {
+            QString sqlType;
+            switch (attribute.type) {
+            case AttributeType::String: sqlType = QStringLiteral("TEXT"); break;
+            case AttributeType::Date: sqlType = QStringLiteral("REAL"); break;
+            default: sqlType = QStringLiteral("INTEGER"); break;
+            }
+            columns << attribute.column + QLatin1Char(' ') + sqlType
+                           + (attribute.optional ? QString() : QStringLiteral(" NOT NULL DEFAULT 0"));
+            if (!attribute.foldColumn.isEmpty())
+                columns << attribute.foldColumn + QStringLiteral(" TEXT");
+        }
+        for (const RelationshipDescription &relationship : entity.relationships)
+            if (!relationship.toMany)
+                columns << relationship.foreignKeyColumn + QStringLiteral(" INTEGER");
+        statements << QStringLiteral("CREATE TABLE %1 (%2)").arg(entity.table, columns.join(QStringLiteral(", ")));
+    }
+    statements << QStringLiteral("CREATE TABLE case_tags (case_pk INTEGER NOT NULL, tag_pk INTEGER NOT NULL, "
+                                 "PRIMARY KEY (case_pk, tag_pk)) WITHOUT ROWID")
+               << QStringLiteral("CREATE INDEX case_tags_by_tag ON case_tags (tag_pk, case_pk)")
+               << QStringLiteral("CREATE INDEX media_by_case ON media (case_pk)")
+               << QStringLiteral("CREATE INDEX media_by_uuid ON media (uuid)")
+               << QStringLiteral("CREATE INDEX tags_by_label ON tags (label)")
+               << QStringLiteral("CREATE INDEX cases_by_patient ON cases (patient_id)");
+    return statements;
+}
+
+} // namespace ovalis
