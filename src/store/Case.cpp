@@ -1,0 +1,164 @@
+#include "store/Case.h"
+
+#include <algorithm>
+
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "store/Tag.h"
+#include "util/Log.h"
+
+namespace ovalis {
+
+Case::Case(const EntityDescription &entity, int entityIndex)
+    : ManagedObject(entity, entityIndex)
+{
+}
+
+QList<Media *> Case::media() const
+{
+    QList<Media *> result;
+    for (ManagedObject *object : toMany(MediaRelationship))
+        result.append(static_cast<Media *>(object));
+    return result;
+}
+
+void Case::addToMedia(Media *media) { addToMany(MediaRelationship, media); }
+void Case::removeFromMedia(Media *media) { removeFromMany(MediaRelationship, media); }
+
+QList<Tag *> Case::tags() const
+{
+    QList<Tag *> result;
+    for (ManagedObject *object : toMany(TagsRelationship))
+        result.append(static_cast<Tag *>(object));
+    return result;
+}
+
+void Case::addToTags(Tag *tag) { addToMany(TagsRelationship, tag); }
+void Case::removeFromTags(Tag *tag) { removeFromMany(TagsRelationship, tag); }
+
+double Case::age() const
+{
+    const QDateTime birth = dateOfBirth();
+    const QDateTime diagnosis = dateOfDiagnosis();
+    if (!birth.isValid() || !diagnosis.isValid())
+        return 0;
+    return double(birth.msecsTo(diagnosis)) / 1000.0;
+}
+
+QString Case::ageString() const
+{
+    // The age text arrives with the shared age formatter; until then a case
+    // shows no age.
+    return QString(QLatin1String(""));
+}
+
+QString Case::abbreviatedSex() const { return ovalis::abbreviatedSex(sex()); }
+QString Case::sexString() const { return ovalis::sexString(sex()); }
+
+QString Case::abbreviatedAgeAndSexString() const
+{
+    const QString ageText = ageString();
+    return ageText + (ageText.isEmpty() ? QString() : QStringLiteral(" ")) + abbreviatedSex();
+}
+
+QString Case::tagList() const
+{
+    QStringList labels;
+    for (const Tag *tag : tags()) {
+        const QString label = tag->label();
+        if (!label.isNull())
+            labels.append(label.normalized(QString::NormalizationForm_C));
+    }
+    std::sort(labels.begin(), labels.end());
+    return labels.join(QStringLiteral(" | "));
+}
+
+bool Case::hasMedia() const
+{
+    return !toMany(MediaRelationship).isEmpty();
+}
+
+QString Case::description() const
+{
+    const QString id = patientID();
+    const QString text = summary();
+    return QStringLiteral("%1 (%2 %3) '%4' [%5]")
+        .arg(id.isNull() ? QStringLiteral("?") : id, ageString(), abbreviatedSex(),
+             text.isNull() ? QStringLiteral("?") : text, tagList());
+}
+
+QList<Media *> Case::sortedMedia() const
+{
+    QList<Media *> result = media();
+    std::stable_sort(result.begin(), result.end(),
+                     [](const Media *a, const Media *b) { return a->orderIndex() < b->orderIndex(); });
+    return result;
+}
+
+void Case::rationaliseOrderIndexes()
+{
+    const QList<Media *> ordered = sortedMedia();
+    Log::info(LogArea::CoreData, QStringLiteral("Rationalising %1 media order indexes for: %2").arg(ordered.size()).arg(description()));
+    for (int i = 0; i < ordered.size(); ++i)
+        ordered[i]->setOrderIndex(i);
+}
+
+QList<Case *> Case::casesForThisPatient()
+{
+    const QString id = patientID();
+    ManagedObjectContext *context = managedObjectContext();
+    if (id.isEmpty() || !context)
+        return {this};
+    QList<Case *> result;
+    const QList<ManagedObject *> objects = context->arrayOfObjects(
+        entityName(), Predicate::fromFormat(QStringLiteral("patientID contains[cd] %@"), {id}));
+    for (ManagedObject *object : objects)
+        result.append(static_cast<Case *>(object));
+    return result;
+}
+
+QStringList Case::keysAffectedBy(const QString &storedKey) const
+{
+    static const QHash<QString, QStringList> affected = {
+        {QStringLiteral("dateOfBirth"), {QStringLiteral("age"), QStringLiteral("ageString"), QStringLiteral("abbreviatedAgeAndSexString")}},
+        {QStringLiteral("dateOfDiagnosis"), {QStringLiteral("age"), QStringLiteral("ageString"), QStringLiteral("abbreviatedAgeAndSexString")}},
+        {QStringLiteral("sex"), {QStringLiteral("abbreviatedSex"), QStringLiteral("abbreviatedAgeAndSexString"), QStringLiteral("sexString")}},
+        {QStringLiteral("summary"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks")}},
+        {QStringLiteral("detail"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks")}},
+        {QStringLiteral("tags"), {QStringLiteral("tagList")}},
+        {QStringLiteral("patientID"), {QStringLiteral("patientIDisValid")}},
+        {QStringLiteral("media"), {QStringLiteral("hasMedia")}},
+    };
+    return affected.value(storedKey);
+}
+
+QVariant Case::derivedValue(const QString &key) const
+{
+    if (key == QLatin1String("age")) return age();
+    if (key == QLatin1String("ageString")) return ageString();
+    if (key == QLatin1String("abbreviatedSex")) return abbreviatedSex();
+    if (key == QLatin1String("sexString")) return sexString();
+    if (key == QLatin1String("abbreviatedAgeAndSexString")) return abbreviatedAgeAndSexString();
+    if (key == QLatin1String("tagList")) return tagList();
+    if (key == QLatin1String("hasMedia")) return hasMedia();
+    if (key == QLatin1String("description")) return description();
+    return {};
+}
+
+void Case::awakeFromInsert()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    setDateOfDiagnosis(now);
+    setDateAdded(now);
+    setSex(Sex::unknown);
+}
+
+void Case::willSave()
+{
+    if (dateAdded().isValid())
+        return;
+    Log::info(LogArea::CoreData, QStringLiteral("Case dateAdded is nil - set to now (") + description());
+    setPrimitiveAttribute(DateAdded, QDateTime::currentDateTimeUtc());
+}
+
+} // namespace ovalis

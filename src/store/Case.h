@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+
+#include "store/ManagedObject.h"
+#include "store/Sex.h"
+
+namespace ovalis {
+
+class Media;
+class Tag;
+
+// One patient's teaching case.
+class Case : public ManagedObject
+{
+public:
+    enum Attribute { PatientID, SexAttribute, DateOfBirth, DateOfDiagnosis, DateAdded, DateModified, Summary, Detail };
+    enum Relationship { MediaRelationship, TagsRelationship };
+
+    Case(const EntityDescription &entity, int entityIndex);
+    static QString entityName() { return QStringLiteral("Case"); }
+
+    QString patientID() const { return stringAttribute(PatientID); } // null when absent
+    void setPatientID(const QString &value) { setAttribute(PatientID, value); }
+    int sex() const { return attribute(SexAttribute).toInt(); }
+    void setSex(int rawValue) { setAttribute(SexAttribute, rawValue); }
+    void setSex(Sex sex) { setSex(int(sex)); }
+    QDateTime dateOfBirth() const { return dateAttribute(DateOfBirth); }
+    void setDateOfBirth(const QDateTime &value) { setAttribute(DateOfBirth, value); }
+    QDateTime dateOfDiagnosis() const { return dateAttribute(DateOfDiagnosis); }
+    void setDateOfDiagnosis(const QDateTime &value) { setAttribute(DateOfDiagnosis, value); }
+    QDateTime dateAdded() const { return dateAttribute(DateAdded); }
+    void setDateAdded(const QDateTime &value) { setAttribute(DateAdded, value); }
+    QDateTime dateModified() const { return dateAttribute(DateModified); }
+    void setDateModified(const QDateTime &value) { setAttribute(DateModified, value); }
+    QString summary() const { return stringAttribute(Summary); }
+    void setSummary(const QString &value) { setAttribute(Summary, value); }
+    QString detail() const { return stringAttribute(Detail); }
+    void setDetail(const QString &value) { setAttribute(Detail, value); }
+
+    QList<Media *> media() const;
+    void addToMedia(Media *media);
+    void removeFromMedia(Media *media);
+    QList<Tag *> tags() const;
+    void addToTags(Tag *tag);
+    void removeFromTags(Tag *tag);
+
+    // Derived values.
+    double age() const; // seconds from birth to diagnosis; 0 without both dates
+    QString ageString() const;
+    QString abbreviatedSex() const;
+    QString sexString() const;
+    QString abbreviatedAgeAndSexString() const;
+    QString tagList() const;
+    bool hasMedia() const;
+    QString description() const override;
+
+    // The media ordered by orderIndex (stable for equal indexes).
+    QList<Media *> sortedMedia() const;
+    void rationaliseOrderIndexes();
+    // Every case whose patientID contains this one's (ignoring case and
+    // diacritics), this case included; this case alone without an identifier or context.
+    QList<Case *> casesForThisPatient();
+
+    QStringList keysAffectedBy(const QString &storedKey) const override;
+    QVariant derivedValue(const QString &key) const override;
+
+protected:
+    void awakeFromInsert() override;
+    void willSave() override;
+};
+
+} // namespace ovalis

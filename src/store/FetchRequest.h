@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+#include "store/Predicate.h"
+#include "store/SortDescriptor.h"
+
+namespace ovalis {
+
+struct FetchRequest {
+    QString entityName;
+    Predicate predicate; // null: every record
+    QList<SortDescriptor> sortDescriptors;
+    std::optional<int> fetchLimit;
+    bool returnsObjectsAsFaults = false; // objects are always materialised; kept for callers
+};
+
+} // namespace ovalis

@@ -1,0 +1,199 @@
+#include "store/FetchedResultsController.h"
+
+#include <QSet>
+#include <algorithm>
+
+#include "store/ManagedObject.h"
+#include "store/ManagedObjectContext.h"
+
+namespace ovalis {
+
+FetchedResultsController::FetchedResultsController(const FetchRequest &request, ManagedObjectContext *context,
+                                                   const QString &cacheName, QObject *parent)
+    : QObject(parent)
+    , m_request(request)
+    , m_context(context)
+    , m_cacheName(cacheName)
+{
+    m_connection = connect(context, &ManagedObjectContext::objectsDidChange, this,
+                           &FetchedResultsController::contextObjectsDidChange, Qt::DirectConnection);
+}
+
+FetchedResultsController::~FetchedResultsController()
+{
+    disconnect(m_connection);
+}
+
+bool FetchedResultsController::performFetch(QString *error)
+{
+    QString failure;
+    QList<ManagedObject *> objects = m_context->executeFetch(m_request, &failure);
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    m_objects = std::move(objects);
+    m_fetched = true;
+    return true;
+}
+
+int FetchedResultsController::indexOf(const ManagedObject *object) const
+{
+    return int(m_objects.indexOf(const_cast<ManagedObject *>(object)));
+}
+
+bool FetchedResultsController::setPredicate(const Predicate &predicate, QString *error)
+{
+    clearCache();
+    m_request.predicate = predicate;
+    return performFetch(error);
+}
+
+void FetchedResultsController::clearCache()
+{
+    deleteCache(m_cacheName);
+}
+
+void FetchedResultsController::deleteCache(const QString &)
+{
+    // Results are recomputed by every fetch; there is nothing kept to delete.
+}
+
+QString FetchedResultsController::description() const
+{
+    return m_cacheName.isEmpty() ? QStringLiteral("Unknown cache name") : QStringLiteral("FRC (%1)").arg(m_cacheName);
+}
+
+bool FetchedResultsController::matches(ManagedObject *object) const
+{
+    return object->managedObjectContext() == m_context && !object->isDeleted()
+           && object->entityName() == m_request.entityName
+           && (m_request.predicate.isNull() || m_request.predicate.evaluate(*object));
+}
+
+void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &change)
+{
+    if (!m_fetched)
+        return;
+    // Every object of the batch that concerns this list, with whether it
+    // belongs in the new list.
+    QHash<ManagedObject *, bool> affected;
+    QSet<ManagedObject *> moved; // sort keys changed
+    QSet<QString> sortKeys;
+    for (const SortDescriptor &descriptor : std::as_const(m_request.sortDescriptors))
+        sortKeys.insert(descriptor.key);
+    for (ManagedObject *object : change.deleted)
+        if (object->entityName() == m_request.entityName)
+            affected.insert(object, false);
+    for (ManagedObject *object : change.inserted)
+        if (object->entityName() == m_request.entityName)
+            affected.insert(object, matches(object));
+    for (ManagedObject *object : change.updated) {
+        if (object->entityName() != m_request.entityName)
+            continue;
+        affected.insert(object, matches(object));
+        if (change.changedKeys.value(object).intersects(sortKeys))
+            moved.insert(object);
+    }
+    if (affected.isEmpty())
+        return;
+
+    // Old rows, the list without the affected objects, and the new list.
+    QHash<ManagedObject *, int> oldRows;
+    QList<ManagedObject *> kept;
+    kept.reserve(m_objects.size());
+    for (int row = 0; row < m_objects.size(); ++row) {
+        ManagedObject *object = m_objects[row];
+        if (affected.contains(object))
+            oldRows.insert(object, row);
+        else
+            kept.append(object);
+    }
+    QList<ManagedObject *> incoming;
+    for (auto it = affected.cbegin(); it != affected.cend(); ++it)
+        if (it.value())
+            incoming.append(it.key());
+    sortObjects(incoming, m_request.sortDescriptors);
+    const QList<SortDescriptor> &descriptors = m_request.sortDescriptors;
+    QList<ManagedObject *> updated;
+    updated.reserve(kept.size() + incoming.size());
+    int keptIndex = 0;
+    for (ManagedObject *object : std::as_const(incoming)) {
+        const auto position = std::upper_bound(kept.cbegin() + keptIndex, kept.cend(), object,
+                                               [&](ManagedObject *a, ManagedObject *b) {
+                                                   return compareObjects(a, b, descriptors) < 0;
+                                               });
+        const int until = int(position - kept.cbegin());
+        for (; keptIndex < until; ++keptIndex)
+            updated.append(kept[keptIndex]);
+        updated.append(object);
+    }
+    for (; keptIndex < kept.size(); ++keptIndex)
+        updated.append(kept[keptIndex]);
+    QHash<ManagedObject *, int> newRows;
+    for (int row = 0; row < updated.size(); ++row)
+        if (affected.contains(updated[row]))
+            newRows.insert(updated[row], row);
+
+    // Objects that stay in the list are updates unless their place among the
+    // objects that stay changed; those are moves (a delete and an insert).
+    QSet<ManagedObject *> stationary;
+    for (auto it = affected.cbegin(); it != affected.cend(); ++it)
+        if (it.value() && oldRows.contains(it.key()) && !moved.contains(it.key()))
+            stationary.insert(it.key());
+    for (;;) {
+        auto stays = [&](ManagedObject *object) { return !affected.contains(object) || stationary.contains(object); };
+        QList<ManagedObject *> before, after;
+        for (ManagedObject *object : std::as_const(m_objects))
+            if (stays(object))
+                before.append(object);
+        for (ManagedObject *object : std::as_const(updated))
+            if (stays(object))
+                after.append(object);
+        QSet<ManagedObject *> misplaced;
+        for (int i = 0; i < before.size() && i < after.size(); ++i)
+            if (before[i] != after[i]) {
+                if (stationary.contains(before[i]))
+                    misplaced.insert(before[i]);
+                if (stationary.contains(after[i]))
+                    misplaced.insert(after[i]);
+            }
+        if (misplaced.isEmpty())
+            break;
+        stationary.subtract(misplaced);
+    }
+
+    struct Report {
+        ManagedObject *object;
+        std::optional<int> oldRow;
+        FetchedResultsControllerDelegate::ChangeType type;
+        std::optional<int> newRow;
+    };
+    QList<Report> reports;
+    using ChangeType = FetchedResultsControllerDelegate::ChangeType;
+    for (auto it = affected.cbegin(); it != affected.cend(); ++it) {
+        ManagedObject *object = it.key();
+        const bool wasIn = oldRows.contains(object);
+        const bool isIn = it.value();
+        if (wasIn && !isIn)
+            reports.append({object, oldRows.value(object), ChangeType::Delete, std::nullopt});
+        else if (!wasIn && isIn)
+            reports.append({object, std::nullopt, ChangeType::Insert, newRows.value(object)});
+        else if (wasIn && isIn)
+            reports.append({object, oldRows.value(object), stationary.contains(object) ? ChangeType::Update : ChangeType::Move,
+                            newRows.value(object)});
+    }
+    m_objects = std::move(updated);
+    if (reports.isEmpty() || !m_delegate)
+        return;
+    std::sort(reports.begin(), reports.end(), [](const Report &a, const Report &b) {
+        return a.object->sequence() < b.object->sequence();
+    });
+    m_delegate->controllerWillChangeContent(this);
+    for (const Report &report : std::as_const(reports))
+        m_delegate->controllerDidChangeObject(this, report.object, report.oldRow, report.type, report.newRow);
+    m_delegate->controllerDidChangeContent(this);
+}
+
+} // namespace ovalis

@@ -1,0 +1,866 @@
+#include "store/PersistentStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QUuid>
+#include <cmath>
+#include <sqlite3.h>
+
+#include "store/SqlFunctions.h"
+#include "util/TextFolding.h"
+
+namespace ovalis {
+
+namespace {
+
+constexpr int relationshipBitOffset = 16;
+
+QString sqliteMessage(sqlite3 *db)
+{
+    return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
+}
+
+void bindValue(sqlite3_stmt *statement, int index, const QVariant &value)
+{
+    if (!value.isValid() || value.isNull()) {
+        sqlite3_bind_null(statement, index);
+        return;
+    }
+    switch (value.metaType().id()) {
+    case QMetaType::QString: {
+        const QByteArray utf8 = value.toString().toUtf8();
+        sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    case QMetaType::Bool:
+        sqlite3_bind_int64(statement, index, value.toBool() ? 1 : 0);
+        break;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+        sqlite3_bind_int64(statement, index, value.toLongLong());
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        sqlite3_bind_double(statement, index, value.toDouble());
+        break;
+    case QMetaType::QDateTime:
+        sqlite3_bind_double(statement, index, double(value.toDateTime().toMSecsSinceEpoch()) / 1000.0);
+        break;
+    default:
+        bindValue(statement, index, QVariant(value.toString()));
+        break;
+    }
+}
+
+QVariant columnValue(sqlite3_stmt *statement, int column, AttributeType type)
+{
+    const int sqlType = sqlite3_column_type(statement, column);
+    if (sqlType == SQLITE_NULL) {
+        switch (type) {
+        case AttributeType::Integer16:
+        case AttributeType::Integer32: return QVariant(0);
+        case AttributeType::Boolean: return QVariant(false);
+        default: return {};
+        }
+    }
+    switch (type) {
+    case AttributeType::String: {
+        const int bytes = sqlite3_column_bytes(statement, column);
+        if (bytes == 0)
+            return QVariant(QStringLiteral(""));
+        return QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)), bytes));
+    }
+    case AttributeType::Integer16:
+        return QVariant(int(qint16(sqlite3_column_int(statement, column))));
+    case AttributeType::Integer32:
+        return QVariant(sqlite3_column_int(statement, column));
+    case AttributeType::Boolean:
+        return QVariant(sqlite3_column_int(statement, column) != 0);
+    case AttributeType::Date:
+        return QVariant(QDateTime::fromMSecsSinceEpoch(qint64(std::llround(sqlite3_column_double(statement, column) * 1000.0)),
+                                                      Qt::UTC));
+    }
+    return {};
+}
+
+QVariant storedValue(const QVariant &value, AttributeType type)
+{
+    if (!value.isValid())
+        return {};
+    switch (type) {
+    case AttributeType::Date:
+        return QVariant(double(value.toDateTime().toMSecsSinceEpoch()) / 1000.0);
+    case AttributeType::Boolean:
+        return QVariant(value.toBool() ? 1 : 0);
+    default:
+        return value;
+    }
+}
+
+class StatementReset
+{
+public:
+    explicit StatementReset(sqlite3_stmt *statement) : m_statement(statement) {}
+    ~StatementReset()
+    {
+        if (m_statement) {
+            sqlite3_reset(m_statement);
+            sqlite3_clear_bindings(m_statement);
+        }
+    }
+
+private:
+    sqlite3_stmt *m_statement;
+};
+
+const QStringList historyStatements = {
+    QStringLiteral("CREATE TABLE history_transactions (id INTEGER PRIMARY KEY AUTOINCREMENT, timestamp REAL NOT NULL, "
+                   "author TEXT, context_name TEXT, process TEXT)"),
+    QStringLiteral("CREATE TABLE history_changes (transaction_id INTEGER NOT NULL, entity TEXT NOT NULL, "
+                   "pk INTEGER NOT NULL, change_type INTEGER NOT NULL, columns TEXT)"),
+    QStringLiteral("CREATE INDEX history_changes_by_transaction ON history_changes (transaction_id)"),
+    QStringLiteral("CREATE INDEX history_transactions_by_time ON history_transactions (timestamp)"),
+};
+
+} // namespace
+
+PersistentStore::PersistentStore()
+    : m_processToken(QUuid::createUuid().toString(QUuid::WithoutBraces))
+{
+}
+
+PersistentStore::~PersistentStore()
+{
+    closeDatabase();
+}
+
+void PersistentStore::closeDatabase()
+{
+    for (sqlite3_stmt *statement : std::as_const(m_statements))
+        sqlite3_finalize(statement);
+    m_statements.clear();
+    if (m_db)
+        sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+bool PersistentStore::exec(const QString &sql, QString *error)
+{
+    char *message = nullptr;
+    if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
+        if (error)
+            *error = QString::fromUtf8(message ? message : "unknown error");
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+sqlite3_stmt *PersistentStore::prepare(const QString &sql, QString *error)
+{
+    if (sqlite3_stmt *cached = m_statements.value(sql))
+        return cached;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql.toUtf8().constData(), -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr)
+        != SQLITE_OK) {
+        if (error)
+            *error = sqliteMessage(m_db);
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    m_statements.insert(sql, statement);
+    return statement;
+}
+
+bool PersistentStore::open(const QString &path, Mode mode, QString *error)
+{
+    QMutexLocker locker(&m_mutex);
+    closeDatabase();
+    m_path = path;
+    m_mode = mode;
+    const QFileInfo info(path);
+    const bool exists = info.exists();
+    if (exists) {
+        if (!validateExisting(error))
+            return false;
+    } else if (mode == Mode::ReadOnly) {
+        if (error)
+            *error = QStringLiteral("The library file %1 does not exist.").arg(path);
+        return false;
+    }
+
+    const int flags = mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY
+                                             : (SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE));
+    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = QStringLiteral("The library file %1 could not be opened: %2").arg(path, sqliteMessage(m_db));
+        closeDatabase();
+        return false;
+    }
+    if (!configureConnection(error)) {
+        closeDatabase();
+        return false;
+    }
+    if (mode == Mode::ReadWrite) {
+        int version = 0;
+        {
+            sqlite3_stmt *statement = prepare(QStringLiteral("PRAGMA user_version"), error);
+            StatementReset reset(statement);
+            if (statement && sqlite3_step(statement) == SQLITE_ROW)
+                version = sqlite3_column_int(statement, 0);
+        }
+        QString failure;
+        const bool ok = !exists || version == 0 ? createSchema(&failure)
+                        : version < ManagedObjectModel::schemaVersion ? migrate(version, &failure)
+                                                                      : true;
+        if (!ok) {
+            if (error)
+                *error = QStringLiteral("The library file %1 could not be prepared: %2").arg(path, failure);
+            closeDatabase();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PersistentStore::validateExisting(QString *error)
+{
+    const QFileInfo info(m_path);
+    if (!info.isFile() || !info.isReadable()) {
+        if (error)
+            *error = QStringLiteral("The library file %1 cannot be read (permission denied).").arg(m_path);
+        return false;
+    }
+    if (m_mode == Mode::ReadWrite && (!info.isWritable() || !QFileInfo(info.absolutePath()).isWritable())) {
+        if (error)
+            *error = QStringLiteral("The library file %1 cannot be written (permission denied).").arg(m_path);
+        return false;
+    }
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("The library file %1 cannot be read: %2").arg(m_path, file.errorString());
+        return false;
+    }
+    const QByteArray header = file.read(16);
+    file.close();
+    if (header != QByteArray("SQLite format 3\0", 16)) {
+        if (error)
+            *error = QStringLiteral("The library file %1 is damaged or is not an Ovalis library.").arg(m_path);
+        return false;
+    }
+
+    // Look inside through a read-only connection so that a refused file is never written.
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(m_path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = QStringLiteral("The library file %1 could not be opened: %2").arg(m_path, sqliteMessage(db));
+        sqlite3_close(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, 30000);
+    int version = -1;
+    QStringList tables;
+    QString failure;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr) == SQLITE_OK
+        && sqlite3_step(statement) == SQLITE_ROW)
+        version = sqlite3_column_int(statement, 0);
+    else
+        failure = sqliteMessage(db);
+    sqlite3_finalize(statement);
+    statement = nullptr;
+    if (failure.isEmpty()) {
+        if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &statement, nullptr)
+            == SQLITE_OK) {
+            int rc;
+            while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+                tables << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+            if (rc != SQLITE_DONE)
+                failure = sqliteMessage(db);
+        } else {
+            failure = sqliteMessage(db);
+        }
+        sqlite3_finalize(statement);
+    }
+    if (failure.isEmpty() && !tables.isEmpty()) {
+        // A damaged page shows up when the tables are read.
+        if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW) {
+            const QString result = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+            if (result != QLatin1String("ok"))
+                failure = result;
+        } else {
+            failure = sqliteMessage(db);
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("The library file %1 is damaged or is not an Ovalis library (%2).").arg(m_path, failure);
+        return false;
+    }
+    if (version > ManagedObjectModel::schemaVersion) {
+        if (error)
+            *error = QStringLiteral("The library file %1 was written by a newer version of Ovalis (library version %2; "
+                                    "this version reads up to %3). Update Ovalis to open it.")
+                         .arg(m_path)
+                         .arg(version)
+                         .arg(ManagedObjectModel::schemaVersion);
+        return false;
+    }
+    const QStringList required{QStringLiteral("cases"), QStringLiteral("media"), QStringLiteral("tags"),
+                               QStringLiteral("case_tags")};
+    const bool emptyDatabase = tables.isEmpty() && version == 0;
+    bool hasAll = true;
+    for (const QString &table : required)
+        hasAll = hasAll && tables.contains(table);
+    if (!emptyDatabase && (!hasAll || version == 0)) {
+        if (error)
+            *error = QStringLiteral("The file %1 is not an Ovalis library.").arg(m_path);
+        return false;
+    }
+    return true;
+}
+
+bool PersistentStore::configureConnection(QString *error)
+{
+    sqlite3_busy_timeout(m_db, 60000);
+    sqlite3_extended_result_codes(m_db, 1);
+    registerSqlFunctions(m_db);
+    if (m_mode == Mode::ReadWrite) {
+        if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), error) || !exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error))
+            return false;
+    }
+    exec(QStringLiteral("PRAGMA cache_size=-65536"), nullptr);
+    exec(QStringLiteral("PRAGMA temp_store=MEMORY"), nullptr);
+    return true;
+}
+
+bool PersistentStore::createSchema(QString *error)
+{
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
+    // Another process may have created the schema while we waited for the lock.
+    int version = 0;
+    {
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW)
+            version = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    if (version == 0) {
+        QStringList statements = model().schemaStatements();
+        statements << historyStatements;
+        statements << QStringLiteral("PRAGMA user_version = %1").arg(ManagedObjectModel::schemaVersion);
+        for (const QString &sql : std::as_const(statements)) {
+            if (!exec(sql, error)) {
+                exec(QStringLiteral("ROLLBACK"), nullptr);
+                return false;
+            }
+        }
+    }
+    return exec(QStringLiteral("COMMIT"), error);
+}
+
+bool PersistentStore::migrate(int fromVersion, QString *error)
+{
+    // Version 1 is the first schema; later versions add their steps here,
+    // each inside the one transaction so that a failed step leaves the file as it was.
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
+    Q_UNUSED(fromVersion);
+    if (!exec(QStringLiteral("PRAGMA user_version = %1").arg(ManagedObjectModel::schemaVersion), error)) {
+        exec(QStringLiteral("ROLLBACK"), nullptr);
+        return false;
+    }
+    return exec(QStringLiteral("COMMIT"), error);
+}
+
+qint64 PersistentStore::newTemporaryKey()
+{
+    QMutexLocker locker(&m_mutex);
+    return m_nextTemporaryKey--;
+}
+
+ObjectID PersistentStore::resolve(const ObjectID &id) const
+{
+    if (!id.isTemporary())
+        return id;
+    QMutexLocker locker(&m_mutex);
+    return m_permanentKeys.value(id, id);
+}
+
+ObjectID PersistentStore::temporaryFor(const ObjectID &permanent) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_temporaryKeys.value(permanent);
+}
+
+QString PersistentStore::selectColumns(const EntityDescription &entity) const
+{
+    QStringList columns{QStringLiteral("t0.") + entity.primaryKeyColumn};
+    for (const AttributeDescription &attribute : entity.attributes)
+        columns << QStringLiteral("t0.") + attribute.column;
+    for (const RelationshipDescription &relationship : entity.relationships)
+        if (!relationship.toMany)
+            columns << QStringLiteral("t0.") + relationship.foreignKeyColumn;
+    return columns.join(QStringLiteral(", "));
+}
+
+bool PersistentStore::runSelect(int entityIndex, const QString &where, const QVariantList &bindings,
+                                QVector<ObjectSnapshot> *snapshots, QString *error)
+{
+    const EntityDescription &entity = model().entities()[entityIndex];
+    QString sql = QStringLiteral("SELECT %1 FROM %2 t0").arg(selectColumns(entity), entity.table);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    sqlite3_stmt *statement = prepare(sql, error);
+    if (!statement)
+        return false;
+    StatementReset reset(statement);
+    for (int i = 0; i < bindings.size(); ++i)
+        bindValue(statement, i + 1, bindings[i]);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        ObjectSnapshot snapshot;
+        snapshot.id = {entityIndex, sqlite3_column_int64(statement, 0)};
+        snapshot.attributes.resize(entity.attributes.size());
+        int column = 1;
+        for (int a = 0; a < entity.attributes.size(); ++a)
+            snapshot.attributes[a] = columnValue(statement, column++, entity.attributes[a].type);
+        snapshot.toOne.resize(entity.relationships.size());
+        for (int r = 0; r < entity.relationships.size(); ++r) {
+            const RelationshipDescription &relationship = entity.relationships[r];
+            if (relationship.toMany)
+                continue;
+            if (sqlite3_column_type(statement, column) != SQLITE_NULL)
+                snapshot.toOne[r] = {model().entityIndex(relationship.destinationEntity),
+                                     sqlite3_column_int64(statement, column)};
+            ++column;
+        }
+        snapshots->append(std::move(snapshot));
+    }
+    if (rc != SQLITE_DONE) {
+        if (error)
+            *error = sqliteMessage(m_db);
+        return false;
+    }
+    return true;
+}
+
+bool PersistentStore::fetchSnapshots(int entityIndex, const Predicate &predicate, QVector<ObjectSnapshot> *snapshots,
+                                     QString *error)
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_db) {
+        if (error)
+            *error = QStringLiteral("The store is not open.");
+        return false;
+    }
+    QString where;
+    QVariantList bindings;
+    if (!predicate.isNull()
+        && !predicate.toSql(model().entities()[entityIndex], QStringLiteral("t0"), &where, &bindings, error))
+        return false;
+    return runSelect(entityIndex, where, bindings, snapshots, error);
+}
+
+bool PersistentStore::fetchSnapshotsForKeys(int entityIndex, const QVector<qint64> &keys,
+                                            QVector<ObjectSnapshot> *snapshots, QString *error)
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_db)
+        return false;
+    const EntityDescription &entity = model().entities()[entityIndex];
+    constexpr int chunk = 500;
+    for (int start = 0; start < keys.size(); start += chunk) {
+        QStringList numbers;
+        for (int i = start; i < qMin(int(keys.size()), start + chunk); ++i)
+            numbers << QString::number(keys[i]);
+        // The keys are numbers, so the statement text is safe; it is not kept in the cache.
+        const QString where = QStringLiteral("t0.%1 IN (%2)").arg(entity.primaryKeyColumn, numbers.join(QLatin1Char(',')));
+        const bool ok = runSelect(entityIndex, where, {}, snapshots, error);
+        const QString sql = QStringLiteral("SELECT %1 FROM %2 t0 WHERE %3").arg(selectColumns(entity), entity.table, where);
+        if (sqlite3_stmt *statement = m_statements.take(sql))
+            sqlite3_finalize(statement);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool PersistentStore::fetchKeys(int entityIndex, const Predicate &predicate, QVector<qint64> *keys, QString *error)
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_db) {
+        if (error)
+            *error = QStringLiteral("The store is not open.");
+        return false;
+    }
+    const EntityDescription &entity = model().entities()[entityIndex];
+    QString where;
+    QVariantList bindings;
+    if (!predicate.isNull() && !predicate.toSql(entity, QStringLiteral("t0"), &where, &bindings, error))
+        return false;
+    QString sql = QStringLiteral("SELECT t0.%1 FROM %2 t0").arg(entity.primaryKeyColumn, entity.table);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    sqlite3_stmt *statement = prepare(sql, error);
+    if (!statement)
+        return false;
+    StatementReset reset(statement);
+    for (int i = 0; i < bindings.size(); ++i)
+        bindValue(statement, i + 1, bindings[i]);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        keys->append(sqlite3_column_int64(statement, 0));
+    if (rc != SQLITE_DONE) {
+        if (error)
+            *error = sqliteMessage(m_db);
+        return false;
+    }
+    return true;
+}
+
+bool PersistentStore::count(int entityIndex, const Predicate &predicate, qint64 *count, QString *error)
+{
+    QVector<qint64> keys;
+    if (!fetchKeys(entityIndex, predicate, &keys, error))
+        return false;
+    *count = keys.size();
+    return true;
+}
+
+QVector<ObjectID> PersistentStore::relatedIDs(const ObjectID &id, int relationshipIndex)
+{
+    QVector<ObjectID> result;
+    const ObjectID resolved = resolve(id);
+    if (resolved.isTemporary() || resolved.isNull())
+        return result;
+    QMutexLocker locker(&m_mutex);
+    if (!m_db)
+        return result;
+    const EntityDescription &entity = model().entities()[resolved.entity];
+    const RelationshipDescription &relationship = entity.relationships[relationshipIndex];
+    const int destinationIndex = model().entityIndex(relationship.destinationEntity);
+    const EntityDescription &destination = model().entities()[destinationIndex];
+    QString sql;
+    if (!relationship.toMany) {
+        sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 AND %1 IS NOT NULL")
+                  .arg(relationship.foreignKeyColumn, entity.table, entity.primaryKeyColumn);
+    } else if (relationship.isManyToMany()) {
+        sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1")
+                  .arg(relationship.joinDestinationColumn, relationship.joinTable, relationship.joinSourceColumn);
+    } else {
+        sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1")
+                  .arg(destination.primaryKeyColumn, destination.table, relationship.foreignKeyColumn);
+    }
+    sqlite3_stmt *statement = prepare(sql, nullptr);
+    if (!statement)
+        return result;
+    StatementReset reset(statement);
+    sqlite3_bind_int64(statement, 1, resolved.key);
+    while (sqlite3_step(statement) == SQLITE_ROW)
+        result.append({destinationIndex, sqlite3_column_int64(statement, 0)});
+    return result;
+}
+
+bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, ObjectID> *assigned, QString *error)
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_db || m_mode == Mode::ReadOnly) {
+        if (error)
+            *error = QStringLiteral("The store %1 is read-only.").arg(m_path);
+        return false;
+    }
+    if (!m_injectedFailure.isEmpty()) {
+        if (error)
+            *error = m_injectedFailure;
+        return false;
+    }
+    if (changes.isEmpty())
+        return true;
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
+
+    QHash<ObjectID, ObjectID> newKeys;
+    auto fail = [&](const QString &message) {
+        if (error)
+            *error = message;
+        exec(QStringLiteral("ROLLBACK"), nullptr);
+        return false;
+    };
+    auto keyOf = [&](const ObjectID &id) -> qint64 {
+        if (!id.isTemporary())
+            return id.key;
+        if (newKeys.contains(id))
+            return newKeys.value(id).key;
+        return m_permanentKeys.value(id, id).key;
+    };
+
+    // Keys for new records are handed out inside the write lock, so another
+    // process cannot take the same ones.
+    QVector<qint64> nextKey(model().entities().size(), 0);
+    for (int e = 0; e < model().entities().size(); ++e) {
+        const EntityDescription &entity = model().entities()[e];
+        sqlite3_stmt *statement = prepare(QStringLiteral("SELECT IFNULL(MAX(%1), 0) FROM %2").arg(entity.primaryKeyColumn, entity.table), error);
+        if (!statement)
+            return fail(error ? *error : QString());
+        StatementReset reset(statement);
+        if (sqlite3_step(statement) != SQLITE_ROW)
+            return fail(sqliteMessage(m_db));
+        nextKey[e] = sqlite3_column_int64(statement, 0) + 1;
+    }
+    for (const ContextChanges::Record &record : changes.records) {
+        const ObjectID id = record.snapshot.id;
+        if (record.inserted && id.isTemporary() && !m_permanentKeys.contains(id))
+            newKeys.insert(id, {id.entity, nextKey[id.entity]++});
+    }
+
+    QVector<HistoryTransaction::Change> history;
+    auto step = [&](sqlite3_stmt *statement) {
+        const int rc = sqlite3_step(statement);
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        return rc == SQLITE_DONE || rc == SQLITE_ROW;
+    };
+
+    for (const ContextChanges::Record &record : changes.records) {
+        const EntityDescription &entity = model().entities()[record.snapshot.id.entity];
+        const qint64 key = keyOf(record.snapshot.id);
+        QStringList columns;
+        QVariantList values;
+        QStringList changedNames;
+        for (int a = 0; a < entity.attributes.size(); ++a) {
+            if (!record.inserted && !(record.changedMask & (1u << a)))
+                continue;
+            const AttributeDescription &attribute = entity.attributes[a];
+            const QVariant value = record.snapshot.attributes.value(a);
+            columns << attribute.column;
+            values << storedValue(value, attribute.type);
+            changedNames << attribute.name;
+            if (!attribute.foldColumn.isEmpty()) {
+                columns << attribute.foldColumn;
+                values << (value.isValid() ? QVariant(foldForComparison(value.toString())) : QVariant());
+            }
+        }
+        for (int r = 0; r < entity.relationships.size(); ++r) {
+            const RelationshipDescription &relationship = entity.relationships[r];
+            if (relationship.toMany)
+                continue;
+            if (!record.inserted && !(record.changedMask & (1u << (relationshipBitOffset + r))))
+                continue;
+            const ObjectID target = record.snapshot.toOne.value(r);
+            columns << relationship.foreignKeyColumn;
+            values << (target.isNull() ? QVariant() : QVariant(keyOf(target)));
+            changedNames << relationship.name;
+        }
+        for (int r = 0; r < entity.relationships.size(); ++r)
+            if (entity.relationships[r].toMany && (record.changedMask & (1u << (relationshipBitOffset + r))))
+                changedNames << entity.relationships[r].name;
+        QString sql;
+        if (record.inserted) {
+            QStringList placeholders;
+            for (int i = 0; i <= columns.size(); ++i)
+                placeholders << QStringLiteral("?");
+            sql = QStringLiteral("INSERT INTO %1 (%2%3) VALUES (%4)")
+                      .arg(entity.table, entity.primaryKeyColumn,
+                           columns.isEmpty() ? QString() : QStringLiteral(", ") + columns.join(QStringLiteral(", ")),
+                           placeholders.join(QStringLiteral(", ")));
+            values.prepend(key);
+        } else if (!columns.isEmpty()) {
+            QStringList assignments;
+            for (const QString &column : std::as_const(columns))
+                assignments << column + QStringLiteral(" = ?");
+            sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                      .arg(entity.table, assignments.join(QStringLiteral(", ")), entity.primaryKeyColumn);
+            values << key;
+        }
+        if (!sql.isEmpty()) {
+            sqlite3_stmt *statement = prepare(sql, error);
+            if (!statement)
+                return fail(error ? *error : QString());
+            for (int i = 0; i < values.size(); ++i)
+                bindValue(statement, i + 1, values[i]);
+            if (!step(statement))
+                return fail(sqliteMessage(m_db));
+        }
+        history.append({record.snapshot.id.entity, key,
+                         record.inserted ? HistoryTransaction::Change::Insert : HistoryTransaction::Change::Update,
+                         changedNames});
+    }
+
+    for (const ObjectID &id : changes.deleted) {
+        const EntityDescription &entity = model().entities()[id.entity];
+        const qint64 key = keyOf(id);
+        QStringList statements{QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(entity.table, entity.primaryKeyColumn)};
+        for (const RelationshipDescription &relationship : entity.relationships)
+            if (relationship.isManyToMany())
+                statements << QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(relationship.joinTable, relationship.joinSourceColumn);
+        for (const QString &sql : std::as_const(statements)) {
+            sqlite3_stmt *statement = prepare(sql, error);
+            if (!statement)
+                return fail(error ? *error : QString());
+            sqlite3_bind_int64(statement, 1, key);
+            if (!step(statement))
+                return fail(sqliteMessage(m_db));
+        }
+        history.append({id.entity, key, HistoryTransaction::Change::Delete, {}});
+    }
+
+    for (const ContextChanges::JoinChange &join : changes.joins) {
+        const RelationshipDescription &relationship = model().entities()[join.entity].relationships[join.relationship];
+        const QString sql = join.added
+                                ? QStringLiteral("INSERT OR IGNORE INTO %1 (%2, %3) VALUES (?, ?)")
+                                      .arg(relationship.joinTable, relationship.joinSourceColumn, relationship.joinDestinationColumn)
+                                : QStringLiteral("DELETE FROM %1 WHERE %2 = ? AND %3 = ?")
+                                      .arg(relationship.joinTable, relationship.joinSourceColumn, relationship.joinDestinationColumn);
+        sqlite3_stmt *statement = prepare(sql, error);
+        if (!statement)
+            return fail(error ? *error : QString());
+        sqlite3_bind_int64(statement, 1, keyOf(join.source));
+        sqlite3_bind_int64(statement, 2, keyOf(join.destination));
+        if (!step(statement))
+            return fail(sqliteMessage(m_db));
+    }
+
+    // One history transaction per save.
+    {
+        sqlite3_stmt *statement = prepare(QStringLiteral("INSERT INTO history_transactions (timestamp, author, context_name, process) "
+                                                         "VALUES (?, ?, ?, ?)"), error);
+        if (!statement)
+            return fail(error ? *error : QString());
+        bindValue(statement, 1, double(QDateTime::currentMSecsSinceEpoch()) / 1000.0);
+        bindValue(statement, 2, changes.author.isEmpty() ? QVariant() : QVariant(changes.author));
+        bindValue(statement, 3, changes.contextName.isEmpty() ? QVariant() : QVariant(changes.contextName));
+        bindValue(statement, 4, m_processToken);
+        if (!step(statement))
+            return fail(sqliteMessage(m_db));
+        const qint64 transactionId = sqlite3_last_insert_rowid(m_db);
+        sqlite3_stmt *change = prepare(QStringLiteral("INSERT INTO history_changes (transaction_id, entity, pk, change_type, columns) "
+                                                      "VALUES (?, ?, ?, ?, ?)"), error);
+        if (!change)
+            return fail(error ? *error : QString());
+        for (const HistoryTransaction::Change &c : std::as_const(history)) {
+            sqlite3_bind_int64(change, 1, transactionId);
+            bindValue(change, 2, model().entities()[c.entity].name);
+            sqlite3_bind_int64(change, 3, c.key);
+            sqlite3_bind_int64(change, 4, c.type);
+            bindValue(change, 5, c.columns.join(QLatin1Char(',')));
+            if (!step(change))
+                return fail(sqliteMessage(m_db));
+        }
+    }
+
+    if (!exec(QStringLiteral("COMMIT"), error)) {
+        exec(QStringLiteral("ROLLBACK"), nullptr);
+        return false;
+    }
+    for (auto it = newKeys.cbegin(); it != newKeys.cend(); ++it) {
+        m_permanentKeys.insert(it.key(), it.value());
+        m_temporaryKeys.insert(it.value(), it.key());
+    }
+    if (assigned)
+        *assigned = newKeys;
+    return true;
+}
+
+bool PersistentStore::deleteHistory(const QDateTime &before, QString *error)
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_db || m_mode == Mode::ReadOnly) {
+        if (error)
+            *error = QStringLiteral("The store is read-only.");
+        return false;
+    }
+    const QString limit = QString::number(double(before.toMSecsSinceEpoch()) / 1000.0, 'f', 3);
+    return exec(QStringLiteral("BEGIN IMMEDIATE"), error)
+           && exec(QStringLiteral("DELETE FROM history_changes WHERE transaction_id IN "
+                                  "(SELECT id FROM history_transactions WHERE timestamp < %1)").arg(limit), error)
+           && exec(QStringLiteral("DELETE FROM history_transactions WHERE timestamp < %1").arg(limit), error)
+           && exec(QStringLiteral("COMMIT"), error);
+}
+
+QVector<HistoryTransaction> PersistentStore::historySince(qint64 afterId, bool otherProcessesOnly)
+{
+    QMutexLocker locker(&m_mutex);
+    QVector<HistoryTransaction> result;
+    if (!m_db)
+        return result;
+    sqlite3_stmt *statement = prepare(QStringLiteral("SELECT t.id, t.timestamp, t.author, t.context_name, t.process, "
+                                                     "c.entity, c.pk, c.change_type, c.columns FROM history_transactions t "
+                                                     "LEFT JOIN history_changes c ON c.transaction_id = t.id "
+                                                     "WHERE t.id > ? AND (? = 0 OR t.process IS NOT ?) ORDER BY t.id"),
+                                      nullptr);
+    if (!statement)
+        return result;
+    StatementReset reset(statement);
+    sqlite3_bind_int64(statement, 1, afterId);
+    sqlite3_bind_int(statement, 2, otherProcessesOnly ? 1 : 0);
+    bindValue(statement, 3, m_processToken);
+    auto text = [statement](int column) {
+        const unsigned char *value = sqlite3_column_text(statement, column);
+        return value ? QString::fromUtf8(reinterpret_cast<const char *>(value)) : QString();
+    };
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        const qint64 id = sqlite3_column_int64(statement, 0);
+        if (result.isEmpty() || result.last().id != id) {
+            HistoryTransaction transaction;
+            transaction.id = id;
+            transaction.timestamp = QDateTime::fromMSecsSinceEpoch(qint64(std::llround(sqlite3_column_double(statement, 1) * 1000.0)), Qt::UTC);
+            transaction.author = text(2);
+            transaction.contextName = text(3);
+            transaction.process = text(4);
+            result.append(transaction);
+        }
+        if (sqlite3_column_type(statement, 5) != SQLITE_NULL) {
+            HistoryTransaction::Change change;
+            change.entity = model().entityIndex(text(5));
+            change.key = sqlite3_column_int64(statement, 6);
+            change.type = HistoryTransaction::Change::Type(sqlite3_column_int(statement, 7));
+            change.columns = text(8).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            result.last().changes.append(change);
+        }
+    }
+    return result;
+}
+
+qint64 PersistentStore::lastHistoryId()
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_db)
+        return 0;
+    sqlite3_stmt *statement = prepare(QStringLiteral("SELECT IFNULL(MAX(id), 0) FROM history_transactions"), nullptr);
+    if (!statement)
+        return 0;
+    StatementReset reset(statement);
+    return sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
+}
+
+bool PersistentStore::hasExternalChanges()
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_db)
+        return false;
+    sqlite3_stmt *statement = prepare(QStringLiteral("PRAGMA data_version"), nullptr);
+    if (!statement)
+        return false;
+    StatementReset reset(statement);
+    if (sqlite3_step(statement) != SQLITE_ROW)
+        return false;
+    const qint64 version = sqlite3_column_int64(statement, 0);
+    const bool changed = m_dataVersion >= 0 && version != m_dataVersion;
+    m_dataVersion = version;
+    return changed;
+}
+
+} // namespace ovalis

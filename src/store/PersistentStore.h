@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QMutex>
+#include <QString>
+#include <QVector>
+
+#include "store/ContextChanges.h"
+#include "store/EntityDescription.h"
+#include "store/ObjectSnapshot.h"
+#include "store/Predicate.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ovalis {
+
+// One transaction of the persistent history: who saved what, when.
+struct HistoryTransaction {
+    qint64 id = 0;
+    QDateTime timestamp;
+    QString author;
+    QString contextName;
+    QString process;
+    struct Change {
+        int entity = -1;
+        qint64 key = 0;
+        enum Type { Insert = 1, Update = 2, Delete = 3 } type = Update;
+        QStringList columns;
+    };
+    QVector<Change> changes;
+};
+
+// The library's SQLite file. Thread-safe: every call takes the store's lock.
+// A file that is damaged, not a library, written by a newer version or not
+// writable is refused by open() and never written to.
+class PersistentStore
+{
+public:
+    enum class Mode { ReadWrite, ReadOnly };
+
+    PersistentStore();
+    ~PersistentStore();
+    PersistentStore(const PersistentStore &) = delete;
+    PersistentStore &operator=(const PersistentStore &) = delete;
+
+    bool open(const QString &path, Mode mode, QString *error);
+    bool isOpen() const { return m_db != nullptr; }
+    QString path() const { return m_path; }
+    bool isReadOnly() const { return m_mode == Mode::ReadOnly; }
+    const ManagedObjectModel &model() const { return ManagedObjectModel::ovalisModel(); }
+    // A text naming this process in the history, so that its own saves are
+    // told apart from another process's.
+    QString processToken() const { return m_processToken; }
+
+    // Temporary identifiers and the permanent keys they were given.
+    qint64 newTemporaryKey();
+    ObjectID resolve(const ObjectID &id) const;
+    ObjectID temporaryFor(const ObjectID &permanent) const;
+
+    bool fetchKeys(int entity, const Predicate &predicate, QVector<qint64> *keys, QString *error);
+    bool fetchSnapshots(int entity, const Predicate &predicate, QVector<ObjectSnapshot> *snapshots, QString *error);
+    bool fetchSnapshotsForKeys(int entity, const QVector<qint64> &keys, QVector<ObjectSnapshot> *snapshots,
+                               QString *error);
+    QVector<ObjectID> relatedIDs(const ObjectID &id, int relationshipIndex);
+    bool count(int entity, const Predicate &predicate, qint64 *count, QString *error);
+
+    // Writes the changes in one transaction, waiting on another process's
+    // lock. Inserted records with temporary identifiers get permanent keys,
+    // reported in assigned. Nothing is written when it fails.
+    bool save(const ContextChanges &changes, QHash<ObjectID, ObjectID> *assigned, QString *error);
+
+    // Persistent history.
+    bool deleteHistory(const QDateTime &before, QString *error);
+    QVector<HistoryTransaction> historySince(qint64 afterId, bool otherProcessesOnly);
+    qint64 lastHistoryId();
+    // True once after another connection committed to the file.
+    bool hasExternalChanges();
+
+    // Tests make the next saves fail with this message (empty: succeed again).
+    void setSaveFailureForTesting(const QString &message) { m_injectedFailure = message; }
+
+private:
+    bool validateExisting(QString *error);
+    bool createSchema(QString *error);
+    bool migrate(int fromVersion, QString *error);
+    bool configureConnection(QString *error);
+    sqlite3_stmt *prepare(const QString &sql, QString *error);
+    bool exec(const QString &sql, QString *error);
+    bool runSelect(int entity, const QString &where, const QVariantList &bindings,
+                   QVector<ObjectSnapshot> *snapshots, QString *error);
+    QString selectColumns(const EntityDescription &entity) const;
+    void closeDatabase();
+
+    mutable QMutex m_mutex;
+    sqlite3 *m_db = nullptr;
+    QString m_path;
+    Mode m_mode = Mode::ReadWrite;
+    QString m_processToken;
+    QHash<QString, sqlite3_stmt *> m_statements;
+    QHash<ObjectID, ObjectID> m_permanentKeys; // temporary -> permanent
+    QHash<ObjectID, ObjectID> m_temporaryKeys; // permanent -> temporary
+    qint64 m_nextTemporaryKey = -1;
+    qint64 m_dataVersion = -1;
+    QString m_injectedFailure;
+};
+
+} // namespace ovalis

@@ -1,0 +1,95 @@
+#include "store/Tag.h"
+
+#include "store/Case.h"
+#include "store/ManagedObjectContext.h"
+#include "util/NotificationCenter.h"
+
+namespace ovalis {
+
+Tag::Tag(const EntityDescription &entity, int entityIndex)
+    : ManagedObject(entity, entityIndex)
+{
+}
+
+QList<Case *> Tag::cases() const
+{
+    QList<Case *> result;
+    for (ManagedObject *object : toMany(Cases))
+        result.append(static_cast<Case *>(object));
+    return result;
+}
+
+void Tag::addToCases(Case *item) { addToMany(Cases, item); }
+void Tag::removeFromCases(Case *item) { removeFromMany(Cases, item); }
+
+bool Tag::hasCases() const
+{
+    return !toMany(Cases).isEmpty();
+}
+
+QList<Tag *> Tag::activeTags(ManagedObjectContext *context)
+{
+    QList<Tag *> result;
+    if (!context)
+        return result;
+    for (ManagedObject *object : context->arrayOfObjects(entityName())) {
+        Tag *tag = static_cast<Tag *>(object);
+        if (tag->active())
+            result.append(tag);
+    }
+    return result;
+}
+
+QList<Case *> Tag::casesTaggedWithThisAndActiveTags()
+{
+    ManagedObjectContext *context = managedObjectContext();
+    if (!context)
+        return {};
+    const QString term = QStringLiteral("ANY tags.label == %@");
+    const QString ownLabel = label();
+    QList<Predicate> terms{Predicate::fromFormat(term, {ownLabel.isNull() ? QStringLiteral("") : ownLabel})};
+    for (Tag *tag : activeTags(context)) {
+        const QString activeLabel = tag->label();
+        terms.append(Predicate::fromFormat(term, {activeLabel.isNull() ? QStringLiteral("") : activeLabel}));
+    }
+    QList<Case *> result;
+    for (ManagedObject *object : context->arrayOfObjects(Case::entityName(), Predicate::andPredicate(terms)))
+        result.append(static_cast<Case *>(object));
+    return result;
+}
+
+QString Tag::countText(qint64 count)
+{
+    if (count <= 1000)
+        return QString::number(count);
+    return QString::number(count / 1000) + QStringLiteral("K");
+}
+
+QString Tag::numberOfCasesTaggedWithThisAndActiveTagsString()
+{
+    return countText(casesTaggedWithThisAndActiveTags().size());
+}
+
+QString Tag::description() const
+{
+    const QString text = label();
+    return QStringLiteral("%1 - %2/%3")
+        .arg(text.isNull() ? QStringLiteral("?") : text, active() ? QStringLiteral("1\u00B0 Active") : QString(),
+             hasActiveCases() ? QStringLiteral("2\u00B0 Active") : QString());
+}
+
+QVariant Tag::derivedValue(const QString &key) const
+{
+    if (key == QLatin1String("hasCases"))
+        return hasCases();
+    if (key == QLatin1String("description"))
+        return description();
+    return {};
+}
+
+void Tag::awakeFromInsert()
+{
+    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Tag"));
+}
+
+} // namespace ovalis
