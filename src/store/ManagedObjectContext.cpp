@@ -674,7 +674,8 @@ void ManagedObjectContext::didPersist(const ContextChanges &changes)
         saved.inserted.append(object);
     }
     for (ManagedObject *object : std::as_const(m_updated)) {
-        saved.changedKeys.insert(object, QSet<QString>(object->changedKeys().cbegin(), object->changedKeys().cend()));
+        const QStringList keys = object->changedKeys();
+        saved.changedKeys.insert(object, QSet<QString>(keys.cbegin(), keys.cend()));
         object->m_changedMask = 0;
         saved.updated.append(object);
     }

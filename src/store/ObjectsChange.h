@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QMetaType>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -22,3 +23,5 @@ struct ObjectsChange {
 };
 
 } // namespace ovalis
+
+Q_DECLARE_METATYPE(ovalis::ObjectsChange)

@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,5 +14,6 @@ int main(int argc, char **argv)
     ::testing::InitGoogleMock(&argc, argv);
     QGuiApplication app(argc, argv);
     ovalis::Log::install();
+    QLoggingCategory::setFilterRules(QStringLiteral("*.info=false\n*.debug=false\n"));
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,264 @@
+#include <QSignalSpy>
+#include <QTest>
+
+#include "store/PersistentStore.h"
+#include "support/StoreFixture.h"
+#include "util/Log.h"
+
+using namespace ovalis;
+using ovalis::test::StoreFixture;
+
+class ContextTest : public StoreFixture
+{
+};
+
+TEST_F(ContextTest, OneObjectPerRecordPerContext)
+{
+    newCase(QStringLiteral("A1"), QStringLiteral("x"));
+    context()->saveWithParent(true);
+    const QList<Case *> first = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("A1")});
+    const QList<Case *> second = fetchCases(QString());
+    ASSERT_EQ(first.size(), 1);
+    ASSERT_EQ(second.size(), 1);
+    EXPECT_EQ(first.first(), second.first());
+    EXPECT_EQ(context()->existingObject(first.first()->objectID()), first.first());
+}
+
+TEST_F(ContextTest, FetchesSeeUnsavedInsertsEditsAndDeletions)
+{
+    Case *saved = newCase(QStringLiteral("S1"), QStringLiteral("Smith disease"));
+    Case *gone = newCase(QStringLiteral("S2"), QStringLiteral("smíth"));
+    Case *other = newCase(QStringLiteral("S3"), QStringLiteral("other"));
+    context()->saveWithParent(true);
+
+    Case *fresh = newCase(QStringLiteral("N1"), QStringLiteral("SMITH"));
+    other->setSummary(QStringLiteral("now smith too"));
+    saved->setSummary(QStringLiteral("renamed"));
+    context()->deleteObject(gone);
+
+    const QList<Case *> found = fetchCases(QStringLiteral("summary contains[cd] %@"), {QStringLiteral("smith")});
+    EXPECT_EQ(QSet<Case *>(found.cbegin(), found.cend()), (QSet<Case *>{fresh, other}));
+    EXPECT_EQ(context()->countOfObjects(Case::entityName()), 3);
+
+    // Changing a tag changes which cases match a tag query, before any save.
+    Tag *tag = newTag(QStringLiteral("Old"));
+    saved->addToTags(tag);
+    context()->saveWithParent(true);
+    tag->setLabel(QStringLiteral("New"));
+    EXPECT_EQ(fetchCases(QStringLiteral("ANY tags.label == %@"), {QStringLiteral("New")}), QList<Case *>{saved});
+    EXPECT_TRUE(fetchCases(QStringLiteral("ANY tags.label == %@"), {QStringLiteral("Old")}).isEmpty());
+}
+
+TEST_F(ContextTest, PermanentIdentifiersAfterTheFirstSaveFindTheObjectEverywhere)
+{
+    Case *item = newCase(QStringLiteral("ID1"));
+    const ObjectID temporary = item->objectID();
+    EXPECT_TRUE(temporary.isTemporary());
+    context()->saveWithParent(true);
+    const ObjectID permanent = item->objectID();
+    EXPECT_FALSE(permanent.isTemporary());
+    EXPECT_EQ(context()->existingObject(temporary), item);
+    EXPECT_EQ(context()->existingObject(permanent), item);
+
+    auto child = m_stack->newBackgroundContext();
+    QString seen;
+    child->performAndWait([&] {
+        if (auto *copy = static_cast<Case *>(child->existingObject(permanent)))
+            seen = copy->patientID();
+    });
+    EXPECT_EQ(seen, QStringLiteral("ID1"));
+}
+
+TEST_F(ContextTest, ChildSeesParentUnsavedStateAndPushesItsSaveIntoTheParent)
+{
+    Tag *tag = newTag(QStringLiteral("Neuro"));
+    Case *edited = newCase(QStringLiteral("E1"), QStringLiteral("before"));
+    context()->saveWithParent(true);
+    edited->setSummary(QStringLiteral("unsaved in main"));
+    Case *unsavedInMain = newCase(QStringLiteral("U1"));
+    const ObjectID tagId = tag->objectID();
+
+    auto child = m_stack->newBackgroundContext();
+    QStringList summaries;
+    ObjectID childCaseId;
+    child->performAndWait([&] {
+        for (ManagedObject *object : child->arrayOfObjects(Case::entityName()))
+            summaries << static_cast<Case *>(object)->summary();
+        auto *childTag = static_cast<Tag *>(child->existingObject(tagId));
+        Case *added = child->insertNew<Case>();
+        added->setPatientID(QStringLiteral("C1"));
+        added->addToTags(childTag);
+        Media *media = child->insertNew<Media>();
+        added->addToMedia(media);
+        childCaseId = added->objectID();
+        child->save();
+    });
+    EXPECT_TRUE(summaries.contains(QStringLiteral("unsaved in main")));
+    EXPECT_EQ(summaries.size(), 2);
+
+    auto *pushed = static_cast<Case *>(context()->existingObject(childCaseId));
+    ASSERT_NE(pushed, nullptr);
+    EXPECT_EQ(pushed->patientID(), QStringLiteral("C1"));
+    EXPECT_EQ(pushed->tags(), QList<Tag *>{tag});
+    EXPECT_EQ(pushed->media().size(), 1);
+    EXPECT_TRUE(tag->cases().contains(pushed));
+    EXPECT_TRUE(context()->hasChanges()); // pushed, not yet on disk
+
+    context()->saveWithParent(true);
+    Q_UNUSED(unsavedInMain);
+    reopen();
+    const QList<Case *> cases = fetchCases(QStringLiteral("ANY tags.label == %@"), {QStringLiteral("Neuro")});
+    ASSERT_EQ(cases.size(), 1);
+    EXPECT_EQ(cases.first()->patientID(), QStringLiteral("C1"));
+    EXPECT_EQ(cases.first()->media().size(), 1);
+}
+
+TEST_F(ContextTest, SaveWithParentFromAChildReachesTheDiskAndNotifiesTheMainContext)
+{
+    QSignalSpy changes(context(), &ManagedObjectContext::objectsDidChange);
+    auto child = m_stack->newBackgroundContext();
+    child->performAndWait([&] {
+        for (int i = 0; i < 3; ++i)
+            child->insertNew<Case>()->setPatientID(QStringLiteral("B%1").arg(i));
+        child->saveWithParent(true);
+    });
+    EXPECT_GE(changes.count(), 1);
+    EXPECT_FALSE(context()->hasChanges());
+    auto second = openSecondStack();
+    EXPECT_EQ(second->mainContext()->countOfObjects(Case::entityName()), 3);
+}
+
+TEST_F(ContextTest, ChildWorkQueuedWithPerformRunsOffTheMainThread)
+{
+    auto child = m_stack->newBackgroundContext();
+    std::atomic<bool> done{false};
+    Qt::HANDLE thread = nullptr;
+    child->perform([&] {
+        thread = QThread::currentThreadId();
+        child->insertNew<Case>();
+        child->saveWithParent(true);
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
+    EXPECT_NE(thread, QThread::currentThreadId());
+    QTRY_COMPARE_WITH_TIMEOUT(context()->countOfObjects(Case::entityName()), 1, 10000);
+}
+
+TEST_F(ContextTest, DidSaveCarriesInsertedUpdatedAndDeletedObjects)
+{
+    Case *a = newCase(QStringLiteral("A"));
+    Case *b = newCase(QStringLiteral("B"));
+    context()->saveWithParent(true);
+    QList<ObjectsChange> saves;
+    QObject guard;
+    QObject::connect(context(), &ManagedObjectContext::didSave, &guard, [&](const ObjectsChange &c) { saves << c; });
+    a->setSummary(QStringLiteral("edited"));
+    context()->deleteObject(b);
+    Case *c = newCase(QStringLiteral("C"));
+    context()->saveWithParent(true);
+    ASSERT_EQ(saves.size(), 1);
+    EXPECT_EQ(saves[0].inserted, QList<ManagedObject *>{c});
+    EXPECT_EQ(saves[0].updated, QList<ManagedObject *>{a});
+    EXPECT_EQ(saves[0].deleted, QList<ManagedObject *>{b});
+    EXPECT_EQ(b->managedObjectContext(), nullptr);
+}
+
+TEST_F(ContextTest, OtherProcessChangesMergeWithInMemoryChangesWinningPerProperty)
+{
+    Case *item = newCase(QStringLiteral("M1"), QStringLiteral("summary"));
+    item->setDetail(QStringLiteral("detail"));
+    context()->saveWithParent(true);
+    const ObjectID id = item->objectID();
+
+    auto other = openSecondStack();
+    {
+        auto *theirs = static_cast<Case *>(other->mainContext()->existingObject(id));
+        ASSERT_NE(theirs, nullptr);
+        theirs->setSummary(QStringLiteral("their summary"));
+        theirs->setDetail(QStringLiteral("their detail"));
+        auto *added = other->mainContext()->insertNew<Case>();
+        added->setPatientID(QStringLiteral("M2"));
+        other->mainContext()->saveWithParent(true);
+    }
+    item->setDetail(QStringLiteral("my unsaved detail"));
+    QSignalSpy changes(context(), &ManagedObjectContext::objectsDidChange);
+    context()->processPendingChanges();
+    changes.clear();
+    m_stack->mergeChangesFromOtherProcesses();
+    EXPECT_EQ(item->summary(), QStringLiteral("their summary"));
+    EXPECT_EQ(item->detail(), QStringLiteral("my unsaved detail"));
+    ASSERT_EQ(changes.count(), 1);
+    const ObjectsChange change = changes.first().first().value<ObjectsChange>();
+    EXPECT_EQ(change.inserted.size(), 1);
+    EXPECT_TRUE(change.updated.contains(item));
+
+    // Saving writes only what this process changed: their summary survives.
+    context()->saveWithParent(true);
+    auto third = openSecondStack();
+    auto *check = static_cast<Case *>(third->mainContext()->existingObject(id));
+    EXPECT_EQ(check->summary(), QStringLiteral("their summary"));
+    EXPECT_EQ(check->detail(), QStringLiteral("my unsaved detail"));
+    EXPECT_EQ(third->mainContext()->countOfObjects(Case::entityName()), 2);
+}
+
+TEST_F(ContextTest, StoreOperationsLogAsTheProgramExpects)
+{
+    LogCapture capture;
+    context()->saveWithParent(true);
+    EXPECT_EQ(capture.messages(), QStringList{QStringLiteral("Save MOC, asking parent true")});
+
+    capture.clear();
+    EXPECT_TRUE(context()->arrayOfObjects(Case::entityName(), Predicate::fromFormat(QStringLiteral("summary ==== )"))).isEmpty());
+    EXPECT_TRUE(capture.containsPrefix(QStringLiteral("Failed to execute request with predicate '")));
+
+    capture.clear();
+    EXPECT_EQ(context()->countOfObjects(QStringLiteral("Patient")), 0);
+    EXPECT_TRUE(capture.contains(QStringLiteral("Failed to execute count of type: Patient"), LogLevel::Error));
+
+    newCase(QStringLiteral("one"));
+    newCase(QStringLiteral("two"));
+    EXPECT_EQ(context()->object(Case::entityName(), Predicate::fromFormat(QStringLiteral("patientID == %@"), {QStringLiteral("one")}))
+                  ->value(QStringLiteral("patientID")), QStringLiteral("one"));
+    EXPECT_EQ(context()->object(Case::entityName(), Predicate()), nullptr); // two match
+
+    m_stack->persistentStore()->setSaveFailureForTesting(QStringLiteral("disk full"));
+    capture.clear();
+    context()->saveWithParent(true);
+    EXPECT_TRUE(capture.contains(QStringLiteral("Failed to save context: disk full"), LogLevel::Error));
+    EXPECT_TRUE(context()->hasChanges());
+    m_stack->persistentStore()->setSaveFailureForTesting(QString());
+    context()->saveWithParent(true);
+    EXPECT_FALSE(context()->hasChanges());
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 2);
+}
+
+TEST_F(ContextTest, AutomaticSaveIsSkippedWhileSuspended)
+{
+    newCase(QStringLiteral("T1"));
+    m_stack->setSuspendAutomaticSaves(true);
+    LogCapture capture;
+    m_stack->automaticSave();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Skip automatic saves"), LogLevel::Debug));
+    EXPECT_TRUE(context()->hasChanges());
+    m_stack->setSuspendAutomaticSaves(false);
+    m_stack->automaticSave();
+    EXPECT_FALSE(context()->hasChanges());
+}
+
+TEST_F(ContextTest, PurgeHistoryDeletesOldTransactions)
+{
+    newCase(QStringLiteral("H1"));
+    context()->saveWithParent(true);
+    const auto history = m_stack->persistentStore()->historySince(0, false);
+    ASSERT_EQ(history.size(), 1);
+    EXPECT_EQ(history.first().author, QStringLiteral("Ovalis"));
+    EXPECT_EQ(history.first().changes.size(), 1);
+
+    LogCapture capture;
+    context()->purgeHistory(1);
+    EXPECT_TRUE(capture.contains(QStringLiteral("Purge history (1 days)")));
+    EXPECT_TRUE(capture.contains(QStringLiteral("Successfully purged history (1 days)")));
+    EXPECT_EQ(m_stack->persistentStore()->historySince(0, false).size(), 1); // not old enough
+    context()->purgeHistory(0);
+    EXPECT_TRUE(m_stack->persistentStore()->historySince(0, false).isEmpty());
+}

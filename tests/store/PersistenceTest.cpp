@@ -1,0 +1,261 @@
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <sqlite3.h>
+
+#include "store/PersistentStore.h"
+#include "support/StoreFixture.h"
+#include "util/Log.h"
+
+using namespace ovalis;
+using ovalis::test::StoreFixture;
+
+namespace {
+
+QByteArray fingerprint(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+           + QByteArray::number(QFileInfo(path).lastModified().toMSecsSinceEpoch());
+}
+
+} // namespace
+
+class PersistenceTest : public StoreFixture
+{
+};
+
+TEST_F(PersistenceTest, FirstStartCreatesTheLibraryDirectoryAndLogsTheStore)
+{
+    QTemporaryDir home;
+    const QString library = home.filePath(QStringLiteral("deep/er/Ovalis"));
+    LogCapture capture;
+    CoreDataStack stack(library);
+    QString error;
+    ASSERT_TRUE(stack.loadPersistentStores(&error)) << error.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Database.sqlite")));
+    EXPECT_EQ(capture.messages().mid(0, 5),
+              (QStringList{QStringLiteral("Open/create Database"),
+                           QStringLiteral("Load store at ") + QUrl::fromLocalFile(library + QStringLiteral("/Database.sqlite")).toString(),
+                           QStringLiteral("Set automaticallyMergesChangesFromParent to true"),
+                           QStringLiteral("Set queryGeneration to current")}));
+    EXPECT_EQ(CoreDataStack::defaultLibraryDirectory(), QDir::homePath() + QStringLiteral("/Ovalis"));
+}
+
+TEST_F(PersistenceTest, UncreatableDirectoryFallsBackWithALogLine)
+{
+    QTemporaryDir home;
+    QFile blocker(home.filePath(QStringLiteral("file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    LogCapture capture;
+    CoreDataStack stack(home.filePath(QStringLiteral("file/Ovalis")));
+    QString error;
+    ASSERT_TRUE(stack.loadPersistentStores(&error)) << error.toStdString();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Unable to create default directory")));
+    EXPECT_NE(stack.libraryDirectory(), home.filePath(QStringLiteral("file/Ovalis")));
+    EXPECT_TRUE(QFileInfo::exists(stack.storePath()));
+    qunsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(PersistenceTest, EveryAttributeAndRelationshipSurvivesReopening)
+{
+    Case *item = newCase(QStringLiteral("ZAC5361"), QStringLiteral("Smíth's disease"));
+    item->setDetail(QStringLiteral(""));
+    item->setSex(Sex::nonbinary);
+    const QDateTime birth = QDateTime::fromMSecsSinceEpoch(-123456789012, Qt::UTC);
+    item->setDateOfBirth(birth);
+    const QDateTime diagnosis = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
+    item->setDateOfDiagnosis(diagnosis);
+    item->setDateModified(QDateTime());
+    Tag *tag = newTag(QStringLiteral("Neuro"));
+    tag->setActive(true);
+    item->addToTags(tag);
+    Media *media = context()->insertNew<Media>();
+    media->setFileName(QStringLiteral("a.png"));
+    media->setOrderIndex(4);
+    item->addToMedia(media);
+    const QString uuid = media->uuid();
+    Media *orphan = context()->insertNew<Media>();
+    Q_UNUSED(orphan);
+    context()->saveWithParent(true);
+
+    reopen();
+    const QList<Case *> cases = fetchCases(QString());
+    ASSERT_EQ(cases.size(), 1);
+    Case *loaded = cases.first();
+    EXPECT_EQ(loaded->patientID(), QStringLiteral("ZAC5361"));
+    EXPECT_EQ(loaded->summary(), QStringLiteral("Smíth's disease"));
+    EXPECT_FALSE(loaded->detail().isNull()); // present and empty, not absent
+    EXPECT_TRUE(loaded->detail().isEmpty());
+    EXPECT_EQ(loaded->sex(), 3);
+    EXPECT_EQ(loaded->dateOfBirth(), birth);
+    EXPECT_EQ(loaded->dateOfDiagnosis(), diagnosis);
+    EXPECT_FALSE(loaded->dateModified().isValid());
+    ASSERT_EQ(loaded->tags().size(), 1);
+    EXPECT_TRUE(loaded->tags().first()->active());
+    EXPECT_FALSE(loaded->tags().first()->hasActiveCases());
+    ASSERT_EQ(loaded->media().size(), 1);
+    EXPECT_EQ(loaded->media().first()->uuid(), uuid);
+    EXPECT_EQ(loaded->media().first()->orderIndex(), 4);
+    EXPECT_EQ(loaded->media().first()->itsCase(), loaded);
+    const QList<ManagedObject *> orphans = context()->arrayOfObjects(Media::entityName(), Predicate::fromFormat(QStringLiteral("itsCase == nil")));
+    EXPECT_EQ(orphans.size(), 1);
+}
+
+TEST_F(PersistenceTest, DeletingACaseLeavesItsMediaOrphanedAndQueriesWorking)
+{
+    Case *item = newCase(QStringLiteral("D1"));
+    Media *media = context()->insertNew<Media>();
+    item->addToMedia(media);
+    item->addToTags(newTag(QStringLiteral("T")));
+    context()->saveWithParent(true);
+    context()->deleteObject(item);
+    EXPECT_EQ(media->itsCase(), nullptr);
+    context()->saveWithParent(true);
+    reopen();
+    EXPECT_EQ(context()->arrayOfObjects(Media::entityName(), Predicate::fromFormat(QStringLiteral("itsCase == nil"))).size(), 1);
+    EXPECT_TRUE(static_cast<Tag *>(context()->arrayOfObjects(Tag::entityName()).first())->cases().isEmpty());
+}
+
+TEST_F(PersistenceTest, DamagedNewerForeignAndUnwritableFilesAreRefusedUntouched)
+{
+    for (int i = 0; i < 50; ++i)
+        newCase(QStringLiteral("R%1").arg(i), QStringLiteral("a summary long enough to fill pages %1").arg(i));
+    context()->saveWithParent(true);
+    const QString store = m_stack->storePath();
+    m_stack.reset();
+    auto expectRefused = [&](const QString &path, const QString &needle) {
+        SCOPED_TRACE(path.toStdString());
+        const QByteArray before = fingerprint(path);
+        PersistentStore refused;
+        QString error;
+        EXPECT_FALSE(refused.open(path, PersistentStore::Mode::ReadWrite, &error));
+        EXPECT_TRUE(error.contains(path)) << error.toStdString();
+        EXPECT_TRUE(error.contains(needle)) << error.toStdString();
+        EXPECT_EQ(fingerprint(path), before);
+        EXPECT_FALSE(QFileInfo::exists(path + QStringLiteral("-wal")) && QFileInfo(path + QStringLiteral("-wal")).size() > 0);
+    };
+
+    // A newer version's library.
+    QTemporaryDir dir;
+    const QString newer = dir.filePath(QStringLiteral("newer.sqlite"));
+    QFile::copy(store, newer);
+    {
+        sqlite3 *db = nullptr;
+        sqlite3_open(newer.toUtf8().constData(), &db);
+        sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA user_version = 99", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    expectRefused(newer, QStringLiteral("newer version"));
+
+    // Garbage and a damaged page.
+    const QString garbage = dir.filePath(QStringLiteral("garbage.sqlite"));
+    QFile file(garbage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(8192, 'x'));
+    file.close();
+    expectRefused(garbage, QStringLiteral("damaged"));
+
+    const QString damaged = dir.filePath(QStringLiteral("damaged.sqlite"));
+    QFile::copy(store, damaged);
+    {
+        QFile f(damaged);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        // Every page after the first: the schema is readable, the tables are not.
+        f.seek(4096);
+        f.write(QByteArray(int(f.size()) - 4096, '\xff'));
+    }
+    expectRefused(damaged, QStringLiteral("damaged"));
+
+    // Someone else's SQLite database.
+    const QString foreign = dir.filePath(QStringLiteral("foreign.sqlite"));
+    {
+        sqlite3 *db = nullptr;
+        sqlite3_open(foreign.toUtf8().constData(), &db);
+        sqlite3_exec(db, "CREATE TABLE songs (title TEXT)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    expectRefused(foreign, QStringLiteral("not an Ovalis library"));
+
+    // No permission to write.
+    const QString locked = dir.filePath(QStringLiteral("locked.sqlite"));
+    QFile::copy(store, locked);
+    QFile::setPermissions(locked, QFileDevice::ReadOwner);
+    if (QFileInfo(locked).isWritable()) {
+        GTEST_SKIP() << "running with permission to write everywhere (root)";
+    }
+    expectRefused(locked, QStringLiteral("permission"));
+}
+
+TEST_F(PersistenceTest, ApplicationStackReportsARefusedStoreNamingTheFile)
+{
+    const QString store = m_stack->storePath();
+    m_stack.reset();
+    {
+        sqlite3 *db = nullptr;
+        sqlite3_open(store.toUtf8().constData(), &db);
+        sqlite3_exec(db, "PRAGMA user_version = 42", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    CoreDataStack stack(libraryPath());
+    QString error;
+    EXPECT_FALSE(stack.loadPersistentStores(&error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Unresolved error ")));
+    EXPECT_TRUE(error.contains(store));
+    EXPECT_EQ(stack.mainContext(), nullptr);
+}
+
+TEST_F(PersistenceTest, TwoStacksSavingTheSameCaseKeepEachOthersProperties)
+{
+    Case *item = newCase(QStringLiteral("W1"));
+    Tag *shared = newTag(QStringLiteral("Shared"));
+    context()->saveWithParent(true);
+    auto other = openSecondStack();
+    auto *theirs = static_cast<Case *>(other->mainContext()->existingObject(item->objectID()));
+    auto *theirTag = static_cast<Tag *>(other->mainContext()->existingObject(shared->objectID()));
+    ASSERT_NE(theirs, nullptr);
+
+    item->setSummary(QStringLiteral("mine"));
+    theirs->setDetail(QStringLiteral("theirs"));
+    theirs->addToTags(theirTag);
+    item->setSex(Sex::male);
+    context()->saveWithParent(true);
+    other->mainContext()->saveWithParent(true);
+
+    auto third = openSecondStack();
+    auto *check = static_cast<Case *>(third->mainContext()->existingObject(item->objectID()));
+    EXPECT_EQ(check->summary(), QStringLiteral("mine"));
+    EXPECT_EQ(check->detail(), QStringLiteral("theirs"));
+    EXPECT_EQ(check->sex(), 1);
+    EXPECT_EQ(check->tags().size(), 1);
+}
+
+TEST_F(PersistenceTest, ASaveThatFailsHalfWayWritesNothingAndKeepsTheEdits)
+{
+    newCase(QStringLiteral("K1"));
+    context()->saveWithParent(true);
+    {
+        // A trigger makes the second insert of the next save fail inside SQLite.
+        sqlite3 *db = nullptr;
+        sqlite3_open(m_stack->storePath().toUtf8().constData(), &db);
+        sqlite3_busy_timeout(db, 5000);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER boom BEFORE INSERT ON cases WHEN NEW.patient_id = 'BOOM' "
+                                   "BEGIN SELECT RAISE(ABORT, 'boom'); END;", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    Case *good = newCase(QStringLiteral("K2"));
+    Case *bad = newCase(QStringLiteral("BOOM"));
+    QString error;
+    EXPECT_FALSE(context()->save(&error));
+    EXPECT_TRUE(error.contains(QStringLiteral("boom"))) << error.toStdString();
+    EXPECT_TRUE(good->objectID().isTemporary());
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 1);
+
+    bad->setPatientID(QStringLiteral("K3"));
+    EXPECT_TRUE(context()->save(&error)) << error.toStdString();
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 3);
+}
