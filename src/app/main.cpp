@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <cstdio>
 
@@ -35,8 +36,10 @@ int main(int argc, char **argv)
     QString error;
     if (!stack.loadPersistentStores(&error)) {
         Log::error(LogArea::CoreData, error);
+        QString message = error;
+        message.remove(QRegularExpression(QStringLiteral("^Unresolved error ")));
         QMessageBox::critical(nullptr, QStringLiteral("Ovalis cannot open its library"),
-                              error + QStringLiteral("\n\nOvalis will quit. The file has not been changed."));
+                              message + QStringLiteral("\n\nOvalis will quit. The file has not been changed."));
         return 2;
     }
 

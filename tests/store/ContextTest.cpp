@@ -1,6 +1,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sqlite3.h>
+
 #include "store/PersistentStore.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
@@ -245,20 +247,54 @@ TEST_F(ContextTest, AutomaticSaveIsSkippedWhileSuspended)
     EXPECT_FALSE(context()->hasChanges());
 }
 
-TEST_F(ContextTest, PurgeHistoryDeletesOldTransactions)
+TEST_F(ContextTest, PurgeHistoryDeletesOnlyTransactionsOlderThanTheDays)
 {
     newCase(QStringLiteral("H1"));
     context()->saveWithParent(true);
-    const auto history = m_stack->persistentStore()->historySince(0, false);
-    ASSERT_EQ(history.size(), 1);
+    {
+        // Make that save three days old.
+        sqlite3 *db = nullptr;
+        sqlite3_open(m_stack->storePath().toUtf8().constData(), &db);
+        sqlite3_busy_timeout(db, 5000);
+        ASSERT_EQ(sqlite3_exec(db, "UPDATE history_transactions SET timestamp = timestamp - 3 * 86400", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    newCase(QStringLiteral("H2"));
+    context()->saveWithParent(true);
+    auto history = m_stack->persistentStore()->historySince(0, false);
+    ASSERT_EQ(history.size(), 2);
     EXPECT_EQ(history.first().author, QStringLiteral("Ovalis"));
-    EXPECT_EQ(history.first().changes.size(), 1);
+    ASSERT_EQ(history.first().changes.size(), 1);
+    EXPECT_EQ(history.first().changes.first().type, HistoryTransaction::Change::Insert);
 
     LogCapture capture;
-    context()->purgeHistory(1);
-    EXPECT_TRUE(capture.contains(QStringLiteral("Purge history (1 days)")));
-    EXPECT_TRUE(capture.contains(QStringLiteral("Successfully purged history (1 days)")));
-    EXPECT_EQ(m_stack->persistentStore()->historySince(0, false).size(), 1); // not old enough
-    context()->purgeHistory(0);
-    EXPECT_TRUE(m_stack->persistentStore()->historySince(0, false).isEmpty());
+    context()->purgeHistory(4);
+    EXPECT_TRUE(capture.contains(QStringLiteral("Purge history (4 days)")));
+    EXPECT_TRUE(capture.contains(QStringLiteral("Successfully purged history (4 days)")));
+    EXPECT_EQ(m_stack->persistentStore()->historySince(0, false).size(), 2);
+    context()->purgeHistory(2);
+    history = m_stack->persistentStore()->historySince(0, false);
+    ASSERT_EQ(history.size(), 1);
+    EXPECT_EQ(history.first().changes.first().key, fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("H2")}).first()->objectID().key);
+}
+
+TEST_F(ContextTest, GrandchildWorkReachesTheDiskThroughTwoParents)
+{
+    Tag *tag = newTag(QStringLiteral("Deep"));
+    context()->saveWithParent(true);
+    const ObjectID tagId = tag->objectID();
+    auto child = m_stack->newBackgroundContext();
+    ManagedObjectContext grandchild(ManagedObjectContext::ConcurrencyType::PrivateQueue, child.get());
+    grandchild.performAndWait([&] {
+        auto *item = grandchild.insertNew<Case>();
+        item->setPatientID(QStringLiteral("G1"));
+        item->addToTags(static_cast<Tag *>(grandchild.existingObject(tagId)));
+        grandchild.saveWithParent(true); // into the child and then the main context
+    });
+    EXPECT_TRUE(context()->hasChanges());
+    child->performAndWait([&] { EXPECT_FALSE(child->hasChanges()); });
+    context()->saveWithParent(true);
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 1);
+    EXPECT_EQ(tag->cases().size(), 1);
 }
