@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+#include <QVariantList>
+
+#include "store/EntityDescription.h"
+#include "store/PredicateNode.h"
+
+namespace ovalis {
+
+// Translates a parsed predicate into an SQLite condition over one entity's
+// table that selects exactly the rows whose objects the in-memory evaluation
+// accepts, absent values included. Every condition it writes is 0 or 1, never
+// NULL, so NOT and the compounds need no further care. Shapes:
+// - attributes compare with IS (absent is NULL), [cd] through the fold column
+//   and a folded parameter, [c]/[d] through ovalis_fold_c/ovalis_fold_d;
+// - a to-many key path: "alias.pk IN (SELECT <source key> FROM <join> WHERE …)"
+//   when compared with a constant (the tag label and join-table indexes answer
+//   ANY tags.label == %@), otherwise a correlated EXISTS; ALL and NONE negate;
+// - @count and SUBQUERY: "(SELECT count(*) FROM … WHERE …)", or EXISTS when
+//   compared with 0;
+// - a to-one key path: a scalar subquery on the related row, which is NULL
+//   when the foreign key is NULL or names no row.
+// Relationship destinations come from ManagedObjectModel::ovalisModel().
+class PredicateSqlTranslator
+{
+public:
+    PredicateSqlTranslator(const EntityDescription &entity, const QString &alias);
+
+    bool translate(const PredicateNode &node, QString *whereClause, QVariantList *bindings, QString *error);
+
+private:
+    struct Sql;
+    struct Scope;
+    struct Path;
+    struct Chain;
+    struct Operand;
+    enum class Fold { None, CaseAndDiacritics, Case, Diacritics };
+
+    static Fold foldFor(const PredicateNode &node);
+    // The value of an attribute (or the object itself) of the row aliased alias.
+    static Operand leafOperand(const QString &alias, const EntityDescription &entity,
+                               const AttributeDescription *attribute, PredicateExpression::Terminal terminal,
+                               Fold fold);
+    bool translateNode(const PredicateNode &node, const Scope &scope, Sql *sql);
+    bool translateComparison(const PredicateNode &node, const Scope &scope, Sql *sql);
+    bool translateCollectionComparison(const PredicateNode &node, const Scope &scope, const Path &path, Sql *sql);
+    bool translateCountAgainstZero(const PredicateNode &node, const Scope &scope, bool *done, Sql *sql);
+    bool translateScalar(const PredicateExpression &expression, const Scope &scope, Fold fold, Operand *operand);
+    bool countSource(const PredicateExpression &expression, const Scope &scope, Sql *sql);
+    bool compareOperands(const PredicateNode &node, const Operand &left, const Operand &right, Sql *sql);
+    bool resolve(const PredicateExpression &expression, const Scope &scope, Path *path);
+    Chain chain(const Path &path);
+    QString newAlias();
+    bool fail(const QString &message);
+
+    const EntityDescription &m_entity;
+    QString m_alias;
+    int m_aliasCount = 0;
+    QString m_error;
+};
+
+} // namespace ovalis
