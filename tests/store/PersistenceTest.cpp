@@ -181,14 +181,22 @@ TEST_F(PersistenceTest, DamagedNewerForeignAndUnwritableFilesAreRefusedUntouched
     }
     expectRefused(foreign, QStringLiteral("not an Ovalis library"));
 
-    // No permission to write.
-    const QString locked = dir.filePath(QStringLiteral("locked.sqlite"));
-    QFile::copy(store, locked);
-    QFile::setPermissions(locked, QFileDevice::ReadOwner);
-    if (QFileInfo(locked).isWritable()) {
+}
+
+TEST_F(PersistenceTest, AFileWithoutWritePermissionIsRefusedUntouched)
+{
+    const QString store = m_stack->storePath();
+    m_stack.reset();
+    QFile::setPermissions(store, QFileDevice::ReadOwner);
+    if (QFileInfo(store).isWritable())
         GTEST_SKIP() << "running with permission to write everywhere (root)";
-    }
-    expectRefused(locked, QStringLiteral("permission"));
+    const QByteArray before = fingerprint(store);
+    PersistentStore refused;
+    QString error;
+    EXPECT_FALSE(refused.open(store, PersistentStore::Mode::ReadWrite, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("permission"))) << error.toStdString();
+    EXPECT_EQ(fingerprint(store), before);
+    QFile::setPermissions(store, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 TEST_F(PersistenceTest, ApplicationStackReportsARefusedStoreNamingTheFile)
