@@ -1,3 +1,4 @@
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -297,4 +298,49 @@ TEST_F(ContextTest, GrandchildWorkReachesTheDiskThroughTwoParents)
     context()->saveWithParent(true);
     EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 1);
     EXPECT_EQ(tag->cases().size(), 1);
+}
+
+TEST_F(ContextTest, AnotherProcessAddingCasesWhileTheMainContextHasEditsLosesNothing)
+{
+    Case *mine = newCase(QStringLiteral("MINE"), QStringLiteral("unsaved"));
+    context()->saveWithParent(true);
+    mine->setSummary(QStringLiteral("edited while the other process writes"));
+    QProcess cli;
+    cli.start(QStringLiteral(OVALIS_CLI_PATH), {QStringLiteral("--library"), libraryPath(), QStringLiteral("generate"),
+                                                 QStringLiteral("--cases"), QStringLiteral("300"), QStringLiteral("--tags"),
+                                                 QStringLiteral("3")});
+    ASSERT_TRUE(cli.waitForStarted());
+    // Save repeatedly while the other process writes its batches.
+    for (int i = 0; i < 20 && cli.state() != QProcess::NotRunning; ++i) {
+        newCase(QStringLiteral("LOOP%1").arg(i));
+        context()->saveWithParent(true);
+        cli.waitForFinished(20);
+    }
+    ASSERT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(120000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    m_stack->mergeChangesFromOtherProcesses();
+    context()->saveWithParent(true);
+    const int mine_count = int(fetchCases(QStringLiteral("patientID BEGINSWITH %@"), {QStringLiteral("LOOP")}).size());
+    EXPECT_EQ(context()->countOfObjects(Case::entityName()), 301 + mine_count);
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 301 + mine_count);
+    EXPECT_EQ(mine->summary(), QStringLiteral("edited while the other process writes"));
+    // The cases the other process added reached this context's lists too.
+    EXPECT_EQ(fetchCases(QString()).size(), 301 + mine_count);
+}
+
+TEST_F(ContextTest, ASeparateStoreFileOpensReadOnlyInAContextOfItsOwn)
+{
+    newCase(QStringLiteral("R1"));
+    context()->saveWithParent(true);
+    auto reader = m_stack->contextForStore(m_stack->storePath(), true, true);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->countOfObjects(Case::entityName()), 1);
+    reader->insertNew<Case>();
+    LogCapture capture;
+    reader->saveWithParent(true);
+    EXPECT_TRUE(capture.containsPrefix(QStringLiteral("Failed to save context: ")));
+
+    capture.clear();
+    EXPECT_EQ(m_stack->contextForStore(libraryPath() + QStringLiteral("/missing.sqlite"), true, false), nullptr);
+    EXPECT_TRUE(capture.containsPrefix(QStringLiteral("Unable to add persistent store at file://")));
 }

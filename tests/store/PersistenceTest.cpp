@@ -267,3 +267,16 @@ TEST_F(PersistenceTest, ASaveThatFailsHalfWayWritesNothingAndKeepsTheEdits)
     EXPECT_TRUE(context()->save(&error)) << error.toStdString();
     EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 3);
 }
+
+TEST_F(PersistenceTest, DisablingCloudSyncingIsLoggedWhenTheStoreOpens)
+{
+    m_stack.reset();
+    Settings::shared().setValue(QStringLiteral("Disable_Cloud_Syncing"), true);
+    LogCapture capture;
+    reopen();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Disable iCloud syncing")));
+    Settings::shared().setValue(QStringLiteral("Disable_Cloud_Syncing"), false);
+    capture.clear();
+    reopen();
+    EXPECT_FALSE(capture.contains(QStringLiteral("Disable iCloud syncing")));
+}
