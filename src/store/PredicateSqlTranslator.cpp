@@ -15,9 +15,6 @@ struct PredicateSqlTranslator::Sql {
     QString text;
     QVariantList bindings;
 
-    Sql() = default;
-    explicit Sql(const QString &t) : text(t) {}
-
     Sql &operator<<(const QString &t)
     {
         text += t;
@@ -324,6 +321,8 @@ PredicateSqlTranslator::Operand PredicateSqlTranslator::leafOperand(const QStrin
     switch (attribute->type) {
     case AttributeType::String:
         operand.valueClass = Operand::Class::String;
+        // A fold computed per row is worth computing once: no guard repeats it.
+        operand.simple = fold == Fold::None || (fold == Fold::CaseAndDiacritics && !attribute->foldColumn.isEmpty());
         switch (fold) {
         case Fold::None: operand.sql << plain; break;
         case Fold::CaseAndDiacritics:
@@ -415,8 +414,7 @@ bool PredicateSqlTranslator::translateScalar(const PredicateExpression &expressi
         return true;
     }
     const Chain rows = chain(path);
-    const Operand inner = leafOperand(rows.finalAlias, *path.finalEntity(), path.attribute,
-                                               Terminal::None, fold);
+    const Operand inner = leafOperand(rows.finalAlias, *path.finalEntity(), path.attribute, Terminal::None, fold);
     *operand = inner;
     operand->sql = Sql();
     operand->simple = false;
