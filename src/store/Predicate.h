@@ -19,7 +19,8 @@ class PredicateNode;
 // translated to an SQL condition; both give the same answer on the same data,
 // the in-memory evaluation being the reference:
 // - a comparison with an absent value is false, so its negation is true;
-//   "!=" is exactly the negation of "==", and "== nil" holds for an absent value;
+//   "!=" is exactly the negation of "==", and "==" holds for two absent
+//   values ("%K == nil" for an absent value);
 // - ".length" of an absent text is 0, "@count" of an empty relationship is 0;
 // - [cd] compares foldForComparison of both texts, [c] and [d] the partial folds;
 // - numbers (and Booleans as 0 or 1) compare numerically, dates as instants;

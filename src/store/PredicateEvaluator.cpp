@@ -219,7 +219,8 @@ qint64 subqueryCount(const PredicateExpression &e, const Scope &scope)
     return n;
 }
 
-Operand scalar(const PredicateExpression &e, const Scope &scope)
+// singleValued: the caller has found that the key path crosses no to-many relationship.
+Operand scalar(const PredicateExpression &e, const Scope &scope, bool singleValued = false)
 {
     switch (e.kind()) {
     case PredicateExpression::Kind::Constant: return constantOperand(e);
@@ -236,7 +237,7 @@ Operand scalar(const PredicateExpression &e, const Scope &scope)
         return n < 0 ? Operand() : numberOperand(n);
     }
     // A to-many key path has no single value.
-    if (crossesToMany(root->entityDescription(), e.keys()))
+    if (!singleValued && crossesToMany(root->entityDescription(), e.keys()))
         return Operand();
     Operand result;
     auto visit = [&](const Operand &o) {
@@ -338,10 +339,12 @@ bool compare(const PredicateNode &node, const Operand &l, const Operand &r)
 bool evaluateComparison(const PredicateNode &node, const Scope &scope)
 {
     const PredicateExpression &left = node.left();
+    bool singleValued = false;
     if (left.kind() == PredicateExpression::Kind::KeyPath && left.terminal() != Terminal::Count
         && !left.keys().isEmpty()) {
         const PredicateObject *root = rootObject(left, scope);
-        if (root && crossesToMany(root->entityDescription(), left.keys())) {
+        singleValued = root && !crossesToMany(root->entityDescription(), left.keys());
+        if (root && !singleValued) {
             const Operand right = scalar(node.right(), scope);
             // ANY and NONE look for a member that compares true, ALL for one that does not.
             const bool sought = node.modifier() != PredicateModifier::All;
@@ -358,7 +361,7 @@ bool evaluateComparison(const PredicateNode &node, const Scope &scope)
                                                                                                                 : !found;
         }
     }
-    const bool result = compare(node, scalar(left, scope), scalar(node.right(), scope));
+    const bool result = compare(node, scalar(left, scope, singleValued), scalar(node.right(), scope));
     return node.modifier() == PredicateModifier::None ? !result : result;
 }
 

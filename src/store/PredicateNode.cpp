@@ -41,6 +41,8 @@ PredicateNode::Pointer PredicateNode::comparison(PredicateModifier modifier, Pre
     if (op == PredicateOperator::Matches && right.isConstant()
         && right.valueType() == PredicateExpression::ValueType::String) {
         node->m_matchesExpression = ovalis::matchesExpression(right.foldedText(), options & CaseInsensitiveOption);
+        // Compiled here, once, so that evaluations on any thread only match.
+        node->m_matchesExpression.optimize();
         if (!node->m_matchesExpression.isValid()) {
             *error = QStringLiteral("invalid regular expression %1: %2")
                          .arg(PredicateExpression::quoted(right.text()), node->m_matchesExpression.errorString());

@@ -439,7 +439,7 @@ bool PredicateParser::substitution(const Token &token, PredicateExpression *expr
     }
 
     if (kind == QLatin1Char('@')) {
-        if (!argument.isValid() || type == QMetaType::Nullptr) {
+        if (!argument.isValid() || argument.isNull()) {
             *expression = PredicateExpression::nil();
             return true;
         }

@@ -12,7 +12,9 @@ namespace ovalis {
 // Parses a predicate format string, substituting %K, %@, %d (%i, %ld, %lld,
 // %u, …) and %f from the arguments in order. Precedence: NOT above AND above
 // OR; comparisons bind tighter than NOT. An unparenthesised chain of AND (or
-// of OR) becomes one compound with every member.
+// of OR) becomes one compound with every member. %@ takes a QString (a null
+// one reads as ""), an integer, double or bool, or a QDateTime; an invalid or
+// null QVariant, or an invalid date, is nil. %K takes a QString key path.
 class PredicateParser
 {
 public:

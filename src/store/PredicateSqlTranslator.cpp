@@ -15,9 +15,6 @@ struct PredicateSqlTranslator::Sql {
     QString text;
     QVariantList bindings;
 
-    Sql() = default;
-    explicit Sql(const QString &t) : text(t) {}
-
     Sql &operator<<(const QString &t)
     {
         text += t;
@@ -324,6 +321,8 @@ PredicateSqlTranslator::Operand PredicateSqlTranslator::leafOperand(const QStrin
     switch (attribute->type) {
     case AttributeType::String:
         operand.valueClass = Operand::Class::String;
+        // A fold computed per row is worth computing once: no guard repeats it.
+        operand.simple = fold == Fold::None || (fold == Fold::CaseAndDiacritics && !attribute->foldColumn.isEmpty());
         switch (fold) {
         case Fold::None: operand.sql << plain; break;
         case Fold::CaseAndDiacritics:
@@ -384,7 +383,7 @@ bool PredicateSqlTranslator::translateScalar(const PredicateExpression &expressi
         return fail(QStringLiteral("unknown constant"));
     case PredicateExpression::Kind::Subquery: {
         Sql source;
-        if (!countSource(expression, scope, &source))
+        if (!countSource(expression, scope, false, &source))
             return false;
         operand->sql << QLatin1String("(SELECT count(*) ") << source << QLatin1String(")");
         operand->valueClass = Operand::Class::Number;
@@ -399,7 +398,7 @@ bool PredicateSqlTranslator::translateScalar(const PredicateExpression &expressi
         return false;
     if (path.terminal == Terminal::Count) {
         Sql source;
-        if (!countSource(expression, scope, &source))
+        if (!countSource(expression, scope, false, &source))
             return false;
         operand->sql << QLatin1String("(SELECT count(*) ") << source << QLatin1String(")");
         operand->valueClass = Operand::Class::Number;
@@ -415,8 +414,7 @@ bool PredicateSqlTranslator::translateScalar(const PredicateExpression &expressi
         return true;
     }
     const Chain rows = chain(path);
-    const Operand inner = leafOperand(rows.finalAlias, *path.finalEntity(), path.attribute,
-                                               Terminal::None, fold);
+    const Operand inner = leafOperand(rows.finalAlias, *path.finalEntity(), path.attribute, Terminal::None, fold);
     *operand = inner;
     operand->sql = Sql();
     operand->simple = false;
@@ -433,7 +431,8 @@ bool PredicateSqlTranslator::translateScalar(const PredicateExpression &expressi
     return true;
 }
 
-bool PredicateSqlTranslator::countSource(const PredicateExpression &expression, const Scope &scope, Sql *sql)
+bool PredicateSqlTranslator::countSource(const PredicateExpression &expression, const Scope &scope, bool keySet,
+                                         Sql *sql)
 {
     const bool subquery = expression.kind() == PredicateExpression::Kind::Subquery;
     const PredicateExpression &collection = subquery ? expression.collection() : expression;
@@ -443,13 +442,48 @@ bool PredicateSqlTranslator::countSource(const PredicateExpression &expression, 
     if (path.attribute || path.hops.isEmpty())
         return fail(QStringLiteral("%1 needs a relationship").arg(collection.format()));
     const Chain rows = chain(path);
-    *sql << QLatin1String("FROM ") << rows.from << QLatin1String(" WHERE ") << rows.correlation;
-    if (!subquery)
-        return true;
-    Scope inner{rows.finalAlias, path.finalEntity(), scope.variables};
-    inner.variables << Scope::Variable{expression.variable(), rows.finalAlias, path.finalEntity()};
-    *sql << QLatin1String(" AND ");
-    return translateNode(expression.subpredicate(), inner, sql);
+    if (keySet) {
+        *sql << rows.rootKey << QLatin1String(" IN (SELECT ") << rows.sourceKey << QLatin1String(" FROM ") << rows.from
+             << QLatin1String(" WHERE ");
+        *sql << (rows.sourceKeyNullable ? rows.sourceKey + QLatin1String(" IS NOT NULL") : QStringLiteral("1"));
+    } else {
+        *sql << QLatin1String("FROM ") << rows.from << QLatin1String(" WHERE ") << rows.correlation;
+    }
+    if (subquery) {
+        Scope inner{rows.finalAlias, path.finalEntity(), scope.variables};
+        inner.variables << Scope::Variable{expression.variable(), rows.finalAlias, path.finalEntity()};
+        *sql << QLatin1String(" AND ");
+        if (!translateNode(expression.subpredicate(), inner, sql))
+            return false;
+    }
+    if (keySet)
+        *sql << QLatin1String(")");
+    return true;
+}
+
+bool PredicateSqlTranslator::refersOnlyTo(const PredicateExpression &expression, QStringList variables)
+{
+    switch (expression.kind()) {
+    case PredicateExpression::Kind::Constant: return true;
+    case PredicateExpression::Kind::KeyPath:
+        return expression.variable().isEmpty() || variables.contains(expression.variable());
+    case PredicateExpression::Kind::Subquery:
+        if (!refersOnlyTo(expression.collection(), variables))
+            return false;
+        variables << expression.variable();
+        return refersOnlyTo(expression.subpredicate(), variables);
+    }
+    return false;
+}
+
+bool PredicateSqlTranslator::refersOnlyTo(const PredicateNode &node, const QStringList &variables)
+{
+    if (node.kind() == PredicateNode::Kind::Comparison)
+        return refersOnlyTo(node.left(), variables) && refersOnlyTo(node.right(), variables);
+    for (const PredicateNode::Pointer &child : node.children())
+        if (!refersOnlyTo(*child, variables))
+            return false;
+    return true;
 }
 
 bool PredicateSqlTranslator::translateCountAgainstZero(const PredicateNode &node, const Scope &scope, bool *done,
@@ -458,19 +492,30 @@ bool PredicateSqlTranslator::translateCountAgainstZero(const PredicateNode &node
     *done = false;
     const PredicateExpression &left = node.left();
     const PredicateExpression &right = node.right();
-    const bool counted = left.kind() == PredicateExpression::Kind::Subquery
-                         || (left.kind() == PredicateExpression::Kind::KeyPath && left.terminal() == Terminal::Count);
+    const bool subquery = left.kind() == PredicateExpression::Kind::Subquery;
+    const bool counted =
+        subquery || (left.kind() == PredicateExpression::Kind::KeyPath && left.terminal() == Terminal::Count);
     const bool zero = right.isConstant() && right.valueType() == ValueType::Integer && right.integerValue() == 0;
     const PredicateOperator op = node.op();
     if (!counted || !zero
         || (op != PredicateOperator::EqualTo && op != PredicateOperator::NotEqualTo
             && op != PredicateOperator::GreaterThan))
         return true;
+    // A SUBQUERY whose condition needs nothing of the row itself is answered
+    // for every row at once; a plain @count by an index lookup per row.
+    Path path;
+    if (!resolve(subquery ? left.collection() : left, scope, &path))
+        return false;
+    const bool keySet = subquery && !path.hops.isEmpty() && path.hops.first()->toMany
+                        && refersOnlyTo(left.subpredicate(), {left.variable()});
     Sql source;
-    if (!countSource(left, scope, &source))
+    if (!countSource(left, scope, keySet, &source))
         return false;
     const bool empty = (op == PredicateOperator::EqualTo) != (node.modifier() == PredicateModifier::None);
-    *sql << QLatin1String(empty ? "(NOT EXISTS (SELECT 1 " : "(EXISTS (SELECT 1 ") << source << QLatin1String("))");
+    if (keySet)
+        *sql << QLatin1String(empty ? "(NOT " : "(") << source << QLatin1String(")");
+    else
+        *sql << QLatin1String(empty ? "(NOT EXISTS (SELECT 1 " : "(EXISTS (SELECT 1 ") << source << QLatin1String("))");
     *done = true;
     return true;
 }

@@ -17,8 +17,9 @@ namespace ovalis {
 // - a to-many key path: "alias.pk IN (SELECT <source key> FROM <join> WHERE …)"
 //   when compared with a constant (the tag label and join-table indexes answer
 //   ANY tags.label == %@), otherwise a correlated EXISTS; ALL and NONE negate;
-// - @count and SUBQUERY: "(SELECT count(*) FROM … WHERE …)", or EXISTS when
-//   compared with 0;
+// - @count and SUBQUERY: "(SELECT count(*) FROM … WHERE …)"; compared with 0,
+//   EXISTS for @count, and for a SUBQUERY whose condition needs nothing of
+//   the row "alias.pk IN (SELECT <source key> FROM … WHERE <condition>)";
 // - a to-one key path: a scalar subquery on the related row, which is NULL
 //   when the foreign key is NULL or names no row.
 // Relationship destinations come from ManagedObjectModel::ovalisModel().
@@ -47,7 +48,12 @@ private:
     bool translateCollectionComparison(const PredicateNode &node, const Scope &scope, const Path &path, Sql *sql);
     bool translateCountAgainstZero(const PredicateNode &node, const Scope &scope, bool *done, Sql *sql);
     bool translateScalar(const PredicateExpression &expression, const Scope &scope, Fold fold, Operand *operand);
-    bool countSource(const PredicateExpression &expression, const Scope &scope, Sql *sql);
+    // The members an @count or a SUBQUERY counts, as "FROM … WHERE …" correlated
+    // with the scope's row, or with keySet as "<root key> IN (SELECT …)".
+    bool countSource(const PredicateExpression &expression, const Scope &scope, bool keySet, Sql *sql);
+    // Whether the expression or predicate names no variable but the given ones.
+    static bool refersOnlyTo(const PredicateExpression &expression, QStringList variables);
+    static bool refersOnlyTo(const PredicateNode &node, const QStringList &variables);
     bool compareOperands(const PredicateNode &node, const Operand &left, const Operand &right, Sql *sql);
     bool resolve(const PredicateExpression &expression, const Scope &scope, Path *path);
     Chain chain(const Path &path);

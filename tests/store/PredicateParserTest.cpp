@@ -109,6 +109,7 @@ TEST(PredicateParserTest, SubstitutesArgumentsByType)
         {"x == %@", {true}, "x == YES"},
         {"x == %@", {QVariant()}, "x == nil"},
         {"x == %@", {QVariant::fromValue(nullptr)}, "x == nil"},
+        {"x == %@", {QVariant(QMetaType::fromType<QString>())}, "x == nil"},
         {"x == %@", {QDateTime()}, "x == nil"},
         {"x == %@", {utc(2001, 1, 2)}, R"(x == CAST(86400, "NSDate"))"},
         {"%K == %@ AND %K != %d", {QStringLiteral("itsCase.sex"), 1, QStringLiteral("sex"), 2},

@@ -287,7 +287,8 @@ private:
         }
         if (form < 60) {
             const KeyPath keyPath = path(*root.entity, true, true);
-            Format f = written(root, keyPath, QStringLiteral(".@count"));
+            Format f{modifier(false)};
+            f << written(root, keyPath, QStringLiteral(".@count"));
             f << QStringLiteral(" ") << comparisonOperator(Kind::Number) << QStringLiteral(" ");
             return f << (chance(0.8) ? Format{QString::number(pick(4))} : constant(Kind::Number, QString()));
         }
@@ -311,7 +312,7 @@ private:
             for (const Root &outer : roots)
                 if (!outer.prefix.isEmpty())
                     inner << outer;
-            Format f{word("SUBQUERY") + QStringLiteral("(")};
+            Format f{modifier(false) + word("SUBQUERY") + QStringLiteral("(")};
             f << written(root, collection) << QStringLiteral(", ") << variable << QStringLiteral(", ")
               << node(inner, depth - 1) << QStringLiteral(").@count ") << comparisonOperator(Kind::Number)
               << QStringLiteral(" ") << QString::number(pick(3));
