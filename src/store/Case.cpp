@@ -16,10 +16,7 @@ Case::Case(const EntityDescription &entity, int entityIndex)
 
 QList<Media *> Case::media() const
 {
-    QList<Media *> result;
-    for (ManagedObject *object : toMany(MediaRelationship))
-        result.append(static_cast<Media *>(object));
-    return result;
+    return toManyAs<Media>(MediaRelationship);
 }
 
 void Case::addToMedia(Media *media) { addToMany(MediaRelationship, media); }
@@ -27,10 +24,7 @@ void Case::removeFromMedia(Media *media) { removeFromMany(MediaRelationship, med
 
 QList<Tag *> Case::tags() const
 {
-    QList<Tag *> result;
-    for (ManagedObject *object : toMany(TagsRelationship))
-        result.append(static_cast<Tag *>(object));
-    return result;
+    return toManyAs<Tag>(TagsRelationship);
 }
 
 void Case::addToTags(Tag *tag) { addToMany(TagsRelationship, tag); }

@@ -59,6 +59,16 @@ public:
     void setToOne(int relationshipIndex, ManagedObject *target);
     // The members of a to-many relationship (an unordered set), faulted in on first use.
     const QList<ManagedObject *> &toMany(int relationshipIndex) const;
+    // The members of a to-many relationship as the destination's class.
+    template<class T> QList<T *> toManyAs(int relationshipIndex) const
+    {
+        const QList<ManagedObject *> &members = toMany(relationshipIndex);
+        QList<T *> result;
+        result.reserve(members.size());
+        for (ManagedObject *member : members)
+            result.append(static_cast<T *>(member));
+        return result;
+    }
     void addToMany(int relationshipIndex, ManagedObject *target);
     void removeFromMany(int relationshipIndex, ManagedObject *target);
     // Whether a to-many relationship has been faulted in (or built in memory).

@@ -457,21 +457,31 @@ bool PersistentStore::runSelect(int entityIndex, const QString &where, const QVa
     return true;
 }
 
-bool PersistentStore::fetchSnapshots(int entityIndex, const Predicate &predicate, QVector<ObjectSnapshot> *snapshots,
-                                     QString *error)
+bool PersistentStore::whereClause(int entityIndex, const Predicate &predicate, QString *where, QVariantList *bindings,
+                                  QString *error)
 {
-    QMutexLocker locker(&m_mutex);
+    if (!m_injectedFetchFailure.isEmpty()) {
+        if (error)
+            *error = m_injectedFetchFailure;
+        return false;
+    }
     if (!m_db) {
         if (error)
             *error = QStringLiteral("The store is not open.");
         return false;
     }
+    return predicate.isNull()
+           || predicate.toSql(model().entities()[entityIndex], QStringLiteral("t0"), where, bindings, error);
+}
+
+bool PersistentStore::fetchSnapshots(int entityIndex, const Predicate &predicate, QVector<ObjectSnapshot> *snapshots,
+                                     QString *error)
+{
+    QMutexLocker locker(&m_mutex);
     QString where;
     QVariantList bindings;
-    if (!predicate.isNull()
-        && !predicate.toSql(model().entities()[entityIndex], QStringLiteral("t0"), &where, &bindings, error))
-        return false;
-    return runSelect(entityIndex, where, bindings, snapshots, error);
+    return whereClause(entityIndex, predicate, &where, &bindings, error)
+           && runSelect(entityIndex, where, bindings, snapshots, error);
 }
 
 bool PersistentStore::fetchSnapshotsForKeys(int entityIndex, const QVector<qint64> &keys,
@@ -501,15 +511,10 @@ bool PersistentStore::fetchSnapshotsForKeys(int entityIndex, const QVector<qint6
 bool PersistentStore::fetchKeys(int entityIndex, const Predicate &predicate, QVector<qint64> *keys, QString *error)
 {
     QMutexLocker locker(&m_mutex);
-    if (!m_db) {
-        if (error)
-            *error = QStringLiteral("The store is not open.");
-        return false;
-    }
     const EntityDescription &entity = model().entities()[entityIndex];
     QString where;
     QVariantList bindings;
-    if (!predicate.isNull() && !predicate.toSql(entity, QStringLiteral("t0"), &where, &bindings, error))
+    if (!whereClause(entityIndex, predicate, &where, &bindings, error))
         return false;
     QString sql = QStringLiteral("SELECT t0.%1 FROM %2 t0").arg(entity.primaryKeyColumn, entity.table);
     if (!where.isEmpty())

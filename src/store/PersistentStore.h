@@ -80,6 +80,8 @@ public:
 
     // Tests make the next saves fail with this message (empty: succeed again).
     void setSaveFailureForTesting(const QString &message) { m_injectedFailure = message; }
+    // Tests make fetches fail with this message (empty: succeed again).
+    void setFetchFailureForTesting(const QString &message) { m_injectedFetchFailure = message; }
 
 private:
     bool validateExisting(QString *error);
@@ -88,6 +90,8 @@ private:
     bool configureConnection(QString *error);
     sqlite3_stmt *prepare(const QString &sql, QString *error);
     bool exec(const QString &sql, QString *error);
+    // The WHERE condition of a fetch; false when fetching must fail. Under the lock.
+    bool whereClause(int entity, const Predicate &predicate, QString *where, QVariantList *bindings, QString *error);
     bool runSelect(int entity, const QString &where, const QVariantList &bindings,
                    QVector<ObjectSnapshot> *snapshots, QString *error);
     QString selectColumns(const EntityDescription &entity) const;
@@ -104,6 +108,7 @@ private:
     qint64 m_nextTemporaryKey = -1;
     qint64 m_dataVersion = -1;
     QString m_injectedFailure;
+    QString m_injectedFetchFailure;
 };
 
 } // namespace ovalis

@@ -352,6 +352,16 @@ PredicateSqlTranslator::Operand PredicateSqlTranslator::leafOperand(const QStrin
 bool PredicateSqlTranslator::translateScalar(const PredicateExpression &expression, const Scope &scope, Fold fold,
                                              Operand *operand)
 {
+    // A subquery's count and a to-many key path's @count are both a count subquery.
+    auto countOperand = [&] {
+        Sql source;
+        if (!countSource(expression, scope, false, &source))
+            return false;
+        operand->sql << QLatin1String("(SELECT count(*) ") << source << QLatin1String(")");
+        operand->valueClass = Operand::Class::Number;
+        operand->simple = false;
+        return true;
+    };
     switch (expression.kind()) {
     case PredicateExpression::Kind::Constant:
         operand->constant = &expression;
@@ -382,13 +392,7 @@ bool PredicateSqlTranslator::translateScalar(const PredicateExpression &expressi
         }
         return fail(QStringLiteral("unknown constant"));
     case PredicateExpression::Kind::Subquery: {
-        Sql source;
-        if (!countSource(expression, scope, false, &source))
-            return false;
-        operand->sql << QLatin1String("(SELECT count(*) ") << source << QLatin1String(")");
-        operand->valueClass = Operand::Class::Number;
-        operand->simple = false;
-        return true;
+        return countOperand();
     }
     case PredicateExpression::Kind::KeyPath: break;
     }
@@ -397,13 +401,7 @@ bool PredicateSqlTranslator::translateScalar(const PredicateExpression &expressi
     if (!resolve(expression, scope, &path))
         return false;
     if (path.terminal == Terminal::Count) {
-        Sql source;
-        if (!countSource(expression, scope, false, &source))
-            return false;
-        operand->sql << QLatin1String("(SELECT count(*) ") << source << QLatin1String(")");
-        operand->valueClass = Operand::Class::Number;
-        operand->simple = false;
-        return true;
+        return countOperand();
     }
     if (path.toMany)
         return fail(QStringLiteral("key path %1 crosses a to-many relationship and has no single value; "

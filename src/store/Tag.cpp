@@ -13,10 +13,7 @@ Tag::Tag(const EntityDescription &entity, int entityIndex)
 
 QList<Case *> Tag::cases() const
 {
-    QList<Case *> result;
-    for (ManagedObject *object : toMany(Cases))
-        result.append(static_cast<Case *>(object));
-    return result;
+    return toManyAs<Case>(Cases);
 }
 
 void Tag::addToCases(Case *item) { addToMany(Cases, item); }
