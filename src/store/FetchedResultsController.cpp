@@ -142,23 +142,30 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
     for (auto it = affected.cbegin(); it != affected.cend(); ++it)
         if (it.value() && oldRows.contains(it.key()) && !moved.contains(it.key()))
             stationary.insert(it.key());
+    // The objects that stay (kept ones and stationary updates) must come in
+    // the same order before and after. Kept objects keep their order, so it
+    // is enough that each stationary object has the same rank among the
+    // objects that stay in both lists: its row less the rows taken, before
+    // it, by objects that leave (old list) or arrive (new list).
     for (;;) {
-        auto stays = [&](ManagedObject *object) { return !affected.contains(object) || stationary.contains(object); };
-        QList<ManagedObject *> before, after;
-        for (ManagedObject *object : std::as_const(m_objects))
-            if (stays(object))
-                before.append(object);
-        for (ManagedObject *object : std::as_const(updated))
-            if (stays(object))
-                after.append(object);
+        std::vector<int> leaving, arriving;
+        for (auto it = affected.cbegin(); it != affected.cend(); ++it) {
+            if (stationary.contains(it.key()))
+                continue;
+            if (oldRows.contains(it.key()))
+                leaving.push_back(oldRows.value(it.key()));
+            if (newRows.contains(it.key()))
+                arriving.push_back(newRows.value(it.key()));
+        }
+        std::sort(leaving.begin(), leaving.end());
+        std::sort(arriving.begin(), arriving.end());
+        auto rank = [](int row, const std::vector<int> &others) {
+            return row - int(std::lower_bound(others.begin(), others.end(), row) - others.begin());
+        };
         QSet<ManagedObject *> misplaced;
-        for (int i = 0; i < before.size() && i < after.size(); ++i)
-            if (before[i] != after[i]) {
-                if (stationary.contains(before[i]))
-                    misplaced.insert(before[i]);
-                if (stationary.contains(after[i]))
-                    misplaced.insert(after[i]);
-            }
+        for (ManagedObject *object : std::as_const(stationary))
+            if (rank(oldRows.value(object), leaving) != rank(newRows.value(object), arriving))
+                misplaced.insert(object);
         if (misplaced.isEmpty())
             break;
         stationary.subtract(misplaced);

@@ -1,5 +1,7 @@
 #include "store/PredicateSqlTranslator.h"
 
+#include <QHash>
+
 #include <QList>
 
 #include <cmath>
@@ -75,6 +77,12 @@ struct PredicateSqlTranslator::Chain {
     bool sourceKeyNullable = false;
 };
 
+struct PredicateSqlTranslator::InSubquery {
+    const PredicateNode *node; // the comparison that wrote it
+    QString rootKey;
+    Sql select;
+};
+
 // One side of a comparison. Its SQL is NULL exactly when the value is absent
 // (a NaN constant aside, which is decided before any SQL is written).
 struct PredicateSqlTranslator::Operand {
@@ -105,6 +113,8 @@ qint64 codePointCount(const QString &text)
 }
 
 } // namespace
+
+PredicateSqlTranslator::~PredicateSqlTranslator() = default;
 
 PredicateSqlTranslator::PredicateSqlTranslator(const EntityDescription &entity, const QString &alias)
     : m_entity(entity)
@@ -154,15 +164,40 @@ bool PredicateSqlTranslator::translateNode(const PredicateNode &node, const Scop
             *sql << QLatin1String(conjunction ? "1" : "0");
             return true;
         }
-        *sql << QLatin1String("(");
-        bool first = true;
+        // Members of a conjunction that each keep the root rows whose key is in
+        // a subquery (the tag filters) become one intersection, so that SQLite
+        // looks up only the rows in all of them.
+        QList<Sql> members;
+        QHash<QString, QList<Sql>> intersections;
+        QStringList keyOrder;
         for (const PredicateNode::Pointer &child : node.children()) {
-            if (!first)
-                *sql << QLatin1String(conjunction ? " AND " : " OR ");
-            first = false;
-            if (!translateNode(*child, scope, sql))
+            Sql member;
+            m_lastInSubquery.reset();
+            if (!translateNode(*child, scope, &member))
                 return false;
+            if (conjunction && m_lastInSubquery && m_lastInSubquery->node == child.get()) {
+                if (!intersections.contains(m_lastInSubquery->rootKey))
+                    keyOrder.append(m_lastInSubquery->rootKey);
+                intersections[m_lastInSubquery->rootKey].append(m_lastInSubquery->select);
+            } else {
+                members.append(member);
+            }
+            m_lastInSubquery.reset();
         }
+        QList<Sql> combined;
+        for (const QString &key : std::as_const(keyOrder)) {
+            Sql in;
+            in << QLatin1String("(") << key << QLatin1String(" IN (");
+            const QList<Sql> &selects = intersections.value(key);
+            for (int i = 0; i < selects.size(); ++i)
+                in << (i ? QLatin1String(" INTERSECT ") : QLatin1String("")) << selects[i];
+            in << QLatin1String("))");
+            combined.append(in);
+        }
+        combined += members;
+        *sql << QLatin1String("(");
+        for (int i = 0; i < combined.size(); ++i)
+            *sql << (i ? QLatin1String(conjunction ? " AND " : " OR ") : QLatin1String("")) << combined[i];
         *sql << QLatin1String(")");
         return true;
     }
@@ -576,11 +611,14 @@ bool PredicateSqlTranslator::translateCollectionComparison(const PredicateNode &
     // The uncorrelated form needs a root key that is never NULL: the root's
     // own primary key, reached through a first hop that is to-many.
     if (node.right().isConstant() && path.hops.first()->toMany) {
-        *sql << rows.rootKey << QLatin1String(" IN (SELECT ") << rows.sourceKey << QLatin1String(" FROM ") << rows.from
-             << QLatin1String(" WHERE ");
+        Sql select;
+        select << QLatin1String("SELECT ") << rows.sourceKey << QLatin1String(" FROM ") << rows.from << QLatin1String(" WHERE ");
         if (rows.sourceKeyNullable)
-            *sql << rows.sourceKey << QLatin1String(" IS NOT NULL AND ");
-        *sql << condition << QLatin1String(")");
+            select << rows.sourceKey << QLatin1String(" IS NOT NULL AND ");
+        select << condition;
+        *sql << rows.rootKey << QLatin1String(" IN (") << select << QLatin1String(")");
+        if (modifier == PredicateModifier::Any || modifier == PredicateModifier::Direct)
+            m_lastInSubquery.reset(new InSubquery{&node, rows.rootKey, select});
     } else {
         *sql << QLatin1String("EXISTS (SELECT 1 FROM ") << rows.from << QLatin1String(" WHERE ") << rows.correlation
              << QLatin1String(" AND ") << condition << QLatin1String(")");

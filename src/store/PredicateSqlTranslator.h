@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QString>
 #include <QVariantList>
 
@@ -27,6 +29,7 @@ class PredicateSqlTranslator
 {
 public:
     PredicateSqlTranslator(const EntityDescription &entity, const QString &alias);
+    ~PredicateSqlTranslator();
 
     bool translate(const PredicateNode &node, QString *whereClause, QVariantList *bindings, QString *error);
 
@@ -64,6 +67,10 @@ private:
     QString m_alias;
     int m_aliasCount = 0;
     QString m_error;
+    // Set by a comparison that wrote the form "(rootKey IN (SELECT …))":
+    // the root key and the SELECT, so that a conjunction can intersect them.
+    struct InSubquery;
+    std::unique_ptr<InSubquery> m_lastInSubquery;
 };
 
 } // namespace ovalis
