@@ -41,35 +41,11 @@ protected:
 
 } // namespace
 
-TEST_F(MediaFileStoreTest, PathsAreCutFromTheUuidAndExtensionsReplaced)
+TEST_F(MediaFileStoreTest, ExtensionsAreReplacedInTheLastComponentOnly)
 {
-    const QUrl media = url(QStringLiteral("Media"));
-    const QString uuid = QStringLiteral("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
-    EXPECT_EQ(MediaFileStore::mediaFileURL(media, uuid, QStringLiteral("jpg")),
-              url(QStringLiteral("Media/E6/21/E1/F8/E621E1F8-C36C-495A-93FC-0C247A3E6E5F.jpg")));
-    EXPECT_EQ(MediaFileStore::mediaFileURL(media, uuid, QString()),
-              url(QStringLiteral("Media/E6/21/E1/F8/E621E1F8-C36C-495A-93FC-0C247A3E6E5F")));
-
     EXPECT_EQ(MediaFileStore::urlWithExtension(url(QStringLiteral("a.b/x.png")), QStringLiteral("jpg")), url(QStringLiteral("a.b/x.jpg")));
     EXPECT_EQ(MediaFileStore::urlWithExtension(url(QStringLiteral("a.b/x")), QStringLiteral("jpg")), url(QStringLiteral("a.b/x.jpg")));
     EXPECT_EQ(MediaFileStore::urlWithExtension(url(QStringLiteral("a.b/x.png")), QString()), url(QStringLiteral("a.b/x")));
-    EXPECT_EQ(MediaFileStore::folderURL(url(QStringLiteral("a/x.png"))), url(QStringLiteral("a")));
-    EXPECT_EQ(MediaFileStore::lastPathComponent(url(QStringLiteral("a/x.png"))), QStringLiteral("x.png"));
-}
-
-TEST_F(MediaFileStoreTest, DirectoriesAreCreatedWithIntermediatesAndRecognised)
-{
-    EXPECT_TRUE(MediaFileStore::createDirectory(url(QStringLiteral("a/b/c"))));
-    EXPECT_TRUE(MediaFileStore::createDirectory(url(QStringLiteral("a/b/c"))));
-    EXPECT_TRUE(MediaFileStore::directoryExists(url(QStringLiteral("a/b/c"))));
-    EXPECT_FALSE(MediaFileStore::directoryExists(url(QStringLiteral("a/b/d"))));
-    write(url(QStringLiteral("a/file")), "x");
-    EXPECT_FALSE(MediaFileStore::directoryExists(url(QStringLiteral("a/file"))));
-
-    MediaWriteError error;
-    EXPECT_FALSE(MediaFileStore::createDirectory(url(QStringLiteral("a/file/sub")), &error));
-    EXPECT_FALSE(error.message().isEmpty());
-    EXPECT_FALSE(MediaFileStore::createDirectory(url(QStringLiteral("a/file")), &error));
 }
 
 TEST_F(MediaFileStoreTest, AtomicWritesReplaceWholeFilesAndMovesAndCopiesRefuseExistingDestinations)
@@ -215,22 +191,4 @@ TEST_F(MediaFileStoreTest, EmptyFoldersArePrunedUpToTheFirstVisibleEntry)
     MediaWriteError error;
     EXPECT_FALSE(MediaFileStore::deleteEmptyFolders(url(QStringLiteral("gone/x.jpg")), &error));
     EXPECT_FALSE(error.message().isEmpty());
-}
-
-TEST_F(MediaFileStoreTest, RemovalFailuresAreLoggedNotReported)
-{
-    const QUrl missing = url(QStringLiteral("Media/AB/missing.jpg"));
-    LogCapture capture;
-    MediaFileStore::removeMediaFile(missing);
-    ASSERT_EQ(capture.countPrefix(QStringLiteral("Error deleting URL: ") + missing.toString(QUrl::FullyEncoded) + QLatin1Char(' ')), 1);
-    EXPECT_EQ(capture.entries().constLast().level, LogLevel::Error);
-
-    const QUrl present = url(QStringLiteral("Media/AB/CD/present.jpg"));
-    write(present, "x");
-    write(url(QStringLiteral("Media/keep.txt")), "x");
-    capture.clear();
-    MediaFileStore::removeMediaFile(present);
-    EXPECT_EQ(capture.countPrefix(QStringLiteral("Error deleting URL: ")), 0);
-    EXPECT_FALSE(exists(url(QStringLiteral("Media/AB"))));
-    EXPECT_TRUE(exists(url(QStringLiteral("Media/keep.txt"))));
 }
