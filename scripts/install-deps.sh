@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-pdf-dev qt6-image-formats-plugins
   libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core

@@ -1,11 +1,15 @@
 #include "store/Case.h"
 
+#include <QDir>
+#include <QUuid>
 #include <algorithm>
 
+#include "media/MediaFileStore.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/Tag.h"
 #include "util/Log.h"
+#include "util/NotificationCenter.h"
 
 namespace ovalis {
 
@@ -109,6 +113,85 @@ QList<Case *> Case::casesForThisPatient()
     for (ManagedObject *object : objects)
         result.append(static_cast<Case *>(object));
     return result;
+}
+
+Media *Case::addMedia(const QByteArray &data, const QString &fileName)
+{
+    ManagedObjectContext *context = managedObjectContext();
+    if (!context)
+        return nullptr;
+    rationaliseOrderIndexes();
+    const int count = int(media().size());
+    Media *added = context->insertNew<Media>();
+    added->setOrderIndex(count);
+    added->setFileName(fileName);
+    added->setItsCase(this);
+    const std::optional<QUrl> url = added->fileURL();
+    if (!url) {
+        Log::error(LogArea::Filing, QStringLiteral("Unable to get url for new media"));
+        return added;
+    }
+    if (!MediaFileStore::createDirectory(MediaFileStore::folderURL(*url)) || !MediaFileStore::writeDataAtomically(data, *url)) {
+        Log::info(LogArea::Filing, QStringLiteral("Unable to write data for ") + fileName);
+        return added;
+    }
+    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
+    return added;
+}
+
+Media *Case::duplicateMedia(const Media *media, int orderIndex, const QString &uuid)
+{
+    ManagedObjectContext *context = managedObjectContext();
+    if (!media || !media->fileExists()) {
+        Log::info(LogArea::Filing, QStringLiteral("Unable to find media file to duplicate: ") + description());
+        return nullptr;
+    }
+    if (!context)
+        return nullptr;
+    const QUrl source = *media->fileURL();
+    Media *copy = context->insertNew<Media>();
+    if (!uuid.isNull())
+        copy->setUuid(uuid);
+    copy->setFileName(media->fileName());
+    copy->setOrderIndex(orderIndex);
+    copy->setItsCase(this);
+    // Whatever is at the copy's path on failure was not written by it.
+    const std::optional<QUrl> destination = copy->fileURL();
+    if (!destination) {
+        Log::info(LogArea::Filing, QStringLiteral("Failed to duplicate: ") + copy->description());
+        copy->m_keepsFileOnDeletion = true;
+        context->deleteObject(copy);
+        return nullptr;
+    }
+    MediaWriteError error;
+    if (!MediaFileStore::createDirectory(MediaFileStore::folderURL(*destination), &error)
+        || !MediaFileStore::copyItem(source, *destination, &error)) {
+        Log::error(LogArea::Filing, QStringLiteral("Error duplicating URL: ") + source.toString(QUrl::FullyEncoded)
+                                        + QLatin1Char(' ') + error.message());
+        copy->m_keepsFileOnDeletion = true;
+        context->deleteObject(copy);
+        return nullptr;
+    }
+    return copy;
+}
+
+std::optional<QUrl> Case::exportMediaFiles(const QUrl &folder) const
+{
+    QUrl target = QUrl::fromLocalFile(QDir::cleanPath(folder.toLocalFile()));
+    if (MediaFileStore::directoryExists(target)) {
+        const QString group = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().section(QLatin1Char('-'), 0, 0);
+        target = QUrl::fromLocalFile(target.toLocalFile() + QLatin1Char('-') + group);
+    }
+    MediaWriteError error;
+    if (!MediaFileStore::createDirectory(target, &error)) {
+        Log::error(LogArea::Filing, QStringLiteral("Unable to create directory at ") + target.toLocalFile() + QStringLiteral(" [")
+                                        + error.message() + QLatin1Char(']'));
+        return std::nullopt;
+    }
+    const QList<Media *> ordered = sortedMedia();
+    for (int i = 0; i < ordered.size(); ++i)
+        ordered[i]->exportFile(target, i);
+    return target;
 }
 
 QStringList Case::keysAffectedBy(const QString &storedKey) const

@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QUrl>
+#include <optional>
 
 #include "store/ManagedObject.h"
 #include "store/Sex.h"
@@ -62,6 +64,19 @@ public:
     // Every case whose patientID contains this one's (ignoring case and
     // diacritics), this case included; this case alone without an identifier or context.
     QList<Case *> casesForThisPatient();
+
+    // Media files. On the thread of the case's context.
+    // Adds a media record for the data, written atomically to its file;
+    // posts "Updated Media" once the file is there. The record (nullptr
+    // without a context) stays even when the file could not be written.
+    Media *addMedia(const QByteArray &data, const QString &fileName);
+    // A copy of the media record and its file in this case, under the given
+    // uuid (a fresh one when null); nullptr, without a record, on failure.
+    Media *duplicateMedia(const Media *media, int orderIndex, const QString &uuid = QString());
+    // Copies the files in sortedMedia order as 00001, 00002, ... into folder,
+    // or into folder-XXXXXXXX when folder already exists. Answers the folder
+    // written to; nothing when it could not be created.
+    std::optional<QUrl> exportMediaFiles(const QUrl &folder) const;
 
     QStringList keysAffectedBy(const QString &storedKey) const override;
     QVariant derivedValue(const QString &key) const override;

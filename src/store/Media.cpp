@@ -4,10 +4,14 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include "media/MediaFileStore.h"
+#include "media/MediaImageDecoder.h"
+#include "media/MediaTypes.h"
 #include "media/UuidDirectoryPath.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
+#include "util/Log.h"
 #include "util/SerialQueue.h"
 
 namespace ovalis {
@@ -27,15 +31,139 @@ void Media::setItsCase(Case *owner)
     setToOne(ItsCase, owner);
 }
 
-QString Media::filePath() const
+std::optional<QUrl> Media::fileURL() const
 {
     const QString id = uuid();
+    const QString name = fileName();
     ManagedObjectContext *context = managedObjectContext();
-    if (id.isEmpty() || !context || !context->stack())
-        return QString();
-    const QString extension = QFileInfo(fileName()).suffix();
-    return context->stack()->mediaDirectory() + QLatin1Char('/') + uuidDirectoryPath(id) + QLatin1Char('/') + id
-           + (extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
+    if (id.isEmpty() || name.isNull() || !context || !context->stack())
+        return std::nullopt;
+    const QUrl mediaDirectory = MediaFileStore::mediaDirectoryURL(*context->stack());
+    if (mediaDirectory.isEmpty())
+        return std::nullopt;
+    return MediaFileStore::mediaFileURL(mediaDirectory, id, MediaTypes::extensionOf(name));
+}
+
+QString Media::filePath() const
+{
+    const std::optional<QUrl> url = fileURL();
+    return url ? url->toLocalFile() : QString();
+}
+
+bool Media::fileExists() const
+{
+    const std::optional<QUrl> url = fileURL();
+    if (!url) {
+        Log::info(LogArea::Filing, QStringLiteral("Unable to create URL: ") + description());
+        return false;
+    }
+    return QFileInfo::exists(url->toLocalFile());
+}
+
+std::optional<QUrl> Media::existingFileURL() const
+{
+    return fileExists() ? fileURL() : std::nullopt;
+}
+
+QImage Media::image() const
+{
+    const std::optional<QUrl> url = existingFileURL();
+    // A movie is never an image; its bytes are not worth reading to find that out.
+    if (!url || MediaTypes::isMovie(MediaTypes::extensionOf(url->toLocalFile())))
+        return {};
+    QFile file(url->toLocalFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {};
+    return MediaImageDecoder::decode(data);
+}
+
+bool Media::overwriteImage(const QImage &image, MediaWriteError *error)
+{
+    const std::optional<QUrl> url = fileURL();
+    if (!url) {
+        if (error)
+            *error = MediaWriteError::runtimeError(QStringLiteral("Unable to get Media file URL"));
+        return false;
+    }
+    const QUrl target = MediaFileStore::urlWithExtension(*url, MediaTypes::preferredExtension(MediaType::JPEG));
+    Log::info(LogArea::Filing, QStringLiteral("Remove image at ") + url->toLocalFile());
+    if (!MediaFileStore::removeItem(*url, error))
+        return false;
+    Log::info(LogArea::Filing, QStringLiteral("Overwrite cropped image to ") + target.toLocalFile());
+    if (!MediaFileStore::writeImage(image, target, MediaType::JPEG, error))
+        return false;
+    const QString name = MediaFileStore::lastPathComponent(target);
+    const QString before = description();
+    setFileName(name);
+    Log::info(LogArea::Filing, QStringLiteral("Set file name for ") + before + QStringLiteral(" to ") + name);
+    return true;
+}
+
+std::optional<QUrl> Media::restoreFromBackup(const QUrl &current, const QUrl &backup, MediaWriteError *error)
+{
+    Log::info(LogArea::Filing, QStringLiteral("Restoring from\r\t") + backup.toLocalFile() + QStringLiteral(" to\r\t")
+                                   + current.toLocalFile());
+    const QString currentExtension = MediaTypes::extensionOf(current.toLocalFile());
+    const QString backupExtension = MediaTypes::extensionOf(backup.toLocalFile());
+    const QUrl restored = MediaFileStore::urlWithExtension(current, backupExtension);
+    const QUrl nextBackup = MediaFileStore::urlWithExtension(backup, currentExtension);
+    MediaWriteError failure;
+    bool moved;
+    if (currentExtension == backupExtension) {
+        moved = MediaFileStore::swapItems(current, backup, &failure);
+    } else {
+        const QUrl temporary = QUrl::fromLocalFile(MediaFileStore::folderURL(backup).toLocalFile() + QLatin1Char('/')
+                                                   + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+                                                   + (currentExtension.isEmpty() ? QString() : QLatin1Char('.') + currentExtension));
+        moved = MediaFileStore::moveItem(current, temporary, &failure) && MediaFileStore::moveItem(backup, restored, &failure)
+                && MediaFileStore::moveItem(temporary, nextBackup, &failure);
+    }
+    if (!moved) {
+        Log::error(LogArea::Filing,
+                   QStringLiteral("Unable to restore file from ") + backup.toLocalFile() + QStringLiteral(": ") + failure.message());
+        if (error)
+            *error = failure;
+        return std::nullopt;
+    }
+    setFileName(MediaFileStore::lastPathComponent(restored));
+    return nextBackup;
+}
+
+bool Media::exportFile(const QUrl &folder, int index) const
+{
+    if (!fileExists())
+        return false;
+    const QUrl source = *fileURL();
+    QString extension = MediaTypes::extensionOf(source.toLocalFile());
+    if (extension.isEmpty()) {
+        Log::info(LogArea::Filing, QStringLiteral("Unknown file extension - use jpg"));
+        extension = QStringLiteral("jpg");
+    }
+    const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + QLatin1Char('/')
+                                                 + QStringLiteral("%1.").arg(index + 1, 5, 10, QLatin1Char('0')) + extension);
+    MediaWriteError error;
+    if (!MediaFileStore::copyItem(source, destination, &error)) {
+        Log::error(LogArea::Filing, QStringLiteral("Unable to copy file from ") + source.toLocalFile() + QStringLiteral(" to ")
+                                        + destination.toLocalFile() + QStringLiteral(": ") + error.message());
+        return false;
+    }
+    return true;
+}
+
+void Media::deleteFile()
+{
+    const std::optional<QUrl> url = fileURL();
+    if (!url) {
+        Log::info(LogArea::Filing, QStringLiteral("Unable to create media URL for deletion: ") + description());
+        return;
+    }
+    if (!QFileInfo::exists(url->toLocalFile()))
+        return;
+    const QUrl target = *url;
+    managedObjectContext()->stack()->fileDeletionQueue()->async([target] { MediaFileStore::removeMediaFile(target); });
 }
 
 QString Media::description() const
@@ -63,14 +191,10 @@ void Media::awakeFromInsert()
 void Media::prepareForDeletion()
 {
     // The file goes later, on the file-deletion queue; the record does not wait for it.
-    const QString path = filePath();
-    ManagedObjectContext *context = managedObjectContext();
+    ManagedObject::prepareForDeletion();
     setItsCase(nullptr);
-    if (!path.isEmpty() && context && context->stack())
-        context->stack()->fileDeletionQueue()->async([path] {
-            if (QFileInfo::exists(path))
-                QFile::remove(path);
-        });
+    if (!m_keepsFileOnDeletion)
+        deleteFile();
 }
 
 } // namespace ovalis

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QDateTime>
+#include <QImage>
+#include <QUrl>
+#include <optional>
 
+#include "media/MediaWriteError.h"
 #include "store/ManagedObject.h"
 
 namespace ovalis {
@@ -31,9 +35,32 @@ public:
     Case *itsCase() const;
     void setItsCase(Case *owner);
 
-    // The file's location: media directory / uuidDirectoryPath / uuid.extension;
-    // empty without a uuid or a context on a library.
+    // The file's location, computed and never stored: media directory /
+    // uuidDirectoryPath(uuid) / uuid.extension, the extension being that of
+    // fileName. Nothing without a uuid, a fileName or a context on a library.
+    std::optional<QUrl> fileURL() const;
+    // The local path of fileURL; empty without one.
     QString filePath() const;
+    // Whether the file is there; logs when there is no fileURL.
+    bool fileExists() const;
+    std::optional<QUrl> existingFileURL() const;
+    // The file read whole into memory and decoded (a PDF as its first page on
+    // white); a null image when it is missing, unreadable or not an image.
+    QImage image() const;
+
+    // Replaces the file by a JPEG of the image at the uuid-named .jpg, and
+    // fileName with that name. The old file is removed first.
+    bool overwriteImage(const QImage &image, MediaWriteError *error = nullptr);
+    // Exchanges the file at current with backup so that the backup's content
+    // becomes this record's file (with the backup's extension). Answers where
+    // the previous content now is: the backup URL with current's extension.
+    std::optional<QUrl> restoreFromBackup(const QUrl &current, const QUrl &backup, MediaWriteError *error = nullptr);
+    // Copies the file to folder/NNNNN.extension, NNNNN being index + 1;
+    // failures are logged, and answered false.
+    bool exportFile(const QUrl &folder, int index) const;
+    // Schedules the removal of the file (and its emptied folders) on the
+    // file-deletion queue when the file exists.
+    void deleteFile();
 
     QString description() const override;
     QVariant derivedValue(const QString &key) const override;
@@ -41,6 +68,12 @@ public:
 protected:
     void awakeFromInsert() override;
     void prepareForDeletion() override;
+
+private:
+    friend class Case;
+    // Set on a record whose file was never written by it, so that deleting
+    // the record leaves whatever is at its path alone.
+    bool m_keepsFileOnDeletion = false;
 };
 
 } // namespace ovalis

@@ -1,0 +1,229 @@
+#include "media/MediaFileStore.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSaveFile>
+#include <QUuid>
+#include <filesystem>
+#include <system_error>
+
+#include "media/UuidDirectoryPath.h"
+#include "store/CoreDataStack.h"
+#include "util/Log.h"
+
+namespace ovalis {
+
+namespace {
+
+bool fail(MediaWriteError *error, const QString &message)
+{
+    if (error)
+        *error = MediaWriteError::runtimeError(message);
+    return false;
+}
+
+std::filesystem::path fsPath(const QString &path)
+{
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+QString errorText(const std::error_code &code)
+{
+    return QString::fromLocal8Bit(code.message());
+}
+
+QString newUuidString()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+QString absoluteString(const QUrl &url)
+{
+    return url.toString(QUrl::FullyEncoded);
+}
+
+} // namespace
+
+QUrl MediaFileStore::mediaDirectoryURL(const CoreDataStack &stack)
+{
+    const QString directory = stack.mediaDirectory();
+    return directory.isEmpty() ? QUrl() : QUrl::fromLocalFile(directory);
+}
+
+QUrl MediaFileStore::mediaFileURL(const QUrl &mediaDirectory, const QString &uuid, const QString &extension)
+{
+    QString path = mediaDirectory.toLocalFile() + QLatin1Char('/') + uuidDirectoryPath(uuid) + QLatin1Char('/') + uuid;
+    if (!extension.isEmpty())
+        path += QLatin1Char('.') + extension;
+    return QUrl::fromLocalFile(path);
+}
+
+QUrl MediaFileStore::urlWithExtension(const QUrl &url, const QString &extension)
+{
+    QString path = url.toLocalFile();
+    const QString current = MediaTypes::extensionOf(path);
+    if (!current.isEmpty())
+        path.chop(current.size() + 1);
+    if (!extension.isEmpty())
+        path += QLatin1Char('.') + extension;
+    return QUrl::fromLocalFile(path);
+}
+
+QUrl MediaFileStore::folderURL(const QUrl &url)
+{
+    return QUrl::fromLocalFile(QFileInfo(url.toLocalFile()).path());
+}
+
+QString MediaFileStore::lastPathComponent(const QUrl &url)
+{
+    return QFileInfo(url.toLocalFile()).fileName();
+}
+
+bool MediaFileStore::directoryExists(const QUrl &url)
+{
+    const QFileInfo info(url.toLocalFile());
+    return info.exists() && info.isDir();
+}
+
+bool MediaFileStore::createDirectory(const QUrl &url, MediaWriteError *error)
+{
+    std::error_code code;
+    const std::filesystem::path path = fsPath(url.toLocalFile());
+    std::filesystem::create_directories(path, code);
+    if (code)
+        return fail(error, errorText(code));
+    if (!std::filesystem::is_directory(path, code))
+        return fail(error, QStringLiteral("Not a directory: ") + url.toLocalFile());
+    return true;
+}
+
+bool MediaFileStore::writeDataAtomically(const QByteArray &data, const QUrl &url, MediaWriteError *error)
+{
+    QSaveFile file(url.toLocalFile());
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(error, file.errorString());
+    if (file.write(data) != data.size()) {
+        const QString message = file.errorString();
+        file.cancelWriting();
+        return fail(error, message);
+    }
+    if (!file.commit())
+        return fail(error, file.errorString());
+    return true;
+}
+
+bool MediaFileStore::copyItem(const QUrl &from, const QUrl &to, MediaWriteError *error)
+{
+    QFile source(from.toLocalFile());
+    if (!source.copy(to.toLocalFile()))
+        return fail(error, source.errorString());
+    return true;
+}
+
+bool MediaFileStore::moveItem(const QUrl &from, const QUrl &to, MediaWriteError *error)
+{
+    QFile source(from.toLocalFile());
+    if (!source.rename(to.toLocalFile()))
+        return fail(error, source.errorString());
+    return true;
+}
+
+bool MediaFileStore::removeItem(const QUrl &url, MediaWriteError *error)
+{
+    QFile file(url.toLocalFile());
+    if (!file.remove())
+        return fail(error, file.errorString());
+    return true;
+}
+
+bool MediaFileStore::swapItems(const QUrl &a, const QUrl &b, MediaWriteError *error)
+{
+    const QUrl temporary = QUrl::fromLocalFile(folderURL(b).toLocalFile() + QLatin1Char('/') + newUuidString());
+    return moveItem(b, temporary, error) && moveItem(a, b, error) && moveItem(temporary, a, error);
+}
+
+bool MediaFileStore::writeImage(const QImage &image, const QUrl &url, MediaType type, MediaWriteError *error)
+{
+    const QString path = url.toLocalFile();
+    Log::info(LogArea::Filing, QStringLiteral("Write image to ") + path);
+    const QByteArray format = MediaTypes::writerFormat(type);
+    QImage source = image;
+    if (type == MediaType::JPEG && image.hasAlphaChannel()) {
+        // JPEG has no transparency; transparent parts show the white they would be shown on.
+        source = QImage(image.size(), QImage::Format_RGB32);
+        source.setDevicePixelRatio(image.devicePixelRatio());
+        source.fill(Qt::white);
+        QPainter painter(&source);
+        painter.drawImage(0, 0, image);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (image.isNull() || format.isEmpty() || !writer.write(source)) {
+        Log::error(LogArea::Filing, QStringLiteral("Failed to get JPEG data from image"));
+        return true;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(error, file.errorString());
+    if (file.write(bytes) != bytes.size())
+        return fail(error, file.errorString());
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return fail(error, file.errorString());
+    return true;
+}
+
+QUrl MediaFileStore::makeBackupURL(const QUrl &fileURL)
+{
+    return QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/Ovalis/") + newUuidString() + QLatin1Char('/')
+                               + lastPathComponent(fileURL));
+}
+
+bool MediaFileStore::backupMediaFile(const QUrl &source, const QUrl &backup, MediaWriteError *error)
+{
+    Log::info(LogArea::Filing, QStringLiteral("Backup media file from\r\t") + source.toLocalFile() + QStringLiteral(" to\r\t")
+                                   + backup.toLocalFile());
+    const QUrl folder = folderURL(backup);
+    if (!directoryExists(folder) && !createDirectory(folder, error))
+        return false;
+    return copyItem(source, backup, error);
+}
+
+void MediaFileStore::removeMediaFile(const QUrl &url)
+{
+    MediaWriteError error;
+    if (!removeItem(url, &error) || !deleteEmptyFolders(url, &error))
+        Log::error(LogArea::Filing, QStringLiteral("Error deleting URL: ") + absoluteString(url) + QLatin1Char(' ') + error.message());
+}
+
+bool MediaFileStore::deleteEmptyFolders(const QUrl &url, MediaWriteError *error)
+{
+    QString folder = QFileInfo(url.toLocalFile()).path();
+    Log::info(LogArea::Filing, QStringLiteral("Recursively delete empty folders at ") + absoluteString(QUrl::fromLocalFile(folder + QLatin1Char('/'))));
+    for (;;) {
+        const QDir directory(folder);
+        if (!directory.exists())
+            return fail(error, QStringLiteral("The folder %1 does not exist.").arg(folder));
+        if (!QFileInfo(folder).isReadable())
+            return fail(error, QStringLiteral("The folder %1 cannot be read.").arg(folder));
+        // Without QDir::Hidden the listing skips hidden entries; System keeps sockets and broken links.
+        if (!directory.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).isEmpty())
+            return true;
+        std::error_code code;
+        std::filesystem::remove_all(fsPath(folder), code);
+        if (code)
+            return fail(error, errorText(code));
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            return true;
+        folder = parent;
+    }
+}
+
+} // namespace ovalis

@@ -1,0 +1,52 @@
+#include "media/MediaImageDecoder.h"
+
+#include <QBuffer>
+#include <QPainter>
+#include <QPdfDocument>
+
+namespace ovalis {
+
+namespace {
+constexpr qreal pdfScale = 2.0;
+}
+
+QImage MediaImageDecoder::decode(const QByteArray &data)
+{
+    if (data.isEmpty())
+        return {};
+    if (isPdfData(data))
+        return renderFirstPdfPage(data);
+    return QImage::fromData(data);
+}
+
+bool MediaImageDecoder::isPdfData(const QByteArray &data)
+{
+    // Readers accept the header anywhere in the first kilobyte.
+    return data.left(1024).contains("%PDF-");
+}
+
+QImage MediaImageDecoder::renderFirstPdfPage(const QByteArray &data)
+{
+    QByteArray bytes = data;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {};
+    QPdfDocument document(nullptr);
+    document.load(&buffer);
+    if (document.status() != QPdfDocument::Status::Ready || document.pageCount() < 1)
+        return {};
+    const QSize size = (document.pagePointSize(0) * pdfScale).toSize();
+    if (size.isEmpty())
+        return {};
+    const QImage page = document.render(0, size);
+    if (page.isNull())
+        return {};
+    QImage result(size, QImage::Format_RGB32);
+    result.fill(Qt::white);
+    QPainter painter(&result);
+    painter.drawImage(0, 0, page);
+    painter.end();
+    return result;
+}
+
+} // namespace ovalis

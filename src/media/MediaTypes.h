@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace ovalis {
+
+enum class MediaType { JPEG, PNG, GIF, TIFF, Movie, PDF };
+
+// The file types the library accepts, as one fixed table of lower-case
+// extensions per type. Extensions are compared exactly (case-sensitively,
+// without the dot): "jpg" is a JPEG, "JPG" is not accepted.
+class MediaTypes
+{
+public:
+    // The type an extension names, or nothing for an extension not in the table.
+    static std::optional<MediaType> typeForExtension(const QString &extension);
+    // The extension of a file name or path (after the last dot of its last component).
+    static QString extensionOf(const QString &fileName);
+
+    static bool isAccepted(const QString &extension) { return typeForExtension(extension).has_value(); }
+    static bool isImage(const QString &extension);
+    static bool isMovie(const QString &extension);
+    static bool isPdf(const QString &extension);
+
+    // The table's extensions of one type, the first being the one new files get.
+    static QStringList extensions(MediaType type);
+    static QString preferredExtension(MediaType type) { return extensions(type).constFirst(); }
+    static QStringList acceptedImageExtensions();
+    static QStringList acceptedMovieExtensions();
+    static QStringList acceptedPdfExtensions() { return extensions(MediaType::PDF); }
+    // Every extension of the table: images, then movies, then PDF.
+    static QStringList acceptedExtensions();
+
+    // The image writer format that encodes the type; empty for types that are not written here.
+    static QByteArray writerFormat(MediaType type);
+};
+
+} // namespace ovalis
