@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "store/AgeFormatter.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/Tag.h"
@@ -47,9 +48,12 @@ double Case::age() const
 
 QString Case::ageString() const
 {
-    // The age text arrives with the shared age formatter; until then a case
-    // shows no age.
-    return QString(QLatin1String(""));
+    const QDateTime birth = dateOfBirth();
+    const QDateTime diagnosis = dateOfDiagnosis();
+    if (!birth.isValid() || !diagnosis.isValid())
+        return QString(QLatin1String(""));
+    const QString text = AgeFormatter::shared().string(birth, diagnosis);
+    return text.isEmpty() ? QStringLiteral("?") : text;
 }
 
 QString Case::abbreviatedSex() const { return ovalis::abbreviatedSex(sex()); }
