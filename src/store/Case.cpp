@@ -5,6 +5,7 @@
 #include "store/AgeFormatter.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/NHI.h"
 #include "store/Tag.h"
 #include "util/Log.h"
 
@@ -82,6 +83,21 @@ bool Case::hasMedia() const
     return !toMany(MediaRelationship).isEmpty();
 }
 
+bool Case::patientIDisValid() const
+{
+    if (!recognisesNHIs())
+        return true;
+    const std::optional<QString> nhi = normalisedNHI(patientID());
+    return nhi && !nhi->isEmpty();
+}
+
+QStringList Case::recognisedNHIs() const
+{
+    if (!recognisesNHIs())
+        return {};
+    return ovalis::recognisedNHIs(summary()) + ovalis::recognisedNHIs(detail());
+}
+
 QString Case::description() const
 {
     const QString id = patientID();
@@ -127,8 +143,8 @@ QStringList Case::keysAffectedBy(const QString &storedKey) const
         {QStringLiteral("dateOfBirth"), {QStringLiteral("age"), QStringLiteral("ageString"), QStringLiteral("abbreviatedAgeAndSexString")}},
         {QStringLiteral("dateOfDiagnosis"), {QStringLiteral("age"), QStringLiteral("ageString"), QStringLiteral("abbreviatedAgeAndSexString")}},
         {QStringLiteral("sex"), {QStringLiteral("abbreviatedSex"), QStringLiteral("abbreviatedAgeAndSexString"), QStringLiteral("sexString")}},
-        {QStringLiteral("summary"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks")}},
-        {QStringLiteral("detail"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks")}},
+        {QStringLiteral("summary"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks"), QStringLiteral("recognisedNHIs")}},
+        {QStringLiteral("detail"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks"), QStringLiteral("recognisedNHIs")}},
         {QStringLiteral("tags"), {QStringLiteral("tagList")}},
         {QStringLiteral("patientID"), {QStringLiteral("patientIDisValid")}},
         {QStringLiteral("media"), {QStringLiteral("hasMedia")}},
@@ -145,6 +161,8 @@ QVariant Case::derivedValue(const QString &key) const
     if (key == QLatin1String("abbreviatedAgeAndSexString")) return abbreviatedAgeAndSexString();
     if (key == QLatin1String("tagList")) return tagList();
     if (key == QLatin1String("hasMedia")) return hasMedia();
+    if (key == QLatin1String("patientIDisValid")) return patientIDisValid();
+    if (key == QLatin1String("recognisedNHIs")) return recognisedNHIs();
     if (key == QLatin1String("description")) return description();
     return {};
 }

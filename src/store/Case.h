@@ -54,6 +54,10 @@ public:
     QString abbreviatedAgeAndSexString() const;
     QString tagList() const;
     bool hasMedia() const;
+    // True while NHI recognition is off; else whether patientID holds a valid NHI.
+    bool patientIDisValid() const;
+    // The NHIs in summary, then in detail, as written; empty while recognition is off.
+    QStringList recognisedNHIs() const;
     QString description() const override;
 
     // The media ordered by orderIndex (stable for equal indexes).
