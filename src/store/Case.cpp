@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "store/AgeFormatter.h"
+#include "store/CaseLinks.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/NHI.h"
@@ -98,6 +99,23 @@ QStringList Case::recognisedNHIs() const
     return ovalis::recognisedNHIs(summary()) + ovalis::recognisedNHIs(detail());
 }
 
+bool Case::hasLinks() const
+{
+    // Looking up the patient's other cases fetches; it does not change this case.
+    if (const_cast<Case *>(this)->casesForThisPatient().size() > 1)
+        return true;
+    if (!recognisedNHIs().isEmpty())
+        return true;
+    return CaseLinks::detailHasLinks(detail());
+}
+
+StyledText Case::urlsAttributedString() const
+{
+    const QString id = patientID();
+    const qsizetype patientCases = id.isNull() ? 0 : const_cast<Case *>(this)->casesForThisPatient().size();
+    return CaseLinks::linksList(id, patientCases, recognisedNHIs(), detail());
+}
+
 QString Case::description() const
 {
     const QString id = patientID();
@@ -161,8 +179,10 @@ QVariant Case::derivedValue(const QString &key) const
     if (key == QLatin1String("abbreviatedAgeAndSexString")) return abbreviatedAgeAndSexString();
     if (key == QLatin1String("tagList")) return tagList();
     if (key == QLatin1String("hasMedia")) return hasMedia();
+    if (key == QLatin1String("hasLinks")) return hasLinks();
     if (key == QLatin1String("patientIDisValid")) return patientIDisValid();
     if (key == QLatin1String("recognisedNHIs")) return recognisedNHIs();
+    if (key == QLatin1String("urlsAttributedString")) return QVariant::fromValue(urlsAttributedString());
     if (key == QLatin1String("description")) return description();
     return {};
 }

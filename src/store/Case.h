@@ -5,6 +5,7 @@
 
 #include "store/ManagedObject.h"
 #include "store/Sex.h"
+#include "store/StyledText.h"
 
 namespace ovalis {
 
@@ -58,6 +59,10 @@ public:
     bool patientIDisValid() const;
     // The NHIs in summary, then in detail, as written; empty while recognition is off.
     QStringList recognisedNHIs() const;
+    // Other cases of the patient, a recognised NHI, or a web or paper link in detail.
+    bool hasLinks() const;
+    // The links pane's list (see CaseLinks::linksList).
+    StyledText urlsAttributedString() const;
     QString description() const override;
 
     // The media ordered by orderIndex (stable for equal indexes).
