@@ -5,8 +5,11 @@
 #include <algorithm>
 
 #include "media/MediaFileStore.h"
+#include "store/AgeFormatter.h"
+#include "store/CaseLinks.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/NHI.h"
 #include "store/Tag.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
@@ -45,9 +48,12 @@ double Case::age() const
 
 QString Case::ageString() const
 {
-    // The age text arrives with the shared age formatter; until then a case
-    // shows no age.
-    return QString(QLatin1String(""));
+    const QDateTime birth = dateOfBirth();
+    const QDateTime diagnosis = dateOfDiagnosis();
+    if (!birth.isValid() || !diagnosis.isValid())
+        return QString(QLatin1String(""));
+    const QString text = AgeFormatter::shared().string(birth, diagnosis);
+    return text.isEmpty() ? QStringLiteral("?") : text;
 }
 
 QString Case::abbreviatedSex() const { return ovalis::abbreviatedSex(sex()); }
@@ -74,6 +80,38 @@ QString Case::tagList() const
 bool Case::hasMedia() const
 {
     return !toMany(MediaRelationship).isEmpty();
+}
+
+bool Case::patientIDisValid() const
+{
+    if (!recognisesNHIs())
+        return true;
+    const std::optional<QString> nhi = normalisedNHI(patientID());
+    return nhi && !nhi->isEmpty();
+}
+
+QStringList Case::recognisedNHIs() const
+{
+    if (!recognisesNHIs())
+        return {};
+    return ovalis::recognisedNHIs(summary()) + ovalis::recognisedNHIs(detail());
+}
+
+bool Case::hasLinks() const
+{
+    // Looking up the patient's other cases fetches; it does not change this case.
+    if (const_cast<Case *>(this)->casesForThisPatient().size() > 1)
+        return true;
+    if (!recognisedNHIs().isEmpty())
+        return true;
+    return CaseLinks::detailHasLinks(detail());
+}
+
+StyledText Case::urlsAttributedString() const
+{
+    const QString id = patientID();
+    const qsizetype patientCases = id.isNull() ? 0 : const_cast<Case *>(this)->casesForThisPatient().size();
+    return CaseLinks::linksList(id, patientCases, recognisedNHIs(), detail());
 }
 
 QString Case::description() const
@@ -200,8 +238,8 @@ QStringList Case::keysAffectedBy(const QString &storedKey) const
         {QStringLiteral("dateOfBirth"), {QStringLiteral("age"), QStringLiteral("ageString"), QStringLiteral("abbreviatedAgeAndSexString")}},
         {QStringLiteral("dateOfDiagnosis"), {QStringLiteral("age"), QStringLiteral("ageString"), QStringLiteral("abbreviatedAgeAndSexString")}},
         {QStringLiteral("sex"), {QStringLiteral("abbreviatedSex"), QStringLiteral("abbreviatedAgeAndSexString"), QStringLiteral("sexString")}},
-        {QStringLiteral("summary"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks")}},
-        {QStringLiteral("detail"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks")}},
+        {QStringLiteral("summary"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks"), QStringLiteral("recognisedNHIs")}},
+        {QStringLiteral("detail"), {QStringLiteral("urlsAttributedString"), QStringLiteral("hasLinks"), QStringLiteral("recognisedNHIs")}},
         {QStringLiteral("tags"), {QStringLiteral("tagList")}},
         {QStringLiteral("patientID"), {QStringLiteral("patientIDisValid")}},
         {QStringLiteral("media"), {QStringLiteral("hasMedia")}},
@@ -218,6 +256,10 @@ QVariant Case::derivedValue(const QString &key) const
     if (key == QLatin1String("abbreviatedAgeAndSexString")) return abbreviatedAgeAndSexString();
     if (key == QLatin1String("tagList")) return tagList();
     if (key == QLatin1String("hasMedia")) return hasMedia();
+    if (key == QLatin1String("hasLinks")) return hasLinks();
+    if (key == QLatin1String("patientIDisValid")) return patientIDisValid();
+    if (key == QLatin1String("recognisedNHIs")) return recognisedNHIs();
+    if (key == QLatin1String("urlsAttributedString")) return QVariant::fromValue(urlsAttributedString());
     if (key == QLatin1String("description")) return description();
     return {};
 }

@@ -7,6 +7,7 @@
 
 #include "store/ManagedObject.h"
 #include "store/Sex.h"
+#include "store/StyledText.h"
 
 namespace ovalis {
 
@@ -56,6 +57,14 @@ public:
     QString abbreviatedAgeAndSexString() const;
     QString tagList() const;
     bool hasMedia() const;
+    // True while NHI recognition is off; else whether patientID holds a valid NHI.
+    bool patientIDisValid() const;
+    // The NHIs in summary, then in detail, as written; empty while recognition is off.
+    QStringList recognisedNHIs() const;
+    // Other cases of the patient, a recognised NHI, or a web or paper link in detail.
+    bool hasLinks() const;
+    // The links pane's list (see CaseLinks::linksList).
+    StyledText urlsAttributedString() const;
     QString description() const override;
 
     // The media ordered by orderIndex (stable for equal indexes).
