@@ -1,12 +1,18 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QLocale>
 #include <QTextStream>
 #include <cstdio>
 
+#include "library/CaseLine.h"
+#include "library/LibraryQuery.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/LibraryGenerator.h"
+#include "store/LibraryMaintenance.h"
+#include "store/PersistentStore.h"
+#include "util/SerialQueue.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/Tag.h"
@@ -35,7 +41,10 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "\n"
                     "Commands:\n"
                     "  stats       Show the store file and the numbers of cases, media and tags.\n"
+                    "  show ID     Show every case whose patient identifier is ID.\n"
+                    "  list        List matching cases, one tab-separated line each.\n"
                     "  generate    Add a synthetic library of realistic cases.\n"
+                    "  maintenance Repair or report on the library (see maintenance --help).\n"
                     "\n"
                     "Options:\n"
                     "  --library DIR   The library directory (default ~/Ovalis).\n"
@@ -127,6 +136,186 @@ int runGenerate(const QString &library, const QStringList &arguments)
     return 0;
 }
 
+QString dateText(const QDateTime &date)
+{
+    return date.isValid() ? QLocale().toString(date.toLocalTime(), QLocale::ShortFormat) : QStringLiteral("-");
+}
+
+int runShow(const QString &library, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Shows every case whose patient identifier is exactly ID: identifier and its validity, age and sex,\n"
+        "dates, summary, detail, tags, links (shown text and target) and media with their file state."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("ID"), QStringLiteral("The patient identifier."));
+    parser.process(QStringList{QStringLiteral("ovalis-cli show")} + arguments);
+    if (parser.positionalArguments().size() != 1)
+        return fail(QStringLiteral("show needs one patient identifier (see ovalis-cli show --help)"));
+    const QString id = parser.positionalArguments().first();
+    CoreDataStack stack(library);
+    if (!openStack(stack))
+        return 2;
+    const QList<ManagedObject *> cases = stack.mainContext()->arrayOfObjects(
+        Case::entityName(), Predicate::fromFormat(QStringLiteral("patientID == %@"), {id}),
+        {{QStringLiteral("dateAdded"), true}});
+    if (cases.isEmpty())
+        return fail(QStringLiteral("no case has the patient identifier %1").arg(id), 4);
+    QTextStream &o = out();
+    for (qsizetype n = 0; n < cases.size(); ++n) {
+        const auto *item = static_cast<Case *>(cases[n]);
+        if (n > 0)
+            o << "\n";
+        o << "Patient identifier: " << item->patientID()
+          << (item->patientIDisValid() ? "" : "  (not a valid NHI)") << "\n";
+        o << "Age and sex:        " << item->abbreviatedAgeAndSexString() << "\n";
+        o << "Date of birth:      " << (item->dateOfBirth().isValid() ? QLocale().toString(item->dateOfBirth().toLocalTime().date(), QLocale::ShortFormat) : QStringLiteral("-")) << "\n";
+        o << "Date of diagnosis:  " << dateText(item->dateOfDiagnosis()) << "\n";
+        o << "Date added:         " << dateText(item->dateAdded()) << "\n";
+        o << "Date modified:      " << dateText(item->dateModified()) << "\n";
+        o << "Summary:            " << (item->summary().isNull() ? QStringLiteral("-") : item->summary()) << "\n";
+        o << "Detail:\n";
+        const QString detail = item->detail();
+        for (const QString &line : detail.isNull() ? QStringList{QStringLiteral("-")} : detail.split(QLatin1Char('\n')))
+            o << "    " << line << "\n";
+        o << "Tags:               " << item->tagList() << "\n";
+        o << "Links:\n";
+        bool anyLink = false;
+        for (const StyledText::Run &run : item->urlsAttributedString().runs()) {
+            if (!run.isLink())
+                continue;
+            o << "    " << run.text << "\t" << run.link << "\n";
+            anyLink = true;
+        }
+        if (!anyLink)
+            o << "    No links\n";
+        o << "Media:\n";
+        const QList<Media *> media = item->sortedMedia();
+        if (media.isEmpty())
+            o << "    none\n";
+        for (const Media *m : media)
+            o << "    " << m->description() << "\t" << (m->fileExists() ? "present" : "missing") << "\n";
+    }
+    o.flush();
+    return 0;
+}
+
+int runList(const QString &library, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Lists the cases that carry every given tag and match the search, one line each:\n"
+        "patient identifier, age, sex, date of diagnosis and the quoted summary, tab-separated.\n"
+        "Newest date added first unless --sort says otherwise."));
+    parser.addHelpOption();
+    const QCommandLineOption searchOption(QStringLiteral("search"),
+                                          QStringLiteral("Text to find, ignoring case and accents."), QStringLiteral("TEXT"));
+    const QCommandLineOption scopeOption(QStringLiteral("scope"), QStringLiteral("Where to search: all, summary or patient-identifier (default all)."),
+                                         QStringLiteral("SCOPE"), QStringLiteral("all"));
+    const QCommandLineOption tagOption(QStringLiteral("tag"), QStringLiteral("A tag every listed case carries (repeatable)."),
+                                       QStringLiteral("LABEL"));
+    const QCommandLineOption sortOption(QStringLiteral("sort"), QStringLiteral("dateAdded, patientID or age."), QStringLiteral("KEY"));
+    const QCommandLineOption descendingOption(QStringLiteral("descending"), QStringLiteral("Sort in descending order."));
+    parser.addOptions({searchOption, scopeOption, tagOption, sortOption, descendingOption});
+    parser.process(QStringList{QStringLiteral("ovalis-cli list")} + arguments);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("list takes no arguments (see ovalis-cli list --help)"));
+
+    const QString scopeText = parser.value(scopeOption);
+    LibraryQuery::SearchScope scope = LibraryQuery::SearchScope::All;
+    if (scopeText == QLatin1String("summary"))
+        scope = LibraryQuery::SearchScope::Summary;
+    else if (scopeText == QLatin1String("patient-identifier"))
+        scope = LibraryQuery::SearchScope::PatientIdentifier;
+    else if (scopeText != QLatin1String("all"))
+        return fail(QStringLiteral("--scope must be all, summary or patient-identifier"));
+    const QString sortKey = parser.isSet(sortOption) ? parser.value(sortOption) : QStringLiteral("dateAdded");
+    if (!QStringList{QStringLiteral("dateAdded"), QStringLiteral("patientID"), QStringLiteral("age")}.contains(sortKey))
+        return fail(QStringLiteral("--sort must be dateAdded, patientID or age"));
+    const bool ascending = parser.isSet(sortOption) ? !parser.isSet(descendingOption) : false;
+
+    CoreDataStack stack(library);
+    if (!openStack(stack))
+        return 2;
+    const Predicate predicate = LibraryQuery::casePredicate(
+        parser.values(tagOption), LibraryQuery::searchPredicate(parser.value(searchOption), scope));
+    QList<SortDescriptor> sort;
+    if (sortKey == QLatin1String("patientID"))
+        sort.append({sortKey, ascending, SortDescriptor::Comparator::LocalizedCaseInsensitive});
+    else if (sortKey == QLatin1String("dateAdded"))
+        sort.append({sortKey, ascending});
+    QList<Case *> cases;
+    for (ManagedObject *object : stack.mainContext()->arrayOfObjects(Case::entityName(), predicate, sort))
+        cases.append(static_cast<Case *>(object));
+    if (sortKey == QLatin1String("age"))
+        LibraryQuery::sortByAge(cases, ascending);
+    QString text;
+    text.reserve(int(cases.size()) * 80);
+    for (const Case *item : std::as_const(cases))
+        text += CaseLine::line(item) + QLatin1Char('\n');
+    out() << text;
+    out().flush();
+    return 0;
+}
+
+int runMaintenance(const QString &library, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs one repair or report on the library and saves:\n"
+        "  delete-orphaned-media  delete media records without a case, media files without a record\n"
+        "                         and empty media folders\n"
+        "  count                  log the numbers of cases, media and tags\n"
+        "  tags                   log every tag with its activity and case count\n"
+        "  correct-date-added     set the date added of cases added over a year after diagnosis\n"
+        "  reset-history          delete the library's change history\n"
+        "  delete-all-data        delete every case, tag and media file (needs --yes)"));
+    parser.addHelpOption();
+    const QCommandLineOption yesOption(QStringLiteral("yes"), QStringLiteral("Confirm delete-all-data; there is no undo."));
+    parser.addOption(yesOption);
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The maintenance command."));
+    parser.process(QStringList{QStringLiteral("ovalis-cli maintenance")} + arguments);
+    const QStringList positional = parser.positionalArguments();
+    const QStringList commands{QStringLiteral("delete-orphaned-media"), QStringLiteral("count"), QStringLiteral("tags"),
+                               QStringLiteral("correct-date-added"), QStringLiteral("reset-history"),
+                               QStringLiteral("delete-all-data")};
+    if (positional.size() != 1 || !commands.contains(positional.first()))
+        return fail(QStringLiteral("maintenance needs one of: ") + commands.join(QStringLiteral(", ")));
+    const QString command = positional.first();
+    if (command == QLatin1String("delete-all-data") && !parser.isSet(yesOption))
+        return fail(QStringLiteral("delete-all-data deletes every case, tag and media file and cannot be undone; "
+                                   "run it again with --yes to go ahead"));
+    // The commands report through the log: show it.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=true\n"));
+    CoreDataStack stack(library);
+    if (!openStack(stack))
+        return 2;
+    LibraryMaintenance maintenance(stack.mainContext());
+    if (command == QLatin1String("delete-orphaned-media")) {
+        // As deleteOrphanedMedia, but the files of orphan records go before the
+        // files are scanned: nobody is waiting on a window here.
+        maintenance.deleteOrphanedRecords();
+        stack.fileDeletionQueue()->waitForDone();
+        maintenance.deleteOrphanedFiles();
+        maintenance.deleteEmptyMediaFolders();
+    }
+    else if (command == QLatin1String("count"))
+        maintenance.logCoreDataCount();
+    else if (command == QLatin1String("tags"))
+        maintenance.logTags();
+    else if (command == QLatin1String("correct-date-added"))
+        maintenance.correctDateAdded();
+    else if (command == QLatin1String("reset-history"))
+        maintenance.resetCloudKitHistory();
+    else
+        maintenance.deleteAllData();
+    QString error;
+    if (!stack.mainContext()->save(&error))
+        return fail(QStringLiteral("could not save: ") + error, 3);
+    stack.fileDeletionQueue()->waitForDone();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -164,6 +353,12 @@ int main(int argc, char **argv)
         return runStats(library, arguments);
     if (command == QLatin1String("generate"))
         return runGenerate(library, arguments);
+    if (command == QLatin1String("show"))
+        return runShow(library, arguments);
+    if (command == QLatin1String("list"))
+        return runList(library, arguments);
+    if (command == QLatin1String("maintenance"))
+        return runMaintenance(library, arguments);
     if (command == QLatin1String("help"))
         return (out() << usage, 0);
     return fail(QStringLiteral("unknown command %1\n\n%2").arg(command, QString::fromLatin1(usage)));

@@ -134,8 +134,10 @@ std::unique_ptr<ManagedObjectContext> CoreDataStack::contextForStore(const QStri
 
 SerialQueue *CoreDataStack::fileDeletionQueue()
 {
-    if (!m_fileDeletionQueue)
+    // Private contexts delete media on their own threads, so the first use may race.
+    std::call_once(m_fileDeletionQueueOnce, [this] {
         m_fileDeletionQueue = std::make_unique<SerialQueue>(QStringLiteral("nz.org.vantor.ovalis.file-deletion"));
+    });
     return m_fileDeletionQueue.get();
 }
 

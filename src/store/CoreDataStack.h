@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTimer>
 #include <memory>
+#include <mutex>
 
 namespace ovalis {
 
@@ -69,6 +70,7 @@ private:
     std::unique_ptr<UndoManager> m_undoManager;
     std::unique_ptr<ManagedObjectContext> m_mainContext;
     std::unique_ptr<SerialQueue> m_fileDeletionQueue;
+    std::once_flag m_fileDeletionQueueOnce;
     QTimer m_autosaveTimer;
     QTimer m_externalChangesTimer;
     bool m_suspendAutomaticSaves = false;

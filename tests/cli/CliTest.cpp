@@ -1,4 +1,5 @@
 #include <QDirIterator>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -95,4 +96,115 @@ TEST(CliTest, ARefusedLibraryExitsWithTwoAndNamesTheFile)
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_TRUE(result.err.contains(store)) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains(QStringLiteral("newer version")));
+}
+
+TEST(CliTest, ListFiltersByTagsAndSearchAndSortsLikeTheLibrary)
+{
+    QTemporaryDir home;
+    ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("200"), QStringLiteral("--tags"),
+                      QStringLiteral("6"), QStringLiteral("--seed"), QStringLiteral("7")},
+                     home.path()).exitCode, 0);
+    const Result all = runCli({QStringLiteral("list")}, home.path());
+    ASSERT_EQ(all.exitCode, 0) << all.err.toStdString();
+    const QStringList lines = all.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.size(), 200);
+    for (const QString &line : lines) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        ASSERT_EQ(fields.size(), 5) << line.toStdString();
+        EXPECT_EQ(fields[1].size(), 6);
+        EXPECT_TRUE(fields[4].startsWith(QLatin1Char('\'')) && fields[4].endsWith(QLatin1Char('\'')));
+    }
+
+    // Case- and accent-insensitive search: every listed line mentions smith in some spelling,
+    // and the summary scope lists no more than the all scope.
+    const Result smith = runCli({QStringLiteral("list"), QStringLiteral("--search"), QStringLiteral("SMITH"),
+                                 QStringLiteral("--scope"), QStringLiteral("summary")}, home.path());
+    const QStringList smithLines = smith.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_FALSE(smithLines.isEmpty());
+    for (const QString &line : smithLines)
+        EXPECT_TRUE(line.contains(QStringLiteral("smith"), Qt::CaseInsensitive) || line.contains(QStringLiteral("smíth")))
+            << line.toStdString();
+    const Result smithAll = runCli({QStringLiteral("list"), QStringLiteral("--search"), QStringLiteral("smith")}, home.path());
+    EXPECT_GE(smithAll.out.count(QLatin1Char('\n')), smith.out.count(QLatin1Char('\n')));
+
+    // Two tags: only cases carrying both; fewer than either alone.
+    const auto count = [&](const QStringList &arguments) {
+        return runCli(QStringList{QStringLiteral("list")} + arguments, home.path()).out.count(QLatin1Char('\n'));
+    };
+    const qsizetype neuro = count({QStringLiteral("--tag"), QStringLiteral("Neuro")});
+    const qsizetype both = count({QStringLiteral("--tag"), QStringLiteral("Neuro"), QStringLiteral("--tag"), QStringLiteral("Chest")});
+    EXPECT_GT(neuro, 0);
+    EXPECT_LE(both, neuro);
+    EXPECT_EQ(count({QStringLiteral("--tag"), QStringLiteral("No such tag")}), 0);
+
+    // Sorting by patient identifier, both ways.
+    const QStringList ascending = runCli({QStringLiteral("list"), QStringLiteral("--sort"), QStringLiteral("patientID")}, home.path())
+                                      .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList descending = runCli({QStringLiteral("list"), QStringLiteral("--sort"), QStringLiteral("patientID"),
+                                           QStringLiteral("--descending")}, home.path())
+                                       .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(ascending.size(), 200);
+    QStringList reversed(descending.crbegin(), descending.crend());
+    EXPECT_EQ(ascending.first().section(QLatin1Char('\t'), 0, 0), reversed.first().section(QLatin1Char('\t'), 0, 0));
+    EXPECT_NE(runCli({QStringLiteral("list"), QStringLiteral("--sort"), QStringLiteral("colour")}, home.path()).exitCode, 0);
+}
+
+TEST(CliTest, ShowPrintsEveryCaseOfAnIdentifierWithLinksAndMediaState)
+{
+    QTemporaryDir home;
+    ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("30"), QStringLiteral("--with-files"),
+                      QStringLiteral("--seed"), QStringLiteral("3")}, home.path()).exitCode, 0);
+    const QString firstLine = runCli({QStringLiteral("list"), QStringLiteral("--scope"), QStringLiteral("patient-identifier"),
+                                      QStringLiteral("--search"), QStringLiteral("MRN")}, home.path())
+                                  .out.section(QLatin1Char('\n'), 0, 0);
+    QString id = firstLine.section(QLatin1Char('\t'), 0, 0);
+    if (id.isEmpty())
+        id = runCli({QStringLiteral("list")}, home.path()).out.section(QLatin1Char('\t'), 0, 0);
+    const Result shown = runCli({QStringLiteral("show"), id}, home.path());
+    ASSERT_EQ(shown.exitCode, 0) << shown.err.toStdString();
+    EXPECT_TRUE(shown.out.startsWith(QStringLiteral("Patient identifier: ") + id));
+    for (const char *label : {"Age and sex:", "Date of diagnosis:", "Summary:", "Detail:", "Tags:", "Links:", "Media:"})
+        EXPECT_TRUE(shown.out.contains(QString::fromLatin1(label))) << label;
+    EXPECT_FALSE(shown.out.contains(QStringLiteral("missing")));
+
+    // Removing one file shows it as missing.
+    QDirIterator it(home.path() + QStringLiteral("/Ovalis/Media"), QDir::Files, QDirIterator::Subdirectories);
+    ASSERT_TRUE(it.hasNext());
+    QFile::remove(it.next());
+    bool sawMissing = false;
+    for (const QString &line : runCli({QStringLiteral("list")}, home.path()).out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        sawMissing = sawMissing || runCli({QStringLiteral("show"), line.section(QLatin1Char('\t'), 0, 0)}, home.path())
+                                       .out.contains(QStringLiteral("\tmissing"));
+    EXPECT_TRUE(sawMissing);
+    EXPECT_EQ(runCli({QStringLiteral("show"), QStringLiteral("NOSUCHID")}, home.path()).exitCode, 4);
+}
+
+TEST(CliTest, MaintenanceRunsAndSavesAndDeleteAllDataNeedsYes)
+{
+    QTemporaryDir home;
+    ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("20"), QStringLiteral("--with-files")},
+                     home.path()).exitCode, 0);
+    const QString stray = home.path() + QStringLiteral("/Ovalis/Media/ZZ/YY/ZZYY.jpg");
+    QDir().mkpath(QFileInfo(stray).absolutePath());
+    QFile file(stray);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    Result result = runCli({QStringLiteral("maintenance"), QStringLiteral("delete-orphaned-media")}, home.path());
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_FALSE(QFile::exists(stray));
+    EXPECT_FALSE(QFileInfo::exists(home.path() + QStringLiteral("/Ovalis/Media/ZZ")));
+    result = runCli({QStringLiteral("maintenance"), QStringLiteral("count")}, home.path());
+    EXPECT_TRUE(result.err.contains(QStringLiteral("Cases: 20")));
+
+    result = runCli({QStringLiteral("maintenance"), QStringLiteral("delete-all-data")}, home.path());
+    EXPECT_NE(result.exitCode, 0);
+    EXPECT_TRUE(result.err.contains(QStringLiteral("--yes")));
+    EXPECT_TRUE(runCli({QStringLiteral("stats")}, home.path()).out.contains(QStringLiteral("Cases: 20")));
+    result = runCli({QStringLiteral("maintenance"), QStringLiteral("delete-all-data"), QStringLiteral("--yes")}, home.path());
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QString stats = runCli({QStringLiteral("stats")}, home.path()).out;
+    EXPECT_TRUE(stats.contains(QStringLiteral("Cases: 0")));
+    EXPECT_TRUE(stats.contains(QStringLiteral("Media: 0")));
+    EXPECT_NE(runCli({QStringLiteral("maintenance"), QStringLiteral("polish")}, home.path()).exitCode, 0);
 }

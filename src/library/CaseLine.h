@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace ovalis {
+
+class Case;
+
+// The one-line, tab-separated text of a case used when copying case lines:
+// patient identifier, age (6 characters), sex, date of diagnosis (8
+// characters) and the quoted first line of the summary.
+class CaseLine
+{
+public:
+    static QString line(const Case *item);
+    static QString lines(const QList<Case *> &cases);
+};
+
+} // namespace ovalis

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "store/Predicate.h"
+
+namespace ovalis {
+
+class Case;
+
+// The predicates the library's case list is filtered with, shared by the
+// library window and the command-line tool.
+class LibraryQuery
+{
+public:
+    enum class SearchScope { All, Summary, PatientIdentifier };
+
+    // The keys a scope searches: All is summary, detail and patientID.
+    static QStringList searchKeys(SearchScope scope);
+    // One "%K contains[cd] %@" per key of the scope, joined with OR; null for an empty text.
+    static Predicate searchPredicate(const QString &text, SearchScope scope);
+    // One "ANY tags.label == %@" per label, in order, then the search as the last
+    // term; a conjunction (every case when there are no terms).
+    static Predicate casePredicate(const QStringList &activeTagLabels, const Predicate &search);
+    // Orders cases by age at diagnosis (ascending or not), equal ages by patient
+    // identifier ascending (localized, case-insensitive) whatever the direction.
+    static void sortByAge(QList<Case *> &cases, bool ascending);
+};
+
+} // namespace ovalis

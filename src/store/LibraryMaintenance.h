@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+namespace ovalis {
+
+class ManagedObjectContext;
+
+// The library's repair and report commands. They work on the main context on
+// the main thread and do not save (the history purge excepted): their changes
+// reach the file with the next save. Their only output is the log.
+class LibraryMaintenance
+{
+public:
+    explicit LibraryMaintenance(ManagedObjectContext *context); // Not owned; needs a context on a stack.
+
+    // Orphan records, then orphan files, then empty folders.
+    void deleteOrphanedMedia();
+    void deleteOrphanedRecords();
+    // False, deleting nothing, when the media records could not be fetched.
+    bool deleteOrphanedFiles();
+    void deleteEmptyMediaFolders();
+
+    void logCoreDataCount();
+    void logTags();
+    void correctDateAdded();
+    void deleteAllData();
+    void resetCloudKitHistory();
+
+private:
+    QString mediaDirectory() const;
+
+    ManagedObjectContext *m_context;
+};
+
+} // namespace ovalis
