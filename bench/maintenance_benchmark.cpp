@@ -85,9 +85,17 @@ int main(int argc, char **argv)
         CoreDataStack stack(library);
         QString error;
         stack.loadPersistentStores(&error);
+        LibraryMaintenance maintenance(stack.mainContext());
         timer.start();
-        LibraryMaintenance(stack.mainContext()).deleteOrphanedMedia();
-        report("deleteOrphanedMedia over the library's files and records", double(timer.nsecsElapsed()) / 1e6, 5000);
+        maintenance.deleteOrphanedRecords();
+        const double records = double(timer.nsecsElapsed()) / 1e6;
+        maintenance.deleteOrphanedFiles();
+        const double files = double(timer.nsecsElapsed()) / 1e6 - records;
+        maintenance.deleteEmptyMediaFolders();
+        const double total = double(timer.nsecsElapsed()) / 1e6;
+        report("deleteOrphanedMedia over the library's files and records", total, 5000);
+        std::printf("  (orphan records %.0f ms, orphan files %.0f ms, empty folders %.0f ms)\n", records, files,
+                    total - records - files);
         stack.mainContext()->saveWithParent(true);
         stack.fileDeletionQueue()->waitForDone();
     }

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -18,6 +19,10 @@ using namespace ovalis;
 
 int main(int argc, char **argv)
 {
+    // Without TZ the C library looks at /etc/localtime again for every local
+    // date; naming it once makes converting thousands of dates cheap.
+    if (qEnvironmentVariableIsEmpty("TZ") && QFile::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fprintf(stderr, "Ovalis needs a graphical display, and none was found (DISPLAY and WAYLAND_DISPLAY are not set).\n"

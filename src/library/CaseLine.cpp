@@ -1,5 +1,6 @@
 #include "library/CaseLine.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QStringList>
 
@@ -14,15 +15,27 @@ QString fixedWidth(const QString &text, int width)
     return text.left(width).leftJustified(width, QLatin1Char(' '));
 }
 
+// The short date of a day, remembered: a library has far fewer days than cases.
+QString shortDate(const QDate &date)
+{
+    thread_local QHash<qint64, QString> cache;
+    thread_local const QLocale locale;
+    const auto it = cache.constFind(date.toJulianDay());
+    if (it != cache.constEnd())
+        return *it;
+    const QString text = fixedWidth(locale.toString(date, QLocale::ShortFormat), 8);
+    if (cache.size() < 100000)
+        cache.insert(date.toJulianDay(), text);
+    return text;
+}
+
 } // namespace
 
 QString CaseLine::line(const Case *item)
 {
     const QString id = item->patientID();
     const QDateTime diagnosis = item->dateOfDiagnosis();
-    const QString date = diagnosis.isValid()
-                             ? fixedWidth(QLocale().toString(diagnosis.toLocalTime().date(), QLocale::ShortFormat), 8)
-                             : QStringLiteral("??????");
+    const QString date = diagnosis.isValid() ? shortDate(diagnosis.toLocalTime().date()) : QStringLiteral("??????");
     QString summary = item->summary();
     if (summary.isNull()) {
         summary = QString();

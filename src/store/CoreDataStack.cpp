@@ -93,6 +93,8 @@ bool CoreDataStack::loadPersistentStores(QString *error)
     }
     Log::info(LogArea::CoreData, QStringLiteral("Load store at ") + QUrl::fromLocalFile(storePath()).toString());
     m_store = std::move(store);
+    if (m_checksIntegrityInBackground)
+        m_store->startIntegrityCheck();
     m_undoManager = std::make_unique<UndoManager>();
     m_mainContext = std::make_unique<ManagedObjectContext>(ManagedObjectContext::ConcurrencyType::MainQueue, m_store.get());
     m_mainContext->setStack(this);

@@ -35,6 +35,9 @@ public:
     // file when it cannot be used. Logs as the library's log lines say.
     bool loadPersistentStores(QString *error);
     bool isLoaded() const;
+    // Whether the check of every page of the file starts in the background as
+    // soon as the store is open (the default), or waits for the first save.
+    void setChecksIntegrityInBackground(bool background) { m_checksIntegrityInBackground = background; }
 
     // The directory actually used: the library directory, or the fallback
     // when it could not be created.
@@ -75,6 +78,7 @@ private:
     QTimer m_externalChangesTimer;
     bool m_suspendAutomaticSaves = false;
     bool m_historyTracking = false;
+    bool m_checksIntegrityInBackground = true;
     qint64 m_lastHistoryId = 0;
 };
 

@@ -1,12 +1,15 @@
 #include "store/LibraryMaintenance.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QLocale>
 #include <QSet>
 #include <QUrl>
+#include <filesystem>
+#include <functional>
 
+
+#include "media/MediaDirectoryScan.h"
 #include "media/MediaFileStore.h"
 #include "media/MediaWriteError.h"
 #include "store/Case.h"
@@ -44,6 +47,11 @@ void LibraryMaintenance::deleteOrphanedMedia()
     deleteEmptyMediaFolders();
 }
 
+void LibraryMaintenance::scanMediaDirectory()
+{
+    m_scan = std::make_shared<MediaDirectoryScan>(MediaDirectoryScan::of(mediaDirectory()));
+}
+
 void LibraryMaintenance::deleteOrphanedRecords()
 {
     log(QStringLiteral("Find Media where itsCase == nil"));
@@ -77,10 +85,12 @@ bool LibraryMaintenance::deleteOrphanedFiles()
     const QString directory = mediaDirectory();
     if (directory.isEmpty())
         return true;
+    // The folders are walked once for this step and the next.
+    scanMediaDirectory();
     QStringList files;
-    QDirIterator it(directory, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(it.next());
+    files.reserve(qsizetype(m_scan->files.size()));
+    for (const std::string &file : m_scan->files)
+        files.append(QString::fromStdString(file));
     for (const QString &path : std::as_const(files)) {
         const QFileInfo info(path);
         const QString name = info.fileName();
@@ -108,14 +118,18 @@ void LibraryMaintenance::deleteEmptyMediaFolders()
     const QString directory = mediaDirectory();
     if (directory.isEmpty() || !QFileInfo(directory).isDir())
         return;
+    // The walk of the file step, when it just ran, tells which folders were
+    // empty; a folder emptied since then went with the file that left it.
+    if (!m_scan)
+        scanMediaDirectory();
     QStringList empty;
-    QDirIterator it(directory, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString folder = it.next();
-        // Hidden entries count as content here.
-        if (QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty())
-            empty.append(folder);
+    for (const std::string &folder : m_scan->emptyFolders) {
+        const QString path = QString::fromStdString(folder);
+        if (QDir(path).exists()
+            && QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty())
+            empty.append(path);
     }
+    m_scan.reset();
     log(QStringLiteral("Empty sub folders: %1").arg(empty.size()));
     for (const QString &folder : std::as_const(empty)) {
         if (!QFileInfo::exists(folder))

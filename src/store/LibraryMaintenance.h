@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 namespace ovalis {
 
 class ManagedObjectContext;
+struct MediaDirectoryScan;
 
 // The library's repair and report commands. They work on the main context on
 // the main thread and do not save (the history purge excepted): their changes
@@ -29,8 +31,10 @@ public:
 
 private:
     QString mediaDirectory() const;
+    void scanMediaDirectory();
 
     ManagedObjectContext *m_context;
+    std::shared_ptr<MediaDirectoryScan> m_scan; // the last walk of the media folders, for the next step
 };
 
 } // namespace ovalis

@@ -72,8 +72,15 @@ ManagedObject *ManagedObjectContext::createObject(int entityIndex, const ObjectI
     return raw;
 }
 
+bool ManagedObjectContext::hasRegisteredObjects(int entityIndex) const
+{
+    return m_registeredPerEntity.value(entityIndex) > 0;
+}
+
 void ManagedObjectContext::registerObject(ManagedObject *object)
 {
+    if (!m_registered.contains(object->m_id))
+        ++m_registeredPerEntity[object->m_entityIndex];
     m_registered.insert(object->m_id, object);
     if (object->m_id.isTemporary()) {
         const ObjectID permanent = m_store->resolve(object->m_id);
@@ -471,6 +478,16 @@ bool ManagedObjectContext::sourceMatches(const FetchRequest &request, QList<Mana
         ManagedObjectContext *parent = m_parent;
         parent->performAndWait([&] { ok = parent->snapshotsForFetch(unsorted, &snapshots, error); });
         if (!ok)
+            return false;
+        objects->reserve(snapshots.size());
+        for (const ObjectSnapshot &snapshot : std::as_const(snapshots))
+            objects->append(materialise(snapshot));
+        return true;
+    }
+    if (!hasRegisteredObjects(entityIndex)) {
+        // Nothing of this entity is here yet: one pass reads keys and rows.
+        QVector<ObjectSnapshot> snapshots;
+        if (!m_store->fetchSnapshots(entityIndex, request.predicate, &snapshots, error))
             return false;
         objects->reserve(snapshots.size());
         for (const ObjectSnapshot &snapshot : std::as_const(snapshots))

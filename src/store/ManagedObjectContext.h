@@ -116,6 +116,7 @@ private:
     ManagedObject *materialise(const ObjectSnapshot &snapshot);
     void refreshUnchanged(ManagedObject *object, const ObjectSnapshot &snapshot);
     void registerObject(ManagedObject *object);
+    bool hasRegisteredObjects(int entityIndex) const;
     ObjectSnapshot snapshotOf(const ManagedObject *object) const;
     std::optional<ObjectSnapshot> sourceSnapshot(const ObjectID &id);
     QList<ManagedObject *> faultToMany(ManagedObject *object, int relationshipIndex);
@@ -152,6 +153,7 @@ private:
 
     std::vector<std::unique_ptr<ManagedObject>> m_objects; // Owned: every object ever made here.
     QHash<ObjectID, ManagedObject *> m_registered;
+    QHash<int, int> m_registeredPerEntity; // objects ever registered, per entity
     QSet<ManagedObject *> m_inserted;
     QSet<ManagedObject *> m_updated;
     QSet<ManagedObject *> m_deleted;

@@ -136,6 +136,13 @@ PersistentStore::PersistentStore()
 
 PersistentStore::~PersistentStore()
 {
+    // A check still running is stopped: nobody will write after this.
+    if (m_runningCheck) {
+        std::lock_guard<std::mutex> lock(m_runningCheck->mutex);
+        m_runningCheck->cancelled = true;
+        if (m_runningCheck->db)
+            sqlite3_interrupt(m_runningCheck->db);
+    }
     closeDatabase();
 }
 
@@ -228,6 +235,54 @@ bool PersistentStore::open(const QString &path, Mode mode, QString *error)
     return true;
 }
 
+void PersistentStore::startIntegrityCheck()
+{
+    const QByteArray path = m_path.toUtf8();
+    auto check = std::make_shared<IntegrityCheck>();
+    m_runningCheck = check;
+    m_integrityCheck = std::async(std::launch::async, [path, check]() -> QString {
+        sqlite3 *db = nullptr;
+        QString problem;
+        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            problem = sqliteMessage(db);
+        } else {
+            {
+                std::lock_guard<std::mutex> lock(check->mutex);
+                check->db = check->cancelled ? nullptr : db;
+            }
+            sqlite3_busy_timeout(db, 60000);
+            sqlite3_stmt *statement = nullptr;
+            if (check->db && sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &statement, nullptr) == SQLITE_OK
+                && sqlite3_step(statement) == SQLITE_ROW) {
+                const QString result = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+                if (result != QLatin1String("ok"))
+                    problem = result;
+            } else if (check->db) {
+                problem = sqliteMessage(db);
+            }
+            sqlite3_finalize(statement);
+            std::lock_guard<std::mutex> lock(check->mutex);
+            check->db = nullptr;
+            if (check->cancelled)
+                problem.clear();
+        }
+        sqlite3_close(db);
+        return problem;
+    });
+}
+
+QString PersistentStore::integrityProblem()
+{
+    std::lock_guard<std::mutex> lock(m_integrityMutex);
+    if (!m_runningCheck && m_db)
+        startIntegrityCheck(); // first write without a background check: check now
+    if (m_integrityCheck.valid())
+        m_integrityResult = m_integrityCheck.get();
+    return m_integrityResult.isEmpty()
+               ? QString()
+               : QStringLiteral("The library file %1 is damaged (%2); Ovalis will not write to it.").arg(m_path, m_integrityResult);
+}
+
 bool PersistentStore::validateExisting(QString *error)
 {
     const QFileInfo info(m_path);
@@ -288,17 +343,23 @@ bool PersistentStore::validateExisting(QString *error)
         }
         sqlite3_finalize(statement);
     }
-    if (failure.isEmpty() && !tables.isEmpty()) {
-        // A damaged page shows up when the tables are read.
-        if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &statement, nullptr) == SQLITE_OK
-            && sqlite3_step(statement) == SQLITE_ROW) {
-            const QString result = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
-            if (result != QLatin1String("ok"))
-                failure = result;
-        } else {
-            failure = sqliteMessage(db);
+    if (failure.isEmpty()) {
+        // Gross damage shows when each table's first rows are read; the full
+        // check of every page runs in the background once the store is open.
+        for (const QString &table : std::as_const(tables)) {
+            const QByteArray probe = QStringLiteral("SELECT * FROM \"%1\" LIMIT 1").arg(table).toUtf8();
+            if (sqlite3_prepare_v2(db, probe.constData(), -1, &statement, nullptr) != SQLITE_OK) {
+                failure = sqliteMessage(db);
+            } else {
+                const int rc = sqlite3_step(statement);
+                if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+                    failure = sqliteMessage(db);
+            }
+            sqlite3_finalize(statement);
+            statement = nullptr;
+            if (!failure.isEmpty())
+                break;
         }
-        sqlite3_finalize(statement);
     }
     sqlite3_close(db);
 
@@ -340,6 +401,7 @@ bool PersistentStore::configureConnection(QString *error)
             return false;
     }
     exec(QStringLiteral("PRAGMA cache_size=-65536"), nullptr);
+    exec(QStringLiteral("PRAGMA mmap_size=1073741824"), nullptr);
     exec(QStringLiteral("PRAGMA temp_store=MEMORY"), nullptr);
     return true;
 }
@@ -594,6 +656,12 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
     }
     if (changes.isEmpty())
         return true;
+    // Nothing is written to a file whose pages are damaged.
+    if (const QString problem = integrityProblem(); !problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
     if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
         return false;
 
@@ -785,6 +853,11 @@ bool PersistentStore::deleteHistory(const QDateTime &before, QString *error)
     if (!m_db || m_mode == Mode::ReadOnly) {
         if (error)
             *error = QStringLiteral("The store is read-only.");
+        return false;
+    }
+    if (const QString problem = integrityProblem(); !problem.isEmpty()) {
+        if (error)
+            *error = problem;
         return false;
     }
     const QString limit = QString::number(double(before.toMSecsSinceEpoch()) / 1000.0, 'f', 3);

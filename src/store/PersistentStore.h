@@ -5,6 +5,9 @@
 #include <QMutex>
 #include <QString>
 #include <QVector>
+#include <future>
+#include <memory>
+#include <mutex>
 
 #include "store/ContextChanges.h"
 #include "store/EntityDescription.h"
@@ -78,6 +81,13 @@ public:
     // True once after another connection committed to the file.
     bool hasExternalChanges();
 
+    // Waits for the check of every page that open() started in the background;
+    // a message naming the file when it found damage, else empty. Saves refuse
+    // to write to a damaged file.
+    QString integrityProblem();
+    // Starts that check on a worker thread now, instead of at the first write.
+    void startIntegrityCheck();
+
     // Tests make the next saves fail with this message (empty: succeed again).
     void setSaveFailureForTesting(const QString &message) { m_injectedFailure = message; }
     // Tests make fetches fail with this message (empty: succeed again).
@@ -108,6 +118,15 @@ private:
     qint64 m_nextTemporaryKey = -1;
     qint64 m_dataVersion = -1;
     QString m_injectedFailure;
+    std::mutex m_integrityMutex;
+    std::future<QString> m_integrityCheck;
+    struct IntegrityCheck {
+        std::mutex mutex;
+        sqlite3 *db = nullptr; // the check's own connection while it runs
+        bool cancelled = false;
+    };
+    std::shared_ptr<IntegrityCheck> m_runningCheck;
+    QString m_integrityResult;
     QString m_injectedFetchFailure;
 };
 

@@ -3,6 +3,8 @@
 #include <QCollator>
 #include <QDateTime>
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "store/ManagedObject.h"
 
@@ -81,41 +83,69 @@ int compareObjects(const ManagedObject *a, const ManagedObject *b, const QList<S
 
 void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &descriptors)
 {
-    // Keys are read once per object, not once per comparison.
+    // Keys are read and prepared once per object, not once per comparison:
+    // dates and numbers as numbers, texts as texts or collation keys.
+    struct Key {
+        enum Kind { Absent, Number, Text, Collated } kind = Absent;
+        double number = 0;
+        QString text;
+        std::optional<QCollatorSortKey> collated;
+    };
     struct Entry {
         ManagedObject *object;
         quint64 sequence;
-        QVector<QVariant> keys;
-        std::vector<QCollatorSortKey> collated;
+        std::vector<Key> keys;
     };
     std::vector<Entry> entries;
     entries.reserve(objects.size());
     QCollator &collator = localizedCollator();
     for (ManagedObject *object : std::as_const(objects)) {
-        Entry entry{object, object->sequence(), {}, {}};
-        entry.keys.reserve(descriptors.size());
-        for (const SortDescriptor &descriptor : descriptors) {
-            QVariant value = object->value(descriptor.key);
-            if (descriptor.comparator == SortDescriptor::Comparator::LocalizedCaseInsensitive && value.isValid()
-                && value.metaType().id() == QMetaType::QString)
-                entry.collated.push_back(collator.sortKey(value.toString()));
-            else
-                entry.collated.push_back(collator.sortKey(QString()));
-            entry.keys.append(std::move(value));
+        Entry entry{object, object->sequence(), {}};
+        entry.keys.resize(size_t(descriptors.size()));
+        for (int i = 0; i < descriptors.size(); ++i) {
+            const QVariant value = object->value(descriptors[i].key);
+            Key &key = entry.keys[size_t(i)];
+            if (!value.isValid())
+                continue;
+            switch (value.metaType().id()) {
+            case QMetaType::QString:
+                if (descriptors[i].comparator == SortDescriptor::Comparator::LocalizedCaseInsensitive) {
+                    key.kind = Key::Collated;
+                    key.collated = collator.sortKey(value.toString());
+                } else {
+                    key.kind = Key::Text;
+                    key.text = value.toString();
+                }
+                break;
+            case QMetaType::QDateTime:
+                key.kind = Key::Number;
+                key.number = double(value.toDateTime().toMSecsSinceEpoch());
+                break;
+            default:
+                key.kind = Key::Number;
+                key.number = value.toDouble();
+                break;
+            }
         }
         entries.push_back(std::move(entry));
     }
+    const auto compareKeys = [&](const Key &a, const Key &b, const SortDescriptor &descriptor) {
+        if (a.kind == Key::Absent || b.kind == Key::Absent)
+            return int(a.kind != Key::Absent) - int(b.kind != Key::Absent);
+        switch (a.kind) {
+        case Key::Number: return a.number < b.number ? -1 : a.number > b.number ? 1 : 0;
+        case Key::Collated: return b.collated ? sign(a.collated->compare(*b.collated)) : 0;
+        default:
+            return sign(a.text.compare(b.text, descriptor.comparator == SortDescriptor::Comparator::CaseInsensitive
+                                                   ? Qt::CaseInsensitive
+                                                   : Qt::CaseSensitive));
+        }
+    };
     std::sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
         for (int i = 0; i < descriptors.size(); ++i) {
-            const SortDescriptor &descriptor = descriptors[i];
-            int c;
-            if (descriptor.comparator == SortDescriptor::Comparator::LocalizedCaseInsensitive && a.keys[i].isValid()
-                && b.keys[i].isValid() && a.keys[i].metaType().id() == QMetaType::QString)
-                c = sign(a.collated[size_t(i)].compare(b.collated[size_t(i)]));
-            else
-                c = descriptor.compare(a.keys[i], b.keys[i]);
+            const int c = compareKeys(a.keys[size_t(i)], b.keys[size_t(i)], descriptors[i]);
             if (c != 0)
-                return descriptor.ascending ? c < 0 : c > 0;
+                return descriptors[i].ascending ? c < 0 : c > 0;
         }
         return a.sequence < b.sequence;
     });
