@@ -154,28 +154,32 @@ TEST(CliTest, ShowPrintsEveryCaseOfAnIdentifierWithLinksAndMediaState)
     QTemporaryDir home;
     ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("30"), QStringLiteral("--with-files"),
                       QStringLiteral("--seed"), QStringLiteral("3")}, home.path()).exitCode, 0);
-    const QString firstLine = runCli({QStringLiteral("list"), QStringLiteral("--scope"), QStringLiteral("patient-identifier"),
-                                      QStringLiteral("--search"), QStringLiteral("MRN")}, home.path())
-                                  .out.section(QLatin1Char('\n'), 0, 0);
-    QString id = firstLine.section(QLatin1Char('\t'), 0, 0);
-    if (id.isEmpty())
-        id = runCli({QStringLiteral("list")}, home.path()).out.section(QLatin1Char('\t'), 0, 0);
-    const Result shown = runCli({QStringLiteral("show"), id}, home.path());
+    // The first listed case that has an identifier and a media file.
+    QString id;
+    Result shown;
+    for (const QString &line : runCli({QStringLiteral("list")}, home.path()).out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        id = line.section(QLatin1Char('\t'), 0, 0);
+        if (id == QLatin1String("??????"))
+            continue;
+        shown = runCli({QStringLiteral("show"), id}, home.path());
+        if (shown.out.contains(QStringLiteral("\tpresent")))
+            break;
+    }
     ASSERT_EQ(shown.exitCode, 0) << shown.err.toStdString();
     EXPECT_TRUE(shown.out.startsWith(QStringLiteral("Patient identifier: ") + id));
     for (const char *label : {"Age and sex:", "Date of diagnosis:", "Summary:", "Detail:", "Tags:", "Links:", "Media:"})
         EXPECT_TRUE(shown.out.contains(QString::fromLatin1(label))) << label;
     EXPECT_FALSE(shown.out.contains(QStringLiteral("missing")));
 
-    // Removing one file shows it as missing.
-    QDirIterator it(home.path() + QStringLiteral("/Ovalis/Media"), QDir::Files, QDirIterator::Subdirectories);
-    ASSERT_TRUE(it.hasNext());
-    QFile::remove(it.next());
-    bool sawMissing = false;
-    for (const QString &line : runCli({QStringLiteral("list")}, home.path()).out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        sawMissing = sawMissing || runCli({QStringLiteral("show"), line.section(QLatin1Char('\t'), 0, 0)}, home.path())
-                                       .out.contains(QStringLiteral("\tmissing"));
-    EXPECT_TRUE(sawMissing);
+    // Removing the file of one of its media shows that media as missing.
+    const QRegularExpression folder(QStringLiteral("#\\d+ \\S+ \\(([0-9A-F/]+)\\)\tpresent"));
+    const QRegularExpressionMatch match = folder.match(shown.out);
+    ASSERT_TRUE(match.hasMatch()) << shown.out.toStdString();
+    const QDir mediaFolder(home.path() + QStringLiteral("/Ovalis/Media/") + match.captured(1));
+    const QStringList files = mediaFolder.entryList(QDir::Files);
+    ASSERT_FALSE(files.isEmpty());
+    ASSERT_TRUE(QFile::remove(mediaFolder.filePath(files.first())));
+    EXPECT_TRUE(runCli({QStringLiteral("show"), id}, home.path()).out.contains(QStringLiteral("\tmissing")));
     EXPECT_EQ(runCli({QStringLiteral("show"), QStringLiteral("NOSUCHID")}, home.path()).exitCode, 4);
 }
 
