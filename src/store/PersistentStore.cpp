@@ -478,19 +478,27 @@ QString PersistentStore::selectColumns(const EntityDescription &entity) const
     return columns.join(QStringLiteral(", "));
 }
 
+sqlite3_stmt *PersistentStore::prepareQuery(const QString &columns, const EntityDescription &entity, const QString &where,
+                                           const QVariantList &bindings, QString *error)
+{
+    QString sql = QStringLiteral("SELECT %1 FROM %2 t0").arg(columns, entity.table);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    sqlite3_stmt *statement = prepare(sql, error);
+    if (statement)
+        for (int i = 0; i < bindings.size(); ++i)
+            bindValue(statement, i + 1, bindings[i]);
+    return statement;
+}
+
 bool PersistentStore::runSelect(int entityIndex, const QString &where, const QVariantList &bindings,
                                 QVector<ObjectSnapshot> *snapshots, QString *error)
 {
     const EntityDescription &entity = model().entities()[entityIndex];
-    QString sql = QStringLiteral("SELECT %1 FROM %2 t0").arg(selectColumns(entity), entity.table);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where;
-    sqlite3_stmt *statement = prepare(sql, error);
+    sqlite3_stmt *statement = prepareQuery(selectColumns(entity), entity, where, bindings, error);
     if (!statement)
         return false;
     StatementReset reset(statement);
-    for (int i = 0; i < bindings.size(); ++i)
-        bindValue(statement, i + 1, bindings[i]);
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         ObjectSnapshot snapshot;
@@ -578,15 +586,10 @@ bool PersistentStore::fetchKeys(int entityIndex, const Predicate &predicate, QVe
     QVariantList bindings;
     if (!whereClause(entityIndex, predicate, &where, &bindings, error))
         return false;
-    QString sql = QStringLiteral("SELECT t0.%1 FROM %2 t0").arg(entity.primaryKeyColumn, entity.table);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where;
-    sqlite3_stmt *statement = prepare(sql, error);
+    sqlite3_stmt *statement = prepareQuery(QStringLiteral("t0.") + entity.primaryKeyColumn, entity, where, bindings, error);
     if (!statement)
         return false;
     StatementReset reset(statement);
-    for (int i = 0; i < bindings.size(); ++i)
-        bindValue(statement, i + 1, bindings[i]);
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
         keys->append(sqlite3_column_int64(statement, 0));

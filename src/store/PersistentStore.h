@@ -102,6 +102,9 @@ private:
     bool exec(const QString &sql, QString *error);
     // The WHERE condition of a fetch; false when fetching must fail. Under the lock.
     bool whereClause(int entity, const Predicate &predicate, QString *where, QVariantList *bindings, QString *error);
+    // A prepared "SELECT columns FROM table t0 WHERE where" with its values bound.
+    sqlite3_stmt *prepareQuery(const QString &columns, const EntityDescription &entity, const QString &where,
+                               const QVariantList &bindings, QString *error);
     bool runSelect(int entity, const QString &where, const QVariantList &bindings,
                    QVector<ObjectSnapshot> *snapshots, QString *error);
     QString selectColumns(const EntityDescription &entity) const;
