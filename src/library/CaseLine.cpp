@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "store/Case.h"
+#include "util/LocalDate.h"
 
 namespace ovalis {
 
@@ -35,7 +36,7 @@ QString CaseLine::line(const Case *item)
 {
     const QString id = item->patientID();
     const QDateTime diagnosis = item->dateOfDiagnosis();
-    const QString date = diagnosis.isValid() ? shortDate(diagnosis.toLocalTime().date()) : QStringLiteral("??????");
+    const QString date = diagnosis.isValid() ? shortDate(LocalDate::of(diagnosis)) : QStringLiteral("??????");
     QString summary = item->summary();
     if (summary.isNull()) {
         summary = QString();

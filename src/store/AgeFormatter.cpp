@@ -1,5 +1,7 @@
 #include "store/AgeFormatter.h"
 
+#include "util/LocalDate.h"
+
 #include <QStringList>
 #include <utility>
 
@@ -64,7 +66,7 @@ QString AgeFormatter::string(const QDateTime &from, const QDateTime &to) const
 {
     if (!from.isValid() || !to.isValid())
         return {};
-    return string(from.toLocalTime().date(), to.toLocalTime().date());
+    return string(LocalDate::of(from), LocalDate::of(to));
 }
 
 } // namespace ovalis
