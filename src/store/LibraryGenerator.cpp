@@ -170,7 +170,8 @@ bool LibraryGenerator::generate(const Options &options, QString *error,
                 item->setDateOfBirth(QDateTime::fromSecsSinceEpoch(diagnosis - qint64(uniform(0, 90)) * year
                                                                        - qint64(uniform(0, 364)) * 24 * 3600,
                                                                    Qt::UTC));
-            item->setDateAdded(QDateTime::fromSecsSinceEpoch(diagnosis + qint64(uniform(0, 400)) * 24 * 3600, Qt::UTC));
+            // Added some days after diagnosis, never in the future.
+            item->setDateAdded(QDateTime::fromSecsSinceEpoch(std::min(now, diagnosis + qint64(uniform(0, 400)) * 24 * 3600), Qt::UTC));
             QStringList summary{findings[uniform(0, int(findings.size()) - 1)]};
             for (int w = uniform(0, 3); w > 0; --w)
                 summary.prepend(qualifiers[uniform(0, int(qualifiers.size()) - 1)]);
