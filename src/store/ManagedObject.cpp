@@ -52,6 +52,15 @@ QStringList ManagedObject::changedKeys() const
     return keys;
 }
 
+QSet<QString> ManagedObject::changedAttributeKeys() const
+{
+    QSet<QString> keys;
+    for (int i = 0; i < m_entity->attributes.size(); ++i)
+        if (m_changedMask & (1u << i))
+            keys.insert(m_entity->attributes[i].name);
+    return keys;
+}
+
 QVariant ManagedObject::normalised(const QVariant &value, AttributeType type)
 {
     switch (type) {

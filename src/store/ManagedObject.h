@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QVector>
@@ -43,6 +44,8 @@ public:
     bool hasChanges() const { return m_inserted || m_deleted || m_changedMask != 0; }
     // Stored keys changed since the last save (or push to the parent).
     QStringList changedKeys() const;
+    // The attributes among them.
+    QSet<QString> changedAttributeKeys() const;
 
     // Key-value access: stored attributes, relationships (to-one as
     // ManagedObject*, to-many as QList<ManagedObject*>) and derived values.

@@ -519,9 +519,10 @@ bool ManagedObjectContext::sourceMatches(const FetchRequest &request, QList<Mana
     return true;
 }
 
-QSet<ManagedObject *> ManagedObjectContext::localCandidates(int entityIndex)
+QSet<ManagedObject *> ManagedObjectContext::localCandidates(int entityIndex, const Predicate &predicate)
 {
     QSet<ManagedObject *> candidates;
+    const QSet<QString> referenced = predicate.referencedKeys();
     QList<ManagedObject *> changed;
     for (const QSet<ManagedObject *> *set : {&m_inserted, &m_updated, &m_deleted})
         for (ManagedObject *object : *set)
@@ -533,7 +534,10 @@ QSet<ManagedObject *> ManagedObjectContext::localCandidates(int entityIndex)
             candidates.insert(object);
             continue;
         }
-        // A change of a related record can change whether this one matches.
+        // A change of a related record can change whether this one matches,
+        // when the predicate reads a key that changed there.
+        if (object->m_deleted || !object->changedAttributeKeys().intersects(referenced))
+            continue;
         const auto &relationships = object->m_entity->relationships;
         for (int r = 0; r < relationships.size(); ++r) {
             if (ManagedObjectModel::ovalisModel().entityIndex(relationships[r].destinationEntity) != entityIndex
@@ -566,7 +570,7 @@ QList<ManagedObject *> ManagedObjectContext::executeFetch(const FetchRequest &re
     QList<ManagedObject *> base;
     if (!sourceMatches(request, &base, error))
         return {};
-    const QSet<ManagedObject *> candidates = localCandidates(entityIndex);
+    const QSet<ManagedObject *> candidates = localCandidates(entityIndex, request.predicate);
     QList<ManagedObject *> result;
     result.reserve(base.size() + candidates.size());
     for (ManagedObject *object : std::as_const(base))
@@ -590,7 +594,7 @@ int ManagedObjectContext::executeCount(const FetchRequest &request, QString *err
             *error = QStringLiteral("No entity named %1").arg(request.entityName);
         return -1;
     }
-    if (!m_parent && localCandidates(entityIndex).isEmpty()) {
+    if (!m_parent && localCandidates(entityIndex, request.predicate).isEmpty()) {
         qint64 count = 0;
         if (!m_store->count(entityIndex, request.predicate, &count, error))
             return -1;

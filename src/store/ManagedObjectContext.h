@@ -121,7 +121,7 @@ private:
     std::optional<ObjectSnapshot> sourceSnapshot(const ObjectID &id);
     QList<ManagedObject *> faultToMany(ManagedObject *object, int relationshipIndex);
     bool sourceMatches(const FetchRequest &request, QList<ManagedObject *> *objects, QString *error);
-    QSet<ManagedObject *> localCandidates(int entityIndex);
+    QSet<ManagedObject *> localCandidates(int entityIndex, const Predicate &predicate);
     ContextChanges collectChanges() const;
     void didPersist(const ContextChanges &changes);
     void applyChildChanges(const ContextChanges &changes);

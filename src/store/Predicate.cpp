@@ -93,4 +93,45 @@ bool Predicate::toSql(const EntityDescription &entity, const QString &alias, QSt
     return PredicateSqlTranslator(entity, alias).translate(*m_root, whereClause, bindings, error);
 }
 
+namespace {
+
+void collectKeys(const PredicateNode &node, QSet<QString> *keys);
+
+void collectKeys(const PredicateExpression &expression, QSet<QString> *keys)
+{
+    switch (expression.kind()) {
+    case PredicateExpression::Kind::KeyPath:
+        for (const QString &key : expression.keys())
+            keys->insert(key);
+        break;
+    case PredicateExpression::Kind::Subquery:
+        collectKeys(expression.collection(), keys);
+        collectKeys(expression.subpredicate(), keys);
+        break;
+    default:
+        break;
+    }
+}
+
+void collectKeys(const PredicateNode &node, QSet<QString> *keys)
+{
+    if (node.kind() == PredicateNode::Kind::Comparison) {
+        collectKeys(node.left(), keys);
+        collectKeys(node.right(), keys);
+        return;
+    }
+    for (const PredicateNode::Pointer &child : node.children())
+        collectKeys(*child, keys);
+}
+
+} // namespace
+
+QSet<QString> Predicate::referencedKeys() const
+{
+    QSet<QString> keys;
+    if (m_root)
+        collectKeys(*m_root, &keys);
+    return keys;
+}
+
 } // namespace ovalis

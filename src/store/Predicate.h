@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariantList>
 
@@ -61,6 +62,10 @@ public:
     // The reference semantics. The null predicate matches every object, an
     // invalid one none. A key the object's entity does not have reads as absent.
     bool evaluate(const PredicateObject &object) const;
+
+    // Every key named anywhere in the predicate's key paths and subqueries;
+    // a change of any other key cannot change whether an object matches.
+    QSet<QString> referencedKeys() const;
 
     // Whether every key path names attributes and relationships of the entity
     // (and of the entities it leads to) and is used in a way the SQL

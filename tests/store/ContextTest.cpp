@@ -344,3 +344,21 @@ TEST_F(ContextTest, ASeparateStoreFileOpensReadOnlyInAContextOfItsOwn)
     EXPECT_EQ(m_stack->contextForStore(libraryPath() + QStringLiteral("/missing.sqlite"), true, false), nullptr);
     EXPECT_TRUE(capture.containsPrefix(QStringLiteral("Unable to add persistent store at file://")));
 }
+
+TEST_F(ContextTest, ARelatedChangeTheQueryDoesNotReadLeavesTheRelatedRecordsAlone)
+{
+    Tag *tag = newTag(QStringLiteral("Popular"));
+    for (int i = 0; i < 5; ++i)
+        newCase(QStringLiteral("P%1").arg(i))->addToTags(tag);
+    context()->saveWithParent(true);
+    reopen();
+    auto *loaded = static_cast<Tag *>(context()->arrayOfObjects(Tag::entityName()).first());
+    loaded->setActive(true); // as the tag filter does, before it fetches the cases
+    EXPECT_EQ(fetchCases(QStringLiteral("ANY tags.label == %@"), {QStringLiteral("Popular")}).size(), 5);
+    EXPECT_FALSE(loaded->isToManyLoaded(Tag::Cases)); // its cases were not faulted in to be re-evaluated
+    loaded->setLabel(QStringLiteral("Renamed"));
+    EXPECT_TRUE(fetchCases(QStringLiteral("ANY tags.label == %@"), {QStringLiteral("Popular")}).isEmpty());
+    EXPECT_EQ(Predicate::fromFormat(QStringLiteral("ANY tags.label == %@ AND SUBQUERY(media, $m, $m.fileName == %@).@count > 0"),
+                                    {QStringLiteral("x"), QStringLiteral("a")}).referencedKeys(),
+              (QSet<QString>{QStringLiteral("tags"), QStringLiteral("label"), QStringLiteral("media"), QStringLiteral("fileName")}));
+}
