@@ -349,15 +349,13 @@ void ManagedObjectContext::undeleteObject(const ObjectID &id, const ObjectSnapsh
         object->m_changedMask = 0;
         registerObject(object);
     }
-    if (object->m_inserted) {
+    if (object->m_inserted)
         m_inserted.insert(object);
-        if (!m_pending.deleted.removeOne(object))
-            m_pending.inserted.append(object);
-    } else {
+    else
         m_deleted.remove(object);
-        if (!m_pending.deleted.removeOne(object))
-            m_pending.inserted.append(object);
-    }
+    // Observers that have not yet heard of the deletion hear nothing; the others hear of an insert.
+    if (!m_pending.deleted.removeOne(object))
+        m_pending.inserted.append(object);
     for (int r = 0; r < object->m_relationships.size(); ++r) {
         const RelationshipDescription &relationship = object->m_entity->relationships[r];
         if (!relationship.toMany) {
