@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QMetaType>
 #include <QUrl>
 #include <optional>
 
@@ -96,3 +97,6 @@ protected:
 };
 
 } // namespace ovalis
+
+// Carried in notifications' user info ("Case").
+Q_DECLARE_METATYPE(ovalis::Case *)

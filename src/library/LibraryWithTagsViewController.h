@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "library/FRCChangeConsolidator.h"
+#include "store/FetchedResultsController.h"
+#include "store/FetchedResultsControllerDelegate.h"
+#include "store/Predicate.h"
+#include "store/SortDescriptor.h"
+#include "util/ObserverToken.h"
+
+class QItemSelectionModel;
+
+namespace ovalis {
+
+class Case;
+class CaseTableModel;
+class ManagedObjectContext;
+class Tag;
+class TagTableModel;
+
+// The library view's logic, without widgets: the tag list and the case list
+// as live queries over the main context, the two-degree tag activity that
+// filters them, the search term, the age order, and the selection of the
+// case list (kept across re-queries). The widget that shows it
+// (LibraryWithTagsView) puts the two models and selection models into its
+// tables and forwards the user's commands here.
+class LibraryWithTagsViewController : public QObject, private FetchedResultsControllerDelegate
+{
+    Q_OBJECT
+
+public:
+    explicit LibraryWithTagsViewController(ManagedObjectContext *context, QObject *parent = nullptr);
+    ~LibraryWithTagsViewController() override;
+
+    // Sets up both live lists ("Set up Cases FRC", "Set up Tags FRC"); a
+    // failed first fetch is fatal. initialSort is the case table's sort.
+    void viewDidLoad(const QList<SortDescriptor> &initialSort = {});
+    // Registers the notification observers; viewDidDisappear removes them
+    // ("Tear down observers").
+    void viewWillAppear();
+    void viewDidDisappear();
+
+    ManagedObjectContext *managedObjectContext() const { return m_context; }
+    CaseResultsController *casesFetchedResultsController() const { return m_casesController.get(); }
+    FetchedResultsController *tagsFetchedResultsController() const { return m_tagsController.get(); }
+    CaseTableModel *casesModel() const { return m_casesModel; }
+    TagTableModel *tagsModel() const { return m_tagsModel; }
+    QItemSelectionModel *casesSelectionModel() const { return m_casesSelection; }
+    QItemSelectionModel *tagsSelectionModel() const { return m_tagsSelection; }
+
+    // Rows of the case list map to these, in this order.
+    QList<Case *> displayedCases() const;
+    // The selected rows, ascending, as cases.
+    QList<Case *> selectedCases() const;
+    Case *caseAtRow(int row) const; // logs "Can't get case from array" outside the list
+    Tag *tagAtRow(int row) const;   // logs "Can't get tag from array" outside the list
+    int rowOfCase(const Case *item) const; // -1 when not listed
+
+    const Predicate &searchPredicate() const { return m_searchPredicate; }
+    void setSearchPredicate(const Predicate &predicate) { m_searchPredicate = predicate; }
+
+    QList<SortDescriptor> caseSortDescriptors() const { return m_sortDescriptors; }
+    // The sort change: age order or a re-sort of the live list, then reload.
+    void setCaseSortDescriptors(const QList<SortDescriptor> &descriptors);
+    bool usesAgeOrder() const;
+
+    // The predicates the two lists are filtered with now.
+    Predicate casePredicate() const;
+    Predicate tagPredicate() const;
+
+    void refreshTagActivity();
+    void updateTagsPredicate();
+    void updateCasesPredicate();
+    void refreshFilters();
+    void restoreSelection();
+    void recomputeAgeOrder();
+    void updateCaseCount();
+    QString caseCountText() const; // "Showing 1 case", "Showing 0 cases"
+
+    // Selects exactly these rows of the case list (rows outside are skipped)
+    // and asks for the last one to be scrolled into view.
+    void selectCaseRows(const QList<int> &rows);
+    // Selects the case when it is listed; false otherwise.
+    bool selectCase(Case *item);
+
+    // Tag commands, by row of the tag list.
+    void toggleTagActivity(int tagRow);  // double-click or Return: flip, refresh activity, refreshFilters
+    void toggleTagFiltering(int tagRow); // context menu: flip, refresh activity, post "Updated Tag Activity"
+    void filterTagsToSelection();
+
+    // The labels of a case's tags, absent labels skipped, plain ascending order.
+    static QStringList tagLabelsSorted(const Case *item);
+
+signals:
+    void caseCountChanged(const QString &text);
+    // The case table should scroll this row into view (queued after a selection change).
+    void scrollToCaseRowRequested(int row);
+    // The case list was re-queried; the detail side should follow the selection.
+    void casesReloaded();
+    // "Updated Tag": the detail side shows these labels for its case (empty: clear).
+    void detailTagLabelsChanged(const QStringList &labels);
+
+private:
+    void controllerWillChangeContent(FetchedResultsController *controller) override;
+    void controllerDidChangeObject(FetchedResultsController *controller, ManagedObject *object,
+                                   std::optional<int> oldRow, ChangeType type, std::optional<int> newRow) override;
+    void controllerDidChangeContent(FetchedResultsController *controller) override;
+
+    ManagedObjectContext *m_context; // Not owned.
+    std::unique_ptr<CaseResultsController> m_casesController;
+    std::unique_ptr<FetchedResultsController> m_tagsController;
+    std::optional<FRCChangeConsolidator> m_casesFRCChangeConsolidator;
+    std::optional<FRCChangeConsolidator> m_tagsFRCChangeConsolidator;
+    CaseTableModel *m_casesModel;
+    TagTableModel *m_tagsModel;
+    QItemSelectionModel *m_casesSelection;
+    QItemSelectionModel *m_tagsSelection;
+    QList<SortDescriptor> m_sortDescriptors;
+    QList<Case *> m_storedSelectedCases;
+    QList<Case *> m_customSortedCases;
+    Predicate m_searchPredicate;
+
+    ObserverToken m_updatedTagToken;
+    ObserverToken m_updatedTagInDetailToken;
+    ObserverToken m_updatedTagActiveToken;
+};
+
+} // namespace ovalis

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "library/ResultTableModel.h"
+
+namespace ovalis {
+
+class Tag;
+
+// The tag list: label and number of cases carrying it and every active tag.
+// Active tags are shown in the accent colour and bold; tags without active
+// cases are dimmed (secondary label colour).
+class TagTableModel : public ResultTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column { LabelColumn, CountColumn, ColumnCount };
+
+    explicit TagTableModel(QObject *parent = nullptr);
+
+    Tag *tagAtRow(int row) const;
+
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+};
+
+} // namespace ovalis
