@@ -1,5 +1,8 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
+#ifdef OVALIS_WIDGET_TESTS
+#include <QApplication>
+#endif
 #include <QLoggingCategory>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +15,11 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     ::testing::InitGoogleMock(&argc, argv);
+#ifdef OVALIS_WIDGET_TESTS
+    QApplication app(argc, argv);
+#else
     QGuiApplication app(argc, argv);
+#endif
     ovalis::Log::install();
     QLoggingCategory::setFilterRules(QStringLiteral("*.info=false\n*.debug=false\n"));
     return RUN_ALL_TESTS();
