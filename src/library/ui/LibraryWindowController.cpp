@@ -1,0 +1,522 @@
+#include "library/ui/LibraryWindowController.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+
+#include "app/AppDelegate.h"
+#include "library/CaseTableModel.h"
+#include "library/LibraryNotifications.h"
+#include "library/LibraryQuery.h"
+#include "library/LibraryWithTagsViewController.h"
+#include "library/ui/CaseDetailSide.h"
+#include "library/ui/LibrarySplitViewController.h"
+#include "library/ui/LibraryWithTagsView.h"
+#include "library/ui/SearchField.h"
+#include "store/Case.h"
+#include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Tag.h"
+#include "util/Log.h"
+#include "util/NotificationCenter.h"
+#include "util/Settings.h"
+#include "util/UndoManager.h"
+
+namespace ovalis {
+
+namespace {
+
+const QString teachingModeKey = QStringLiteral("Teaching_Mode");
+const QString collapseDetailKey = QStringLiteral("Case_Collapse_Last_SplitView");
+const QString geometryKey = QStringLiteral("Library_Window_Frame");
+const QString allScope = QStringLiteral("All");
+
+QIcon themeIcon(std::initializer_list<const char *> names)
+{
+    for (const char *name : names) {
+        const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
+        if (!icon.isNull())
+            return icon;
+    }
+    return QIcon();
+}
+
+// "<ManagedObjectContext: 0x…>" with the context's name when it has one.
+QString describeContext(const ManagedObjectContext *context)
+{
+    const QString address = QStringLiteral("0x%1").arg(quintptr(context), 0, 16);
+    return context->name().isEmpty() ? QStringLiteral("<ManagedObjectContext: %1>").arg(address)
+                                     : QStringLiteral("<ManagedObjectContext: %1 (%2)>").arg(address, context->name());
+}
+
+} // namespace
+
+const QList<QPair<QString, QStringList>> &LibraryWindowController::searchScopesDictionary()
+{
+    static const QList<QPair<QString, QStringList>> scopes = {
+        {QStringLiteral("All"), LibraryQuery::searchKeys(LibraryQuery::SearchScope::All)},
+        {QStringLiteral("Summary"), LibraryQuery::searchKeys(LibraryQuery::SearchScope::Summary)},
+        {QStringLiteral("Patient Identifier"), LibraryQuery::searchKeys(LibraryQuery::SearchScope::PatientIdentifier)},
+    };
+    return scopes;
+}
+
+LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelegate *appDelegate, QWidget *parent)
+    : QMainWindow(parent)
+    , m_stack(stack)
+    , m_splitViewController(nullptr)
+{
+    setObjectName(QStringLiteral("libraryWindow"));
+    setWindowTitle(QStringLiteral("Ovalis"));
+    setUnifiedTitleAndToolBarOnMac(true);
+    // Every start is in curating mode, whatever the last run ended in.
+    Settings::shared().setValue(teachingModeKey, false);
+
+    m_splitViewController = new LibrarySplitViewController(stack.mainContext(), this);
+    setCentralWidget(m_splitViewController);
+    buildToolbar();
+    buildMenus(appDelegate);
+    libraryView()->setDateAddedColumnHidden(false);
+
+    // 1. Known to the application. 2. Scope "All", which runs the first search.
+    if (appDelegate)
+        appDelegate->setLibraryWindowController(this);
+    chooseScope(allScope);
+    // 3. The case list takes the keyboard.
+    makeCaseListFirstResponder();
+    // 4. The detail side as the user left it.
+    setDetailCollapsed(Settings::shared().boolValue(collapseDetailKey));
+    // 5. Observers.
+    registerObservers();
+    // 6. The top of the list.
+    if (libraryViewController()->displayedCases().size() > 0)
+        libraryView()->casesTableView()->scrollToTop();
+
+    connect(libraryViewController()->casesSelectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &LibraryWindowController::showSelectionInDetail);
+    connect(libraryViewController(), &LibraryWithTagsViewController::casesReloaded, this,
+            &LibraryWindowController::showSelectionInDetail);
+    connect(&Settings::shared(), &Settings::valueChanged, this, [this](const QString &key) {
+        if (key == teachingModeKey)
+            libraryView()->setDateAddedColumnHidden(Settings::shared().boolValue(teachingModeKey));
+    });
+    showSelectionInDetail();
+
+    if (!restoreGeometry(Settings::shared().dataValue(geometryKey))) {
+        const QRect available = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+        resize(qMin(1280, available.width() - 40), qMin(800, available.height() - 40));
+    }
+}
+
+LibraryWindowController::~LibraryWindowController() = default;
+
+LibraryWithTagsView *LibraryWindowController::libraryView() const
+{
+    return m_splitViewController ? m_splitViewController->libraryView() : nullptr;
+}
+
+LibraryWithTagsViewController *LibraryWindowController::libraryViewController() const
+{
+    LibraryWithTagsView *view = libraryView();
+    return view ? view->controller() : nullptr;
+}
+
+void LibraryWindowController::buildToolbar()
+{
+    QToolBar *toolbar = addToolBar(QStringLiteral("Toolbar"));
+    toolbar->setObjectName(QStringLiteral("libraryToolbar"));
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar->setIconSize(QSize(22, 22));
+
+    m_toggleDetailToolbarItem = toolbar->addAction(themeIcon({"view-split-left-right", "view-dual", "view-right-pane"}),
+                                                   QStringLiteral("Hide Detail"), this,
+                                                   &LibraryWindowController::toggleSplitView);
+    m_toggleDetailToolbarItem->setToolTip(QStringLiteral("Show or hide the case detail"));
+    m_toggleTeachingToolbarItem = toolbar->addAction(themeIcon({"system-users", "user-group-new", "im-user"}),
+                                                     QStringLiteral("Teach"), this,
+                                                     &LibraryWindowController::toggleTeachingMode);
+    m_toggleTeachingToolbarItem->setToolTip(QStringLiteral("Switch between curating and teaching"));
+    toolbar->addSeparator();
+    // Advanced Find and Sync Media open windows of their own; those windows are
+    // not part of this version yet.
+    m_advancedFindToolbarItem = toolbar->addAction(themeIcon({"edit-find-replace", "edit-find"}), QStringLiteral("Advanced Find"));
+    m_advancedFindToolbarItem->setEnabled(false);
+    m_advancedFindToolbarItem->setToolTip(QStringLiteral("Advanced Find is not available in this version"));
+    m_syncMediaToolbarItem = toolbar->addAction(themeIcon({"network-workgroup", "folder-sync", "view-refresh"}), QStringLiteral("Sync Media"));
+    m_syncMediaToolbarItem->setEnabled(false);
+    m_syncMediaToolbarItem->setToolTip(QStringLiteral("Sync Media is not available in this version"));
+
+    auto *spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    QStringList titles;
+    for (const auto &scope : searchScopesDictionary())
+        titles.append(scope.first);
+    m_searchField = new SearchField(titles, toolbar);
+    toolbar->addWidget(m_searchField);
+    connect(m_searchField, &QLineEdit::textChanged, this, &LibraryWindowController::performSearch);
+    connect(m_searchField, &SearchField::scopeChosen, this, &LibraryWindowController::limitSearchScope);
+    connect(m_searchField, &QLineEdit::returnPressed, this, &LibraryWindowController::makeCaseListFirstResponder);
+}
+
+void LibraryWindowController::editCommand(const char *slot)
+{
+    // Cut, Copy, Paste, Delete and Select All go to the focused control.
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && focus->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(slot).constData()) >= 0) {
+        QByteArray name(slot);
+        name.truncate(name.indexOf('('));
+        QMetaObject::invokeMethod(focus, name.constData());
+    }
+}
+
+void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
+{
+    QMenuBar *bar = menuBar();
+    QMenu *file = bar->addMenu(QStringLiteral("&File"));
+    if (appDelegate) {
+        file->addAction(appDelegate->saveAction());
+        file->addSeparator();
+        file->addAction(appDelegate->quitAction());
+    }
+
+    QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
+    UndoManager *undoManager = m_stack.mainContext()->undoManager();
+    m_undoMenuItem = edit->addAction(QStringLiteral("Undo"), this, [undoManager] {
+        if (undoManager && undoManager->canUndo())
+            undoManager->undo();
+    });
+    m_undoMenuItem->setShortcut(QKeySequence::Undo);
+    m_redoMenuItem = edit->addAction(QStringLiteral("Redo"), this, [undoManager] {
+        if (undoManager && undoManager->canRedo())
+            undoManager->redo();
+    });
+    m_redoMenuItem->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Shift+Z")), QKeySequence(QStringLiteral("Ctrl+Y"))});
+    if (undoManager) {
+        connect(undoManager, &UndoManager::changed, this, &LibraryWindowController::updateMenuTitles);
+    }
+    edit->addSeparator();
+    edit->addAction(QStringLiteral("Cu&t"), QKeySequence::Cut, this, [this] { editCommand("cut()"); });
+    edit->addAction(QStringLiteral("&Copy"), QKeySequence::Copy, this, [this] { editCommand("copy()"); });
+    edit->addAction(QStringLiteral("&Paste"), QKeySequence::Paste, this, [this] { editCommand("paste()"); });
+    edit->addAction(QStringLiteral("&Delete"), this, [this] { editCommand("del()"); });
+    edit->addAction(QStringLiteral("Select &All"), QKeySequence::SelectAll, this, [this] { editCommand("selectAll()"); });
+    edit->addSeparator();
+    edit->addAction(QStringLiteral("&Find"), QKeySequence::Find, this, &LibraryWindowController::find);
+    if (appDelegate) {
+        edit->addSeparator();
+        edit->addAction(appDelegate->settingsAction());
+    }
+
+    QMenu *view = bar->addMenu(QStringLiteral("&View"));
+    m_toggleSplitViewMenuItem = view->addAction(QStringLiteral("Hide Detail"), this, &LibraryWindowController::toggleSplitView);
+    m_toggleSplitViewMenuItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+D")));
+    m_toggleTeachingModeMenuItem = view->addAction(QStringLiteral("Teaching Mode"), this,
+                                                   &LibraryWindowController::toggleTeachingMode);
+    m_toggleTeachingModeMenuItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+T")));
+    view->addSeparator();
+    QMenu *scopes = view->addMenu(QStringLiteral("Search In"));
+    for (QAction *scope : m_searchField->scopeMenu()->actions())
+        scopes->addAction(scope);
+    view->addAction(QStringLiteral("Reset Search and Filters"), QKeySequence(QStringLiteral("Ctrl+Alt+R")), this,
+                    &LibraryWindowController::reset);
+
+    QMenu *window = bar->addMenu(QStringLiteral("&Window"));
+    window->addAction(QStringLiteral("Minimise"), QKeySequence(QStringLiteral("Ctrl+M")), this, &QWidget::showMinimized);
+    if (appDelegate) {
+        window->addSeparator();
+        window->addAction(appDelegate->libraryWindowAction());
+    }
+
+    QMenu *help = bar->addMenu(QStringLiteral("&Help"));
+    if (appDelegate) {
+        help->addAction(appDelegate->helpAction());
+        help->addAction(appDelegate->supportEmailAction());
+        bar->addMenu(appDelegate->createDebuggingMenu(this));
+    }
+    updateMenuTitles();
+}
+
+void LibraryWindowController::registerObservers()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    const auto mainThread = NotificationCenter::Delivery::MainThread;
+    m_selectCaseInLibraryNotificationToken = center.addObserver(
+        LibraryNotifications::selectCaseInLibrary, nullptr,
+        [this](const Notification &notification) {
+            const QVariant value = notification.userInfo.value(QStringLiteral("Case"));
+            if (value.canConvert<Case *>())
+                if (Case *item = value.value<Case *>())
+                    selectCaseInLibrary(item);
+        },
+        mainThread);
+    m_setFindNotificationToken = center.addObserver(
+        LibraryNotifications::setFind, nullptr,
+        [this](const Notification &notification) {
+            const QVariant value = notification.userInfo.value(QStringLiteral("Identifier"));
+            if (value.typeId() == QMetaType::QString)
+                setFind(value.toString());
+        },
+        mainThread);
+    m_searchAllNotificationToken = center.addObserver(
+        LibraryNotifications::searchAll, nullptr,
+        [this](const Notification &notification) {
+            const QVariant value = notification.userInfo.value(QStringLiteral("SearchText"));
+            if (value.typeId() == QMetaType::QString)
+                searchAll(value.toString());
+        },
+        mainThread);
+    m_goNextCaseNotificationToken = center.addObserver(
+        LibraryNotifications::goNext, nullptr, [this](const Notification &) { goNext(); }, mainThread);
+    m_goPreviousCaseNotificationToken = center.addObserver(
+        LibraryNotifications::goPrevious, nullptr, [this](const Notification &) { goPrevious(); }, mainThread);
+
+    ManagedObjectContext *context = m_stack.mainContext();
+    const QMetaObject::Connection didSave = connect(context, &ManagedObjectContext::didSave, this, [context] {
+        Log::info(LogArea::CoreData, QStringLiteral("Main MOC %1 did save").arg(describeContext(context)));
+    });
+    m_mocDidSaveNotificationToken = ObserverToken([didSave] { QObject::disconnect(didSave); });
+    const QMetaObject::Connection didChange = connect(context, &ManagedObjectContext::objectsDidChange, this, [] {
+        NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia);
+    });
+    m_mocDidUpdateNotificationToken = ObserverToken([didChange] { QObject::disconnect(didChange); });
+}
+
+QString LibraryWindowController::toggleSplitViewMenuTitle() const
+{
+    return Settings::shared().boolValue(collapseDetailKey) ? QStringLiteral("Show Detail") : QStringLiteral("Hide Detail");
+}
+
+QString LibraryWindowController::toggleTeachingModeMenuTitle() const
+{
+    return Settings::shared().boolValue(teachingModeKey) ? QStringLiteral("Curating Mode") : QStringLiteral("Teaching Mode");
+}
+
+void LibraryWindowController::updateMenuTitles()
+{
+    if (m_toggleSplitViewMenuItem)
+        m_toggleSplitViewMenuItem->setText(toggleSplitViewMenuTitle());
+    if (m_toggleTeachingModeMenuItem)
+        m_toggleTeachingModeMenuItem->setText(toggleTeachingModeMenuTitle());
+    UndoManager *undoManager = m_stack.mainContext()->undoManager();
+    if (undoManager && m_undoMenuItem) {
+        m_undoMenuItem->setText(undoManager->undoMenuItemTitle());
+        m_undoMenuItem->setEnabled(undoManager->canUndo());
+        m_redoMenuItem->setText(undoManager->redoMenuItemTitle());
+        m_redoMenuItem->setEnabled(undoManager->canRedo());
+    }
+}
+
+void LibraryWindowController::performSearch(const QString &text)
+{
+    searchWithText(text);
+}
+
+void LibraryWindowController::limitSearchScope(const QString &title)
+{
+    Log::info(LogArea::UI, QStringLiteral("Limit search scope to ") + title);
+    chooseScope(title);
+}
+
+void LibraryWindowController::chooseScope(const QString &title)
+{
+    m_currentSearchScopeKeysArray.clear();
+    for (const auto &scope : searchScopesDictionary())
+        if (scope.first == title)
+            m_currentSearchScopeKeysArray = scope.second;
+    const bool highlight = title != allScope;
+    Log::info(LogArea::UI, QStringLiteral("Setting searchFieldHighlight to ") + (highlight ? QStringLiteral("ON") : QStringLiteral("OFF")));
+    m_searchField->showScope(title, highlight);
+    searchWithText(m_searchField->text());
+}
+
+void LibraryWindowController::searchWithText(const QString &text)
+{
+    LibraryWithTagsViewController *library = libraryViewController();
+    if (!library) {
+        Log::error(LogArea::UI, QStringLiteral("Unable to get library view controller"));
+        return;
+    }
+    if (text.isEmpty()) {
+        library->setSearchPredicate(Predicate());
+    } else {
+        QList<Predicate> terms;
+        for (const QString &key : std::as_const(m_currentSearchScopeKeysArray))
+            terms.append(Predicate::fromFormat(QStringLiteral("%K contains[cd] %@"), {key, text}));
+        library->setSearchPredicate(Predicate::orPredicate(terms));
+    }
+    library->refreshFilters();
+}
+
+void LibraryWindowController::find()
+{
+    Log::info(LogArea::UI, QStringLiteral("Find"));
+    m_searchField->setFocus(Qt::ShortcutFocusReason);
+    m_searchField->selectAll();
+}
+
+void LibraryWindowController::reset()
+{
+    {
+        // Emptied quietly: choosing "All" below searches with the empty text.
+        const QSignalBlocker blocker(m_searchField);
+        m_searchField->clear();
+    }
+    chooseScope(allScope);
+    ManagedObjectContext *context = m_stack.mainContext();
+    FetchRequest request;
+    request.entityName = Tag::entityName();
+    for (ManagedObject *object : context->executeFetch(request)) {
+        auto *tag = static_cast<Tag *>(object);
+        if (tag->active())
+            tag->setActive(false);
+        if (tag->hasActiveCases())
+            tag->setHasActiveCases(false);
+    }
+    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedTagActivity);
+    selectCaseRow(0);
+}
+
+void LibraryWindowController::selectCaseRow(int row)
+{
+    LibraryWithTagsViewController *library = libraryViewController();
+    if (!library || row < 0 || row >= library->displayedCases().size())
+        return;
+    library->selectCaseRows({row});
+}
+
+void LibraryWindowController::makeCaseListFirstResponder()
+{
+    libraryView()->casesTableView()->setFocus(Qt::OtherFocusReason);
+}
+
+void LibraryWindowController::setFind(const QString &identifier)
+{
+    LibraryWithTagsViewController *library = libraryViewController();
+    FetchRequest request;
+    request.entityName = Case::entityName();
+    request.predicate = Predicate::fromFormat(QStringLiteral("patientID contains[cd] %@"), {identifier});
+    const QList<ManagedObject *> found = m_stack.mainContext()->executeFetch(request);
+    if (found.size() == 1) {
+        auto *item = static_cast<Case *>(found.first());
+        if (!library->selectCase(item)) {
+            raise();
+            activateWindow();
+            reset();
+            library->selectCase(item);
+        }
+        makeCaseListFirstResponder();
+        return;
+    }
+    {
+        const QSignalBlocker blocker(m_searchField);
+        m_searchField->setText(identifier);
+    }
+    chooseScope(QStringLiteral("Patient Identifier")); // searches with the identifier
+    selectCaseRow(0);
+    makeCaseListFirstResponder();
+}
+
+void LibraryWindowController::selectCaseInLibrary(Case *item)
+{
+    raise();
+    activateWindow();
+    reset();
+    libraryViewController()->selectCase(item);
+}
+
+void LibraryWindowController::searchAll(const QString &text)
+{
+    {
+        const QSignalBlocker blocker(m_searchField);
+        m_searchField->setText(text);
+    }
+    chooseScope(allScope); // searches with the text
+    makeCaseListFirstResponder();
+}
+
+void LibraryWindowController::goToRelativeRow(int offset)
+{
+    LibraryWithTagsViewController *library = libraryViewController();
+    const QModelIndexList selected = library->casesSelectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    int first = selected.first().row();
+    for (const QModelIndex &index : selected)
+        first = qMin(first, index.row());
+    const int row = first + offset;
+    // At either end of the list the selection stays where it is.
+    if (row < 0 || row >= library->displayedCases().size())
+        return;
+    library->selectCaseRows({row});
+}
+
+void LibraryWindowController::goNext()
+{
+    goToRelativeRow(1);
+}
+
+void LibraryWindowController::goPrevious()
+{
+    goToRelativeRow(-1);
+}
+
+void LibraryWindowController::setDetailCollapsed(bool collapsed)
+{
+    m_splitViewController->setDetailCollapsed(collapsed);
+    Settings::shared().setValue(collapseDetailKey, collapsed);
+    m_toggleDetailToolbarItem->setText(collapsed ? QStringLiteral("Show Detail") : QStringLiteral("Hide Detail"));
+    updateMenuTitles();
+}
+
+void LibraryWindowController::toggleSplitView()
+{
+    setDetailCollapsed(!m_splitViewController->isDetailCollapsed());
+}
+
+void LibraryWindowController::toggleTeachingMode()
+{
+    Log::info(LogArea::UI, QStringLiteral("Toggle teaching mode"));
+    const bool teaching = Settings::shared().boolValue(teachingModeKey);
+    m_stack.setSuspendAutomaticSaves(!teaching);
+    if (teaching) {
+        m_toggleTeachingToolbarItem->setText(QStringLiteral("Teach"));
+        m_toggleTeachingToolbarItem->setIcon(themeIcon({"system-users", "user-group-new", "im-user"}));
+    } else {
+        m_toggleTeachingToolbarItem->setText(QStringLiteral("Curate"));
+        m_toggleTeachingToolbarItem->setIcon(themeIcon({"accessories-dictionary", "x-office-address-book", "folder-documents"}));
+    }
+    setDetailCollapsed(!teaching);
+    libraryViewController()->refreshFilters();
+    Settings::shared().setValue(teachingModeKey, !teaching);
+    updateMenuTitles();
+}
+
+void LibraryWindowController::showSelectionInDetail()
+{
+    m_splitViewController->tabViewController()->showCases(libraryViewController()->selectedCases());
+}
+
+void LibraryWindowController::closeEvent(QCloseEvent *event)
+{
+    Settings::shared().setValue(geometryKey, saveGeometry());
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace ovalis

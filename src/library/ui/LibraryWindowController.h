@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <QStringList>
+
+#include "util/ObserverToken.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+
+namespace ovalis {
+
+class AppDelegate;
+class Case;
+class CoreDataStack;
+class LibrarySplitViewController;
+class LibraryWithTagsView;
+class LibraryWithTagsViewController;
+class SearchField;
+
+// The application's main window: the search field and its scopes, the
+// library view beside the detail side, teaching mode, and the find, reset
+// and navigation requests other windows send through notifications.
+class LibraryWindowController : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // appDelegate may be null (tests); it supplies the application-wide
+    // menus and learns of the window.
+    explicit LibraryWindowController(CoreDataStack &stack, AppDelegate *appDelegate = nullptr, QWidget *parent = nullptr);
+    ~LibraryWindowController() override;
+
+    SearchField *searchField() const { return m_searchField; }
+    QAction *toggleDetailToolbarItem() const { return m_toggleDetailToolbarItem; }
+    QAction *toggleTeachingToolbarItem() const { return m_toggleTeachingToolbarItem; }
+    LibrarySplitViewController *splitViewController() const { return m_splitViewController; }
+    LibraryWithTagsView *libraryView() const;
+    LibraryWithTagsViewController *libraryViewController() const;
+    QStringList currentSearchScopeKeysArray() const { return m_currentSearchScopeKeysArray; }
+    static const QList<QPair<QString, QStringList>> &searchScopesDictionary();
+
+    // The menu titles of the two toggles as they read now.
+    QString toggleSplitViewMenuTitle() const;
+    QString toggleTeachingModeMenuTitle() const;
+
+public slots:
+    void performSearch(const QString &text);
+    void limitSearchScope(const QString &title);
+    void find();
+    void reset();
+    void toggleSplitView();
+    void toggleTeachingMode();
+
+    // The requests other windows post.
+    void selectCaseInLibrary(ovalis::Case *item);
+    void setFind(const QString &identifier);
+    void searchAll(const QString &text);
+    void goNext();
+    void goPrevious();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildToolbar();
+    void buildMenus(AppDelegate *appDelegate);
+    void registerObservers();
+    void chooseScope(const QString &title);
+    void searchWithText(const QString &text);
+    void setDetailCollapsed(bool collapsed);
+    void selectCaseRow(int row);
+    void goToRelativeRow(int offset);
+    void makeCaseListFirstResponder();
+    void showSelectionInDetail();
+    void updateMenuTitles();
+    void editCommand(const char *slot);
+
+    CoreDataStack &m_stack;
+    LibrarySplitViewController *m_splitViewController;
+    SearchField *m_searchField = nullptr;
+    QAction *m_toggleDetailToolbarItem = nullptr;
+    QAction *m_toggleTeachingToolbarItem = nullptr;
+    QAction *m_advancedFindToolbarItem = nullptr;
+    QAction *m_syncMediaToolbarItem = nullptr;
+    QAction *m_toggleSplitViewMenuItem = nullptr;
+    QAction *m_toggleTeachingModeMenuItem = nullptr;
+    QAction *m_undoMenuItem = nullptr;
+    QAction *m_redoMenuItem = nullptr;
+    QStringList m_currentSearchScopeKeysArray;
+
+    ObserverToken m_selectCaseInLibraryNotificationToken;
+    ObserverToken m_setFindNotificationToken;
+    ObserverToken m_searchAllNotificationToken;
+    ObserverToken m_goNextCaseNotificationToken;
+    ObserverToken m_goPreviousCaseNotificationToken;
+    ObserverToken m_mocDidSaveNotificationToken;
+    ObserverToken m_mocDidUpdateNotificationToken;
+};
+
+} // namespace ovalis

@@ -1,0 +1,284 @@
+#include <QApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTableView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "library/CaseTableModel.h"
+#include "library/LibraryNotifications.h"
+#include "library/LibraryWithTagsViewController.h"
+#include "library/ui/CaseDetailSide.h"
+#include "library/ui/LibrarySplitViewController.h"
+#include "library/ui/LibraryWindowController.h"
+#include "library/ui/LibraryWithTagsView.h"
+#include "library/ui/SearchField.h"
+#include "support/StoreFixture.h"
+#include "util/Log.h"
+#include "util/NotificationCenter.h"
+#include "util/UndoManager.h"
+
+namespace ovalis::test {
+namespace {
+
+class LibraryWindowTest : public StoreFixture
+{
+protected:
+    void SetUp() override
+    {
+        StoreFixture::SetUp();
+        // Patient identifiers sort the list, so rows are predictable.
+        Settings::shared().setValue(QStringLiteral("Library_Case_Columns"), QVariant());
+    }
+
+    void TearDown() override
+    {
+        m_window.reset();
+        StoreFixture::TearDown();
+    }
+
+    // Four cases, ABC1001 … ABC1004, in rows 0 … 3 (sorted by identifier);
+    // tag "chest" on the first two, "spine" on the second.
+    void makeLibrary()
+    {
+        m_chest = newTag(QStringLiteral("chest"));
+        m_spine = newTag(QStringLiteral("spine"));
+        for (int i = 1; i <= 4; ++i)
+            m_cases.append(newCase(QStringLiteral("ABC100%1").arg(i), QStringLiteral("Summary %1").arg(i)));
+        m_cases[0]->addToTags(m_chest);
+        m_cases[1]->addToTags(m_chest);
+        m_cases[1]->addToTags(m_spine);
+        m_cases[2]->setDetail(QStringLiteral("Compare with ABC1004 and ZZZ9999"));
+        context()->saveWithParent(true);
+    }
+
+    void openWindow()
+    {
+        m_window = std::make_unique<LibraryWindowController>(*m_stack);
+        m_window->libraryView()->casesTableView()->sortByColumn(CaseTableModel::PatientIDColumn, Qt::AscendingOrder);
+        m_window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    LibraryWithTagsViewController *library() const { return m_window->libraryViewController(); }
+    QList<Case *> listed() const { return library()->displayedCases(); }
+    QList<Case *> selected() const { return library()->selectedCases(); }
+    void postAndDeliver(const QString &name, const QVariantMap &userInfo = {})
+    {
+        NotificationCenter::defaultCenter().post(name, nullptr, userInfo);
+        QCoreApplication::processEvents();
+    }
+
+    std::unique_ptr<LibraryWindowController> m_window;
+    QList<Case *> m_cases;
+    Tag *m_chest = nullptr;
+    Tag *m_spine = nullptr;
+};
+
+TEST_F(LibraryWindowTest, StartsCuratingWithScopeAllWhateverTheLastRunLeft)
+{
+    makeLibrary();
+    Settings::shared().setValue(QStringLiteral("Teaching_Mode"), true);
+    openWindow();
+    EXPECT_FALSE(Settings::shared().boolValue(QStringLiteral("Teaching_Mode")));
+    EXPECT_EQ(m_window->searchField()->placeholderText(), QStringLiteral("Search All"));
+    EXPECT_FALSE(m_window->searchField()->isHighlighted());
+    EXPECT_EQ(m_window->currentSearchScopeKeysArray(),
+              (QStringList{QStringLiteral("summary"), QStringLiteral("detail"), QStringLiteral("patientID")}));
+    EXPECT_EQ(listed().size(), 4);
+    EXPECT_FALSE(m_window->libraryView()->casesTableView()->isColumnHidden(CaseTableModel::DateAddedColumn));
+    EXPECT_EQ(m_window->toggleTeachingModeMenuTitle(), QStringLiteral("Teaching Mode"));
+}
+
+TEST_F(LibraryWindowTest, ScopesSearchTheirKeysAndHighlightTheField)
+{
+    makeLibrary();
+    openWindow();
+    // "ABC1004" is the identifier of case 4 and appears in the detail of case 3.
+    m_window->searchField()->setText(QStringLiteral("abc1004"));
+    EXPECT_EQ(listed(), (QList<Case *>{m_cases[2], m_cases[3]}));
+
+    LogCapture log;
+    m_window->limitSearchScope(QStringLiteral("Patient Identifier"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Limit search scope to Patient Identifier")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Setting searchFieldHighlight to ON")));
+    EXPECT_EQ(m_window->searchField()->placeholderText(), QStringLiteral("Search Patient Identifier"));
+    EXPECT_TRUE(m_window->searchField()->isHighlighted());
+    EXPECT_EQ(listed(), QList<Case *>{m_cases[3]});
+
+    m_window->limitSearchScope(QStringLiteral("Summary"));
+    EXPECT_TRUE(listed().isEmpty());
+    EXPECT_EQ(library()->caseCountText(), QStringLiteral("Showing 0 cases"));
+
+    // Emptying the field removes the search; an active tag filter stays.
+    m_window->limitSearchScope(QStringLiteral("All"));
+    m_chest->setActive(true);
+    library()->refreshTagActivity();
+    m_window->searchField()->setText(QStringLiteral("summary 2"));
+    EXPECT_EQ(listed(), QList<Case *>{m_cases[1]});
+    m_window->searchField()->clear();
+    EXPECT_EQ(listed(), (QList<Case *>{m_cases[0], m_cases[1]}));
+}
+
+TEST_F(LibraryWindowTest, PatientIdentifierFindHasThreeOutcomes)
+{
+    makeLibrary();
+    openWindow();
+
+    // One listed case: selected, search and filter untouched.
+    m_window->searchField()->setText(QStringLiteral("summary"));
+    postAndDeliver(LibraryNotifications::setFind, {{QStringLiteral("Identifier"), QStringLiteral("abc1003")}});
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[2]});
+    EXPECT_EQ(m_window->searchField()->text(), QStringLiteral("summary"));
+
+    // One case hidden by the tag filter: filter and search cleared, then selected.
+    m_chest->setActive(true);
+    library()->refreshTagActivity();
+    library()->refreshFilters();
+    ASSERT_EQ(listed().size(), 2);
+    postAndDeliver(LibraryNotifications::setFind, {{QStringLiteral("Identifier"), QStringLiteral("ABC1004")}});
+    EXPECT_FALSE(m_chest->active());
+    EXPECT_TRUE(m_window->searchField()->text().isEmpty());
+    EXPECT_EQ(listed().size(), 4);
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[3]});
+
+    // Several cases: a patient-identifier search listing them all, first selected.
+    postAndDeliver(LibraryNotifications::setFind, {{QStringLiteral("Identifier"), QStringLiteral("ABC100")}});
+    EXPECT_EQ(m_window->searchField()->text(), QStringLiteral("ABC100"));
+    EXPECT_EQ(m_window->searchField()->scopeTitle(), QStringLiteral("Patient Identifier"));
+    EXPECT_EQ(listed().size(), 4);
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[0]});
+
+    // None: the same search, which lists nothing.
+    postAndDeliver(LibraryNotifications::setFind, {{QStringLiteral("Identifier"), QStringLiteral("XYZ0000")}});
+    EXPECT_TRUE(listed().isEmpty());
+    EXPECT_TRUE(selected().isEmpty());
+
+    // An identifier that is not a string is ignored.
+    postAndDeliver(LibraryNotifications::setFind, {{QStringLiteral("Identifier"), 42}});
+    EXPECT_EQ(m_window->searchField()->text(), QStringLiteral("XYZ0000"));
+}
+
+TEST_F(LibraryWindowTest, ResetClearsSearchAndFiltersAndSelectsTheFirstCase)
+{
+    makeLibrary();
+    openWindow();
+    m_window->limitSearchScope(QStringLiteral("Summary"));
+    m_window->searchField()->setText(QStringLiteral("summary"));
+    m_spine->setActive(true);
+    library()->refreshTagActivity();
+    library()->refreshFilters();
+    ASSERT_EQ(listed(), QList<Case *>{m_cases[1]});
+
+    m_window->reset();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(m_window->searchField()->text().isEmpty());
+    EXPECT_EQ(m_window->searchField()->scopeTitle(), QStringLiteral("All"));
+    EXPECT_FALSE(m_spine->active());
+    EXPECT_FALSE(m_chest->active());
+    EXPECT_EQ(listed().size(), 4);
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[0]});
+
+    // Select Case In Library resets too, then selects the case.
+    m_window->searchField()->setText(QStringLiteral("summary 1"));
+    postAndDeliver(LibraryNotifications::selectCaseInLibrary, {{QStringLiteral("Case"), QVariant::fromValue(m_cases[2])}});
+    EXPECT_TRUE(m_window->searchField()->text().isEmpty());
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[2]});
+}
+
+TEST_F(LibraryWindowTest, TeachingModeCollapsesDetailAndSuspendsAutomaticSaves)
+{
+    makeLibrary();
+    openWindow();
+    ASSERT_FALSE(m_window->splitViewController()->isDetailCollapsed());
+
+    m_window->toggleTeachingMode();
+    EXPECT_TRUE(Settings::shared().boolValue(QStringLiteral("Teaching_Mode")));
+    EXPECT_TRUE(m_window->splitViewController()->isDetailCollapsed());
+    EXPECT_TRUE(Settings::shared().boolValue(QStringLiteral("Case_Collapse_Last_SplitView")));
+    EXPECT_EQ(m_window->toggleTeachingToolbarItem()->text(), QStringLiteral("Curate"));
+    EXPECT_EQ(m_window->toggleDetailToolbarItem()->text(), QStringLiteral("Show Detail"));
+    EXPECT_EQ(m_window->toggleTeachingModeMenuTitle(), QStringLiteral("Curating Mode"));
+    EXPECT_EQ(m_window->toggleSplitViewMenuTitle(), QStringLiteral("Show Detail"));
+    EXPECT_TRUE(m_stack->suspendAutomaticSaves());
+    EXPECT_TRUE(m_window->libraryView()->casesTableView()->isColumnHidden(CaseTableModel::DateAddedColumn));
+
+    m_window->toggleTeachingMode();
+    EXPECT_FALSE(Settings::shared().boolValue(QStringLiteral("Teaching_Mode")));
+    EXPECT_FALSE(m_window->splitViewController()->isDetailCollapsed());
+    EXPECT_FALSE(Settings::shared().boolValue(QStringLiteral("Case_Collapse_Last_SplitView")));
+    EXPECT_EQ(m_window->toggleTeachingToolbarItem()->text(), QStringLiteral("Teach"));
+    EXPECT_EQ(m_window->toggleDetailToolbarItem()->text(), QStringLiteral("Hide Detail"));
+    EXPECT_FALSE(m_stack->suspendAutomaticSaves());
+    EXPECT_FALSE(m_window->libraryView()->casesTableView()->isColumnHidden(CaseTableModel::DateAddedColumn));
+
+    // The detail side's collapsed state comes back with the next window.
+    m_window->toggleSplitView();
+    m_window.reset();
+    openWindow();
+    EXPECT_TRUE(m_window->splitViewController()->isDetailCollapsed());
+    EXPECT_EQ(m_window->toggleDetailToolbarItem()->text(), QStringLiteral("Show Detail"));
+}
+
+TEST_F(LibraryWindowTest, GoNextAndPreviousStayInsideTheList)
+{
+    makeLibrary();
+    openWindow();
+    postAndDeliver(LibraryNotifications::goNext); // nothing selected: nothing happens
+    EXPECT_TRUE(selected().isEmpty());
+
+    library()->selectCaseRows({2});
+    postAndDeliver(LibraryNotifications::goNext);
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[3]});
+    postAndDeliver(LibraryNotifications::goNext);
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[3]});
+
+    library()->selectCaseRows({1, 3});
+    postAndDeliver(LibraryNotifications::goPrevious); // from the first selected row
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[0]});
+    postAndDeliver(LibraryNotifications::goPrevious);
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[0]});
+}
+
+TEST_F(LibraryWindowTest, SearchAllAndDetailSideFollowRequestsAndSelection)
+{
+    makeLibrary();
+    openWindow();
+    m_window->limitSearchScope(QStringLiteral("Patient Identifier"));
+    postAndDeliver(LibraryNotifications::searchAll, {{QStringLiteral("SearchText"), QStringLiteral("zzz9999")}});
+    EXPECT_EQ(m_window->searchField()->scopeTitle(), QStringLiteral("All"));
+    EXPECT_EQ(listed(), QList<Case *>{m_cases[2]});
+
+    CaseDetailSide *detail = m_window->splitViewController()->tabViewController();
+    EXPECT_EQ(detail->overlayText(), QStringLiteral("No Selection"));
+    library()->selectCaseRows({0});
+    EXPECT_EQ(detail->shownCase(), m_cases[2]);
+    m_window->searchField()->clear();
+    library()->selectCaseRows({0, 1});
+    EXPECT_EQ(detail->overlayText(), QStringLiteral("Multiple Selection"));
+}
+
+TEST_F(LibraryWindowTest, EditsUndoThroughTheStoreAndChangesPostUpdatedMedia)
+{
+    makeLibrary();
+    openWindow();
+    int updatedMedia = 0;
+    ObserverToken token = NotificationCenter::defaultCenter().addObserver(
+        LibraryNotifications::updatedMedia, nullptr, [&](const Notification &) { ++updatedMedia; });
+    UndoManager *undoManager = context()->undoManager();
+    ASSERT_NE(undoManager, nullptr);
+    m_cases[0]->setSummary(QStringLiteral("Edited"));
+    context()->processPendingChanges();
+    EXPECT_GE(updatedMedia, 1);
+    undoManager->closeAutomaticGroup();
+    ASSERT_TRUE(undoManager->canUndo());
+    undoManager->undo();
+    EXPECT_EQ(m_cases[0]->summary(), QStringLiteral("Summary 1"));
+
+    LogCapture log;
+    context()->saveWithParent(true);
+    EXPECT_TRUE(log.containsPrefix(QStringLiteral("Main MOC <ManagedObjectContext: 0x")));
+}
+
+} // namespace
+} // namespace ovalis::test
