@@ -1,0 +1,165 @@
+// Times the library window at library scale, headless (offscreen platform):
+// start to a painted window, a search keystroke typed into the search field,
+// a tag switched on and off from the tag list, and a batch of edited cases
+// reaching the case list.
+//
+//   build/window_benchmark [--library DIR] [--cases N] [--tags T]
+//
+// Without --library the library is generated in a temporary directory first.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLoggingCategory>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+
+#include "library/LibraryWithTagsViewController.h"
+#include "library/TagTableModel.h"
+#include "library/ui/LibraryWindowController.h"
+#include "library/ui/LibraryWithTagsView.h"
+#include "library/ui/SearchField.h"
+#include "store/Case.h"
+#include "store/CoreDataStack.h"
+#include "store/LibraryGenerator.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Tag.h"
+#include "util/Settings.h"
+
+using namespace ovalis;
+
+namespace {
+
+qint64 peakMemoryKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+void report(const char *name, double milliseconds, double budget)
+{
+    std::printf("%-62s %9.1f ms   (budget %6.0f ms) %s\n", name, milliseconds, budget, milliseconds <= budget ? "ok" : "OVER");
+    std::fflush(stdout);
+}
+
+double median(QList<double> times)
+{
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// Lets queued work (scrolls, deferred layout) run and paints the window.
+void paint(QWidget *window)
+{
+    QCoreApplication::processEvents();
+    window->grab();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.info=false\n*.debug=false\n"));
+    QString library;
+    LibraryGenerator::Options options;
+    options.cases = 100000;
+    options.tags = 2000;
+    options.mediaPerCase = 3;
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i + 1 < arguments.size(); i += 2) {
+        if (arguments[i] == QLatin1String("--library"))
+            library = arguments[i + 1];
+        else if (arguments[i] == QLatin1String("--cases"))
+            options.cases = arguments[i + 1].toInt();
+        else if (arguments[i] == QLatin1String("--tags"))
+            options.tags = arguments[i + 1].toInt();
+    }
+    QTemporaryDir temporary;
+    Settings::setSharedForTesting(std::make_unique<QSettings>(temporary.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat));
+    Settings::registerApplicationDefaults();
+    if (library.isEmpty()) {
+        library = temporary.filePath(QStringLiteral("Ovalis"));
+        CoreDataStack stack(library);
+        QString error;
+        QElapsedTimer timer;
+        timer.start();
+        if (!stack.loadPersistentStores(&error) || !LibraryGenerator(&stack).generate(options, &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("generated %d cases, %d tags in %.1f s\n", options.cases, options.tags, double(timer.elapsed()) / 1000.0);
+        sinceStart.start(); // the start is timed from here
+    }
+
+    CoreDataStack stack(library);
+    QString error;
+    if (!stack.loadPersistentStores(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    auto window = std::make_unique<LibraryWindowController>(stack);
+    window->resize(1280, 800);
+    window->show();
+    paint(window.get());
+    report("start: open store, build the window, first paint", double(sinceStart.nsecsElapsed()) / 1e6, 2500);
+    LibraryWithTagsViewController *controller = window->libraryViewController();
+    std::printf("  (%lld cases listed, %d tags)\n", qlonglong(controller->displayedCases().size()),
+                controller->tagsModel()->rowCount());
+
+    QElapsedTimer timer;
+    // Typing "smith" one letter at a time, a case selected; each keystroke
+    // re-queries, updates the table, restores the selection and repaints.
+    controller->selectCaseRows({0});
+    QList<double> keystrokes;
+    for (int run = 0; run < 3; ++run) {
+        const QString word = run % 2 ? QStringLiteral("follow") : QStringLiteral("smith");
+        for (int length = 1; length <= word.size(); ++length) {
+            timer.start();
+            window->searchField()->setText(word.left(length));
+            paint(window.get());
+            keystrokes.append(double(timer.nsecsElapsed()) / 1e6);
+        }
+        window->searchField()->clear();
+    }
+    report("search keystroke (median of 16)", median(keystrokes), 50);
+    std::printf("  (slowest %.1f ms)\n", *std::max_element(keystrokes.cbegin(), keystrokes.cend()));
+
+    // A popular tag switched on and off from the tag list.
+    QList<double> toggles;
+    for (int run = 0; run < 6; ++run) {
+        timer.start();
+        controller->toggleTagActivity(0);
+        paint(window.get());
+        toggles.append(double(timer.nsecsElapsed()) / 1e6);
+    }
+    report("toggle a tag: activity, both re-queries, repaint (median)", median(toggles), 150);
+
+    // 100 listed cases edited at once, as an import or sync would.
+    QList<double> batches;
+    for (int run = 0; run < 5; ++run) {
+        const QList<Case *> shown = controller->displayedCases();
+        for (int i = 0; i < 100 && i < shown.size(); ++i)
+            shown[i * 7 % shown.size()]->setSummary(QStringLiteral("Edited %1 %2").arg(run).arg(i));
+        timer.start();
+        stack.mainContext()->processPendingChanges();
+        batches.append(double(timer.nsecsElapsed()) / 1e6);
+        paint(window.get());
+    }
+    report("batch of 100 changed cases applied to the case list (median)", median(batches), 20);
+
+    std::printf("peak memory: %lld MB (budget 700 MB)\n", peakMemoryKiB() / 1024);
+    window.reset();
+    Settings::setSharedForTesting(nullptr);
+    return 0;
+}
