@@ -1,18 +1,23 @@
 #pragma once
 
+#include <QMainWindow>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QAction;
-class QMainWindow;
+class QEvent;
+class QGuiApplication;
 class QMenu;
+class QMenuBar;
 class QWidget;
 
 namespace ovalis {
 
 class CoreDataStack;
+class LibraryMaintenance;
 class SettingsWindowController;
 
 // The application's delegate: registers the defaults and value transformers,
@@ -28,6 +33,16 @@ class AppDelegate : public QObject
 public:
     enum class TerminateReply { TerminateNow, TerminateCancel };
     enum class QuitAnswer { QuitAnyway, Cancel };
+
+    // The menus addApplicationMenus puts into a menu bar (owned by it).
+    struct ApplicationMenus {
+        QMenu *file;   // Save, Quit
+        QMenu *edit;   // Settings…
+        QMenu *view;   // empty: hidden until the window adds an item
+        QMenu *window; // Library
+        QMenu *debug;  // the debugging commands, while showDebuggingMenu is true
+        QMenu *help;   // User Guide, Send Support Email…
+    };
 
     // Registers the defaults and the four named value transformers.
     explicit AppDelegate(CoreDataStack &stack, QObject *parent = nullptr);
@@ -51,6 +66,11 @@ public:
     // Launched again or reactivated: brings the library window back when no
     // window is visible. Always true.
     bool applicationShouldHandleReopen();
+    // Connects the application's events to the ones above: deactivation saves,
+    // activation merges other processes' saves, aboutToQuit is will-terminate,
+    // and closing the last window quits through the quit decision (the
+    // application no longer quits by itself then).
+    void observeApplication(QGuiApplication *application);
 
     // The actions the windows put into their menus (owned by the delegate).
     QAction *saveAction() const { return m_saveAction; }                 // Ctrl+S
@@ -62,10 +82,22 @@ public:
     // A "Debug" menu with the six maintenance commands, shown only while
     // showDebuggingMenu is true. Owned by parent.
     QMenu *createDebuggingMenu(QWidget *parent);
+    // The application's menus, appended to menuBar; a window adds its own
+    // items to the menus returned.
+    ApplicationMenus addApplicationMenus(QMenuBar *menuBar);
+
+    SettingsWindowController *settingsWindowController() const { return m_settingsWindowController; }
 
     // The file the help command opens, or an empty string when none is bundled.
     static QString userGuidePath();
-    // "mailto:<address>?subject=<percent-encoded subject>".
+    // "User Guide.pdf" in the first folder's "PDF" subfolder, else at its top
+    // level, else the same in the next folder.
+    static QString userGuidePath(const QStringList &resourceFolders);
+    // The installed data folders (<prefix>/share/ovalis, the XDG data
+    // folders' ovalis) and, for a build tree, "resources" beside the program.
+    static QStringList defaultResourceFolders();
+    // "mailto:<address>?subject=<percent-encoded subject>", or an empty
+    // string when no valid link can be formed.
     static QString supportEmailLink();
 
     // Test seams: how errors and the quit question are put to the user, and
@@ -73,6 +105,10 @@ public:
     void setErrorPresenter(std::function<bool(const QString &error)> presenter); // true: resolved
     void setQuitQuestion(std::function<QuitAnswer()> question);
     void setUrlOpener(std::function<bool(const QString &url)> opener);
+    // Asked before deleteAllData deletes everything; false leaves the library alone.
+    void setDeleteAllConfirmation(std::function<bool()> confirmation);
+    // Where showHelp looks for the user guide; defaultResourceFolders() unless set.
+    void setResourceFolders(const QStringList &folders) { m_resourceFolders = folders; }
 
 public slots:
     void showCasesDatabaseWindow();
@@ -93,7 +129,14 @@ public slots:
 signals:
     void showDebuggingMenuChanged(bool show);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    QAction *newAction(const QString &text, void (AppDelegate::*slot)());
+    void runMaintenance(void (LibraryMaintenance::*operation)());
+    QWidget *dialogParent() const;
+
     CoreDataStack &m_stack;
     QPointer<QMainWindow> m_libraryWindowController;
     SettingsWindowController *m_settingsWindowController = nullptr;
@@ -104,9 +147,13 @@ private:
     QAction *m_supportEmailAction;
     QAction *m_quitAction;
     QAction *m_libraryWindowAction;
+    QList<QAction *> m_debuggingActions; // in menu order
+    QStringList m_resourceFolders;
+    bool m_quitting = false;
     std::function<bool(const QString &)> m_errorPresenter;
     std::function<QuitAnswer()> m_quitQuestion;
     std::function<bool(const QString &)> m_urlOpener;
+    std::function<bool()> m_deleteAllConfirmation;
 };
 
 } // namespace ovalis

@@ -2,18 +2,20 @@
 #include <QFile>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <cstdio>
 
+#include "app/AppDelegate.h"
+#include "app/SingleInstance.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/Tag.h"
 #include "util/Log.h"
-#include "util/Settings.h"
 
 using namespace ovalis;
 
@@ -34,10 +36,16 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName(QStringLiteral("vantor"));
     QApplication::setApplicationName(QStringLiteral("Ovalis"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ovalis"));
+    QApplication::setApplicationVersion(QStringLiteral(OVALIS_VERSION));
     Log::install();
-    Settings::registerApplicationDefaults();
+
+    // A second launch hands over to the running copy before touching the library.
+    SingleInstance instance(CoreDataStack::defaultLibraryDirectory());
+    if (!instance.claim(QStringLiteral("ovalis")))
+        return 0;
 
     CoreDataStack &stack = CoreDataStack::shared();
+    AppDelegate delegate(stack);
     QString error;
     if (!stack.loadPersistentStores(&error)) {
         Log::error(LogArea::CoreData, error);
@@ -47,10 +55,13 @@ int main(int argc, char **argv)
                               message + QStringLiteral("\n\nOvalis will quit. The file has not been changed."));
         return 2;
     }
+    delegate.observeApplication(&app);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &delegate, &AppDelegate::showCasesDatabaseWindow);
 
     ManagedObjectContext *context = stack.mainContext();
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Ovalis"));
+    delegate.addApplicationMenus(window.menuBar());
     auto *label = new QLabel(&window);
     label->setAlignment(Qt::AlignCenter);
     label->setText(QStringLiteral("<h2>Ovalis</h2><p>%1 cases, %2 media, %3 tags</p><p style='color:gray'>%4</p>")
@@ -61,14 +72,7 @@ int main(int argc, char **argv)
     window.setCentralWidget(label);
     window.statusBar()->showMessage(QStringLiteral("Library: ") + stack.storePath());
     window.resize(900, 600);
+    delegate.setLibraryWindowController(&window);
     window.show();
-
-    QObject::connect(&app, &QApplication::applicationStateChanged, &stack, [&stack](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationInactive)
-            stack.mainContext()->saveWithParent(true);
-        else if (state == Qt::ApplicationActive)
-            stack.mergeChangesFromOtherProcesses();
-    });
-    QObject::connect(&app, &QApplication::aboutToQuit, &stack, [&stack] { stack.mainContext()->saveWithParent(true); });
     return app.exec();
 }

@@ -1,0 +1,420 @@
+#include "app/AppDelegate.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QUrl>
+#include <algorithm>
+
+#include "app/SettingsWindowController.h"
+#include "library/ValueTransformer.h"
+#include "store/CoreDataStack.h"
+#include "store/LibraryMaintenance.h"
+#include "store/ManagedObjectContext.h"
+#include "util/Log.h"
+#include "util/Settings.h"
+
+namespace ovalis {
+
+namespace {
+
+AppDelegate *theInstance = nullptr;
+
+const QString supportAddress = QStringLiteral("support@ovalis.example");
+const QString userGuideFileName = QStringLiteral("User Guide.pdf");
+
+// The characters a URL path may hold besides letters, digits and "-._~".
+const QByteArray urlPathAllowed("!$&'()*+,=:@/");
+
+QString buildNumber()
+{
+#ifdef OVALIS_BUILD_NUMBER
+    return QStringLiteral(OVALIS_BUILD_NUMBER);
+#else
+    return QStringLiteral("?");
+#endif
+}
+
+QString orUnknown(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("?") : text;
+}
+
+// A visible window a person can see and use: menus and tool tips do not count,
+// and neither does a minimised window.
+bool hasVisibleWindow()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.cbegin(), windows.cend(), [](const QWidget *window) {
+        const Qt::WindowType type = window->windowType();
+        return window->isVisible() && !window->isMinimized() && type != Qt::Popup && type != Qt::ToolTip;
+    });
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
+    : QObject(parent)
+    , m_stack(stack)
+    , m_resourceFolders(defaultResourceFolders())
+{
+    theInstance = this;
+    Settings::registerApplicationDefaults();
+    ValueTransformer::registerStandardTransformers();
+
+    m_saveAction = newAction(tr("&Save"), &AppDelegate::saveMOC);
+    m_saveAction->setShortcut(QKeySequence::Save);
+    m_settingsAction = newAction(tr("Se&ttings…"), &AppDelegate::showSettings);
+    m_settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_helpAction = newAction(tr("&User Guide"), &AppDelegate::showHelp);
+    m_helpAction->setShortcut(QKeySequence::HelpContents);
+    m_supportEmailAction = newAction(tr("Send Support &Email…"), &AppDelegate::sendSupportEmail);
+    m_quitAction = newAction(tr("&Quit"), &AppDelegate::quit);
+    m_quitAction->setShortcut(QKeySequence::Quit);
+    m_libraryWindowAction = newAction(tr("&Library"), &AppDelegate::showCasesDatabaseWindow);
+
+    m_debuggingActions = {
+        newAction(tr("Delete Orphaned Media"), &AppDelegate::deleteOrphanedMedia),
+        newAction(tr("Log Record Counts"), &AppDelegate::logCoreDataCount),
+        newAction(tr("Log Tags"), &AppDelegate::logTags),
+        newAction(tr("Correct Date Added"), &AppDelegate::correctDateAdded),
+        newAction(tr("Reset Sync History"), &AppDelegate::resetCloudKitHistory),
+        newAction(tr("Delete All Data…"), &AppDelegate::deleteAllData),
+    };
+
+    m_errorPresenter = [this](const QString &error) {
+        QMessageBox box(QMessageBox::Critical, QString(), tr("The library could not be saved."), QMessageBox::Ok,
+                        dialogParent());
+        box.setInformativeText(error);
+        box.exec();
+        return false;
+    };
+    m_quitQuestion = [this] {
+        QMessageBox box(QMessageBox::Warning, QString(),
+                        tr("Could not save changes while quitting. Quit anyway?", "Quit without saves error question message"),
+                        QMessageBox::NoButton, dialogParent());
+        box.setInformativeText(tr("Quitting now will lose any changes you have made since the last successful save",
+                                  "Quit without saves error question info"));
+        QPushButton *quitAnyway = box.addButton(tr("Quit anyway", "Quit anyway button title"), QMessageBox::DestructiveRole);
+        QPushButton *cancel = box.addButton(tr("Cancel", "Cancel button title"), QMessageBox::RejectRole);
+        box.setDefaultButton(quitAnyway);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == cancel ? QuitAnswer::Cancel : QuitAnswer::QuitAnyway;
+    };
+    m_urlOpener = [](const QString &url) { return QDesktopServices::openUrl(QUrl(url)); };
+    m_deleteAllConfirmation = [this] {
+        QMessageBox box(QMessageBox::Warning, QString(), tr("Delete every case, tag and media file in the library?"),
+                        QMessageBox::NoButton, dialogParent());
+        box.setInformativeText(tr("The deletion is saved at once and cannot be undone."));
+        QPushButton *deleteAll = box.addButton(tr("Delete All Data"), QMessageBox::DestructiveRole);
+        box.setDefaultButton(box.addButton(QMessageBox::Cancel));
+        box.exec();
+        return box.clickedButton() == deleteAll;
+    };
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (theInstance == this)
+        theInstance = nullptr;
+}
+
+AppDelegate *AppDelegate::instance()
+{
+    return theInstance;
+}
+
+QAction *AppDelegate::newAction(const QString &text, void (AppDelegate::*slot)())
+{
+    auto *action = new QAction(text, this);
+    connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
+void AppDelegate::setShowDebuggingMenu(bool show)
+{
+    if (show == m_showDebuggingMenu)
+        return;
+    m_showDebuggingMenu = show;
+    emit showDebuggingMenuChanged(show);
+}
+
+AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
+{
+    // The main context holds no editors of its own: the windows hand each
+    // edit to their records as it is made, so there is nothing to commit here.
+    ManagedObjectContext *context = m_stack.mainContext();
+    if (!context || !context->hasChanges())
+        return TerminateReply::TerminateNow;
+    QString error;
+    if (context->save(&error))
+        return TerminateReply::TerminateNow;
+    Log::error(LogArea::CoreData, QStringLiteral("Failed to save context: ") + error);
+    if (m_errorPresenter(error))
+        return TerminateReply::TerminateCancel;
+    return m_quitQuestion() == QuitAnswer::Cancel ? TerminateReply::TerminateCancel : TerminateReply::TerminateNow;
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (ManagedObjectContext *context = m_stack.mainContext())
+        context->saveWithParent(true);
+}
+
+void AppDelegate::applicationWillResignActive()
+{
+    if (ManagedObjectContext *context = m_stack.mainContext())
+        context->saveWithParent(true);
+}
+
+bool AppDelegate::applicationShouldHandleReopen()
+{
+    if (!hasVisibleWindow())
+        showCasesDatabaseWindow();
+    return true;
+}
+
+void AppDelegate::observeApplication(QGuiApplication *application)
+{
+    application->setQuitOnLastWindowClosed(false);
+    connect(application, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationInactive)
+            applicationWillResignActive();
+        else if (state == Qt::ApplicationActive)
+            m_stack.mergeChangesFromOtherProcesses();
+    });
+    connect(application, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+    connect(application, &QGuiApplication::lastWindowClosed, this, &AppDelegate::quit);
+}
+
+QMenu *AppDelegate::createDebuggingMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(tr("&Debug"), parent);
+    for (QAction *action : std::as_const(m_debuggingActions)) {
+        if (action == m_debuggingActions.constLast())
+            menu->addSeparator();
+        menu->addAction(action);
+    }
+    menu->menuAction()->setVisible(m_showDebuggingMenu);
+    connect(this, &AppDelegate::showDebuggingMenuChanged, menu, [menu](bool show) { menu->menuAction()->setVisible(show); });
+    return menu;
+}
+
+AppDelegate::ApplicationMenus AppDelegate::addApplicationMenus(QMenuBar *menuBar)
+{
+    ApplicationMenus menus{};
+    menus.file = menuBar->addMenu(tr("&File"));
+    menus.file->addAction(m_saveAction);
+    menus.file->addSeparator();
+    menus.file->addAction(m_quitAction);
+
+    menus.edit = menuBar->addMenu(tr("&Edit"));
+    menus.edit->addAction(m_settingsAction);
+
+    menus.view = menuBar->addMenu(tr("&View"));
+    menus.view->menuAction()->setVisible(false);
+    menus.view->installEventFilter(this);
+
+    menus.window = menuBar->addMenu(tr("&Window"));
+    menus.window->addAction(m_libraryWindowAction);
+
+    menus.debug = createDebuggingMenu(menuBar);
+    menuBar->addMenu(menus.debug);
+
+    menus.help = menuBar->addMenu(tr("&Help"));
+    menus.help->addAction(m_helpAction);
+    menus.help->addAction(m_supportEmailAction);
+    return menus;
+}
+
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    // The View menu stays out of the menu bar while it has nothing to offer.
+    if (event->type() == QEvent::ActionAdded || event->type() == QEvent::ActionRemoved) {
+        if (auto *menu = qobject_cast<QMenu *>(watched))
+            menu->menuAction()->setVisible(!menu->actions().isEmpty());
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::setErrorPresenter(std::function<bool(const QString &)> presenter)
+{
+    m_errorPresenter = std::move(presenter);
+}
+
+void AppDelegate::setQuitQuestion(std::function<QuitAnswer()> question)
+{
+    m_quitQuestion = std::move(question);
+}
+
+void AppDelegate::setUrlOpener(std::function<bool(const QString &)> opener)
+{
+    m_urlOpener = std::move(opener);
+}
+
+void AppDelegate::setDeleteAllConfirmation(std::function<bool()> confirmation)
+{
+    m_deleteAllConfirmation = std::move(confirmation);
+}
+
+QWidget *AppDelegate::dialogParent() const
+{
+    if (m_libraryWindowController && m_libraryWindowController->isVisible())
+        return m_libraryWindowController;
+    return nullptr;
+}
+
+void AppDelegate::showCasesDatabaseWindow()
+{
+    Log::info(LogArea::UI, QStringLiteral("Show cases DB"));
+    QMainWindow *window = m_libraryWindowController;
+    if (!window)
+        return;
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void AppDelegate::saveMOC()
+{
+    if (ManagedObjectContext *context = m_stack.mainContext())
+        context->saveWithParent(true);
+}
+
+void AppDelegate::showSettings()
+{
+    Log::info(LogArea::UI, QStringLiteral("Show settings"));
+    if (!m_settingsWindowController)
+        m_settingsWindowController = new SettingsWindowController(*this, this);
+    m_settingsWindowController->showWindow();
+}
+
+QStringList AppDelegate::defaultResourceFolders()
+{
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    QStringList folders{QDir::cleanPath(programFolder + QStringLiteral("/../share/ovalis"))};
+    for (const QString &data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        folders.append(QDir::cleanPath(data + QStringLiteral("/ovalis")));
+    folders.append(programFolder + QStringLiteral("/resources"));
+    folders.removeDuplicates();
+    return folders;
+}
+
+QString AppDelegate::userGuidePath()
+{
+    return userGuidePath(defaultResourceFolders());
+}
+
+QString AppDelegate::userGuidePath(const QStringList &resourceFolders)
+{
+    for (const QString &folder : resourceFolders) {
+        const QDir dir(folder);
+        for (const QString &candidate : {dir.filePath(QStringLiteral("PDF/") + userGuideFileName), dir.filePath(userGuideFileName)}) {
+            if (QFileInfo(candidate).isFile())
+                return candidate;
+        }
+    }
+    return QString();
+}
+
+void AppDelegate::showHelp()
+{
+    Log::info(LogArea::UI, QStringLiteral("Show help"));
+    const QString path = userGuidePath(m_resourceFolders);
+    if (path.isEmpty()) {
+        Log::error(LogArea::UI, QStringLiteral("Unable to locate bundled help document"));
+        return;
+    }
+    const QString url = QUrl::fromLocalFile(path).toString();
+    if (!m_urlOpener(url))
+        Log::error(LogArea::UI, QStringLiteral("Unable to open ") + url);
+}
+
+QString AppDelegate::supportEmailLink()
+{
+    const QString subject = QStringLiteral("%1 v%2 (%3) support request")
+                                .arg(orUnknown(QGuiApplication::applicationDisplayName()),
+                                     orUnknown(QCoreApplication::applicationVersion()), buildNumber());
+    const QString link = QStringLiteral("mailto:%1?subject=%2")
+                             .arg(supportAddress, QString::fromLatin1(QUrl::toPercentEncoding(subject, urlPathAllowed)));
+    return QUrl(link, QUrl::StrictMode).isValid() ? link : QString();
+}
+
+void AppDelegate::sendSupportEmail()
+{
+    const QString link = supportEmailLink();
+    if (link.isEmpty())
+        return;
+    Log::info(LogArea::UI, QStringLiteral("Send support email ") + link);
+    m_urlOpener(link);
+}
+
+void AppDelegate::quit()
+{
+    // Closing the last window while the decision's own dialogs are up, or a
+    // second Quit, must not start another decision.
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    if (applicationShouldTerminate() == TerminateReply::TerminateCancel) {
+        m_quitting = false;
+        applicationShouldHandleReopen();
+        return;
+    }
+    // The event loop ends and aboutToQuit brings the will-terminate save.
+    QCoreApplication::exit(0);
+}
+
+void AppDelegate::runMaintenance(void (LibraryMaintenance::*operation)())
+{
+    ManagedObjectContext *context = m_stack.mainContext();
+    if (!context)
+        return;
+    LibraryMaintenance maintenance(context);
+    (maintenance.*operation)();
+    context->saveWithParent(true);
+}
+
+void AppDelegate::deleteOrphanedMedia()
+{
+    runMaintenance(&LibraryMaintenance::deleteOrphanedMedia);
+}
+
+void AppDelegate::logCoreDataCount()
+{
+    runMaintenance(&LibraryMaintenance::logCoreDataCount);
+}
+
+void AppDelegate::logTags()
+{
+    runMaintenance(&LibraryMaintenance::logTags);
+}
+
+void AppDelegate::correctDateAdded()
+{
+    runMaintenance(&LibraryMaintenance::correctDateAdded);
+}
+
+void AppDelegate::deleteAllData()
+{
+    if (m_deleteAllConfirmation())
+        runMaintenance(&LibraryMaintenance::deleteAllData);
+}
+
+void AppDelegate::resetCloudKitHistory()
+{
+    runMaintenance(&LibraryMaintenance::resetCloudKitHistory);
+}
+
+} // namespace ovalis

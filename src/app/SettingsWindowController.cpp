@@ -1,0 +1,119 @@
+#include "app/SettingsWindowController.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/AppDelegate.h"
+#include "store/NHI.h"
+#include "util/Settings.h"
+
+namespace ovalis {
+
+namespace {
+
+const QString recogniseNHIsKey = recogniseNHIsSettingKey;
+const QString disableCloudSyncingKey = QStringLiteral("Disable_Cloud_Syncing");
+
+} // namespace
+
+SettingsWindowController::SettingsWindowController(AppDelegate &delegate, QObject *parent)
+    : QObject(parent)
+    , m_delegate(delegate)
+    , m_window(std::make_unique<QDialog>())
+{
+    m_window->setWindowTitle(tr("Settings"));
+    m_window->setObjectName(QStringLiteral("SettingsWindow"));
+    m_window->setModal(false);
+
+    auto *layout = new QVBoxLayout(m_window.get());
+    layout->setContentsMargins(22, 18, 22, 14);
+    layout->setSpacing(6);
+
+    m_recogniseNHIs = addOption(layout, tr("Case text"), tr("Recognise NZ NHI numbers in patient identifiers and text"),
+                                tr("Patient identifiers are checked against the NHI check digit, and NHI numbers "
+                                   "found in a case's summary or detail are listed as links."));
+    m_disableCloudSyncing = addOption(layout, tr("Library"), tr("Disable cloud syncing"),
+                                      tr("The library stays on this computer only. Takes effect the next time "
+                                         "Ovalis starts."));
+    m_showDebuggingMenu = addOption(layout, tr("Troubleshooting"), tr("Show debugging menu"),
+                                    tr("Adds a Debug menu with library maintenance commands to the menu bar, "
+                                       "until Ovalis quits."));
+
+    layout->addStretch(1);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    connect(buttons, &QDialogButtonBox::rejected, m_window.get(), &QDialog::close);
+    layout->addSpacing(10);
+    layout->addWidget(buttons);
+
+    updateFromSettings(recogniseNHIsKey);
+    updateFromSettings(disableCloudSyncingKey);
+    m_showDebuggingMenu->setChecked(m_delegate.showDebuggingMenu());
+
+    connect(m_recogniseNHIs, &QCheckBox::toggled, this,
+            [](bool checked) { Settings::shared().setValue(recogniseNHIsKey, checked); });
+    connect(m_disableCloudSyncing, &QCheckBox::toggled, this,
+            [](bool checked) { Settings::shared().setValue(disableCloudSyncingKey, checked); });
+    connect(m_showDebuggingMenu, &QCheckBox::toggled, &m_delegate, &AppDelegate::setShowDebuggingMenu);
+    connect(&Settings::shared(), &Settings::valueChanged, this, &SettingsWindowController::updateFromSettings);
+    connect(&m_delegate, &AppDelegate::showDebuggingMenuChanged, this, [this](bool show) {
+        const QSignalBlocker blocker(m_showDebuggingMenu);
+        m_showDebuggingMenu->setChecked(show);
+    });
+
+    m_window->setMinimumWidth(480);
+    m_window->resize(m_window->minimumWidth(), m_window->heightForWidth(m_window->minimumWidth()));
+}
+
+SettingsWindowController::~SettingsWindowController() = default;
+
+void SettingsWindowController::showWindow()
+{
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+QCheckBox *SettingsWindowController::addOption(QVBoxLayout *layout, const QString &section, const QString &title,
+                                               const QString &explanation)
+{
+    if (layout->count() > 0)
+        layout->addSpacing(12);
+    auto *heading = new QLabel(section);
+    QFont headingFont = heading->font();
+    headingFont.setBold(true);
+    heading->setFont(headingFont);
+    layout->addWidget(heading);
+
+    auto *box = new QCheckBox(title);
+    layout->addWidget(box);
+
+    // The explanation lines up with the check box's text, in a smaller grey font.
+    auto *label = new QLabel(explanation);
+    label->setWordWrap(true);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 0.88);
+    label->setFont(font);
+    const QStyle *style = box->style();
+    const int indent = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box)
+                       + style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
+    label->setContentsMargins(indent, 0, 0, 0);
+    layout->addWidget(label);
+    return box;
+}
+
+void SettingsWindowController::updateFromSettings(const QString &key)
+{
+    QCheckBox *box = key == recogniseNHIsKey ? m_recogniseNHIs : key == disableCloudSyncingKey ? m_disableCloudSyncing : nullptr;
+    if (!box)
+        return;
+    const QSignalBlocker blocker(box);
+    box->setChecked(Settings::shared().boolValue(key));
+}
+
+} // namespace ovalis

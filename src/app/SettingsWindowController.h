@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QCheckBox;
+class QDialog;
+class QVBoxLayout;
+
+namespace ovalis {
+
+class AppDelegate;
+
+// The non-modal Settings window. Its check boxes edit the shared settings
+// ("Recognise_NZ_NHIs", "Disable_Cloud_Syncing") and the delegate's
+// showDebuggingMenu flag as soon as they are clicked, and follow those values
+// when they change elsewhere.
+class SettingsWindowController : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SettingsWindowController(AppDelegate &delegate, QObject *parent = nullptr);
+    ~SettingsWindowController() override;
+
+    QDialog *window() const { return m_window.get(); }
+    // Shows the window, bringing it to the front when it is already open.
+    void showWindow();
+
+    QCheckBox *recogniseNHIsCheckBox() const { return m_recogniseNHIs; }
+    QCheckBox *disableCloudSyncingCheckBox() const { return m_disableCloudSyncing; }
+    QCheckBox *showDebuggingMenuCheckBox() const { return m_showDebuggingMenu; }
+
+private:
+    // A section heading, the check box and its explanation below it.
+    QCheckBox *addOption(QVBoxLayout *layout, const QString &section, const QString &title, const QString &explanation);
+    void updateFromSettings(const QString &key);
+
+    AppDelegate &m_delegate;
+    std::unique_ptr<QDialog> m_window;
+    QCheckBox *m_recogniseNHIs; // Owned by the window, as are the others.
+    QCheckBox *m_disableCloudSyncing;
+    QCheckBox *m_showDebuggingMenu;
+};
+
+} // namespace ovalis

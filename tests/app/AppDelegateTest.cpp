@@ -1,0 +1,318 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/AppDelegate.h"
+#include "app/SettingsWindowController.h"
+#include "store/PersistentStore.h"
+#include "support/StoreFixture.h"
+#include "util/Log.h"
+
+namespace ovalis::test {
+namespace {
+
+using TerminateReply = AppDelegate::TerminateReply;
+using QuitAnswer = AppDelegate::QuitAnswer;
+
+class AppDelegateTest : public StoreFixture
+{
+protected:
+    void SetUp() override
+    {
+        StoreFixture::SetUp();
+        m_delegate = std::make_unique<AppDelegate>(*m_stack);
+        m_delegate->setErrorPresenter([this](const QString &error) {
+            m_asked << QStringLiteral("error: ") + error;
+            return m_errorResolved;
+        });
+        m_delegate->setQuitQuestion([this] {
+            m_asked << QStringLiteral("quit anyway?");
+            return m_answer;
+        });
+        m_delegate->setUrlOpener([this](const QString &url) {
+            m_opened << url;
+            return true;
+        });
+        m_delegate->setDeleteAllConfirmation([this] { return m_confirmDeleteAll; });
+    }
+
+    void TearDown() override
+    {
+        m_delegate.reset();
+        StoreFixture::TearDown();
+    }
+
+    void failSaves(const QString &message) { m_stack->persistentStore()->setSaveFailureForTesting(message); }
+    int savedCases() { return openSecondStack()->mainContext()->countOfObjects(Case::entityName()); }
+
+    static QAction *actionTitled(QMenu *menu, const QString &title)
+    {
+        for (QAction *action : menu->actions())
+            if (action->text() == title)
+                return action;
+        return nullptr;
+    }
+
+    std::unique_ptr<AppDelegate> m_delegate;
+    QStringList m_asked;
+    QStringList m_opened;
+    bool m_errorResolved = false;
+    bool m_confirmDeleteAll = false;
+    QuitAnswer m_answer = QuitAnswer::Cancel;
+};
+
+TEST_F(AppDelegateTest, QuitDecisionAsksOnlyWhenTheSaveFails)
+{
+    EXPECT_EQ(m_delegate->applicationShouldTerminate(), TerminateReply::TerminateNow);
+    newCase(QStringLiteral("A1"));
+    EXPECT_EQ(m_delegate->applicationShouldTerminate(), TerminateReply::TerminateNow);
+    EXPECT_TRUE(m_asked.isEmpty());
+    EXPECT_EQ(savedCases(), 1);
+
+    newCase(QStringLiteral("B2"));
+    failSaves(QStringLiteral("disk full"));
+    EXPECT_EQ(m_delegate->applicationShouldTerminate(), TerminateReply::TerminateCancel);
+    EXPECT_EQ(m_asked, QStringList({QStringLiteral("error: disk full"), QStringLiteral("quit anyway?")}));
+    EXPECT_TRUE(context()->hasChanges());
+
+    m_asked.clear();
+    m_answer = QuitAnswer::QuitAnyway;
+    EXPECT_EQ(m_delegate->applicationShouldTerminate(), TerminateReply::TerminateNow);
+    EXPECT_EQ(m_asked, QStringList({QStringLiteral("error: disk full"), QStringLiteral("quit anyway?")}));
+
+    // An error the presentation resolved cancels without the question.
+    m_asked.clear();
+    m_errorResolved = true;
+    EXPECT_EQ(m_delegate->applicationShouldTerminate(), TerminateReply::TerminateCancel);
+    EXPECT_EQ(m_asked, QStringList({QStringLiteral("error: disk full")}));
+
+    // The refused saves lost nothing.
+    failSaves(QString());
+    EXPECT_EQ(m_delegate->applicationShouldTerminate(), TerminateReply::TerminateNow);
+    EXPECT_EQ(savedCases(), 2);
+}
+
+TEST_F(AppDelegateTest, QuitEndsTheEventLoopOnlyWhenDecidedAndSavesOnceMoreOnTheWayOut)
+{
+    m_delegate->observeApplication(qApp);
+    QMainWindow library;
+    m_delegate->setLibraryWindowController(&library);
+    library.show();
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    safety.start(10000);
+
+    // Closing the last window asks to quit; cancelled, the loop goes on and
+    // the library window comes back. The loop ends on a later turn only if
+    // the quit did not end it at once.
+    newCase(QStringLiteral("A1"));
+    failSaves(QStringLiteral("disk full"));
+    m_delegate->setQuitQuestion([this] {
+        m_asked << QStringLiteral("quit anyway?");
+        QTimer::singleShot(0, [] { QCoreApplication::exit(7); });
+        return QuitAnswer::Cancel;
+    });
+    QTimer::singleShot(0, &library, &QWidget::close);
+    EXPECT_EQ(QCoreApplication::exec(), 7);
+    EXPECT_EQ(m_asked, QStringList({QStringLiteral("error: disk full"), QStringLiteral("quit anyway?")}));
+    EXPECT_TRUE(library.isVisible());
+    EXPECT_TRUE(context()->hasChanges());
+
+    failSaves(QString());
+    LogCapture capture;
+    QTimer::singleShot(0, m_delegate.get(), &AppDelegate::quit);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_EQ(capture.count(QStringLiteral("Save MOC, asking parent true")), 1);
+    EXPECT_EQ(savedCases(), 1);
+}
+
+TEST_F(AppDelegateTest, DeactivationSaves)
+{
+    m_delegate->observeApplication(qApp);
+    newCase(QStringLiteral("A1"));
+    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+    EXPECT_FALSE(context()->hasChanges());
+    EXPECT_EQ(savedCases(), 1);
+}
+
+TEST_F(AppDelegateTest, ReopenShowsTheLibraryWindowOnlyWhenNoWindowIsVisible)
+{
+    QMainWindow library;
+    m_delegate->setLibraryWindowController(&library);
+    LogCapture capture;
+    EXPECT_TRUE(m_delegate->applicationShouldHandleReopen());
+    EXPECT_TRUE(library.isVisible());
+    EXPECT_EQ(capture.count(QStringLiteral("Show cases DB")), 1);
+
+    EXPECT_TRUE(m_delegate->applicationShouldHandleReopen());
+    EXPECT_EQ(capture.count(QStringLiteral("Show cases DB")), 1);
+
+    library.showMinimized();
+    EXPECT_TRUE(m_delegate->applicationShouldHandleReopen());
+    EXPECT_FALSE(library.isMinimized());
+
+    library.hide();
+    m_delegate->setLibraryWindowController(nullptr);
+    EXPECT_TRUE(m_delegate->applicationShouldHandleReopen());
+    EXPECT_FALSE(library.isVisible());
+}
+
+TEST_F(AppDelegateTest, SupportEmailLinkCarriesTheEncodedSubject)
+{
+    const QString displayName = QGuiApplication::applicationDisplayName();
+    const QString version = QCoreApplication::applicationVersion();
+    const auto restore = qScopeGuard([&] {
+        QGuiApplication::setApplicationDisplayName(displayName);
+        QCoreApplication::setApplicationVersion(version);
+    });
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Ovalis? Test"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.1 beta"));
+#ifdef OVALIS_BUILD_NUMBER
+    const QString build = QString::fromLatin1(QUrl::toPercentEncoding(QStringLiteral(OVALIS_BUILD_NUMBER)));
+#else
+    const QString build = QStringLiteral("%3F");
+#endif
+
+    const QString link = AppDelegate::supportEmailLink();
+    EXPECT_EQ(link, QStringLiteral("mailto:support@ovalis.example?subject=Ovalis%3F%20Test%20v2.1%20beta%20(") + build
+                        + QStringLiteral(")%20support%20request"));
+    EXPECT_EQ(QUrl(link).query(QUrl::FullyDecoded),
+              QStringLiteral("subject=Ovalis? Test v2.1 beta (") + QUrl::fromPercentEncoding(build.toLatin1())
+                  + QStringLiteral(") support request"));
+
+    QCoreApplication::setApplicationVersion(QString());
+    EXPECT_TRUE(AppDelegate::supportEmailLink().contains(QStringLiteral("%20v%3F%20(")));
+
+    LogCapture capture;
+    m_delegate->sendSupportEmail();
+    EXPECT_EQ(m_opened, QStringList({AppDelegate::supportEmailLink()}));
+    EXPECT_TRUE(capture.contains(QStringLiteral("Send support email ") + m_opened.value(0)));
+}
+
+TEST_F(AppDelegateTest, HelpOpensTheFirstBundledGuideOrOnlyLogsItsAbsence)
+{
+    QTemporaryDir resources;
+    const QString installed = resources.filePath(QStringLiteral("share/ovalis"));
+    const QString buildTree = resources.filePath(QStringLiteral("build/resources"));
+    m_delegate->setResourceFolders({installed, buildTree});
+    auto addGuide = [](const QString &folder) {
+        QDir().mkpath(folder);
+        QFile file(folder + QStringLiteral("/User Guide.pdf"));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("%PDF-1.4\n");
+        return file.fileName();
+    };
+
+    LogCapture capture;
+    m_delegate->showHelp();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Show help")));
+    EXPECT_TRUE(capture.contains(QStringLiteral("Unable to locate bundled help document"), LogLevel::Error));
+    EXPECT_TRUE(m_opened.isEmpty());
+
+    capture.clear();
+    // Each guide added takes precedence over the ones before it.
+    for (const QString &folder : {buildTree, installed, installed + QStringLiteral("/PDF")}) {
+        const QString guide = addGuide(folder);
+        m_delegate->showHelp();
+        ASSERT_FALSE(m_opened.isEmpty());
+        EXPECT_EQ(QUrl(m_opened.last()).toLocalFile().toStdString(), guide.toStdString());
+    }
+    EXPECT_EQ(m_opened.size(), 3);
+    EXPECT_FALSE(capture.contains(QStringLiteral("Unable to locate bundled help document")));
+}
+
+TEST_F(AppDelegateTest, MenusShowTheDebuggingCommandsOnlyWhileAskedAndTheySave)
+{
+    QMainWindow window;
+    const AppDelegate::ApplicationMenus menus = m_delegate->addApplicationMenus(window.menuBar());
+    auto visibleTitles = [&window] {
+        QStringList titles;
+        for (QAction *action : window.menuBar()->actions())
+            if (action->isVisible())
+                titles << action->text().remove(u'&');
+        return titles;
+    };
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "Window", "Help"}));
+
+    QSignalSpy changes(m_delegate.get(), &AppDelegate::showDebuggingMenuChanged);
+    m_delegate->setShowDebuggingMenu(true);
+    m_delegate->setShowDebuggingMenu(true);
+    EXPECT_EQ(changes.count(), 1);
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "Window", "Debug", "Help"}));
+    QMenu *later = m_delegate->createDebuggingMenu(&window);
+    EXPECT_TRUE(later->menuAction()->isVisible());
+    m_delegate->setShowDebuggingMenu(false);
+    EXPECT_FALSE(later->menuAction()->isVisible());
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "Window", "Help"}));
+
+    // The View menu appears once a window puts something into it.
+    QAction *teaching = menus.view->addAction(QStringLiteral("Teaching Mode"));
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "View", "Window", "Help"}));
+    menus.view->removeAction(teaching);
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "Window", "Help"}));
+
+    newCase(QStringLiteral("A1"));
+    newCase(QStringLiteral("B2"));
+    LogCapture capture;
+    actionTitled(menus.debug, QStringLiteral("Log Record Counts"))->trigger();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Cases: 2")));
+    EXPECT_EQ(savedCases(), 2);
+
+    QAction *deleteAll = actionTitled(menus.debug, QStringLiteral("Delete All Data…"));
+    deleteAll->trigger();
+    EXPECT_EQ(context()->countOfObjects(Case::entityName()), 2);
+    m_confirmDeleteAll = true;
+    deleteAll->trigger();
+    EXPECT_EQ(savedCases(), 0);
+}
+
+TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndItsBoxesEditTheSettings)
+{
+    LogCapture capture;
+    m_delegate->showSettings();
+    SettingsWindowController *controller = m_delegate->settingsWindowController();
+    ASSERT_NE(controller, nullptr);
+    EXPECT_TRUE(controller->window()->isVisible());
+    controller->window()->close();
+    m_delegate->showSettings();
+    EXPECT_EQ(m_delegate->settingsWindowController(), controller);
+    EXPECT_TRUE(controller->window()->isVisible());
+    EXPECT_EQ(capture.count(QStringLiteral("Show settings")), 2);
+
+    QCheckBox *nhis = controller->recogniseNHIsCheckBox();
+    QCheckBox *cloud = controller->disableCloudSyncingCheckBox();
+    QCheckBox *debugging = controller->showDebuggingMenuCheckBox();
+    EXPECT_TRUE(nhis->isChecked());
+    EXPECT_FALSE(cloud->isChecked());
+    EXPECT_FALSE(debugging->isChecked());
+
+    nhis->click();
+    cloud->click();
+    debugging->click();
+    EXPECT_FALSE(Settings::shared().boolValue(QStringLiteral("Recognise_NZ_NHIs")));
+    EXPECT_TRUE(Settings::shared().boolValue(QStringLiteral("Disable_Cloud_Syncing")));
+    EXPECT_TRUE(m_delegate->showDebuggingMenu());
+
+    // Changes made elsewhere show in the boxes.
+    Settings::shared().remove(QStringLiteral("Recognise_NZ_NHIs"));
+    m_delegate->setShowDebuggingMenu(false);
+    EXPECT_TRUE(nhis->isChecked());
+    EXPECT_FALSE(debugging->isChecked());
+}
+
+} // namespace
+} // namespace ovalis::test
