@@ -1,20 +1,13 @@
 #include <QApplication>
 #include <QFile>
-#include <QLabel>
-#include <QMainWindow>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QStatusBar>
 #include <cstdio>
 
 #include "app/AppDelegate.h"
 #include "app/SingleInstance.h"
-#include "store/Case.h"
+#include "library/ui/LibraryWindowController.h"
 #include "store/CoreDataStack.h"
-#include "store/ManagedObjectContext.h"
-#include "store/Media.h"
-#include "store/Tag.h"
 #include "util/Log.h"
 
 using namespace ovalis;
@@ -58,21 +51,7 @@ int main(int argc, char **argv)
     delegate.observeApplication(&app);
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate, &AppDelegate::showCasesDatabaseWindow);
 
-    ManagedObjectContext *context = stack.mainContext();
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Ovalis"));
-    delegate.addApplicationMenus(window.menuBar());
-    auto *label = new QLabel(&window);
-    label->setAlignment(Qt::AlignCenter);
-    label->setText(QStringLiteral("<h2>Ovalis</h2><p>%1 cases, %2 media, %3 tags</p><p style='color:gray'>%4</p>")
-                       .arg(context->countOfObjects(Case::entityName()))
-                       .arg(context->countOfObjects(Media::entityName()))
-                       .arg(context->countOfObjects(Tag::entityName()))
-                       .arg(stack.libraryDirectory().toHtmlEscaped()));
-    window.setCentralWidget(label);
-    window.statusBar()->showMessage(QStringLiteral("Library: ") + stack.storePath());
-    window.resize(900, 600);
-    delegate.setLibraryWindowController(&window);
+    LibraryWindowController window(stack, &delegate);
     window.show();
     return app.exec();
 }

@@ -188,43 +188,60 @@ void LibraryWindowController::editCommand(const char *slot)
 
 void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
 {
+    // The application's menus come from its delegate; the window adds its own
+    // commands to them. Without a delegate (tests) the window makes bare menus.
     QMenuBar *bar = menuBar();
-    QMenu *file = bar->addMenu(QStringLiteral("&File"));
+    QMenu *edit = nullptr;
+    QMenu *view = nullptr;
+    QMenu *window = nullptr;
     if (appDelegate) {
-        file->addAction(appDelegate->saveAction());
-        file->addSeparator();
-        file->addAction(appDelegate->quitAction());
+        const AppDelegate::ApplicationMenus menus = appDelegate->addApplicationMenus(bar);
+        edit = menus.edit;
+        view = menus.view;
+        window = menus.window;
+    } else {
+        bar->addMenu(QStringLiteral("&File"));
+        edit = bar->addMenu(QStringLiteral("&Edit"));
+        view = bar->addMenu(QStringLiteral("&View"));
+        window = bar->addMenu(QStringLiteral("&Window"));
     }
 
-    QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
+    // Edit: undo through the store, the text commands for the focused
+    // control, and Find, ahead of whatever the application put there.
+    QAction *firstApplicationEditItem = edit->actions().value(0);
+    auto addEditAction = [&](const QString &title, const QKeySequence &key, auto slot) {
+        auto *action = new QAction(title, edit);
+        action->setShortcut(key);
+        connect(action, &QAction::triggered, this, slot);
+        edit->insertAction(firstApplicationEditItem, action);
+        return action;
+    };
+    auto addEditSeparator = [&] {
+        if (firstApplicationEditItem || !edit->actions().isEmpty())
+            edit->insertSeparator(firstApplicationEditItem);
+    };
     UndoManager *undoManager = m_stack.mainContext()->undoManager();
-    m_undoMenuItem = edit->addAction(QStringLiteral("Undo"), this, [undoManager] {
+    m_undoMenuItem = addEditAction(QStringLiteral("Undo"), QKeySequence::Undo, [undoManager] {
         if (undoManager && undoManager->canUndo())
             undoManager->undo();
     });
-    m_undoMenuItem->setShortcut(QKeySequence::Undo);
-    m_redoMenuItem = edit->addAction(QStringLiteral("Redo"), this, [undoManager] {
+    m_redoMenuItem = addEditAction(QStringLiteral("Redo"), QKeySequence(QStringLiteral("Ctrl+Shift+Z")), [undoManager] {
         if (undoManager && undoManager->canRedo())
             undoManager->redo();
     });
-    m_redoMenuItem->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Shift+Z")), QKeySequence(QStringLiteral("Ctrl+Y"))});
-    if (undoManager) {
+    if (undoManager)
         connect(undoManager, &UndoManager::changed, this, &LibraryWindowController::updateMenuTitles);
-    }
-    edit->addSeparator();
-    edit->addAction(QStringLiteral("Cu&t"), QKeySequence::Cut, this, [this] { editCommand("cut()"); });
-    edit->addAction(QStringLiteral("&Copy"), QKeySequence::Copy, this, [this] { editCommand("copy()"); });
-    edit->addAction(QStringLiteral("&Paste"), QKeySequence::Paste, this, [this] { editCommand("paste()"); });
-    edit->addAction(QStringLiteral("&Delete"), this, [this] { editCommand("del()"); });
-    edit->addAction(QStringLiteral("Select &All"), QKeySequence::SelectAll, this, [this] { editCommand("selectAll()"); });
-    edit->addSeparator();
-    edit->addAction(QStringLiteral("&Find"), QKeySequence::Find, this, &LibraryWindowController::find);
-    if (appDelegate) {
-        edit->addSeparator();
-        edit->addAction(appDelegate->settingsAction());
-    }
+    addEditSeparator();
+    addEditAction(QStringLiteral("Cu&t"), QKeySequence::Cut, [this] { editCommand("cut()"); });
+    addEditAction(QStringLiteral("&Copy"), QKeySequence::Copy, [this] { editCommand("copy()"); });
+    addEditAction(QStringLiteral("&Paste"), QKeySequence::Paste, [this] { editCommand("paste()"); });
+    addEditAction(QStringLiteral("&Delete"), QKeySequence(), [this] { editCommand("del()"); });
+    addEditAction(QStringLiteral("Select &All"), QKeySequence::SelectAll, [this] { editCommand("selectAll()"); });
+    addEditSeparator();
+    addEditAction(QStringLiteral("&Find"), QKeySequence::Find, [this] { find(); });
+    if (firstApplicationEditItem)
+        addEditSeparator();
 
-    QMenu *view = bar->addMenu(QStringLiteral("&View"));
     m_toggleSplitViewMenuItem = view->addAction(QStringLiteral("Hide Detail"), this, &LibraryWindowController::toggleSplitView);
     m_toggleSplitViewMenuItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+D")));
     m_toggleTeachingModeMenuItem = view->addAction(QStringLiteral("Teaching Mode"), this,
@@ -237,19 +254,13 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
     view->addAction(QStringLiteral("Reset Search and Filters"), QKeySequence(QStringLiteral("Ctrl+Alt+R")), this,
                     &LibraryWindowController::reset);
 
-    QMenu *window = bar->addMenu(QStringLiteral("&Window"));
-    window->addAction(QStringLiteral("Minimise"), QKeySequence(QStringLiteral("Ctrl+M")), this, &QWidget::showMinimized);
-    if (appDelegate) {
-        window->addSeparator();
-        window->addAction(appDelegate->libraryWindowAction());
-    }
-
-    QMenu *help = bar->addMenu(QStringLiteral("&Help"));
-    if (appDelegate) {
-        help->addAction(appDelegate->helpAction());
-        help->addAction(appDelegate->supportEmailAction());
-        bar->addMenu(appDelegate->createDebuggingMenu(this));
-    }
+    auto *minimise = new QAction(QStringLiteral("Minimise"), window);
+    minimise->setShortcut(QKeySequence(QStringLiteral("Ctrl+M")));
+    connect(minimise, &QAction::triggered, this, &QWidget::showMinimized);
+    QAction *firstWindowItem = window->actions().value(0);
+    window->insertAction(firstWindowItem, minimise);
+    if (firstWindowItem)
+        window->insertSeparator(firstWindowItem);
     updateMenuTitles();
 }
 
