@@ -389,10 +389,11 @@ void ManagedObjectContext::objectDidChange(ManagedObject *object, const QString 
 {
     if (object->m_deleted)
         return;
-    if (!object->m_inserted) {
+    if (!object->m_inserted)
         m_updated.insert(object);
-        m_pendingUpdated.insert(object);
-    }
+    // A new object edited after its insertion was reported is reported as
+    // updated, so that lists showing it follow the edit before any save.
+    m_pendingUpdated.insert(object);
     m_pending.changedKeys[object].insert(key);
     scheduleProcessing();
 }
@@ -442,8 +443,11 @@ void ManagedObjectContext::processPendingChanges()
             change.inserted.append(object);
     for (ManagedObject *object : std::as_const(m_pending.deleted))
         change.deleted.append(object);
+    // Objects inserted in this same batch are reported as inserted only.
+    const QSet<ManagedObject *> insertedNow =
+        m_pendingUpdated.isEmpty() ? QSet<ManagedObject *>() : QSet<ManagedObject *>(change.inserted.cbegin(), change.inserted.cend());
     for (ManagedObject *object : std::as_const(m_pendingUpdated))
-        if (!object->m_deleted && !change.inserted.contains(object)) {
+        if (!object->m_deleted && !insertedNow.contains(object)) {
             change.updated.append(object);
             change.changedKeys.insert(object, m_pending.changedKeys.value(object));
         }
