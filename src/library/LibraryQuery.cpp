@@ -1,9 +1,9 @@
 #include "library/LibraryQuery.h"
 
-#include <QCollator>
 #include <algorithm>
 
 #include "store/Case.h"
+#include "store/SortDescriptor.h"
 
 namespace ovalis {
 
@@ -43,8 +43,6 @@ Predicate LibraryQuery::casePredicate(const QStringList &activeTagLabels, const 
 
 void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending)
 {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
     struct Entry {
         Case *item;
         double age;
@@ -54,7 +52,7 @@ void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending)
     entries.reserve(cases.size());
     for (Case *item : std::as_const(cases)) {
         const QString id = item->patientID();
-        entries.push_back({item, item->age(), collator.sortKey(id.isNull() ? QString() : id)});
+        entries.push_back({item, item->age(), localizedCaseInsensitiveSortKey(id)});
     }
     std::stable_sort(entries.begin(), entries.end(), [ascending](const Entry &a, const Entry &b) {
         if (a.age != b.age)

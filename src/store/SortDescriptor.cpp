@@ -35,6 +35,14 @@ QString SortDescriptor::description() const
                                               QString::fromLatin1(selector));
 }
 
+QCollatorSortKey localizedCaseInsensitiveSortKey(const QString &text)
+{
+    QCollator &collator = localizedCollator();
+    if (collator.locale().language() == QLocale::C)
+        return collator.sortKey(text.toCaseFolded());
+    return collator.sortKey(text);
+}
+
 QString describeSortDescriptors(const QList<SortDescriptor> &descriptors)
 {
     QStringList parts;
@@ -98,7 +106,6 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
     };
     std::vector<Entry> entries;
     entries.reserve(objects.size());
-    QCollator &collator = localizedCollator();
     for (ManagedObject *object : std::as_const(objects)) {
         Entry entry{object, object->sequence(), {}};
         entry.keys.resize(size_t(descriptors.size()));
@@ -111,7 +118,7 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
             case QMetaType::QString:
                 if (descriptors[i].comparator == SortDescriptor::Comparator::LocalizedCaseInsensitive) {
                     key.kind = Key::Collated;
-                    key.collated = collator.sortKey(value.toString());
+                    key.collated = localizedCaseInsensitiveSortKey(value.toString());
                 } else {
                     key.kind = Key::Text;
                     key.text = value.toString();
