@@ -106,6 +106,18 @@ signals:
     void detailTagLabelsChanged(const QStringList &labels);
 
 private:
+    // The three tag notifications' work, on the main thread.
+    void updatedTag();
+    void updatedTagFromDetail();
+    void updatedTagActivity();
+    // displayedCases without copying.
+    const QList<ManagedObject *> &displayedObjects() const;
+    // The tag predicate and the number of its terms (0 when it collapsed to none).
+    Predicate tagPredicateWithTerms(int *termCount) const;
+    // In the age order a batch's rows are those of the live list's own
+    // order; the changed cases' rows are taken from the two age orders instead.
+    void recordAgeOrderChanges();
+
     void controllerWillChangeContent(FetchedResultsController *controller) override;
     void controllerDidChangeObject(FetchedResultsController *controller, ManagedObject *object,
                                    std::optional<int> oldRow, ChangeType type, std::optional<int> newRow) override;
@@ -122,8 +134,10 @@ private:
     QItemSelectionModel *m_tagsSelection;
     QList<SortDescriptor> m_sortDescriptors;
     QList<Case *> m_storedSelectedCases;
-    QList<Case *> m_customSortedCases;
+    QList<ManagedObject *> m_customSortedCases; // cases, in the age order
+    QList<ManagedObject *> m_ageOrderChanges;   // the cases changed in the batch in progress
     Predicate m_searchPredicate;
+    bool m_observing = false;
 
     ObserverToken m_updatedTagToken;
     ObserverToken m_updatedTagInDetailToken;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QHash>
+#include <QString>
+
 #include "library/ResultTableModel.h"
 
 namespace ovalis {
@@ -23,6 +26,13 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    // Counting fetches from the store, so each tag's text is kept until the
+    // list changes; only the rows a view shows are ever counted.
+    QString countText(Tag *tag) const;
+
+    mutable QHash<const Tag *, QString> m_countTexts;
 };
 
 } // namespace ovalis
