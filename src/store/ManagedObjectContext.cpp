@@ -1,6 +1,7 @@
 #include "store/ManagedObjectContext.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 #include "store/ContextQueue.h"
 #include "store/ManagedObject.h"
@@ -533,7 +534,12 @@ QSet<ManagedObject *> ManagedObjectContext::localCandidates(int entityIndex, con
         changed << key.source << key.destination;
     for (ManagedObject *object : std::as_const(changed)) {
         if (object->m_entityIndex == entityIndex) {
-            candidates.insert(object);
+            // The store answers for an edited object as long as the predicate
+            // reads none of the keys edited in memory.
+            const QStringList keys = object->m_inserted || object->m_deleted ? QStringList() : object->changedKeys();
+            if (object->m_inserted || object->m_deleted
+                || std::any_of(keys.cbegin(), keys.cend(), [&](const QString &key) { return referenced.contains(key); }))
+                candidates.insert(object);
             continue;
         }
         // A change of a related record can change whether this one matches,
