@@ -33,9 +33,10 @@ bool isBoolean(const QVariant &value)
     return value.metaType().id() == QMetaType::Bool;
 }
 
+// Without a graphical application (the command-line tool) the default palette.
 QPalette applicationPalette()
 {
-    return qGuiApp ? QGuiApplication::palette() : QPalette();
+    return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) ? QGuiApplication::palette() : QPalette();
 }
 
 } // namespace
