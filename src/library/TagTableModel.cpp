@@ -13,7 +13,10 @@ TagTableModel::TagTableModel(QObject *parent)
     ValueTransformer::registerStandardTransformers();
     // A count depends on the cases and on which tags are active; any change
     // of the list may have changed it.
-    const auto forgetCounts = [this] { m_countTexts.clear(); };
+    const auto forgetCounts = [this] {
+        m_countTexts.clear();
+        m_activeTags.reset();
+    };
     connect(this, &QAbstractItemModel::modelAboutToBeReset, this, forgetCounts);
     connect(this, &QAbstractItemModel::rowsInserted, this, forgetCounts);
     connect(this, &QAbstractItemModel::rowsRemoved, this, forgetCounts);
@@ -33,8 +36,11 @@ int TagTableModel::columnCount(const QModelIndex &parent) const
 QString TagTableModel::countText(Tag *tag) const
 {
     auto it = m_countTexts.constFind(tag);
-    if (it == m_countTexts.cend())
-        it = m_countTexts.insert(tag, tag->numberOfCasesTaggedWithThisAndActiveTagsString());
+    if (it == m_countTexts.cend()) {
+        if (!m_activeTags)
+            m_activeTags = Tag::activeTags(tag->managedObjectContext());
+        it = m_countTexts.insert(tag, tag->numberOfCasesTaggedWithThisAndActiveTagsString(*m_activeTags));
+    }
     return it.value();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
+#include <optional>
 #include <QString>
 
 #include "library/ResultTableModel.h"
@@ -33,6 +35,7 @@ private:
     QString countText(Tag *tag) const;
 
     mutable QHash<const Tag *, QString> m_countTexts;
+    mutable std::optional<QList<Tag *>> m_activeTags; // looked up once for the counts
 };
 
 } // namespace ovalis

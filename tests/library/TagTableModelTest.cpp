@@ -50,4 +50,12 @@ TEST_F(TagTableModelTest, ActiveTagsStandOutAndTagsWithoutActiveCasesAreDimmed)
     EXPECT_EQ(data(apart, TagTableModel::LabelColumn, Qt::ForegroundRole).value<QColor>(),
               ValueTransformer::secondaryLabelColor());
     EXPECT_EQ(data(apart, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("0"));
+
+    // Saved, the store counts; a new case shows once its batch is applied.
+    context()->saveWithParent(false);
+    model->reload();
+    EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("1"));
+    taggedCase(QStringLiteral("4"), {active, together});
+    settle();
+    EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("2"));
 }
