@@ -286,15 +286,31 @@ void LibraryWithTagsViewController::refreshTagActivity()
             activeLabels.append(termLabel(tag));
 
     // A tag has active cases when a case carrying every active tag also
-    // carries a tag with its label: one fetch of those cases instead of one
+    // carries a tag with its label: one query for every tag instead of one
     // per tag. A failed fetch counts as no cases.
     QSet<QString> labelsOnActiveCases;
     if (!activeLabels.isEmpty()) {
-        const Predicate carriesActiveTags = LibraryQuery::casePredicate(activeLabels, Predicate());
-        for (ManagedObject *object : m_context->arrayOfObjects(Case::entityName(), carriesActiveTags))
-            for (const Tag *tag : static_cast<Case *>(object)->tags())
-                if (const QString label = tag->label(); !label.isNull())
+        if (storedTaggingIsCurrent()) {
+            // The store answers: the tags that share a case with every active tag.
+            QStringList terms;
+            QVariantList arguments;
+            for (const QString &label : std::as_const(activeLabels)) {
+                terms.append(QStringLiteral("ANY $c.tags.label == %@"));
+                arguments.append(label);
+            }
+            const Predicate sharesAnActiveCase = Predicate::fromFormat(
+                QStringLiteral("SUBQUERY(cases, $c, %1).@count > 0").arg(terms.join(QStringLiteral(" AND "))), arguments);
+            for (ManagedObject *object : m_context->arrayOfObjects(Tag::entityName(), sharesAnActiveCase))
+                if (const QString label = static_cast<Tag *>(object)->label(); !label.isNull())
                     labelsOnActiveCases.insert(label);
+        } else {
+            // Tagging edited since the last save: the cases' tags as this context has them.
+            const Predicate carriesActiveTags = LibraryQuery::casePredicate(activeLabels, Predicate());
+            for (ManagedObject *object : m_context->arrayOfObjects(Case::entityName(), carriesActiveTags))
+                for (const Tag *tag : static_cast<Case *>(object)->tags())
+                    if (const QString label = tag->label(); !label.isNull())
+                        labelsOnActiveCases.insert(label);
+        }
     }
     for (Tag *tag : tags) {
         const bool hasActiveCases =
@@ -302,6 +318,26 @@ void LibraryWithTagsViewController::refreshTagActivity()
         if (tag->hasActiveCases() != hasActiveCases)
             tag->setHasActiveCases(hasActiveCases);
     }
+}
+
+bool LibraryWithTagsViewController::storedTaggingIsCurrent() const
+{
+    const auto isCaseOrTag = [](const ManagedObject *object) {
+        return object->entityName() == Case::entityName() || object->entityName() == Tag::entityName();
+    };
+    const QList<ManagedObject *> inserted = m_context->insertedObjects();
+    const QList<ManagedObject *> deleted = m_context->deletedObjects();
+    if (std::any_of(inserted.cbegin(), inserted.cend(), isCaseOrTag) || std::any_of(deleted.cbegin(), deleted.cend(), isCaseOrTag))
+        return false;
+    for (const ManagedObject *object : m_context->updatedObjects()) {
+        const QStringList keys = object->changedKeys();
+        if (object->entityName() == Case::entityName() && keys.contains(QStringLiteral("tags")))
+            return false;
+        if (object->entityName() == Tag::entityName()
+            && (keys.contains(QStringLiteral("label")) || keys.contains(QStringLiteral("cases"))))
+            return false;
+    }
+    return true;
 }
 
 void LibraryWithTagsViewController::toggleTagActivity(int tagRow)

@@ -110,6 +110,10 @@ private:
     void updatedTag();
     void updatedTagFromDetail();
     void updatedTagActivity();
+    // Whether the store holds the tagging this context sees: no case or tag
+    // inserted or deleted, no case's tags and no tag's label edited since
+    // the last save.
+    bool storedTaggingIsCurrent() const;
     // displayedCases without copying.
     const QList<ManagedObject *> &displayedObjects() const;
     // The tag predicate and the number of its terms (0 when it collapsed to none).

@@ -151,7 +151,13 @@ TEST_F(LibraryWithTagsViewControllerTest, TagActivityInOnePassEqualsTheDefinitio
     cases[3]->removeFromTags(tags[0]);
     load();
 
-    for (int round = 0; round < 25; ++round) {
+    // Rounds with the tagging edited in memory, then saved (only activity
+    // flags changed since), then a renamed tag.
+    for (int round = 0; round < 60; ++round) {
+        if (round == 20)
+            context()->saveWithParent(false);
+        if (round == 40)
+            tags[2]->setLabel(QStringLiteral("B"));
         for (Tag *tag : tags)
             tag->setActive(random() % 5 == 0);
         controller().refreshTagActivity();
