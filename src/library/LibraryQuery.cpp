@@ -41,7 +41,7 @@ Predicate LibraryQuery::casePredicate(const QStringList &activeTagLabels, const 
     return Predicate::andPredicate(terms);
 }
 
-void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending)
+void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending, IdentifierKeys *keys)
 {
     struct Entry {
         Case *item;
@@ -52,7 +52,16 @@ void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending)
     entries.reserve(cases.size());
     for (Case *item : std::as_const(cases)) {
         const QString id = item->patientID();
-        entries.push_back({item, item->age(), localizedCaseInsensitiveSortKey(id)});
+        if (!keys) {
+            entries.push_back({item, item->age(), localizedCaseInsensitiveSortKey(id)});
+            continue;
+        }
+        auto known = keys->find(item);
+        if (known == keys->end())
+            known = keys->emplace(item, std::make_pair(id, localizedCaseInsensitiveSortKey(id))).first;
+        else if (known->second.first != id)
+            known->second = std::make_pair(id, localizedCaseInsensitiveSortKey(id));
+        entries.push_back({item, item->age(), known->second.second});
     }
     std::stable_sort(entries.begin(), entries.end(), [ascending](const Entry &a, const Entry &b) {
         if (a.age != b.age)

@@ -510,6 +510,7 @@ void LibraryWithTagsViewController::recomputeAgeOrder()
 {
     if (!usesAgeOrder() || !m_casesController) {
         m_customSortedCases.clear();
+        m_identifierKeys.clear();
         return;
     }
     const auto descriptor = std::find_if(m_sortDescriptors.cbegin(), m_sortDescriptors.cend(),
@@ -519,7 +520,7 @@ void LibraryWithTagsViewController::recomputeAgeOrder()
     cases.reserve(fetched.size());
     for (ManagedObject *object : fetched)
         cases.append(static_cast<Case *>(object));
-    LibraryQuery::sortByAge(cases, descriptor->ascending);
+    LibraryQuery::sortByAge(cases, descriptor->ascending, &m_identifierKeys);
     m_customSortedCases.clear();
     m_customSortedCases.reserve(cases.size());
     for (Case *item : std::as_const(cases))

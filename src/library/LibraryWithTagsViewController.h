@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "library/FRCChangeConsolidator.h"
+#include "library/LibraryQuery.h"
 #include "store/FetchedResultsController.h"
 #include "store/FetchedResultsControllerDelegate.h"
 #include "store/Predicate.h"
@@ -140,6 +141,7 @@ private:
     QList<Case *> m_storedSelectedCases;
     QList<ManagedObject *> m_customSortedCases; // cases, in the age order
     QList<ManagedObject *> m_ageOrderChanges;   // the cases changed in the batch in progress
+    LibraryQuery::IdentifierKeys m_identifierKeys; // kept while the age order is shown
     Predicate m_searchPredicate;
     bool m_observing = false;
 

@@ -369,11 +369,15 @@ TEST_F(LibraryWithTagsViewControllerTest, AgeOrderSortsByAgeAtDiagnosisWithIdent
     settle();
     EXPECT_EQ(displayedIDs().first(), QStringLiteral("z-5"));
     EXPECT_EQ(controller().casesModel()->caseAtRow(0), young);
+    // A new identifier moves a case among those of its age.
+    static_cast<Case *>(controller().casesModel()->caseAtRow(2))->setPatientID(QStringLiteral("D-40"));
+    settle();
+    EXPECT_EQ(displayedIDs().mid(2, 3), (QStringList{QStringLiteral("b-40"), QStringLiteral("C-40"), QStringLiteral("D-40")}));
 
     // Leaving the age order sorts the live list again.
     controller().setCaseSortDescriptors(CaseTableModel::sortDescriptorsFor(CaseTableModel::PatientIDColumn, Qt::AscendingOrder));
     EXPECT_FALSE(controller().usesAgeOrder());
-    EXPECT_EQ(displayedIDs().first(), QStringLiteral("a-40"));
+    EXPECT_EQ(displayedIDs().first(), QStringLiteral("b-40"));
 }
 
 TEST_F(LibraryWithTagsViewControllerTest, CountTextFollowsTheListedCases)
