@@ -500,10 +500,16 @@ bool ManagedObjectContext::sourceMatches(const FetchRequest &request, QList<Mana
     QVector<qint64> keys;
     if (!m_store->fetchKeys(entityIndex, request.predicate, &keys, error))
         return false;
+    // One lookup per key; the keys without an object are materialised below.
     QVector<qint64> missing;
-    for (qint64 key : std::as_const(keys))
-        if (!registeredObject({entityIndex, key}))
+    const qsizetype first = objects->size();
+    objects->reserve(first + keys.size());
+    for (qint64 key : std::as_const(keys)) {
+        ManagedObject *object = registeredObject({entityIndex, key});
+        objects->append(object);
+        if (!object)
             missing.append(key);
+    }
     if (!missing.isEmpty()) {
         QVector<ObjectSnapshot> snapshots;
         const bool ok = missing.size() * 2 > keys.size()
@@ -514,11 +520,11 @@ bool ManagedObjectContext::sourceMatches(const FetchRequest &request, QList<Mana
         for (const ObjectSnapshot &snapshot : std::as_const(snapshots))
             if (!registeredObject(snapshot.id))
                 materialise(snapshot);
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            if (!(*objects)[first + i])
+                (*objects)[first + i] = registeredObject({entityIndex, keys[i]});
+        objects->removeAll(nullptr);
     }
-    objects->reserve(keys.size());
-    for (qint64 key : std::as_const(keys))
-        if (ManagedObject *object = registeredObject({entityIndex, key}))
-            objects->append(object);
     return true;
 }
 
