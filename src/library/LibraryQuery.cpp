@@ -41,6 +41,17 @@ Predicate LibraryQuery::casePredicate(const QStringList &activeTagLabels, const 
     return Predicate::andPredicate(terms);
 }
 
+const QCollatorSortKey &LibraryQuery::identifierKey(const Case *item, IdentifierKeys &keys)
+{
+    const QString id = item->patientID();
+    auto known = keys.find(item);
+    if (known == keys.end())
+        known = keys.emplace(item, std::make_pair(id, localizedCaseInsensitiveSortKey(id))).first;
+    else if (known->second.first != id)
+        known->second = std::make_pair(id, localizedCaseInsensitiveSortKey(id));
+    return known->second.second;
+}
+
 void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending, IdentifierKeys *keys)
 {
     struct Entry {
@@ -51,17 +62,11 @@ void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending, IdentifierKey
     std::vector<Entry> entries;
     entries.reserve(cases.size());
     for (Case *item : std::as_const(cases)) {
-        const QString id = item->patientID();
         if (!keys) {
-            entries.push_back({item, item->age(), localizedCaseInsensitiveSortKey(id)});
+            entries.push_back({item, item->age(), localizedCaseInsensitiveSortKey(item->patientID())});
             continue;
         }
-        auto known = keys->find(item);
-        if (known == keys->end())
-            known = keys->emplace(item, std::make_pair(id, localizedCaseInsensitiveSortKey(id))).first;
-        else if (known->second.first != id)
-            known->second = std::make_pair(id, localizedCaseInsensitiveSortKey(id));
-        entries.push_back({item, item->age(), known->second.second});
+        entries.push_back({item, item->age(), identifierKey(item, *keys)});
     }
     std::stable_sort(entries.begin(), entries.end(), [ascending](const Entry &a, const Entry &b) {
         if (a.age != b.age)

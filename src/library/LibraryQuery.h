@@ -36,6 +36,8 @@ public:
     // Orders cases by age at diagnosis (ascending or not), equal ages by patient
     // identifier ascending (localized, case-insensitive) whatever the direction.
     static void sortByAge(QList<Case *> &cases, bool ascending, IdentifierKeys *keys = nullptr);
+    // The case's identifier key from keys, made or renewed there when needed.
+    static const QCollatorSortKey &identifierKey(const Case *item, IdentifierKeys &keys);
 };
 
 } // namespace ovalis

@@ -527,6 +527,63 @@ void LibraryWithTagsViewController::recomputeAgeOrder()
         m_customSortedCases.append(item);
 }
 
+void LibraryWithTagsViewController::updateAgeOrder()
+{
+    // The same order as recomputeAgeOrder gives, without sorting every case:
+    // the cases the batch did not change keep their order among themselves,
+    // and each changed case still listed goes in by binary search. Equal ages
+    // and identifiers keep the live list's order, as the stable sort does.
+    const QList<ManagedObject *> &live = m_casesController->fetchedObjects();
+    if (m_customSortedCases.isEmpty() || m_ageOrderChanges.size() * 8 > live.size()) {
+        recomputeAgeOrder();
+        return;
+    }
+    const bool ascending = std::find_if(m_sortDescriptors.cbegin(), m_sortDescriptors.cend(), [](const SortDescriptor &d) {
+                               return d.key == ageOrderKey;
+                           })->ascending;
+    const QSet<ManagedObject *> changed(m_ageOrderChanges.cbegin(), m_ageOrderChanges.cend());
+    QList<ManagedObject *> kept;
+    kept.reserve(live.size());
+    for (ManagedObject *object : std::as_const(m_customSortedCases))
+        if (!changed.contains(object))
+            kept.append(object);
+    std::optional<QHash<const ManagedObject *, int>> liveRows; // made on the first tie
+    const auto liveRow = [&](const ManagedObject *object) {
+        if (!liveRows) {
+            liveRows.emplace();
+            liveRows->reserve(live.size());
+            for (int row = 0; row < live.size(); ++row)
+                liveRows->insert(live[row], row);
+        }
+        return liveRows->value(object, -1);
+    };
+    const auto before = [&](ManagedObject *a, ManagedObject *b) {
+        const double ageA = static_cast<Case *>(a)->age();
+        const double ageB = static_cast<Case *>(b)->age();
+        if (ageA != ageB)
+            return ascending ? ageA < ageB : ageA > ageB;
+        const int order = LibraryQuery::identifierKey(static_cast<Case *>(a), m_identifierKeys)
+                              .compare(LibraryQuery::identifierKey(static_cast<Case *>(b), m_identifierKeys));
+        return order != 0 ? order < 0 : liveRow(a) < liveRow(b);
+    };
+    QList<ManagedObject *> arriving;
+    for (ManagedObject *object : changed)
+        if (!m_ageOrderLeaving.contains(object))
+            arriving.append(object);
+    std::sort(arriving.begin(), arriving.end(), before);
+    QList<ManagedObject *> merged;
+    merged.reserve(kept.size() + arriving.size());
+    auto from = kept.cbegin();
+    for (ManagedObject *object : std::as_const(arriving)) {
+        const auto until = std::upper_bound(from, kept.cend(), object, before);
+        merged.append(QList<ManagedObject *>(from, until));
+        merged.append(object);
+        from = until;
+    }
+    merged.append(QList<ManagedObject *>(from, kept.cend()));
+    m_customSortedCases = std::move(merged);
+}
+
 void LibraryWithTagsViewController::setCaseSortDescriptors(const QList<SortDescriptor> &descriptors)
 {
     Log::info(LogArea::UI, QStringLiteral("Sort descriptors changed to ") + describeSortDescriptors(descriptors));
@@ -588,6 +645,7 @@ void LibraryWithTagsViewController::controllerWillChangeContent(FetchedResultsCo
         m_storedSelectedCases = selectedCases();
         m_casesFRCChangeConsolidator.emplace();
         m_ageOrderChanges.clear();
+        m_ageOrderLeaving.clear();
     } else if (controller == m_tagsController.get()) {
         m_tagsFRCChangeConsolidator.emplace();
     } else {
@@ -602,9 +660,11 @@ void LibraryWithTagsViewController::controllerDidChangeObject(FetchedResultsCont
     if (controller == m_casesController.get()) {
         if (!m_casesFRCChangeConsolidator)
             return;
-        if (usesAgeOrder())
+        if (usesAgeOrder()) {
             m_ageOrderChanges.append(object); // rows of the live list are not the rows shown
-        else
+            if (type == ChangeType::Delete)
+                m_ageOrderLeaving.insert(object);
+        } else
             m_casesFRCChangeConsolidator->recordChange(type, oldRow, newRow);
     } else if (controller == m_tagsController.get()) {
         if (m_tagsFRCChangeConsolidator)
@@ -619,9 +679,12 @@ void LibraryWithTagsViewController::controllerDidChangeContent(FetchedResultsCon
     if (controller == m_casesController.get()) {
         if (!m_casesFRCChangeConsolidator)
             return;
-        recomputeAgeOrder();
-        if (usesAgeOrder())
+        if (usesAgeOrder()) {
+            updateAgeOrder();
             recordAgeOrderChanges();
+        } else {
+            recomputeAgeOrder();
+        }
         m_casesFRCChangeConsolidator->apply(*m_casesModel);
         restoreSelection();
         updateCaseCount();

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -119,6 +120,8 @@ private:
     const QList<ManagedObject *> &displayedObjects() const;
     // The tag predicate and the number of its terms (0 when it collapsed to none).
     Predicate tagPredicateWithTerms(int *termCount) const;
+    // recomputeAgeOrder at the end of a batch, placing only the changed cases.
+    void updateAgeOrder();
     // In the age order a batch's rows are those of the live list's own
     // order; the changed cases' rows are taken from the two age orders instead.
     void recordAgeOrderChanges();
@@ -141,6 +144,7 @@ private:
     QList<Case *> m_storedSelectedCases;
     QList<ManagedObject *> m_customSortedCases; // cases, in the age order
     QList<ManagedObject *> m_ageOrderChanges;   // the cases changed in the batch in progress
+    QSet<ManagedObject *> m_ageOrderLeaving;    // those of them no longer listed
     LibraryQuery::IdentifierKeys m_identifierKeys; // kept while the age order is shown
     Predicate m_searchPredicate;
     bool m_observing = false;
