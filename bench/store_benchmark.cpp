@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "BenchmarkReport.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/FetchedResultsController.h"
@@ -21,25 +22,9 @@
 #include "util/Log.h"
 
 using namespace ovalis;
+using ovalis::bench::report;
 
 namespace {
-
-qint64 peakMemoryKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
-void report(const char *name, double milliseconds, double budget)
-{
-    std::printf("%-58s %9.1f ms   (budget %6.0f ms) %s\n", name, milliseconds, budget, milliseconds <= budget ? "ok" : "OVER");
-    std::fflush(stdout);
-}
 
 class NullDelegate : public FetchedResultsControllerDelegate
 {
@@ -179,7 +164,6 @@ int main(int argc, char **argv)
     report("insert 10,000 cases in a child context, save with parent", double(timer.nsecsElapsed()) / 1e6, 2000);
     std::printf("  (%d batch callbacks seen by the live list)\n", delegate.changes);
 
-    const qint64 peak = peakMemoryKiB();
-    std::printf("%-58s %9.1f MB   (budget    600 MB) %s\n", "peak memory", double(peak) / 1024.0, peak / 1024 <= 600 ? "ok" : "OVER");
+    ovalis::bench::reportPeakMemory(600);
     return 0;
 }

@@ -1,9 +1,9 @@
 #include "library/LibraryQuery.h"
 
-#include <QCollator>
 #include <algorithm>
 
 #include "store/Case.h"
+#include "store/SortDescriptor.h"
 
 namespace ovalis {
 
@@ -41,10 +41,19 @@ Predicate LibraryQuery::casePredicate(const QStringList &activeTagLabels, const 
     return Predicate::andPredicate(terms);
 }
 
-void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending)
+const QCollatorSortKey &LibraryQuery::identifierKey(const Case *item, IdentifierKeys &keys)
 {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const QString id = item->patientID();
+    auto known = keys.find(item);
+    if (known == keys.end())
+        known = keys.emplace(item, std::make_pair(id, localizedCaseInsensitiveSortKey(id))).first;
+    else if (known->second.first != id)
+        known->second = std::make_pair(id, localizedCaseInsensitiveSortKey(id));
+    return known->second.second;
+}
+
+void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending, IdentifierKeys *keys)
+{
     struct Entry {
         Case *item;
         double age;
@@ -53,8 +62,11 @@ void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending)
     std::vector<Entry> entries;
     entries.reserve(cases.size());
     for (Case *item : std::as_const(cases)) {
-        const QString id = item->patientID();
-        entries.push_back({item, item->age(), collator.sortKey(id.isNull() ? QString() : id)});
+        if (!keys) {
+            entries.push_back({item, item->age(), localizedCaseInsensitiveSortKey(item->patientID())});
+            continue;
+        }
+        entries.push_back({item, item->age(), identifierKey(item, *keys)});
     }
     std::stable_sort(entries.begin(), entries.end(), [ascending](const Entry &a, const Entry &b) {
         if (a.age != b.age)

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QCollatorSortKey>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <unordered_map>
+#include <utility>
 
 #include "store/Predicate.h"
 
@@ -24,9 +27,17 @@ public:
     // One "ANY tags.label == %@" per label, in order, then the search as the last
     // term; a conjunction (every case when there are no terms).
     static Predicate casePredicate(const QStringList &activeTagLabels, const Predicate &search);
+    // The collation keys of patient identifiers, kept by a caller that sorts
+    // the same cases again and again. Entries are looked up by the case's
+    // address and renewed when the identifier differs, so an entry left by a
+    // deleted case never gives a wrong key.
+    using IdentifierKeys = std::unordered_map<const Case *, std::pair<QString, QCollatorSortKey>>;
+
     // Orders cases by age at diagnosis (ascending or not), equal ages by patient
     // identifier ascending (localized, case-insensitive) whatever the direction.
-    static void sortByAge(QList<Case *> &cases, bool ascending);
+    static void sortByAge(QList<Case *> &cases, bool ascending, IdentifierKeys *keys = nullptr);
+    // The case's identifier key from keys, made or renewed there when needed.
+    static const QCollatorSortKey &identifierKey(const Case *item, IdentifierKeys &keys);
 };
 
 } // namespace ovalis

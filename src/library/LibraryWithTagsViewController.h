@@ -2,11 +2,13 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
 
 #include "library/FRCChangeConsolidator.h"
+#include "library/LibraryQuery.h"
 #include "store/FetchedResultsController.h"
 #include "store/FetchedResultsControllerDelegate.h"
 #include "store/Predicate.h"
@@ -106,6 +108,24 @@ signals:
     void detailTagLabelsChanged(const QStringList &labels);
 
 private:
+    // The three tag notifications' work, on the main thread.
+    void updatedTag();
+    void updatedTagFromDetail();
+    void updatedTagActivity();
+    // Whether the store holds the tagging this context sees: no case or tag
+    // inserted or deleted, no case's tags and no tag's label edited since
+    // the last save.
+    bool storedTaggingIsCurrent() const;
+    // displayedCases without copying.
+    const QList<ManagedObject *> &displayedObjects() const;
+    // The tag predicate and the number of its terms (0 when it collapsed to none).
+    Predicate tagPredicateWithTerms(int *termCount) const;
+    // recomputeAgeOrder at the end of a batch, placing only the changed cases.
+    void updateAgeOrder();
+    // In the age order a batch's rows are those of the live list's own
+    // order; the changed cases' rows are taken from the two age orders instead.
+    void recordAgeOrderChanges();
+
     void controllerWillChangeContent(FetchedResultsController *controller) override;
     void controllerDidChangeObject(FetchedResultsController *controller, ManagedObject *object,
                                    std::optional<int> oldRow, ChangeType type, std::optional<int> newRow) override;
@@ -122,8 +142,12 @@ private:
     QItemSelectionModel *m_tagsSelection;
     QList<SortDescriptor> m_sortDescriptors;
     QList<Case *> m_storedSelectedCases;
-    QList<Case *> m_customSortedCases;
+    QList<ManagedObject *> m_customSortedCases; // cases, in the age order
+    QList<ManagedObject *> m_ageOrderChanges;   // the cases changed in the batch in progress
+    QSet<ManagedObject *> m_ageOrderLeaving;    // those of them no longer listed
+    LibraryQuery::IdentifierKeys m_identifierKeys; // kept while the age order is shown
     Predicate m_searchPredicate;
+    bool m_observing = false;
 
     ObserverToken m_updatedTagToken;
     ObserverToken m_updatedTagInDetailToken;

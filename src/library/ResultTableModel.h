@@ -48,6 +48,8 @@ private:
     Source m_source;
     QList<ManagedObject *> m_rows;
     QList<ManagedObject *> m_batchSource; // the source as read at the start of a batch
+    bool m_inBatch = false;
+    bool m_batchInconsistent = false; // a row of the batch lay outside the list
 };
 
 } // namespace ovalis

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QHash>
+#include <QList>
+#include <optional>
+#include <QString>
+
 #include "library/ResultTableModel.h"
 
 namespace ovalis {
@@ -23,6 +28,14 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    // Counting fetches from the store, so each tag's text is kept until the
+    // list changes; only the rows a view shows are ever counted.
+    QString countText(Tag *tag) const;
+
+    mutable QHash<const Tag *, QString> m_countTexts;
+    mutable std::optional<QList<Tag *>> m_activeTags; // looked up once for the counts
 };
 
 } // namespace ovalis

@@ -80,9 +80,11 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
     // belongs in the new list.
     QHash<ManagedObject *, bool> affected;
     QSet<ManagedObject *> moved; // sort keys changed
+    QSet<ManagedObject *> unfiltered; // no key the predicate reads changed: in the list as before
     QSet<QString> sortKeys;
     for (const SortDescriptor &descriptor : std::as_const(m_request.sortDescriptors))
         sortKeys.insert(descriptor.key);
+    const QSet<QString> predicateKeys = m_request.predicate.referencedKeys();
     for (ManagedObject *object : change.deleted)
         if (object->entityName() == m_request.entityName)
             affected.insert(object, false);
@@ -92,8 +94,14 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
     for (ManagedObject *object : change.updated) {
         if (object->entityName() != m_request.entityName)
             continue;
-        affected.insert(object, matches(object));
-        if (change.changedKeys.value(object).intersects(sortKeys))
+        const QSet<QString> changedKeys = change.changedKeys.value(object);
+        if (m_request.predicate.isNull() || object->managedObjectContext() != m_context || changedKeys.intersects(predicateKeys)) {
+            affected.insert(object, matches(object));
+        } else {
+            affected.insert(object, false);
+            unfiltered.insert(object);
+        }
+        if (changedKeys.intersects(sortKeys))
             moved.insert(object);
     }
     if (affected.isEmpty())
@@ -110,6 +118,17 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
         else
             kept.append(object);
     }
+    for (ManagedObject *object : std::as_const(unfiltered))
+        affected[object] = oldRows.contains(object);
+    // Objects that left the list stay out of the batch when they were not in it.
+    for (auto it = affected.begin(); it != affected.end();) {
+        if (!it.value() && !oldRows.contains(it.key()))
+            it = affected.erase(it);
+        else
+            ++it;
+    }
+    if (affected.isEmpty())
+        return;
     QList<ManagedObject *> incoming;
     for (auto it = affected.cbegin(); it != affected.cend(); ++it)
         if (it.value())

@@ -1,6 +1,7 @@
 #include "store/ManagedObjectContext.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 #include "store/ContextQueue.h"
 #include "store/ManagedObject.h"
@@ -389,10 +390,11 @@ void ManagedObjectContext::objectDidChange(ManagedObject *object, const QString 
 {
     if (object->m_deleted)
         return;
-    if (!object->m_inserted) {
+    if (!object->m_inserted)
         m_updated.insert(object);
-        m_pendingUpdated.insert(object);
-    }
+    // A new object edited after its insertion was reported is reported as
+    // updated, so that lists showing it follow the edit before any save.
+    m_pendingUpdated.insert(object);
     m_pending.changedKeys[object].insert(key);
     scheduleProcessing();
 }
@@ -442,8 +444,11 @@ void ManagedObjectContext::processPendingChanges()
             change.inserted.append(object);
     for (ManagedObject *object : std::as_const(m_pending.deleted))
         change.deleted.append(object);
+    // Objects inserted in this same batch are reported as inserted only.
+    const QSet<ManagedObject *> insertedNow =
+        m_pendingUpdated.isEmpty() ? QSet<ManagedObject *>() : QSet<ManagedObject *>(change.inserted.cbegin(), change.inserted.cend());
     for (ManagedObject *object : std::as_const(m_pendingUpdated))
-        if (!object->m_deleted && !change.inserted.contains(object)) {
+        if (!object->m_deleted && !insertedNow.contains(object)) {
             change.updated.append(object);
             change.changedKeys.insert(object, m_pending.changedKeys.value(object));
         }
@@ -495,10 +500,16 @@ bool ManagedObjectContext::sourceMatches(const FetchRequest &request, QList<Mana
     QVector<qint64> keys;
     if (!m_store->fetchKeys(entityIndex, request.predicate, &keys, error))
         return false;
+    // One lookup per key; the keys without an object are materialised below.
     QVector<qint64> missing;
-    for (qint64 key : std::as_const(keys))
-        if (!registeredObject({entityIndex, key}))
+    const qsizetype first = objects->size();
+    objects->reserve(first + keys.size());
+    for (qint64 key : std::as_const(keys)) {
+        ManagedObject *object = registeredObject({entityIndex, key});
+        objects->append(object);
+        if (!object)
             missing.append(key);
+    }
     if (!missing.isEmpty()) {
         QVector<ObjectSnapshot> snapshots;
         const bool ok = missing.size() * 2 > keys.size()
@@ -509,11 +520,11 @@ bool ManagedObjectContext::sourceMatches(const FetchRequest &request, QList<Mana
         for (const ObjectSnapshot &snapshot : std::as_const(snapshots))
             if (!registeredObject(snapshot.id))
                 materialise(snapshot);
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            if (!(*objects)[first + i])
+                (*objects)[first + i] = registeredObject({entityIndex, keys[i]});
+        objects->removeAll(nullptr);
     }
-    objects->reserve(keys.size());
-    for (qint64 key : std::as_const(keys))
-        if (ManagedObject *object = registeredObject({entityIndex, key}))
-            objects->append(object);
     return true;
 }
 
@@ -529,7 +540,12 @@ QSet<ManagedObject *> ManagedObjectContext::localCandidates(int entityIndex, con
         changed << key.source << key.destination;
     for (ManagedObject *object : std::as_const(changed)) {
         if (object->m_entityIndex == entityIndex) {
-            candidates.insert(object);
+            // The store answers for an edited object as long as the predicate
+            // reads none of the keys edited in memory.
+            const QStringList keys = object->m_inserted || object->m_deleted ? QStringList() : object->changedKeys();
+            if (object->m_inserted || object->m_deleted
+                || std::any_of(keys.cbegin(), keys.cend(), [&](const QString &key) { return referenced.contains(key); }))
+                candidates.insert(object);
             continue;
         }
         // A change of a related record can change whether this one matches,

@@ -4,6 +4,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ovalis {
@@ -195,10 +196,25 @@ bool PredicateSqlTranslator::translateNode(const PredicateNode &node, const Scop
             combined.append(in);
         }
         combined += members;
-        *sql << QLatin1String("(");
-        for (int i = 0; i < combined.size(); ++i)
-            *sql << (i ? QLatin1String(conjunction ? " AND " : " OR ") : QLatin1String("")) << combined[i];
-        *sql << QLatin1String(")");
+        // SQLite nests a chain of n operators n levels deep and refuses more
+        // than 1000 levels; a long chain is written as nested groups of at
+        // most 16 members, so that the depth grows with its logarithm.
+        const QLatin1String op(conjunction ? " AND " : " OR ");
+        const auto group = [&](const auto &self, qsizetype from, qsizetype to) -> void {
+            constexpr qsizetype width = 16;
+            *sql << QLatin1String("(");
+            const qsizetype step = to - from <= width ? 1 : (to - from + width - 1) / width;
+            for (qsizetype start = from; start < to; start += step) {
+                if (start > from)
+                    *sql << op;
+                if (step == 1)
+                    *sql << combined[start];
+                else
+                    self(self, start, std::min(to, start + step));
+            }
+            *sql << QLatin1String(")");
+        };
+        group(group, 0, combined.size());
         return true;
     }
     case PredicateNode::Kind::Not: {

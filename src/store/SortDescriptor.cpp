@@ -35,6 +35,14 @@ QString SortDescriptor::description() const
                                               QString::fromLatin1(selector));
 }
 
+QCollatorSortKey localizedCaseInsensitiveSortKey(const QString &text)
+{
+    QCollator &collator = localizedCollator();
+    if (collator.locale().language() == QLocale::C)
+        return collator.sortKey(text.toCaseFolded());
+    return collator.sortKey(text);
+}
+
 QString describeSortDescriptors(const QList<SortDescriptor> &descriptors)
 {
     QStringList parts;
@@ -84,7 +92,9 @@ int compareObjects(const ManagedObject *a, const ManagedObject *b, const QList<S
 void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &descriptors)
 {
     // Keys are read and prepared once per object, not once per comparison:
-    // dates and numbers as numbers, texts as texts or collation keys.
+    // dates and numbers as numbers, texts as texts or collation keys. The
+    // element that is sorted carries the first key when it is a number, so
+    // that most comparisons of a date or number sort touch nothing else.
     struct Key {
         enum Kind { Absent, Number, Text, Collated } kind = Absent;
         double number = 0;
@@ -92,26 +102,28 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
         std::optional<QCollatorSortKey> collated;
     };
     struct Entry {
-        ManagedObject *object;
+        double first;
+        Key::Kind firstKind;
+        quint32 index;
         quint64 sequence;
-        std::vector<Key> keys;
     };
-    std::vector<Entry> entries;
-    entries.reserve(objects.size());
-    QCollator &collator = localizedCollator();
-    for (ManagedObject *object : std::as_const(objects)) {
-        Entry entry{object, object->sequence(), {}};
-        entry.keys.resize(size_t(descriptors.size()));
-        for (int i = 0; i < descriptors.size(); ++i) {
-            const QVariant value = object->value(descriptors[i].key);
-            Key &key = entry.keys[size_t(i)];
+    const size_t count = size_t(objects.size());
+    const size_t width = size_t(descriptors.size());
+    std::vector<Key> keys(count * width);
+    std::vector<Entry> entries(count);
+    for (size_t i = 0; i < count; ++i) {
+        ManagedObject *object = objects[qsizetype(i)];
+        for (size_t k = 0; k < width; ++k) {
+            const SortDescriptor &descriptor = descriptors[qsizetype(k)];
+            const QVariant value = object->value(descriptor.key);
+            Key &key = keys[i * width + k];
             if (!value.isValid())
                 continue;
             switch (value.metaType().id()) {
             case QMetaType::QString:
-                if (descriptors[i].comparator == SortDescriptor::Comparator::LocalizedCaseInsensitive) {
+                if (descriptor.comparator == SortDescriptor::Comparator::LocalizedCaseInsensitive) {
                     key.kind = Key::Collated;
-                    key.collated = collator.sortKey(value.toString());
+                    key.collated = localizedCaseInsensitiveSortKey(value.toString());
                 } else {
                     key.kind = Key::Text;
                     key.text = value.toString();
@@ -127,7 +139,8 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
                 break;
             }
         }
-        entries.push_back(std::move(entry));
+        entries[i] = {width ? keys[i * width].number : 0, width ? keys[i * width].kind : Key::Absent, quint32(i),
+                      object->sequence()};
     }
     const auto compareKeys = [&](const Key &a, const Key &b, const SortDescriptor &descriptor) {
         if (a.kind == Key::Absent || b.kind == Key::Absent)
@@ -142,15 +155,20 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
         }
     };
     std::sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
-        for (int i = 0; i < descriptors.size(); ++i) {
-            const int c = compareKeys(a.keys[size_t(i)], b.keys[size_t(i)], descriptors[i]);
+        for (size_t k = 0; k < width; ++k) {
+            int c;
+            if (k == 0 && a.firstKind == Key::Number && b.firstKind == Key::Number)
+                c = a.first < b.first ? -1 : a.first > b.first ? 1 : 0;
+            else
+                c = compareKeys(keys[a.index * width + k], keys[b.index * width + k], descriptors[qsizetype(k)]);
             if (c != 0)
-                return descriptors[i].ascending ? c < 0 : c > 0;
+                return descriptors[qsizetype(k)].ascending ? c < 0 : c > 0;
         }
         return a.sequence < b.sequence;
     });
-    for (qsizetype i = 0; i < objects.size(); ++i)
-        objects[i] = entries[size_t(i)].object;
+    const QList<ManagedObject *> unsorted = objects;
+    for (size_t i = 0; i < count; ++i)
+        objects[qsizetype(i)] = unsorted[qsizetype(entries[i].index)];
 }
 
 } // namespace ovalis

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCollatorSortKey>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -23,6 +24,11 @@ struct SortDescriptor {
 };
 
 QString describeSortDescriptors(const QList<SortDescriptor> &descriptors);
+
+// A key that orders texts as the localized case-insensitive comparison does,
+// in the user's locale, on this thread. (QCollator's own keys keep case
+// differences in the C locale, where its comparison ignores them.)
+QCollatorSortKey localizedCaseInsensitiveSortKey(const QString &text);
 
 // Sorts objects by the descriptors, ties broken by object identifier so that
 // equal keys keep one stable order.

@@ -29,12 +29,21 @@ QList<Tag *> Tag::activeTags(ManagedObjectContext *context)
     QList<Tag *> result;
     if (!context)
         return result;
-    for (ManagedObject *object : context->arrayOfObjects(entityName())) {
-        Tag *tag = static_cast<Tag *>(object);
-        if (tag->active())
-            result.append(tag);
-    }
+    for (ManagedObject *object : context->arrayOfObjects(entityName(), Predicate::fromFormat(QStringLiteral("active == YES"))))
+        result.append(static_cast<Tag *>(object));
     return result;
+}
+
+Predicate Tag::casesTaggedWithThisAndActiveTagsPredicate(const QList<Tag *> &active) const
+{
+    const QString term = QStringLiteral("ANY tags.label == %@");
+    const QString ownLabel = label();
+    QList<Predicate> terms{Predicate::fromFormat(term, {ownLabel.isNull() ? QStringLiteral("") : ownLabel})};
+    for (const Tag *tag : active) {
+        const QString activeLabel = tag->label();
+        terms.append(Predicate::fromFormat(term, {activeLabel.isNull() ? QStringLiteral("") : activeLabel}));
+    }
+    return Predicate::andPredicate(terms);
 }
 
 QList<Case *> Tag::casesTaggedWithThisAndActiveTags()
@@ -42,15 +51,9 @@ QList<Case *> Tag::casesTaggedWithThisAndActiveTags()
     ManagedObjectContext *context = managedObjectContext();
     if (!context)
         return {};
-    const QString term = QStringLiteral("ANY tags.label == %@");
-    const QString ownLabel = label();
-    QList<Predicate> terms{Predicate::fromFormat(term, {ownLabel.isNull() ? QStringLiteral("") : ownLabel})};
-    for (Tag *tag : activeTags(context)) {
-        const QString activeLabel = tag->label();
-        terms.append(Predicate::fromFormat(term, {activeLabel.isNull() ? QStringLiteral("") : activeLabel}));
-    }
     QList<Case *> result;
-    for (ManagedObject *object : context->arrayOfObjects(Case::entityName(), Predicate::andPredicate(terms)))
+    for (ManagedObject *object :
+         context->arrayOfObjects(Case::entityName(), casesTaggedWithThisAndActiveTagsPredicate(activeTags(context))))
         result.append(static_cast<Case *>(object));
     return result;
 }
@@ -64,7 +67,18 @@ QString Tag::countText(qint64 count)
 
 QString Tag::numberOfCasesTaggedWithThisAndActiveTagsString()
 {
-    return countText(casesTaggedWithThisAndActiveTags().size());
+    return numberOfCasesTaggedWithThisAndActiveTagsString(activeTags(managedObjectContext()));
+}
+
+QString Tag::numberOfCasesTaggedWithThisAndActiveTagsString(const QList<Tag *> &active)
+{
+    ManagedObjectContext *context = managedObjectContext();
+    if (!context)
+        return countText(0);
+    // Counted, not fetched: the tag list draws this for each visible tag.
+    const int count = context->executeCount(
+        {Case::entityName(), casesTaggedWithThisAndActiveTagsPredicate(active), {}, std::nullopt, false});
+    return countText(count >= 0 ? count : casesTaggedWithThisAndActiveTags().size());
 }
 
 QString Tag::description() const

@@ -3,6 +3,7 @@
 #include <QList>
 
 #include "store/ManagedObject.h"
+#include "store/Predicate.h"
 
 namespace ovalis {
 
@@ -34,6 +35,8 @@ public:
     QList<Case *> casesTaggedWithThisAndActiveTags();
     // "%ld%@": the count, or the count in thousands with "K" above 1000.
     QString numberOfCasesTaggedWithThisAndActiveTagsString();
+    // The same with the active tags looked up once by the caller (activeTags).
+    QString numberOfCasesTaggedWithThisAndActiveTagsString(const QList<Tag *> &activeTags);
     QString description() const override;
     QVariant derivedValue(const QString &key) const override;
 
@@ -44,6 +47,9 @@ public:
 
 protected:
     void awakeFromInsert() override;
+
+private:
+    Predicate casesTaggedWithThisAndActiveTagsPredicate(const QList<Tag *> &activeTags) const;
 };
 
 } // namespace ovalis

@@ -362,3 +362,31 @@ TEST_F(ContextTest, ARelatedChangeTheQueryDoesNotReadLeavesTheRelatedRecordsAlon
                                     {QStringLiteral("x"), QStringLiteral("a")}).referencedKeys(),
               (QSet<QString>{QStringLiteral("tags"), QStringLiteral("label"), QStringLiteral("media"), QStringLiteral("fileName")}));
 }
+
+TEST_F(ContextTest, AnEditTheQueryDoesNotReadLeavesTheRecordToTheStore)
+{
+    Tag *tag = newTag(QStringLiteral("Popular"));
+    newTag(QStringLiteral("Unused"));
+    for (int i = 0; i < 5; ++i)
+        newCase(QStringLiteral("P%1").arg(i))->addToTags(tag);
+    context()->saveWithParent(true);
+    reopen();
+    const auto fetchTags = [&](const QString &format) {
+        return context()->arrayOfObjects(Tag::entityName(), Predicate::fromFormat(format));
+    };
+    const QList<ManagedObject *> tags = fetchTags(QString::fromLatin1("label != nil"));
+    ASSERT_EQ(tags.size(), 2);
+    for (ManagedObject *object : tags)
+        static_cast<Tag *>(object)->setHasActiveCases(true); // as the tag activity does for every tag
+    auto *popular = static_cast<Tag *>(tags.first()->value(QStringLiteral("label")) == QStringLiteral("Popular") ? tags.first() : tags.last());
+    EXPECT_EQ(fetchTags(QStringLiteral("cases.@count > 0")), QList<ManagedObject *>{popular});
+    EXPECT_FALSE(popular->isToManyLoaded(Tag::Cases)); // answered by the store, not faulted in
+
+    // Edits of keys the query reads are still seen before any save.
+    popular->setLabel(QStringLiteral("Renamed"));
+    EXPECT_EQ(fetchTags(QStringLiteral("label == 'Renamed' AND hasActiveCases == YES")), QList<ManagedObject *>{popular});
+    popular->removeFromCases(popular->cases().first());
+    static_cast<Case *>(fetchCases(QString()).first())->addToTags(static_cast<Tag *>(tags.first() == popular ? tags.last() : tags.first()));
+    EXPECT_EQ(fetchTags(QStringLiteral("cases.@count == 4")), QList<ManagedObject *>{popular});
+    EXPECT_EQ(fetchTags(QStringLiteral("cases.@count > 0")).size(), 2);
+}

@@ -187,3 +187,32 @@ TEST_F(FetchedResultsControllerTest, ChildSaveArrivesAsOneBatchOfInserts)
     EXPECT_EQ(static_cast<Case *>(controller.fetchedObjects()[0])->patientID(), QStringLiteral("A"));
     EXPECT_EQ(static_cast<Case *>(controller.fetchedObjects()[2])->patientID(), QStringLiteral("C"));
 }
+
+TEST_F(FetchedResultsControllerTest, NewCasesEditedBeforeAnySaveMoveUpdateAndLeave)
+{
+    const FetchRequest request{Case::entityName(),
+                               Predicate::fromFormat(QStringLiteral("summary contains[cd] %@"), {QStringLiteral("knee")}),
+                               {{QStringLiteral("patientID"), true}}};
+    FetchedResultsController controller(request, context());
+    RecordingDelegate delegate;
+    controller.setDelegate(&delegate);
+    ASSERT_TRUE(controller.performFetch());
+    Case *first = newCase(QStringLiteral("B"), QStringLiteral("knee"));
+    Case *second = newCase(QStringLiteral("C"), QStringLiteral("knee"));
+    context()->processPendingChanges();
+    ASSERT_EQ(controller.fetchedObjects(), (QList<ManagedObject *>{first, second}));
+
+    // Neither has been saved: each edit still reaches the list.
+    second->setPatientID(QStringLiteral("A"));
+    first->setSummary(QStringLiteral("left knee"));
+    context()->processPendingChanges();
+    EXPECT_EQ(controller.fetchedObjects(), (QList<ManagedObject *>{second, first}));
+    EXPECT_EQ(delegate.apply({first, second}), controller.fetchedObjects());
+    ASSERT_EQ(delegate.changes.size(), 2);
+
+    first->setSummary(QStringLiteral("hip"));
+    context()->processPendingChanges();
+    EXPECT_EQ(controller.fetchedObjects(), QList<ManagedObject *>{second});
+    ASSERT_EQ(delegate.changes.size(), 1);
+    EXPECT_EQ(delegate.changes.first().type, FetchedResultsControllerDelegate::ChangeType::Delete);
+}

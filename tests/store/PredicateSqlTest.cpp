@@ -481,3 +481,27 @@ TEST(PredicateSqlTest, BindsValuesAsTheStoreKeepsThem)
     EXPECT_EQ(nullWhere, QStringLiteral("1"));
     EXPECT_TRUE(nullBindings.isEmpty());
 }
+
+TEST(PredicateSqlTest, LongCompoundsStayWithinSQLiteExpressionDepth)
+{
+    // The tag list filtered to its tags with active cases: one term per tag.
+    PredicateTestLibrary library(5);
+    const auto disjunction = [](const QStringList &labels) {
+        QList<Predicate> terms;
+        for (const QString &label : labels)
+            terms.append(Predicate::fromFormat(QStringLiteral("label == %@"), {label}));
+        return Predicate::orPredicate(terms);
+    };
+    QStringList labels = PredicateTestLibrary::tagLabels();
+    for (int i = 0; i < 2500; ++i)
+        labels.append(QStringLiteral("unused %1").arg(i));
+    for (const Predicate &predicate : {disjunction(labels), disjunction(labels.mid(1)),
+                                       Predicate::notPredicate(disjunction(labels.mid(2))),
+                                       Predicate::andPredicate(QList<Predicate>(1500, Predicate::fromFormat(QStringLiteral("label != 'x'"))))}) {
+        QSet<qint64> selected;
+        QString sql;
+        QString error;
+        ASSERT_TRUE(library.select(predicate, QStringLiteral("Tag"), &selected, &sql, &error)) << error.left(200).toStdString();
+        EXPECT_EQ(selected, library.evaluate(predicate, QStringLiteral("Tag")));
+    }
+}

@@ -1,0 +1,61 @@
+#include <QAbstractItemModelTester>
+#include <QFont>
+
+#include "LibraryViewFixture.h"
+#include "library/ValueTransformer.h"
+
+using namespace ovalis;
+using ovalis::test::LibraryViewFixture;
+
+class TagTableModelTest : public LibraryViewFixture
+{
+};
+
+TEST_F(TagTableModelTest, ActiveTagsStandOutAndTagsWithoutActiveCasesAreDimmed)
+{
+    controller().viewWillAppear(); // new tags refresh the activity
+    Tag *active = newTag(QStringLiteral("Active"));
+    Tag *together = newTag(QStringLiteral("Together"));
+    Tag *apart = newTag(QStringLiteral("Apart"));
+    taggedCase(QStringLiteral("1"), {active, together});
+    taggedCase(QStringLiteral("2"), {active, together});
+    taggedCase(QStringLiteral("3"), {apart});
+    load();
+    TagTableModel *model = controller().tagsModel();
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const auto data = [&](Tag *tag, int column, int role) { return model->data(model->index(model->rowOfObject(tag), column), role); };
+
+    // Nothing active: plain labels and every tag's own count.
+    EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("2"));
+    EXPECT_EQ(data(apart, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("1"));
+    EXPECT_FALSE(data(apart, TagTableModel::LabelColumn, Qt::ForegroundRole).isValid());
+    EXPECT_FALSE(data(active, TagTableModel::LabelColumn, Qt::FontRole).isValid());
+
+    controller().toggleTagActivity(model->rowOfObject(active));
+    // The list shrank to the tags on cases with "Active"; show every tag to see "Apart".
+    EXPECT_EQ(model->rowOfObject(apart), -1);
+    EXPECT_EQ(data(active, TagTableModel::LabelColumn, Qt::DisplayRole).toString(), QStringLiteral("Active"));
+    EXPECT_TRUE(data(active, TagTableModel::LabelColumn, Qt::FontRole).value<QFont>().bold());
+    EXPECT_EQ(data(active, TagTableModel::LabelColumn, Qt::ForegroundRole).value<QColor>(), ValueTransformer::accentColor());
+    EXPECT_FALSE(data(together, TagTableModel::LabelColumn, Qt::ForegroundRole).isValid());
+    EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("2"));
+
+    // A case that leaves "Together" changes its count once the batch is applied.
+    together->removeFromCases(together->cases().first());
+    settle();
+    EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("1"));
+
+    controller().tagsFetchedResultsController()->setPredicate(Predicate());
+    model->reload();
+    EXPECT_EQ(data(apart, TagTableModel::LabelColumn, Qt::ForegroundRole).value<QColor>(),
+              ValueTransformer::secondaryLabelColor());
+    EXPECT_EQ(data(apart, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("0"));
+
+    // Saved, the store counts; a new case shows once its batch is applied.
+    context()->saveWithParent(false);
+    model->reload();
+    EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("1"));
+    taggedCase(QStringLiteral("4"), {active, together});
+    settle();
+    EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("2"));
+}
