@@ -95,6 +95,9 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     // 1. Known to the application. 2. Scope "All", which runs the first search.
     if (appDelegate)
         appDelegate->setLibraryWindowController(this);
+    // The stored second-degree flags may be stale (another program wrote the
+    // tags, or the library is new); the tag list shows them from the start.
+    libraryViewController()->refreshTagActivity();
     chooseScope(allScope);
     // 3. The case list takes the keyboard.
     makeCaseListFirstResponder();
@@ -384,12 +387,10 @@ void LibraryWindowController::find()
 
 void LibraryWindowController::reset()
 {
-    {
-        // Emptied quietly: choosing "All" below searches with the empty text.
-        const QSignalBlocker blocker(m_searchField);
-        m_searchField->clear();
-    }
-    chooseScope(allScope);
+    // The tag filters are switched off first, so that the one search below
+    // already lists every case and the first row is the first case of the
+    // whole library. The library hears of the change through "Updated Tag
+    // Activity", whose re-query keeps that selection.
     ManagedObjectContext *context = m_stack.mainContext();
     FetchRequest request;
     request.entityName = Tag::entityName();
@@ -400,8 +401,17 @@ void LibraryWindowController::reset()
         if (tag->hasActiveCases())
             tag->setHasActiveCases(false);
     }
-    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedTagActivity);
+    // With no tag active every tag occurs among the listed cases; without this
+    // the whole tag list would show as dimmed until the next tag change.
+    libraryViewController()->refreshTagActivity();
+    {
+        // Emptied quietly: choosing "All" searches with the empty text.
+        const QSignalBlocker blocker(m_searchField);
+        m_searchField->clear();
+    }
+    chooseScope(allScope);
     selectCaseRow(0);
+    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedTagActivity);
 }
 
 void LibraryWindowController::selectCaseRow(int row)
