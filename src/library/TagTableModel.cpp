@@ -1,8 +1,13 @@
 #include "library/TagTableModel.h"
 
 #include <QFont>
+#include <QSet>
+#include <optional>
 
+#include "library/LibraryQuery.h"
 #include "library/ValueTransformer.h"
+#include "store/Case.h"
+#include "store/ManagedObjectContext.h"
 #include "store/Tag.h"
 
 namespace ovalis {
@@ -13,10 +18,7 @@ TagTableModel::TagTableModel(QObject *parent)
     ValueTransformer::registerStandardTransformers();
     // A count depends on the cases and on which tags are active; any change
     // of the list may have changed it.
-    const auto forgetCounts = [this] {
-        m_countTexts.clear();
-        m_activeTags.reset();
-    };
+    const auto forgetCounts = [this] { m_countTexts.clear(); };
     connect(this, &QAbstractItemModel::modelAboutToBeReset, this, forgetCounts);
     connect(this, &QAbstractItemModel::rowsInserted, this, forgetCounts);
     connect(this, &QAbstractItemModel::rowsRemoved, this, forgetCounts);
@@ -35,13 +37,55 @@ int TagTableModel::columnCount(const QModelIndex &parent) const
 
 QString TagTableModel::countText(Tag *tag) const
 {
-    auto it = m_countTexts.constFind(tag);
-    if (it == m_countTexts.cend()) {
-        if (!m_activeTags)
-            m_activeTags = Tag::activeTags(tag->managedObjectContext());
-        it = m_countTexts.insert(tag, tag->numberOfCasesTaggedWithThisAndActiveTagsString(*m_activeTags));
+    if (m_countTexts.isEmpty())
+        countListedTags();
+    return m_countTexts.value(tag, Tag::countText(0));
+}
+
+void TagTableModel::countListedTags() const
+{
+    // What numberOfCasesTaggedWithThisAndActiveTagsString answers for each
+    // tag, for every listed tag at once: a view may ask for every row (to
+    // size a column), and one query per tag is far too slow for that. The
+    // tags' cases are read from memory, where they stay once faulted in.
+    const QList<ManagedObject *> &listed = rows();
+    if (listed.isEmpty())
+        return;
+    ManagedObjectContext *context = listed.first()->managedObjectContext();
+    if (!context)
+        return;
+    // The cases that carry every active tag; none active: every case counts.
+    std::optional<QSet<const ManagedObject *>> qualifying;
+    QStringList activeLabels;
+    for (const Tag *active : Tag::activeTags(context)) {
+        const QString label = active->label();
+        activeLabels.append(label.isNull() ? QStringLiteral("") : label);
     }
-    return it.value();
+    if (!activeLabels.isEmpty()) {
+        qualifying.emplace();
+        for (ManagedObject *item : context->arrayOfObjects(Case::entityName(), LibraryQuery::casePredicate(activeLabels, {})))
+            qualifying->insert(item);
+    }
+    // A tag counts the cases carrying any tag with its label ("ANY tags.label").
+    QHash<QString, QList<const Tag *>> tagsByLabel;
+    for (ManagedObject *object : context->arrayOfObjects(Tag::entityName()))
+        if (const QString label = static_cast<Tag *>(object)->label(); !label.isNull())
+            tagsByLabel[label].append(static_cast<Tag *>(object));
+    QHash<QString, QString> textsByLabel;
+    for (ManagedObject *object : listed) {
+        const QString label = static_cast<Tag *>(object)->label();
+        const QString key = label.isNull() ? QStringLiteral("") : label;
+        auto text = textsByLabel.constFind(key);
+        if (text == textsByLabel.cend()) {
+            QSet<const ManagedObject *> counted;
+            for (const Tag *carrier : tagsByLabel.value(key))
+                for (const ManagedObject *item : carrier->toMany(Tag::Cases))
+                    if (!qualifying || qualifying->contains(item))
+                        counted.insert(item);
+            text = textsByLabel.insert(key, Tag::countText(counted.size()));
+        }
+        m_countTexts.insert(static_cast<const Tag *>(object), text.value());
+    }
 }
 
 QVariant TagTableModel::data(const QModelIndex &index, int role) const

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QHash>
-#include <QList>
-#include <optional>
 #include <QString>
 
 #include "library/ResultTableModel.h"
@@ -30,12 +28,12 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
-    // Counting fetches from the store, so each tag's text is kept until the
-    // list changes; only the rows a view shows are ever counted.
+    // The counts of all listed tags are made together when the first one is
+    // asked for, and kept until the list changes.
     QString countText(Tag *tag) const;
+    void countListedTags() const;
 
     mutable QHash<const Tag *, QString> m_countTexts;
-    mutable std::optional<QList<Tag *>> m_activeTags; // looked up once for the counts
 };
 
 } // namespace ovalis

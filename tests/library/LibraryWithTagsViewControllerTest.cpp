@@ -133,19 +133,9 @@ TEST_F(LibraryWithTagsViewControllerTest, TagActivityInOnePassEqualsTheDefinitio
     // Duplicate labels, a tag without a label, one with an empty label,
     // cases without tags, and unsaved changes on top of saved ones.
     std::mt19937 random(7);
-    QList<Tag *> tags;
-    for (const QString &label : {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"),
-                                 QStringLiteral("E"), QStringLiteral("A"), QString(), QStringLiteral("")})
-        tags.append(newTag(label));
-    QList<Case *> cases;
-    for (int i = 0; i < 40; ++i) {
-        QList<Tag *> carried;
-        for (Tag *tag : tags)
-            if (random() % 4 == 0)
-                carried.append(tag);
-        cases.append(taggedCase(QStringLiteral("P%1").arg(i), carried));
-    }
-    context()->saveWithParent(false);
+    const QList<Tag *> tags = tagsWithAwkwardLabels({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+                                                     QStringLiteral("D"), QStringLiteral("E")});
+    QList<Case *> cases = savedRandomlyTaggedCases(40, tags, random, 4);
     for (int i = 0; i < 10; ++i) // unsaved re-tagging
         cases[random() % cases.size()]->addToTags(tags[random() % tags.size()]);
     cases[3]->removeFromTags(tags[0]);
