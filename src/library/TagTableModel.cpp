@@ -16,10 +16,15 @@ TagTableModel::TagTableModel(QObject *parent)
     : ResultTableModel(parent)
 {
     ValueTransformer::registerStandardTransformers();
-    // A count depends on the cases and on which tags are active; any change
-    // of the list may have changed it.
+    // A count depends on the tags' cases and on which tags are active. A
+    // batch of the list (a tag or its cases changed) forgets every count; a
+    // re-query (every search re-queries the tag list) only when the active
+    // tags are others now.
     const auto forgetCounts = [this] { m_countTexts.clear(); };
-    connect(this, &QAbstractItemModel::modelAboutToBeReset, this, forgetCounts);
+    connect(this, &QAbstractItemModel::modelReset, this, [this] {
+        if (!m_countTexts.isEmpty() && activeLabels() != m_countedActiveLabels)
+            m_countTexts.clear();
+    });
     connect(this, &QAbstractItemModel::rowsInserted, this, forgetCounts);
     connect(this, &QAbstractItemModel::rowsRemoved, this, forgetCounts);
     connect(this, &QAbstractItemModel::dataChanged, this, forgetCounts);
@@ -37,9 +42,22 @@ int TagTableModel::columnCount(const QModelIndex &parent) const
 
 QString TagTableModel::countText(Tag *tag) const
 {
-    if (m_countTexts.isEmpty())
+    if (!m_countTexts.contains(tag))
         countListedTags();
     return m_countTexts.value(tag, Tag::countText(0));
+}
+
+QStringList TagTableModel::activeLabels() const
+{
+    QStringList labels;
+    const QList<ManagedObject *> &listed = rows();
+    if (listed.isEmpty() || !listed.first()->managedObjectContext())
+        return labels;
+    for (const Tag *active : Tag::activeTags(listed.first()->managedObjectContext())) {
+        const QString label = active->label();
+        labels.append(label.isNull() ? QStringLiteral("") : label);
+    }
+    return labels;
 }
 
 void TagTableModel::countListedTags() const
@@ -55,15 +73,13 @@ void TagTableModel::countListedTags() const
     if (!context)
         return;
     // The cases that carry every active tag; none active: every case counts.
+    m_countTexts.clear();
+    m_countedActiveLabels = activeLabels();
     std::optional<QSet<const ManagedObject *>> qualifying;
-    QStringList activeLabels;
-    for (const Tag *active : Tag::activeTags(context)) {
-        const QString label = active->label();
-        activeLabels.append(label.isNull() ? QStringLiteral("") : label);
-    }
-    if (!activeLabels.isEmpty()) {
+    if (!m_countedActiveLabels.isEmpty()) {
         qualifying.emplace();
-        for (ManagedObject *item : context->arrayOfObjects(Case::entityName(), LibraryQuery::casePredicate(activeLabels, {})))
+        for (ManagedObject *item :
+             context->arrayOfObjects(Case::entityName(), LibraryQuery::casePredicate(m_countedActiveLabels, {})))
             qualifying->insert(item);
     }
     // A tag counts the cases carrying any tag with its label ("ANY tags.label").

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include "library/ResultTableModel.h"
 
@@ -32,8 +33,11 @@ private:
     // asked for, and kept until the list changes.
     QString countText(Tag *tag) const;
     void countListedTags() const;
+    // The labels the active tags' terms compare with, in activeTags order.
+    QStringList activeLabels() const;
 
     mutable QHash<const Tag *, QString> m_countTexts;
+    mutable QStringList m_countedActiveLabels; // the active tags m_countTexts were made with
 };
 
 } // namespace ovalis
