@@ -26,6 +26,8 @@ public:
     {
         recordChange(int(type), oldRow, newRow);
     }
+    // One beginUpdates/endUpdates block; an empty set of removals, insertions
+    // or reloads is not passed on. The batch stays recorded.
     void apply(RowBatchTarget &table) const;
 
     const QList<qint64> &rowDeletes() const { return m_rowDeletes; }

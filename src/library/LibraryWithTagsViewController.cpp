@@ -124,9 +124,10 @@ void LibraryWithTagsViewController::viewDidLoad(const QList<SortDescriptor> &ini
 void LibraryWithTagsViewController::viewWillAppear()
 {
     NotificationCenter &center = NotificationCenter::defaultCenter();
-    // The handlers may be entered on the posting thread; each runs its work
-    // later on the main thread, and not at all once the observers are gone.
-    const auto onMainThread = [this](void (LibraryWithTagsViewController::*handler)()) {
+    // "Updated Tag" is posted while a tag is being inserted, before its label
+    // is set, so its work and that of "Updated Tag from Detail" run later on
+    // the main thread (not at all once the observers are gone).
+    const auto onMainThreadLater = [this](void (LibraryWithTagsViewController::*handler)()) {
         return [this, handler](const Notification &) {
             QMetaObject::invokeMethod(
                 this,
@@ -137,12 +138,17 @@ void LibraryWithTagsViewController::viewWillAppear()
                 Qt::QueuedConnection);
         };
     };
-    m_updatedTagToken =
-        center.addObserver(LibraryNotifications::updatedTag, nullptr, onMainThread(&LibraryWithTagsViewController::updatedTag));
+    m_updatedTagToken = center.addObserver(LibraryNotifications::updatedTag, nullptr,
+                                           onMainThreadLater(&LibraryWithTagsViewController::updatedTag));
     m_updatedTagInDetailToken = center.addObserver(LibraryNotifications::updatedTagFromDetail, nullptr,
-                                                   onMainThread(&LibraryWithTagsViewController::updatedTagFromDetail));
-    m_updatedTagActiveToken = center.addObserver(LibraryNotifications::updatedTagActivity, nullptr,
-                                                 onMainThread(&LibraryWithTagsViewController::updatedTagActivity));
+                                                   onMainThreadLater(&LibraryWithTagsViewController::updatedTagFromDetail));
+    // The posters of "Updated Tag Activity" (tag commands, the window's reset,
+    // find) go on to select cases in the re-queried list, so a post on the
+    // main thread re-queries before it returns; one from another thread is
+    // handled on the main thread.
+    m_updatedTagActiveToken = center.addObserver(
+        LibraryNotifications::updatedTagActivity, nullptr, [this](const Notification &) { updatedTagActivity(); },
+        NotificationCenter::Delivery::MainThread);
     m_observing = true;
 }
 

@@ -43,7 +43,11 @@ public:
     // failed first fetch is fatal. initialSort is the case table's sort.
     void viewDidLoad(const QList<SortDescriptor> &initialSort = {});
     // Registers the notification observers; viewDidDisappear removes them
-    // ("Tear down observers").
+    // ("Tear down observers"). "Updated Tag" and "Updated Tag from Detail" are
+    // handled later on the main thread; "Updated Tag Activity" posted on the
+    // main thread is handled before the post returns (so that the poster can
+    // select in the re-queried list), from another thread later on the main
+    // thread.
     void viewWillAppear();
     void viewDidDisappear();
 

@@ -1,8 +1,13 @@
 #include "library/TagTableModel.h"
 
 #include <QFont>
+#include <QSet>
+#include <optional>
 
+#include "library/LibraryQuery.h"
 #include "library/ValueTransformer.h"
+#include "store/Case.h"
+#include "store/ManagedObjectContext.h"
 #include "store/Tag.h"
 
 namespace ovalis {
@@ -11,13 +16,15 @@ TagTableModel::TagTableModel(QObject *parent)
     : ResultTableModel(parent)
 {
     ValueTransformer::registerStandardTransformers();
-    // A count depends on the cases and on which tags are active; any change
-    // of the list may have changed it.
-    const auto forgetCounts = [this] {
-        m_countTexts.clear();
-        m_activeTags.reset();
-    };
-    connect(this, &QAbstractItemModel::modelAboutToBeReset, this, forgetCounts);
+    // A count depends on the tags' cases and on which tags are active. A
+    // batch of the list (a tag or its cases changed) forgets every count; a
+    // re-query (every search re-queries the tag list) only when the active
+    // tags are others now.
+    const auto forgetCounts = [this] { m_countTexts.clear(); };
+    connect(this, &QAbstractItemModel::modelReset, this, [this] {
+        if (!m_countTexts.isEmpty() && activeLabels() != m_countedActiveLabels)
+            m_countTexts.clear();
+    });
     connect(this, &QAbstractItemModel::rowsInserted, this, forgetCounts);
     connect(this, &QAbstractItemModel::rowsRemoved, this, forgetCounts);
     connect(this, &QAbstractItemModel::dataChanged, this, forgetCounts);
@@ -35,13 +42,66 @@ int TagTableModel::columnCount(const QModelIndex &parent) const
 
 QString TagTableModel::countText(Tag *tag) const
 {
-    auto it = m_countTexts.constFind(tag);
-    if (it == m_countTexts.cend()) {
-        if (!m_activeTags)
-            m_activeTags = Tag::activeTags(tag->managedObjectContext());
-        it = m_countTexts.insert(tag, tag->numberOfCasesTaggedWithThisAndActiveTagsString(*m_activeTags));
+    if (!m_countTexts.contains(tag))
+        countListedTags();
+    return m_countTexts.value(tag, Tag::countText(0));
+}
+
+QStringList TagTableModel::activeLabels() const
+{
+    QStringList labels;
+    const QList<ManagedObject *> &listed = rows();
+    if (listed.isEmpty() || !listed.first()->managedObjectContext())
+        return labels;
+    for (const Tag *active : Tag::activeTags(listed.first()->managedObjectContext())) {
+        const QString label = active->label();
+        labels.append(label.isNull() ? QStringLiteral("") : label);
     }
-    return it.value();
+    return labels;
+}
+
+void TagTableModel::countListedTags() const
+{
+    // What numberOfCasesTaggedWithThisAndActiveTagsString answers for each
+    // tag, for every listed tag at once: a view may ask for every row (to
+    // size a column), and one query per tag is far too slow for that. The
+    // tags' cases are read from memory, where they stay once faulted in.
+    const QList<ManagedObject *> &listed = rows();
+    if (listed.isEmpty())
+        return;
+    ManagedObjectContext *context = listed.first()->managedObjectContext();
+    if (!context)
+        return;
+    // The cases that carry every active tag; none active: every case counts.
+    m_countTexts.clear();
+    m_countedActiveLabels = activeLabels();
+    std::optional<QSet<const ManagedObject *>> qualifying;
+    if (!m_countedActiveLabels.isEmpty()) {
+        qualifying.emplace();
+        for (ManagedObject *item :
+             context->arrayOfObjects(Case::entityName(), LibraryQuery::casePredicate(m_countedActiveLabels, {})))
+            qualifying->insert(item);
+    }
+    // A tag counts the cases carrying any tag with its label ("ANY tags.label").
+    QHash<QString, QList<const Tag *>> tagsByLabel;
+    for (ManagedObject *object : context->arrayOfObjects(Tag::entityName()))
+        if (const QString label = static_cast<Tag *>(object)->label(); !label.isNull())
+            tagsByLabel[label].append(static_cast<Tag *>(object));
+    QHash<QString, QString> textsByLabel;
+    for (ManagedObject *object : listed) {
+        const QString label = static_cast<Tag *>(object)->label();
+        const QString key = label.isNull() ? QStringLiteral("") : label;
+        auto text = textsByLabel.constFind(key);
+        if (text == textsByLabel.cend()) {
+            QSet<const ManagedObject *> counted;
+            for (const Tag *carrier : tagsByLabel.value(key))
+                for (const ManagedObject *item : carrier->toMany(Tag::Cases))
+                    if (!qualifying || qualifying->contains(item))
+                        counted.insert(item);
+            text = textsByLabel.insert(key, Tag::countText(counted.size()));
+        }
+        m_countTexts.insert(static_cast<const Tag *>(object), text.value());
+    }
 }
 
 QVariant TagTableModel::data(const QModelIndex &index, int role) const

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <QHash>
-#include <QList>
-#include <optional>
 #include <QString>
+#include <QStringList>
 
 #include "library/ResultTableModel.h"
 
@@ -30,12 +29,15 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
-    // Counting fetches from the store, so each tag's text is kept until the
-    // list changes; only the rows a view shows are ever counted.
+    // The counts of all listed tags are made together when the first one is
+    // asked for, and kept until the list changes.
     QString countText(Tag *tag) const;
+    void countListedTags() const;
+    // The labels the active tags' terms compare with, in activeTags order.
+    QStringList activeLabels() const;
 
     mutable QHash<const Tag *, QString> m_countTexts;
-    mutable std::optional<QList<Tag *>> m_activeTags; // looked up once for the counts
+    mutable QStringList m_countedActiveLabels; // the active tags m_countTexts were made with
 };
 
 } // namespace ovalis

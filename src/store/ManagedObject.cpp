@@ -61,6 +61,20 @@ QSet<QString> ManagedObject::changedAttributeKeys() const
     return keys;
 }
 
+bool ManagedObject::hasChangedKeyIn(const QSet<QString> &keys, bool relationships) const
+{
+    if (m_changedMask == 0 || keys.isEmpty())
+        return false;
+    for (int i = 0; i < m_entity->attributes.size(); ++i)
+        if ((m_changedMask & (1u << i)) && keys.contains(m_entity->attributes[i].name))
+            return true;
+    if (relationships)
+        for (int i = 0; i < m_entity->relationships.size(); ++i)
+            if ((m_changedMask & (1u << (relationshipBitOffset + i))) && keys.contains(m_entity->relationships[i].name))
+                return true;
+    return false;
+}
+
 QVariant ManagedObject::normalised(const QVariant &value, AttributeType type)
 {
     switch (type) {

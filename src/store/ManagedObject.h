@@ -46,6 +46,9 @@ public:
     QStringList changedKeys() const;
     // The attributes among them.
     QSet<QString> changedAttributeKeys() const;
+    // Whether one of keys changed since the last save: an attribute, or with
+    // relationships also a relationship. Allocates nothing.
+    bool hasChangedKeyIn(const QSet<QString> &keys, bool relationships) const;
 
     // Key-value access: stored attributes, relationships (to-one as
     // ManagedObject*, to-many as QList<ManagedObject*>) and derived values.

@@ -1,7 +1,6 @@
 #include "store/ManagedObjectContext.h"
 
 #include <QDateTime>
-#include <algorithm>
 
 #include "store/ContextQueue.h"
 #include "store/ManagedObject.h"
@@ -542,15 +541,13 @@ QSet<ManagedObject *> ManagedObjectContext::localCandidates(int entityIndex, con
         if (object->m_entityIndex == entityIndex) {
             // The store answers for an edited object as long as the predicate
             // reads none of the keys edited in memory.
-            const QStringList keys = object->m_inserted || object->m_deleted ? QStringList() : object->changedKeys();
-            if (object->m_inserted || object->m_deleted
-                || std::any_of(keys.cbegin(), keys.cend(), [&](const QString &key) { return referenced.contains(key); }))
+            if (object->m_inserted || object->m_deleted || object->hasChangedKeyIn(referenced, true))
                 candidates.insert(object);
             continue;
         }
         // A change of a related record can change whether this one matches,
         // when the predicate reads a key that changed there.
-        if (object->m_deleted || !object->changedAttributeKeys().intersects(referenced))
+        if (object->m_deleted || !object->hasChangedKeyIn(referenced, false))
             continue;
         const auto &relationships = object->m_entity->relationships;
         for (int r = 0; r < relationships.size(); ++r) {

@@ -67,17 +67,12 @@ QString Tag::countText(qint64 count)
 
 QString Tag::numberOfCasesTaggedWithThisAndActiveTagsString()
 {
-    return numberOfCasesTaggedWithThisAndActiveTagsString(activeTags(managedObjectContext()));
-}
-
-QString Tag::numberOfCasesTaggedWithThisAndActiveTagsString(const QList<Tag *> &active)
-{
     ManagedObjectContext *context = managedObjectContext();
     if (!context)
         return countText(0);
-    // Counted, not fetched: the tag list draws this for each visible tag.
+    // Counted, not fetched.
     const int count = context->executeCount(
-        {Case::entityName(), casesTaggedWithThisAndActiveTagsPredicate(active), {}, std::nullopt, false});
+        {Case::entityName(), casesTaggedWithThisAndActiveTagsPredicate(activeTags(context)), {}, std::nullopt, false});
     return countText(count >= 0 ? count : casesTaggedWithThisAndActiveTags().size());
 }
 

@@ -35,8 +35,6 @@ public:
     QList<Case *> casesTaggedWithThisAndActiveTags();
     // "%ld%@": the count, or the count in thousands with "K" above 1000.
     QString numberOfCasesTaggedWithThisAndActiveTagsString();
-    // The same with the active tags looked up once by the caller (activeTags).
-    QString numberOfCasesTaggedWithThisAndActiveTagsString(const QList<Tag *> &activeTags);
     QString description() const override;
     QVariant derivedValue(const QString &key) const override;
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QItemSelectionModel>
 #include <memory>
+#include <random>
 
 #include "library/CaseTableModel.h"
 #include "library/LibraryQuery.h"
@@ -52,6 +53,30 @@ protected:
         for (Tag *tag : tags)
             item->addToTags(tag);
         return item;
+    }
+
+    // Tags with awkward labels: a duplicate, none at all and an empty one.
+    QList<Tag *> tagsWithAwkwardLabels(const QStringList &plainLabels)
+    {
+        QList<Tag *> tags;
+        for (const QString &label : plainLabels + QStringList{plainLabels.first(), QString(), QStringLiteral("")})
+            tags.append(newTag(label));
+        return tags;
+    }
+
+    // Cases each carrying each tag with a chance of one in oneIn, saved.
+    QList<Case *> savedRandomlyTaggedCases(int count, const QList<Tag *> &tags, std::mt19937 &random, unsigned oneIn)
+    {
+        QList<Case *> cases;
+        for (int i = 0; i < count; ++i) {
+            QList<Tag *> carried;
+            for (Tag *tag : tags)
+                if (random() % oneIn == 0)
+                    carried.append(tag);
+            cases.append(taggedCase(QStringLiteral("P%1").arg(i), carried));
+        }
+        context()->saveWithParent(false);
+        return cases;
     }
 
     void search(const QString &text, LibraryQuery::SearchScope scope = LibraryQuery::SearchScope::All)

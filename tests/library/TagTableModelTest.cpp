@@ -1,5 +1,6 @@
 #include <QAbstractItemModelTester>
 #include <QFont>
+#include <random>
 
 #include "LibraryViewFixture.h"
 #include "library/ValueTransformer.h"
@@ -58,4 +59,30 @@ TEST_F(TagTableModelTest, ActiveTagsStandOutAndTagsWithoutActiveCasesAreDimmed)
     taggedCase(QStringLiteral("4"), {active, together});
     settle();
     EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("2"));
+}
+
+TEST_F(TagTableModelTest, CountsMadeTogetherEqualEachTagsOwnCount)
+{
+    // Duplicate labels, a tag without a label, one with an empty label, and
+    // tagging edited after the last save.
+    std::mt19937 random(3);
+    const QList<Tag *> tags = tagsWithAwkwardLabels({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
+    QList<Case *> cases = savedRandomlyTaggedCases(30, tags, random, 3);
+    load();
+    TagTableModel *model = controller().tagsModel();
+    for (int round = 0; round < 20; ++round) {
+        cases[random() % cases.size()]->addToTags(tags[random() % tags.size()]);
+        cases[random() % cases.size()]->removeFromTags(tags[random() % tags.size()]);
+        if (round % 7 == 3)
+            context()->deleteObject(cases.takeAt(random() % cases.size()));
+        for (Tag *tag : tags)
+            tag->setActive(random() % 4 == 0);
+        controller().refreshTagActivity();
+        controller().refreshFilters();
+        settle();
+        for (int row = 0; row < model->rowCount(); ++row)
+            EXPECT_EQ(model->data(model->index(row, TagTableModel::CountColumn)).toString(),
+                      model->tagAtRow(row)->numberOfCasesTaggedWithThisAndActiveTagsString())
+                << "round " << round << ", " << model->tagAtRow(row)->description().toStdString();
+    }
 }
