@@ -23,7 +23,6 @@ ManagedObject::ManagedObject(const EntityDescription &entity, int entityIndex)
     , m_entityIndex(entityIndex)
     , m_sequence(nextSequence())
     , m_values(entity.attributes.size())
-    , m_folded(entity.attributes.size())
     , m_relationships(entity.relationships.size())
 {
     for (int i = 0; i < entity.attributes.size(); ++i)
@@ -149,15 +148,25 @@ void ManagedObject::setPrimitiveAttribute(int index, const QVariant &value)
     m_changedMask |= 1u << index;
 }
 
+// Typed reads take the stored value without copying the QVariant first:
+// lists of many cases read them once per case and line.
 QString ManagedObject::stringAttribute(int index) const
 {
-    const QVariant v = m_values.value(index);
+    if (index < 0 || index >= m_values.size())
+        return QString();
+    const QVariant &v = m_values.at(index);
+    if (v.typeId() == QMetaType::QString)
+        return *static_cast<const QString *>(v.constData());
     return v.isValid() ? v.toString() : QString();
 }
 
 QDateTime ManagedObject::dateAttribute(int index) const
 {
-    const QVariant v = m_values.value(index);
+    if (index < 0 || index >= m_values.size())
+        return QDateTime();
+    const QVariant &v = m_values.at(index);
+    if (v.typeId() == QMetaType::QDateTime)
+        return *static_cast<const QDateTime *>(v.constData());
     return v.isValid() ? v.toDateTime() : QDateTime();
 }
 
@@ -364,6 +373,8 @@ QString ManagedObject::foldedAttributeValue(const QString &key) const
     if (a < 0 || !m_values[a].isValid())
         return QString();
     if (!(m_foldedValid & (1u << a))) {
+        if (m_folded.isEmpty()) // most objects are never evaluated in memory
+            m_folded.resize(m_values.size());
         m_folded[a] = foldForComparison(m_values[a].toString());
         m_foldedValid |= 1u << a;
     }
