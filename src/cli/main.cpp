@@ -255,8 +255,10 @@ int runList(const QString &library, const QStringList &arguments)
         LibraryQuery::sortByAge(cases, ascending);
     QString text;
     text.reserve(int(cases.size()) * 80);
-    for (const Case *item : std::as_const(cases))
-        text += CaseLine::line(item) + QLatin1Char('\n');
+    for (const Case *item : std::as_const(cases)) {
+        CaseLine::append(text, item);
+        text += QLatin1Char('\n');
+    }
     out() << text;
     out().flush();
     return 0;
