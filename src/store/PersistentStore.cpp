@@ -204,7 +204,9 @@ bool PersistentStore::open(const QString &path, Mode mode, QString *error)
 
     const int flags = mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY
                                              : (SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE));
-    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+    // Every use of the connection holds m_mutex, so SQLite's own lock per call
+    // (taken again for each column read) is left out.
+    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         if (error)
             *error = QStringLiteral("The library file %1 could not be opened: %2").arg(path, sqliteMessage(m_db));
         closeDatabase();
