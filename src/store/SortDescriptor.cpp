@@ -2,6 +2,7 @@
 
 #include <QCollator>
 #include <QDateTime>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -84,7 +85,8 @@ int compareObjects(const ManagedObject *a, const ManagedObject *b, const QList<S
 void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &descriptors)
 {
     // Keys are read and prepared once per object, not once per comparison:
-    // dates and numbers as numbers, texts as texts or collation keys.
+    // dates and numbers as numbers, texts as texts or collation keys. They lie
+    // in one array, a row of descriptors.size() per object.
     struct Key {
         enum Kind { Absent, Number, Text, Collated } kind = Absent;
         double number = 0;
@@ -94,17 +96,28 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
     struct Entry {
         ManagedObject *object;
         quint64 sequence;
-        std::vector<Key> keys;
+        const Key *keys;
     };
+    const qsizetype width = descriptors.size();
+    std::vector<Key> keys(size_t(objects.size() * width));
     std::vector<Entry> entries;
-    entries.reserve(objects.size());
+    entries.reserve(size_t(objects.size()));
     QCollator &collator = localizedCollator();
-    for (ManagedObject *object : std::as_const(objects)) {
-        Entry entry{object, object->sequence(), {}};
-        entry.keys.resize(size_t(descriptors.size()));
-        for (int i = 0; i < descriptors.size(); ++i) {
-            const QVariant value = object->value(descriptors[i].key);
-            Key &key = entry.keys[size_t(i)];
+    // The attribute each descriptor names, looked up once per entity (-1: another key).
+    const EntityDescription *entity = nullptr;
+    QVarLengthArray<int, 4> attributes(width);
+    for (qsizetype n = 0; n < objects.size(); ++n) {
+        ManagedObject *object = objects[n];
+        if (&object->entityDescription() != entity) {
+            entity = &object->entityDescription();
+            for (qsizetype i = 0; i < width; ++i)
+                attributes[i] = entity->attributeIndex(descriptors[i].key);
+        }
+        Key *row = keys.data() + n * width;
+        entries.push_back({object, object->sequence(), row});
+        for (qsizetype i = 0; i < width; ++i) {
+            const QVariant value = attributes[i] >= 0 ? object->attribute(attributes[i]) : object->value(descriptors[i].key);
+            Key &key = row[i];
             if (!value.isValid())
                 continue;
             switch (value.metaType().id()) {
@@ -127,7 +140,6 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
                 break;
             }
         }
-        entries.push_back(std::move(entry));
     }
     const auto compareKeys = [&](const Key &a, const Key &b, const SortDescriptor &descriptor) {
         if (a.kind == Key::Absent || b.kind == Key::Absent)
@@ -142,8 +154,8 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
         }
     };
     std::sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
-        for (int i = 0; i < descriptors.size(); ++i) {
-            const int c = compareKeys(a.keys[size_t(i)], b.keys[size_t(i)], descriptors[i]);
+        for (qsizetype i = 0; i < width; ++i) {
+            const int c = compareKeys(a.keys[i], b.keys[i], descriptors[i]);
             if (c != 0)
                 return descriptors[i].ascending ? c < 0 : c > 0;
         }
