@@ -1,9 +1,9 @@
 #include "library/LibraryQuery.h"
 
-#include <QCollator>
 #include <algorithm>
 
 #include "store/Case.h"
+#include "store/SortDescriptor.h"
 
 namespace ovalis {
 
@@ -43,18 +43,16 @@ Predicate LibraryQuery::casePredicate(const QStringList &activeTagLabels, const 
 
 void LibraryQuery::sortByAge(QList<Case *> &cases, bool ascending)
 {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
     struct Entry {
         Case *item;
         double age;
-        QCollatorSortKey key;
+        LocalizedSortKey key;
     };
     std::vector<Entry> entries;
     entries.reserve(cases.size());
     for (Case *item : std::as_const(cases)) {
         const QString id = item->patientID();
-        entries.push_back({item, item->age(), collator.sortKey(id.isNull() ? QString() : id)});
+        entries.push_back({item, item->age(), LocalizedSortKey(id.isNull() ? QString() : id)});
     }
     std::stable_sort(entries.begin(), entries.end(), [ascending](const Entry &a, const Entry &b) {
         if (a.age != b.age)

@@ -27,6 +27,22 @@ int sign(qint64 value) { return value < 0 ? -1 : value > 0 ? 1 : 0; }
 
 } // namespace
 
+LocalizedSortKey::LocalizedSortKey(const QString &text)
+{
+    QCollator &collator = localizedCollator();
+    if (collator.locale().language() == QLocale::C)
+        m_text = text;
+    else
+        m_key = collator.sortKey(text);
+}
+
+int LocalizedSortKey::compare(const LocalizedSortKey &other) const
+{
+    if (m_key && other.m_key)
+        return sign(m_key->compare(*other.m_key));
+    return sign(m_text.compare(other.m_text, Qt::CaseInsensitive));
+}
+
 QString SortDescriptor::description() const
 {
     const char *selector = comparator == Comparator::Plain ? "compare:"
@@ -91,7 +107,7 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
         enum Kind { Absent, Number, Text, Collated } kind = Absent;
         double number = 0;
         QString text;
-        std::optional<QCollatorSortKey> collated;
+        std::optional<LocalizedSortKey> collated;
     };
     struct Entry {
         ManagedObject *object;
@@ -102,7 +118,6 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
     std::vector<Key> keys(size_t(objects.size() * width));
     std::vector<Entry> entries;
     entries.reserve(size_t(objects.size()));
-    QCollator &collator = localizedCollator();
     // The attribute each descriptor names, looked up once per entity (-1: another key).
     const EntityDescription *entity = nullptr;
     QVarLengthArray<int, 4> attributes(width);
@@ -124,7 +139,7 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
             case QMetaType::QString:
                 if (descriptors[i].comparator == SortDescriptor::Comparator::LocalizedCaseInsensitive) {
                     key.kind = Key::Collated;
-                    key.collated = collator.sortKey(value.toString());
+                    key.collated.emplace(value.toString());
                 } else {
                     key.kind = Key::Text;
                     key.text = value.toString();
@@ -146,7 +161,7 @@ void sortObjects(QList<ManagedObject *> &objects, const QList<SortDescriptor> &d
             return int(a.kind != Key::Absent) - int(b.kind != Key::Absent);
         switch (a.kind) {
         case Key::Number: return a.number < b.number ? -1 : a.number > b.number ? 1 : 0;
-        case Key::Collated: return b.collated ? sign(a.collated->compare(*b.collated)) : 0;
+        case Key::Collated: return b.collated ? a.collated->compare(*b.collated) : 0;
         default:
             return sign(a.text.compare(b.text, descriptor.comparator == SortDescriptor::Comparator::CaseInsensitive
                                                    ? Qt::CaseInsensitive

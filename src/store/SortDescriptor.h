@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QCollatorSortKey>
 #include <QList>
 #include <QString>
 #include <QVariant>
+#include <optional>
 
 namespace ovalis {
 
@@ -23,6 +25,22 @@ struct SortDescriptor {
 };
 
 QString describeSortDescriptors(const QList<SortDescriptor> &descriptors);
+
+// A text prepared once for many comparisons in the order of the
+// LocalizedCaseInsensitive comparator. Qt's collation keys for the C locale
+// order by case, unlike QCollator::compare, so there the text itself is kept
+// and compared ignoring case. Made and compared on one thread.
+class LocalizedSortKey
+{
+public:
+    explicit LocalizedSortKey(const QString &text);
+    // <0, 0, >0 as this text orders before, with or after the other.
+    int compare(const LocalizedSortKey &other) const;
+
+private:
+    QString m_text;
+    std::optional<QCollatorSortKey> m_key;
+};
 
 // Sorts objects by the descriptors, ties broken by object identifier so that
 // equal keys keep one stable order.
