@@ -22,12 +22,34 @@ ManagedObject::ManagedObject(const EntityDescription &entity, int entityIndex)
     : m_entity(&entity)
     , m_entityIndex(entityIndex)
     , m_sequence(nextSequence())
-    , m_values(entity.attributes.size())
-    , m_relationships(entity.relationships.size())
 {
-    for (int i = 0; i < entity.attributes.size(); ++i)
-        if (!entity.attributes[i].optional)
-            m_values[i] = normalised(QVariant(), entity.attributes[i].type);
+    // A new object of the library's model starts from lists shared by all the
+    // objects of its entity, copied when first written: most objects fetched
+    // for a list have their values replaced at once and never load a relationship.
+    struct Initial {
+        QVector<QVariant> values;
+        QVector<RelationshipSlot> relationships;
+    };
+    const auto initialFor = [](const EntityDescription &description) {
+        Initial initial{QVector<QVariant>(description.attributes.size()),
+                        QVector<RelationshipSlot>(description.relationships.size())};
+        for (int i = 0; i < description.attributes.size(); ++i)
+            if (!description.attributes[i].optional)
+                initial.values[i] = normalised(QVariant(), description.attributes[i].type);
+        return initial;
+    };
+    const QVector<EntityDescription> &entities = ManagedObjectModel::ovalisModel().entities();
+    static const QVector<Initial> shared = [&] {
+        QVector<Initial> all;
+        for (const EntityDescription &description : entities)
+            all.append(initialFor(description));
+        return all;
+    }();
+    const Initial initial = entityIndex >= 0 && entityIndex < entities.size() && &entities[entityIndex] == &entity
+                                ? shared[entityIndex]
+                                : initialFor(entity);
+    m_values = initial.values;
+    m_relationships = initial.relationships;
 }
 
 ManagedObject::~ManagedObject() = default;
