@@ -212,24 +212,3 @@ TEST(CliTest, MaintenanceRunsAndSavesAndDeleteAllDataNeedsYes)
     EXPECT_TRUE(stats.contains(QStringLiteral("Media: 0")));
     EXPECT_NE(runCli({QStringLiteral("maintenance"), QStringLiteral("polish")}, home.path()).exitCode, 0);
 }
-
-TEST(CliTest, ListWritesEveryLineOfALongListingAndLeavesTheLibraryUsable)
-{
-    QTemporaryDir home;
-    ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("3000"), QStringLiteral("--tags"),
-                      QStringLiteral("4"), QStringLiteral("--media-per-case"), QStringLiteral("0")},
-                     home.path()).exitCode, 0);
-    // Far more than any output buffer holds: every line arrives, the last one whole.
-    const Result listed = runCli({QStringLiteral("list")}, home.path());
-    ASSERT_EQ(listed.exitCode, 0) << listed.err.toStdString();
-    EXPECT_GT(listed.out.size(), 100000);
-    EXPECT_TRUE(listed.out.endsWith(QStringLiteral("'\n")));
-    EXPECT_EQ(listed.out.count(QLatin1Char('\n')), 3000);
-    EXPECT_TRUE(listed.err.isEmpty()) << listed.err.toStdString();
-
-    // The library takes writes after the listing, and the next listing sees them.
-    ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("5"), QStringLiteral("--seed"),
-                      QStringLiteral("9")}, home.path()).exitCode, 0);
-    EXPECT_EQ(runCli({QStringLiteral("list")}, home.path()).out.count(QLatin1Char('\n')), 3005);
-    EXPECT_TRUE(runCli({QStringLiteral("stats")}, home.path()).out.contains(QStringLiteral("Cases: 3005\n")));
-}

@@ -3,44 +3,35 @@
 #include "support/StoreFixture.h"
 
 using namespace ovalis;
-using ovalis::test::inLocale;
-using ovalis::test::StoreFixture;
 
-class LibraryQueryTest : public StoreFixture
+class LibraryQueryTest : public ovalis::test::StoreFixture
 {
-protected:
-    Case *caseAged(const QString &id, int years)
-    {
-        Case *item = newCase(id);
-        item->setDateOfBirth(QDateTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC));
-        item->setDateOfDiagnosis(QDateTime(QDate(2000 + years, 1, 1), QTime(0, 0), Qt::UTC));
-        return item;
-    }
-
-    static QStringList ids(const QList<Case *> &cases)
-    {
-        QStringList result;
-        for (const Case *item : cases)
-            result << (item->patientID().isNull() ? QStringLiteral("-") : item->patientID());
-        return result;
-    }
 };
 
 TEST_F(LibraryQueryTest, EqualAgesOrderByIdentifierIgnoringCaseInEitherDirection)
 {
-    const QList<Case *> cases{caseAged(QStringLiteral("smith"), 40), caseAged(QStringLiteral("Beta"), 40),
-                              caseAged(QStringLiteral("alpha"), 40), caseAged(QStringLiteral("Old"), 70),
-                              caseAged(QString(), 40), caseAged(QStringLiteral("Young"), 3)};
+    QList<Case *> cases;
+    const QList<std::pair<QString, int>> ages{{QStringLiteral("smith"), 40}, {QStringLiteral("Beta"), 40},
+                                              {QStringLiteral("alpha"), 40}, {QStringLiteral("Old"), 70},
+                                              {QString(), 40},               {QStringLiteral("Young"), 3}};
+    for (const auto &[id, years] : ages) {
+        cases.append(newCase(id));
+        cases.last()->setDateOfBirth(QDateTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC));
+        cases.last()->setDateOfDiagnosis(QDateTime(QDate(2000 + years, 1, 1), QTime(0, 0), Qt::UTC));
+    }
+    const auto ids = [](const QList<Case *> &sorted) {
+        QStringList result;
+        for (const Case *item : sorted)
+            result << (item->patientID().isNull() ? QStringLiteral("-") : item->patientID());
+        return result.join(QLatin1Char(' '));
+    };
     for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::English, QLocale::NewZealand)}) {
-        inLocale(locale, [&] {
+        ovalis::test::inLocale(locale, [&] {
             SCOPED_TRACE(locale.name().toStdString());
-            QList<Case *> sorted = cases;
-            LibraryQuery::sortByAge(sorted, true);
-            EXPECT_EQ(ids(sorted), (QStringList{QStringLiteral("Young"), QStringLiteral("-"), QStringLiteral("alpha"),
-                                                QStringLiteral("Beta"), QStringLiteral("smith"), QStringLiteral("Old")}));
-            LibraryQuery::sortByAge(sorted, false);
-            EXPECT_EQ(ids(sorted), (QStringList{QStringLiteral("Old"), QStringLiteral("-"), QStringLiteral("alpha"),
-                                                QStringLiteral("Beta"), QStringLiteral("smith"), QStringLiteral("Young")}));
+            LibraryQuery::sortByAge(cases, true);
+            EXPECT_EQ(ids(cases), QStringLiteral("Young - alpha Beta smith Old"));
+            LibraryQuery::sortByAge(cases, false);
+            EXPECT_EQ(ids(cases), QStringLiteral("Old - alpha Beta smith Young"));
         });
     }
 }
