@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QLocale>
-#include <QStringList>
 
 #include "store/Case.h"
 #include "util/LocalDate.h"
@@ -11,51 +10,73 @@ namespace ovalis {
 
 namespace {
 
-QString fixedWidth(const QString &text, int width)
+// The first width characters of text, padded with spaces to width.
+void appendFixedWidth(QString &out, QStringView text, int width)
 {
-    return text.left(width).leftJustified(width, QLatin1Char(' '));
+    const QStringView kept = text.left(width);
+    out += kept;
+    for (qsizetype i = kept.size(); i < width; ++i)
+        out += QLatin1Char(' ');
 }
 
 // The short date of a day, remembered: a library has far fewer days than cases.
-QString shortDate(const QDate &date)
+const QString &shortDate(const QDate &date)
 {
     thread_local QHash<qint64, QString> cache;
     thread_local const QLocale locale;
     const auto it = cache.constFind(date.toJulianDay());
     if (it != cache.constEnd())
         return *it;
-    const QString text = fixedWidth(locale.toString(date, QLocale::ShortFormat), 8);
-    if (cache.size() < 100000)
-        cache.insert(date.toJulianDay(), text);
-    return text;
+    if (cache.size() >= 100000)
+        cache.clear();
+    QString text;
+    appendFixedWidth(text, locale.toString(date, QLocale::ShortFormat), 8);
+    return *cache.insert(date.toJulianDay(), text);
 }
 
 } // namespace
 
-QString CaseLine::line(const Case *item)
+void CaseLine::append(QString &out, const Case *item)
 {
     const QString id = item->patientID();
+    out += id.isNull() ? QStringView(u"??????") : QStringView(id);
+    out += QLatin1Char('\t');
+    appendFixedWidth(out, item->ageString(), 6);
+    out += QLatin1Char('\t');
+    out += item->abbreviatedSex();
+    out += QLatin1Char('\t');
     const QDateTime diagnosis = item->dateOfDiagnosis();
-    const QString date = diagnosis.isValid() ? shortDate(LocalDate::of(diagnosis)) : QStringLiteral("??????");
-    QString summary = item->summary();
-    if (summary.isNull()) {
-        summary = QString();
+    out += diagnosis.isValid() ? QStringView(shortDate(LocalDate::of(diagnosis))) : QStringView(u"??????");
+    out += QLatin1String("\t'");
+    const QString summary = item->summary();
+    QStringView firstLine(summary);
+    if (const qsizetype end = firstLine.indexOf(QLatin1Char('\n')); end >= 0)
+        firstLine = firstLine.left(end);
+    if (firstLine.size() >= 80) {
+        out += firstLine.left(80);
+        out += QChar(0x2026);
     } else {
-        summary = summary.section(QLatin1Char('\n'), 0, 0);
-        if (summary.size() >= 80)
-            summary = summary.left(80) + QStringLiteral("\u2026");
+        out += firstLine;
     }
-    return QStringLiteral("%1\t%2\t%3\t%4\t'%5'")
-        .arg(id.isNull() ? QStringLiteral("??????") : id, fixedWidth(item->ageString(), 6), item->abbreviatedSex(), date,
-             summary);
+    out += QLatin1Char('\'');
+}
+
+QString CaseLine::line(const Case *item)
+{
+    QString text;
+    append(text, item);
+    return text;
 }
 
 QString CaseLine::lines(const QList<Case *> &cases)
 {
-    QStringList result;
-    for (const Case *item : cases)
-        result.append(line(item));
-    return result.join(QLatin1Char('\n'));
+    QString text;
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        if (i > 0)
+            text += QLatin1Char('\n');
+        append(text, cases[i]);
+    }
+    return text;
 }
 
 } // namespace ovalis

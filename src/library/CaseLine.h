@@ -14,6 +14,8 @@ class CaseLine
 {
 public:
     static QString line(const Case *item);
+    // Appends the line of a case to out, without a line break.
+    static void append(QString &out, const Case *item);
     static QString lines(const QList<Case *> &cases);
 };
 

@@ -2,7 +2,7 @@
 
 #include "util/LocalDate.h"
 
-#include <QStringList>
+#include <charconv>
 #include <utility>
 
 namespace ovalis {
@@ -30,11 +30,16 @@ AgeFormatter::Components AgeFormatter::components(const QDate &from, const QDate
 
     // QDate::addMonths keeps the day of the month and falls back to the last
     // day of a shorter month, which is the anniversary rule of this class.
-    // The estimate from the month numbers is at most one too many.
-    qint64 months = qint64(end.year() - start.year()) * 12 + (end.month() - start.month());
-    while (months > 0 && start.addMonths(int(months)) > end)
-        --months;
-    const qint64 remainingDays = start.addMonths(int(months)).daysTo(end);
+    // The estimate from the month numbers is at most one too many (more only
+    // across the missing year zero).
+    int startYear = 0, startMonth = 0, endYear = 0, endMonth = 0;
+    start.getDate(&startYear, &startMonth, nullptr);
+    end.getDate(&endYear, &endMonth, nullptr);
+    qint64 months = qint64(endYear - startYear) * 12 + (endMonth - startMonth);
+    QDate anniversary = start.addMonths(int(months));
+    while (months > 0 && anniversary > end)
+        anniversary = start.addMonths(int(--months));
+    const qint64 remainingDays = anniversary.daysTo(end);
 
     result.years = int(months / 12);
     result.months = int(months % 12);
@@ -50,16 +55,25 @@ QString AgeFormatter::string(const QDate &from, const QDate &to) const
     const Components span = components(from, to);
     const std::pair<int, char> units[] = {
         {span.years, 'y'}, {span.months, 'm'}, {span.weeks, 'w'}, {span.days, 'd'}};
-    QStringList pieces;
+    // Written into a small buffer: ages are formatted once per listed case.
+    char text[64];
+    char *end = text;
+    if (span.negative)
+        *end++ = '-';
+    int written = 0;
     for (const auto &[count, unit] : units) {
-        if (count == 0 || pieces.size() >= m_maximumUnitCount)
+        if (count == 0 || written >= m_maximumUnitCount)
             continue;
-        pieces.append(QString::number(count) + QLatin1Char(unit));
+        if (written++ > 0)
+            *end++ = ' ';
+        end = std::to_chars(end, text + sizeof text, count).ptr;
+        *end++ = unit;
     }
-    if (pieces.isEmpty())
-        pieces.append(QStringLiteral("0d"));
-    const QString text = pieces.join(QLatin1Char(' '));
-    return span.negative ? QLatin1Char('-') + text : text;
+    if (written == 0) {
+        *end++ = '0';
+        *end++ = 'd';
+    }
+    return QString::fromLatin1(text, end - text);
 }
 
 QString AgeFormatter::string(const QDateTime &from, const QDateTime &to) const

@@ -22,13 +22,34 @@ ManagedObject::ManagedObject(const EntityDescription &entity, int entityIndex)
     : m_entity(&entity)
     , m_entityIndex(entityIndex)
     , m_sequence(nextSequence())
-    , m_values(entity.attributes.size())
-    , m_folded(entity.attributes.size())
-    , m_relationships(entity.relationships.size())
 {
-    for (int i = 0; i < entity.attributes.size(); ++i)
-        if (!entity.attributes[i].optional)
-            m_values[i] = normalised(QVariant(), entity.attributes[i].type);
+    // A new object of the library's model starts from lists shared by all the
+    // objects of its entity, copied when first written: most objects fetched
+    // for a list have their values replaced at once and never load a relationship.
+    struct Initial {
+        QVector<QVariant> values;
+        QVector<RelationshipSlot> relationships;
+    };
+    const auto initialFor = [](const EntityDescription &description) {
+        Initial initial{QVector<QVariant>(description.attributes.size()),
+                        QVector<RelationshipSlot>(description.relationships.size())};
+        for (int i = 0; i < description.attributes.size(); ++i)
+            if (!description.attributes[i].optional)
+                initial.values[i] = normalised(QVariant(), description.attributes[i].type);
+        return initial;
+    };
+    const QVector<EntityDescription> &entities = ManagedObjectModel::ovalisModel().entities();
+    static const QVector<Initial> shared = [&] {
+        QVector<Initial> all;
+        for (const EntityDescription &description : entities)
+            all.append(initialFor(description));
+        return all;
+    }();
+    const Initial initial = entityIndex >= 0 && entityIndex < entities.size() && &entities[entityIndex] == &entity
+                                ? shared[entityIndex]
+                                : initialFor(entity);
+    m_values = initial.values;
+    m_relationships = initial.relationships;
 }
 
 ManagedObject::~ManagedObject() = default;
@@ -163,15 +184,25 @@ void ManagedObject::setPrimitiveAttribute(int index, const QVariant &value)
     m_changedMask |= 1u << index;
 }
 
+// Typed reads take the stored value without copying the QVariant first:
+// lists of many cases read them once per case and line.
 QString ManagedObject::stringAttribute(int index) const
 {
-    const QVariant v = m_values.value(index);
+    if (index < 0 || index >= m_values.size())
+        return QString();
+    const QVariant &v = m_values.at(index);
+    if (v.typeId() == QMetaType::QString)
+        return *static_cast<const QString *>(v.constData());
     return v.isValid() ? v.toString() : QString();
 }
 
 QDateTime ManagedObject::dateAttribute(int index) const
 {
-    const QVariant v = m_values.value(index);
+    if (index < 0 || index >= m_values.size())
+        return QDateTime();
+    const QVariant &v = m_values.at(index);
+    if (v.typeId() == QMetaType::QDateTime)
+        return *static_cast<const QDateTime *>(v.constData());
     return v.isValid() ? v.toDateTime() : QDateTime();
 }
 
@@ -378,6 +409,8 @@ QString ManagedObject::foldedAttributeValue(const QString &key) const
     if (a < 0 || !m_values[a].isValid())
         return QString();
     if (!(m_foldedValid & (1u << a))) {
+        if (m_folded.isEmpty()) // most objects are never evaluated in memory
+            m_folded.resize(m_values.size());
         m_folded[a] = foldForComparison(m_values[a].toString());
         m_foldedValid |= 1u << a;
     }

@@ -143,8 +143,12 @@ ManagedObject *ManagedObjectContext::materialise(const ObjectSnapshot &snapshot)
         return object;
     }
     ManagedObject *object = createObject(snapshot.id.entity, snapshot.id);
-    for (int a = 0; a < object->m_values.size() && a < snapshot.attributes.size(); ++a)
-        object->m_values[a] = snapshot.attributes[a];
+    if (snapshot.attributes.size() == object->m_values.size()) {
+        object->m_values = snapshot.attributes; // shared until either is written
+    } else {
+        for (int a = 0; a < object->m_values.size() && a < snapshot.attributes.size(); ++a)
+            object->m_values[a] = snapshot.attributes[a];
+    }
     for (int r = 0; r < object->m_relationships.size() && r < snapshot.toOne.size(); ++r)
         object->m_relationships[r].toOneID = snapshot.toOne[r];
     return object;

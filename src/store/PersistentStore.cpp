@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QUuid>
+#include <QVarLengthArray>
 #include <cmath>
 #include <sqlite3.h>
 
@@ -203,7 +204,9 @@ bool PersistentStore::open(const QString &path, Mode mode, QString *error)
 
     const int flags = mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY
                                              : (SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE));
-    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+    // Every use of the connection holds m_mutex, so SQLite's own lock per call
+    // (taken again for each column read) is left out.
+    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         if (error)
             *error = QStringLiteral("The library file %1 could not be opened: %2").arg(path, sqliteMessage(m_db));
         closeDatabase();
@@ -499,25 +502,32 @@ bool PersistentStore::runSelect(int entityIndex, const QString &where, const QVa
     if (!statement)
         return false;
     StatementReset reset(statement);
+    // The destination of each to-one relationship, -1 for to-many ones.
+    QVarLengthArray<int, 4> toOneDestinations;
+    bool anyToOne = false;
+    for (const RelationshipDescription &relationship : entity.relationships) {
+        toOneDestinations.append(relationship.toMany ? -1 : model().entityIndex(relationship.destinationEntity));
+        anyToOne = anyToOne || !relationship.toMany;
+    }
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        ObjectSnapshot snapshot;
+        ObjectSnapshot &snapshot = snapshots->emplace_back();
         snapshot.id = {entityIndex, sqlite3_column_int64(statement, 0)};
         snapshot.attributes.resize(entity.attributes.size());
+        QVariant *attributes = snapshot.attributes.data();
         int column = 1;
         for (int a = 0; a < entity.attributes.size(); ++a)
-            snapshot.attributes[a] = columnValue(statement, column++, entity.attributes[a].type);
+            attributes[a] = columnValue(statement, column++, entity.attributes[a].type);
+        if (!anyToOne)
+            continue;
         snapshot.toOne.resize(entity.relationships.size());
         for (int r = 0; r < entity.relationships.size(); ++r) {
-            const RelationshipDescription &relationship = entity.relationships[r];
-            if (relationship.toMany)
+            if (toOneDestinations[r] < 0)
                 continue;
             if (sqlite3_column_type(statement, column) != SQLITE_NULL)
-                snapshot.toOne[r] = {model().entityIndex(relationship.destinationEntity),
-                                     sqlite3_column_int64(statement, column)};
+                snapshot.toOne[r] = {toOneDestinations[r], sqlite3_column_int64(statement, column)};
             ++column;
         }
-        snapshots->append(std::move(snapshot));
     }
     if (rc != SQLITE_DONE) {
         if (error)

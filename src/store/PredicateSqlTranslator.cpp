@@ -749,7 +749,7 @@ bool PredicateSqlTranslator::compareOperands(const PredicateNode &node, const Op
             return true;
         }
         if (op == PredicateOperator::Contains) {
-            comparison << QLatin1String("instr(") << l.sql << QLatin1String(", ") << r.sql << QLatin1String(") > 0");
+            comparison << QLatin1String("ovalis_contains(") << l.sql << QLatin1String(", ") << r.sql << QLatin1String(")");
         } else {
             comparison << QLatin1String("substr(") << l.sql
                        << QLatin1String(op == PredicateOperator::BeginsWith ? ", 1, " : ", -");

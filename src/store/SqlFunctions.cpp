@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <cstring>
 #include <sqlite3.h>
 
 #include "util/Log.h"
@@ -57,6 +58,27 @@ void likeFunction(sqlite3_context *context, int, sqlite3_value **arguments)
     const QStringView text = argumentText(arguments[0]);
     const QStringView pattern = argumentText(arguments[1]);
     sqlite3_result_int(context, matchesLikePattern(text, pattern) ? 1 : 0);
+}
+
+// Works on the UTF-8 text as stored: a valid UTF-8 needle found anywhere in
+// valid UTF-8 text starts on a character boundary, so a byte search answers
+// the same as a search by characters, and glibc's memmem is several times
+// faster than SQLite's instr on the long texts of a library.
+void containsFunction(sqlite3_context *context, int, sqlite3_value **arguments)
+{
+    if (sqlite3_value_type(arguments[0]) == SQLITE_NULL || sqlite3_value_type(arguments[1]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const void *text = sqlite3_value_text(arguments[0]);
+    const size_t textBytes = size_t(sqlite3_value_bytes(arguments[0]));
+    const void *needle = sqlite3_value_text(arguments[1]);
+    const size_t needleBytes = size_t(sqlite3_value_bytes(arguments[1]));
+    if (!text || !needle) {
+        sqlite3_result_error_nomem(context);
+        return;
+    }
+    sqlite3_result_int(context, needleBytes == 0 || memmem(text, textBytes, needle, needleBytes) != nullptr);
 }
 
 struct CompiledExpression {
@@ -126,6 +148,10 @@ void registerSqlFunctions(sqlite3 *db)
         check(db, sqlite3_create_function_v2(db, function.name, function.arguments, flags, nullptr, function.call,
                                              nullptr, nullptr, nullptr),
               function.name);
+    // Texts are stored as UTF-8: this one reads them without conversion.
+    check(db, sqlite3_create_function_v2(db, "ovalis_contains", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                         nullptr, containsFunction, nullptr, nullptr, nullptr),
+          "ovalis_contains");
     check(db, sqlite3_create_collation_v2(db, "ovalis_utf16", SQLITE_UTF16, nullptr, utf16Collation, nullptr),
           "ovalis_utf16");
 }

@@ -10,6 +10,9 @@ namespace ovalis {
 //       foldForComparison, foldCaseOnly, foldDiacriticsOnly; NULL gives NULL.
 //   ovalis_length(text)
 //       the length in UTF-16 code units, as QString::size(); NULL gives 0.
+//   ovalis_contains(text, needle)
+//       1 when text holds needle (an empty needle always), else 0, as
+//       instr(text, needle) > 0; NULL in either gives NULL.
 //   ovalis_like(text, pattern)
 //       matchesLikePattern as 1 or 0; NULL in either gives 0.
 //   ovalis_matches(text, pattern, caseInsensitive)

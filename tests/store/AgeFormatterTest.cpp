@@ -119,6 +119,9 @@ TEST(AgeFormatterTest, ComponentsAddBackUpToTheEndDateAndAreMaximal)
         ASSERT_EQ(start.addMonths(months).addDays(7 * c.weeks + c.days), end);
         ASSERT_GT(start.addMonths(months + 1), end);
     }
+    // The calendar has no year zero: the month estimate from the year numbers is a year too many.
+    EXPECT_EQ(AgeFormatter::components(QDate(-1, 6, 1), QDate(1, 6, 1)), span(1, 0, 0, 0));
+    EXPECT_EQ(AgeFormatter::components(QDate(-1, 6, 1), QDate(1, 5, 31)), span(0, 11, 4, 2));
 }
 
 class CaseAgeTest : public ovalis::test::StoreFixture

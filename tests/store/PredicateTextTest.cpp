@@ -144,8 +144,18 @@ TEST(PredicateTextTest, SqlFunctionsAgreeWithTheirCounterparts)
                                              {text, other, text, other})
                                         .toLongLong();
             EXPECT_EQ(sqlOrder, -((order > 0) - (order < 0))) << other.toStdString();
+            // Contains by bytes of UTF-8 agrees with QString and with SQLite's own instr.
+            const qint64 contains = sqlValue(db, "SELECT ovalis_contains(?, ?)", {text, other}).toLongLong();
+            EXPECT_EQ(contains, text.contains(other) ? 1 : 0) << other.toStdString();
+            EXPECT_EQ(contains, sqlValue(db, "SELECT instr(?, ?) > 0", {text, other}).toLongLong()) << other.toStdString();
         }
     }
+    const QString withNul = QStringLiteral("before") + QChar(0) + QStringLiteral("after");
+    EXPECT_EQ(sqlValue(db, "SELECT ovalis_contains(?, ?)", {withNul, QStringLiteral("after")}).toLongLong(), 1);
+    EXPECT_EQ(sqlValue(db, "SELECT ovalis_contains(?, ?)", {withNul, QStringLiteral("e") + QChar(0) + QStringLiteral("a")}).toLongLong(), 1);
+    EXPECT_EQ(sqlValue(db, "SELECT ovalis_contains(?, ?)", {QStringLiteral("ab"), QStringLiteral("abc")}).toLongLong(), 0);
+    EXPECT_FALSE(sqlValue(db, "SELECT ovalis_contains(?, ?)", {QString(), QStringLiteral("a")}).isValid());
+    EXPECT_FALSE(sqlValue(db, "SELECT ovalis_contains(?, ?)", {QStringLiteral("a"), QString()}).isValid());
     EXPECT_FALSE(sqlValue(db, "SELECT ovalis_fold(?)", {QString()}).isValid());
     EXPECT_EQ(sqlValue(db, "SELECT ovalis_length(?)", {QString()}).toLongLong(), 0);
     EXPECT_EQ(sqlValue(db, "SELECT ovalis_like(?, ?)", {QStringLiteral("Smith"), QStringLiteral("S*?h")}).toLongLong(), 1);
