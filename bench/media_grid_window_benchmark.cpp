@@ -3,7 +3,7 @@
 // thumbnails, how long the event loop stalls while the rest load, and with
 // the thumbnails on disk from an earlier run, all of them ready.
 //
-//   build/media_grid_window_benchmark [--library DIR] [--media N] [--warm-only]
+//   build/media_grid_window_benchmark [--library DIR] [--media N] [--warm-only] [--snapshot PNG]
 //
 // The library is generated once into DIR (by default a folder in the
 // temporary directory) and reused by later runs; so are the thumbnails on
@@ -16,6 +16,7 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QImageWriter>
+#include <QItemSelectionModel>
 #include <QListView>
 #include <QLoggingCategory>
 #include <QPainter>
@@ -147,7 +148,7 @@ struct Run {
     int visible = 0;
 };
 
-Run showCase(Case *item, const QString &cacheDirectory)
+Run showCase(Case *item, const QString &cacheDirectory, const QString &snapshot = QString())
 {
     Run run;
     MediaThumbnailProvider provider(cacheDirectory);
@@ -216,6 +217,10 @@ Run showCase(Case *item, const QString &cacheDirectory)
     run.all = double(clock.nsecsElapsed()) / 1e6;
     run.cpu = cpuMilliseconds() - cpuBefore;
     ticker.stop();
+    if (!snapshot.isEmpty()) {
+        grid.collectionView()->selectionModel()->select(grid.model()->index(3), QItemSelectionModel::Select);
+        grid.grab().save(snapshot);
+    }
     // Let the last thumbnails reach the disk before the provider goes.
     while (provider.isBusy())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
@@ -239,6 +244,7 @@ int main(int argc, char **argv)
     QString library = QDir::temp().filePath(QStringLiteral("ovalis-media-grid-benchmark"));
     int count = 500;
     bool warmOnly = false;
+    QString snapshot;
     const QStringList arguments = app.arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--warm-only"))
@@ -247,6 +253,8 @@ int main(int argc, char **argv)
             library = arguments[++i];
         else if (arguments[i] == QLatin1String("--media") && i + 1 < arguments.size())
             count = arguments[++i].toInt();
+        else if (arguments[i] == QLatin1String("--snapshot") && i + 1 < arguments.size())
+            snapshot = arguments[++i];
     }
     QTemporaryDir temporary;
     Settings::setSharedForTesting(
@@ -274,7 +282,7 @@ int main(int argc, char **argv)
                     cold.cpu / count);
     }
 
-    const Run warm = showCase(item, cache);
+    const Run warm = showCase(item, cache, snapshot);
     bench::report("warm disk cache: show the grid to all thumbnails ready", warm.all, 500);
     bench::report("warm disk cache: first screen of thumbnails", warm.firstScreen, 200);
     bench::report("warm disk cache: longest event-loop stall", warm.longestStall, 50);

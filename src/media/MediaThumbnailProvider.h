@@ -67,6 +67,8 @@ public:
     // still queue and keep their order, for when the disk is wanted for
     // something more urgent.
     void setPaused(bool paused);
+    // How many thumbnails are made at once (by default one a processor core).
+    void setThreadCount(int count) { m_pool.setMaxThreadCount(std::max(1, count)); }
     // The largest memory the cached thumbnails may take.
     void setMemoryLimit(qint64 bytes);
 
