@@ -205,7 +205,7 @@ void MediaThumbnailProvider::runNext()
         m_running.insert(key);
     }
     Result result = make(key, request);
-    const bool store = !result.unchanged && (result.thumbnail.kind == MediaThumbnailRenderer::Kind::Image
+    const bool store = !result.unchanged && !result.fromDisk && (result.thumbnail.kind == MediaThumbnailRenderer::Kind::Image
                                              || result.thumbnail.kind == MediaThumbnailRenderer::Kind::MovieFrame);
     const QImage image = result.thumbnail.image;
     const auto stamp = result.stamp;
@@ -232,6 +232,7 @@ MediaThumbnailProvider::Result MediaThumbnailProvider::make(const QString &key, 
         result.thumbnail.image = m_diskCache.read(request.uuid, m_side, *result.stamp);
         if (!result.thumbnail.image.isNull()) {
             result.thumbnail.kind = MediaThumbnailRenderer::Kind::Image;
+            result.fromDisk = true;
             return result;
         }
     }

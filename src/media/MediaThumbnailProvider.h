@@ -98,6 +98,7 @@ private:
         QString uuid;
         quint64 generation = 0;
         bool unchanged = false;
+        bool fromDisk = false;
         MediaThumbnailRenderer::Thumbnail thumbnail;
         std::optional<MediaThumbnailDiskCache::FileStamp> stamp;
     };

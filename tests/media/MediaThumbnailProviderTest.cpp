@@ -184,10 +184,18 @@ TEST_F(MediaThumbnailProviderTest, ThumbnailsComeFromThePoolAndAreKeptInMemoryAn
     const QString cachedPath = cacheDirectory() + QStringLiteral("/E6/") + cached.first();
     QImage marked(160, 120, QImage::Format_RGB32);
     marked.fill(Qt::green);
-    ASSERT_TRUE(marked.save(cachedPath, "jpeg"));
+    ASSERT_TRUE(marked.save(cachedPath, "jpeg", 30));
+    const auto cachedBytes = [&cachedPath] {
+        QFile cachedFile(cachedPath);
+        return cachedFile.open(QIODevice::ReadOnly) ? cachedFile.readAll() : QByteArray();
+    };
+    const QByteArray markedBytes = cachedBytes();
     {
         MediaThumbnailProvider provider(cacheDirectory(), side);
         EXPECT_TRUE(near(waitForThumbnail(provider, uuid, file).pixelColor(20, 60), Qt::green));
+        // What came from disk is not written again.
+        waitUntilIdle(provider);
+        EXPECT_EQ(cachedBytes(), markedBytes);
         // Another size is another thumbnail.
         MediaThumbnailProvider larger(cacheDirectory(), 320);
         EXPECT_EQ(waitForThumbnail(larger, uuid, file).size(), QSize(320, 240));
