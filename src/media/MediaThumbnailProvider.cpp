@@ -4,11 +4,15 @@
 #include <QIcon>
 #include <QPointer>
 #include <QTimer>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace ovalis {
 
 namespace {
 constexpr qint64 defaultMemoryLimit = 256LL * 1024 * 1024;
+constexpr int workerNiceness = 5;
 
 int costOf(const QImage &image)
 {
@@ -184,6 +188,13 @@ std::optional<MediaThumbnailRenderer::Kind> MediaThumbnailProvider::kind(const Q
 
 void MediaThumbnailProvider::runNext()
 {
+    // Thumbnails are background work: the pool's threads yield to the UI
+    // thread when both want a processor.
+    static thread_local bool lowered = false;
+    if (!lowered) {
+        lowered = true;
+        setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), workerNiceness);
+    }
     QString key;
     Request request;
     {
