@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   qt6-pdf-dev qt6-image-formats-plugins
   libsqlite3-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  adwaita-icon-theme
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
 )
