@@ -53,15 +53,18 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  -h, --help      Show this help, or a command's help after the command.\n";
 
 // Ends a command that has written all it prints and saved nothing, at once:
-// the objects it fetched, the store's read connection and Qt are left to the
-// end of the process, as freeing tens of thousands of objects one by one
-// takes a good part of the time the listing itself took.
-[[noreturn]] void exitAfterReading(int code)
+// the objects it fetched and Qt are left to the end of the process, as freeing
+// tens of thousands of objects one by one takes a good part of the time the
+// listing itself took. The store is closed as usual, so that SQLite folds its
+// log into the file when no one else has the library open.
+[[noreturn]] void exitAfterReading(CoreDataStack &stack, int code)
 {
     out().flush();
     err().flush();
     std::fflush(stdout);
     std::fflush(stderr);
+    if (PersistentStore *store = stack.persistentStore())
+        store->close();
     std::_Exit(code);
 }
 
@@ -274,7 +277,7 @@ int runList(const QString &library, const QStringList &arguments)
         text += QLatin1Char('\n');
     }
     out() << text;
-    exitAfterReading(0);
+    exitAfterReading(stack, 0);
 }
 
 int runMaintenance(const QString &library, const QStringList &arguments)

@@ -137,6 +137,11 @@ PersistentStore::PersistentStore()
 
 PersistentStore::~PersistentStore()
 {
+    close();
+}
+
+void PersistentStore::close()
+{
     // A check still running is stopped: nobody will write after this.
     if (m_runningCheck) {
         std::lock_guard<std::mutex> lock(m_runningCheck->mutex);
@@ -144,6 +149,7 @@ PersistentStore::~PersistentStore()
         if (m_runningCheck->db)
             sqlite3_interrupt(m_runningCheck->db);
     }
+    QMutexLocker locker(&m_mutex);
     closeDatabase();
 }
 

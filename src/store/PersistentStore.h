@@ -49,6 +49,9 @@ public:
     PersistentStore &operator=(const PersistentStore &) = delete;
 
     bool open(const QString &path, Mode mode, QString *error);
+    // Closes the file as the destructor does: SQLite folds its write-ahead log
+    // into the file when this was the last connection. Fetches and saves fail after.
+    void close();
     bool isOpen() const { return m_db != nullptr; }
     QString path() const { return m_path; }
     bool isReadOnly() const { return m_mode == Mode::ReadOnly; }

@@ -1,5 +1,6 @@
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -106,6 +107,8 @@ TEST(CliTest, ListFiltersByTagsAndSearchAndSortsLikeTheLibrary)
                      home.path()).exitCode, 0);
     const Result all = runCli({QStringLiteral("list")}, home.path());
     ASSERT_EQ(all.exitCode, 0) << all.err.toStdString();
+    // Listing ends early but closes the library: no log is left behind.
+    EXPECT_FALSE(QFileInfo::exists(home.path() + QStringLiteral("/Ovalis/Database.sqlite-wal")));
     const QStringList lines = all.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_EQ(lines.size(), 200);
     for (const QString &line : lines) {

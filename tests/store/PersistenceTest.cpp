@@ -280,3 +280,28 @@ TEST_F(PersistenceTest, DisablingCloudSyncingIsLoggedWhenTheStoreOpens)
     reopen();
     EXPECT_FALSE(capture.contains(QStringLiteral("Disable iCloud syncing")));
 }
+
+TEST_F(PersistenceTest, ClosingTheStoreFoldsItsLogIntoTheFileAndEndsItsUse)
+{
+    newCase(QStringLiteral("W1"), QStringLiteral("kept after closing"));
+    context()->saveWithParent(true);
+    const QString wal = m_stack->storePath() + QStringLiteral("-wal");
+    ASSERT_GT(QFileInfo(wal).size(), 0);
+    PersistentStore *store = m_stack->persistentStore();
+    store->close();
+    EXPECT_FALSE(store->isOpen());
+    EXPECT_FALSE(QFileInfo::exists(wal)); // the last connection checkpointed and removed it
+    QVector<qint64> keys;
+    QString error;
+    EXPECT_FALSE(store->fetchKeys(0, Predicate(), &keys, &error));
+    EXPECT_FALSE(error.isEmpty());
+    // The file alone holds the saved case.
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(m_stack->storePath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt *statement = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT summary FROM cases WHERE patient_id = 'W1'", -1, &statement, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)), "kept after closing");
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+}
