@@ -9,6 +9,8 @@ packages=(
   qt6-pdf-dev qt6-image-formats-plugins
   qt6-multimedia-dev gstreamer1.0-plugins-good gstreamer1.0-libav
   libsqlite3-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  adwaita-icon-theme
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
 )

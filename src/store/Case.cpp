@@ -213,6 +213,22 @@ Media *Case::duplicateMedia(const Media *media, int orderIndex, const QString &u
     return copy;
 }
 
+void Case::removeMedia(const QList<Media *> &list)
+{
+    Log::info(LogArea::CoreData, QStringLiteral("Case delete %1 media").arg(list.size()));
+    ManagedObjectContext *context = managedObjectContext();
+    if (!context) {
+        Log::error(LogArea::CoreData, QStringLiteral("Unable to get managedObjectContext"));
+        return;
+    }
+    for (Media *item : list) {
+        context->deleteObject(item);
+        Log::info(LogArea::CoreData, QStringLiteral("Deleted media, case now has %1 media").arg(media().size()));
+    }
+    rationaliseOrderIndexes();
+    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
+}
+
 std::optional<QUrl> Case::exportMediaFiles(const QUrl &folder) const
 {
     QUrl target = QUrl::fromLocalFile(QDir::cleanPath(folder.toLocalFile()));

@@ -83,6 +83,9 @@ public:
     // A copy of the media record and its file in this case, under the given
     // uuid (a fresh one when null); nullptr, without a record, on failure.
     Media *duplicateMedia(const Media *media, int orderIndex, const QString &uuid = QString());
+    // Deletes the media records (each deletion schedules its file's
+    // removal), renumbers the rest 0, 1, 2, ... and posts "Updated Media".
+    void removeMedia(const QList<Media *> &list);
     // Copies the files in sortedMedia order as 00001, 00002, ... into folder,
     // or into folder-XXXXXXXX when folder already exists. Answers the folder
     // written to; nothing when it could not be created.

@@ -6,9 +6,9 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include "media/ui/AbstractMediaCollectionViewController.h"
 #include "store/Case.h"
 #include "store/LinkActivator.h"
-#include "store/Media.h"
 #include "util/LocalDate.h"
 
 namespace ovalis {
@@ -36,12 +36,12 @@ QString paragraphs(const QString &text)
 CaseDetailSide::CaseDetailSide(QWidget *parent)
     : QTabWidget(parent)
     , m_info(new QTextBrowser)
-    , m_preview(new QTextBrowser)
+    , m_preview(new AbstractMediaCollectionViewController)
     , m_links(new QTextBrowser)
 {
     setObjectName(QStringLiteral("detailSide"));
     setDocumentMode(true);
-    for (QTextBrowser *browser : {m_info, m_preview, m_links}) {
+    for (QTextBrowser *browser : {m_info, m_links}) {
         browser->setFrameShape(QFrame::NoFrame);
         browser->setOpenLinks(false);
     }
@@ -93,6 +93,7 @@ void CaseDetailSide::refresh()
         m_overlays[i]->setText(overlay);
         m_stacks[i]->setCurrentIndex(overlay.isEmpty() ? 1 : 0);
     }
+    m_preview->setCurrentCase(m_case);
     if (!m_case)
         return;
 
@@ -110,16 +111,6 @@ void CaseDetailSide::refresh()
     html += QStringLiteral("<h3>%1</h3>").arg(paragraphs(m_case->summary()));
     html += QStringLiteral("<p>%1</p>").arg(paragraphs(m_case->detail()));
     m_info->setHtml(html);
-
-    const QList<Media *> media = m_case->sortedMedia();
-    QString list = media.isEmpty() ? QStringLiteral("<p style='color:gray'>No media</p>") : QStringLiteral("<ol>");
-    for (Media *item : media)
-        list += QStringLiteral("<li>%1%2</li>")
-                    .arg(item->fileName().toHtmlEscaped(),
-                         item->fileExists() ? QString() : QStringLiteral(" <span style='color:#d0312d'>(missing)</span>"));
-    if (!media.isEmpty())
-        list += QStringLiteral("</ol>");
-    m_preview->setHtml(list);
 
     m_links->setHtml(m_case->urlsAttributedString().toHtml());
 }

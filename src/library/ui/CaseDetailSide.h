@@ -9,6 +9,7 @@ class QTextBrowser;
 
 namespace ovalis {
 
+class AbstractMediaCollectionViewController;
 class Case;
 
 // The detail side of the library window: the Info, Preview and Links tabs
@@ -26,6 +27,8 @@ public:
     void showCases(const QList<Case *> &cases);
     Case *shownCase() const { return m_case; }
     QString overlayText() const; // empty while one case is shown
+    // The Preview tab's read-only grid of the shown case's media.
+    AbstractMediaCollectionViewController *previewCollection() const { return m_preview; }
 
 private:
     void refresh();
@@ -34,7 +37,7 @@ private:
     Case *m_case = nullptr;
     int m_selectionCount = 0;
     QTextBrowser *m_info;
-    QTextBrowser *m_preview;
+    AbstractMediaCollectionViewController *m_preview;
     QTextBrowser *m_links;
     QList<QLabel *> m_overlays;
     QList<QStackedWidget *> m_stacks;

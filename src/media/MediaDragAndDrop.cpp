@@ -1,0 +1,82 @@
+#include "media/MediaDragAndDrop.h"
+
+#include <QMimeData>
+#include <algorithm>
+
+#include "media/MediaTypes.h"
+#include "util/Log.h"
+
+namespace ovalis {
+
+QString MediaDragAndDrop::mediaDragType()
+{
+    return QStringLiteral("nz.org.vantor.ovalis.MediaDrag");
+}
+
+QMimeData *MediaDragAndDrop::mimeDataForIndexes(const QList<int> &indexes)
+{
+    QByteArrayList lines;
+    for (int index : indexes)
+        lines.append(QByteArray::number(index));
+    auto *data = new QMimeData;
+    data->setData(mediaDragType(), lines.join('\n'));
+    return data;
+}
+
+bool MediaDragAndDrop::isMediaDrag(const QMimeData *data)
+{
+    return data && data->hasFormat(mediaDragType());
+}
+
+QList<int> MediaDragAndDrop::draggedIndexes(const QMimeData *data)
+{
+    QList<int> indexes;
+    if (!isMediaDrag(data))
+        return indexes;
+    for (const QByteArray &line : data->data(mediaDragType()).split('\n')) {
+        bool ok = false;
+        const int index = line.trimmed().toInt(&ok, 10);
+        if (ok)
+            indexes.append(index);
+    }
+    return indexes;
+}
+
+bool MediaDragAndDrop::isAcceptedDropFile(const QUrl &url)
+{
+    const QString extension = MediaTypes::extensionOf(url.path());
+    return MediaTypes::isImage(extension) || MediaTypes::isMovie(extension);
+}
+
+MediaDragAndDrop::DropOperation MediaDragAndDrop::validateDrop(const QMimeData *data, bool hasCase)
+{
+    if (!hasCase || !data)
+        return DropOperation::None;
+    if (isMediaDrag(data))
+        return DropOperation::Move;
+    const QList<QUrl> urls = data->urls();
+    if (urls.isEmpty()) {
+        Log::error(LogArea::UI, QStringLiteral("Unable to get data from drag pasteboard"));
+        return DropOperation::None;
+    }
+    return std::all_of(urls.cbegin(), urls.cend(), isAcceptedDropFile) ? DropOperation::Copy : DropOperation::None;
+}
+
+QStringList MediaDragAndDrop::importNameFilters()
+{
+    const auto patterns = [](const QStringList &extensions) {
+        QStringList result;
+        for (const QString &extension : extensions)
+            result.append(QStringLiteral("*.") + extension);
+        return result.join(QLatin1Char(' '));
+    };
+    return {
+        QStringLiteral("Images (%1)").arg(patterns(MediaTypes::acceptedImageExtensions())),
+        QStringLiteral("JPEG (%1)").arg(patterns(MediaTypes::extensions(MediaType::JPEG))),
+        QStringLiteral("PNG (%1)").arg(patterns(MediaTypes::extensions(MediaType::PNG))),
+        QStringLiteral("GIF (%1)").arg(patterns(MediaTypes::extensions(MediaType::GIF))),
+        QStringLiteral("TIFF (%1)").arg(patterns(MediaTypes::extensions(MediaType::TIFF))),
+    };
+}
+
+} // namespace ovalis
