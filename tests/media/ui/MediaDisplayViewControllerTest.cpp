@@ -21,23 +21,13 @@
 #include "media/ui/MovieView.h"
 #include "media/ui/TinyMovie.h"
 #include "store/NHI.h"
+#include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
 #include "util/NotificationCenter.h"
 
 using namespace ovalis;
 
 namespace {
-
-QByteArray jpeg(const QSize &size, const QColor &colour)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return data;
-}
 
 class MediaDisplayViewControllerTest : public test::StoreFixture
 {
@@ -70,7 +60,7 @@ protected:
     {
         QList<QPair<QByteArray, QString>> files;
         for (int i = 0; i < count; ++i)
-            files.append({jpeg(QSize(320, 240), QColor::fromHsv(i * 60, 200, 200)), QStringLiteral("image-%1.jpg").arg(i + 1)});
+            files.append({test::encodedImage(QSize(320, 240), QColor::fromHsv(i * 60, 200, 200)), QStringLiteral("image-%1.jpg").arg(i + 1)});
         return caseWithMedia(files);
     }
 
@@ -190,7 +180,7 @@ TEST_F(MediaDisplayViewControllerTest, MissingFilesShowTheQuestionMarkAndImagesK
 
 TEST_F(MediaDisplayViewControllerTest, PlaysOtherFilesAsLoopingMutedMovies)
 {
-    Case *item = caseWithMedia({{jpeg(QSize(64, 48), Qt::red), QStringLiteral("still.jpg")},
+    Case *item = caseWithMedia({{test::encodedImage(QSize(64, 48), Qt::red), QStringLiteral("still.jpg")},
                                 {test::tinyMovie(), QStringLiteral("clip.avi")}});
     const QList<Media *> media = item->sortedMedia();
     show(item, media[0]);
@@ -265,7 +255,7 @@ TEST_F(MediaDisplayViewControllerTest, OverlaysLeaveOutIdentifiersAndAddressesAn
 
 TEST_F(MediaDisplayViewControllerTest, ModifierKeysOverAnImageChooseTheCursorTools)
 {
-    Case *item = caseWithMedia({{jpeg(QSize(800, 600), Qt::darkGreen), QStringLiteral("large.jpg")}});
+    Case *item = caseWithMedia({{test::encodedImage(QSize(800, 600), Qt::darkGreen), QStringLiteral("large.jpg")}});
     show(item, item->sortedMedia().first());
     ASSERT_TRUE(waitForImageOf(QSize(800, 600)));
     const QImage small = CursorImage::named(QStringLiteral("Loupe-small"));
