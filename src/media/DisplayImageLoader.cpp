@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include "media/ImageScaling.h"
 #include "media/MediaImageDecoder.h"
 #include "media/MediaTypes.h"
 
@@ -37,6 +38,23 @@ QImage reduced(const QImage &image, const QSize &maximumSize)
                         Qt::SmoothTransformation);
 }
 
+// Below this the JPEG reader uses the fast inverse transform.
+constexpr int fastDecodingQuality = 49;
+
+// The smallest size libjpeg decodes a JPEG of size to directly (a half, a
+// quarter or an eighth, rounded up) that is not smaller than fitted.
+QSize jpegReduction(const QSize &size, const QSize &fitted)
+{
+    QSize best = size;
+    for (int denominator : {2, 4, 8}) {
+        const QSize reduced((size.width() + denominator - 1) / denominator, (size.height() + denominator - 1) / denominator);
+        if (reduced.width() < fitted.width() || reduced.height() < fitted.height())
+            break;
+        best = reduced;
+    }
+    return best;
+}
+
 } // namespace
 
 DisplayImageLoader::DisplayImageLoader(QObject *parent)
@@ -65,6 +83,22 @@ void DisplayImageLoader::setMaximumSize(const QSize &size)
     ++m_generation;
     m_cache.clear();
     m_loading.clear();
+}
+
+void DisplayImageLoader::setDisplaySize(const QSizeF &size, qreal devicePixelRatio)
+{
+    m_displaySize = size;
+    m_devicePixelRatio = devicePixelRatio;
+}
+
+QSize DisplayImageLoader::displayCopySize(const QSize &originalSize, const QSizeF &displaySize, qreal devicePixelRatio)
+{
+    // As the image view computes it, so that the view takes the copy as its own.
+    const std::optional<QRectF> rect = ImageScaling::displayedImageRect(QRectF(QPointF(0, 0), displaySize),
+                                                                        QSizeF(originalSize), ImageScaling::ProportionallyDown);
+    if (!rect || rect->width() >= originalSize.width())
+        return QSize();
+    return QSize(qRound(rect->width() * devicePixelRatio), qRound(rect->height() * devicePixelRatio));
 }
 
 std::optional<DisplayImageLoader::Image> DisplayImageLoader::cached(const QString &path) const
@@ -116,9 +150,11 @@ void DisplayImageLoader::start(const QString &path, int priority)
     m_loading.insert(path);
     const quint64 generation = m_generation;
     const QSize maximumSize = m_maximumSize;
+    const QSizeF displaySize = m_displaySize;
+    const qreal ratio = m_devicePixelRatio;
     std::shared_ptr<Wanted> wanted = m_wanted;
     m_pool.start(
-        [this, path, generation, maximumSize, wanted] {
+        [this, path, generation, maximumSize, displaySize, ratio, wanted] {
             Entry entry;
             // A prefetch the display has moved away from is not worth decoding.
             if (wanted->contains(path)) {
@@ -126,6 +162,10 @@ void DisplayImageLoader::start(const QString &path, int priority)
                 entry.modified = info.lastModified();
                 entry.size = info.size();
                 entry.image = decode(path, maximumSize);
+                const QSize copySize = displayCopySize(entry.image.originalSize, displaySize, ratio);
+                if (!entry.image.image.isNull() && copySize.isValid())
+                    entry.image.displayCopy = entry.image.image.scaled(copySize, Qt::IgnoreAspectRatio,
+                                                                       Qt::SmoothTransformation);
             } else {
                 entry.size = -1;
             }
@@ -174,15 +214,22 @@ DisplayImageLoader::Image DisplayImageLoader::decode(const QString &path, const 
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     const QSize size = reader.size();
-    if (size.isValid() && maximumSize.isValid()
-        && (size.width() > maximumSize.width() || size.height() > maximumSize.height())
-        && reader.supportsOption(QImageIOHandler::ScaledSize))
-        reader.setScaledSize(size.scaled(maximumSize, Qt::KeepAspectRatio));
+    const bool jpeg = reader.format() == "jpeg";
+    if (size.isValid() && maximumSize.isValid() && jpeg) {
+        const QSize reduction = jpegReduction(size, size.scaled(maximumSize, Qt::KeepAspectRatio).boundedTo(size));
+        if (reduction != size) {
+            // Decoded at that fraction by libjpeg itself; the fast transform
+            // is as good as the exact one once the image is scaled down for
+            // the screen.
+            reader.setScaledSize(reduction);
+            reader.setQuality(fastDecodingQuality);
+        }
+    }
     const QImage image = reader.read();
     if (image.isNull())
         return result;
     result.originalSize = size.isValid() ? size : image.size();
-    result.image = reduced(image, maximumSize);
+    result.image = jpeg ? image : reduced(image, maximumSize);
     return result;
 }
 

@@ -45,7 +45,10 @@ TEST_F(DisplayImageLoaderTest, DecodesReducedToTheMaximumSizeAndTellsImagesFromO
     const QString large = writeImage(QStringLiteral("large.jpg"), QSize(3000, 2000), Qt::darkRed);
     DisplayImageLoader::Image decoded = DisplayImageLoader::decode(large, QSize(1000, 1000));
     EXPECT_EQ(decoded.originalSize, QSize(3000, 2000));
-    EXPECT_EQ(decoded.image.size(), QSize(1000, 666));
+    // Half its size: a quarter (750 × 500) would not cover the fit (1000 × 666).
+    EXPECT_EQ(decoded.image.size(), QSize(1500, 1000));
+    EXPECT_EQ(DisplayImageLoader::decode(large, QSize(600, 600)).image.size(), QSize(750, 500));
+    EXPECT_EQ(DisplayImageLoader::decode(large, QSize(100, 100)).image.size(), QSize(375, 250));
     EXPECT_NEAR(qRed(decoded.image.pixel(500, 300)), 128, 4);
 
     // PNG has no reduced decoding: scaled after decoding, to the same fit.
@@ -84,6 +87,7 @@ TEST_F(DisplayImageLoaderTest, LoadsOnWorkersKeepsWhatIsRetainedAndNoticesChange
     ASSERT_TRUE(waitFor(loader, second));
     ASSERT_TRUE(waitFor(loader, text));
     EXPECT_EQ(loader.cached(first)->image.size(), QSize(800, 600));
+    EXPECT_EQ(loader.cached(first)->originalSize, QSize(1600, 1200));
     EXPECT_EQ(loader.cached(second)->originalSize, QSize(1600, 1200));
     EXPECT_TRUE(loader.cached(text)->image.isNull());
     EXPECT_FALSE(loader.cached(third));
@@ -109,6 +113,19 @@ TEST_F(DisplayImageLoaderTest, LoadsOnWorkersKeepsWhatIsRetainedAndNoticesChange
     loader.load(second);
     ASSERT_TRUE(waitFor(loader, second));
     EXPECT_EQ(loader.cached(second)->image.size(), QSize(400, 300));
+
+    // With a display size, images larger than it come with a copy scaled to
+    // the size the display draws them at (in device pixels).
+    loader.setDisplaySize(QSizeF(300, 300), 2.0);
+    const QString fourth = writeImage(QStringLiteral("4.jpg"), QSize(1600, 1200), Qt::cyan);
+    const QString small = writeImage(QStringLiteral("5.jpg"), QSize(200, 100), Qt::cyan);
+    loader.retain({fourth, small});
+    ASSERT_TRUE(waitFor(loader, fourth));
+    ASSERT_TRUE(waitFor(loader, small));
+    EXPECT_EQ(loader.cached(fourth)->displayCopy.size(), QSize(600, 450));
+    EXPECT_TRUE(loader.cached(small)->displayCopy.isNull());
+    EXPECT_EQ(DisplayImageLoader::displayCopySize(QSize(1000, 100), QSizeF(500, 500), 1.0), QSize(500, 50));
+    EXPECT_FALSE(DisplayImageLoader::displayCopySize(QSize(500, 100), QSizeF(500, 500), 1.0).isValid());
 
     // A new maximum size forgets everything decoded at the old one.
     loader.setMaximumSize(QSize(200, 200));

@@ -23,12 +23,12 @@ DisplayImageView::DisplayImageView(QWidget *parent)
 
 DisplayImageView::~DisplayImageView() = default;
 
-void DisplayImageView::setImage(const QImage &image, const QSize &originalSize)
+void DisplayImageView::setImage(const QImage &image, const QSize &originalSize, const QImage &scaledCopy)
 {
     m_image = image;
     m_imageSize = image.isNull() ? QSize() : (originalSize.isValid() ? originalSize : image.size());
-    m_scaledCopy = QImage();
-    m_scaledKey = ScaledKey();
+    m_scaledCopy = scaledCopy;
+    m_scaledKey = scaledCopy.isNull() ? ScaledKey() : ScaledKey{image.cacheKey(), scaledCopy.size(), 0};
     m_pendingKey.reset();
     update();
 }

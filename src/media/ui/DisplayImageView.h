@@ -33,7 +33,9 @@ public:
 
     // image stands for an image of originalSize pixels (a copy reduced for
     // display); an invalid originalSize means the image's own size.
-    void setImage(const QImage &image, const QSize &originalSize = QSize());
+    // scaledCopy, when given, is image already scaled to the size the view
+    // draws it at (else it is made when painting).
+    void setImage(const QImage &image, const QSize &originalSize = QSize(), const QImage &scaledCopy = QImage());
     void clearImage() { setImage(QImage()); }
     const QImage &image() const { return m_image; }
     // The size of the image shown, as the file has it.

@@ -248,11 +248,11 @@ void MediaDisplayViewController::refreshMediaViews()
 
 void MediaDisplayViewController::prefetchNeighbours(const QList<Media *> &sortedMedia, int index)
 {
-    // Forwards is the usual direction, so two ahead and one back.
+    // Forwards is the usual direction, so three ahead and one back.
     QStringList paths;
     if (m_media && m_media->fileExists())
         paths.append(m_media->filePath());
-    for (int offset : {1, -1, 2}) {
+    for (int offset : {1, -1, 2, 3}) {
         Media *neighbour = sortedMedia.value(index + offset, nullptr);
         if (!neighbour || !neighbour->fileExists())
             continue;
@@ -281,7 +281,7 @@ void MediaDisplayViewController::showDecodedFile(const QString &path)
     }
     if (!decoded->image.isNull()) {
         // The scaling stays as it is.
-        m_imageView->setImage(decoded->image, decoded->originalSize);
+        m_imageView->setImage(decoded->image, decoded->originalSize, decoded->displayCopy);
         showImageView();
         emit imageShown(m_media);
         return;
@@ -492,6 +492,7 @@ void MediaDisplayViewController::resizeEvent(QResizeEvent *event)
     m_imageView->setGeometry(bounds);
     m_movieView->setGeometry(bounds);
     m_interactiveView->setGeometry(bounds);
+    m_imageLoader->setDisplaySize(QSizeF(bounds.size()), devicePixelRatioF());
     layoutOverlays();
 }
 

@@ -255,9 +255,11 @@ TEST_F(MediaDisplayViewControllerTest, OverlaysLeaveOutIdentifiersAndAddressesAn
 
 TEST_F(MediaDisplayViewControllerTest, ModifierKeysOverAnImageChooseTheCursorTools)
 {
-    Case *item = caseWithMedia({{test::encodedImage(QSize(800, 600), Qt::darkGreen), QStringLiteral("large.jpg")}});
+    Case *item = caseWithMedia({{test::encodedImage(QSize(1600, 1200), Qt::darkGreen), QStringLiteral("large.jpg")}});
     show(item, item->sortedMedia().first());
-    ASSERT_TRUE(waitForImageOf(QSize(800, 600)));
+    ASSERT_TRUE(waitForImageOf(QSize(1600, 1200)));
+    // Decoded with its copy for the display, so no scaling is left to the first paint.
+    EXPECT_TRUE(m_display->imageView()->hasScaledCopy());
     const QImage small = CursorImage::named(QStringLiteral("Loupe-small"));
     const QImage large = CursorImage::named(QStringLiteral("Loupe-large"));
 
