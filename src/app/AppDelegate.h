@@ -85,6 +85,11 @@ public:
     // The application's menus, appended to menuBar; a window adds its own
     // items to the menus returned.
     ApplicationMenus addApplicationMenus(QMenuBar *menuBar);
+    // A window's menus: the delegate's application menus (bare File, Edit,
+    // View and Window menus without a delegate, as in tests), with Minimise
+    // (Ctrl+M) for window at the top of the Window menu. debug and help are
+    // null without a delegate.
+    static ApplicationMenus addWindowMenus(AppDelegate *delegate, QMenuBar *menuBar, QWidget *window);
 
     SettingsWindowController *settingsWindowController() const { return m_settingsWindowController; }
 

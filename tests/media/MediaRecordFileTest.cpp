@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "media/MediaFileStore.h"
+#include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
@@ -55,13 +56,7 @@ protected:
 
     static QByteArray encoded(const QColor &color, const char *format, QSize size = QSize(40, 30))
     {
-        QImage image(size, QImage::Format_RGB32);
-        image.fill(color);
-        QByteArray data;
-        QBuffer buffer(&data);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, format);
-        return data;
+        return test::encodedImage(size, color, format);
     }
 
     static bool near(const QColor &a, const QColor &b)

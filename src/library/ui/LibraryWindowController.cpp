@@ -19,6 +19,7 @@
 #include <QToolBar>
 
 #include "app/AppDelegate.h"
+#include "library/CaseHistory.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
 #include "library/LibraryQuery.h"
@@ -27,6 +28,7 @@
 #include "library/ui/LibrarySplitViewController.h"
 #include "library/ui/LibraryWithTagsView.h"
 #include "library/ui/SearchField.h"
+#include "media/ui/MediaWindowController.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
@@ -34,6 +36,7 @@
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/Settings.h"
+#include "util/ThemeIcon.h"
 #include "util/UndoManager.h"
 
 namespace ovalis {
@@ -44,16 +47,6 @@ const QString teachingModeKey = QStringLiteral("Teaching_Mode");
 const QString collapseDetailKey = QStringLiteral("Case_Collapse_Last_SplitView");
 const QString geometryKey = QStringLiteral("Library_Window_Frame");
 const QString allScope = QStringLiteral("All");
-
-QIcon themeIcon(std::initializer_list<const char *> names)
-{
-    for (const char *name : names) {
-        const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
-        if (!icon.isNull())
-            return icon;
-    }
-    return QIcon();
-}
 
 // "<ManagedObjectContext: 0x…>" with the context's name when it has one.
 QString describeContext(const ManagedObjectContext *context)
@@ -113,6 +106,7 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
             &LibraryWindowController::showSelectionInDetail);
     connect(libraryViewController(), &LibraryWithTagsViewController::casesReloaded, this,
             &LibraryWindowController::showSelectionInDetail);
+    connect(libraryView(), &LibraryWithTagsView::showMediaRequested, this, &LibraryWindowController::showMedia);
     connect(&Settings::shared(), &Settings::valueChanged, this, [this](const QString &key) {
         if (key == teachingModeKey)
             libraryView()->setDateAddedColumnHidden(Settings::shared().boolValue(teachingModeKey));
@@ -125,7 +119,11 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     }
 }
 
-LibraryWindowController::~LibraryWindowController() = default;
+LibraryWindowController::~LibraryWindowController()
+{
+    // The media window shows records of the store this window was given.
+    m_mediaWindowController.reset();
+}
 
 LibraryWithTagsView *LibraryWindowController::libraryView() const
 {
@@ -147,21 +145,21 @@ void LibraryWindowController::buildToolbar()
     toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     toolbar->setIconSize(QSize(22, 22));
 
-    m_toggleDetailToolbarItem = toolbar->addAction(themeIcon({"view-split-left-right", "view-dual", "view-right-pane"}),
+    m_toggleDetailToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"view-split-left-right", "view-dual", "view-right-pane"}),
                                                    QStringLiteral("Hide Detail"), this,
                                                    &LibraryWindowController::toggleSplitView);
     m_toggleDetailToolbarItem->setToolTip(QStringLiteral("Show or hide the case detail"));
-    m_toggleTeachingToolbarItem = toolbar->addAction(themeIcon({"system-users", "user-group-new", "im-user"}),
+    m_toggleTeachingToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"system-users", "user-group-new", "im-user"}),
                                                      QStringLiteral("Teach"), this,
                                                      &LibraryWindowController::toggleTeachingMode);
     m_toggleTeachingToolbarItem->setToolTip(QStringLiteral("Switch between curating and teaching"));
     toolbar->addSeparator();
     // Advanced Find and Sync Media open windows of their own; those windows are
     // not part of this version yet.
-    m_advancedFindToolbarItem = toolbar->addAction(themeIcon({"edit-find-replace", "edit-find"}), QStringLiteral("Advanced Find"));
+    m_advancedFindToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"edit-find-replace", "edit-find"}), QStringLiteral("Advanced Find"));
     m_advancedFindToolbarItem->setEnabled(false);
     m_advancedFindToolbarItem->setToolTip(QStringLiteral("Advanced Find is not available in this version"));
-    m_syncMediaToolbarItem = toolbar->addAction(themeIcon({"network-workgroup", "folder-sync", "view-refresh"}), QStringLiteral("Sync Media"));
+    m_syncMediaToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"network-workgroup", "folder-sync", "view-refresh"}), QStringLiteral("Sync Media"));
     m_syncMediaToolbarItem->setEnabled(false);
     m_syncMediaToolbarItem->setToolTip(QStringLiteral("Sync Media is not available in this version"));
 
@@ -193,21 +191,9 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
 {
     // The application's menus come from its delegate; the window adds its own
     // commands to them. Without a delegate (tests) the window makes bare menus.
-    QMenuBar *bar = menuBar();
-    QMenu *edit = nullptr;
-    QMenu *view = nullptr;
-    QMenu *window = nullptr;
-    if (appDelegate) {
-        const AppDelegate::ApplicationMenus menus = appDelegate->addApplicationMenus(bar);
-        edit = menus.edit;
-        view = menus.view;
-        window = menus.window;
-    } else {
-        bar->addMenu(QStringLiteral("&File"));
-        edit = bar->addMenu(QStringLiteral("&Edit"));
-        view = bar->addMenu(QStringLiteral("&View"));
-        window = bar->addMenu(QStringLiteral("&Window"));
-    }
+    const AppDelegate::ApplicationMenus menus = AppDelegate::addWindowMenus(appDelegate, menuBar(), this);
+    QMenu *edit = menus.edit;
+    QMenu *view = menus.view;
 
     // Edit: undo through the store, the text commands for the focused
     // control, and Find, ahead of whatever the application put there.
@@ -257,13 +243,6 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
     view->addAction(QStringLiteral("Reset Search and Filters"), QKeySequence(QStringLiteral("Ctrl+Alt+R")), this,
                     &LibraryWindowController::reset);
 
-    auto *minimise = new QAction(QStringLiteral("Minimise"), window);
-    minimise->setShortcut(QKeySequence(QStringLiteral("Ctrl+M")));
-    connect(minimise, &QAction::triggered, this, &QWidget::showMinimized);
-    QAction *firstWindowItem = window->actions().value(0);
-    window->insertAction(firstWindowItem, minimise);
-    if (firstWindowItem)
-        window->insertSeparator(firstWindowItem);
     updateMenuTitles();
 }
 
@@ -300,6 +279,8 @@ void LibraryWindowController::registerObservers()
         LibraryNotifications::goNext, nullptr, [this](const Notification &) { goNext(); }, mainThread);
     m_goPreviousCaseNotificationToken = center.addObserver(
         LibraryNotifications::goPrevious, nullptr, [this](const Notification &) { goPrevious(); }, mainThread);
+    m_showMediaNotificationToken = center.addObserver(
+        LibraryNotifications::showMedia, nullptr, [this](const Notification &) { showMedia(); }, mainThread);
 
     ManagedObjectContext *context = m_stack.mainContext();
     const QMetaObject::Connection didSave = connect(context, &ManagedObjectContext::didSave, this, [context] {
@@ -518,10 +499,10 @@ void LibraryWindowController::toggleTeachingMode()
     m_stack.setSuspendAutomaticSaves(!teaching);
     if (teaching) {
         m_toggleTeachingToolbarItem->setText(QStringLiteral("Teach"));
-        m_toggleTeachingToolbarItem->setIcon(themeIcon({"system-users", "user-group-new", "im-user"}));
+        m_toggleTeachingToolbarItem->setIcon(ThemeIcon::firstOf({"system-users", "user-group-new", "im-user"}));
     } else {
         m_toggleTeachingToolbarItem->setText(QStringLiteral("Curate"));
-        m_toggleTeachingToolbarItem->setIcon(themeIcon({"accessories-dictionary", "x-office-address-book", "folder-documents"}));
+        m_toggleTeachingToolbarItem->setIcon(ThemeIcon::firstOf({"accessories-dictionary", "x-office-address-book", "folder-documents"}));
     }
     setDetailCollapsed(!teaching);
     libraryViewController()->refreshFilters();
@@ -531,7 +512,28 @@ void LibraryWindowController::toggleTeachingMode()
 
 void LibraryWindowController::showSelectionInDetail()
 {
-    m_splitViewController->tabViewController()->showCases(libraryViewController()->selectedCases());
+    const QList<Case *> selected = libraryViewController()->selectedCases();
+    m_splitViewController->tabViewController()->showCases(selected);
+    if (m_mediaWindowController)
+        m_mediaWindowController->setCurrentCase(selected.value(0, nullptr));
+}
+
+void LibraryWindowController::showMedia()
+{
+    const QList<Case *> selected = libraryViewController()->selectedCases();
+    if (selected.size() != 1)
+        return;
+    CaseHistory::shared().push(selected.first());
+    const bool alternate = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
+    if (!m_mediaWindowController) {
+        m_mediaWindowController = std::make_unique<MediaWindowController>(m_stack);
+        m_mediaWindowController->setCurrentCase(selected.first());
+    }
+    m_mediaWindowController->show();
+    m_mediaWindowController->raise();
+    m_mediaWindowController->activateWindow();
+    if (alternate || Settings::shared().boolValue(teachingModeKey))
+        m_mediaWindowController->toggleFullScreen();
 }
 
 void LibraryWindowController::closeEvent(QCloseEvent *event)

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
+#include <memory>
 
 #include "util/ObserverToken.h"
 
@@ -16,6 +17,7 @@ class AppDelegate;
 class Case;
 class CoreDataStack;
 class LibrarySplitViewController;
+class MediaWindowController;
 class LibraryWithTagsView;
 class LibraryWithTagsViewController;
 class SearchField;
@@ -39,6 +41,8 @@ public:
     LibrarySplitViewController *splitViewController() const { return m_splitViewController; }
     LibraryWithTagsView *libraryView() const;
     LibraryWithTagsViewController *libraryViewController() const;
+    // The media window once showMedia() has made it, else nullptr.
+    MediaWindowController *mediaWindowController() const { return m_mediaWindowController.get(); }
     QStringList currentSearchScopeKeysArray() const { return m_currentSearchScopeKeysArray; }
     static const QList<QPair<QString, QStringList>> &searchScopesDictionary();
 
@@ -53,6 +57,10 @@ public slots:
     void reset();
     void toggleSplitView();
     void toggleTeachingMode();
+    // With exactly one case selected: records it in the case history and
+    // shows the media window, toggling its full screen when Alt is held or
+    // in teaching mode.
+    void showMedia();
 
     // The requests other windows post.
     void selectCaseInLibrary(ovalis::Case *item);
@@ -90,12 +98,14 @@ private:
     QAction *m_undoMenuItem = nullptr;
     QAction *m_redoMenuItem = nullptr;
     QStringList m_currentSearchScopeKeysArray;
+    std::unique_ptr<MediaWindowController> m_mediaWindowController;
 
     ObserverToken m_selectCaseInLibraryNotificationToken;
     ObserverToken m_setFindNotificationToken;
     ObserverToken m_searchAllNotificationToken;
     ObserverToken m_goNextCaseNotificationToken;
     ObserverToken m_goPreviousCaseNotificationToken;
+    ObserverToken m_showMediaNotificationToken;
     ObserverToken m_mocDidSaveNotificationToken;
     ObserverToken m_mocDidUpdateNotificationToken;
 };

@@ -10,9 +10,11 @@
 #include <QVBoxLayout>
 
 #include "library/CaseTableModel.h"
+#include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TagTableModel.h"
 #include "store/Tag.h"
+#include "util/NotificationCenter.h"
 #include "util/Settings.h"
 
 namespace ovalis {
@@ -128,6 +130,8 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     connect(m_tagsTableView, &QTableView::doubleClicked, this,
             [this](const QModelIndex &index) { m_controller->toggleTagActivity(index.row()); });
     m_tagsTableView->installEventFilter(this);
+    m_casesTableView->installEventFilter(this);
+    connect(m_casesTableView, &QTableView::doubleClicked, this, &LibraryWithTagsView::showMediaRequested);
     connect(m_tagsTableView, &QWidget::customContextMenuRequested, this, &LibraryWithTagsView::showTagsMenu);
     connect(m_casesTableView, &QWidget::customContextMenuRequested, this, &LibraryWithTagsView::showCasesMenu);
 }
@@ -162,6 +166,14 @@ bool LibraryWithTagsView::eventFilter(QObject *watched, QEvent *event)
             const QModelIndexList rows = m_tagsTableView->selectionModel()->selectedRows();
             if (!rows.isEmpty())
                 m_controller->toggleTagActivity(rows.first().row());
+            return true;
+        }
+    }
+    // Return in the case list opens the selected case's media.
+    if (watched == m_casesTableView && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier) {
+            NotificationCenter::defaultCenter().post(LibraryNotifications::showMedia);
             return true;
         }
     }
@@ -200,6 +212,9 @@ void LibraryWithTagsView::showTagsMenu(const QPoint &position)
 void LibraryWithTagsView::showCasesMenu(const QPoint &position)
 {
     QMenu menu(this);
+    QAction *show = menu.addAction(QStringLiteral("Show Media"), this, &LibraryWithTagsView::showMediaRequested);
+    show->setEnabled(m_casesTableView->selectionModel()->selectedRows().size() == 1);
+    menu.addSeparator();
     QAction *filter = menu.addAction(QStringLiteral("Filter Tags to Selection"), this,
                                      &LibraryWithTagsView::filterTagsToSelection);
     filter->setEnabled(m_casesTableView->selectionModel()->hasSelection());

@@ -34,6 +34,10 @@ public slots:
     void toggleTagFiltering();      // the tag under the context menu
     void filterTagsToSelection();
 
+signals:
+    // A double-click on a case or the case menu's "Show Media".
+    void showMediaRequested();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
