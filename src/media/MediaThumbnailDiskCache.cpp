@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QStandardPaths>
 
 namespace ovalis {
@@ -68,14 +68,21 @@ bool MediaThumbnailDiskCache::write(const QString &uuid, int side, const FileSta
         return false;
     const bool transparent = image.hasAlphaChannel();
     const QString path = baseName(uuid, side, stamp) + (transparent ? transparentSuffix : opaqueSuffix);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Written beside and renamed into place, so that no reader sees half a
+    // file; not synced to disk: a thumbnail lost in a crash is made again.
+    QTemporaryFile file(folder + QStringLiteral("/.XXXXXX"));
+    if (!file.open())
         return false;
     QImageWriter writer(&file, transparent ? QByteArrayLiteral("png") : QByteArrayLiteral("jpeg"));
     if (!transparent)
         writer.setQuality(jpegQuality);
-    if (!writer.write(image) || !file.commit())
+    if (!writer.write(image))
         return false;
+    file.close();
+    QFile::remove(path);
+    if (!file.rename(path))
+        return false;
+    file.setAutoRemove(false);
 
     const QString current = QFileInfo(path).fileName();
     const QStringList versions = QDir(folder).entryList({QStringLiteral("%1-%2-*").arg(uuid).arg(side)}, QDir::Files);

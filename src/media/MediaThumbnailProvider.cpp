@@ -3,11 +3,16 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QPointer>
+#include <QTimer>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace ovalis {
 
 namespace {
 constexpr qint64 defaultMemoryLimit = 256LL * 1024 * 1024;
+constexpr int workerNiceness = 5;
 
 int costOf(const QImage &image)
 {
@@ -86,6 +91,20 @@ std::map<quint64, QString> &MediaThumbnailProvider::orderFor(Priority priority)
     return priority == Priority::Visible ? m_visibleOrder : m_prefetchOrder;
 }
 
+quint64 MediaThumbnailProvider::nextRank(Priority priority)
+{
+    const quint64 sequence = m_nextSequence++;
+    if (priority == Priority::Prefetch)
+        return sequence;
+    if (!m_batchOpen) {
+        ++m_batch;
+        m_batchOpen = true;
+        QTimer::singleShot(0, this, [this] { m_batchOpen = false; });
+    }
+    // The latest batch first; within it, the earliest request first.
+    return (m_batch << 32) | (0xFFFFFFFFu - (sequence & 0xFFFFFFFFu));
+}
+
 void MediaThumbnailProvider::enqueue(const QString &key, Request request, const void *requester, Priority priority)
 {
     QMutexLocker locker(&m_mutex);
@@ -97,10 +116,10 @@ void MediaThumbnailProvider::enqueue(const QString &key, Request request, const 
         if (priority == Priority::Prefetch)
             return;
         // Asked for on screen (again): it moves to the front.
-        orderFor(queued->priority).erase(queued->sequence);
-        queued->sequence = m_nextSequence++;
+        orderFor(queued->priority).erase(queued->rank);
+        queued->rank = nextRank(Priority::Visible);
         queued->priority = Priority::Visible;
-        m_visibleOrder.emplace(queued->sequence, key);
+        m_visibleOrder.emplace(queued->rank, key);
         return;
     }
     if (request.uuid.isEmpty() && request.path.isEmpty()) {
@@ -108,11 +127,11 @@ void MediaThumbnailProvider::enqueue(const QString &key, Request request, const 
         request.uuid = key.left(bar);
         request.path = key.mid(bar + 1);
     }
-    request.sequence = m_nextSequence++;
+    request.rank = nextRank(priority);
     request.generation = m_generation;
     request.priority = priority;
     request.requesters.insert(requester);
-    orderFor(priority).emplace(request.sequence, key);
+    orderFor(priority).emplace(request.rank, key);
     m_queued.insert(key, std::move(request));
     locker.unlock();
     m_pool.start([this] { runNext(); });
@@ -124,7 +143,7 @@ void MediaThumbnailProvider::cancelRequests(const void *requester)
     for (auto it = m_queued.begin(); it != m_queued.end();) {
         it->requesters.remove(requester);
         if (it->requesters.isEmpty()) {
-            orderFor(it->priority).erase(it->sequence);
+            orderFor(it->priority).erase(it->rank);
             it = m_queued.erase(it);
         } else {
             ++it;
@@ -143,6 +162,19 @@ bool MediaThumbnailProvider::isBusy() const
     return !m_queued.isEmpty() || !m_running.isEmpty();
 }
 
+void MediaThumbnailProvider::setPaused(bool paused)
+{
+    qsizetype waiting = 0;
+    {
+        QMutexLocker locker(&m_mutex);
+        m_paused = paused;
+        waiting = m_queued.size();
+    }
+    // The pool's tasks that found the queue paused have ended; one per waiting request.
+    for (qsizetype i = 0; !paused && i < waiting; ++i)
+        m_pool.start([this] { runNext(); });
+}
+
 void MediaThumbnailProvider::setMemoryLimit(qint64 bytes)
 {
     m_memory.setMaxCost(int(std::max<qint64>(1, bytes / 1024)));
@@ -156,14 +188,23 @@ std::optional<MediaThumbnailRenderer::Kind> MediaThumbnailProvider::kind(const Q
 
 void MediaThumbnailProvider::runNext()
 {
+    // Thumbnails are background work: the pool's threads yield to the UI
+    // thread when both want a processor.
+    static thread_local bool lowered = false;
+    if (!lowered) {
+        lowered = true;
+        setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), workerNiceness);
+    }
     QString key;
     Request request;
     {
         QMutexLocker locker(&m_mutex);
+        if (m_paused)
+            return;
         if (!m_visibleOrder.empty()) {
-            const auto newest = std::prev(m_visibleOrder.end());
-            key = newest->second;
-            m_visibleOrder.erase(newest);
+            const auto first = std::prev(m_visibleOrder.end());
+            key = first->second;
+            m_visibleOrder.erase(first);
         } else if (!m_prefetchOrder.empty()) {
             const auto oldest = m_prefetchOrder.begin();
             key = oldest->second;
@@ -175,7 +216,7 @@ void MediaThumbnailProvider::runNext()
         m_running.insert(key);
     }
     Result result = make(key, request);
-    const bool store = !result.unchanged && (result.thumbnail.kind == MediaThumbnailRenderer::Kind::Image
+    const bool store = !result.unchanged && !result.fromDisk && (result.thumbnail.kind == MediaThumbnailRenderer::Kind::Image
                                              || result.thumbnail.kind == MediaThumbnailRenderer::Kind::MovieFrame);
     const QImage image = result.thumbnail.image;
     const auto stamp = result.stamp;
@@ -202,6 +243,7 @@ MediaThumbnailProvider::Result MediaThumbnailProvider::make(const QString &key, 
         result.thumbnail.image = m_diskCache.read(request.uuid, m_side, *result.stamp);
         if (!result.thumbnail.image.isNull()) {
             result.thumbnail.kind = MediaThumbnailRenderer::Kind::Image;
+            result.fromDisk = true;
             return result;
         }
     }

@@ -18,9 +18,10 @@ namespace ovalis {
 // Thumbnails of media files for the grids, made on a thread pool and kept in
 // memory (by cost) and on disk. A request answers at once from memory, or
 // schedules the work and answers nothing; thumbnailReady then names the uuid
-// whose thumbnail arrived. Requests for items on screen come first, the
-// latest first, so that they do not wait behind those scrolled away; then
-// the prefetched ones, in the order asked.
+// whose thumbnail arrived. Requests for items on screen come first, those of
+// the latest turn of the event loop (the latest paint) first and in the order
+// asked within a turn, so that they do not wait behind those scrolled away;
+// then the prefetched ones, in the order asked.
 //
 // Used on the UI thread only (its signal comes there too); the pool's
 // threads never touch the store's objects, only file paths.
@@ -62,6 +63,12 @@ public:
     void revalidate();
     // Whether work is queued or running.
     bool isBusy() const;
+    // While paused no new work starts (the running work finishes); requests
+    // still queue and keep their order, for when the disk is wanted for
+    // something more urgent.
+    void setPaused(bool paused);
+    // How many thumbnails are made at once (by default one a processor core).
+    void setThreadCount(int count) { m_pool.setMaxThreadCount(std::max(1, count)); }
     // The largest memory the cached thumbnails may take.
     void setMemoryLimit(qint64 bytes);
 
@@ -78,7 +85,7 @@ private:
     struct Request {
         QString uuid;
         QString path;
-        quint64 sequence = 0;
+        quint64 rank = 0; // its key in the order of its priority
         quint64 generation = 0;
         QSet<const void *> requesters;
         Priority priority = Priority::Visible;
@@ -91,6 +98,7 @@ private:
         QString uuid;
         quint64 generation = 0;
         bool unchanged = false;
+        bool fromDisk = false;
         MediaThumbnailRenderer::Thumbnail thumbnail;
         std::optional<MediaThumbnailDiskCache::FileStamp> stamp;
     };
@@ -98,6 +106,8 @@ private:
     static QString keyFor(const QString &uuid, const QString &path);
     void enqueue(const QString &key, Request request, const void *requester, Priority priority);
     std::map<quint64, QString> &orderFor(Priority priority);
+    // Where a request asked for now stands in the order of its priority.
+    quint64 nextRank(Priority priority);
     // On a pool thread: makes the newest queued thumbnail.
     void runNext();
     Result make(const QString &key, const Request &request) const;
@@ -115,10 +125,14 @@ private:
     // Shared with the pool's threads.
     mutable QMutex m_mutex;
     QHash<QString, Request> m_queued;
-    std::map<quint64, QString> m_visibleOrder;  // sequence -> key; served newest first
-    std::map<quint64, QString> m_prefetchOrder; // sequence -> key; served oldest first
+    std::map<quint64, QString> m_visibleOrder;  // rank -> key; the highest rank first
+    std::map<quint64, QString> m_prefetchOrder; // rank -> key; the lowest rank first
     QSet<QString> m_running;
+    bool m_paused = false;
     quint64 m_nextSequence = 1;
+    // Visible requests of one turn of the event loop form a batch. UI thread.
+    quint64 m_batch = 0;
+    bool m_batchOpen = false;
 };
 
 } // namespace ovalis

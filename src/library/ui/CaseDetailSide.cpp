@@ -41,6 +41,8 @@ CaseDetailSide::CaseDetailSide(QWidget *parent)
 {
     setObjectName(QStringLiteral("detailSide"));
     setDocumentMode(true);
+    // Two columns of thumbnails fit the side at its usual width.
+    m_preview->setThumbnailDisplaySide(120);
     for (QTextBrowser *browser : {m_info, m_links}) {
         browser->setFrameShape(QFrame::NoFrame);
         browser->setOpenLinks(false);

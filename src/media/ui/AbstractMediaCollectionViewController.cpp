@@ -24,10 +24,10 @@ AbstractMediaCollectionViewController::AbstractMediaCollectionViewController(Med
     , m_provider(provider)
     , m_model(new MediaCollectionModel(provider, this))
     , m_view(new MediaGridView(this))
+    , m_delegate(new MediaThumbnailDelegate(provider->side(), m_view))
 {
-    auto *delegate = new MediaThumbnailDelegate(provider->side(), m_view);
-    m_view->setItemDelegate(delegate);
-    m_view->setGridSize(delegate->cellSize(m_view->font()) + QSize(m_view->spacing(), m_view->spacing()));
+    m_view->setItemDelegate(m_delegate);
+    setThumbnailDisplaySide(provider->side());
     m_view->setModel(m_model);
     m_view->setSelectionMode(QAbstractItemView::NoSelection);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
@@ -37,6 +37,18 @@ AbstractMediaCollectionViewController::AbstractMediaCollectionViewController(Med
 }
 
 AbstractMediaCollectionViewController::~AbstractMediaCollectionViewController() = default;
+
+void AbstractMediaCollectionViewController::setThumbnailDisplaySide(int side)
+{
+    m_delegate->setThumbnailSide(side);
+    m_view->setGridSize(m_delegate->cellSize(m_view->font()) + QSize(m_view->spacing(), m_view->spacing()));
+    m_view->viewport()->update();
+}
+
+int AbstractMediaCollectionViewController::thumbnailDisplaySide() const
+{
+    return m_delegate->thumbnailSide();
+}
 
 QListView *AbstractMediaCollectionViewController::collectionView() const
 {

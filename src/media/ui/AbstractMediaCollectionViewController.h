@@ -14,6 +14,7 @@ class Case;
 class Media;
 class MediaCollectionModel;
 class MediaGridView;
+class MediaThumbnailDelegate;
 class MediaThumbnailProvider;
 
 // A thumbnail grid of one case's media, in display order. Reloads whenever
@@ -37,6 +38,11 @@ public:
     // The case's sortedMedia at the last reload; empty without a case.
     const QList<Media *> &mediaArray() const;
 
+    // The size of the square the thumbnails are drawn in (by default the
+    // provider's thumbnail size); the grid's cells follow it.
+    void setThumbnailDisplaySide(int side);
+    int thumbnailDisplaySide() const;
+
     MediaCollectionModel *model() const { return m_model; }
     MediaThumbnailProvider *thumbnailProvider() const { return m_provider; }
     // Whether "Updated Media" is observed (while the grid is shown).
@@ -54,6 +60,7 @@ private:
     MediaThumbnailProvider *m_provider; // Not owned.
     MediaCollectionModel *m_model;      // Owned (child).
     MediaGridView *m_view;              // Owned (child).
+    MediaThumbnailDelegate *m_delegate; // Owned (child of the view).
     Case *m_currentCase = nullptr;      // Not owned; belongs to the main context.
     QList<Media *> m_mediaArray;
     ObserverToken m_updatedMediaToken;

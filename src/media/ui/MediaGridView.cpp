@@ -37,6 +37,8 @@ int MediaGridView::dropPositionAt(const QPoint &pos) const
     const int count = model() ? model()->rowCount(rootIndex()) : 0;
     if (count == 0)
         return 0;
+    if (pos.y() > visualRect(model()->index(count - 1, 0, rootIndex())).bottom())
+        return count;
     // The items of the line at pos, left to right: before the first one
     // whose middle lies right of pos.
     int bestLineDistance = std::numeric_limits<int>::max();

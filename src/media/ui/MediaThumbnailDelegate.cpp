@@ -58,7 +58,7 @@ void MediaThumbnailDelegate::paint(QPainter *painter, const QStyleOptionViewItem
     } else {
         const QSize fitted = image.size().scaled(square.size(), Qt::KeepAspectRatio).boundedTo(image.size());
         const QRect target(square.left() + (square.width() - fitted.width()) / 2,
-                           square.top() + (square.height() - fitted.height()) / 2, fitted.width(), fitted.height());
+                           square.bottom() + 1 - fitted.height(), fitted.width(), fitted.height());
         painter->setRenderHint(QPainter::SmoothPixmapTransform, fitted != image.size());
         painter->drawImage(target, image);
     }

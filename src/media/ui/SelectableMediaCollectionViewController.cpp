@@ -33,6 +33,9 @@ SelectableMediaCollectionViewController::SelectableMediaCollectionViewController
                                                                                  QWidget *parent)
     : AbstractMediaCollectionViewController(provider, parent)
 {
+    // The display signals' arguments, for queued connections and spies.
+    qRegisterMetaType<ovalis::Case *>();
+    qRegisterMetaType<ovalis::Media *>();
     MediaGridView *view = gridView();
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     model()->setDragEnabled(true);
