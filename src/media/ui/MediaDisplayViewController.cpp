@@ -136,11 +136,7 @@ MediaDisplayViewController::MediaDisplayViewController(QWidget *parent)
     updateCaseOverlays();
 }
 
-MediaDisplayViewController::~MediaDisplayViewController()
-{
-    if (m_flagsChangedEventMonitorInstalled)
-        qApp->removeEventFilter(this);
-}
+MediaDisplayViewController::~MediaDisplayViewController() = default;
 
 Case *MediaDisplayViewController::currentCase() const
 {
@@ -459,9 +455,12 @@ bool MediaDisplayViewController::eventFilter(QObject *watched, QEvent *event)
 void MediaDisplayViewController::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!m_flagsChangedEventMonitorInstalled) {
+    if (!m_flagsChangedEventMonitorToken.isActive()) {
         qApp->installEventFilter(this);
-        m_flagsChangedEventMonitorInstalled = true;
+        m_flagsChangedEventMonitorToken = ObserverToken([this] {
+            if (qApp)
+                qApp->removeEventFilter(this);
+        });
     }
     m_updatedCaseDetailToken = NotificationCenter::defaultCenter().addObserver(
         LibraryNotifications::updatedCaseDetail, nullptr,
@@ -477,10 +476,7 @@ void MediaDisplayViewController::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     resetCursor();
-    if (m_flagsChangedEventMonitorInstalled) {
-        qApp->removeEventFilter(this);
-        m_flagsChangedEventMonitorInstalled = false;
-    }
+    m_flagsChangedEventMonitorToken.reset();
     m_updatedCaseDetailToken.reset();
 }
 

@@ -138,7 +138,7 @@ private:
     MediaDisplayCursor m_cursorType = MediaDisplayCursor::none;
     ScrollAccumulator m_scrollAccumulator;
     bool m_fitImageToWindow = false;
-    bool m_flagsChangedEventMonitorInstalled = false;
+    ObserverToken m_flagsChangedEventMonitorToken; // this display filtering the application's key events
     ObserverToken m_updatedCaseDetailToken;
 
     bool m_backdropTransparent = false;

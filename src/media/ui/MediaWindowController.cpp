@@ -67,11 +67,7 @@ MediaWindowController::MediaWindowController(CoreDataStack &stack, QWidget *pare
     }
 }
 
-MediaWindowController::~MediaWindowController()
-{
-    if (m_keyDownEventMonitorInstalled)
-        qApp->removeEventFilter(this);
-}
+MediaWindowController::~MediaWindowController() = default;
 
 MediaDisplayViewController *MediaWindowController::displayViewController() const
 {
@@ -306,9 +302,12 @@ void MediaWindowController::annotateImage()
 
 void MediaWindowController::windowDidBecomeKey()
 {
-    if (!m_keyDownEventMonitorInstalled) {
+    if (!m_keyDownEventMonitorToken.isActive()) {
         qApp->installEventFilter(this);
-        m_keyDownEventMonitorInstalled = true;
+        m_keyDownEventMonitorToken = ObserverToken([this] {
+            if (qApp)
+                qApp->removeEventFilter(this);
+        });
     }
     if (QListView *grid = collectionViewController()->collectionView())
         grid->setFocus(Qt::ActiveWindowFocusReason);
@@ -316,10 +315,7 @@ void MediaWindowController::windowDidBecomeKey()
 
 void MediaWindowController::windowDidResignKey()
 {
-    if (m_keyDownEventMonitorInstalled) {
-        qApp->removeEventFilter(this);
-        m_keyDownEventMonitorInstalled = false;
-    }
+    m_keyDownEventMonitorToken.reset();
     displayViewController()->resetCursor();
 }
 

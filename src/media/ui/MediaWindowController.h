@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+#include "util/ObserverToken.h"
+
 class QAction;
 class QKeyEvent;
 
@@ -83,7 +85,7 @@ private:
     QAction *m_annotateMenuItem = nullptr;
     bool m_splitScreenWasCollapsed = false;
     bool m_inFullScreen = false;
-    bool m_keyDownEventMonitorInstalled = false;
+    ObserverToken m_keyDownEventMonitorToken; // this window filtering the application's key events while active
 };
 
 } // namespace ovalis
