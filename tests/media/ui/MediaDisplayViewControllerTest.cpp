@@ -19,8 +19,8 @@
 #include "media/ui/MediaSingleLabelView.h"
 #include "media/ui/MediaSummaryAndDetailView.h"
 #include "media/ui/MovieView.h"
-#include "media/ui/TinyMovie.h"
 #include "store/NHI.h"
+#include "media/TestMovieWriter.h"
 #include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
 #include "util/NotificationCenter.h"
@@ -180,8 +180,16 @@ TEST_F(MediaDisplayViewControllerTest, MissingFilesShowTheQuestionMarkAndImagesK
 
 TEST_F(MediaDisplayViewControllerTest, PlaysOtherFilesAsLoopingMutedMovies)
 {
+    const QString moviePath = m_directory.filePath(QStringLiteral("clip.mp4"));
+    ASSERT_TRUE(test::TestMovieWriter::write(moviePath, QSize(32, 32), 10, 5, [](int index) {
+        QImage frame(32, 32, QImage::Format_RGB32);
+        frame.fill(QColor(40 * index, 128, 200));
+        return frame;
+    }));
+    QFile movie(moviePath);
+    ASSERT_TRUE(movie.open(QIODevice::ReadOnly));
     Case *item = caseWithMedia({{test::encodedImage(QSize(64, 48), Qt::red), QStringLiteral("still.jpg")},
-                                {test::tinyMovie(), QStringLiteral("clip.avi")}});
+                                {movie.readAll(), QStringLiteral("clip.mp4")}});
     const QList<Media *> media = item->sortedMedia();
     show(item, media[0]);
     ASSERT_TRUE(waitForImageOf(QSize(64, 48)));
