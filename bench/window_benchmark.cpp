@@ -8,7 +8,6 @@
 // Without --library the library is generated in a temporary directory first.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QItemSelectionModel>
 #include <QLoggingCategory>
 #include <QTableView>
@@ -16,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "BenchmarkReport.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TagTableModel.h"
 #include "library/ui/LibraryWindowController.h"
@@ -29,25 +29,9 @@
 #include "util/Settings.h"
 
 using namespace ovalis;
+using ovalis::bench::report;
 
 namespace {
-
-qint64 peakMemoryKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
-void report(const char *name, double milliseconds, double budget)
-{
-    std::printf("%-62s %9.1f ms   (budget %6.0f ms) %s\n", name, milliseconds, budget, milliseconds <= budget ? "ok" : "OVER");
-    std::fflush(stdout);
-}
 
 double median(QList<double> times)
 {
@@ -158,7 +142,7 @@ int main(int argc, char **argv)
     }
     report("batch of 100 changed cases applied to the case list (median)", median(batches), 20);
 
-    std::printf("peak memory: %lld MB (budget 700 MB)\n", peakMemoryKiB() / 1024);
+    ovalis::bench::reportPeakMemory(700);
     window.reset();
     Settings::setSharedForTesting(nullptr);
     return 0;

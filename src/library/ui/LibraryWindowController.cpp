@@ -259,22 +259,21 @@ void LibraryWindowController::registerObservers()
                     selectCaseInLibrary(item);
         },
         mainThread);
-    m_setFindNotificationToken = center.addObserver(
-        LibraryNotifications::setFind, nullptr,
-        [this](const Notification &notification) {
-            const QVariant value = notification.userInfo.value(QStringLiteral("Identifier"));
-            if (value.typeId() == QMetaType::QString)
-                setFind(value.toString());
-        },
-        mainThread);
-    m_searchAllNotificationToken = center.addObserver(
-        LibraryNotifications::searchAll, nullptr,
-        [this](const Notification &notification) {
-            const QVariant value = notification.userInfo.value(QStringLiteral("SearchText"));
-            if (value.typeId() == QMetaType::QString)
-                searchAll(value.toString());
-        },
-        mainThread);
+    // Requests that carry a text; one whose value is missing or not a text is ignored.
+    auto observeText = [&](const QString &name, const QString &key, void (LibraryWindowController::*handler)(const QString &)) {
+        return center.addObserver(
+            name, nullptr,
+            [this, key, handler](const Notification &notification) {
+                const QVariant value = notification.userInfo.value(key);
+                if (value.typeId() == QMetaType::QString)
+                    (this->*handler)(value.toString());
+            },
+            mainThread);
+    };
+    m_setFindNotificationToken = observeText(LibraryNotifications::setFind, QStringLiteral("Identifier"),
+                                             &LibraryWindowController::setFind);
+    m_searchAllNotificationToken = observeText(LibraryNotifications::searchAll, QStringLiteral("SearchText"),
+                                               &LibraryWindowController::searchAll);
     m_goNextCaseNotificationToken = center.addObserver(
         LibraryNotifications::goNext, nullptr, [this](const Notification &) { goNext(); }, mainThread);
     m_goPreviousCaseNotificationToken = center.addObserver(
