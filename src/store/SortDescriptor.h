@@ -21,6 +21,8 @@ struct SortDescriptor {
     QString description() const;
     // <0, 0, >0 as a orders before, with or after b under this descriptor.
     int compare(const QVariant &a, const QVariant &b) const;
+
+    bool operator==(const SortDescriptor &) const = default;
 };
 
 QString describeSortDescriptors(const QList<SortDescriptor> &descriptors);
