@@ -6,9 +6,12 @@
 #include <QMutexLocker>
 #include <QUuid>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <sqlite3.h>
 
+#include "store/PredicateNode.h"
 #include "store/SqlFunctions.h"
 #include "util/TextFolding.h"
 
@@ -161,6 +164,7 @@ void PersistentStore::closeDatabase()
     if (m_db)
         sqlite3_close(m_db);
     m_db = nullptr;
+    m_textIndexes.clear();
 }
 
 bool PersistentStore::exec(const QString &sql, QString *error)
@@ -602,6 +606,10 @@ bool PersistentStore::fetchKeys(int entityIndex, const Predicate &predicate, QVe
     QVariantList bindings;
     if (!whereClause(entityIndex, predicate, &where, &bindings, error))
         return false;
+    if (std::optional<QVector<qint64>> found = indexedSearch(entityIndex, predicate)) {
+        *keys += *found;
+        return true;
+    }
     sqlite3_stmt *statement = prepareQuery(QStringLiteral("t0.") + entity.primaryKeyColumn, entity, where, bindings, error);
     if (!statement)
         return false;
@@ -861,6 +869,7 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
         m_permanentKeys.insert(it.key(), it.value());
         m_temporaryKeys.insert(it.value(), it.key());
     }
+    updateTextIndexes(changes, newKeys);
     if (assigned)
         *assigned = newKeys;
     return true;
@@ -941,6 +950,179 @@ qint64 PersistentStore::lastHistoryId()
         return 0;
     StatementReset reset(statement);
     return sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
+}
+
+// --- Search index -----------------------------------------------------------
+
+namespace {
+
+// The folded text a search looks for in each attribute, when the predicate
+// is one "key contains[cd] text" or an OR of them over the entity's own
+// string attributes; nothing for any other predicate.
+std::optional<QList<std::pair<int, QString>>> containsTerms(const EntityDescription &entity, const PredicateNode *node)
+{
+    // A compound of one member is that member.
+    while (node && (node->kind() == PredicateNode::Kind::And || node->kind() == PredicateNode::Kind::Or)
+           && node->children().size() == 1)
+        node = node->children().first().get();
+    if (!node)
+        return std::nullopt;
+    QList<const PredicateNode *> comparisons;
+    if (node->kind() == PredicateNode::Kind::Comparison)
+        comparisons.append(node);
+    else if (node->kind() == PredicateNode::Kind::Or && !node->children().isEmpty())
+        for (const PredicateNode::Pointer &child : node->children())
+            comparisons.append(child.get());
+    else
+        return std::nullopt;
+    QList<std::pair<int, QString>> terms;
+    for (const PredicateNode *comparison : std::as_const(comparisons)) {
+        if (comparison->kind() != PredicateNode::Kind::Comparison
+            || comparison->modifier() != PredicateModifier::Direct
+            || comparison->op() != PredicateOperator::Contains
+            || comparison->options() != (CaseInsensitiveOption | DiacriticInsensitiveOption))
+            return std::nullopt;
+        const PredicateExpression &left = comparison->left();
+        const PredicateExpression &right = comparison->right();
+        if (left.kind() != PredicateExpression::Kind::KeyPath || !left.variable().isEmpty() || left.keys().size() != 1
+            || left.terminal() != PredicateExpression::Terminal::None
+            || right.kind() != PredicateExpression::Kind::Constant
+            || right.valueType() != PredicateExpression::ValueType::String || right.foldedText().isEmpty()
+            || right.foldedText().contains(QChar(0)))
+            return std::nullopt;
+        const int attribute = entity.attributeIndex(left.keys().first());
+        if (attribute < 0 || entity.attributes[attribute].type != AttributeType::String
+            || entity.attributes[attribute].foldColumn.isEmpty())
+            return std::nullopt;
+        terms.append({attribute, right.foldedText()});
+    }
+    return terms;
+}
+
+QList<int> foldedAttributes(const EntityDescription &entity)
+{
+    QList<int> attributes;
+    for (int a = 0; a < entity.attributes.size(); ++a)
+        if (!entity.attributes[a].foldColumn.isEmpty())
+            attributes.append(a);
+    return attributes;
+}
+
+QList<QByteArray> foldedTexts(const QList<int> &attributes, const ObjectSnapshot &snapshot)
+{
+    QList<QByteArray> texts;
+    texts.reserve(attributes.size());
+    for (int a : attributes) {
+        const QVariant value = snapshot.attributes.value(a);
+        texts.append(value.isValid() ? foldForComparison(value.toString()).toUtf8() : QByteArray());
+    }
+    return texts;
+}
+
+// Past this many records saved since the index was read, reading it again
+// is cheaper than searching the saved records one by one.
+constexpr qsizetype maximumOverlaidRecords = 2000;
+
+} // namespace
+
+std::optional<QVector<qint64>> PersistentStore::indexedSearch(int entityIndex, const Predicate &predicate)
+{
+    const EntityDescription &entity = model().entities()[entityIndex];
+    const std::optional<QList<std::pair<int, QString>>> terms = containsTerms(entity, predicate.rootNode());
+    if (!terms)
+        return std::nullopt;
+    FoldedTextIndex *index = currentTextIndex(entityIndex);
+    if (!index)
+        return std::nullopt;
+    // One pass per distinct text, over the attributes searched for it.
+    QHash<QString, QList<int>> attributesByText;
+    for (const auto &[attribute, text] : *terms)
+        attributesByText[text].append(attribute);
+    QVector<qint64> keys;
+    for (auto it = attributesByText.cbegin(); it != attributesByText.cend(); ++it) {
+        const QVector<qint64> found = index->keysContaining(it.value(), it.key().toUtf8());
+        if (keys.isEmpty()) {
+            keys = found;
+            continue;
+        }
+        QVector<qint64> merged;
+        merged.reserve(keys.size() + found.size());
+        std::set_union(keys.cbegin(), keys.cend(), found.cbegin(), found.cend(), std::back_inserter(merged));
+        keys = std::move(merged);
+    }
+    return keys;
+}
+
+FoldedTextIndex *PersistentStore::currentTextIndex(int entityIndex)
+{
+    const qint64 version = dataVersion();
+    TextIndex &slot = m_textIndexes[entityIndex];
+    if (slot.index && slot.dataVersion == version && version >= 0)
+        return slot.index.get();
+    slot = TextIndex();
+    const EntityDescription &entity = model().entities()[entityIndex];
+    const QList<int> attributes = foldedAttributes(entity);
+    QStringList columns{entity.primaryKeyColumn};
+    for (int a : attributes)
+        columns << entity.attributes[a].foldColumn;
+    sqlite3_stmt *statement = prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+                                          .arg(columns.join(QStringLiteral(", ")), entity.table, entity.primaryKeyColumn),
+                                      nullptr);
+    if (!statement)
+        return nullptr;
+    StatementReset reset(statement);
+    auto index = std::make_unique<FoldedTextIndex>(attributes);
+    QList<QByteArray> texts;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        texts.clear();
+        for (int c = 1; c <= attributes.size(); ++c) {
+            const char *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, c));
+            texts.append(text ? QByteArray(text, sqlite3_column_bytes(statement, c)) : QByteArray());
+        }
+        index->append(sqlite3_column_int64(statement, 0), texts);
+    }
+    if (rc != SQLITE_DONE)
+        return nullptr;
+    slot.index = std::move(index);
+    slot.dataVersion = version;
+    return slot.index.get();
+}
+
+qint64 PersistentStore::dataVersion()
+{
+    sqlite3_stmt *statement = prepare(QStringLiteral("PRAGMA data_version"), nullptr);
+    if (!statement)
+        return -1;
+    StatementReset reset(statement);
+    return sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+}
+
+void PersistentStore::updateTextIndexes(const ContextChanges &changes, const QHash<ObjectID, ObjectID> &newKeys)
+{
+    if (m_textIndexes.empty())
+        return;
+    auto keyOf = [&](const ObjectID &id) {
+        const ObjectID permanent = newKeys.value(id, m_permanentKeys.value(id, id));
+        return permanent.key;
+    };
+    for (const ContextChanges::Record &record : changes.records) {
+        const auto slot = m_textIndexes.find(record.snapshot.id.entity);
+        if (slot == m_textIndexes.end() || !slot->second.index)
+            continue;
+        FoldedTextIndex &index = *slot->second.index;
+        bool touched = record.inserted;
+        for (int a : index.attributes())
+            touched = touched || (record.changedMask & (1u << a));
+        if (touched)
+            index.update(keyOf(record.snapshot.id), foldedTexts(index.attributes(), record.snapshot));
+    }
+    for (const ObjectID &id : changes.deleted)
+        if (const auto slot = m_textIndexes.find(id.entity); slot != m_textIndexes.end() && slot->second.index)
+            slot->second.index->remove(keyOf(id));
+    for (auto &[entity, slot] : m_textIndexes)
+        if (slot.index && slot.index->overlaidCount() > maximumOverlaidRecords)
+            slot.index.reset();
 }
 
 bool PersistentStore::hasExternalChanges()

@@ -6,11 +6,14 @@
 #include <QString>
 #include <QVector>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "store/ContextChanges.h"
 #include "store/EntityDescription.h"
+#include "store/FoldedTextIndex.h"
 #include "store/ObjectSnapshot.h"
 #include "store/Predicate.h"
 
@@ -112,6 +115,16 @@ private:
                    QVector<ObjectSnapshot> *snapshots, QString *error);
     QString selectColumns(const EntityDescription &entity) const;
     void closeDatabase();
+    // The keys a search of folded texts finds, from the in-memory index;
+    // nothing when the predicate is not such a search or the index cannot be
+    // read (the caller then asks SQL). Under the lock.
+    std::optional<QVector<qint64>> indexedSearch(int entity, const Predicate &predicate);
+    // The entity's index, built or rebuilt when missing or outdated by
+    // another connection's commit; nullptr when it cannot be read.
+    FoldedTextIndex *currentTextIndex(int entity);
+    qint64 dataVersion();
+    // Lays a committed save over the indexes built before it.
+    void updateTextIndexes(const ContextChanges &changes, const QHash<ObjectID, ObjectID> &newKeys);
 
     mutable QMutex m_mutex;
     sqlite3 *m_db = nullptr;
@@ -134,6 +147,11 @@ private:
     std::shared_ptr<IntegrityCheck> m_runningCheck;
     QString m_integrityResult;
     QString m_injectedFetchFailure;
+    struct TextIndex {
+        std::unique_ptr<FoldedTextIndex> index;
+        qint64 dataVersion = -1; // of the file when the index was read
+    };
+    std::map<int, TextIndex> m_textIndexes; // by entity
 };
 
 } // namespace ovalis

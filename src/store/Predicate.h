@@ -67,6 +67,10 @@ public:
     // a change of any other key cannot change whether an object matches.
     QSet<QString> referencedKeys() const;
 
+    // The parsed tree, for code that recognises particular shapes of
+    // predicate; nullptr for a null or invalid predicate.
+    const PredicateNode *rootNode() const { return m_root.get(); }
+
     // Whether every key path names attributes and relationships of the entity
     // (and of the entities it leads to) and is used in a way the SQL
     // translation supports; the first problem goes to error.

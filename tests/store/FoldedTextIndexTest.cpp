@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include "store/FetchedResultsController.h"
+#include "store/FoldedTextIndex.h"
+#include "support/StoreFixture.h"
+
+using namespace ovalis;
+using ovalis::test::StoreFixture;
+
+namespace {
+
+QVector<qint64> keys(std::initializer_list<qint64> list) { return QVector<qint64>(list); }
+
+} // namespace
+
+TEST(FoldedTextIndexTest, FindsRecordsByAttributeWithoutCrossingRecordsAndHonoursLaterSaves)
+{
+    FoldedTextIndex index({0, 2});
+    index.append(3, {"ab", "smith"});
+    index.append(5, {"cd", QByteArray()});
+    index.append(9, {"xsmithx", "ab"});
+
+    // Texts end to end never match across a record boundary ("b" + "c").
+    EXPECT_TRUE(index.keysContaining({0}, "bc").isEmpty());
+    EXPECT_EQ(index.keysContaining({0}, "smith"), keys({9}));
+    EXPECT_EQ(index.keysContaining({2}, "smith"), keys({3}));
+    EXPECT_EQ(index.keysContaining({0, 2}, "smith"), keys({3, 9}));
+    EXPECT_EQ(index.keysContaining({0, 2}, "ab"), keys({3, 9})) << "a record found twice is listed once";
+    // Attributes the index does not hold find nothing; nor does an empty or NUL-holding text.
+    EXPECT_TRUE(index.keysContaining({1}, "ab").isEmpty());
+    EXPECT_TRUE(index.keysContaining({0}, "").isEmpty());
+    EXPECT_TRUE(index.keysContaining({0}, QByteArray("a\0b", 3)).isEmpty());
+
+    // Saved records are searched as they are now, in key order with the rest.
+    index.update(5, {"smithers", QByteArray()});
+    index.update(3, {"ab", "jones"});
+    index.update(7, {QByteArray(), "smith"});
+    index.remove(9);
+    EXPECT_EQ(index.keysContaining({0, 2}, "smith"), keys({5, 7}));
+    EXPECT_EQ(index.keysContaining({0}, "ab"), keys({3}));
+    EXPECT_EQ(index.overlaidCount(), 4);
+}
+
+class IndexedSearchTest : public StoreFixture
+{
+};
+
+TEST_F(IndexedSearchTest, SearchSeesAnotherConnectionsCommits)
+{
+    newCase(QStringLiteral("ABC1234"), QStringLiteral("Smith fracture"));
+    newCase(QStringLiteral("ABC1235"), QStringLiteral("Colles fracture"));
+    context()->saveWithParent(true);
+    const QString search = QStringLiteral("summary CONTAINS[cd] %@ OR patientID CONTAINS[cd] %@");
+    ASSERT_EQ(fetchCases(search, {QStringLiteral("smíth"), QStringLiteral("smíth")}).size(), 1);
+
+    {
+        // Another process adds a matching case and renames the one found.
+        auto other = openSecondStack();
+        ManagedObjectContext *otherContext = other->mainContext();
+        Case *added = otherContext->insertNew<Case>();
+        added->setSummary(QStringLiteral("SMITH again"));
+        for (ManagedObject *object : otherContext->arrayOfObjects(Case::entityName(),
+                                                                  Predicate::fromFormat(QStringLiteral("patientID == 'ABC1234'"))))
+            static_cast<Case *>(object)->setSummary(QStringLiteral("Barton fracture"));
+        otherContext->saveWithParent(true);
+    }
+    // The store's answer includes the new case at once; the rename reaches
+    // this context's object through the merge of the other process's history.
+    m_stack->mergeChangesFromOtherProcesses();
+    QStringList found;
+    for (Case *item : fetchCases(search, {QStringLiteral("smith"), QStringLiteral("smith")}))
+        found.append(item->summary());
+    EXPECT_EQ(found, QStringList{QStringLiteral("SMITH again")});
+}
+
+TEST_F(IndexedSearchTest, NarrowedSearchKeepsTheListOrderAndMatchesAFreshSortedFetch)
+{
+    for (int i = 0; i < 40; ++i) {
+        Case *item = newCase(QStringLiteral("P%1").arg(i), i % 3 ? QStringLiteral("smith %1").arg(i) : QStringLiteral("sm %1").arg(i));
+        item->setDateAdded(QDateTime(QDate(2020, 1, 1).addDays((i * 17) % 40), QTime(0, 0), Qt::UTC));
+    }
+    context()->saveWithParent(true);
+    const QList<SortDescriptor> newestFirst{SortDescriptor{QStringLiteral("dateAdded"), false}};
+    FetchedResultsController controller({Case::entityName(), Predicate(), newestFirst}, context(), QString());
+    QString error;
+    ASSERT_TRUE(controller.performFetch(&error));
+    for (const QString &text : {QStringLiteral("s"), QStringLiteral("sm"), QStringLiteral("smi"), QStringLiteral("s")}) {
+        const Predicate predicate = Predicate::fromFormat(QStringLiteral("summary CONTAINS[cd] %@"), {text});
+        ASSERT_TRUE(controller.setPredicate(predicate, &error)) << error.toStdString();
+        FetchRequest fresh{Case::entityName(), predicate, newestFirst};
+        EXPECT_EQ(controller.fetchedObjects(), context()->executeFetch(fresh, &error)) << text.toStdString();
+    }
+}
