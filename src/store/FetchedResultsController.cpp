@@ -47,7 +47,33 @@ bool FetchedResultsController::setPredicate(const Predicate &predicate, QString 
 {
     clearCache();
     m_request.predicate = predicate;
-    return performFetch(error);
+    if (!m_fetched || m_request.sortDescriptors.isEmpty() || m_request.fetchLimit)
+        return performFetch(error);
+    // A narrower predicate (a search one letter longer) lists only objects
+    // the list holds already; they keep the list's order, and sorting, which
+    // reads every object's keys, is left out.
+    FetchRequest unsorted = m_request;
+    unsorted.sortDescriptors.clear();
+    QString failure;
+    QList<ManagedObject *> objects = m_context->executeFetch(unsorted, &failure);
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    const QSet<ManagedObject *> wanted(objects.cbegin(), objects.cend());
+    QList<ManagedObject *> kept;
+    kept.reserve(wanted.size());
+    for (ManagedObject *object : std::as_const(m_objects))
+        if (wanted.contains(object))
+            kept.append(object);
+    if (kept.size() == wanted.size() && wanted.size() == objects.size()) {
+        m_objects = std::move(kept);
+    } else {
+        sortObjects(objects, m_request.sortDescriptors);
+        m_objects = std::move(objects);
+    }
+    return true;
 }
 
 void FetchedResultsController::clearCache()

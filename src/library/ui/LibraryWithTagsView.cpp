@@ -66,6 +66,8 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     m_tagsTableView->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tagsTableView->horizontalHeader()->setSectionResizeMode(TagTableModel::LabelColumn, QHeaderView::Stretch);
     m_tagsTableView->horizontalHeader()->setSectionResizeMode(TagTableModel::CountColumn, QHeaderView::ResizeToContents);
+    // Fitted to the rows on screen: measuring all of them on every count change costs a search keystroke its frame.
+    m_tagsTableView->horizontalHeader()->setResizeContentsPrecision(0);
     m_tagsTableView->setMinimumWidth(160);
 
     m_casesTableView->setModel(m_controller->casesModel());
