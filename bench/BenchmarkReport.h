@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <cstdio>
+#include <ctime>
 
 namespace ovalis::bench {
 
@@ -17,6 +18,15 @@ inline qint64 peakMemoryKiB()
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     return -1;
+}
+
+// CPU time of the calling thread in milliseconds: on a machine shared with
+// other work it shows what a step costs when wall-clock figures are inflated.
+inline double threadCpuMilliseconds()
+{
+    timespec time{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+    return double(time.tv_sec) * 1e3 + double(time.tv_nsec) / 1e6;
 }
 
 inline void report(const char *name, double milliseconds, double budget)

@@ -14,6 +14,9 @@ struct FetchRequest {
     Predicate predicate; // null: every record
     QList<SortDescriptor> sortDescriptors;
     std::optional<int> fetchLimit;
+    // Any order will do: the caller orders the objects itself. Without sort
+    // descriptors the objects otherwise come in the order they were made.
+    bool unordered = false;
     bool returnsObjectsAsFaults = false; // objects are always materialised; kept for callers
 };
 

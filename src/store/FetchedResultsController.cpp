@@ -35,6 +35,8 @@ bool FetchedResultsController::performFetch(QString *error)
     }
     m_objects = std::move(objects);
     m_fetched = true;
+    if (!m_request.fetchLimit)
+        offerReference(m_objects);
     return true;
 }
 
@@ -49,11 +51,12 @@ bool FetchedResultsController::setPredicate(const Predicate &predicate, QString 
     m_request.predicate = predicate;
     if (!m_fetched || m_request.sortDescriptors.isEmpty() || m_request.fetchLimit)
         return performFetch(error);
-    // A narrower predicate (a search one letter longer) lists only objects
-    // the list holds already; they keep the list's order, and sorting, which
-    // reads every object's keys, is left out.
+    // A predicate that lists only objects of a list fetched before (a search
+    // one letter longer, a tag switched off again) keeps that list's order;
+    // sorting, which reads every object's keys, is left out.
     FetchRequest unsorted = m_request;
     unsorted.sortDescriptors.clear();
+    unsorted.unordered = true;
     QString failure;
     QList<ManagedObject *> objects = m_context->executeFetch(unsorted, &failure);
     if (!failure.isEmpty()) {
@@ -61,19 +64,37 @@ bool FetchedResultsController::setPredicate(const Predicate &predicate, QString 
             *error = failure;
         return false;
     }
-    const QSet<ManagedObject *> wanted(objects.cbegin(), objects.cend());
-    QList<ManagedObject *> kept;
-    kept.reserve(wanted.size());
-    for (ManagedObject *object : std::as_const(m_objects))
-        if (wanted.contains(object))
-            kept.append(object);
-    if (kept.size() == wanted.size() && wanted.size() == objects.size()) {
-        m_objects = std::move(kept);
-    } else {
+    if (!orderByReference(objects))
         sortObjects(objects, m_request.sortDescriptors);
-        m_objects = std::move(objects);
-    }
+    m_objects = std::move(objects);
+    offerReference(m_objects);
     return true;
+}
+
+bool FetchedResultsController::orderByReference(QList<ManagedObject *> &objects) const
+{
+    if (m_referenceSort != m_request.sortDescriptors || m_reference.size() < objects.size())
+        return false;
+    const QSet<ManagedObject *> wanted(objects.cbegin(), objects.cend());
+    if (wanted.size() != objects.size())
+        return false;
+    QList<ManagedObject *> ordered;
+    ordered.reserve(objects.size());
+    for (ManagedObject *object : std::as_const(m_reference))
+        if (wanted.contains(object))
+            ordered.append(object);
+    if (ordered.size() != objects.size())
+        return false;
+    objects = std::move(ordered);
+    return true;
+}
+
+void FetchedResultsController::offerReference(const QList<ManagedObject *> &sorted)
+{
+    if (m_referenceSort == m_request.sortDescriptors && m_reference.size() >= sorted.size())
+        return;
+    m_reference = sorted;
+    m_referenceSort = m_request.sortDescriptors;
 }
 
 void FetchedResultsController::clearCache()
@@ -111,12 +132,17 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
     for (const SortDescriptor &descriptor : std::as_const(m_request.sortDescriptors))
         sortKeys.insert(descriptor.key);
     const QSet<QString> predicateKeys = m_request.predicate.referencedKeys();
+    bool insertedOrDeleted = false;
     for (ManagedObject *object : change.deleted)
-        if (object->entityName() == m_request.entityName)
+        if (object->entityName() == m_request.entityName) {
             affected.insert(object, false);
+            insertedOrDeleted = true;
+        }
     for (ManagedObject *object : change.inserted)
-        if (object->entityName() == m_request.entityName)
+        if (object->entityName() == m_request.entityName) {
             affected.insert(object, matches(object));
+            insertedOrDeleted = true;
+        }
     for (ManagedObject *object : change.updated) {
         if (object->entityName() != m_request.entityName)
             continue;
@@ -130,6 +156,9 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
         if (changedKeys.intersects(sortKeys))
             moved.insert(object);
     }
+    // The reference order no longer holds every object in its place.
+    if (!moved.isEmpty() || insertedOrDeleted)
+        m_reference.clear();
     if (affected.isEmpty())
         return;
 

@@ -48,6 +48,10 @@ public:
 private:
     void contextObjectsDidChange(const ObjectsChange &change);
     bool matches(ManagedObject *object) const;
+    // objects in the order of the widest sorted list known current, when it
+    // holds them all; false otherwise.
+    bool orderByReference(QList<ManagedObject *> &objects) const;
+    void offerReference(const QList<ManagedObject *> &sorted);
 
     FetchRequest m_request;
     ManagedObjectContext *m_context; // Not owned.
@@ -55,6 +59,11 @@ private:
     FetchedResultsControllerDelegate *m_delegate = nullptr;
     QList<ManagedObject *> m_objects;
     bool m_fetched = false;
+    // The widest list fetched with the current sort since the last insertion,
+    // deletion or sort-key change, in its order: a new predicate's objects
+    // are put in order by filtering it instead of reading their sort keys.
+    QList<ManagedObject *> m_reference;
+    QList<SortDescriptor> m_referenceSort;
     QMetaObject::Connection m_connection;
 };
 

@@ -595,7 +595,8 @@ QList<ManagedObject *> ManagedObjectContext::executeFetch(const FetchRequest &re
         if (!object->m_deleted && object->m_entityIndex == entityIndex
             && (request.predicate.isNull() || request.predicate.evaluate(*object)))
             result.append(object);
-    sortObjects(result, request.sortDescriptors);
+    if (!request.unordered || request.fetchLimit)
+        sortObjects(result, request.sortDescriptors);
     if (request.fetchLimit && *request.fetchLimit >= 0 && result.size() > *request.fetchLimit)
         result.resize(*request.fetchLimit);
     return result;

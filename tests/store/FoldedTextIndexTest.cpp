@@ -84,10 +84,23 @@ TEST_F(IndexedSearchTest, NarrowedSearchKeepsTheListOrderAndMatchesAFreshSortedF
     FetchedResultsController controller({Case::entityName(), Predicate(), newestFirst}, context(), QString());
     QString error;
     ASSERT_TRUE(controller.performFetch(&error));
-    for (const QString &text : {QStringLiteral("s"), QStringLiteral("sm"), QStringLiteral("smi"), QStringLiteral("s")}) {
-        const Predicate predicate = Predicate::fromFormat(QStringLiteral("summary CONTAINS[cd] %@"), {text});
+    auto search = [&](const QString &text) {
+        const Predicate predicate =
+            text.isEmpty() ? Predicate() : Predicate::fromFormat(QStringLiteral("summary CONTAINS[cd] %@"), {text});
         ASSERT_TRUE(controller.setPredicate(predicate, &error)) << error.toStdString();
         FetchRequest fresh{Case::entityName(), predicate, newestFirst};
         EXPECT_EQ(controller.fetchedObjects(), context()->executeFetch(fresh, &error)) << text.toStdString();
-    }
+    };
+    for (const QString &text : {QStringLiteral("s"), QStringLiteral("sm"), QStringLiteral("smi"), QStringLiteral("s"), QString()})
+        search(text);
+    // Orders learnt before a case moved or a case arrived are not reused.
+    Case *moved = static_cast<Case *>(controller.fetchedObjects().last());
+    moved->setDateAdded(QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC));
+    context()->processPendingChanges();
+    search(QStringLiteral("sm"));
+    search(QString());
+    newCase(QStringLiteral("P99"), QStringLiteral("smith new"))->setDateAdded(QDateTime(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC));
+    context()->processPendingChanges();
+    search(QStringLiteral("smi"));
+    search(QString());
 }
