@@ -7,8 +7,10 @@
 #include "library/LibraryQuery.h"
 #include "library/ValueTransformer.h"
 #include "store/Case.h"
+#include "store/FetchRequest.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Tag.h"
+#include "util/Log.h"
 
 namespace ovalis {
 
@@ -75,30 +77,53 @@ void TagTableModel::countListedTags() const
     // The cases that carry every active tag; none active: every case counts.
     m_countTexts.clear();
     m_countedActiveLabels = activeLabels();
-    std::optional<QSet<const ManagedObject *>> qualifying;
+    // With active tags, a label counts the qualifying cases that carry it,
+    // found from those (few) cases' own tags.
+    std::optional<QHash<QString, int>> qualifyingCounts;
     if (!m_countedActiveLabels.isEmpty()) {
-        qualifying.emplace();
-        for (ManagedObject *item :
-             context->arrayOfObjects(Case::entityName(), LibraryQuery::casePredicate(m_countedActiveLabels, {})))
-            qualifying->insert(item);
+        qualifyingCounts.emplace();
+        // Counted, not listed: the cases may come in any order.
+        FetchRequest request{Case::entityName(), LibraryQuery::casePredicate(m_countedActiveLabels, {})};
+        request.unordered = true;
+        QString error;
+        const QList<ManagedObject *> carriers = context->executeFetch(request, &error);
+        if (!error.isEmpty())
+            Log::error(LogArea::CoreData, QStringLiteral("Failed to count the cases of the active tags: ") + error);
+        QSet<QString> labels;
+        for (ManagedObject *item : carriers) {
+            labels.clear();
+            for (const Tag *tag : static_cast<Case *>(item)->tags())
+                if (const QString label = tag->label(); !label.isNull())
+                    labels.insert(label);
+            for (const QString &label : std::as_const(labels))
+                ++(*qualifyingCounts)[label];
+        }
     }
     // A tag counts the cases carrying any tag with its label ("ANY tags.label").
     QHash<QString, QList<const Tag *>> tagsByLabel;
-    for (ManagedObject *object : context->arrayOfObjects(Tag::entityName()))
-        if (const QString label = static_cast<Tag *>(object)->label(); !label.isNull())
-            tagsByLabel[label].append(static_cast<Tag *>(object));
+    if (!qualifyingCounts)
+        for (ManagedObject *object : context->arrayOfObjects(Tag::entityName()))
+            if (const QString label = static_cast<Tag *>(object)->label(); !label.isNull())
+                tagsByLabel[label].append(static_cast<Tag *>(object));
     QHash<QString, QString> textsByLabel;
     for (ManagedObject *object : listed) {
         const QString label = static_cast<Tag *>(object)->label();
         const QString key = label.isNull() ? QStringLiteral("") : label;
         auto text = textsByLabel.constFind(key);
         if (text == textsByLabel.cend()) {
-            QSet<const ManagedObject *> counted;
-            for (const Tag *carrier : tagsByLabel.value(key))
-                for (const ManagedObject *item : carrier->toMany(Tag::Cases))
-                    if (!qualifying || qualifying->contains(item))
+            qsizetype count = 0;
+            if (qualifyingCounts) {
+                count = qualifyingCounts->value(key);
+            } else if (const QList<const Tag *> carriers = tagsByLabel.value(key); carriers.size() == 1) {
+                count = carriers.first()->toMany(Tag::Cases).size();
+            } else {
+                QSet<const ManagedObject *> counted;
+                for (const Tag *carrier : carriers)
+                    for (const ManagedObject *item : carrier->toMany(Tag::Cases))
                         counted.insert(item);
-            text = textsByLabel.insert(key, Tag::countText(counted.size()));
+                count = counted.size();
+            }
+            text = textsByLabel.insert(key, Tag::countText(int(count)));
         }
         m_countTexts.insert(static_cast<const Tag *>(object), text.value());
     }

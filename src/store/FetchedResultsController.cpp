@@ -5,8 +5,24 @@
 
 #include "store/ManagedObject.h"
 #include "store/ManagedObjectContext.h"
+#include "store/PredicateNode.h"
 
 namespace ovalis {
+
+namespace {
+
+// No predicate, or one that holds by its form alone (an AND of nothing).
+bool matchesEverything(const Predicate &predicate)
+{
+    if (predicate.isNull())
+        return true;
+    const PredicateNode *node = predicate.rootNode();
+    return node
+           && (node->kind() == PredicateNode::Kind::True
+               || (node->kind() == PredicateNode::Kind::And && node->children().isEmpty()));
+}
+
+} // namespace
 
 FetchedResultsController::FetchedResultsController(const FetchRequest &request, ManagedObjectContext *context,
                                                    const QString &cacheName, QObject *parent)
@@ -36,7 +52,7 @@ bool FetchedResultsController::performFetch(QString *error)
     m_objects = std::move(objects);
     m_fetched = true;
     if (!m_request.fetchLimit)
-        offerReference(m_objects);
+        offerReference(m_objects, matchesEverything(m_request.predicate));
     return true;
 }
 
@@ -51,6 +67,12 @@ bool FetchedResultsController::setPredicate(const Predicate &predicate, QString 
     m_request.predicate = predicate;
     if (!m_fetched || m_request.sortDescriptors.isEmpty() || m_request.fetchLimit)
         return performFetch(error);
+    if (matchesEverything(predicate) && m_referenceIsEverything && m_referenceSort == m_request.sortDescriptors) {
+        // Every object again, as listed before: changes since then reached
+        // the list through the context's notifications or dropped the reference.
+        m_objects = m_reference;
+        return true;
+    }
     // A predicate that lists only objects of a list fetched before (a search
     // one letter longer, a tag switched off again) keeps that list's order;
     // sorting, which reads every object's keys, is left out.
@@ -67,7 +89,7 @@ bool FetchedResultsController::setPredicate(const Predicate &predicate, QString 
     if (!orderByReference(objects))
         sortObjects(objects, m_request.sortDescriptors);
     m_objects = std::move(objects);
-    offerReference(m_objects);
+    offerReference(m_objects, matchesEverything(predicate));
     return true;
 }
 
@@ -89,12 +111,13 @@ bool FetchedResultsController::orderByReference(QList<ManagedObject *> &objects)
     return true;
 }
 
-void FetchedResultsController::offerReference(const QList<ManagedObject *> &sorted)
+void FetchedResultsController::offerReference(const QList<ManagedObject *> &sorted, bool everything)
 {
-    if (m_referenceSort == m_request.sortDescriptors && m_reference.size() >= sorted.size())
+    if (m_referenceSort == m_request.sortDescriptors && m_reference.size() >= sorted.size() && !everything)
         return;
     m_reference = sorted;
     m_referenceSort = m_request.sortDescriptors;
+    m_referenceIsEverything = everything;
 }
 
 void FetchedResultsController::clearCache()
@@ -157,8 +180,10 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
             moved.insert(object);
     }
     // The reference order no longer holds every object in its place.
-    if (!moved.isEmpty() || insertedOrDeleted)
+    if (!moved.isEmpty() || insertedOrDeleted) {
         m_reference.clear();
+        m_referenceIsEverything = false;
+    }
     if (affected.isEmpty())
         return;
 

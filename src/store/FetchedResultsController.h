@@ -51,7 +51,7 @@ private:
     // objects in the order of the widest sorted list known current, when it
     // holds them all; false otherwise.
     bool orderByReference(QList<ManagedObject *> &objects) const;
-    void offerReference(const QList<ManagedObject *> &sorted);
+    void offerReference(const QList<ManagedObject *> &sorted, bool everything);
 
     FetchRequest m_request;
     ManagedObjectContext *m_context; // Not owned.
@@ -64,6 +64,7 @@ private:
     // are put in order by filtering it instead of reading their sort keys.
     QList<ManagedObject *> m_reference;
     QList<SortDescriptor> m_referenceSort;
+    bool m_referenceIsEverything = false; // fetched without a predicate
     QMetaObject::Connection m_connection;
 };
 
