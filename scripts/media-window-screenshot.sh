@@ -3,12 +3,8 @@
 # the first case's media opened with a double-click and its description
 # shown with Return. Needs a build (scripts/build.sh), Xvfb, xdotool and
 # ImageMagick.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-output=$(realpath -m "${1:-docs/media-window.png}")
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-export HOME=$home
+script_output=${1:-}
+source "$(dirname "$0")/screenshot-home.sh" docs/media-window.png
 ./build/ovalis-cli generate --cases 30 --with-files --seed 7 >/dev/null
 
 # The generated pictures are thumbnails; scan-like pictures of a realistic

@@ -1,6 +1,6 @@
 #include "library/ui/LibrarySplitViewController.h"
 
-#include "library/ui/CaseDetailSide.h"
+#include "library/ui/DetailTabViewController.h"
 #include "library/ui/LibraryWithTagsView.h"
 #include "util/Settings.h"
 
@@ -13,7 +13,7 @@ const QString detailWidthKey = QStringLiteral("Library_Detail_Width AutoSaveName
 LibrarySplitViewController::LibrarySplitViewController(ManagedObjectContext *context, QWidget *parent)
     : QSplitter(Qt::Horizontal, parent)
     , m_libraryView(new LibraryWithTagsView(context, this))
-    , m_tabViewController(new CaseDetailSide(this))
+    , m_tabViewController(new DetailTabViewController(this))
 {
     setObjectName(QStringLiteral("librarySplitView"));
     addWidget(m_libraryView);

@@ -4,7 +4,7 @@
 
 namespace ovalis {
 
-class CaseDetailSide;
+class DetailTabViewController;
 class LibraryWithTagsView;
 class ManagedObjectContext;
 
@@ -18,14 +18,14 @@ public:
     explicit LibrarySplitViewController(ManagedObjectContext *context, QWidget *parent = nullptr);
 
     LibraryWithTagsView *libraryView() const { return m_libraryView; }
-    CaseDetailSide *tabViewController() const { return m_tabViewController; }
+    DetailTabViewController *tabViewController() const { return m_tabViewController; }
 
     bool isDetailCollapsed() const;
     void setDetailCollapsed(bool collapsed);
 
 private:
     LibraryWithTagsView *m_libraryView;
-    CaseDetailSide *m_tabViewController;
+    DetailTabViewController *m_tabViewController;
     int m_detailWidth = 340;
 };
 

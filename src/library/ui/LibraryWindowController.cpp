@@ -24,7 +24,8 @@
 #include "library/LibraryNotifications.h"
 #include "library/LibraryQuery.h"
 #include "library/LibraryWithTagsViewController.h"
-#include "library/ui/CaseDetailSide.h"
+#include "library/ui/DetailTabViewController.h"
+#include "library/ui/InfoViewController.h"
 #include "library/ui/LibrarySplitViewController.h"
 #include "library/ui/LibraryWithTagsView.h"
 #include "library/ui/SearchField.h"
@@ -107,6 +108,12 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     connect(libraryViewController(), &LibraryWithTagsViewController::casesReloaded, this,
             &LibraryWindowController::showSelectionInDetail);
     connect(libraryView(), &LibraryWithTagsView::showMediaRequested, this, &LibraryWindowController::showMedia);
+    InfoViewController *info = m_splitViewController->tabViewController()->infoViewController();
+    connect(libraryViewController(), &LibraryWithTagsViewController::detailTagLabelsChanged, info,
+            &InfoViewController::showTagLabels);
+    // A tag switched on from the detail narrows the tag list by fresh second-degree flags.
+    connect(info, &InfoViewController::tagActivityChanged, libraryViewController(),
+            &LibraryWithTagsViewController::refreshTagActivity);
     connect(&Settings::shared(), &Settings::valueChanged, this, [this](const QString &key) {
         if (key == teachingModeKey)
             libraryView()->setDateAddedColumnHidden(Settings::shared().boolValue(teachingModeKey));
@@ -512,7 +519,7 @@ void LibraryWindowController::toggleTeachingMode()
 void LibraryWindowController::showSelectionInDetail()
 {
     const QList<Case *> selected = libraryViewController()->selectedCases();
-    m_splitViewController->tabViewController()->showCases(selected);
+    m_splitViewController->tabViewController()->followSelection(selected);
     if (m_mediaWindowController)
         m_mediaWindowController->setCurrentCase(selected.value(0, nullptr));
 }

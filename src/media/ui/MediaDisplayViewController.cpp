@@ -24,6 +24,7 @@
 #include "store/Case.h"
 #include "store/Media.h"
 #include "store/NHI.h"
+#include "util/ApplicationEventMonitor.h"
 #include "util/NotificationCenter.h"
 
 namespace ovalis {
@@ -455,13 +456,8 @@ bool MediaDisplayViewController::eventFilter(QObject *watched, QEvent *event)
 void MediaDisplayViewController::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!m_flagsChangedEventMonitorToken.isActive()) {
-        qApp->installEventFilter(this);
-        m_flagsChangedEventMonitorToken = ObserverToken([this] {
-            if (qApp)
-                qApp->removeEventFilter(this);
-        });
-    }
+    if (!m_flagsChangedEventMonitorToken.isActive())
+        m_flagsChangedEventMonitorToken = ApplicationEventMonitor::install(this);
     m_updatedCaseDetailToken = NotificationCenter::defaultCenter().addObserver(
         LibraryNotifications::updatedCaseDetail, nullptr,
         [this](const Notification &) {

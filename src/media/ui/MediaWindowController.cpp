@@ -19,6 +19,7 @@
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "util/ApplicationEventMonitor.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/Settings.h"
@@ -302,13 +303,8 @@ void MediaWindowController::annotateImage()
 
 void MediaWindowController::windowDidBecomeKey()
 {
-    if (!m_keyDownEventMonitorToken.isActive()) {
-        qApp->installEventFilter(this);
-        m_keyDownEventMonitorToken = ObserverToken([this] {
-            if (qApp)
-                qApp->removeEventFilter(this);
-        });
-    }
+    if (!m_keyDownEventMonitorToken.isActive())
+        m_keyDownEventMonitorToken = ApplicationEventMonitor::install(this);
     if (QListView *grid = collectionViewController()->collectionView())
         grid->setFocus(Qt::ActiveWindowFocusReason);
 }

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -8,11 +9,14 @@
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
-#include "library/ui/CaseDetailSide.h"
+#include "library/TagTableModel.h"
+#include "library/ui/DetailTabViewController.h"
+#include "library/ui/InfoViewController.h"
 #include "library/ui/LibrarySplitViewController.h"
 #include "library/ui/LibraryWindowController.h"
 #include "library/ui/LibraryWithTagsView.h"
 #include "library/ui/SearchField.h"
+#include "library/ui/TagTokenField.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
@@ -249,13 +253,36 @@ TEST_F(LibraryWindowTest, SearchAllAndDetailSideFollowRequestsAndSelection)
     EXPECT_EQ(m_window->searchField()->scopeTitle(), QStringLiteral("All"));
     EXPECT_EQ(listed(), QList<Case *>{m_cases[2]});
 
-    CaseDetailSide *detail = m_window->splitViewController()->tabViewController();
-    EXPECT_EQ(detail->overlayText(), QStringLiteral("No Selection"));
+    InfoViewController *info = m_window->splitViewController()->tabViewController()->infoViewController();
+    EXPECT_EQ(info->overlayText(), QStringLiteral("No Selection"));
     library()->selectCaseRows({0});
-    EXPECT_EQ(detail->shownCase(), m_cases[2]);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(info->currentCase(), m_cases[2]);
     m_window->searchField()->clear();
     library()->selectCaseRows({0, 1});
-    EXPECT_EQ(detail->overlayText(), QStringLiteral("Multiple Selection"));
+    EXPECT_EQ(info->overlayText(), QStringLiteral("Multiple Selection"));
+}
+
+TEST_F(LibraryWindowTest, FilteringToATokenNarrowsBothListsByFreshTagActivity)
+{
+    makeLibrary();
+    Tag *knee = newTag(QStringLiteral("knee"));
+    m_cases[3]->addToTags(knee);
+    context()->saveWithParent(true);
+    openWindow();
+    library()->selectCaseRows({1});
+    QCoreApplication::processEvents();
+    InfoViewController *info = m_window->splitViewController()->tabViewController()->infoViewController();
+    EXPECT_EQ(info->tokenField()->tokens(), (QStringList{"chest", "spine"}));
+
+    std::unique_ptr<QMenu> menu(info->tokenMenu(QStringLiteral("spine"), nullptr));
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(listed(), QList<Case *>{m_cases[1]});
+    EXPECT_EQ(selected(), QList<Case *>{m_cases[1]});
+    QStringList tagLabels;
+    for (int row = 0; row < library()->tagsModel()->rowCount(); ++row)
+        tagLabels.append(library()->tagsModel()->tagAtRow(row)->label());
+    EXPECT_EQ(tagLabels, (QStringList{"chest", "spine"}));
 }
 
 TEST_F(LibraryWindowTest, EditsUndoThroughTheStoreAndChangesPostUpdatedMedia)

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Takes docs/detail-side.png: a generated library under a virtual display,
+# the case list searched for web addresses and its fourth case selected, so
+# that the detail side shows a case with tags, dates, a summary and a detail
+# with a link. Needs a build (scripts/build.sh), Xvfb, xdotool and ImageMagick.
+script_output=${1:-}
+source "$(dirname "$0")/screenshot-home.sh" docs/detail-side.png
+./build/ovalis-cli generate --cases 3000 --tags 120 --seed 7 >/dev/null
+
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  ./build/ovalis >/dev/null 2>&1 &
+  app=$!
+  sleep 6
+  # The search field in the toolbar, then the fourth row of the case list.
+  xdotool mousemove 1010 45 click 1
+  sleep 0.5
+  xdotool type --delay 60 "https://"
+  sleep 2
+  xdotool mousemove 450 169 click 1
+  sleep 2
+  xdotool mousemove 1270 790
+  sleep 1
+  import -window "$(xdotool search --name "^Ovalis$" | head -n 1)" "'"$output"'"
+  kill $app
+'
+# A palette of 256 colours keeps the picture small and looks the same.
+convert "$output" -dither None -colors 256 "PNG8:$output"
+echo "$output"
