@@ -7,6 +7,7 @@
 #include <QUuid>
 #include <QVarLengthArray>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <iterator>
 #include <sqlite3.h>
@@ -152,6 +153,8 @@ void PersistentStore::close()
         if (m_runningCheck->db)
             sqlite3_interrupt(m_runningCheck->db);
     }
+    if (m_textIndexPreparation.valid())
+        m_textIndexPreparation.wait();
     QMutexLocker locker(&m_mutex);
     closeDatabase();
 }
@@ -1087,6 +1090,18 @@ FoldedTextIndex *PersistentStore::currentTextIndex(int entityIndex)
     slot.index = std::move(index);
     slot.dataVersion = version;
     return slot.index.get();
+}
+
+void PersistentStore::prepareTextIndexInBackground(int entityIndex)
+{
+    if (m_textIndexPreparation.valid()
+        && m_textIndexPreparation.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    m_textIndexPreparation = std::async(std::launch::async, [this, entityIndex] {
+        QMutexLocker locker(&m_mutex);
+        if (m_db && entityIndex >= 0 && entityIndex < model().entities().size())
+            currentTextIndex(entityIndex);
+    });
 }
 
 qint64 PersistentStore::dataVersion()

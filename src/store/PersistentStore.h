@@ -74,6 +74,10 @@ public:
                                QString *error);
     QVector<ObjectID> relatedIDs(const ObjectID &id, int relationshipIndex);
     bool count(int entity, const Predicate &predicate, qint64 *count, QString *error);
+    // Reads the in-memory index that answers searches of the entity's texts
+    // on a worker thread now (the user is about to search), unless it is
+    // current or being read. Without it the first search reads it.
+    void prepareTextIndexInBackground(int entity);
 
     // Writes the changes in one transaction, waiting on another process's
     // lock. Inserted records with temporary identifiers get permanent keys,
@@ -152,6 +156,7 @@ private:
         qint64 dataVersion = -1; // of the file when the index was read
     };
     std::map<int, TextIndex> m_textIndexes; // by entity
+    std::future<void> m_textIndexPreparation;
 };
 
 } // namespace ovalis

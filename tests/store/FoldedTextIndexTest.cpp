@@ -2,6 +2,7 @@
 
 #include "store/FetchedResultsController.h"
 #include "store/FoldedTextIndex.h"
+#include "store/PersistentStore.h"
 #include "support/StoreFixture.h"
 
 using namespace ovalis;
@@ -71,6 +72,23 @@ TEST_F(IndexedSearchTest, SearchSeesAnotherConnectionsCommits)
     for (Case *item : fetchCases(search, {QStringLiteral("smith"), QStringLiteral("smith")}))
         found.append(item->summary());
     EXPECT_EQ(found, QStringList{QStringLiteral("SMITH again")});
+}
+
+TEST_F(IndexedSearchTest, IndexReadInTheBackgroundAnswersLikeTheFirstSearchWouldAndNeverOutlivesTheStore)
+{
+    newCase(QStringLiteral("ABC1234"), QStringLiteral("Smith fracture"));
+    newCase(QStringLiteral("ABC1235"), QStringLiteral("Colles fracture"));
+    context()->saveWithParent(true);
+    const int caseEntity = ManagedObjectModel::ovalisModel().entityIndex(Case::entityName());
+    m_stack->persistentStore()->prepareTextIndexInBackground(caseEntity);
+    m_stack->persistentStore()->prepareTextIndexInBackground(caseEntity);
+    EXPECT_EQ(fetchCases(QStringLiteral("summary CONTAINS[cd] 'FRACTURE'")).size(), 2);
+    newCase(QStringLiteral("ABC1236"), QStringLiteral("Smith's fracture"));
+    context()->saveWithParent(true);
+    EXPECT_EQ(fetchCases(QStringLiteral("summary CONTAINS[cd] 'smith'")).size(), 2);
+    // Closing while the index is being read waits for it.
+    m_stack->persistentStore()->prepareTextIndexInBackground(caseEntity);
+    m_stack.reset();
 }
 
 TEST_F(IndexedSearchTest, NarrowedSearchKeepsTheListOrderAndMatchesAFreshSortedFetch)

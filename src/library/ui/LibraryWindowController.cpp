@@ -33,6 +33,7 @@
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
+#include "store/PersistentStore.h"
 #include "store/Tag.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
@@ -181,6 +182,11 @@ void LibraryWindowController::buildToolbar()
     connect(m_searchField, &QLineEdit::textChanged, this, &LibraryWindowController::performSearch);
     connect(m_searchField, &SearchField::scopeChosen, this, &LibraryWindowController::limitSearchScope);
     connect(m_searchField, &QLineEdit::returnPressed, this, &LibraryWindowController::makeCaseListFirstResponder);
+    // The store reads the texts it searches while the user starts typing.
+    connect(m_searchField, &SearchField::focusEntered, this, [this] {
+        if (PersistentStore *store = m_stack.persistentStore())
+            store->prepareTextIndexInBackground(ManagedObjectModel::ovalisModel().entityIndex(Case::entityName()));
+    });
 }
 
 void LibraryWindowController::editCommand(const char *slot)

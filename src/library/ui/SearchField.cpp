@@ -48,4 +48,10 @@ void SearchField::showScope(const QString &title, bool highlighted)
     setPalette(palette);
 }
 
+void SearchField::focusInEvent(QFocusEvent *event)
+{
+    QLineEdit::focusInEvent(event);
+    emit focusEntered();
+}
+
 } // namespace ovalis

@@ -26,6 +26,11 @@ public:
 
 signals:
     void scopeChosen(const QString &title);
+    // The field took the keyboard focus: a search may be about to start.
+    void focusEntered();
+
+protected:
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     QMenu *m_scopeMenu;
