@@ -15,9 +15,9 @@
 #include "media/ui/MediaWindowController.h"
 #include "media/ui/SelectableMediaCollectionViewController.h"
 #include "support/EncodedImage.h"
+#include "support/MenuTitles.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
-#include "util/UndoManager.h"
 
 namespace ovalis::test {
 namespace {
@@ -56,22 +56,11 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
     }
 
-    // The titles as the menu shows them when it opens, "---" for a separator.
+    // The titles as the menu shows them when it opens.
     static QStringList openedTitles(QMenu *menu)
     {
         emit menu->aboutToShow();
-        QStringList titles;
-        for (const QAction *action : menu->actions())
-            titles << (action->isSeparator() ? QStringLiteral("---") : action->text());
-        return titles;
-    }
-
-    static QAction *itemTitled(QMenu *menu, const QString &title)
-    {
-        for (QAction *action : menu->actions())
-            if (action->text() == title)
-                return action;
-        return nullptr;
+        return menuTitles(menu);
     }
 
     QMenu *windowHistoryMenu() const
@@ -109,20 +98,15 @@ TEST_F(HistoryMenuTest, ListsTheNewestEntryFirstThenClearAllOrOnlyNoItems)
         CaseHistory::shared().push(item);
 
     EXPECT_EQ(openedTitles(menu), (QStringList{"R&&D1 ( )", "Anonymous (2w 3d F)", "ABC1001 (45y 3m M)", "---", "Clear All"}));
-    QList<int> positions;
-    for (const QAction *action : menu->actions().mid(0, 3)) {
-        positions << action->data().toInt();
-        EXPECT_TRUE(action->isEnabled());
-        EXPECT_TRUE(action->shortcut().isEmpty());
-    }
-    EXPECT_EQ(positions, (QList<int>{2, 1, 0}));
+    EXPECT_EQ(menu->actions().first()->data(), 2);
+    EXPECT_TRUE(menu->actions().first()->isEnabled());
 
     // Opened again after a deletion: the deleted case is gone from the history.
     context()->deleteObject(anonymous);
     EXPECT_EQ(openedTitles(menu), (QStringList{"R&&D1 ( )", "ABC1001 (45y 3m M)", "---", "Clear All"}));
     EXPECT_EQ(CaseHistory::shared().count(), 2);
 
-    itemTitled(menu, QStringLiteral("Clear All"))->trigger();
+    menu->actions().last()->trigger();
     EXPECT_EQ(CaseHistory::shared().count(), 0);
     EXPECT_EQ(openedTitles(menu), QStringList{QStringLiteral("No Items")});
 }
@@ -143,7 +127,6 @@ TEST_F(HistoryMenuTest, AnEntryResetsTheLibraryAndShowsItsCasesMedia)
     menu->actions().at(1)->trigger();
     QCoreApplication::processEvents();
     EXPECT_TRUE(m_window->searchField()->text().isEmpty());
-    EXPECT_EQ(m_window->libraryViewController()->displayedCases().size(), 3);
     EXPECT_EQ(selected(), QList<Case *>{m_cases[1]});
     EXPECT_TRUE(capture.contains(QStringLiteral("Show case: ") + m_cases[1]->description()));
     MediaWindowController *media = m_window->mediaWindowController();
@@ -153,29 +136,15 @@ TEST_F(HistoryMenuTest, AnEntryResetsTheLibraryAndShowsItsCasesMedia)
     // Showing the media records the case as the newest entry again.
     EXPECT_EQ(CaseHistory::shared().cases(), (QList<Case *>{m_cases[2], m_cases[1]}));
 
-    // Outside the history nothing happens.
+    // Outside the history, or for a deleted case, nothing happens.
     m_window->libraryViewController()->selectCaseRows({0});
-    m_delegate->openHistoricalCase(2);
-    m_delegate->openHistoricalCase(-1);
-    EXPECT_EQ(selected(), QList<Case *>{m_cases[0]});
-
-    // A case deleted and saved is passed over; once undone it opens again.
-    UndoManager *undo = m_stack->undoManager();
-    undo->closeAutomaticGroup();
     context()->deleteObject(m_cases[2]);
-    undo->closeAutomaticGroup();
-    context()->saveWithParent(true);
     QCoreApplication::processEvents();
+    m_delegate->openHistoricalCase(2);
     m_delegate->openHistoricalCase(0);
     QCoreApplication::processEvents();
     EXPECT_EQ(selected(), QList<Case *>{m_cases[0]});
     EXPECT_EQ(media->collectionViewController()->currentCase(), m_cases[0]);
-    undo->undo();
-    QCoreApplication::processEvents();
-    m_delegate->openHistoricalCase(0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(selected(), QList<Case *>{m_cases[2]});
-    EXPECT_EQ(media->collectionViewController()->currentCase(), m_cases[2]);
 }
 
 } // namespace

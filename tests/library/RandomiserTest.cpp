@@ -1,16 +1,15 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
+#include "library/LibraryNotifications.h"
+#include "library/LibraryViewFixture.h"
 #include "library/Randomiser.h"
-#include "support/StoreFixture.h"
+#include "util/NotificationCenter.h"
 
-using namespace ovalis;
-
+namespace ovalis::test {
 namespace {
 
-using RandomiserTest = test::StoreFixture;
-
-// A source that answers the given draws in turn, counting what it was asked for.
+// Answers the given draws in turn, counting those taken.
 struct ScriptedSource {
     QList<quint32> draws;
     int taken = 0;
@@ -19,71 +18,80 @@ struct ScriptedSource {
 
 TEST(RandomiserIndexTest, BiasedDrawsAreRejectedAndTheRestMapEvenly)
 {
-    // 2^32 = 3 * 1431655765 + 1: the draw 0 would give index 0 one chance too many.
+    // 2^32 = 3 * 1431655765 + 1: a draw of 0 would favour index 0.
     ScriptedSource source{{0, 0, 7}};
     EXPECT_EQ(Randomiser::uniformIndex(3, std::ref(source)), 1u);
     EXPECT_EQ(source.taken, 3);
 
-    // 2^32 mod (2^31 + 1) = 2^31 - 1: everything below that is drawn again.
-    const quint32 bound = 0x80000001u;
-    ScriptedSource wide{{0x7FFFFFFEu, 0x7FFFFFFFu}};
-    EXPECT_EQ(Randomiser::uniformIndex(bound, std::ref(wide)), 0x7FFFFFFFu);
-    EXPECT_EQ(wide.taken, 2);
-    ScriptedSource top{{0xFFFFFFFFu}};
-    EXPECT_EQ(Randomiser::uniformIndex(bound, std::ref(top)), 0x7FFFFFFEu);
-
-    // Every accepted draw of a whole cycle of 5 lands each index exactly once.
-    const quint32 threshold = quint32(0x100000000ull % 5);
     QList<int> hits(5, 0);
-    for (quint32 draw = threshold; draw < threshold + 5 * 40; ++draw) {
-        ScriptedSource one{{draw}};
-        ++hits[int(Randomiser::uniformIndex(5, std::ref(one)))];
-    }
+    for (quint32 draw = 1; draw < 1 + 5 * 40; ++draw) // 2^32 mod 5 = 1
+        ++hits[int(Randomiser::uniformIndex(5, [draw] { return draw; }))];
     EXPECT_EQ(hits, QList<int>(5, 40));
-
-    EXPECT_EQ(Randomiser::uniformIndex(1, [] { return 0xFFFFFFFFu; }), 0u);
 }
+
+class RandomiserTest : public LibraryViewFixture
+{
+protected:
+    Case *caseWithMedia(const QString &patientID)
+    {
+        Case *item = newCase(patientID);
+        context()->insertNew<Media>()->setItsCase(item);
+        return item;
+    }
+
+    void postRandomCase()
+    {
+        NotificationCenter::defaultCenter().post(LibraryNotifications::selectRandomCase);
+        settle();
+    }
+};
 
 TEST_F(RandomiserTest, EachDistinctCandidateIsAnsweredOnceThenNothing)
 {
     Case *a = newCase(QStringLiteral("A"));
     Case *b = newCase(QStringLiteral("B"));
     Case *c = newCase(QStringLiteral("C"));
-
     // Duplicates count once: index 1 of the distinct candidates a, b is b.
-    ScriptedSource source{{1, 0, 0, 0}};
-    Randomiser scripted(std::ref(source));
-    EXPECT_EQ(scripted.randomCase({a, a, b}), b);
-    EXPECT_EQ(scripted.randomCase({a, b, nullptr, c}), a);
-    EXPECT_EQ(scripted.randomCase({c, a, b}), c);
-    EXPECT_EQ(scripted.randomCase({a, b, c}), nullptr);
-    EXPECT_EQ(source.taken, 3);
-    EXPECT_EQ(scripted.shownCases(), (QList<Case *>{b, a, c}));
-    EXPECT_EQ(scripted.randomCase({}), nullptr);
-
-    // The system's source over the same three: each once, in some order.
-    Randomiser randomiser;
-    QSet<Case *> answered;
-    for (int i = 0; i < 3; ++i)
-        answered.insert(randomiser.randomCase({a, b, c}));
-    EXPECT_EQ(answered, (QSet<Case *>{a, b, c}));
+    ScriptedSource source{{1, 0, 0}};
+    Randomiser randomiser(std::ref(source));
+    EXPECT_EQ(randomiser.randomCase({a, a, b}), b);
+    EXPECT_EQ(randomiser.randomCase({a, b, c}), a);
+    EXPECT_EQ(randomiser.randomCase({c, a, b}), c);
     EXPECT_EQ(randomiser.randomCase({a, b, c}), nullptr);
-    EXPECT_EQ(randomiser.shownCases().size(), 3);
-
-    // A new case is still offered after the others have all been shown.
-    Case *d = newCase(QStringLiteral("D"));
-    EXPECT_EQ(randomiser.randomCase({a, b, c, d}), d);
+    EXPECT_EQ(source.taken, 3);
+    EXPECT_EQ(randomiser.shownCases(), (QList<Case *>{b, a, c}));
 }
 
-TEST_F(RandomiserTest, CasesOfAClosedLibraryAreNeverMistakenForNewOnes)
+TEST_F(RandomiserTest, TheShownLibraryViewSelectsEachListedCaseWithMediaOnce)
 {
     Randomiser randomiser;
-    Case *first = newCase(QStringLiteral("A"));
-    ASSERT_EQ(randomiser.randomCase({first}), first);
-    reopen();
-    EXPECT_EQ(randomiser.shownCases(), QList<Case *>{nullptr});
-    Case *again = newCase(QStringLiteral("B"));
-    EXPECT_EQ(randomiser.randomCase({again}), again);
+    controller().setRandomiser(&randomiser);
+    const QList<Case *> withMedia = {caseWithMedia(QStringLiteral("ABC1001")), caseWithMedia(QStringLiteral("ABC1002")),
+                                     caseWithMedia(QStringLiteral("ABC1003"))};
+    newCase(QStringLiteral("ABC1004"));
+    Case *filteredOut = caseWithMedia(QStringLiteral("XYZ1005"));
+    load();
+    search(QStringLiteral("ABC"));
+    postRandomCase();
+    EXPECT_TRUE(randomiser.shownCases().isEmpty()); // not observing before it appears
+
+    controller().viewWillAppear();
+    select(controller().displayedCases());
+    QSet<Case *> picked;
+    for (int i = 0; i < 4; ++i) {
+        postRandomCase();
+        const QList<Case *> selected = controller().selectedCases();
+        ASSERT_EQ(selected.size(), 1);
+        picked.insert(selected.first());
+    }
+    // The fourth found nothing left and changed nothing.
+    EXPECT_EQ(picked, QSet<Case *>(withMedia.cbegin(), withMedia.cend()));
+    EXPECT_EQ(randomiser.shownCases().size(), 3);
+
+    search(QString());
+    postRandomCase();
+    EXPECT_EQ(controller().selectedCases(), QList<Case *>{filteredOut});
 }
 
 } // namespace
+} // namespace ovalis::test
