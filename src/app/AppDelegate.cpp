@@ -16,7 +16,10 @@
 #include <algorithm>
 
 #include "app/SettingsWindowController.h"
+#include "library/CaseHistory.h"
 #include "library/ValueTransformer.h"
+#include "library/ui/LibraryWindowController.h"
+#include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/LibraryMaintenance.h"
 #include "store/ManagedObjectContext.h"
@@ -197,6 +200,53 @@ void AppDelegate::observeApplication(QGuiApplication *application)
     connect(application, &QGuiApplication::lastWindowClosed, this, &AppDelegate::quit);
 }
 
+QMenu *AppDelegate::createHistoryMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(tr("Hi&story"), parent);
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] { menuNeedsUpdate(menu); });
+    menuNeedsUpdate(menu);
+    return menu;
+}
+
+void AppDelegate::menuNeedsUpdate(QMenu *menu)
+{
+    menu->clear();
+    CaseHistory &history = CaseHistory::shared();
+    history.removeDeletedCases();
+    const QList<Case *> cases = history.cases();
+    if (cases.isEmpty()) {
+        menu->addAction(tr("No Items"))->setEnabled(false);
+        return;
+    }
+    // Newest first; each item opens the entry at its position.
+    for (int position = int(cases.size()) - 1; position >= 0; --position) {
+        const Case *item = cases[position];
+        const QString id = item->patientID();
+        const QString title = QStringLiteral("%1 (%2 %3)")
+                                  .arg(id.isEmpty() ? QStringLiteral("Anonymous") : id, item->ageString(), item->abbreviatedSex());
+        QAction *action = menu->addAction(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        action->setData(position);
+        connect(action, &QAction::triggered, this, [this, position] { openHistoricalCase(position); });
+    }
+    menu->addSeparator();
+    menu->addAction(tr("Clear All"), this, &AppDelegate::clearHistoricalCases);
+}
+
+void AppDelegate::openHistoricalCase(int position)
+{
+    Case *item = CaseHistory::shared().at(position);
+    auto *window = qobject_cast<LibraryWindowController *>(m_libraryWindowController.data());
+    if (!item || !window)
+        return;
+    window->reset();
+    window->showCase(item);
+}
+
+void AppDelegate::clearHistoricalCases()
+{
+    CaseHistory::shared().clear();
+}
+
 QMenu *AppDelegate::createDebuggingMenu(QWidget *parent)
 {
     auto *menu = new QMenu(tr("&Debug"), parent);
@@ -224,6 +274,9 @@ AppDelegate::ApplicationMenus AppDelegate::addApplicationMenus(QMenuBar *menuBar
     menus.view = menuBar->addMenu(tr("&View"));
     menus.view->menuAction()->setVisible(false);
     menus.view->installEventFilter(this);
+
+    menus.history = createHistoryMenu(menuBar);
+    menuBar->addMenu(menus.history);
 
     menus.window = menuBar->addMenu(tr("&Window"));
     menus.window->addAction(m_libraryWindowAction);

@@ -39,6 +39,7 @@ public:
         QMenu *file;   // Save, Quit
         QMenu *edit;   // Settings…
         QMenu *view;   // empty: hidden until the window adds an item
+        QMenu *history; // the case history, rebuilt each time it opens
         QMenu *window; // Library
         QMenu *debug;  // the debugging commands, while showDebuggingMenu is true
         QMenu *help;   // User Guide, Send Support Email…
@@ -79,6 +80,9 @@ public:
     QAction *supportEmailAction() const { return m_supportEmailAction; }
     QAction *quitAction() const { return m_quitAction; }                 // Ctrl+Q, through the quit decision
     QAction *libraryWindowAction() const { return m_libraryWindowAction; } // showCasesDatabaseWindow
+    // A "History" menu listing the case history, newest first, filled by
+    // menuNeedsUpdate each time it opens. Owned by parent.
+    QMenu *createHistoryMenu(QWidget *parent);
     // A "Debug" menu with the six maintenance commands, shown only while
     // showDebuggingMenu is true. Owned by parent.
     QMenu *createDebuggingMenu(QWidget *parent);
@@ -87,8 +91,8 @@ public:
     ApplicationMenus addApplicationMenus(QMenuBar *menuBar);
     // A window's menus: the delegate's application menus (bare File, Edit,
     // View and Window menus without a delegate, as in tests), with Minimise
-    // (Ctrl+M) for window at the top of the Window menu. debug and help are
-    // null without a delegate.
+    // (Ctrl+M) for window at the top of the Window menu. history, debug and
+    // help are null without a delegate.
     static ApplicationMenus addWindowMenus(AppDelegate *delegate, QMenuBar *menuBar, QWidget *window);
 
     SettingsWindowController *settingsWindowController() const { return m_settingsWindowController; }
@@ -121,6 +125,13 @@ public slots:
     void showSettings();
     void showHelp();
     void sendSupportEmail();
+    // Resets the library window's search and filters, then selects the case
+    // at this position of the case history (0 is the oldest) and shows its
+    // media. Nothing happens outside the history or for a deleted case.
+    void openHistoricalCase(int position);
+    void clearHistoricalCases();
+    // Refills the History menu from the case history.
+    void menuNeedsUpdate(QMenu *menu);
     // Quit through the quit decision (menu, last window closed).
     void quit();
 

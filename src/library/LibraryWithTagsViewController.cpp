@@ -7,6 +7,7 @@
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
 #include "library/LibraryQuery.h"
+#include "library/Randomiser.h"
 #include "library/TagTableModel.h"
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
@@ -76,6 +77,7 @@ LibraryWithTagsViewController::LibraryWithTagsViewController(ManagedObjectContex
     , m_tagsModel(new TagTableModel(this))
     , m_casesSelection(new QItemSelectionModel(m_casesModel, this))
     , m_tagsSelection(new QItemSelectionModel(m_tagsModel, this))
+    , m_randomiser(&Randomiser::shared())
 {
     m_casesModel->setSource([this] {
         if (usesAgeOrder())
@@ -149,6 +151,9 @@ void LibraryWithTagsViewController::viewWillAppear()
     m_updatedTagActiveToken = center.addObserver(
         LibraryNotifications::updatedTagActivity, nullptr, [this](const Notification &) { updatedTagActivity(); },
         NotificationCenter::Delivery::MainThread);
+    m_selectRandomCaseToken = center.addObserver(
+        LibraryNotifications::selectRandomCase, nullptr, [this](const Notification &) { selectRandomCase(); },
+        NotificationCenter::Delivery::MainThread);
     m_observing = true;
 }
 
@@ -159,6 +164,7 @@ void LibraryWithTagsViewController::viewDidDisappear()
     m_updatedTagToken.reset();
     m_updatedTagInDetailToken.reset();
     m_updatedTagActiveToken.reset();
+    m_selectRandomCaseToken.reset();
 }
 
 void LibraryWithTagsViewController::updatedTag()
@@ -508,6 +514,18 @@ bool LibraryWithTagsViewController::selectCase(Case *item)
         return false;
     selectCaseRows({row});
     return true;
+}
+
+void LibraryWithTagsViewController::selectRandomCase()
+{
+    QList<Case *> candidates;
+    for (ManagedObject *object : displayedObjects()) {
+        auto *item = static_cast<Case *>(object);
+        if (item->hasMedia())
+            candidates.append(item);
+    }
+    if (Case *picked = m_randomiser->randomCase(candidates))
+        selectCase(picked);
 }
 
 // --- Orders -----------------------------------------------------------------

@@ -22,6 +22,7 @@ namespace ovalis {
 class Case;
 class CaseTableModel;
 class ManagedObjectContext;
+class Randomiser;
 class Tag;
 class TagTableModel;
 
@@ -94,6 +95,13 @@ public:
     // Selects the case when it is listed; false otherwise.
     bool selectCase(Case *item);
 
+    // "Select Random Case": a listed case with media that the randomiser has
+    // not picked before becomes the only selected row; nothing happens when
+    // there is none.
+    void selectRandomCase();
+    // Randomiser::shared() unless set (not owned; it must outlive this).
+    void setRandomiser(Randomiser *randomiser) { m_randomiser = randomiser; }
+
     // Tag commands, by row of the tag list.
     void toggleTagActivity(int tagRow);  // double-click or Return: flip, refresh activity, refreshFilters
     void toggleTagFiltering(int tagRow); // context menu: flip, refresh activity, post "Updated Tag Activity"
@@ -151,11 +159,13 @@ private:
     QSet<ManagedObject *> m_ageOrderLeaving;    // those of them no longer listed
     LibraryQuery::IdentifierKeys m_identifierKeys; // kept while the age order is shown
     Predicate m_searchPredicate;
+    Randomiser *m_randomiser; // Not owned.
     bool m_observing = false;
 
     ObserverToken m_updatedTagToken;
     ObserverToken m_updatedTagInDetailToken;
     ObserverToken m_updatedTagActiveToken;
+    ObserverToken m_selectRandomCaseToken;
 };
 
 } // namespace ovalis

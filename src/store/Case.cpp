@@ -1,6 +1,8 @@
 #include "store/Case.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QPointer>
 #include <QUuid>
 #include <algorithm>
 
@@ -13,8 +15,45 @@
 #include "store/Tag.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
+#include "util/UndoManager.h"
 
 namespace ovalis {
+
+namespace {
+
+QString orNil(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("nil") : text;
+}
+
+// Mine followed by theirs, after a blank line when mine is not empty.
+QString appendedText(const QString &mine, const QString &theirs)
+{
+    return mine.isEmpty() ? theirs : mine + QStringLiteral("\n\n") + theirs;
+}
+
+// The media record the identifier names in the context, unless it has been deleted.
+Media *liveMedia(ManagedObjectContext *context, const ObjectID &id)
+{
+    ManagedObject *object = context->existingObject(id);
+    if (!object || object->isDeleted() || object->entityName() != Media::entityName())
+        return nullptr;
+    return static_cast<Media *>(object);
+}
+
+// The undo manager of the object's context, if it has both.
+UndoManager *undoManagerOf(const ManagedObject *object)
+{
+    ManagedObjectContext *context = object->managedObjectContext();
+    return context ? context->undoManager() : nullptr;
+}
+
+MergedMediaUndoRecord recordOfCopy(const Media *source, const Media *copy)
+{
+    return {source->objectID(), copy->objectID(), copy->uuid(), copy->fileName(), copy->orderIndex()};
+}
+
+} // namespace
 
 Case::Case(const EntityDescription &entity, int entityIndex)
     : ManagedObject(entity, entityIndex)
@@ -246,6 +285,143 @@ std::optional<QUrl> Case::exportMediaFiles(const QUrl &folder) const
     for (int i = 0; i < ordered.size(); ++i)
         ordered[i]->exportFile(target, i);
     return target;
+}
+
+void Case::linkPatient(const Case *other)
+{
+    const QString otherID = other->patientID();
+    Log::info(LogArea::CoreData, QStringLiteral("Link ") + orNil(patientID()) + QStringLiteral(" to ") + orNil(otherID));
+    // An empty identifier would be "contained" in any detail.
+    if (otherID.isEmpty()) {
+        Log::info(LogArea::CoreData, QStringLiteral("No destination patientID - exiting"));
+        return;
+    }
+    const QString text = detail();
+    if (text.isEmpty()) {
+        setDetail(otherID);
+        return;
+    }
+    if (text.contains(otherID)) {
+        Log::info(LogArea::CoreData, QStringLiteral("Already linked"));
+        return;
+    }
+    setDetail(text + QChar(0x000D) + otherID);
+}
+
+void Case::mergeTags(const Case *other)
+{
+    Log::info(LogArea::CoreData,
+              QStringLiteral("Add tags\nfrom\t%") + other->description() + QStringLiteral("\nto\t\t") + description());
+    for (Tag *tag : other->tags())
+        addToTags(tag);
+}
+
+void Case::mergeDescriptions(const Case *other)
+{
+    Log::info(LogArea::CoreData,
+              QStringLiteral("Merge descriptions\nfrom\t") + other->description() + QStringLiteral("\nto\t\t") + description());
+    // An empty text adds nothing, not even the blank line.
+    if (!other->summary().isEmpty())
+        setSummary(appendedText(summary(), other->summary()));
+    if (!other->detail().isEmpty())
+        setDetail(appendedText(detail(), other->detail()));
+}
+
+void Case::mergeMedia(const Case *other)
+{
+    Log::info(LogArea::CoreData,
+              QStringLiteral("Add media\nfrom\t") + other->description() + QStringLiteral("\nto\t\t") + description());
+    UndoManager *undoManager = undoManagerOf(this);
+    if (!undoManager || !other->hasMedia())
+        return;
+    ManagedObjectContext *context = managedObjectContext();
+    const QList<Media *> list = other->sortedMedia();
+    const int base = int(media().size());
+    QList<MergedMediaUndoRecord> records;
+    // The copies are undone by removeMergedMedia, which also removes their files.
+    undoManager->disableUndoRegistration();
+    for (int i = 0; i < list.size(); ++i) {
+        Media *copy = duplicateMedia(list[i], base + i);
+        if (!copy)
+            continue;
+        if (copy->uuid().isEmpty() || copy->fileName().isEmpty()) {
+            context->deleteObject(copy);
+            continue;
+        }
+        records.append(recordOfCopy(list[i], copy));
+    }
+    undoManager->enableUndoRegistration();
+    if (records.isEmpty())
+        return;
+    registerMergedMediaUndo(&Case::removeMergedMedia, records);
+    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
+}
+
+void Case::removeMergedMedia(const QList<MergedMediaUndoRecord> &records)
+{
+    UndoManager *undoManager = undoManagerOf(this);
+    if (!undoManager)
+        return;
+    ManagedObjectContext *context = managedObjectContext();
+    undoManager->disableUndoRegistration();
+    for (const MergedMediaUndoRecord &record : records) {
+        Media *copy = liveMedia(context, record.copiedMediaObjectID);
+        if (!copy)
+            continue;
+        // The file goes now rather than on the deletion queue, so that a redo
+        // can copy the original to the same path straight away.
+        const std::optional<QUrl> url = copy->fileURL();
+        if (url && QFileInfo::exists(url->toLocalFile())) {
+            MediaWriteError error;
+            if (!MediaFileStore::removeItem(*url, &error) || !MediaFileStore::deleteEmptyFolders(*url, &error))
+                Log::error(LogArea::Filing, QStringLiteral("Unable to remove merged media at ") + url->toLocalFile()
+                                                + QStringLiteral(": ") + error.message());
+        }
+        context->deleteObject(copy);
+    }
+    rationaliseOrderIndexes();
+    undoManager->enableUndoRegistration();
+    registerMergedMediaUndo(&Case::restoreMergedMedia, records);
+    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
+}
+
+void Case::restoreMergedMedia(const QList<MergedMediaUndoRecord> &records)
+{
+    UndoManager *undoManager = undoManagerOf(this);
+    if (!undoManager)
+        return;
+    ManagedObjectContext *context = managedObjectContext();
+    QList<MergedMediaUndoRecord> ordered = records;
+    std::stable_sort(ordered.begin(), ordered.end(), [](const MergedMediaUndoRecord &a, const MergedMediaUndoRecord &b) {
+        return a.copiedMediaOrderIndex < b.copiedMediaOrderIndex;
+    });
+    QList<MergedMediaUndoRecord> remade;
+    undoManager->disableUndoRegistration();
+    for (const MergedMediaUndoRecord &record : std::as_const(ordered)) {
+        Media *source = liveMedia(context, record.sourceMediaObjectID);
+        if (!source)
+            continue;
+        if (Media *copy = duplicateMedia(source, record.copiedMediaOrderIndex, record.copiedMediaUUID))
+            remade.append(recordOfCopy(source, copy));
+    }
+    rationaliseOrderIndexes();
+    undoManager->enableUndoRegistration();
+    if (remade.isEmpty())
+        return;
+    registerMergedMediaUndo(&Case::removeMergedMedia, remade);
+    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
+}
+
+void Case::registerMergedMediaUndo(void (Case::*step)(const QList<MergedMediaUndoRecord> &),
+                                   const QList<MergedMediaUndoRecord> &records)
+{
+    const QPointer<ManagedObjectContext> guard(managedObjectContext());
+    const ObjectID id = objectID();
+    undoManagerOf(this)->registerUndo([guard, id, step, records] {
+        ManagedObject *object = guard ? guard->existingObject(id) : nullptr;
+        if (object && !object->isDeleted() && object->entityName() == Case::entityName())
+            (static_cast<Case *>(object)->*step)(records);
+    });
 }
 
 QStringList Case::keysAffectedBy(const QString &storedKey) const

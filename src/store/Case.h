@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "store/ManagedObject.h"
+#include "store/MergedMediaUndoRecord.h"
 #include "store/Sex.h"
 #include "store/StyledText.h"
 
@@ -91,12 +92,38 @@ public:
     // written to; nothing when it could not be created.
     std::optional<QUrl> exportMediaFiles(const QUrl &folder) const;
 
+    // Merging another case into this one. The other case is left as it is.
+    // Links the other case's patient by naming its patientID in this case's
+    // detail (appended on a line of its own); nothing when the other case
+    // has no patientID or the detail already names it.
+    void linkPatient(const Case *other);
+    // Adds the other case's tags to this case's (the tags are shared).
+    void mergeTags(const Case *other);
+    // Appends the other case's summary and detail to this case's, each after
+    // a blank line when this case's text is not empty.
+    void mergeDescriptions(const Case *other);
+    // Copies the other case's media and their files to the end of this
+    // case's media, in order. The copies are not registered with the store's
+    // undo: one undo action removes them with their files, and its redo
+    // brings them back under the same uuids. Main thread; needs a context
+    // with an undo manager.
+    void mergeMedia(const Case *other);
+    // The undo and redo of mergeMedia; each registers the other.
+    void removeMergedMedia(const QList<MergedMediaUndoRecord> &records);
+    void restoreMergedMedia(const QList<MergedMediaUndoRecord> &records);
+
     QStringList keysAffectedBy(const QString &storedKey) const override;
     QVariant derivedValue(const QString &key) const override;
 
 protected:
     void awakeFromInsert() override;
     void willSave() override;
+
+private:
+    // Registers an undo action that finds this case again by its identifier
+    // (the object itself may be gone by the time it runs).
+    void registerMergedMediaUndo(void (Case::*step)(const QList<MergedMediaUndoRecord> &),
+                                 const QList<MergedMediaUndoRecord> &records);
 };
 
 } // namespace ovalis

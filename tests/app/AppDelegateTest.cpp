@@ -246,24 +246,24 @@ TEST_F(AppDelegateTest, MenusShowTheDebuggingCommandsOnlyWhileAskedAndTheySave)
                 titles << action->text().remove(u'&');
         return titles;
     };
-    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "Window", "Help"}));
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "History", "Window", "Help"}));
 
     QSignalSpy changes(m_delegate.get(), &AppDelegate::showDebuggingMenuChanged);
     m_delegate->setShowDebuggingMenu(true);
     m_delegate->setShowDebuggingMenu(true);
     EXPECT_EQ(changes.count(), 1);
-    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "Window", "Debug", "Help"}));
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "History", "Window", "Debug", "Help"}));
     QMenu *later = m_delegate->createDebuggingMenu(&window);
     EXPECT_TRUE(later->menuAction()->isVisible());
     m_delegate->setShowDebuggingMenu(false);
     EXPECT_FALSE(later->menuAction()->isVisible());
-    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "Window", "Help"}));
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "History", "Window", "Help"}));
 
     // The View menu appears once a window puts something into it.
     QAction *teaching = menus.view->addAction(QStringLiteral("Teaching Mode"));
-    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "View", "Window", "Help"}));
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "View", "History", "Window", "Help"}));
     menus.view->removeAction(teaching);
-    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "Window", "Help"}));
+    EXPECT_EQ(visibleTitles(), QStringList({"File", "Edit", "History", "Window", "Help"}));
 
     newCase(QStringLiteral("A1"));
     newCase(QStringLiteral("B2"));

@@ -2,6 +2,7 @@
 
 #include "library/CaseHistory.h"
 #include "support/StoreFixture.h"
+#include "util/UndoManager.h"
 
 using namespace ovalis;
 
@@ -36,6 +37,34 @@ TEST_F(CaseHistoryTest, PushMovesACaseToTheEndAndKeepsTheLastTen)
     EXPECT_EQ(history.cases().first(), cases[1]);
     EXPECT_EQ(history.cases().last(), cases[5]);
     EXPECT_EQ(history.cases().count(cases[5]), 1);
+}
+
+TEST_F(CaseHistoryTest, DeletedCasesAreNotAnsweredAndGoWithTheNextPruneOrClosedLibrary)
+{
+    CaseHistory history;
+    Case *a = newCase(QStringLiteral("ABC1235"));
+    Case *b = newCase(QStringLiteral("ABC1236"));
+    history.push(a);
+    history.push(b);
+    context()->saveWithParent(true);
+    UndoManager *undo = m_stack->undoManager();
+    undo->removeAllActions();
+
+    // Deleted and saved: still an entry, not answered; undone: the same record again.
+    context()->deleteObject(a);
+    context()->saveWithParent(true);
+    EXPECT_EQ(history.at(0), nullptr);
+    undo->closeAutomaticGroup();
+    undo->undo();
+    EXPECT_EQ(history.at(0), a);
+    context()->deleteObject(b);
+    history.removeDeletedCases();
+    EXPECT_EQ(history.cases(), QList<Case *>{a});
+
+    reopen();
+    EXPECT_EQ(history.cases(), QList<Case *>{nullptr});
+    history.removeDeletedCases();
+    EXPECT_EQ(history.count(), 0);
 }
 
 } // namespace

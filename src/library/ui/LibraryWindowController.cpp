@@ -548,6 +548,15 @@ void LibraryWindowController::showMedia()
         m_mediaWindowController->toggleFullScreen();
 }
 
+void LibraryWindowController::showCase(Case *item)
+{
+    Log::info(LogArea::UI, QStringLiteral("Show case: ") + item->description());
+    // Showing media acts on the selection: without the case selected it
+    // would open some other case.
+    if (libraryViewController()->selectCase(item))
+        showMedia();
+}
+
 void LibraryWindowController::closeEvent(QCloseEvent *event)
 {
     Settings::shared().setValue(geometryKey, saveGeometry());

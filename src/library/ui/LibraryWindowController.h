@@ -61,6 +61,9 @@ public slots:
     // shows the media window, toggling its full screen when Alt is held or
     // in teaching mode.
     void showMedia();
+    // Selects the case (the caller resets the search and filters first so
+    // that it is listed), scrolls to it and shows its media.
+    void showCase(ovalis::Case *item);
 
     // The requests other windows post.
     void selectCaseInLibrary(ovalis::Case *item);
