@@ -62,15 +62,6 @@ bool IndexSet::contains(quint64 index) const
     return range != m_ranges.cbegin() && index < std::prev(range)->end();
 }
 
-QList<quint64> IndexSet::indexes() const
-{
-    QList<quint64> all;
-    for (const Range &range : m_ranges)
-        for (quint64 index = range.location; index < range.end(); ++index)
-            all.append(index);
-    return all;
-}
-
 QString IndexSet::description() const
 {
     if (m_ranges.isEmpty())

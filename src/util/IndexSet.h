@@ -33,8 +33,6 @@ public:
     quint64 count() const;
     bool contains(quint64 index) const;
     const QList<Range> &ranges() const { return m_ranges; }
-    // Every index in ascending order; only for sets known to be small.
-    QList<quint64> indexes() const;
     // "(no indexes)", "[number of indexes: 1 (in 1 ranges), indexes: (3)]",
     // "[number of indexes: 4 (in 2 ranges), indexes: (0-2 5)]"
     QString description() const;

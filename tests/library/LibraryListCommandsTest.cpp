@@ -15,7 +15,6 @@
 #include "support/EncodedImage.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
-#include "util/SerialQueue.h"
 #include "util/UndoManager.h"
 
 using namespace ovalis;
@@ -57,111 +56,82 @@ protected:
         undo()->closeAutomaticGroup();
     }
 
-    // Answers the remove alert with the button at answer, keeping what it asked.
-    void answerRemoveAlert(int answer)
-    {
-        m_controller->setRemoveCasesConfirmation([this, answer](const LibraryWithTagsViewController::Alert &alert) {
-            m_alerts.append(alert);
-            return answer;
-        });
-    }
-
     static std::unique_ptr<QMimeData> dragOf(const QList<int> &rows)
     {
         return std::unique_ptr<QMimeData>(CaseListDragAndDrop::mimeDataForRows(IndexSet::fromIndexes(rows)));
     }
 
     QList<Case *> m_cases;
-    QList<LibraryWithTagsViewController::Alert> m_alerts;
 };
 
-TEST_F(LibraryListCommandsTest, RemoveCasesAsksFirstAndCancelChangesNothing)
-{
-    makeLibrary();
-    answerRemoveAlert(1);
-    select({m_cases[1]});
-    m_controller->removeCases();
-    ASSERT_EQ(m_alerts.size(), 1);
-    EXPECT_EQ(m_alerts[0].messageText, QStringLiteral("Delete Cases"));
-    EXPECT_EQ(m_alerts[0].informativeText,
-              QStringLiteral("Are you sure you want to delete 1 case from your library?\n\nThis can not be undone."));
-    EXPECT_EQ(m_alerts[0].buttonTitles, (QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")}));
-    settle();
-    EXPECT_EQ(displayedIDs().size(), 3);
-    EXPECT_EQ(context()->countOfObjects(Case::entityName()), 3);
-    EXPECT_FALSE(context()->hasChanges());
-
-    select({m_cases[0], m_cases[2]});
-    m_controller->removeCases();
-    EXPECT_EQ(m_alerts.last().informativeText,
-              QStringLiteral("Are you sure you want to delete 2 cases from your library?\n\nThis can not be undone."));
-    EXPECT_EQ(m_alerts.last().messageText, QStringLiteral("Delete Cases"));
-
-    // Nothing selected: nothing to ask about.
-    select({});
-    m_controller->removeCases();
-    EXPECT_EQ(m_alerts.size(), 2);
-}
-
-TEST_F(LibraryListCommandsTest, RemoveCasesDeletesSavesAndUndoBringsThemBack)
+TEST_F(LibraryListCommandsTest, RemoveCasesAsksFirstDeletesAndSavesAndUndoBringsThemBack)
 {
     makeLibrary();
     Tag *tag = newTag(QStringLiteral("chest"));
     m_cases[0]->addToTags(tag);
-    m_cases[0]->addMedia(test::encodedImage(QSize(8, 8), Qt::red), QStringLiteral("a.jpg"));
-    Media *media = m_cases[0]->media().first();
+    Media *media = m_cases[0]->addMedia(test::encodedImage(QSize(8, 8), Qt::red), QStringLiteral("a.jpg"));
     context()->saveWithParent(true);
     endTurn();
     undo()->removeAllActions();
+    QList<LibraryWithTagsViewController::Alert> alerts;
+    int answer = 1;
+    m_controller->setRemoveCasesConfirmation([&](const LibraryWithTagsViewController::Alert &alert) {
+        alerts.append(alert);
+        return answer;
+    });
 
-    answerRemoveAlert(0);
+    select({m_cases[1]});
+    m_controller->removeCases(); // Cancel
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].messageText, QStringLiteral("Delete Cases"));
+    EXPECT_EQ(alerts[0].informativeText,
+              QStringLiteral("Are you sure you want to delete 1 case from your library?\n\nThis can not be undone."));
+    EXPECT_EQ(alerts[0].buttonTitles, (QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")}));
+    settle();
+    EXPECT_EQ(displayedIDs().size(), 3);
+    EXPECT_FALSE(context()->hasChanges());
+
+    answer = 0;
     select({m_cases[0], m_cases[2]});
     const QString description = m_cases[0]->description();
     LogCapture log;
-    QSignalSpy count(m_controller.get(), &LibraryWithTagsViewController::caseCountChanged);
     m_controller->removeCases();
     settle();
+    EXPECT_EQ(alerts.last().informativeText,
+              QStringLiteral("Are you sure you want to delete 2 cases from your library?\n\nThis can not be undone."));
     EXPECT_TRUE(log.contains(QStringLiteral("Deleting ") + description));
     EXPECT_EQ(displayedIDs(), QStringList{QStringLiteral("ABC1002")});
-    EXPECT_TRUE(selectedIDs().isEmpty());
-    EXPECT_EQ(count.last().first().toString(), QStringLiteral("Showing 1 case"));
+    EXPECT_EQ(controller().caseCountText(), QStringLiteral("Showing 1 case"));
     EXPECT_FALSE(context()->hasChanges());
-    // The media record stays, without its case, and keeps its file.
-    EXPECT_EQ(media->itsCase(), nullptr);
+    EXPECT_EQ(media->itsCase(), nullptr); // the media record stays, with its file
     EXPECT_TRUE(media->fileExists());
-    {
-        auto second = openSecondStack();
-        EXPECT_EQ(second->mainContext()->countOfObjects(Case::entityName()), 1);
-    }
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 1);
 
     endTurn();
     EXPECT_EQ(undo()->undoActionName(), QStringLiteral("Delete Cases"));
     undo()->undo();
     settle();
-    EXPECT_EQ(displayedIDs(), (QStringList{QStringLiteral("ABC1001"), QStringLiteral("ABC1002"), QStringLiteral("ABC1003")}));
+    EXPECT_EQ(displayedIDs().size(), 3);
     EXPECT_EQ(m_cases[0]->tags(), QList<Tag *>{tag});
     EXPECT_EQ(media->itsCase(), m_cases[0]);
-    context()->saveWithParent(true);
-    auto second = openSecondStack();
-    EXPECT_EQ(second->mainContext()->countOfObjects(Case::entityName()), 3);
+
+    // Nothing selected: nothing to ask about.
+    select({});
+    m_controller->removeCases();
+    EXPECT_EQ(alerts.size(), 2);
 }
 
 TEST_F(LibraryListCommandsTest, AddedCaseIsListedSelectedAndLeftUnsaved)
 {
     makeLibrary();
-    QSignalSpy reloaded(m_controller.get(), &LibraryWithTagsViewController::casesReloaded);
-    QSignalSpy count(m_controller.get(), &LibraryWithTagsViewController::caseCountChanged);
     LogCapture log;
     Case *added = m_controller->addCase();
-    ASSERT_NE(added, nullptr);
     settle();
     EXPECT_TRUE(log.contains(QStringLiteral("Adding new case")));
     EXPECT_EQ(m_controller->displayedCases().size(), 4);
     EXPECT_EQ(m_controller->selectedCases(), QList<Case *>{added});
-    EXPECT_GE(reloaded.count(), 1);
-    EXPECT_EQ(count.last().first().toString(), QStringLiteral("Showing 4 cases"));
+    EXPECT_EQ(controller().caseCountText(), QStringLiteral("Showing 4 cases"));
     EXPECT_TRUE(context()->hasChanges());
-    EXPECT_TRUE(added->dateAdded().isValid());
 }
 
 TEST_F(LibraryListCommandsTest, CopyPutsIdentifiersOrCaseLinesOfTheSelectionOnTheClipboard)
@@ -171,27 +141,16 @@ TEST_F(LibraryListCommandsTest, CopyPutsIdentifiersOrCaseLinesOfTheSelectionOnTh
     settle();
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->setText(QStringLiteral("before"));
-    select({});
-    EXPECT_FALSE(m_controller->hasSelectedCases());
+    select({m_cases[1]}); // no identifier: nothing to copy
     m_controller->copy();
-    m_controller->copyAlternate();
     EXPECT_EQ(clipboard->text(), QStringLiteral("before"));
 
     select({m_cases[0], m_cases[1], m_cases[2]});
-    const QList<Case *> selected = m_controller->selectedCases();
-    EXPECT_TRUE(m_controller->hasSelectedCases());
     m_controller->copy();
     EXPECT_EQ(clipboard->text(), QStringLiteral("ABC1001\nABC1003"));
     m_controller->copyAlternate();
-    EXPECT_EQ(clipboard->text(), CaseLine::lines(selected));
+    EXPECT_EQ(clipboard->text(), CaseLine::lines(m_controller->selectedCases()));
     EXPECT_EQ(clipboard->text().count(QLatin1Char('\n')), 2);
-    EXPECT_TRUE(clipboard->text().contains(QStringLiteral("??????\t")));
-
-    // Only a case without an identifier: nothing to copy.
-    clipboard->setText(QStringLiteral("before"));
-    select({m_cases[1]});
-    m_controller->copy();
-    EXPECT_EQ(clipboard->text(), QStringLiteral("before"));
 }
 
 TEST_F(LibraryListCommandsTest, RenameTrimsTheNameIgnoresABlankOneAndUndoes)
@@ -204,7 +163,6 @@ TEST_F(LibraryListCommandsTest, RenameTrimsTheNameIgnoresABlankOneAndUndoes)
     EXPECT_EQ(m_controller->tagToRename(tagRow(tag)), tag);
     EXPECT_TRUE(log.contains(QStringLiteral("Rename tag at index: 0")));
     EXPECT_TRUE(log.contains(QStringLiteral("Rename ") + tag->description()));
-    EXPECT_EQ(m_controller->tagToRename(5), nullptr);
 
     EXPECT_FALSE(m_controller->renameTag(tag, QStringLiteral(" \t\n ")));
     EXPECT_EQ(tag->label(), QStringLiteral("chset"));
@@ -216,14 +174,11 @@ TEST_F(LibraryListCommandsTest, RenameTrimsTheNameIgnoresABlankOneAndUndoes)
     EXPECT_FALSE(context()->hasChanges());
     EXPECT_GE(reloaded.count(), 1); // "Updated Tag Activity" re-queried the lists
     EXPECT_EQ(listedTagLabels(), QStringList{QStringLiteral("chest")});
-    EXPECT_EQ(m_cases[0]->tagList(), QStringLiteral("chest"));
     EXPECT_EQ(undo()->undoActionName(), QStringLiteral("Rename Tag"));
-
     undo()->undo();
     EXPECT_EQ(tag->label(), QStringLiteral("chset"));
-    EXPECT_EQ(undo()->redoActionName(), QStringLiteral("Rename Tag"));
 
-    // A tag that left its context is not renamed; the popover closes.
+    // A tag that has left its context is not renamed; the popover closes.
     Tag *gone = newTag(QStringLiteral("gone"));
     context()->deleteObject(gone);
     context()->saveWithParent(true);
@@ -245,7 +200,6 @@ TEST_F(LibraryListCommandsTest, DeleteTagIsOneUndoableStepThatRestoresItsCases)
     settle();
     EXPECT_TRUE(log.contains(QStringLiteral("Delete tag at index: 0 (%1)").arg(description)));
     EXPECT_EQ(listedTagLabels(), QStringList{QStringLiteral("spine")});
-    EXPECT_EQ(m_cases[0]->tags(), QList<Tag *>{spine});
     EXPECT_TRUE(m_cases[1]->tags().isEmpty());
     EXPECT_EQ(undo()->undoActionName(), QStringLiteral("Delete Tag"));
 
@@ -253,12 +207,7 @@ TEST_F(LibraryListCommandsTest, DeleteTagIsOneUndoableStepThatRestoresItsCases)
     settle();
     EXPECT_EQ(listedTagLabels(), (QStringList{QStringLiteral("chest"), QStringLiteral("spine")}));
     EXPECT_EQ(m_cases[1]->tags(), QList<Tag *>{chest});
-    EXPECT_EQ(m_cases[0]->tags().size(), 2);
     EXPECT_EQ(chest->cases().size(), 2);
-
-    m_controller->deleteTag(-1); // no row under the mouse
-    settle();
-    EXPECT_EQ(listedTagLabels().size(), 2);
 }
 
 TEST_F(LibraryListCommandsTest, DeleteUnusedTagsKeepsEveryTagACaseCarries)
@@ -274,12 +223,9 @@ TEST_F(LibraryListCommandsTest, DeleteUnusedTagsKeepsEveryTagACaseCarries)
     LogCapture log;
     m_controller->deleteUnusedTags();
     settle();
-    EXPECT_TRUE(log.contains(QStringLiteral("Delete unused tags")));
-    EXPECT_TRUE(log.contains(QStringLiteral("Delete tag: unused")));
-    EXPECT_TRUE(log.contains(QStringLiteral("Delete tag: nil")));
-    EXPECT_TRUE(log.contains(QStringLiteral("Delete tag: emptied")));
+    for (const char *line : {"Delete unused tags", "Delete tag: unused", "Delete tag: nil", "Delete tag: emptied"})
+        EXPECT_TRUE(log.contains(QString::fromUtf8(line))) << line;
     EXPECT_EQ(listedTagLabels(), QStringList{QStringLiteral("used")});
-    EXPECT_EQ(context()->countOfObjects(Tag::entityName()), 1);
 }
 
 TEST_F(LibraryListCommandsTest, CasesDroppedOnATagAllCarryIt)
@@ -295,11 +241,10 @@ TEST_F(LibraryListCommandsTest, CasesDroppedOnATagAllCarryIt)
     EXPECT_TRUE(m_controller->acceptTagsDrop(dragOf({0, 1, 2}).get(), tagRow(tag)));
     EXPECT_TRUE(log.contains(QStringLiteral("Accept tags tableView drop for row %1").arg(tagRow(tag))));
     EXPECT_EQ(updatedTag, 1);
-    for (Case *item : std::as_const(m_cases))
-        EXPECT_EQ(item->tags(), QList<Tag *>{tag});
+    EXPECT_EQ(tag->cases().size(), 3);
     settle();
-    EXPECT_EQ(m_controller->tagsModel()->data(m_controller->tagsModel()->index(tagRow(tag), TagTableModel::CountColumn)).toString(),
-              QStringLiteral("3"));
+    const QModelIndex count = m_controller->tagsModel()->index(tagRow(tag), TagTableModel::CountColumn);
+    EXPECT_EQ(m_controller->tagsModel()->data(count).toString(), QStringLiteral("3"));
 
     // Rows past the list are skipped with one line; the others are tagged.
     log.clear();
@@ -307,7 +252,6 @@ TEST_F(LibraryListCommandsTest, CasesDroppedOnATagAllCarryIt)
     EXPECT_EQ(log.count(QStringLiteral("Can't get case from array")), 1);
     EXPECT_EQ(other->cases(), QList<Case *>{m_cases[2]});
 
-    // A drop without readable rows is refused.
     QMimeData unreadable;
     unreadable.setData(CaseListDragAndDrop::caseDragType(), "x");
     EXPECT_FALSE(m_controller->acceptTagsDrop(&unreadable, tagRow(other)));
@@ -315,113 +259,62 @@ TEST_F(LibraryListCommandsTest, CasesDroppedOnATagAllCarryIt)
     EXPECT_EQ(updatedTag, 2);
 }
 
-TEST_F(LibraryListCommandsTest, ADoiIsAppendedToTheCaseDetailOnALineOfItsOwn)
+TEST_F(LibraryListCommandsTest, ADoiGoesOnALineOfItsOwnAndACaseAsksForTheCaseDragMenu)
 {
     makeLibrary();
     m_cases[1]->setDetail(QStringLiteral(""));
     m_cases[2]->setDetail(QStringLiteral("Seen at MDM"));
-    settle();
     QMimeData doi;
     doi.setData(CaseListDragAndDrop::doiDragType(), "10.1148/radiol.2021204183");
-    EXPECT_TRUE(m_controller->acceptCasesDrop(&doi, 0, false)); // absent detail
+    for (int row = 0; row < 3; ++row) // absent, empty and one-line details
+        EXPECT_TRUE(m_controller->acceptCasesDrop(&doi, row, false));
     EXPECT_EQ(m_cases[0]->detail(), QStringLiteral("10.1148/radiol.2021204183"));
-    EXPECT_TRUE(m_controller->acceptCasesDrop(&doi, 1, false)); // empty detail
     EXPECT_EQ(m_cases[1]->detail(), QStringLiteral("10.1148/radiol.2021204183"));
-    EXPECT_TRUE(m_controller->acceptCasesDrop(&doi, 2, false));
     EXPECT_EQ(m_cases[2]->detail(), QStringLiteral("Seen at MDM\n10.1148/radiol.2021204183"));
     EXPECT_FALSE(m_controller->acceptCasesDrop(&doi, 3, false)); // no case there
-}
 
-TEST_F(LibraryListCommandsTest, OneCaseDroppedOnAnotherAsksForTheCaseDragMenu)
-{
-    makeLibrary();
     QSignalSpy dropped(m_controller.get(), &LibraryWithTagsViewController::caseDroppedOnCase);
     EXPECT_TRUE(m_controller->acceptCasesDrop(dragOf({2}).get(), 0, false));
     ASSERT_EQ(dropped.count(), 1);
     EXPECT_EQ(dropped[0][0].value<Case *>(), m_cases[2]);
     EXPECT_EQ(dropped[0][1].value<Case *>(), m_cases[0]);
-    EXPECT_EQ(dropped[0][2].toInt(), 0);
-
-    QMimeData unreadable;
-    unreadable.setData(CaseListDragAndDrop::caseDragType(), "x");
-    EXPECT_FALSE(m_controller->acceptCasesDrop(&unreadable, 0, false));
-    EXPECT_FALSE(m_controller->acceptCasesDrop(dragOf({7}).get(), 0, false));
+    EXPECT_FALSE(m_controller->acceptCasesDrop(dragOf({7}).get(), 0, false)); // not listed
     EXPECT_EQ(dropped.count(), 1);
-}
-
-TEST_F(LibraryListCommandsTest, DeleteMediaFilesRemovesTheFilesAndKeepsTheRecords)
-{
-    makeLibrary();
-    const QByteArray image = test::encodedImage(QSize(8, 8), Qt::blue);
-    Media *first = m_cases[0]->addMedia(image, QStringLiteral("a.jpg"));
-    Media *second = m_cases[0]->addMedia(image, QStringLiteral("b.jpg"));
-    Media *other = m_cases[1]->addMedia(image, QStringLiteral("c.jpg"));
-    Media *nameless = m_cases[0]->addMedia(image, QStringLiteral("d.jpg"));
-    nameless->setFileName(QString());
-    context()->saveWithParent(true);
-    select({m_cases[0]});
-    LogCapture log;
-    m_controller->deleteMediaFiles();
-    m_stack->fileDeletionQueue()->waitForDone();
-    EXPECT_TRUE(log.contains(QStringLiteral("Delete media files")));
-    EXPECT_TRUE(log.contains(QStringLiteral("Unable to create media URL for deletion: ") + nameless->description()));
-    EXPECT_FALSE(first->fileExists());
-    EXPECT_FALSE(second->fileExists());
-    EXPECT_TRUE(other->fileExists());
-    EXPECT_EQ(m_cases[0]->media().size(), 3);
 }
 
 // Files dropped onto a case, from a folder of their own.
 class DroppedFilesTest : public LibraryListCommandsTest
 {
 protected:
-    QUrl writeFile(const QString &name, const QByteArray &data)
+    QUrl writeImage(const QString &name, int side)
     {
         QFile file(m_files.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
+        file.write(test::encodedImage(QSize(side, side), Qt::red));
         return QUrl::fromLocalFile(file.fileName());
-    }
-
-    std::unique_ptr<QMimeData> filesDrop(const QList<QUrl> &urls)
-    {
-        auto data = std::make_unique<QMimeData>();
-        data->setUrls(urls);
-        return data;
     }
 
     // Drops the files onto the case's row and waits for their import.
     void dropAndWait(const QList<QUrl> &urls, Case *target, bool alternate)
     {
         QSignalSpy imported(m_controller.get(), &LibraryWithTagsViewController::droppedFilesImported);
-        ASSERT_TRUE(m_controller->acceptCasesDrop(filesDrop(urls).get(), m_controller->rowOfCase(target), alternate));
+        QMimeData data;
+        data.setUrls(urls);
+        ASSERT_TRUE(m_controller->acceptCasesDrop(&data, m_controller->rowOfCase(target), alternate));
         ASSERT_TRUE(imported.wait(10000));
         settle();
     }
 
-    struct MediaState {
-        QString uuid;
-        QString fileName;
-        int orderIndex;
-        bool fileExists;
-        friend bool operator==(const MediaState &, const MediaState &) = default;
-    };
-    static QList<MediaState> stateOf(const Case *item)
+    // Each media's uuid, name, position and whether its file is there; then the media folder's files.
+    QStringList stateOf(const Case *item) const
     {
-        QList<MediaState> state;
+        QStringList state;
         for (const Media *media : item->sortedMedia())
-            state.append({media->uuid(), media->fileName(), media->orderIndex(), media->fileExists()});
+            state.append(QStringLiteral("%1 %2 %3 %4").arg(media->uuid(), media->fileName()).arg(media->orderIndex()).arg(media->fileExists()));
+        QDirIterator files(m_stack->mediaDirectory(), QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext())
+            state.append(QFileInfo(files.next()).fileName());
         return state;
-    }
-    // The files in the media folders, by name.
-    QStringList filesInMedia() const
-    {
-        QStringList files;
-        QDirIterator it(m_stack->mediaDirectory(), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files.append(QFileInfo(it.next()).fileName());
-        files.sort();
-        return files;
     }
 
     QTemporaryDir m_files;
@@ -433,34 +326,31 @@ TEST_F(DroppedFilesTest, ReadableFilesAreImportedAndAnUnreadableOneIsLoggedAndSk
     Case *target = m_cases[1];
     target->addMedia(test::encodedImage(QSize(8, 8), Qt::green, "PNG"), QStringLiteral("existing.png"));
     context()->saveWithParent(true);
-    const QUrl first = writeFile(QStringLiteral("first.jpg"), test::encodedImage(QSize(10, 10), Qt::red));
+    const QUrl first = writeImage(QStringLiteral("first.jpg"), 10);
     const QUrl missing = QUrl::fromLocalFile(m_files.filePath(QStringLiteral("missing.jpg")));
-    const QUrl last = writeFile(QStringLiteral("last.png"), test::encodedImage(QSize(12, 12), Qt::blue, "PNG"));
+    const QUrl last = writeImage(QStringLiteral("last.jpg"), 12);
 
     LogCapture log;
     dropAndWait({first, missing, last}, target, false);
     EXPECT_TRUE(log.contains(QStringLiteral("Accept fileURL to case tableView drop for row 1")));
     EXPECT_TRUE(log.contains(QStringLiteral("Import ") + first.toString(QUrl::FullyEncoded)));
-    EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to import media at URL: ") + missing.path()));
     const QList<LogCapture::Entry> entries = log.entries();
     const auto failure = std::find_if(entries.cbegin(), entries.cend(), [](const LogCapture::Entry &entry) {
         return entry.message.startsWith(QStringLiteral("Unable to import media at URL: "));
     });
     ASSERT_NE(failure, entries.cend());
+    EXPECT_TRUE(failure->message.contains(missing.path()));
     EXPECT_EQ(failure->level, LogLevel::Error);
     EXPECT_EQ(failure->area, LogArea::Filing);
 
     const QList<Media *> media = target->sortedMedia();
     ASSERT_EQ(media.size(), 3);
     EXPECT_EQ(media[1]->fileName(), QStringLiteral("first.jpg"));
-    EXPECT_EQ(media[2]->fileName(), QStringLiteral("last.png"));
-    EXPECT_EQ(media[2]->orderIndex(), 2);
+    EXPECT_EQ(media[2]->fileName(), QStringLiteral("last.jpg"));
     EXPECT_EQ(media[2]->image().size(), QSize(12, 12));
+    EXPECT_TRUE(QFile::exists(first.toLocalFile())); // the dropped files stay where they were
     EXPECT_FALSE(context()->hasChanges());
-    // The dropped files stay where they were.
-    EXPECT_TRUE(QFile::exists(first.toLocalFile()));
-    auto second = openSecondStack();
-    EXPECT_EQ(second->mainContext()->countOfObjects(Media::entityName()), 3);
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Media::entityName()), 3);
 }
 
 TEST_F(DroppedFilesTest, UndoingAnImportTakesItsMediaAndFilesOutAndRedoPutsThemBack)
@@ -471,23 +361,17 @@ TEST_F(DroppedFilesTest, UndoingAnImportTakesItsMediaAndFilesOutAndRedoPutsThemB
     context()->saveWithParent(true);
     endTurn();
     undo()->removeAllActions();
-    const QList<MediaState> before = stateOf(target);
-    const QStringList filesBefore = filesInMedia();
+    const QStringList before = stateOf(target);
 
-    dropAndWait({writeFile(QStringLiteral("a.jpg"), test::encodedImage(QSize(10, 10), Qt::red)),
-                 writeFile(QStringLiteral("b.jpg"), test::encodedImage(QSize(11, 11), Qt::red))},
-                target, false);
-    const QList<MediaState> imported = stateOf(target);
-    ASSERT_EQ(imported.size(), 3);
-    EXPECT_EQ(filesInMedia().size(), 3);
+    dropAndWait({writeImage(QStringLiteral("a.jpg"), 10), writeImage(QStringLiteral("b.jpg"), 11)}, target, false);
+    const QStringList imported = stateOf(target);
+    ASSERT_EQ(target->media().size(), 3);
     EXPECT_EQ(undo()->undoActionName(), QStringLiteral("Import Media"));
 
     undo()->undo();
     settle();
     EXPECT_EQ(stateOf(target), before);
-    EXPECT_EQ(filesInMedia(), filesBefore);
     EXPECT_EQ(undo()->redoActionName(), QStringLiteral("Import Media"));
-
     undo()->redo();
     settle();
     EXPECT_EQ(stateOf(target), imported);
@@ -496,8 +380,7 @@ TEST_F(DroppedFilesTest, UndoingAnImportTakesItsMediaAndFilesOutAndRedoPutsThemB
     settle();
     EXPECT_EQ(stateOf(target), before);
     context()->saveWithParent(true);
-    auto second = openSecondStack();
-    EXPECT_EQ(second->mainContext()->countOfObjects(Media::entityName()), 1);
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Media::entityName()), 1);
 }
 
 TEST_F(DroppedFilesTest, WithAltHeldTheDroppedFilesGoToTheTrash)
@@ -516,13 +399,12 @@ TEST_F(DroppedFilesTest, WithAltHeldTheDroppedFilesGoToTheTrash)
     });
 
     makeLibrary();
-    const QUrl a = writeFile(QStringLiteral("a.jpg"), test::encodedImage(QSize(10, 10), Qt::red));
-    const QUrl b = writeFile(QStringLiteral("b.jpg"), test::encodedImage(QSize(10, 10), Qt::blue));
+    const QUrl a = writeImage(QStringLiteral("a.jpg"), 10);
+    const QUrl b = writeImage(QStringLiteral("b.jpg"), 10);
     LogCapture log;
     dropAndWait({a, b}, m_cases[2], true);
     EXPECT_EQ(m_cases[2]->media().size(), 2);
     EXPECT_TRUE(log.contains(QStringLiteral("Move to trash ") + a.path()));
-    EXPECT_TRUE(log.contains(QStringLiteral("Move to trash ") + b.path()));
     EXPECT_FALSE(QFile::exists(a.toLocalFile()));
     EXPECT_FALSE(QFile::exists(b.toLocalFile()));
     const QDir trash(home.filePath(QStringLiteral("data/Trash/files")));

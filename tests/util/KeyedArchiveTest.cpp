@@ -13,19 +13,10 @@ using namespace ovalis;
 
 namespace {
 
-using Range = IndexSet::Range;
-
 struct PlistFree {
     void operator()(void *node) const { plist_free(static_cast<plist_t>(node)); }
 };
 using Plist = std::unique_ptr<void, PlistFree>;
-
-Plist parse(const QByteArray &data)
-{
-    plist_t node = nullptr;
-    plist_from_bin(data.constData(), uint32_t(data.size()), &node);
-    return Plist(node);
-}
 
 QByteArray toBinary(plist_t node)
 {
@@ -39,93 +30,74 @@ QByteArray toBinary(plist_t node)
 
 QString stringValue(plist_t node)
 {
-    if (plist_get_node_type(node) != PLIST_STRING)
-        return QStringLiteral("<not a string>");
-    char *text = nullptr;
-    plist_get_string_val(node, &text);
-    const QString value = QString::fromUtf8(text);
-    free(text);
-    return value;
+    uint64_t length = 0;
+    const char *text = plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &length) : nullptr;
+    return text ? QString::fromUtf8(text, qsizetype(length)) : QStringLiteral("<not a string>");
 }
 
-quint64 uidValue(plist_t node)
+quint64 numberValue(plist_t node)
 {
-    EXPECT_EQ(plist_get_node_type(node), PLIST_UID);
     uint64_t value = 0;
-    plist_get_uid_val(node, &value);
+    if (plist_get_node_type(node) == PLIST_UID)
+        plist_get_uid_val(node, &value);
+    else if (plist_get_node_type(node) == PLIST_UINT)
+        plist_get_uint_val(node, &value);
+    else
+        ADD_FAILURE() << "not a UID or an integer";
     return value;
 }
 
-quint64 uintValue(plist_t node)
-{
-    EXPECT_EQ(plist_get_node_type(node), PLIST_UINT);
-    uint64_t value = 0;
-    plist_get_uint_val(node, &value);
-    return value;
-}
-
-IndexSet roundTrip(const IndexSet &set)
-{
-    const std::optional<QByteArray> data = KeyedArchive::archive(QVariant::fromValue(set));
-    EXPECT_TRUE(data.has_value());
-    const std::optional<QVariant> back = KeyedArchive::unarchive(data.value_or(QByteArray()));
-    EXPECT_TRUE(back.has_value());
-    EXPECT_EQ(back.value_or(QVariant()).typeId(), qMetaTypeId<IndexSet>());
-    return back.value_or(QVariant()).value<IndexSet>();
-}
-
-// The archived root object of data, parsed with libplist.
+// An archive parsed back with libplist, its objects reached through their UIDs.
 struct ParsedArchive {
+    explicit ParsedArchive(const QByteArray &data)
+    {
+        plist_t node = nullptr;
+        plist_from_bin(data.constData(), uint32_t(data.size()), &node);
+        top.reset(node);
+        objects = plist_dict_get_item(top.get(), "$objects");
+        root = at(plist_dict_get_item(plist_dict_get_item(top.get(), "$top"), "root"));
+    }
+    plist_t at(plist_t uid) const { return plist_array_get_item(objects, uint32_t(numberValue(uid))); }
+    plist_t field(plist_t object, const char *key) const { return plist_dict_get_item(object, key); }
+    QString className(plist_t object) const { return stringValue(field(at(field(object, "$class")), "$classname")); }
+
     Plist top;
     plist_t objects = nullptr;
     plist_t root = nullptr;
-    plist_t object(quint64 uid) const { return plist_array_get_item(objects, uint32_t(uid)); }
-    QString className(plist_t dictionary) const
-    {
-        return stringValue(plist_dict_get_item(object(uidValue(plist_dict_get_item(dictionary, "$class"))), "$classname"));
-    }
 };
 
-ParsedArchive parseArchive(const QByteArray &data)
+QByteArray archived(const QVariant &value)
 {
-    ParsedArchive archive{parse(data)};
-    archive.objects = plist_dict_get_item(archive.top.get(), "$objects");
-    archive.root = archive.object(uidValue(plist_dict_get_item(plist_dict_get_item(archive.top.get(), "$top"), "root")));
-    return archive;
+    const std::optional<QByteArray> data = KeyedArchive::archive(value);
+    EXPECT_TRUE(data.has_value());
+    return data.value_or(QByteArray());
 }
 
-TEST(KeyedArchiveTest, IndexSetsRoundTripInEveryShape)
+TEST(KeyedArchiveTest, IndexSetsRoundTripAndKeepRangesAsCountLocationLengthOrVarints)
 {
-    EXPECT_TRUE(roundTrip(IndexSet()).isEmpty());
-    EXPECT_EQ(roundTrip(IndexSet::fromIndexes({4})), IndexSet::fromIndexes({4}));
-    EXPECT_EQ(roundTrip(IndexSet::fromIndexes({4, 5, 6})).ranges(), (QList<Range>{{4, 3}}));
-    const IndexSet several = IndexSet::fromIndexes({0, 2, 3, 9});
-    EXPECT_EQ(roundTrip(several), several);
-    // Locations and lengths needing two, three and nine varint bytes.
+    const auto roundTrip = [](const IndexSet &set) {
+        return KeyedArchive::unarchive(archived(QVariant::fromValue(set))).value_or(QVariant()).value<IndexSet>();
+    };
     const IndexSet large = IndexSet::fromRanges(
         {{127, 1}, {128, 1}, {200, 300}, {16384, 2}, {(quint64(1) << 40) + 5, 1}, {std::numeric_limits<quint64>::max() - 1, 1}});
-    EXPECT_EQ(roundTrip(large), large);
-}
+    for (const IndexSet &set : {IndexSet(), IndexSet::fromIndexes({4}), IndexSet::fromIndexes({4, 5, 6}), IndexSet::fromIndexes({0, 2, 3, 9}), large})
+        EXPECT_EQ(roundTrip(set), set) << set.description().toStdString();
 
-TEST(KeyedArchiveTest, IndexSetsAreStoredAsRangeCountLocationLengthOrVarintData)
-{
-    ParsedArchive one = parseArchive(*KeyedArchive::archive(QVariant::fromValue(IndexSet::fromRanges({{300, 2}}))));
-    EXPECT_EQ(one.className(one.root), QStringLiteral("NSIndexSet"));
-    EXPECT_EQ(uintValue(plist_dict_get_item(one.root, "NSRangeCount")), 1u);
-    EXPECT_EQ(uintValue(plist_dict_get_item(one.root, "NSLocation")), 300u);
-    EXPECT_EQ(uintValue(plist_dict_get_item(one.root, "NSLength")), 2u);
-    EXPECT_EQ(plist_dict_get_item(one.root, "NSRangeData"), nullptr);
+    const ParsedArchive empty(archived(QVariant::fromValue(IndexSet())));
+    EXPECT_EQ(empty.className(empty.root), QStringLiteral("NSIndexSet"));
+    EXPECT_EQ(numberValue(empty.field(empty.root, "NSRangeCount")), 0u);
+    EXPECT_EQ(empty.field(empty.root, "NSLocation"), nullptr);
 
-    ParsedArchive empty = parseArchive(*KeyedArchive::archive(QVariant::fromValue(IndexSet())));
-    EXPECT_EQ(uintValue(plist_dict_get_item(empty.root, "NSRangeCount")), 0u);
-    EXPECT_EQ(plist_dict_get_item(empty.root, "NSLocation"), nullptr);
+    const ParsedArchive one(archived(QVariant::fromValue(IndexSet::fromRanges({{300, 2}}))));
+    EXPECT_EQ(numberValue(one.field(one.root, "NSRangeCount")), 1u);
+    EXPECT_EQ(numberValue(one.field(one.root, "NSLocation")), 300u);
+    EXPECT_EQ(numberValue(one.field(one.root, "NSLength")), 2u);
 
-    ParsedArchive two = parseArchive(*KeyedArchive::archive(QVariant::fromValue(IndexSet::fromRanges({{1, 2}, {300, 129}}))));
-    EXPECT_EQ(uintValue(plist_dict_get_item(two.root, "NSRangeCount")), 2u);
-    plist_t data = two.object(uidValue(plist_dict_get_item(two.root, "NSRangeData")));
-    ASSERT_EQ(plist_get_node_type(data), PLIST_DATA);
+    const ParsedArchive two(archived(QVariant::fromValue(IndexSet::fromRanges({{1, 2}, {300, 129}}))));
+    EXPECT_EQ(numberValue(two.field(two.root, "NSRangeCount")), 2u);
+    plist_t data = two.at(two.field(two.root, "NSRangeData"));
     uint64_t length = 0;
-    const char *bytes = plist_get_data_ptr(data, &length);
+    const char *bytes = plist_get_node_type(data) == PLIST_DATA ? plist_get_data_ptr(data, &length) : nullptr;
     // 1, 2, 300 = 0xAC 0x02, 129 = 0x81 0x01: least significant group first.
     EXPECT_EQ(QByteArray(bytes, qsizetype(length)), QByteArray::fromHex("0102ac028101"));
 }
@@ -133,35 +105,29 @@ TEST(KeyedArchiveTest, IndexSetsAreStoredAsRangeCountLocationLengthOrVarintData)
 TEST(KeyedArchiveTest, TheArchiveHasTheStandardTopLevelAndSharedClasses)
 {
     const QVariantMap first{{QStringLiteral("UUID"), QStringLiteral("E621E1F8")}, {QStringLiteral("File_Extension"), QStringLiteral("jpg")}};
-    const QVariantMap second{{QStringLiteral("UUID"), QStringLiteral("0A1B2C3D")}};
-    const std::optional<QByteArray> data = KeyedArchive::archive(QVariantList{first, second});
-    ASSERT_TRUE(data.has_value());
-    ParsedArchive archive = parseArchive(*data);
-    ASSERT_EQ(plist_get_node_type(archive.top.get()), PLIST_DICT);
+    const ParsedArchive archive(archived(QVariantList{first, QVariantMap{{QStringLiteral("UUID"), QStringLiteral("0A1B2C3D")}}}));
     EXPECT_EQ(stringValue(plist_dict_get_item(archive.top.get(), "$archiver")), QStringLiteral("NSKeyedArchiver"));
-    EXPECT_EQ(uintValue(plist_dict_get_item(archive.top.get(), "$version")), 100000u);
-    EXPECT_EQ(stringValue(archive.object(0)), QStringLiteral("$null"));
+    EXPECT_EQ(numberValue(plist_dict_get_item(archive.top.get(), "$version")), 100000u);
+    EXPECT_EQ(stringValue(plist_array_get_item(archive.objects, 0)), QStringLiteral("$null"));
     EXPECT_EQ(archive.className(archive.root), QStringLiteral("NSArray"));
 
-    plist_t references = plist_dict_get_item(archive.root, "NS.objects");
+    plist_t references = archive.field(archive.root, "NS.objects");
     ASSERT_EQ(plist_array_get_size(references), 2u);
-    plist_t firstObject = archive.object(uidValue(plist_array_get_item(references, 0)));
-    plist_t secondObject = archive.object(uidValue(plist_array_get_item(references, 1)));
+    plist_t firstObject = archive.at(plist_array_get_item(references, 0));
+    plist_t secondObject = archive.at(plist_array_get_item(references, 1));
     EXPECT_EQ(archive.className(firstObject), QStringLiteral("NSDictionary"));
-    // Both dictionaries point at one class dictionary, whose $classes starts with its name.
-    EXPECT_EQ(uidValue(plist_dict_get_item(firstObject, "$class")), uidValue(plist_dict_get_item(secondObject, "$class")));
-    plist_t classes = plist_dict_get_item(archive.object(uidValue(plist_dict_get_item(firstObject, "$class"))), "$classes");
+    // One class dictionary for both, its $classes starting with its name.
+    EXPECT_EQ(numberValue(archive.field(firstObject, "$class")), numberValue(archive.field(secondObject, "$class")));
+    plist_t classes = archive.field(archive.at(archive.field(firstObject, "$class")), "$classes");
     ASSERT_EQ(plist_array_get_size(classes), 2u);
     EXPECT_EQ(stringValue(plist_array_get_item(classes, 0)), QStringLiteral("NSDictionary"));
     EXPECT_EQ(stringValue(plist_array_get_item(classes, 1)), QStringLiteral("NSObject"));
-    // Keys and values are parallel arrays of references to inline strings.
-    plist_t keys = plist_dict_get_item(firstObject, "NS.keys");
-    plist_t values = plist_dict_get_item(firstObject, "NS.objects");
-    ASSERT_EQ(plist_array_get_size(keys), 2u);
+    // Keys and values: parallel arrays of references to inline strings.
+    plist_t keys = archive.field(firstObject, "NS.keys");
+    plist_t values = archive.field(firstObject, "NS.objects");
     QVariantMap read;
-    for (uint32_t i = 0; i < 2; ++i)
-        read.insert(stringValue(archive.object(uidValue(plist_array_get_item(keys, i)))),
-                    stringValue(archive.object(uidValue(plist_array_get_item(values, i)))));
+    for (uint32_t i = 0; i < plist_array_get_size(keys); ++i)
+        read.insert(stringValue(archive.at(plist_array_get_item(keys, i))), stringValue(archive.at(plist_array_get_item(values, i))));
     EXPECT_EQ(read, first);
 }
 
@@ -174,7 +140,6 @@ TEST(KeyedArchiveTest, ValuesRoundTripThroughTheirArchivedForms)
     const QVariantMap root{
         {QStringLiteral("text"), QStringLiteral("Ménière’s")},
         {QStringLiteral("negative"), -5},
-        {QStringLiteral("large"), qlonglong(1) << 40},
         {QStringLiteral("real"), 2.5},
         {QStringLiteral("flag"), true},
         {QStringLiteral("data"), QByteArray("\x00\x01\xff", 3)},
@@ -182,41 +147,27 @@ TEST(KeyedArchiveTest, ValuesRoundTripThroughTheirArchivedForms)
         {QStringLiteral("nothing"), QVariant()},
         {QStringLiteral("nested"), QVariantList{QStringLiteral("a"), QVariantMap{{QStringLiteral("b"), 1}}, QStringLiteral("a")}},
         {QStringLiteral("many"), many},
-        {QStringLiteral("rows"), QVariant::fromValue(IndexSet::fromIndexes({1, 3}))},
     };
-    const std::optional<QByteArray> data = KeyedArchive::archive(root);
-    ASSERT_TRUE(data.has_value());
-    const std::optional<QVariant> back = KeyedArchive::unarchive(*data);
-    ASSERT_TRUE(back.has_value());
-    const QVariantMap map = back->toMap();
-    EXPECT_EQ(map.value(QStringLiteral("text")), QStringLiteral("Ménière’s"));
-    EXPECT_EQ(map.value(QStringLiteral("negative")).toLongLong(), -5);
-    EXPECT_EQ(map.value(QStringLiteral("large")).toLongLong(), qlonglong(1) << 40);
-    EXPECT_EQ(map.value(QStringLiteral("real")).toDouble(), 2.5);
+    // Numbers come back as 64-bit integers, equal in value.
+    const QVariantMap map = KeyedArchive::unarchive(archived(root)).value_or(QVariant()).toMap();
+    EXPECT_EQ(map, root);
     EXPECT_EQ(map.value(QStringLiteral("flag")).typeId(), QMetaType::Bool);
-    EXPECT_EQ(map.value(QStringLiteral("data")).toByteArray(), QByteArray("\x00\x01\xff", 3));
-    EXPECT_EQ(map.value(QStringLiteral("date")).toDateTime(), date);
     EXPECT_TRUE(map.contains(QStringLiteral("nothing")));
-    EXPECT_FALSE(map.value(QStringLiteral("nothing")).isValid());
-    EXPECT_EQ(map.value(QStringLiteral("nested")), root.value(QStringLiteral("nested")));
-    EXPECT_EQ(map.value(QStringLiteral("many")).toList(), many);
-    EXPECT_EQ(map.value(QStringLiteral("rows")).value<IndexSet>(), IndexSet::fromIndexes({1, 3}));
 
-    // A value of a kind with no archived form is refused with a reason.
     QString error;
     EXPECT_FALSE(KeyedArchive::archive(QVariantList{QPoint(1, 2)}, &error).has_value());
     EXPECT_TRUE(error.contains(QStringLiteral("QPoint")));
 }
 
-// A hand-built archive, as another program could write it.
-QByteArray archiveWithObjects(const std::function<void(plist_t objects)> &fill, quint64 root = 1)
+// An archive as another program could write it: objects after "$null", root at UID 1.
+QByteArray handBuiltArchive(const std::function<void(plist_t objects)> &fill)
 {
     Plist top(plist_new_dict());
     plist_dict_set_item(top.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
     plist_dict_set_item(top.get(), "$version", plist_new_uint(100000));
-    plist_t rootDictionary = plist_new_dict();
-    plist_dict_set_item(rootDictionary, "root", plist_new_uid(root));
-    plist_dict_set_item(top.get(), "$top", rootDictionary);
+    plist_t root = plist_new_dict();
+    plist_dict_set_item(root, "root", plist_new_uid(1));
+    plist_dict_set_item(top.get(), "$top", root);
     plist_t objects = plist_new_array();
     plist_array_append_item(objects, plist_new_string("$null"));
     fill(objects);
@@ -224,117 +175,74 @@ QByteArray archiveWithObjects(const std::function<void(plist_t objects)> &fill, 
     return toBinary(top.get());
 }
 
-plist_t classDictionary(const char *name)
+// An object of the class at UID 1 (its class dictionary at UID 2) with the fields.
+QByteArray objectOfClass(const char *className, const std::function<void(plist_t object)> &fields)
 {
-    plist_t dictionary = plist_new_dict();
-    plist_dict_set_item(dictionary, "$classname", plist_new_string(name));
-    plist_t classes = plist_new_array();
-    plist_array_append_item(classes, plist_new_string(name));
-    plist_array_append_item(classes, plist_new_string("NSObject"));
-    plist_dict_set_item(dictionary, "$classes", classes);
-    return dictionary;
+    return handBuiltArchive([&](plist_t objects) {
+        plist_t object = plist_new_dict();
+        fields(object);
+        plist_dict_set_item(object, "$class", plist_new_uid(2));
+        plist_array_append_item(objects, object);
+        plist_t classDictionary = plist_new_dict();
+        plist_dict_set_item(classDictionary, "$classname", plist_new_string(className));
+        plist_array_append_item(objects, classDictionary);
+    });
 }
 
-TEST(KeyedArchiveTest, ReadsTheMutableAndWrappedFormsOtherWritersUse)
+QByteArray indexSetArchive(const char *className, int rangeCount, const QByteArray &rangeData)
 {
-    // The root is not the first object: it is found through $top.
-    const QByteArray data = archiveWithObjects(
-        [](plist_t objects) {
-            plist_t data = plist_new_dict();
-            plist_dict_set_item(data, "NS.data", plist_new_data("\x05", 1));
-            plist_dict_set_item(data, "$class", plist_new_uid(2));
-            plist_array_append_item(objects, data);                                  // 1
-            plist_array_append_item(objects, classDictionary("NSMutableData"));      // 2
-            plist_t set = plist_new_dict();
-            plist_dict_set_item(set, "NSRangeCount", plist_new_uint(2));
-            plist_dict_set_item(set, "NSRangeData", plist_new_data("\x01\x01\x03\x02", 4)); // inline data
-            plist_dict_set_item(set, "$class", plist_new_uid(4));
-            plist_array_append_item(objects, set);                                   // 3
-            plist_array_append_item(objects, classDictionary("NSMutableIndexSet"));  // 4
-            plist_t list = plist_new_dict();
-            plist_t references = plist_new_array();
-            plist_array_append_item(references, plist_new_uid(1));
-            plist_array_append_item(references, plist_new_uid(3));
-            plist_array_append_item(references, plist_new_uid(0));
-            plist_dict_set_item(list, "NS.objects", references);
-            plist_dict_set_item(list, "$class", plist_new_uid(6));
-            plist_array_append_item(objects, list);                                  // 5
-            plist_array_append_item(objects, classDictionary("NSMutableArray"));     // 6
-        },
-        5);
-    const std::optional<QVariant> value = KeyedArchive::unarchive(data);
-    ASSERT_TRUE(value.has_value());
-    const QVariantList list = value->toList();
-    ASSERT_EQ(list.size(), 3);
-    EXPECT_EQ(list[0].toByteArray(), QByteArray("\x05", 1));
-    EXPECT_EQ(list[1].value<IndexSet>(), IndexSet::fromIndexes({1, 3, 4}));
-    EXPECT_FALSE(list[2].isValid());
+    return objectOfClass(className, [&](plist_t object) {
+        plist_dict_set_item(object, "NSRangeCount", plist_new_uint(uint64_t(rangeCount)));
+        plist_dict_set_item(object, "NSRangeData", plist_new_data(rangeData.constData(), uint64_t(rangeData.size())));
+    });
 }
 
-TEST(KeyedArchiveTest, DamagedArchivesAreRefusedWithAReason)
+TEST(KeyedArchiveTest, OtherWritersFormsAreReadAndDamagedArchivesRefusedWithAReason)
 {
-    const QByteArray good = *KeyedArchive::archive(
-        QVariantMap{{QStringLiteral("rows"), QVariant::fromValue(IndexSet::fromIndexes({1, 5, 9}))}, {QStringLiteral("x"), 1}});
+    // A mutable index set with its range data inline, and mutable data.
+    EXPECT_EQ(KeyedArchive::unarchive(indexSetArchive("NSMutableIndexSet", 2, QByteArray::fromHex("01010302")))->value<IndexSet>(),
+              IndexSet::fromIndexes({1, 3, 4}));
+    const QByteArray mutableData = objectOfClass("NSMutableData", [](plist_t object) {
+        plist_dict_set_item(object, "NS.data", plist_new_data("\x05", 1));
+    });
+    EXPECT_EQ(KeyedArchive::unarchive(mutableData)->toByteArray(), QByteArray("\x05", 1));
+
+    // Range data cut inside a varint, overflowing 64 bits, or not matching its count.
+    EXPECT_FALSE(KeyedArchive::unarchive(indexSetArchive("NSIndexSet", 2, QByteArray::fromHex("010103"))).has_value());
+    EXPECT_FALSE(KeyedArchive::unarchive(indexSetArchive("NSIndexSet", 2, QByteArray::fromHex("0101038280"))).has_value());
+    EXPECT_FALSE(KeyedArchive::unarchive(indexSetArchive("NSIndexSet", 3, QByteArray::fromHex("01010302"))).has_value());
+    EXPECT_FALSE(KeyedArchive::unarchive(indexSetArchive("NSIndexSet", 2, QByteArray::fromHex("ffffffffffffffffff7f01"))).has_value());
+
     QString error;
-    EXPECT_FALSE(KeyedArchive::unarchive(QByteArray(), &error).has_value());
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_FALSE(KeyedArchive::unarchive(QByteArray("garbage, not a property list")).has_value());
-    EXPECT_FALSE(KeyedArchive::unarchive(QByteArray("bplist00") + QByteArray(40, '\xff')).has_value());
-    // Every truncation is refused, and none crashes.
-    for (qsizetype length = 0; length < good.size(); ++length)
-        EXPECT_FALSE(KeyedArchive::unarchive(good.left(length)).has_value()) << length;
-    // Flipped bytes either fail or give some value, never a crash.
-    for (qsizetype at = 8; at < good.size(); ++at) {
-        QByteArray damaged = good;
-        damaged[at] = char(damaged[at] ^ 0x5a);
-        (void)KeyedArchive::unarchive(damaged);
-    }
-
-    // A property list that is not an archive.
+    const QByteArray listHoldingItself = objectOfClass("NSArray", [](plist_t object) {
+        plist_t references = plist_new_array();
+        plist_array_append_item(references, plist_new_uid(1));
+        plist_dict_set_item(object, "NS.objects", references);
+    });
+    EXPECT_FALSE(KeyedArchive::unarchive(listHoldingItself, &error).has_value());
+    EXPECT_EQ(error, QStringLiteral("Object 1 contains itself"));
+    error.clear();
+    EXPECT_FALSE(KeyedArchive::unarchive(objectOfClass("NSColor", [](plist_t) {}), &error).has_value());
+    EXPECT_EQ(error, QStringLiteral("Cannot unarchive an object of class NSColor"));
+    EXPECT_FALSE(KeyedArchive::unarchive(handBuiltArchive([](plist_t) {})).has_value()); // root outside $objects
     Plist plain(plist_new_dict());
     plist_dict_set_item(plain.get(), "root", plist_new_uint(1));
     error.clear();
     EXPECT_FALSE(KeyedArchive::unarchive(toBinary(plain.get()), &error).has_value());
     EXPECT_EQ(error, QStringLiteral("The property list is not a keyed archive"));
 
-    // References outside $objects, an object holding itself, an unknown class,
-    // a varint cut short and a range count that does not match the data.
-    EXPECT_FALSE(KeyedArchive::unarchive(archiveWithObjects([](plist_t) {}, 7)).has_value());
-    const auto listHoldingItself = archiveWithObjects([](plist_t objects) {
-        plist_t list = plist_new_dict();
-        plist_t references = plist_new_array();
-        plist_array_append_item(references, plist_new_uid(1));
-        plist_dict_set_item(list, "NS.objects", references);
-        plist_dict_set_item(list, "$class", plist_new_uid(2));
-        plist_array_append_item(objects, list);
-        plist_array_append_item(objects, classDictionary("NSArray"));
-    });
-    error.clear();
-    EXPECT_FALSE(KeyedArchive::unarchive(listHoldingItself, &error).has_value());
-    EXPECT_EQ(error, QStringLiteral("Object 1 contains itself"));
-    const auto objectOfClass = [](const char *className, const std::function<void(plist_t)> &fields) {
-        return archiveWithObjects([&](plist_t objects) {
-            plist_t object = plist_new_dict();
-            fields(object);
-            plist_dict_set_item(object, "$class", plist_new_uid(2));
-            plist_array_append_item(objects, object);
-            plist_array_append_item(objects, classDictionary(className));
-        });
-    };
-    error.clear();
-    EXPECT_FALSE(KeyedArchive::unarchive(objectOfClass("NSColor", [](plist_t) {}), &error).has_value());
-    EXPECT_EQ(error, QStringLiteral("Cannot unarchive an object of class NSColor"));
-    const auto indexSetWithData = [&](int rangeCount, const QByteArray &rangeData) {
-        return objectOfClass("NSIndexSet", [&](plist_t object) {
-            plist_dict_set_item(object, "NSRangeCount", plist_new_uint(uint64_t(rangeCount)));
-            plist_dict_set_item(object, "NSRangeData", plist_new_data(rangeData.constData(), uint64_t(rangeData.size())));
-        });
-    };
-    EXPECT_TRUE(KeyedArchive::unarchive(indexSetWithData(2, QByteArray::fromHex("01010302"))).has_value());
-    EXPECT_FALSE(KeyedArchive::unarchive(indexSetWithData(2, QByteArray::fromHex("010103"))).has_value());
-    EXPECT_FALSE(KeyedArchive::unarchive(indexSetWithData(2, QByteArray::fromHex("0101038280"))).has_value());
-    EXPECT_FALSE(KeyedArchive::unarchive(indexSetWithData(3, QByteArray::fromHex("01010302"))).has_value());
-    EXPECT_FALSE(KeyedArchive::unarchive(indexSetWithData(2, QByteArray::fromHex("ffffffffffffffffff7f0101"))).has_value());
+    // Garbage, every truncation and flipped bytes: refused or read, never a crash.
+    EXPECT_FALSE(KeyedArchive::unarchive(QByteArray()).has_value());
+    EXPECT_FALSE(KeyedArchive::unarchive(QByteArray("bplist00") + QByteArray(40, '\xff')).has_value());
+    const QByteArray good = archived(
+        QVariantMap{{QStringLiteral("rows"), QVariant::fromValue(IndexSet::fromIndexes({1, 5, 9}))}, {QStringLiteral("x"), 1}});
+    for (qsizetype length = 0; length < good.size(); ++length)
+        EXPECT_FALSE(KeyedArchive::unarchive(good.left(length)).has_value()) << length;
+    for (qsizetype at = 8; at < good.size(); ++at) {
+        QByteArray damaged = good;
+        damaged[at] = char(damaged[at] ^ 0x5a);
+        (void)KeyedArchive::unarchive(damaged);
+    }
 }
 
 } // namespace
