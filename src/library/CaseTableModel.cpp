@@ -1,7 +1,9 @@
 #include "library/CaseTableModel.h"
 
 #include <QLocale>
+#include <QMimeData>
 
+#include "library/CaseListDragAndDrop.h"
 #include "library/ValueTransformer.h"
 #include "store/Case.h"
 #include "util/LocalDate.h"
@@ -84,7 +86,26 @@ Qt::ItemFlags CaseTableModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled;
+}
+
+QStringList CaseTableModel::mimeTypes() const
+{
+    return {CaseListDragAndDrop::caseDragType()};
+}
+
+QMimeData *CaseTableModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : indexes)
+        if (index.isValid())
+            rows.append(index.row());
+    return CaseListDragAndDrop::mimeDataForRows(IndexSet::fromIndexes(rows));
+}
+
+Qt::DropActions CaseTableModel::supportedDragActions() const
+{
+    return Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
 }
 
 void CaseTableModel::sort(int column, Qt::SortOrder order)

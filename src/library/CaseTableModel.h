@@ -26,6 +26,11 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Rows leave by dragging as a case drag (CaseListDragAndDrop), for
+    // every operation.
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    Qt::DropActions supportedDragActions() const override;
     // Asks for the sort through sortRequested; the controller re-queries.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 

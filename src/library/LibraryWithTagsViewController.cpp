@@ -1,19 +1,31 @@
 #include "library/LibraryWithTagsViewController.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QItemSelectionModel>
+#include <QMimeData>
+#include <QPointer>
 #include <QSet>
 #include <algorithm>
+#include <climits>
 
+#include "library/CaseLine.h"
+#include "library/CaseListDragAndDrop.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
 #include "library/LibraryQuery.h"
 #include "library/Randomiser.h"
 #include "library/TagTableModel.h"
+#include "media/MediaFileImport.h"
 #include "store/Case.h"
+#include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
+#include "store/Media.h"
 #include "store/Tag.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
+#include "util/SerialQueue.h"
+#include "util/UndoManager.h"
 
 namespace ovalis {
 
@@ -79,6 +91,8 @@ LibraryWithTagsViewController::LibraryWithTagsViewController(ManagedObjectContex
     , m_tagsSelection(new QItemSelectionModel(m_tagsModel, this))
     , m_randomiser(&Randomiser::shared())
 {
+    // Cases travel in the drop signals, also to queued connections.
+    qRegisterMetaType<ovalis::Case *>();
     m_casesModel->setSource([this] {
         if (usesAgeOrder())
             return m_customSortedCases;
@@ -757,6 +771,234 @@ void LibraryWithTagsViewController::recordAgeOrderChanges()
                 consolidator.recordChange(ChangeType::Insert, std::nullopt, newRow.value());
         }
     }
+}
+
+// --- Commands -----------------------------------------------------------------
+
+void LibraryWithTagsViewController::performUndoable(const QString &actionName, const std::function<void()> &change)
+{
+    UndoManager *undo = m_context->undoManager();
+    if (undo) {
+        undo->beginUndoGrouping();
+        undo->setActionName(actionName);
+    }
+    change();
+    if (undo)
+        undo->endUndoGrouping();
+}
+
+void LibraryWithTagsViewController::reloadCases()
+{
+    Log::info(LogArea::UI, QStringLiteral("Update UI for cases FRC changed"));
+    m_casesModel->reload();
+    emit casesReloaded();
+    updateCaseCount();
+}
+
+Case *LibraryWithTagsViewController::addCase()
+{
+    Log::info(LogArea::CoreData, QStringLiteral("Adding new case"));
+    auto *item = static_cast<Case *>(m_context->insertObject(Case::entityName()));
+    // The live list takes the case in with the context's next change report;
+    // the list is shown with it after that.
+    QMetaObject::invokeMethod(
+        this,
+        [this, item] {
+            m_context->processPendingChanges();
+            reloadCases();
+            selectCase(item);
+        },
+        Qt::QueuedConnection);
+    return item;
+}
+
+LibraryWithTagsViewController::Alert LibraryWithTagsViewController::removeCasesAlert(qsizetype count)
+{
+    return Alert{
+        QStringLiteral("Delete Cases"),
+        QStringLiteral("Are you sure you want to delete %1 %2 from your library?\n\nThis can not be undone.")
+            .arg(count)
+            .arg(count == 1 ? QStringLiteral("case") : QStringLiteral("cases")),
+        {QStringLiteral("Delete"), QStringLiteral("Cancel")},
+    };
+}
+
+void LibraryWithTagsViewController::removeCases()
+{
+    const QList<Case *> cases = selectedCases();
+    if (cases.isEmpty())
+        return;
+    m_context->saveWithParent(true);
+    const int cancel = 1;
+    if (!m_removeCasesConfirmation || m_removeCasesConfirmation(removeCasesAlert(cases.size())) == cancel)
+        return;
+    performUndoable(QStringLiteral("Delete Cases"), [&] {
+        for (Case *item : cases) {
+            Log::info(LogArea::CoreData, QStringLiteral("Deleting ") + item->description());
+            m_context->deleteObject(item);
+        }
+    });
+    QString error;
+    if (!m_context->save(&error)) {
+        // The cases stay deleted in the context; the next save tries again.
+        Log::error(LogArea::CoreData, QStringLiteral("Failed to delete cases: ") + error);
+        return;
+    }
+    reloadCases();
+}
+
+bool LibraryWithTagsViewController::hasSelectedCases() const
+{
+    return m_casesSelection->hasSelection();
+}
+
+QString LibraryWithTagsViewController::patientIdentifiersText() const
+{
+    QStringList identifiers;
+    for (const Case *item : selectedCases())
+        if (const QString id = item->patientID(); !id.isEmpty())
+            identifiers.append(id);
+    return identifiers.join(QLatin1Char('\n'));
+}
+
+void LibraryWithTagsViewController::copy()
+{
+    if (const QString text = patientIdentifiersText(); !text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void LibraryWithTagsViewController::copyAlternate()
+{
+    if (const QString text = CaseLine::lines(selectedCases()); !text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void LibraryWithTagsViewController::deleteMediaFiles()
+{
+    Log::info(LogArea::UI, QStringLiteral("Delete media files"));
+    for (const Case *item : selectedCases())
+        for (Media *media : item->media())
+            media->deleteFile(); // logs a record without a location
+    // The grids show the files as missing once they are gone.
+    if (CoreDataStack *stack = m_context->stack())
+        stack->fileDeletionQueue()->async([] { NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia); });
+}
+
+Tag *LibraryWithTagsViewController::tagToRename(int tagRow)
+{
+    Log::info(LogArea::UI, QStringLiteral("Rename tag at index: ") + QString::number(tagRow));
+    Tag *tag = tagAtRow(tagRow);
+    if (tag)
+        Log::info(LogArea::UI, QStringLiteral("Rename ") + tag->description());
+    return tag;
+}
+
+bool LibraryWithTagsViewController::renameTag(Tag *tag, const QString &name)
+{
+    const QString label = name.trimmed();
+    if (label.isEmpty())
+        return false;
+    ManagedObjectContext *context = tag ? tag->managedObjectContext() : nullptr;
+    if (!context) {
+        Log::error(LogArea::UI, QStringLiteral("No tag or MOC"));
+        return true;
+    }
+    performUndoable(QStringLiteral("Rename Tag"), [&] { tag->setLabel(label); });
+    context->saveWithParent(true);
+    // The re-query that follows redraws the cases with the new label.
+    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedTagActivity);
+    return true;
+}
+
+void LibraryWithTagsViewController::deleteTag(int tagRow)
+{
+    Tag *tag = tagAtRow(tagRow);
+    if (!tag)
+        return;
+    Log::info(LogArea::UI, QStringLiteral("Delete tag at index: %1 (%2)").arg(tagRow).arg(tag->description()));
+    performUndoable(QStringLiteral("Delete Tag"), [&] { m_context->deleteObject(tag); });
+    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedTagActivity);
+}
+
+void LibraryWithTagsViewController::deleteUnusedTags()
+{
+    Log::info(LogArea::UI, QStringLiteral("Delete unused tags"));
+    const QList<ManagedObject *> unused =
+        m_context->arrayOfObjects(Tag::entityName(), Predicate::fromFormat(QStringLiteral("cases.@count == 0")));
+    if (unused.isEmpty())
+        return;
+    performUndoable(QStringLiteral("Delete Unused Tags"), [&] {
+        for (Tag *tag : asTags(unused)) {
+            const QString label = tag->label();
+            Log::info(LogArea::CoreData, QStringLiteral("Delete tag: ") + (label.isNull() ? QStringLiteral("nil") : label));
+            m_context->deleteObject(tag);
+        }
+    });
+}
+
+bool LibraryWithTagsViewController::acceptTagsDrop(const QMimeData *data, int tagRow)
+{
+    Log::info(LogArea::UI, QStringLiteral("Accept tags tableView drop for row ") + QString::number(tagRow));
+    const std::optional<IndexSet> rows = CaseListDragAndDrop::draggedRows(data);
+    if (!rows) {
+        Log::error(LogArea::UI, QStringLiteral("Unable to get dragged row indexes"));
+        return false;
+    }
+    Tag *tag = tagAtRow(tagRow);
+    if (!tag)
+        return false;
+    const quint64 listed = quint64(m_casesModel->rowCount());
+    for (const IndexSet::Range &range : rows->ranges()) {
+        for (quint64 row = range.location; row < std::min(range.end(), listed); ++row)
+            tag->addToCases(m_casesModel->caseAtRow(int(row)));
+        if (range.end() > listed) // rows past the list, however many, logged once
+            Log::error(LogArea::UI, QStringLiteral("Can't get case from array"));
+    }
+    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedTag);
+    return true;
+}
+
+bool LibraryWithTagsViewController::acceptCasesDrop(const QMimeData *data, int caseRow, bool moveFilesToTrash)
+{
+    Case *target = caseAtRow(caseRow);
+    if (!target || !data)
+        return false;
+    if (const std::optional<QString> doi = CaseListDragAndDrop::droppedDOI(data)) {
+        const QString detail = target->detail();
+        target->setDetail(detail.isEmpty() ? *doi : detail + QLatin1Char('\n') + *doi);
+        return true;
+    }
+    if (data->hasUrls()) {
+        const QList<QUrl> files = CaseListDragAndDrop::droppedFiles(data);
+        if (files.isEmpty())
+            return false;
+        Log::info(LogArea::UI, QStringLiteral("Accept fileURL to case tableView drop for row ") + QString::number(caseRow));
+        importDroppedFiles(target, files, moveFilesToTrash);
+        return true;
+    }
+    const std::optional<IndexSet> rows = CaseListDragAndDrop::draggedRows(data);
+    if (!rows || rows->isEmpty()) {
+        Log::error(LogArea::UI, QStringLiteral("Unable to get dragged row indexes"));
+        return false;
+    }
+    Case *source = caseAtRow(int(std::min<quint64>(rows->ranges().first().location, quint64(INT_MAX))));
+    if (!source)
+        return false;
+    emit caseDroppedOnCase(source, target, caseRow);
+    return true;
+}
+
+void LibraryWithTagsViewController::importDroppedFiles(Case *target, const QList<QUrl> &urls, bool moveFilesToTrash)
+{
+    MediaFileImport::Options options;
+    options.logArea = LogArea::Filing;
+    options.moveFilesToTrash = moveFilesToTrash;
+    options.undoActionName = QStringLiteral("Import Media");
+    QPointer<LibraryWithTagsViewController> self(this);
+    MediaFileImport::importFiles(target, urls, options, [self, target] {
+        if (self)
+            emit self->droppedFilesImported(target);
+    });
 }
 
 } // namespace ovalis

@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+#include <functional>
 #include <memory>
 
 #include "library/FRCChangeConsolidator.h"
@@ -16,6 +18,7 @@
 #include "util/ObserverToken.h"
 
 class QItemSelectionModel;
+class QMimeData;
 
 namespace ovalis {
 
@@ -110,6 +113,51 @@ public:
     // The labels of a case's tags, absent labels skipped, plain ascending order.
     static QStringList tagLabelsSorted(const Case *item);
 
+    // An alert that asks before a command goes ahead: its message, its
+    // informative text and its buttons, the first one destructive.
+    struct Alert {
+        QString messageText;
+        QString informativeText;
+        QStringList buttonTitles;
+    };
+    // Shows the alert and answers the index of the button chosen.
+    using AlertPresenter = std::function<int(const Alert &alert)>;
+    // "Delete Cases", asking about count cases.
+    static Alert removeCasesAlert(qsizetype count);
+    // Asked by removeCases; without one no case is deleted.
+    void setRemoveCasesConfirmation(AlertPresenter presenter) { m_removeCasesConfirmation = std::move(presenter); }
+
+    // Case list commands, on the selected cases.
+    // Inserts a new case (not saved); later on the main thread the list is
+    // reloaded and the case selected when it is listed.
+    Case *addCase();
+    // Deletes the selected cases once the confirmation answers other than
+    // "Cancel", and saves.
+    void removeCases();
+    // Patient identifiers, one a line (cases without one skipped), and case
+    // lines, each replacing the clipboard's text unless empty.
+    QString patientIdentifiersText() const;
+    void copy();
+    void copyAlternate();
+    // Removes the media files of the selected cases; their records stay.
+    void deleteMediaFiles();
+    // Copy and the remove button need a selected case.
+    bool hasSelectedCases() const;
+
+    // Tag list commands, by row of the tag list.
+    // The tag to rename (logging the request), or nullptr.
+    Tag *tagToRename(int tagRow);
+    // Sets the trimmed name as the tag's label (one undo step, "Rename Tag")
+    // and saves. False, changing nothing, when the name is blank.
+    bool renameTag(Tag *tag, const QString &name);
+    void deleteTag(int tagRow);     // one undo step, "Delete Tag"
+    void deleteUnusedTags();        // every tag no case carries
+
+    // Drops onto a row of the tag list and of the case list; true when taken.
+    // The checks of what may be dropped are CaseListDragAndDrop's.
+    bool acceptTagsDrop(const QMimeData *data, int tagRow);
+    bool acceptCasesDrop(const QMimeData *data, int caseRow, bool moveFilesToTrash);
+
 signals:
     void caseCountChanged(const QString &text);
     // The case table should scroll this row into view (queued after a selection change).
@@ -118,8 +166,18 @@ signals:
     void casesReloaded();
     // "Updated Tag": the detail side shows these labels for its case (empty: clear).
     void detailTagLabelsChanged(const QStringList &labels);
+    // A case was dropped onto another one (at targetRow of the case list).
+    void caseDroppedOnCase(ovalis::Case *source, ovalis::Case *target, int targetRow);
+    // Files dropped onto a case have been imported and saved.
+    void droppedFilesImported(ovalis::Case *target);
 
 private:
+    // Runs change as one undo step of the main context with this name.
+    void performUndoable(const QString &actionName, const std::function<void()> &change);
+    // Reloads the case list, the detail side and the count after a command.
+    void reloadCases();
+    void importDroppedFiles(Case *target, const QList<QUrl> &urls, bool moveFilesToTrash);
+
     // The three tag notifications' work, on the main thread.
     void updatedTag();
     void updatedTagFromDetail();
@@ -161,6 +219,7 @@ private:
     Predicate m_searchPredicate;
     Randomiser *m_randomiser; // Not owned.
     bool m_observing = false;
+    AlertPresenter m_removeCasesConfirmation;
 
     ObserverToken m_updatedTagToken;
     ObserverToken m_updatedTagInDetailToken;

@@ -1,6 +1,7 @@
 #include <QLocale>
 
 #include "library/CaseLine.h"
+#include "support/InLocale.h"
 #include "support/StoreFixture.h"
 
 using namespace ovalis;
@@ -51,4 +52,18 @@ TEST_F(CaseLineTest, SummaryIsItsFirstLineUpToEightyCharacters)
     EXPECT_EQ(summaryField(item), QLatin1Char('\'') + seventyNine + QStringLiteral("b\u2026'"));
     item->setSummary(QStringLiteral("\nafter an empty first line"));
     EXPECT_EQ(summaryField(item), QStringLiteral("''"));
+}
+
+TEST_F(CaseLineTest, DiagnosisDateIsTheLocaleShortDatePaddedOrCutToEightCharacters)
+{
+    Case *item = datedCase(QStringLiteral("X1"), QStringLiteral("s"), QDate(1990, 2, 3), QDate(2023, 6, 7));
+    const auto dateField = [item](const QLocale &locale) {
+        QString field;
+        ovalis::test::inLocale(locale, [&] { field = CaseLine::line(item).section(QLatin1Char('\t'), 3, 3); });
+        return field;
+    };
+    // 6/7/23 is padded, 07/06/2023 cut.
+    EXPECT_EQ(dateField(QLocale(QLocale::English, QLocale::UnitedStates)), QStringLiteral("6/7/23  "));
+    EXPECT_EQ(dateField(QLocale(QLocale::English, QLocale::NewZealand)), QStringLiteral("7/06/23 "));
+    EXPECT_EQ(dateField(QLocale(QLocale::French, QLocale::France)), QStringLiteral("07/06/20"));
 }

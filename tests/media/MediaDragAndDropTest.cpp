@@ -3,23 +3,11 @@
 #include <memory>
 
 #include "media/MediaDragAndDrop.h"
+#include "support/FilesDrop.h"
 #include "util/Log.h"
 
 using namespace ovalis;
-
-namespace {
-
-std::unique_ptr<QMimeData> filesDrop(const QStringList &names)
-{
-    auto data = std::make_unique<QMimeData>();
-    QList<QUrl> urls;
-    for (const QString &name : names)
-        urls.append(QUrl::fromLocalFile(QStringLiteral("/tmp/drop/") + name));
-    data->setUrls(urls);
-    return data;
-}
-
-} // namespace
+using ovalis::test::filesDrop;
 
 TEST(MediaDragAndDropTest, AnInternalDragCarriesOnlyThePositions)
 {

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
+#include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
@@ -191,8 +192,16 @@ void LibraryWindowController::buildToolbar()
 
 void LibraryWindowController::editCommand(const char *slot)
 {
-    // Cut, Copy, Paste, Delete and Select All go to the focused control.
+    // Cut, Copy, Paste, Delete and Select All go to the focused control; in
+    // the case list Copy copies patient identifiers and Delete deletes cases.
     QWidget *focus = QApplication::focusWidget();
+    if (focus && focus == libraryView()->casesTableView()) {
+        if (qstrcmp(slot, "copy()") == 0)
+            libraryViewController()->copy();
+        else if (qstrcmp(slot, "del()") == 0)
+            libraryViewController()->removeCases();
+        return;
+    }
     if (focus && focus->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(slot).constData()) >= 0) {
         QByteArray name(slot);
         name.truncate(name.indexOf('('));
@@ -235,7 +244,9 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
         connect(undoManager, &UndoManager::changed, this, &LibraryWindowController::updateMenuTitles);
     addEditSeparator();
     addEditAction(QStringLiteral("Cu&t"), QKeySequence::Cut, [this] { editCommand("cut()"); });
-    addEditAction(QStringLiteral("&Copy"), QKeySequence::Copy, [this] { editCommand("copy()"); });
+    QAction *copy = addEditAction(QStringLiteral("&Copy"), QKeySequence::Copy, [this] { editCommand("copy()"); });
+    addEditAction(QStringLiteral("Copy Case &Lines"), QKeySequence(QStringLiteral("Ctrl+Alt+C")),
+                  [this] { libraryViewController()->copyAlternate(); });
     addEditAction(QStringLiteral("&Paste"), QKeySequence::Paste, [this] { editCommand("paste()"); });
     addEditAction(QStringLiteral("&Delete"), QKeySequence(), [this] { editCommand("del()"); });
     addEditAction(QStringLiteral("Select &All"), QKeySequence::SelectAll, [this] { editCommand("selectAll()"); });
@@ -243,6 +254,29 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
     addEditAction(QStringLiteral("&Find"), QKeySequence::Find, [this] { find(); });
     if (firstApplicationEditItem)
         addEditSeparator();
+    // Copying from the case list needs a selected case.
+    // (Focus also moves while the window's widgets are being destroyed.)
+    const QPointer<QTableView> casesTable = libraryView()->casesTableView();
+    const QPointer<LibraryWithTagsViewController> library = libraryViewController();
+    const auto validateCopy = [casesTable, library, copy] {
+        copy->setEnabled(!casesTable || !library || QApplication::focusWidget() != casesTable.data()
+                         || library->hasSelectedCases());
+    };
+    connect(edit, &QMenu::aboutToShow, this, validateCopy);
+    connect(qApp, &QApplication::focusChanged, copy, validateCopy);
+    connect(libraryViewController()->casesSelectionModel(), &QItemSelectionModel::selectionChanged, copy, validateCopy);
+
+    // File: the case list's own commands, ahead of the application's.
+    QMenu *file = menus.file;
+    QAction *firstApplicationFileItem = file->actions().value(0);
+    auto *newCase = new QAction(QStringLiteral("&New Case"), file);
+    newCase->setShortcut(QKeySequence::New);
+    connect(newCase, &QAction::triggered, libraryViewController(), &LibraryWithTagsViewController::addCase);
+    auto *deleteCases = new QAction(QStringLiteral("&Delete Cases…"), file);
+    connect(deleteCases, &QAction::triggered, libraryViewController(), &LibraryWithTagsViewController::removeCases);
+    file->insertActions(firstApplicationFileItem, {newCase, deleteCases});
+    if (firstApplicationFileItem)
+        file->insertSeparator(firstApplicationFileItem);
 
     m_toggleSplitViewMenuItem = view->addAction(QStringLiteral("Hide Detail"), this, &LibraryWindowController::toggleSplitView);
     m_toggleSplitViewMenuItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+D")));

@@ -1,18 +1,27 @@
 #include "library/ui/LibraryWithTagsView.h"
 
+#include <QDropEvent>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
+#include "library/CaseListDragAndDrop.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TagTableModel.h"
+#include "library/ui/RenameTagViewController.h"
+#include "store/Case.h"
 #include "store/Tag.h"
 #include "util/NotificationCenter.h"
 #include "util/Settings.h"
@@ -120,7 +129,7 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_splitter, 1);
-    layout->addWidget(m_caseCountField);
+    layout->addWidget(makeCaseButtons());
 
     connect(m_controller, &LibraryWithTagsViewController::caseCountChanged, m_caseCountField, &QLabel::setText);
     connect(m_controller, &LibraryWithTagsViewController::scrollToCaseRowRequested, this, [this](int row) {
@@ -136,6 +145,80 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     connect(m_casesTableView, &QTableView::doubleClicked, this, &LibraryWithTagsView::showMediaRequested);
     connect(m_tagsTableView, &QWidget::customContextMenuRequested, this, &LibraryWithTagsView::showTagsMenu);
     connect(m_casesTableView, &QWidget::customContextMenuRequested, this, &LibraryWithTagsView::showCasesMenu);
+
+    // Case rows leave as case drags; the case list takes DOIs, files and
+    // one case, the tag list takes cases. The two viewports' drag events are
+    // handled in eventFilter.
+    m_casesTableView->setDragEnabled(true);
+    m_casesTableView->setDragDropMode(QAbstractItemView::DragDrop);
+    m_casesTableView->setDefaultDropAction(Qt::CopyAction);
+    m_casesTableView->viewport()->installEventFilter(this);
+    m_tagsTableView->setAcceptDrops(true);
+    m_tagsTableView->viewport()->installEventFilter(this);
+    connect(m_controller, &LibraryWithTagsViewController::caseDroppedOnCase, this,
+            [this](Case *source, Case *target, int targetRow) {
+                // The menu for the two cases opens once the drop is over.
+                const QPoint anchor = m_casesTableView->viewport()->mapToGlobal(caseRowAnchor(targetRow).bottomLeft());
+                QMetaObject::invokeMethod(
+                    this, [this, source, target, anchor] { emit caseDroppedOnCase(source, target, anchor); }, Qt::QueuedConnection);
+            });
+
+    m_controller->setRemoveCasesConfirmation([this](const LibraryWithTagsViewController::Alert &alert) {
+        QMessageBox box(QMessageBox::Warning, QString(), alert.messageText, QMessageBox::NoButton, this);
+        box.setInformativeText(alert.informativeText);
+        QList<QPushButton *> buttons;
+        for (qsizetype i = 0; i < alert.buttonTitles.size(); ++i)
+            buttons.append(box.addButton(alert.buttonTitles[i], i == 0 ? QMessageBox::DestructiveRole : QMessageBox::RejectRole));
+        if (buttons.size() > 1) {
+            box.setDefaultButton(buttons[1]);
+            box.setEscapeButton(buttons[1]);
+        }
+        box.exec();
+        return int(buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
+    });
+}
+
+QWidget *LibraryWithTagsView::makeCaseButtons()
+{
+    auto *bar = new QWidget(this);
+    auto *layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(4, 0, 0, 0);
+    layout->setSpacing(0);
+    const auto makeButton = [bar](const QString &name, const QString &text, const QString &toolTip) {
+        auto *button = new QToolButton(bar);
+        button->setObjectName(name);
+        button->setText(text);
+        button->setToolTip(toolTip);
+        button->setAutoRaise(true);
+        return button;
+    };
+    m_addButton = makeButton(QStringLiteral("addButton"), QStringLiteral("+"), tr("New Case"));
+    m_removeButton = makeButton(QStringLiteral("removeButton"), QStringLiteral("−"), tr("Delete the selected cases"));
+    connect(m_addButton, &QToolButton::clicked, m_controller, &LibraryWithTagsViewController::addCase);
+    connect(m_removeButton, &QToolButton::clicked, m_controller, &LibraryWithTagsViewController::removeCases);
+    m_removeButton->setEnabled(m_controller->hasSelectedCases());
+    connect(m_controller->casesSelectionModel(), &QItemSelectionModel::selectionChanged, m_removeButton,
+            [this] { m_removeButton->setEnabled(m_controller->hasSelectedCases()); });
+    layout->addWidget(m_addButton);
+    layout->addWidget(m_removeButton);
+    layout->addWidget(m_caseCountField, 1);
+    return bar;
+}
+
+RenameTagViewController *LibraryWithTagsView::renameTagPopover() const
+{
+    return m_renameTagPopover;
+}
+
+QRect LibraryWithTagsView::caseRowAnchor(int row) const
+{
+    const QHeaderView *header = m_casesTableView->horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int column = header->logicalIndex(visual);
+        if (!header->isSectionHidden(column))
+            return m_casesTableView->visualRect(m_controller->casesModel()->index(row, column));
+    }
+    return QRect();
 }
 
 LibraryWithTagsView::~LibraryWithTagsView()
@@ -159,8 +242,78 @@ void LibraryWithTagsView::filterTagsToSelection()
     m_controller->filterTagsToSelection();
 }
 
+void LibraryWithTagsView::renameTag()
+{
+    renameTagAtRow(m_contextTagRow);
+}
+
+void LibraryWithTagsView::deleteTag()
+{
+    m_controller->deleteTag(m_contextTagRow);
+}
+
+void LibraryWithTagsView::renameTagAtRow(int row)
+{
+    Tag *tag = m_controller->tagToRename(row);
+    if (!tag)
+        return;
+    if (m_renameTagPopover)
+        m_renameTagPopover->close();
+    m_renameTagPopover = new RenameTagViewController(
+        tag->label(), [this, tag](const QString &name) { return m_controller->renameTag(tag, name); }, this);
+    QWidget *viewport = m_tagsTableView->viewport();
+    const QRect rowRect(0, m_tagsTableView->rowViewportPosition(row), viewport->width(), m_tagsTableView->rowHeight(row));
+    m_renameTagPopover->showBeside(QRect(viewport->mapToGlobal(rowRect.topLeft()), rowRect.size()));
+}
+
+bool LibraryWithTagsView::handleDragEvent(QTableView *table, QEvent *event)
+{
+    using DropOperation = CaseListDragAndDrop::DropOperation;
+    using DropPosition = CaseListDragAndDrop::DropPosition;
+    auto *drop = static_cast<QDropEvent *>(event); // also the base of the enter and move events
+    const QMimeData *data = drop->mimeData();
+    const bool onTags = table == m_tagsTableView;
+    const auto validate = [&](DropPosition position) {
+        return onTags ? CaseListDragAndDrop::validateTagListDrop(data, position)
+                      : CaseListDragAndDrop::validateCaseListDrop(data, position);
+    };
+    const int y = drop->position().toPoint().y();
+    const int row = table->rowAt(y);
+    const DropPosition position = row < 0 ? DropPosition::OutsideRows
+                                          : CaseListDragAndDrop::positionInRow(y, table->rowViewportPosition(row), table->rowHeight(row));
+    // Entering, only the kind of data counts: the position is checked as the drag moves.
+    const DropOperation operation = validate(event->type() == QEvent::DragEnter ? DropPosition::OnRow : position);
+    if (operation == DropOperation::None) {
+        drop->ignore();
+        return true;
+    }
+    Qt::DropAction action = drop->proposedAction();
+    const Qt::DropAction wanted = operation == DropOperation::Copy ? Qt::CopyAction
+                                  : operation == DropOperation::Link ? Qt::LinkAction
+                                                                     : action;
+    if (drop->possibleActions().testFlag(wanted))
+        action = wanted;
+    if (event->type() == QEvent::Drop) {
+        const bool accepted = onTags ? m_controller->acceptTagsDrop(data, row)
+                                     : m_controller->acceptCasesDrop(data, row, drop->modifiers().testFlag(Qt::AltModifier));
+        if (!accepted) {
+            drop->ignore();
+            return true;
+        }
+    }
+    drop->setDropAction(action);
+    drop->accept();
+    return true;
+}
+
 bool LibraryWithTagsView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop) {
+        if (watched == m_casesTableView->viewport())
+            return handleDragEvent(m_casesTableView, event);
+        if (watched == m_tagsTableView->viewport())
+            return handleDragEvent(m_tagsTableView, event);
+    }
     // Return in the tag list switches the selected tag, like a double-click.
     if (watched == m_tagsTableView && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -176,6 +329,11 @@ bool LibraryWithTagsView::eventFilter(QObject *watched, QEvent *event)
         const auto *key = static_cast<QKeyEvent *>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier) {
             NotificationCenter::defaultCenter().post(LibraryNotifications::showMedia);
+            return true;
+        }
+        // Delete and Backspace ask to delete the selected cases.
+        if ((key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace) && key->modifiers() == Qt::NoModifier) {
+            m_controller->removeCases();
             return true;
         }
     }
@@ -196,30 +354,39 @@ void LibraryWithTagsView::hideEvent(QHideEvent *event)
 
 void LibraryWithTagsView::showTagsMenu(const QPoint &position)
 {
+    // The tag commands act on the row under the mouse (-1 when none).
     const QModelIndex index = m_tagsTableView->indexAt(position);
-    if (!index.isValid())
-        return;
-    m_contextTagRow = index.row();
-    Tag *tag = m_controller->tagAtRow(index.row());
-    if (!tag)
-        return;
+    m_contextTagRow = index.isValid() ? index.row() : -1;
+    const Tag *tag = m_controller->tagsModel()->tagAtRow(m_contextTagRow);
     QMenu menu(this);
-    menu.addAction(tag->active() ? QStringLiteral("Stop Filtering by “%1”").arg(tag->label())
-                                 : QStringLiteral("Filter by “%1”").arg(tag->label()),
-                   this, &LibraryWithTagsView::toggleTagFiltering);
+    if (tag) {
+        menu.addAction(tag->active() ? tr("Stop Filtering by “%1”").arg(tag->label()) : tr("Filter by “%1”").arg(tag->label()),
+                       this, &LibraryWithTagsView::toggleTagFiltering);
+        menu.addSeparator();
+        menu.addAction(tr("Rename Tag…"), this, &LibraryWithTagsView::renameTag);
+        menu.addAction(tr("Delete Tag"), this, &LibraryWithTagsView::deleteTag);
+        menu.addSeparator();
+    }
+    menu.addAction(tr("Delete Unused Tags"), m_controller, &LibraryWithTagsViewController::deleteUnusedTags);
     menu.exec(m_tagsTableView->viewport()->mapToGlobal(position));
     m_contextTagRow = -1;
 }
 
 void LibraryWithTagsView::showCasesMenu(const QPoint &position)
 {
+    const bool selection = m_controller->hasSelectedCases();
     QMenu menu(this);
-    QAction *show = menu.addAction(QStringLiteral("Show Media"), this, &LibraryWithTagsView::showMediaRequested);
+    QAction *show = menu.addAction(tr("Show Media"), this, &LibraryWithTagsView::showMediaRequested);
     show->setEnabled(m_casesTableView->selectionModel()->selectedRows().size() == 1);
     menu.addSeparator();
-    QAction *filter = menu.addAction(QStringLiteral("Filter Tags to Selection"), this,
-                                     &LibraryWithTagsView::filterTagsToSelection);
-    filter->setEnabled(m_casesTableView->selectionModel()->hasSelection());
+    menu.addAction(tr("New Case"), m_controller, &LibraryWithTagsViewController::addCase);
+    menu.addAction(tr("Delete Cases…"), m_controller, &LibraryWithTagsViewController::removeCases)->setEnabled(selection);
+    menu.addSeparator();
+    menu.addAction(tr("Copy Patient Identifiers"), m_controller, &LibraryWithTagsViewController::copy)->setEnabled(selection);
+    menu.addAction(tr("Copy Case Lines"), m_controller, &LibraryWithTagsViewController::copyAlternate);
+    menu.addSeparator();
+    menu.addAction(tr("Filter Tags to Selection"), this, &LibraryWithTagsView::filterTagsToSelection)->setEnabled(selection);
+    menu.addAction(tr("Delete Media Files"), m_controller, &LibraryWithTagsViewController::deleteMediaFiles)->setEnabled(selection);
     menu.exec(m_casesTableView->viewport()->mapToGlobal(position));
 }
 

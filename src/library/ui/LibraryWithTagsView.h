@@ -1,15 +1,20 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
+class QDropEvent;
 class QLabel;
 class QSplitter;
 class QTableView;
+class QToolButton;
 
 namespace ovalis {
 
+class Case;
 class LibraryWithTagsViewController;
 class ManagedObjectContext;
+class RenameTagViewController;
 
 // The tag list beside the case list, with the case count under them. Shows
 // the models of its controller and forwards the user's commands to it.
@@ -26,6 +31,12 @@ public:
     QTableView *tagsTableView() const { return m_tagsTableView; }
     QLabel *caseCountField() const { return m_caseCountField; }
     QSplitter *splitter() const { return m_splitter; }
+    QToolButton *addButton() const { return m_addButton; }
+    QToolButton *removeButton() const { return m_removeButton; } // enabled while a case is selected
+    // The rename popover while it is open.
+    RenameTagViewController *renameTagPopover() const;
+    // The first visible cell of a case row, as the case-drag menu is anchored.
+    QRect caseRowAnchor(int row) const;
 
     // The "Date Added" column hides in teaching mode.
     void setDateAddedColumnHidden(bool hidden);
@@ -33,10 +44,18 @@ public:
 public slots:
     void toggleTagFiltering();      // the tag under the context menu
     void filterTagsToSelection();
+    void renameTag();               // the tag under the context menu
+    void deleteTag();               // the tag under the context menu
+    // Opens the rename popover beside the tag's row.
+    void renameTagAtRow(int row);
 
 signals:
     // A double-click on a case or the case menu's "Show Media".
     void showMediaRequested();
+    // A case was dropped onto another case of the list; globalPosition is
+    // the bottom left of the target row's first visible cell. Emitted once
+    // the drop has finished.
+    void caseDroppedOnCase(ovalis::Case *source, ovalis::Case *target, const QPoint &globalPosition);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -47,12 +66,18 @@ private:
     void showTagsMenu(const QPoint &position);
     void showCasesMenu(const QPoint &position);
     void saveHeaderState() const;
+    QWidget *makeCaseButtons();
+    // Drags over and drops on the two tables' viewports; true when handled.
+    bool handleDragEvent(QTableView *table, QEvent *event);
 
     LibraryWithTagsViewController *m_controller;
     QSplitter *m_splitter;
     QTableView *m_tagsTableView;
     QTableView *m_casesTableView;
     QLabel *m_caseCountField;
+    QToolButton *m_addButton = nullptr;
+    QToolButton *m_removeButton = nullptr;
+    QPointer<RenameTagViewController> m_renameTagPopover;
     int m_contextTagRow = -1;
 };
 

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QMimeData>
@@ -12,6 +11,7 @@
 
 #include "media/FileManagerReveal.h"
 #include "media/MediaCollectionModel.h"
+#include "media/MediaFileImport.h"
 #include "media/MediaReordering.h"
 #include "media/MediaThumbnailProvider.h"
 #include "media/ui/MediaGridView.h"
@@ -208,50 +208,12 @@ bool SelectableMediaCollectionViewController::acceptDrop(const QMimeData *data, 
 
 void SelectableMediaCollectionViewController::importURLs(const QList<QUrl> &urls)
 {
-    Case *item = currentCase();
-    if (!item)
-        return;
-    ManagedObjectContext *mainContext = item->managedObjectContext();
-    if (!mainContext || !mainContext->stack())
-        return;
-    mainContext->saveWithParent(true);
-    const ObjectID caseID = item->objectID();
-    // The context is deleted on the main thread, never on its own worker
-    // thread, whichever side lets go of it last.
-    std::shared_ptr<ManagedObjectContext> child(mainContext->stack()->newBackgroundContext().release(),
-                                                [](ManagedObjectContext *context) {
-                                                    QMetaObject::invokeMethod(
-                                                        QCoreApplication::instance(), [context] { delete context; },
-                                                        Qt::QueuedConnection);
-                                                });
     QPointer<SelectableMediaCollectionViewController> grid(this);
-    ManagedObjectContext *context = child.get();
-    context->perform([context, keepAlive = child, caseID, urls, grid] {
-        for (const QUrl &url : urls) {
-            Log::info(LogArea::Importing, QStringLiteral("Import ") + url.toString(QUrl::FullyEncoded));
-            auto *target = static_cast<Case *>(context->existingObject(caseID));
-            QFile file(url.toLocalFile());
-            QByteArray data;
-            if (file.open(QIODevice::ReadOnly))
-                data = file.readAll();
-            if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-                Log::error(LogArea::Importing, QStringLiteral("Unable to import media at URL: ") + url.path()
-                                                   + QStringLiteral(" (") + file.errorString() + QLatin1Char(')'));
-                continue;
-            }
-            if (target)
-                target->addMedia(data, url.fileName());
-        }
-        context->saveWithParent(true);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [grid] {
-                if (!grid)
-                    return;
-                grid->reloadMedia();
-                emit grid->importFinished();
-            },
-            Qt::QueuedConnection);
+    MediaFileImport::importFiles(currentCase(), urls, MediaFileImport::Options(), [grid] {
+        if (!grid)
+            return;
+        grid->reloadMedia();
+        emit grid->importFinished();
     });
 }
 
