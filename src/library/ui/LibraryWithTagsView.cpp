@@ -21,6 +21,7 @@
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TagTableModel.h"
 #include "library/ui/RenameTagViewController.h"
+#include "media/ui/CaseDragMenuController.h"
 #include "store/Case.h"
 #include "store/Tag.h"
 #include "util/NotificationCenter.h"
@@ -162,6 +163,10 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
                 QMetaObject::invokeMethod(
                     this, [this, source, target, anchor] { emit caseDroppedOnCase(source, target, anchor); }, Qt::QueuedConnection);
             });
+    m_caseDragMenuController = new CaseDragMenuController(this);
+    connect(this, &LibraryWithTagsView::caseDroppedOnCase, this, [this](Case *source, Case *target, const QPoint &position) {
+        m_caseDragMenuController->showMenu(source, target, m_casesTableView, position);
+    });
 
     m_controller->setRemoveCasesConfirmation([this](const LibraryWithTagsViewController::Alert &alert) {
         QMessageBox box(QMessageBox::Warning, QString(), alert.messageText, QMessageBox::NoButton, this);

@@ -12,6 +12,7 @@ class QToolButton;
 namespace ovalis {
 
 class Case;
+class CaseDragMenuController;
 class LibraryWithTagsViewController;
 class ManagedObjectContext;
 class RenameTagViewController;
@@ -28,6 +29,8 @@ public:
 
     LibraryWithTagsViewController *controller() const { return m_controller; }
     QTableView *casesTableView() const { return m_casesTableView; }
+    // Offers linking and merging when one case is dropped onto another.
+    CaseDragMenuController *caseDragMenuController() const { return m_caseDragMenuController; }
     QTableView *tagsTableView() const { return m_tagsTableView; }
     QLabel *caseCountField() const { return m_caseCountField; }
     QSplitter *splitter() const { return m_splitter; }
@@ -74,6 +77,7 @@ private:
     QSplitter *m_splitter;
     QTableView *m_tagsTableView;
     QTableView *m_casesTableView;
+    CaseDragMenuController *m_caseDragMenuController;
     QLabel *m_caseCountField;
     QToolButton *m_addButton = nullptr;
     QToolButton *m_removeButton = nullptr;

@@ -19,6 +19,7 @@
 #include "library/TagTableModel.h"
 #include "library/ui/LibraryWindowController.h"
 #include "library/ui/LibraryWithTagsView.h"
+#include "media/ui/CaseDragMenuController.h"
 #include "library/ui/RenameTagViewController.h"
 #include "support/StoreFixture.h"
 
@@ -171,6 +172,20 @@ TEST_F(LibraryListCommandsViewTest, DropsAreTakenOnlyOnARowAndWithTheActionOfThe
     EXPECT_EQ(dropped[0][1].value<Case *>(), m_cases[0]);
     const QRect cell = cases()->visualRect(library()->casesModel()->index(0, cases()->horizontalHeader()->logicalIndex(0)));
     EXPECT_EQ(dropped[0][2].toPoint(), cases()->viewport()->mapToGlobal(cell.bottomLeft()));
+    // The link-and-merge menu comes up for the two cases; Merge Tags takes the dragged case's tags.
+    CaseDragMenuController *menus = view()->caseDragMenuController();
+    ASSERT_NE(menus->menu(), nullptr);
+    EXPECT_EQ(menus->sourceCase(), m_cases[2]);
+    EXPECT_EQ(menus->destinationCase(), m_cases[0]);
+    QStringList titles;
+    for (QAction *action : menus->menu()->actions())
+        titles.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Link Cases"), QStringLiteral("-"), QStringLiteral("Merge Tags"),
+                                   QStringLiteral("Merge Images"), QStringLiteral("Merge All")}));
+    m_cases[2]->addToTags(m_chest);
+    menus->menu()->actions().at(2)->trigger();
+    EXPECT_TRUE(m_cases[0]->tags().contains(m_chest));
+    menus->menu()->close();
 }
 
 TEST_F(LibraryListCommandsViewTest, MenusAndButtonsCarryTheCaseListCommandsWhileTheyApply)
