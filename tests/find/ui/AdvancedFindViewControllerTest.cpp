@@ -245,7 +245,7 @@ TEST_F(AdvancedFindViewControllerTest, HeaderClicksSortTheShownResultsAndANewSea
 
 TEST_F(AdvancedFindViewControllerTest, DoubleClickingAResultAsksTheLibraryToSelectIt)
 {
-    Case *first = caseAdded(QStringLiteral("A1"), QStringLiteral("lung"), 2);
+    caseAdded(QStringLiteral("A1"), QStringLiteral("lung"), 2);
     Case *second = caseAdded(QStringLiteral("A2"), QStringLiteral("lung"), 1);
     openView();
     typeValue(0, QStringLiteral("lung"));
@@ -261,7 +261,6 @@ TEST_F(AdvancedFindViewControllerTest, DoubleClickingAResultAsksTheLibraryToSele
     doubleClick(table, QPoint(10, table->viewport()->height() - 5));
     m_view->resultsTableDoubleClicked(table->model()->index(7, 0));
     EXPECT_EQ(requested, QList<Case *>{second});
-    Q_UNUSED(first);
 }
 
 TEST_F(AdvancedFindViewControllerTest, FavouritesAreSavedUnderTrimmedLabelsReplacedIgnoringCaseAndListedInTheMenu)
