@@ -37,7 +37,8 @@ public:
     // and stores the list. A favourite whose label equals it ignoring case (in
     // the user's locale) is replaced where it stands, keeping its id; otherwise
     // a new favourite with a fresh id is added and the list sorted by label.
-    // Nothing, with no change, when the trimmed label is empty.
+    // Nothing, with no change, when the trimmed label is empty. The list
+    // changes even when it cannot be stored (see save).
     std::optional<AdvancedFindFavorite> saveCurrent(const QString &label, const QList<AdvancedFindRuleSnapshot> &rules,
                                                     AdvancedFindCompoundType compoundType);
     // Removes the favourite with this id string and stores the list; false
