@@ -47,6 +47,10 @@ public:
     // The favourite with this id string (a menu item's represented object).
     std::optional<AdvancedFindFavorite> favorite(const QString &idString) const;
 
+    // The position of the favourite whose label equals this one ignoring case
+    // in the user's locale (the comparison saveCurrent replaces by); -1 for none.
+    static qsizetype indexOfLabel(const QList<AdvancedFindFavorite> &favorites, const QString &label);
+
     // The stored form of a list: a JSON array.
     // Nothing when a rule holds a date that has no encoded form (an invalid one).
     static std::optional<QByteArray> encode(const QList<AdvancedFindFavorite> &favorites);
