@@ -2,7 +2,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonParseError>
 #include <algorithm>
 #include <numeric>
 
@@ -40,13 +39,10 @@ std::optional<AdvancedFindFavorite> AdvancedFindFavorites::saveCurrent(const QSt
     if (trimmed.isEmpty())
         return std::nullopt;
     AdvancedFindFavorite favorite{QUuid(), trimmed, int(compoundType), rules};
-    const QCollatorSortKey key = localizedCaseInsensitiveSortKey(trimmed);
-    const auto same = std::find_if(m_favorites.begin(), m_favorites.end(), [&](const AdvancedFindFavorite &stored) {
-        return localizedCaseInsensitiveSortKey(stored.label).compare(key) == 0;
-    });
-    if (same != m_favorites.end()) {
-        favorite.id = same->id;
-        *same = favorite;
+    const qsizetype same = indexOfLabel(m_favorites, trimmed);
+    if (same >= 0) {
+        favorite.id = m_favorites[same].id;
+        m_favorites[same] = favorite;
     } else {
         favorite.id = QUuid::createUuid();
         m_favorites << favorite;
@@ -74,6 +70,15 @@ bool AdvancedFindFavorites::remove(const QString &idString)
     return true;
 }
 
+qsizetype AdvancedFindFavorites::indexOfLabel(const QList<AdvancedFindFavorite> &favorites, const QString &label)
+{
+    const QCollatorSortKey key = localizedCaseInsensitiveSortKey(label);
+    for (qsizetype i = 0; i < favorites.size(); ++i)
+        if (localizedCaseInsensitiveSortKey(favorites[i].label).compare(key) == 0)
+            return i;
+    return -1;
+}
+
 std::optional<AdvancedFindFavorite> AdvancedFindFavorites::favorite(const QString &idString) const
 {
     for (const AdvancedFindFavorite &f : m_favorites)
@@ -98,19 +103,10 @@ std::optional<QByteArray> AdvancedFindFavorites::encode(const QList<AdvancedFind
 
 std::optional<QList<AdvancedFindFavorite>> AdvancedFindFavorites::decode(const QByteArray &data, QString *error)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
-    QString problem;
-    if (parseError.error != QJsonParseError::NoError)
-        problem = parseError.errorString();
-    else if (!document.isArray())
-        problem = QStringLiteral("not a JSON array");
-    if (!problem.isEmpty()) {
-        if (error)
-            *error = problem;
+    const std::optional<QJsonArray> array = JsonFields::parseArray(data, error);
+    if (!array)
         return std::nullopt;
-    }
-    return JsonFields::decodeObjects<AdvancedFindFavorite>(document.array(), QStringLiteral("favourite"),
+    return JsonFields::decodeObjects<AdvancedFindFavorite>(*array, QStringLiteral("favourite"),
                                                            &AdvancedFindFavorite::fromJson, error);
 }
 

@@ -37,7 +37,8 @@ public:
     // and stores the list. A favourite whose label equals it ignoring case (in
     // the user's locale) is replaced where it stands, keeping its id; otherwise
     // a new favourite with a fresh id is added and the list sorted by label.
-    // Nothing, with no change, when the trimmed label is empty.
+    // Nothing, with no change, when the trimmed label is empty. The list
+    // changes even when it cannot be stored (see save).
     std::optional<AdvancedFindFavorite> saveCurrent(const QString &label, const QList<AdvancedFindRuleSnapshot> &rules,
                                                     AdvancedFindCompoundType compoundType);
     // Removes the favourite with this id string and stores the list; false
@@ -45,6 +46,10 @@ public:
     bool remove(const QString &idString);
     // The favourite with this id string (a menu item's represented object).
     std::optional<AdvancedFindFavorite> favorite(const QString &idString) const;
+
+    // The position of the favourite whose label equals this one ignoring case
+    // in the user's locale (the comparison saveCurrent replaces by); -1 for none.
+    static qsizetype indexOfLabel(const QList<AdvancedFindFavorite> &favorites, const QString &label);
 
     // The stored form of a list: a JSON array.
     // Nothing when a rule holds a date that has no encoded form (an invalid one).

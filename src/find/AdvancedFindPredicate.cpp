@@ -37,8 +37,12 @@ std::optional<Predicate> datePredicate(const AdvancedFindRule &rule, const QStri
             return std::nullopt;
         // Calendar days in the user's zone: the same time of day N days ago,
         // which is not N × 24 hours across a daylight-saving change.
-        const QDateTime since = now.toTimeZone(timeZone).addDays(-*days);
-        if (!since.isValid())
+        // By Julian day rather than addDays, which does not guard against
+        // overflow; a day beyond what QDateTime holds gives an invalid date.
+        const QDateTime local = now.toTimeZone(timeZone);
+        const QDate day = QDate::fromJulianDay(local.date().toJulianDay() - *days);
+        const QDateTime since = day.isValid() ? QDateTime(day, local.time(), timeZone) : QDateTime();
+        if (!since.isValid() || since >= now)
             return std::nullopt;
         return Predicate::fromFormat(QStringLiteral("%K >= %@"), {key, since});
     }

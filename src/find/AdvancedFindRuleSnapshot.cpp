@@ -123,4 +123,12 @@ std::optional<AdvancedFindRuleSnapshot> AdvancedFindRuleSnapshot::fromJson(const
     return snapshot;
 }
 
+std::optional<QList<AdvancedFindRuleSnapshot>> AdvancedFindRuleSnapshot::listFromJson(const QByteArray &json, QString *error)
+{
+    const std::optional<QJsonArray> array = JsonFields::parseArray(json, error);
+    if (!array)
+        return std::nullopt;
+    return JsonFields::decodeObjects<AdvancedFindRuleSnapshot>(*array, QStringLiteral("rule"), &AdvancedFindRuleSnapshot::fromJson, error);
+}
+
 } // namespace ovalis

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -35,6 +36,9 @@ struct AdvancedFindRuleSnapshot {
     // value of the wrong type (a fraction, a sex value out of the 16-bit range,
     // …); a null value counts as absent.
     static std::optional<AdvancedFindRuleSnapshot> fromJson(const QJsonObject &object, QString *error = nullptr);
+
+    // A JSON array of snapshots, as a favourite's "rules" holds them.
+    static std::optional<QList<AdvancedFindRuleSnapshot>> listFromJson(const QByteArray &json, QString *error = nullptr);
 
     bool operator==(const AdvancedFindRuleSnapshot &) const = default;
 };

@@ -1,6 +1,7 @@
 #include "find/JsonFields.h"
 
 #include <QJsonDocument>
+#include <QJsonParseError>
 #include <cmath>
 
 namespace ovalis {
@@ -133,6 +134,23 @@ QByteArray JsonFields::orderedObject(const QList<Entry> &entries)
 double JsonFields::secondsSinceReferenceDate(const QDateTime &date)
 {
     return double(date.toMSecsSinceEpoch()) / 1000.0 - referenceDateSinceEpoch;
+}
+
+std::optional<QJsonArray> JsonFields::parseArray(const QByteArray &json, QString *error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    QString problem;
+    if (parseError.error != QJsonParseError::NoError)
+        problem = parseError.errorString();
+    else if (!document.isArray())
+        problem = QStringLiteral("not a JSON array");
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return std::nullopt;
+    }
+    return document.array();
 }
 
 } // namespace ovalis

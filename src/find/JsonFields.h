@@ -41,6 +41,10 @@ public:
     static QByteArray text(const QJsonValue &value);
     static double secondsSinceReferenceDate(const QDateTime &date);
 
+    // The array the JSON text holds; nothing, with an error, for text that
+    // does not parse or holds something else.
+    static std::optional<QJsonArray> parseArray(const QByteArray &json, QString *error);
+
     // Decodes every element of the array as an object with
     // decode(const QJsonObject &, QString *error) -> std::optional<T>. On the
     // first element that fails, nothing, with an error naming it by itemName
