@@ -19,6 +19,7 @@
 #include <cstdio>
 
 #include "BenchmarkReport.h"
+#include "GeneratedLibrary.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryQuery.h"
 #include "library/LibraryWithTagsViewController.h"
@@ -57,59 +58,16 @@ void paintTop(const QAbstractItemModel *model, int firstRow = 0)
                 model->data(model->index(row, column), role);
 }
 
-bool generate(const QString &library, const LibraryGenerator::Options &options)
-{
-    CoreDataStack stack(library);
-    QString error;
-    if (!stack.loadPersistentStores(&error) || !LibraryGenerator(&stack).generate(options, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.info=false\n*.debug=false\n"));
-    QString library;
-    bool generateOnly = false;
-    LibraryGenerator::Options options;
-    options.cases = 100000;
-    options.tags = 2000;
-    options.mediaPerCase = 3;
-    const QStringList arguments = app.arguments();
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString value = i + 1 < arguments.size() ? arguments[i + 1] : QString();
-        if (arguments[i] == QLatin1String("--library"))
-            library = value, ++i;
-        else if (arguments[i] == QLatin1String("--cases"))
-            options.cases = value.toInt(), ++i;
-        else if (arguments[i] == QLatin1String("--tags"))
-            options.tags = value.toInt(), ++i;
-        else if (arguments[i] == QLatin1String("--generate-only"))
-            generateOnly = true;
-    }
-    if (generateOnly)
-        return generate(library, options) ? 0 : 1;
-
-    QTemporaryDir temporary;
+    const bench::GeneratedLibrary generated(app.arguments());
+    const QString library = generated.prepare();
     if (library.isEmpty())
-        library = temporary.filePath(QStringLiteral("Ovalis"));
-    if (QDir(library).isEmpty()) { // also when it does not exist
-        QElapsedTimer timer;
-        timer.start();
-        const int status = QProcess::execute(app.applicationFilePath(),
-                                             {QStringLiteral("--generate-only"), QStringLiteral("--library"), library,
-                                              QStringLiteral("--cases"), QString::number(options.cases),
-                                              QStringLiteral("--tags"), QString::number(options.tags)});
-        if (status != 0)
-            return 1;
-        std::printf("generated %d cases and %d tags in %.1f s\n", options.cases, options.tags,
-                    double(timer.elapsed()) / 1000.0);
-    }
+        return 1;
 
     // Start: the store opens, the view sets up both lists, the window runs
     // the first search, and the top of both lists is drawn.

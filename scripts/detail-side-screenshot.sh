@@ -7,10 +7,7 @@ script_output=${1:-}
 source "$(dirname "$0")/screenshot-home.sh" docs/detail-side.png
 ./build/ovalis-cli generate --cases 3000 --tags 120 --seed 7 >/dev/null
 
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-  ./build/ovalis >/dev/null 2>&1 &
-  app=$!
-  sleep 6
+run_on_display 1280x800 '
   # The search field in the toolbar, then the fourth row of the case list.
   xdotool mousemove 1010 45 click 1
   sleep 0.5
@@ -20,9 +17,6 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   sleep 2
   xdotool mousemove 1270 790
   sleep 1
-  import -window "$(xdotool search --name "^Ovalis$" | head -n 1)" "'"$output"'"
-  kill $app
+  import -window "$(xdotool search --name "^Ovalis$" | head -n 1)" "$output"
 '
-# A palette of 256 colours keeps the picture small and looks the same.
-convert "$output" -dither None -colors 256 "PNG8:$output"
-echo "$output"
+finish_picture

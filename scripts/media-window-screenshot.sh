@@ -29,10 +29,7 @@ while IFS= read -r file; do
   index=$((index + 1))
 done < <(find "$HOME/Ovalis/Media" -type f \( -name '*.jpg' -o -name '*.png' \) | sort)
 
-xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
-  ./build/ovalis >/dev/null 2>&1 &
-  app=$!
-  sleep 5
+run_on_display 1600x1000 '
   # The first case of the list, in the library window at the top left.
   xdotool mousemove 480 103 click --repeat 2 --delay 80 1
   sleep 4
@@ -40,9 +37,6 @@ xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
   sleep 2
   xdotool mousemove 1590 990
   sleep 1
-  import -window "$(xdotool search --name "^Media" | head -n 1)" "'"$output"'"
-  kill $app
+  import -window "$(xdotool search --name "^Media" | head -n 1)" "$output"
 '
-# A palette of 256 colours keeps the picture small and looks the same.
-convert "$output" -dither None -colors 256 "PNG8:$output"
-echo "$output"
+finish_picture

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "find/AdvancedFindFavorites.h"
+#include "find/AdvancedFindPredicate.h"
 #include "library/CaseLine.h"
 #include "library/LibraryQuery.h"
 #include "store/Case.h"
@@ -45,6 +47,7 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  stats       Show the store file and the numbers of cases, media and tags.\n"
                     "  show ID     Show every case whose patient identifier is ID.\n"
                     "  list        List matching cases, one tab-separated line each.\n"
+                    "  find        List the cases that match advanced find rules or a favourite.\n"
                     "  generate    Add a synthetic library of realistic cases.\n"
                     "  maintenance Repair or report on the library (see maintenance --help).\n"
                     "\n"
@@ -221,6 +224,19 @@ int runShow(const QString &library, const QStringList &arguments)
     return 0;
 }
 
+// Prints the cases' lines in the order given and ends the process.
+[[noreturn]] void printCaseLines(CoreDataStack &stack, const QList<ManagedObject *> &cases)
+{
+    QString text;
+    text.reserve(int(cases.size()) * 80);
+    for (const ManagedObject *object : cases) {
+        CaseLine::append(text, static_cast<const Case *>(object));
+        text += QLatin1Char('\n');
+    }
+    out() << text;
+    exitAfterReading(stack, 0);
+}
+
 int runList(const QString &library, const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -265,19 +281,113 @@ int runList(const QString &library, const QStringList &arguments)
         sort.append({sortKey, ascending, SortDescriptor::Comparator::LocalizedCaseInsensitive});
     else if (sortKey == QLatin1String("dateAdded"))
         sort.append({sortKey, ascending});
-    QList<Case *> cases;
-    for (ManagedObject *object : stack.mainContext()->arrayOfObjects(Case::entityName(), predicate, sort))
-        cases.append(static_cast<Case *>(object));
-    if (sortKey == QLatin1String("age"))
+    QList<ManagedObject *> objects = stack.mainContext()->arrayOfObjects(Case::entityName(), predicate, sort);
+    if (sortKey == QLatin1String("age")) {
+        QList<Case *> cases;
+        for (ManagedObject *object : std::as_const(objects))
+            cases.append(static_cast<Case *>(object));
         LibraryQuery::sortByAge(cases, ascending);
-    QString text;
-    text.reserve(int(cases.size()) * 80);
-    for (const Case *item : std::as_const(cases)) {
-        CaseLine::append(text, item);
-        text += QLatin1Char('\n');
+        objects = QList<ManagedObject *>(cases.cbegin(), cases.cend());
     }
-    out() << text;
-    exitAfterReading(stack, 0);
+    printCaseLines(stack, objects);
+}
+
+// The rule set a find command names: the favourite (from the file or the
+// user's settings) or the snapshots given as JSON. Fails with a message.
+bool findRuleSet(const QCommandLineParser &parser, const QCommandLineOption &favoriteOption,
+                 const QCommandLineOption &fileOption, const QCommandLineOption &rulesOption,
+                 QList<AdvancedFindRuleSnapshot> *rules, AdvancedFindCompoundType *compoundType, QString *error)
+{
+    if (parser.isSet(rulesOption)) {
+        const auto snapshots = AdvancedFindRuleSnapshot::listFromJson(parser.value(rulesOption).toUtf8(), error);
+        if (!snapshots) {
+            *error = QStringLiteral("--rules is not a JSON array of rules: ") + *error;
+            return false;
+        }
+        *rules = *snapshots;
+        return true;
+    }
+    QList<AdvancedFindFavorite> favorites;
+    if (parser.isSet(fileOption)) {
+        QFile file(parser.value(fileOption));
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+            return false;
+        }
+        const auto decoded = AdvancedFindFavorites::decode(file.readAll(), error);
+        if (!decoded) {
+            *error = QStringLiteral("%1 holds no favourites: %2").arg(file.fileName(), *error);
+            return false;
+        }
+        favorites = *decoded;
+        if (!parser.isSet(favoriteOption) && favorites.size() != 1) {
+            *error = QStringLiteral("%1 holds %2 favourites: name one with --favorite").arg(file.fileName()).arg(favorites.size());
+            return false;
+        }
+    } else {
+        AdvancedFindFavorites stored(Settings::shared());
+        stored.load();
+        favorites = stored.favorites();
+    }
+    const qsizetype index = parser.isSet(favoriteOption)
+                                ? AdvancedFindFavorites::indexOfLabel(favorites, parser.value(favoriteOption))
+                                : 0;
+    if (index < 0) {
+        *error = QStringLiteral("no favourite is labelled %1").arg(parser.value(favoriteOption));
+        return false;
+    }
+    *rules = favorites[index].rules;
+    *compoundType = favorites[index].compoundType();
+    return true;
+}
+
+int runFind(const QString &library, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Lists the cases that match a set of advanced find rules, newest date added first, one line each as list does.\n"
+        "The rules come from a favourite saved in the Advanced Find window (--favorite), from a file holding\n"
+        "favourites in their stored JSON form (--favorites-file), or from a JSON array of rules in the form a\n"
+        "favourite's \"rules\" holds them (--rules), for example\n"
+        "  '[{\"fieldIndex\":10,\"operatorRawValue\":15,\"stringValue\":\"CT\"},{\"fieldIndex\":8,\"operatorRawValue\":11}]'\n"
+        "Every rule must hold, or at least one with --any; a favourite's own choice holds without --any."));
+    parser.addHelpOption();
+    const QCommandLineOption favoriteOption(QStringLiteral("favorite"), QStringLiteral("The label of a favourite (any letter case)."),
+                                            QStringLiteral("NAME"));
+    const QCommandLineOption fileOption(QStringLiteral("favorites-file"),
+                                        QStringLiteral("A JSON file of favourites; --favorite picks one unless it holds one."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption rulesOption(QStringLiteral("rules"), QStringLiteral("A JSON array of rules."), QStringLiteral("JSON"));
+    const QCommandLineOption anyOption(QStringLiteral("any"), QStringLiteral("Match cases for which at least one rule holds."));
+    parser.addOptions({favoriteOption, fileOption, rulesOption, anyOption});
+    parser.process(QStringList{QStringLiteral("ovalis-cli find")} + arguments);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("find takes no arguments (see ovalis-cli find --help)"));
+    if (parser.isSet(rulesOption) == (parser.isSet(favoriteOption) || parser.isSet(fileOption)))
+        return fail(QStringLiteral("find needs --favorite NAME, --favorites-file FILE or --rules JSON (see ovalis-cli find --help)"));
+
+    QList<AdvancedFindRuleSnapshot> snapshots;
+    AdvancedFindCompoundType compoundType = AdvancedFindCompoundType::all;
+    QString error;
+    if (!findRuleSet(parser, favoriteOption, fileOption, rulesOption, &snapshots, &compoundType, &error))
+        return fail(error);
+    if (parser.isSet(anyOption))
+        compoundType = AdvancedFindCompoundType::any;
+    QList<std::shared_ptr<AdvancedFindRule>> rules;
+    for (const AdvancedFindRuleSnapshot &snapshot : std::as_const(snapshots))
+        rules << std::make_shared<AdvancedFindRule>(snapshot.toRule());
+    const std::optional<Predicate> predicate = AdvancedFindPredicate::forRules(compoundType, rules);
+    if (!predicate)
+        return fail(QStringLiteral("No valid rules"), 5);
+
+    CoreDataStack stack(library);
+    if (!openStack(stack))
+        return 2;
+    FetchRequest request{Case::entityName(), *predicate, {{QStringLiteral("dateAdded"), false}}};
+    const QList<ManagedObject *> cases = stack.mainContext()->executeFetch(request, &error);
+    if (!error.isEmpty())
+        return fail(QStringLiteral("Search failed: ") + error, 3);
+    printCaseLines(stack, cases);
 }
 
 int runMaintenance(const QString &library, const QStringList &arguments)
@@ -383,6 +493,8 @@ int main(int argc, char **argv)
         return runShow(library, arguments);
     if (command == QLatin1String("list"))
         return runList(library, arguments);
+    if (command == QLatin1String("find"))
+        return runFind(library, arguments);
     if (command == QLatin1String("maintenance"))
         return runMaintenance(library, arguments);
     if (command == QLatin1String("help"))

@@ -1,34 +1,15 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-namespace {
+#include "CliProcess.h"
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Result runCli(const QStringList &arguments, const QString &home)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(OVALIS_CLI_PATH), arguments);
-    EXPECT_TRUE(process.waitForFinished(120000));
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-} // namespace
+using Result = ovalis::test::CliResult;
+using ovalis::test::runCli;
 
 TEST(CliTest, GenerateThenStatsOnTheDefaultAndAnExplicitLibrary)
 {

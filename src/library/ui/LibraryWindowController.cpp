@@ -20,6 +20,7 @@
 #include <QToolBar>
 
 #include "app/AppDelegate.h"
+#include "find/ui/AdvancedFindWindowController.h"
 #include "library/CaseHistory.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
@@ -130,7 +131,9 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
 
 LibraryWindowController::~LibraryWindowController()
 {
-    // The media window shows records of the store this window was given.
+    // The media and Advanced Find windows show records of the store this
+    // window was given.
+    m_advancedFindWindowController.reset();
     m_mediaWindowController.reset();
 }
 
@@ -163,11 +166,10 @@ void LibraryWindowController::buildToolbar()
                                                      &LibraryWindowController::toggleTeachingMode);
     m_toggleTeachingToolbarItem->setToolTip(QStringLiteral("Switch between curating and teaching"));
     toolbar->addSeparator();
-    // Advanced Find and Sync Media open windows of their own; those windows are
-    // not part of this version yet.
-    m_advancedFindToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"edit-find-replace", "edit-find"}), QStringLiteral("Advanced Find"));
-    m_advancedFindToolbarItem->setEnabled(false);
-    m_advancedFindToolbarItem->setToolTip(QStringLiteral("Advanced Find is not available in this version"));
+    m_advancedFindToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"edit-find-replace", "edit-find"}),
+                                                   QStringLiteral("Advanced Find"), this, &LibraryWindowController::showAdvancedFind);
+    m_advancedFindToolbarItem->setToolTip(QStringLiteral("Find cases by rules over their fields"));
+    // Sync Media opens a window of its own, not part of this version yet.
     m_syncMediaToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"network-workgroup", "folder-sync", "view-refresh"}), QStringLiteral("Sync Media"));
     m_syncMediaToolbarItem->setEnabled(false);
     m_syncMediaToolbarItem->setToolTip(QStringLiteral("Sync Media is not available in this version"));
@@ -251,7 +253,12 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
     addEditAction(QStringLiteral("&Delete"), QKeySequence(), [this] { editCommand("del()"); });
     addEditAction(QStringLiteral("Select &All"), QKeySequence::SelectAll, [this] { editCommand("selectAll()"); });
     addEditSeparator();
-    addEditAction(QStringLiteral("&Find"), QKeySequence::Find, [this] { find(); });
+    // Find: the search field, and the Advanced Find window.
+    auto *findMenu = new QMenu(QStringLiteral("F&ind"), edit);
+    findMenu->addAction(QStringLiteral("&Find"), QKeySequence::Find, this, &LibraryWindowController::find);
+    m_showAdvancedFindMenuItem = findMenu->addAction(QStringLiteral("&Advanced Find…"), QKeySequence(QStringLiteral("Ctrl+Shift+F")),
+                                                     this, &LibraryWindowController::showAdvancedFind);
+    edit->insertMenu(firstApplicationEditItem, findMenu);
     if (firstApplicationEditItem)
         addEditSeparator();
     // Copying from the case list needs a selected case.
@@ -580,6 +587,13 @@ void LibraryWindowController::showMedia()
     m_mediaWindowController->activateWindow();
     if (alternate || Settings::shared().boolValue(teachingModeKey))
         m_mediaWindowController->toggleFullScreen();
+}
+
+void LibraryWindowController::showAdvancedFind()
+{
+    if (!m_advancedFindWindowController)
+        m_advancedFindWindowController = std::make_unique<AdvancedFindWindowController>(m_stack.mainContext());
+    m_advancedFindWindowController->showWindow();
 }
 
 void LibraryWindowController::showCase(Case *item)

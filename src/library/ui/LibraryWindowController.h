@@ -13,6 +13,7 @@ class QMenu;
 
 namespace ovalis {
 
+class AdvancedFindWindowController;
 class AppDelegate;
 class Case;
 class CoreDataStack;
@@ -43,6 +44,10 @@ public:
     LibraryWithTagsViewController *libraryViewController() const;
     // The media window once showMedia() has made it, else nullptr.
     MediaWindowController *mediaWindowController() const { return m_mediaWindowController.get(); }
+    // The Advanced Find window once showAdvancedFind() has made it, else nullptr.
+    AdvancedFindWindowController *advancedFindWindowController() const { return m_advancedFindWindowController.get(); }
+    QAction *advancedFindToolbarItem() const { return m_advancedFindToolbarItem; }
+    QAction *showAdvancedFindMenuItem() const { return m_showAdvancedFindMenuItem; }
     QStringList currentSearchScopeKeysArray() const { return m_currentSearchScopeKeysArray; }
     static const QList<QPair<QString, QStringList>> &searchScopesDictionary();
 
@@ -57,6 +62,9 @@ public slots:
     void reset();
     void toggleSplitView();
     void toggleTeachingMode();
+    // Makes the Advanced Find window on first use, then keeps it for the
+    // run, and brings it to the front.
+    void showAdvancedFind();
     // With exactly one case selected: records it in the case history and
     // shows the media window, toggling its full screen when Alt is held or
     // in teaching mode.
@@ -95,6 +103,7 @@ private:
     QAction *m_toggleDetailToolbarItem = nullptr;
     QAction *m_toggleTeachingToolbarItem = nullptr;
     QAction *m_advancedFindToolbarItem = nullptr;
+    QAction *m_showAdvancedFindMenuItem = nullptr;
     QAction *m_syncMediaToolbarItem = nullptr;
     QAction *m_toggleSplitViewMenuItem = nullptr;
     QAction *m_toggleTeachingModeMenuItem = nullptr;
@@ -102,6 +111,7 @@ private:
     QAction *m_redoMenuItem = nullptr;
     QStringList m_currentSearchScopeKeysArray;
     std::unique_ptr<MediaWindowController> m_mediaWindowController;
+    std::unique_ptr<AdvancedFindWindowController> m_advancedFindWindowController;
 
     ObserverToken m_selectCaseInLibraryNotificationToken;
     ObserverToken m_setFindNotificationToken;

@@ -7,11 +7,7 @@
 
 namespace ovalis {
 
-namespace {
-
-// The locale's short format with four-digit years: a birth year must not read
-// as a century later.
-QString fullYearFormat()
+QString OptionalDateEdit::fullYearDateFormat()
 {
     QString format = QLocale().dateFormat(QLocale::ShortFormat);
     if (!format.contains(QStringLiteral("yyyy")))
@@ -19,15 +15,13 @@ QString fullYearFormat()
     return format;
 }
 
-} // namespace
-
 OptionalDateEdit::OptionalDateEdit(QWidget *parent)
     : QWidget(parent)
     , m_presenceBox(new QCheckBox(this))
     , m_dateEdit(new QDateEdit(this))
 {
     m_dateEdit->setCalendarPopup(true);
-    m_dateEdit->setDisplayFormat(fullYearFormat());
+    m_dateEdit->setDisplayFormat(fullYearDateFormat());
     // Typing a year digit by digit does not write the dates in between.
     m_dateEdit->setKeyboardTracking(false);
     // The lowest date stands for "none" while the box is unticked.

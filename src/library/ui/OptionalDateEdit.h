@@ -17,6 +17,10 @@ class OptionalDateEdit : public QWidget
 public:
     explicit OptionalDateEdit(QWidget *parent = nullptr);
 
+    // The locale's short date format with four-digit years: a birth year
+    // must not read as a century later.
+    static QString fullYearDateFormat();
+
     // Invalid when absent.
     QDate date() const;
     // Shows date (invalid: absent) without emitting dateEdited.

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+namespace ovalis::test {
+
+struct CliResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the real ovalis-cli with home (and the settings under it) as the user's.
+inline CliResult runCli(const QStringList &arguments, const QString &home)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(OVALIS_CLI_PATH), arguments);
+    EXPECT_TRUE(process.waitForFinished(120000));
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+} // namespace ovalis::test
