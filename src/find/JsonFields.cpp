@@ -42,10 +42,10 @@ std::optional<qint64> JsonFields::integer(const QString &key, qint64 minimum, qi
         fail(QStringLiteral("\"%1\" is not a whole number").arg(key));
         return std::nullopt;
     }
-    // Large integers read back exactly through toInteger; a double beyond
-    // qint64 answers the default and is caught by the range check below.
-    const qint64 whole = value.toInteger(number < 0 ? minimum - (minimum > std::numeric_limits<qint64>::min()) : maximum);
-    if (number < double(minimum) || number > double(maximum) || whole < minimum || whole > maximum) {
+    // toInteger is exact even where the double is not, and answers 0 beyond
+    // qint64, which the comparison with the double then catches.
+    const qint64 whole = value.toInteger();
+    if (double(whole) != number || whole < minimum || whole > maximum) {
         fail(QStringLiteral("\"%1\" is out of range").arg(key));
         return std::nullopt;
     }

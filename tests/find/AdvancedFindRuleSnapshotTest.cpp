@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "find/AdvancedFindCompoundType.h"
 #include "find/AdvancedFindRuleSnapshot.h"
@@ -131,6 +132,13 @@ TEST(AdvancedFindRuleSnapshotTest, DecodingRefusesMissingKeysAndWrongTypesButRea
     const auto large = decode(R"({"fieldIndex":3,"operatorRawValue":10,"integerValue":9007199254740993})");
     ASSERT_TRUE(large);
     EXPECT_EQ(large->integerValue, qint64(9007199254740993));
+    EXPECT_EQ(decode(R"({"fieldIndex":3,"operatorRawValue":10,"integerValue":-9223372036854775808})")->integerValue,
+              std::numeric_limits<qint64>::min());
+    EXPECT_EQ(decode(R"({"fieldIndex":3,"operatorRawValue":10,"integerValue":9223372036854775807})")->integerValue,
+              std::numeric_limits<qint64>::max());
+    EXPECT_FALSE(decode(R"({"fieldIndex":3,"operatorRawValue":10,"integerValue":9223372036854775808})"));
+    EXPECT_FALSE(decode(R"({"fieldIndex":3,"operatorRawValue":10,"integerValue":1e300})"));
+    EXPECT_FALSE(decode(R"({"fieldIndex":2147483648,"operatorRawValue":0})"));
 }
 
 TEST(AdvancedFindRuleSnapshotTest, ValueControlsFollowTheOperatorFirstAndTheFieldSecond)
