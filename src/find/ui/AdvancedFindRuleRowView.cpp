@@ -136,6 +136,9 @@ void AdvancedFindRuleRowView::fieldChanged()
     if (!field)
         return;
     const bool sameGroup = advancedFindFieldGroup(*field) == advancedFindFieldGroup(m_rule->field);
+    // What the user typed for the old field stays for the new one of its group.
+    if (sameGroup)
+        copyValueIntoRule();
     m_rule->field = *field;
     if (!sameGroup) {
         m_rule->ruleOperator = defaultAdvancedFindOperator(*field);

@@ -23,7 +23,8 @@ struct AdvancedFindRuleSnapshot;
 //
 // The rule is shared with whoever builds the predicate; the row writes the
 // field and operator into it as the user picks them, but the value only when
-// copyValueIntoRule() reads the control.
+// copyValueIntoRule() reads the control, or the field changes within its
+// group (the typed value carries over).
 class AdvancedFindRuleRowView : public QWidget
 {
     Q_OBJECT

@@ -69,7 +69,7 @@ TEST(AdvancedFindRuleRowViewTest, AFieldOfAnotherGroupResetsTheOperatorAndValueO
 {
     auto row = makeRow({Field::summary, Op::beginsWith, AdvancedFindRule::makeStringValue("lung")});
     row->show();
-    // Typed but not yet read: a rebuilt control shows the rule's stored value.
+    // Typed but not yet searched: the text stays when the field changes within its group.
     static_cast<QLineEdit *>(row->valueControl())->setText(QStringLiteral("liver"));
 
     choose(row->fieldPopUp(), int(Field::detail));
@@ -77,7 +77,8 @@ TEST(AdvancedFindRuleRowViewTest, AFieldOfAnotherGroupResetsTheOperatorAndValueO
     EXPECT_EQ(row->rule()->ruleOperator, Op::beginsWith);
     EXPECT_EQ(row->operatorPopUp()->currentText(), QStringLiteral("begins with"));
     ASSERT_EQ(row->valueControlKind(), Kind::textField);
-    EXPECT_EQ(static_cast<QLineEdit *>(row->valueControl())->text(), QStringLiteral("lung"));
+    EXPECT_EQ(static_cast<QLineEdit *>(row->valueControl())->text(), QStringLiteral("liver"));
+    EXPECT_EQ(row->rule()->stringValue(), QStringLiteral("liver"));
     EXPECT_EQ(row->focusWidget(), row->valueControl());
 
     choose(row->fieldPopUp(), int(Field::dateAdded));
