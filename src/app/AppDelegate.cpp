@@ -15,7 +15,9 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "app/AboutController.h"
 #include "app/SettingsWindowController.h"
+#include "app/UpdateWindowController.h"
 #include "library/CaseHistory.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/LibraryWindowController.h"
@@ -25,6 +27,7 @@
 #include "store/ManagedObjectContext.h"
 #include "util/Log.h"
 #include "util/Settings.h"
+#include "util/UpdateChecker.h"
 
 namespace ovalis {
 
@@ -84,6 +87,8 @@ AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
     m_quitAction = newAction(tr("&Quit"), &AppDelegate::quit);
     m_quitAction->setShortcut(QKeySequence::Quit);
     m_libraryWindowAction = newAction(tr("&Library"), &AppDelegate::showCasesDatabaseWindow);
+    m_aboutAction = newAction(tr("&About Ovalis"), &AppDelegate::showAbout);
+    m_checkForUpdatesAction = newAction(tr("Check for Up&dates…"), &AppDelegate::checkForUpdates);
 
     m_debuggingActions = {
         newAction(tr("Delete Orphaned Media"), &AppDelegate::deleteOrphanedMedia),
@@ -287,6 +292,9 @@ AppDelegate::ApplicationMenus AppDelegate::addApplicationMenus(QMenuBar *menuBar
     menus.help = menuBar->addMenu(tr("&Help"));
     menus.help->addAction(m_helpAction);
     menus.help->addAction(m_supportEmailAction);
+    menus.help->addSeparator();
+    menus.help->addAction(m_checkForUpdatesAction);
+    menus.help->addAction(m_aboutAction);
     return menus;
 }
 
@@ -413,6 +421,32 @@ void AppDelegate::showHelp()
     const QString url = QUrl::fromLocalFile(path).toString();
     if (!m_urlOpener(url))
         Log::error(LogArea::UI, QStringLiteral("Unable to open ") + url);
+}
+
+void AppDelegate::showAbout()
+{
+    if (!m_aboutController)
+        m_aboutController = new AboutController(dialogParent());
+    m_aboutController->showWindow();
+}
+
+AboutController *AppDelegate::aboutController() const
+{
+    return m_aboutController;
+}
+
+void AppDelegate::checkForUpdates()
+{
+    // The keys that force a channel are read as the check starts.
+    const Qt::KeyboardModifiers keys = QGuiApplication::queryKeyboardModifiers();
+    const UpdateDelegate::Modifiers modifiers{.control = keys.testFlag(Qt::ControlModifier), .alt = keys.testFlag(Qt::AltModifier)};
+    if (!m_updateWindowController) {
+        auto *checker = new UpdateChecker(QCoreApplication::applicationVersion(), QCoreApplication::applicationVersion(), this);
+        m_updateWindowController = new UpdateWindowController(checker, dialogParent());
+    }
+    m_updateWindowController->show();
+    m_updateWindowController->raise();
+    m_updateWindowController->checkForUpdates(UpdateChecker::configuredFeedUrl(), modifiers);
 }
 
 QString AppDelegate::supportEmailLink()

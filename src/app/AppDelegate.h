@@ -19,6 +19,8 @@ namespace ovalis {
 class CoreDataStack;
 class LibraryMaintenance;
 class SettingsWindowController;
+class AboutController;
+class UpdateWindowController;
 
 // The application's delegate: registers the defaults and value transformers,
 // saves the library when the application is deactivated or quits, decides
@@ -80,6 +82,9 @@ public:
     QAction *supportEmailAction() const { return m_supportEmailAction; }
     QAction *quitAction() const { return m_quitAction; }                 // Ctrl+Q, through the quit decision
     QAction *libraryWindowAction() const { return m_libraryWindowAction; } // showCasesDatabaseWindow
+    QAction *aboutAction() const { return m_aboutAction; }
+    QAction *checkForUpdatesAction() const { return m_checkForUpdatesAction; }
+    AboutController *aboutController() const;
     // A "History" menu listing the case history, newest first, filled by
     // menuNeedsUpdate each time it opens. Owned by parent.
     QMenu *createHistoryMenu(QWidget *parent);
@@ -125,6 +130,8 @@ public slots:
     void showSettings();
     void showHelp();
     void sendSupportEmail();
+    void showAbout();
+    void checkForUpdates();
     // Resets the library window's search and filters, then selects the case
     // at this position of the case history (0 is the oldest) and shows its
     // media. Nothing happens outside the history or for a deleted case.
@@ -163,6 +170,10 @@ private:
     QAction *m_supportEmailAction;
     QAction *m_quitAction;
     QAction *m_libraryWindowAction;
+    QAction *m_aboutAction;
+    QAction *m_checkForUpdatesAction;
+    QPointer<AboutController> m_aboutController;
+    QPointer<UpdateWindowController> m_updateWindowController;
     QList<QAction *> m_debuggingActions; // in menu order
     QStringList m_resourceFolders;
     bool m_quitting = false;

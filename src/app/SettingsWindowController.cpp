@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -11,6 +12,7 @@
 #include "app/AppDelegate.h"
 #include "store/NHI.h"
 #include "util/Settings.h"
+#include "util/UpdateChecker.h"
 
 namespace ovalis {
 
@@ -18,6 +20,7 @@ namespace {
 
 const QString recogniseNHIsKey = recogniseNHIsSettingKey;
 const QString disableCloudSyncingKey = QStringLiteral("Disable_Cloud_Syncing");
+const QString updateFeedKey = QStringLiteral("UpdateFeedURL");
 
 } // namespace
 
@@ -40,6 +43,19 @@ SettingsWindowController::SettingsWindowController(AppDelegate &delegate, QObjec
     m_disableCloudSyncing = addOption(layout, tr("Library"), tr("Disable cloud syncing"),
                                       tr("The library stays on this computer only. Takes effect the next time "
                                          "Ovalis starts."));
+    layout->addSpacing(12);
+    auto *updatesHeading = new QLabel(tr("Updates"));
+    QFont updatesFont = updatesHeading->font();
+    updatesFont.setBold(true);
+    updatesHeading->setFont(updatesFont);
+    layout->addWidget(updatesHeading);
+    m_updateFeed = new QLineEdit;
+    m_updateFeed->setObjectName(QStringLiteral("updateFeed"));
+    m_updateFeed->setClearButtonEnabled(true);
+    // An empty field falls back to the address this build was made with.
+    const QString builtIn = UpdateChecker::builtInFeedUrl().toString();
+    m_updateFeed->setPlaceholderText(builtIn.isEmpty() ? tr("Update feed address (https://…)") : builtIn);
+    layout->addWidget(m_updateFeed);
     m_showDebuggingMenu = addOption(layout, tr("Troubleshooting"), tr("Show debugging menu"),
                                     tr("Adds a Debug menu with library maintenance commands to the menu bar, "
                                        "until Ovalis quits."));
@@ -53,12 +69,20 @@ SettingsWindowController::SettingsWindowController(AppDelegate &delegate, QObjec
     updateFromSettings(recogniseNHIsKey);
     updateFromSettings(disableCloudSyncingKey);
     m_showDebuggingMenu->setChecked(m_delegate.showDebuggingMenu());
+    m_updateFeed->setText(Settings::shared().value(updateFeedKey).toString());
 
     connect(m_recogniseNHIs, &QCheckBox::toggled, this,
             [](bool checked) { Settings::shared().setValue(recogniseNHIsKey, checked); });
     connect(m_disableCloudSyncing, &QCheckBox::toggled, this,
             [](bool checked) { Settings::shared().setValue(disableCloudSyncingKey, checked); });
     connect(m_showDebuggingMenu, &QCheckBox::toggled, &m_delegate, &AppDelegate::setShowDebuggingMenu);
+    connect(m_updateFeed, &QLineEdit::editingFinished, this, [this] {
+        const QString address = m_updateFeed->text().trimmed();
+        if (address.isEmpty())
+            Settings::shared().remove(updateFeedKey);
+        else
+            Settings::shared().setValue(updateFeedKey, address);
+    });
     connect(&Settings::shared(), &Settings::valueChanged, this, &SettingsWindowController::updateFromSettings);
     connect(&m_delegate, &AppDelegate::showDebuggingMenuChanged, this, [this](bool show) {
         const QSignalBlocker blocker(m_showDebuggingMenu);

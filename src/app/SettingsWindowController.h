@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QDialog;
+class QLineEdit;
 class QVBoxLayout;
 
 namespace ovalis {
@@ -31,6 +32,7 @@ public:
     QCheckBox *recogniseNHIsCheckBox() const { return m_recogniseNHIs; }
     QCheckBox *disableCloudSyncingCheckBox() const { return m_disableCloudSyncing; }
     QCheckBox *showDebuggingMenuCheckBox() const { return m_showDebuggingMenu; }
+    QLineEdit *updateFeedField() const { return m_updateFeed; } // "UpdateFeedURL"
 
 private:
     // A section heading, the check box and its explanation below it.
@@ -42,6 +44,7 @@ private:
     QCheckBox *m_recogniseNHIs; // Owned by the window, as are the others.
     QCheckBox *m_disableCloudSyncing;
     QCheckBox *m_showDebuggingMenu;
+    QLineEdit *m_updateFeed;
 };
 
 } // namespace ovalis

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QFile>
+#include <QIcon>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <cstdio>
@@ -30,6 +31,8 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Ovalis"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ovalis"));
     QApplication::setApplicationVersion(QStringLiteral(OVALIS_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ovalis.svg")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("nz.org.vantor.ovalis"));
     Log::install();
 
     // A second launch hands over to the running copy before touching the library.
