@@ -5,6 +5,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <memory>
 #include <unistd.h>
 
 #include "util/Log.h"
@@ -13,7 +14,11 @@ namespace ovalis {
 
 namespace {
 
+// A later launch writes "activate", then one "open" line per file it was
+// given, then "end".
 const QByteArray activateMessage("activate\n");
+const QByteArray openPrefix("open ");
+const QByteArray endMessage("end\n");
 constexpr int socketTimeoutMs = 2000;
 constexpr int lockTimeoutMs = 5000;
 
@@ -33,7 +38,7 @@ QString SingleInstance::serverName(const QString &key) const
     return QStringLiteral("%1-%2-%3").arg(key).arg(::getuid()).arg(QString::fromLatin1(digest.left(16)));
 }
 
-bool SingleInstance::claim(const QString &key)
+bool SingleInstance::claim(const QString &key, const QStringList &files)
 {
     const QString name = serverName(key);
     // Two launches at the same moment would both find no server, and the
@@ -44,7 +49,7 @@ bool SingleInstance::claim(const QString &key)
         Log::error(LogArea::Startup, QStringLiteral("Unable to lock ") + QDir::tempPath() + u'/' + name
                                          + QStringLiteral(".lock; checking for another launch without it"));
 
-    if (askRunningInstance(name))
+    if (askRunningInstance(name, files))
         return false;
 
     // Nobody answered, so a socket file still there was left by a crash.
@@ -62,7 +67,7 @@ bool SingleInstance::claim(const QString &key)
     return true;
 }
 
-bool SingleInstance::askRunningInstance(const QString &name)
+bool SingleInstance::askRunningInstance(const QString &name, const QStringList &files)
 {
     QLocalSocket socket;
     socket.connectToServer(name);
@@ -70,7 +75,13 @@ bool SingleInstance::askRunningInstance(const QString &name)
         return false;
     // The listening process reads the request from its event loop; the
     // kernel holds the bytes until then, so nothing waits for an answer.
-    socket.write(activateMessage);
+    QByteArray request = activateMessage;
+    for (const QString &file : files) {
+        // A path cannot hold a line feed here: it would end the request line.
+        if (!file.contains(u'\n'))
+            request += openPrefix + file.toUtf8() + '\n';
+    }
+    socket.write(request + endMessage);
     if (!socket.waitForBytesWritten(socketTimeoutMs))
         Log::error(LogArea::Startup, QStringLiteral("Unable to ask the running Ovalis to come forward [") + socket.errorString() + u']');
     socket.disconnectFromServer();
@@ -83,12 +94,22 @@ bool SingleInstance::askRunningInstance(const QString &name)
 void SingleInstance::acceptConnections()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        auto readRequest = [this, socket] {
-            if (!socket->canReadLine())
-                return;
-            if (socket->readLine() == activateMessage)
-                emit activationRequested();
-            socket->disconnectFromServer();
+        auto files = std::make_shared<QStringList>();
+        auto readRequest = [this, socket, files] {
+            while (socket->canReadLine()) {
+                const QByteArray line = socket->readLine();
+                if (line == activateMessage) {
+                    emit activationRequested();
+                } else if (line.startsWith(openPrefix)) {
+                    files->append(QString::fromUtf8(line.mid(openPrefix.size()).chopped(1)));
+                } else {
+                    // "end", or a launch of an older version that only asks to come forward.
+                    if (!files->isEmpty())
+                        emit openFilesRequested(std::exchange(*files, {}));
+                    socket->disconnectFromServer();
+                    return;
+                }
+            }
         };
         connect(socket, &QLocalSocket::readyRead, this, readRequest);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

@@ -48,6 +48,16 @@ TEST(SingleInstanceTest, LaterClaimsAskTheFirstToComeForwardAndAStaleSocketIsRep
     EXPECT_TRUE(activations.wait(5000));
     EXPECT_EQ(activations.count(), 2);
 
+    // Files given to a later launch are handed over, in order.
+    QSignalSpy openRequests(first.get(), &SingleInstance::openFilesRequested);
+    SingleInstance withFiles(library.path());
+    const QStringList files{QStringLiteral("/tmp/Ovalis-DB-20261207.json"), QStringLiteral("/home/me/Old library é.ovalis")};
+    EXPECT_FALSE(withFiles.claim(key, files));
+    EXPECT_TRUE(openRequests.wait(5000));
+    ASSERT_EQ(openRequests.count(), 1);
+    EXPECT_EQ(openRequests.first().first().toStringList(), files);
+    EXPECT_EQ(activations.count(), 3);
+
     // Another library is a separate instance.
     QTemporaryDir otherLibrary;
     SingleInstance other(otherLibrary.path());
