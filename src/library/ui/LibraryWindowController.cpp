@@ -20,6 +20,7 @@
 #include <QToolBar>
 
 #include "app/AppDelegate.h"
+#include "exchange/ui/LabelledProgressView.h"
 #include "find/ui/AdvancedFindWindowController.h"
 #include "library/CaseHistory.h"
 #include "library/CaseTableModel.h"
@@ -86,6 +87,8 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     m_splitViewController = new LibrarySplitViewController(stack.mainContext(), this);
     setCentralWidget(m_splitViewController);
     buildToolbar();
+    m_progressView = new LabelledProgressView(statusBar());
+    statusBar()->addPermanentWidget(m_progressView);
     buildMenus(appDelegate);
     libraryView()->setDateAddedColumnHidden(false);
 

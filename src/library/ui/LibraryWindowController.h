@@ -17,6 +17,7 @@ class AdvancedFindWindowController;
 class AppDelegate;
 class Case;
 class CoreDataStack;
+class LabelledProgressView;
 class LibrarySplitViewController;
 class MediaWindowController;
 class LibraryWithTagsView;
@@ -47,6 +48,8 @@ public:
     // The Advanced Find window once showAdvancedFind() has made it, else nullptr.
     AdvancedFindWindowController *advancedFindWindowController() const { return m_advancedFindWindowController.get(); }
     QAction *advancedFindToolbarItem() const { return m_advancedFindToolbarItem; }
+    // The progress of long imports and exports, in the status bar.
+    LabelledProgressView *progressView() const { return m_progressView; }
     QAction *showAdvancedFindMenuItem() const { return m_showAdvancedFindMenuItem; }
     QStringList currentSearchScopeKeysArray() const { return m_currentSearchScopeKeysArray; }
     static const QList<QPair<QString, QStringList>> &searchScopesDictionary();
@@ -100,6 +103,7 @@ private:
     CoreDataStack &m_stack;
     LibrarySplitViewController *m_splitViewController;
     SearchField *m_searchField = nullptr;
+    LabelledProgressView *m_progressView = nullptr;
     QAction *m_toggleDetailToolbarItem = nullptr;
     QAction *m_toggleTeachingToolbarItem = nullptr;
     QAction *m_advancedFindToolbarItem = nullptr;
