@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/SettingsWindowController.h"
+#include "exchange/ui/BackupCommands.h"
 #include "library/CaseHistory.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/LibraryWindowController.h"
@@ -84,6 +85,11 @@ AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
     m_quitAction = newAction(tr("&Quit"), &AppDelegate::quit);
     m_quitAction->setShortcut(QKeySequence::Quit);
     m_libraryWindowAction = newAction(tr("&Library"), &AppDelegate::showCasesDatabaseWindow);
+    m_backupCommands = new BackupCommands(stack, [this] { return dialogParent(); }, this);
+    m_backupAction = new QAction(tr("&Backup…"), this);
+    connect(m_backupAction, &QAction::triggered, m_backupCommands, &BackupCommands::exportDatabase);
+    m_restoreAction = new QAction(tr("&Restore from Backup…"), this);
+    connect(m_restoreAction, &QAction::triggered, m_backupCommands, &BackupCommands::importBackup);
 
     m_debuggingActions = {
         newAction(tr("Delete Orphaned Media"), &AppDelegate::deleteOrphanedMedia),
@@ -265,6 +271,9 @@ AppDelegate::ApplicationMenus AppDelegate::addApplicationMenus(QMenuBar *menuBar
     ApplicationMenus menus{};
     menus.file = menuBar->addMenu(tr("&File"));
     menus.file->addAction(m_saveAction);
+    menus.file->addSeparator();
+    menus.file->addAction(m_backupAction);
+    menus.file->addAction(m_restoreAction);
     menus.file->addSeparator();
     menus.file->addAction(m_quitAction);
 

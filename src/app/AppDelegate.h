@@ -16,6 +16,7 @@ class QWidget;
 
 namespace ovalis {
 
+class BackupCommands;
 class CoreDataStack;
 class LibraryMaintenance;
 class SettingsWindowController;
@@ -80,6 +81,10 @@ public:
     QAction *supportEmailAction() const { return m_supportEmailAction; }
     QAction *quitAction() const { return m_quitAction; }                 // Ctrl+Q, through the quit decision
     QAction *libraryWindowAction() const { return m_libraryWindowAction; } // showCasesDatabaseWindow
+    // "Backup…" and "Restore from Backup…" in the File menu.
+    QAction *backupAction() const { return m_backupAction; }
+    QAction *restoreAction() const { return m_restoreAction; }
+    BackupCommands *backupCommands() const { return m_backupCommands; }
     // A "History" menu listing the case history, newest first, filled by
     // menuNeedsUpdate each time it opens. Owned by parent.
     QMenu *createHistoryMenu(QWidget *parent);
@@ -163,6 +168,9 @@ private:
     QAction *m_supportEmailAction;
     QAction *m_quitAction;
     QAction *m_libraryWindowAction;
+    BackupCommands *m_backupCommands; // Owned (child).
+    QAction *m_backupAction;
+    QAction *m_restoreAction;
     QList<QAction *> m_debuggingActions; // in menu order
     QStringList m_resourceFolders;
     bool m_quitting = false;

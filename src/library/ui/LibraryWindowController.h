@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "util/ObserverToken.h"
@@ -57,6 +58,9 @@ public:
     // The menu titles of the two toggles as they read now.
     QString toggleSplitViewMenuTitle() const;
     QString toggleTeachingModeMenuTitle() const;
+    // Test seam: the panel of importFolder, answering a folder (empty when
+    // cancelled). Defaults to a modal folder panel.
+    void setImportFolderChooser(std::function<QString()> chooser) { m_importFolderChooser = std::move(chooser); }
 
 public slots:
     void performSearch(const QString &text);
@@ -75,6 +79,8 @@ public slots:
     // Selects the case (the caller resets the search and filters first so
     // that it is listed), scrolls to it and shows its media.
     void showCase(ovalis::Case *item);
+    // Asks for a folder and imports its tree of images as cases.
+    void importFolder();
 
     // The requests other windows post.
     void selectCaseInLibrary(ovalis::Case *item);
@@ -114,6 +120,7 @@ private:
     QAction *m_undoMenuItem = nullptr;
     QAction *m_redoMenuItem = nullptr;
     QStringList m_currentSearchScopeKeysArray;
+    std::function<QString()> m_importFolderChooser;
     std::unique_ptr<MediaWindowController> m_mediaWindowController;
     std::unique_ptr<AdvancedFindWindowController> m_advancedFindWindowController;
 
