@@ -18,6 +18,7 @@
 #include "app/AboutController.h"
 #include "app/SettingsWindowController.h"
 #include "app/UpdateWindowController.h"
+#include "exchange/ui/BackupCommands.h"
 #include "library/CaseHistory.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/LibraryWindowController.h"
@@ -89,6 +90,11 @@ AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
     m_libraryWindowAction = newAction(tr("&Library"), &AppDelegate::showCasesDatabaseWindow);
     m_aboutAction = newAction(tr("&About Ovalis"), &AppDelegate::showAbout);
     m_checkForUpdatesAction = newAction(tr("Check for Up&dates…"), &AppDelegate::checkForUpdates);
+    m_backupCommands = new BackupCommands(stack, [this] { return dialogParent(); }, this);
+    m_backupAction = new QAction(tr("&Backup…"), this);
+    connect(m_backupAction, &QAction::triggered, m_backupCommands, &BackupCommands::exportDatabase);
+    m_restoreAction = new QAction(tr("&Restore from Backup…"), this);
+    connect(m_restoreAction, &QAction::triggered, m_backupCommands, &BackupCommands::importBackup);
 
     m_debuggingActions = {
         newAction(tr("Delete Orphaned Media"), &AppDelegate::deleteOrphanedMedia),
@@ -270,6 +276,9 @@ AppDelegate::ApplicationMenus AppDelegate::addApplicationMenus(QMenuBar *menuBar
     ApplicationMenus menus{};
     menus.file = menuBar->addMenu(tr("&File"));
     menus.file->addAction(m_saveAction);
+    menus.file->addSeparator();
+    menus.file->addAction(m_backupAction);
+    menus.file->addAction(m_restoreAction);
     menus.file->addSeparator();
     menus.file->addAction(m_quitAction);
 

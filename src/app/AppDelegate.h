@@ -16,6 +16,7 @@ class QWidget;
 
 namespace ovalis {
 
+class BackupCommands;
 class CoreDataStack;
 class LibraryMaintenance;
 class SettingsWindowController;
@@ -85,6 +86,10 @@ public:
     QAction *aboutAction() const { return m_aboutAction; }
     QAction *checkForUpdatesAction() const { return m_checkForUpdatesAction; }
     AboutController *aboutController() const;
+    // "Backup…" and "Restore from Backup…" in the File menu.
+    QAction *backupAction() const { return m_backupAction; }
+    QAction *restoreAction() const { return m_restoreAction; }
+    BackupCommands *backupCommands() const { return m_backupCommands; }
     // A "History" menu listing the case history, newest first, filled by
     // menuNeedsUpdate each time it opens. Owned by parent.
     QMenu *createHistoryMenu(QWidget *parent);
@@ -174,6 +179,9 @@ private:
     QAction *m_checkForUpdatesAction;
     QPointer<AboutController> m_aboutController;
     QPointer<UpdateWindowController> m_updateWindowController;
+    BackupCommands *m_backupCommands; // Owned (child).
+    QAction *m_backupAction;
+    QAction *m_restoreAction;
     QList<QAction *> m_debuggingActions; // in menu order
     QStringList m_resourceFolders;
     bool m_quitting = false;

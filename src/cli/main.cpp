@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ExportBackupCommand.h"
+#include "ExportMediaCommand.h"
+#include "ImportFolderCommand.h"
+#include "RestoreBackupCommand.h"
 #include "find/AdvancedFindFavorites.h"
 #include "find/AdvancedFindPredicate.h"
 #include "library/CaseLine.h"
@@ -50,6 +54,10 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  find        List the cases that match advanced find rules or a favourite.\n"
                     "  generate    Add a synthetic library of realistic cases.\n"
                     "  maintenance Repair or report on the library (see maintenance --help).\n"
+                    "  export-backup FILE   Write every case to a JSON backup.\n"
+                    "  restore-backup FILE  Add the cases of a JSON backup.\n"
+                    "  export-media DIR     Copy the media files of the cases list would print into DIR.\n"
+                    "  import-folder DIR    Import a tree of folders holding images as cases.\n"
                     "\n"
                     "Options:\n"
                     "  --library DIR   The library directory (default ~/Ovalis).\n"
@@ -497,6 +505,14 @@ int main(int argc, char **argv)
         return runFind(library, arguments);
     if (command == QLatin1String("maintenance"))
         return runMaintenance(library, arguments);
+    if (command == QLatin1String("export-backup"))
+        return runExportBackup(library, arguments);
+    if (command == QLatin1String("restore-backup"))
+        return runRestoreBackup(library, arguments);
+    if (command == QLatin1String("export-media"))
+        return runExportMedia(library, arguments);
+    if (command == QLatin1String("import-folder"))
+        return runImportFolder(library, arguments);
     if (command == QLatin1String("help"))
         return (out() << usage, 0);
     return fail(QStringLiteral("unknown command %1\n\n%2").arg(command, QString::fromLatin1(usage)));

@@ -884,6 +884,20 @@ void LibraryWithTagsViewController::deleteMediaFiles()
         stack->fileDeletionQueue()->async([] { NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia); });
 }
 
+void LibraryWithTagsViewController::exportMedia(const QUrl &folder,
+                                                std::function<void(const JSONImporter::MediaExportSummary &)> finished)
+{
+    // The child finds the cases by their permanent identifiers.
+    if (m_context->hasChanges())
+        m_context->saveWithParent(true);
+    QList<ObjectID> ids;
+    for (const Case *item : selectedCases())
+        ids.append(item->objectID());
+    if (ids.isEmpty())
+        return;
+    JSONImporter(folder).exportMedia(ids, m_context, std::move(finished));
+}
+
 Tag *LibraryWithTagsViewController::tagToRename(int tagRow)
 {
     Log::info(LogArea::UI, QStringLiteral("Rename tag at index: ") + QString::number(tagRow));

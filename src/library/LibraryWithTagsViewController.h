@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "exchange/JSONImporter.h"
 #include "library/FRCChangeConsolidator.h"
 #include "library/LibraryQuery.h"
 #include "store/FetchedResultsController.h"
@@ -141,6 +142,10 @@ public:
     void copyAlternate();
     // Removes the media files of the selected cases; their records stay.
     void deleteMediaFiles();
+    // Copies the media files of the selected cases into folders below
+    // folder, on a private child of the list's context; finished runs on the
+    // main thread. Export Media is offered only with a selection.
+    void exportMedia(const QUrl &folder, std::function<void(const JSONImporter::MediaExportSummary &)> finished = {});
     // Copy and the remove button need a selected case.
     bool hasSelectedCases() const;
 

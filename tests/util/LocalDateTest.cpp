@@ -2,38 +2,12 @@
 #include <gtest/gtest.h>
 #include <random>
 
+#include "support/ZoneScope.h"
 #include "util/LocalDate.h"
 
 using namespace ovalis;
 
-namespace {
-
-// Runs the checks under a time zone of the test's choosing.
-class ZoneScope
-{
-public:
-    explicit ZoneScope(const QByteArray &zone)
-        : m_previous(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-        LocalDate::forgetZone();
-    }
-    ~ZoneScope()
-    {
-        if (m_previous.isEmpty())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", m_previous);
-        tzset();
-        LocalDate::forgetZone();
-    }
-
-private:
-    QByteArray m_previous;
-};
-
-} // namespace
+using ovalis::test::ZoneScope;
 
 TEST(LocalDateTest, AgreesWithTheFullConversionAcrossDaylightSavingChanges)
 {

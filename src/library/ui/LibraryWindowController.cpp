@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
@@ -20,6 +21,8 @@
 #include <QToolBar>
 
 #include "app/AppDelegate.h"
+#include "exchange/FolderHierarchyImport.h"
+#include "exchange/ui/LabelledProgressView.h"
 #include "find/ui/AdvancedFindWindowController.h"
 #include "library/CaseHistory.h"
 #include "library/CaseTableModel.h"
@@ -86,6 +89,8 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     m_splitViewController = new LibrarySplitViewController(stack.mainContext(), this);
     setCentralWidget(m_splitViewController);
     buildToolbar();
+    m_progressView = new LabelledProgressView(statusBar());
+    statusBar()->addPermanentWidget(m_progressView);
     buildMenus(appDelegate);
     libraryView()->setDateAddedColumnHidden(false);
 
@@ -281,7 +286,14 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
     connect(newCase, &QAction::triggered, libraryViewController(), &LibraryWithTagsViewController::addCase);
     auto *deleteCases = new QAction(QStringLiteral("&Delete Cases…"), file);
     connect(deleteCases, &QAction::triggered, libraryViewController(), &LibraryWithTagsViewController::removeCases);
-    file->insertActions(firstApplicationFileItem, {newCase, deleteCases});
+    auto *importFolderItem = new QAction(QStringLiteral("&Import from Folder…"), file);
+    connect(importFolderItem, &QAction::triggered, this, &LibraryWindowController::importFolder);
+    auto *exportMediaItem = new QAction(QStringLiteral("&Export Media…"), file);
+    connect(exportMediaItem, &QAction::triggered, libraryView(), &LibraryWithTagsView::exportMedia);
+    connect(file, &QMenu::aboutToShow, exportMediaItem, [exportMediaItem, library] {
+        exportMediaItem->setEnabled(library && library->hasSelectedCases());
+    });
+    file->insertActions(firstApplicationFileItem, {newCase, deleteCases, importFolderItem, exportMediaItem});
     if (firstApplicationFileItem)
         file->insertSeparator(firstApplicationFileItem);
 
@@ -603,6 +615,26 @@ void LibraryWindowController::showCase(Case *item)
     // would open some other case.
     if (libraryViewController()->selectCase(item))
         showMedia();
+}
+
+void LibraryWindowController::importFolder()
+{
+    Log::info(LogArea::UI, QStringLiteral("Import from folder hierarchy"));
+    QString folder;
+    if (m_importFolderChooser) {
+        folder = m_importFolderChooser();
+    } else {
+        QFileDialog panel(this);
+        panel.setFileMode(QFileDialog::Directory);
+        panel.setOption(QFileDialog::ShowDirsOnly);
+        panel.setLabelText(QFileDialog::Accept, QStringLiteral("Import"));
+        if (panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty())
+            folder = panel.selectedFiles().first();
+    }
+    if (folder.isEmpty())
+        return;
+    Log::info(LogArea::UI, QStringLiteral("Import from ") + folder);
+    FolderHierarchyImport::importFolderHierarchy(folder, m_stack.mainContext());
 }
 
 void LibraryWindowController::closeEvent(QCloseEvent *event)

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "util/ObserverToken.h"
@@ -17,6 +18,7 @@ class AdvancedFindWindowController;
 class AppDelegate;
 class Case;
 class CoreDataStack;
+class LabelledProgressView;
 class LibrarySplitViewController;
 class MediaWindowController;
 class LibraryWithTagsView;
@@ -47,6 +49,8 @@ public:
     // The Advanced Find window once showAdvancedFind() has made it, else nullptr.
     AdvancedFindWindowController *advancedFindWindowController() const { return m_advancedFindWindowController.get(); }
     QAction *advancedFindToolbarItem() const { return m_advancedFindToolbarItem; }
+    // The progress of long imports and exports, in the status bar.
+    LabelledProgressView *progressView() const { return m_progressView; }
     QAction *showAdvancedFindMenuItem() const { return m_showAdvancedFindMenuItem; }
     QStringList currentSearchScopeKeysArray() const { return m_currentSearchScopeKeysArray; }
     static const QList<QPair<QString, QStringList>> &searchScopesDictionary();
@@ -54,6 +58,9 @@ public:
     // The menu titles of the two toggles as they read now.
     QString toggleSplitViewMenuTitle() const;
     QString toggleTeachingModeMenuTitle() const;
+    // Test seam: the panel of importFolder, answering a folder (empty when
+    // cancelled). Defaults to a modal folder panel.
+    void setImportFolderChooser(std::function<QString()> chooser) { m_importFolderChooser = std::move(chooser); }
 
 public slots:
     void performSearch(const QString &text);
@@ -72,6 +79,8 @@ public slots:
     // Selects the case (the caller resets the search and filters first so
     // that it is listed), scrolls to it and shows its media.
     void showCase(ovalis::Case *item);
+    // Asks for a folder and imports its tree of images as cases.
+    void importFolder();
 
     // The requests other windows post.
     void selectCaseInLibrary(ovalis::Case *item);
@@ -100,6 +109,7 @@ private:
     CoreDataStack &m_stack;
     LibrarySplitViewController *m_splitViewController;
     SearchField *m_searchField = nullptr;
+    LabelledProgressView *m_progressView = nullptr;
     QAction *m_toggleDetailToolbarItem = nullptr;
     QAction *m_toggleTeachingToolbarItem = nullptr;
     QAction *m_advancedFindToolbarItem = nullptr;
@@ -110,6 +120,7 @@ private:
     QAction *m_undoMenuItem = nullptr;
     QAction *m_redoMenuItem = nullptr;
     QStringList m_currentSearchScopeKeysArray;
+    std::function<QString()> m_importFolderChooser;
     std::unique_ptr<MediaWindowController> m_mediaWindowController;
     std::unique_ptr<AdvancedFindWindowController> m_advancedFindWindowController;
 

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -392,7 +393,28 @@ void LibraryWithTagsView::showCasesMenu(const QPoint &position)
     menu.addSeparator();
     menu.addAction(tr("Filter Tags to Selection"), this, &LibraryWithTagsView::filterTagsToSelection)->setEnabled(selection);
     menu.addAction(tr("Delete Media Files"), m_controller, &LibraryWithTagsViewController::deleteMediaFiles)->setEnabled(selection);
+    menu.addAction(tr("Export Media…"), this, &LibraryWithTagsView::exportMedia)->setEnabled(selection);
     menu.exec(m_casesTableView->viewport()->mapToGlobal(position));
+}
+
+void LibraryWithTagsView::exportMedia()
+{
+    if (!m_controller->hasSelectedCases())
+        return;
+    QString folder;
+    if (m_exportFolderChooser) {
+        folder = m_exportFolderChooser();
+    } else {
+        QFileDialog panel(window());
+        panel.setWindowModality(Qt::WindowModal);
+        panel.setFileMode(QFileDialog::Directory);
+        panel.setOption(QFileDialog::ShowDirsOnly);
+        panel.setLabelText(QFileDialog::Accept, tr("Export"));
+        if (panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty())
+            folder = panel.selectedFiles().first();
+    }
+    if (!folder.isEmpty())
+        m_controller->exportMedia(QUrl::fromLocalFile(folder));
 }
 
 void LibraryWithTagsView::saveHeaderState() const

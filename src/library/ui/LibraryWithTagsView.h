@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QPointer>
 #include <QWidget>
 
@@ -43,10 +45,15 @@ public:
 
     // The "Date Added" column hides in teaching mode.
     void setDateAddedColumnHidden(bool hidden);
+    // Test seam: the panel of Export Media, answering a folder (empty when
+    // cancelled). Defaults to a folder panel on this window.
+    void setExportFolderChooser(std::function<QString()> chooser) { m_exportFolderChooser = std::move(chooser); }
 
 public slots:
     void toggleTagFiltering();      // the tag under the context menu
     void filterTagsToSelection();
+    // Asks for a folder and copies the selected cases' media files into it.
+    void exportMedia();
     void renameTag();               // the tag under the context menu
     void deleteTag();               // the tag under the context menu
     // Opens the rename popover beside the tag's row.
@@ -74,6 +81,7 @@ private:
     bool handleDragEvent(QTableView *table, QEvent *event);
 
     LibraryWithTagsViewController *m_controller;
+    std::function<QString()> m_exportFolderChooser;
     QSplitter *m_splitter;
     QTableView *m_tagsTableView;
     QTableView *m_casesTableView;

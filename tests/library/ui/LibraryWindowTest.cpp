@@ -2,10 +2,13 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "exchange/LabelledProgressInfo.h"
+#include "exchange/ui/LabelledProgressView.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
@@ -305,6 +308,20 @@ TEST_F(LibraryWindowTest, EditsUndoThroughTheStoreAndChangesPostUpdatedMedia)
     LogCapture log;
     context()->saveWithParent(true);
     EXPECT_TRUE(log.containsPrefix(QStringLiteral("Main MOC <ManagedObjectContext: 0x")));
+}
+
+TEST_F(LibraryWindowTest, ProgressOfLongWorkShowsInTheStatusBarUntilItEnds)
+{
+    openWindow();
+    LabelledProgressView *progress = m_window->progressView();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(m_window->statusBar()->isAncestorOf(progress));
+    EXPECT_FALSE(progress->isShowingProgress());
+    LabelledProgressInfo::post(3, 7, QStringLiteral("Importing…"));
+    EXPECT_TRUE(progress->isShowingProgress());
+    EXPECT_TRUE(progress->isVisible());
+    LabelledProgressInfo::postEnd();
+    EXPECT_FALSE(progress->isShowingProgress());
 }
 
 } // namespace

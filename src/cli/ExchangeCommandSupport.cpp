@@ -1,0 +1,81 @@
+#include "ExchangeCommandSupport.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <unistd.h>
+
+#include "exchange/LabelledProgressInfo.h"
+#include "store/CoreDataStack.h"
+#include "util/NotificationCenter.h"
+
+namespace ovalis::ExchangeCommandSupport {
+
+QTextStream &out() { static QTextStream stream(stdout); return stream; }
+QTextStream &err() { static QTextStream stream(stderr); return stream; }
+
+int fail(const QString &message, int code)
+{
+    err() << "ovalis-cli: " << message << Qt::endl;
+    return code;
+}
+
+bool open(CoreDataStack &stack)
+{
+    stack.setChecksIntegrityInBackground(false);
+    QString error;
+    if (stack.loadPersistentStores(&error))
+        return true;
+    fail(error, 2);
+    return false;
+}
+
+QString singleArgument(const QString &command, const QString &description, const QString &name, const QString &help,
+                       const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    parser.addPositionalArgument(name, help);
+    parser.process(QStringList{QStringLiteral("ovalis-cli ") + command} + arguments);
+    if (parser.positionalArguments().size() == 1)
+        return parser.positionalArguments().first();
+    fail(QStringLiteral("%1 needs one %2 (see ovalis-cli %1 --help)").arg(command, name), 1);
+    return QString();
+}
+
+void waitFor(const bool &done)
+{
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+}
+
+TerminalProgress::TerminalProgress()
+    : m_terminal(isatty(STDERR_FILENO))
+{
+    if (!m_terminal)
+        return;
+    // Shown on the main thread, so that lines from worker threads never interleave.
+    m_updateLabelledProgressToken = NotificationCenter::defaultCenter().addObserver(
+        LabelledProgressInfo::notificationName, nullptr,
+        [label = std::make_shared<QString>()](const Notification &notification) {
+            const QVariantMap &info = notification.userInfo;
+            if (info.contains(LabelledProgressInfo::label))
+                *label = info.value(LabelledProgressInfo::label).toString();
+            const int count = info.value(LabelledProgressInfo::count).toInt();
+            if (count == 0) {
+                err() << "\r\033[K" << Qt::flush;
+                return;
+            }
+            err() << "\r\033[K" << *label << " " << count << "/" << info.value(LabelledProgressInfo::total).toInt() << Qt::flush;
+        },
+        NotificationCenter::Delivery::MainThread);
+}
+
+TerminalProgress::~TerminalProgress()
+{
+    if (m_terminal)
+        err() << "\r\033[K" << Qt::flush;
+}
+
+} // namespace ovalis::ExchangeCommandSupport

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace ovalis {
+
+// ovalis-cli export-media: see its --help.
+int runExportMedia(const QString &library, const QStringList &arguments);
+
+} // namespace ovalis

@@ -1,0 +1,45 @@
+#include "RestoreBackupCommand.h"
+
+#include <QFileInfo>
+
+#include "ExchangeCommandSupport.h"
+#include "exchange/JSONImporter.h"
+#include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
+
+namespace ovalis {
+
+using namespace ExchangeCommandSupport;
+
+int runRestoreBackup(const QString &library, const QStringList &arguments)
+{
+    const QString argument = singleArgument(
+        QStringLiteral("restore-backup"),
+        QStringLiteral("Adds one new case for every case in the JSON backup FILE (restoring a file twice gives every\n"
+                       "case twice). Media records come back without their files, which count as missing until they\n"
+                       "are copied into the library. A file with a missing or wrongly typed value changes nothing."),
+        QStringLiteral("FILE"), QStringLiteral("The backup file to read."), arguments);
+    if (argument.isEmpty())
+        return 1;
+    const QString path = QFileInfo(argument).absoluteFilePath();
+    CoreDataStack stack(library);
+    if (!open(stack))
+        return 2;
+    TerminalProgress progress;
+    bool done = false;
+    JSONImporter::RestoreSummary summary;
+    QString error;
+    if (!JSONImporter(QUrl::fromLocalFile(path)).importBackup(stack.mainContext(), &error, [&](const auto &result) {
+            summary = result;
+            done = true;
+        }))
+        return fail(QStringLiteral("nothing was restored from %1: %2").arg(path, error), 3);
+    waitFor(done);
+    if (stack.mainContext()->hasChanges())
+        return fail(QStringLiteral("the restored cases could not be saved"), 3);
+    out() << "Read " << summary.casesRead << " cases from " << path << " (" << summary.mediaRecords
+          << " media records without files, " << summary.tagsCreated << " new tags)" << Qt::endl;
+    return 0;
+}
+
+} // namespace ovalis

@@ -1,0 +1,234 @@
+#include "exchange/EncodedCase.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QStringDecoder>
+#include <QSysInfo>
+#include <initializer_list>
+
+#include "exchange/CalendarDateText.h"
+#include "exchange/JsonRecordFields.h"
+#include "exchange/JsonText.h"
+#include "store/Case.h"
+#include "store/Media.h"
+#include "store/Sex.h"
+#include "store/Tag.h"
+
+namespace ovalis {
+
+namespace {
+
+std::optional<QString> calendarDate(const QDateTime &date)
+{
+    const QString text = CalendarDateText::format(date);
+    return text.isEmpty() ? std::nullopt : std::optional<QString>(text);
+}
+
+std::optional<QString> optionalText(const QString &text)
+{
+    return text.isNull() ? std::nullopt : std::optional<QString>(text);
+}
+
+void appendOptional(QString &text, int indent, const char *key, const std::optional<QString> &value)
+{
+    if (!value)
+        return;
+    JsonText::beginMember(text, indent, QLatin1StringView(key), false);
+    JsonText::appendString(text, *value);
+}
+
+} // namespace
+
+EncodedCase EncodedCase::fromCase(const Case *item)
+{
+    EncodedCase encoded;
+    encoded.patientIdentifier = item->patientID().isNull() ? QStringLiteral("") : item->patientID();
+    encoded.sex = sexString(item->sex()).toLower();
+    encoded.dateOfBirth = calendarDate(item->dateOfBirth());
+    encoded.dateOfDiagnosis = calendarDate(item->dateOfDiagnosis());
+    encoded.dateAdded = calendarDate(item->dateAdded());
+    encoded.summary = optionalText(item->summary());
+    encoded.detail = optionalText(item->detail());
+    QStringList labels;
+    for (const Tag *tag : item->tags()) {
+        const QString label = tag->label();
+        if (!label.isEmpty())
+            labels.append(label);
+    }
+    encoded.tags = labels.join(QLatin1Char(','));
+    const QList<Media *> media = item->sortedMedia();
+    if (!media.isEmpty()) {
+        QList<EncodedMedia> list;
+        list.reserve(media.size());
+        for (const Media *m : media)
+            if (std::optional<EncodedMedia> encodedMedia = EncodedMedia::fromMedia(m))
+                list.append(std::move(*encodedMedia));
+        encoded.media = std::move(list);
+    }
+    return encoded;
+}
+
+std::optional<EncodedCase> EncodedCase::fromJson(const QJsonValue &value, const QString &record, QString *error)
+{
+    JsonRecordFields fields(value, record);
+    EncodedCase encoded;
+    encoded.patientIdentifier = fields.requiredString(QStringLiteral("patientIdentifier"));
+    encoded.sex = fields.requiredString(QStringLiteral("sex"));
+    encoded.dateOfBirth = fields.optionalString(QStringLiteral("dateOfBirth"));
+    encoded.dateOfDiagnosis = fields.optionalString(QStringLiteral("dateOfDiagnosis"));
+    encoded.dateAdded = fields.optionalString(QStringLiteral("dateAdded"));
+    encoded.summary = fields.optionalString(QStringLiteral("summary"));
+    encoded.detail = fields.optionalString(QStringLiteral("detail"));
+    encoded.tags = fields.requiredString(QStringLiteral("tags"));
+    const std::optional<QJsonArray> media = fields.optionalArray(QStringLiteral("media"));
+    if (fields.failed()) {
+        *error = fields.error();
+        return std::nullopt;
+    }
+    if (media) {
+        QList<EncodedMedia> list;
+        list.reserve(media->size());
+        for (qsizetype i = 0; i < media->size(); ++i) {
+            std::optional<EncodedMedia> decoded =
+                EncodedMedia::fromJson(media->at(i), record + QStringLiteral(", media %1").arg(i + 1), error);
+            if (!decoded)
+                return std::nullopt;
+            list.append(std::move(*decoded));
+        }
+        encoded.media = std::move(list);
+    }
+    return encoded;
+}
+
+QString EncodedCase::restoredPatientID() const
+{
+    return patientIdentifier.isEmpty() ? QString() : patientIdentifier;
+}
+
+QStringList EncodedCase::tagLabels() const
+{
+    return tags.split(QLatin1Char(','), Qt::SkipEmptyParts);
+}
+
+std::optional<int> EncodedCase::sexValue() const
+{
+    for (const Sex value : allSexes())
+        if (sexString(int(value)).toLower() == sex)
+            return int(value);
+    return std::nullopt;
+}
+
+void EncodedCase::appendJson(QString &text, int indent) const
+{
+    text += QLatin1Char('{');
+    JsonText::beginMember(text, indent, QLatin1StringView("patient_identifier"), true);
+    JsonText::appendString(text, patientIdentifier);
+    JsonText::beginMember(text, indent, QLatin1StringView("sex"), false);
+    JsonText::appendString(text, sex);
+    appendOptional(text, indent, "date_of_birth", dateOfBirth);
+    appendOptional(text, indent, "date_of_diagnosis", dateOfDiagnosis);
+    appendOptional(text, indent, "date_added", dateAdded);
+    appendOptional(text, indent, "summary", summary);
+    appendOptional(text, indent, "detail", detail);
+    JsonText::beginMember(text, indent, QLatin1StringView("tags"), false);
+    JsonText::appendString(text, tags);
+    if (media) {
+        JsonText::beginMember(text, indent, QLatin1StringView("media"), false);
+        if (media->isEmpty()) {
+            text += QLatin1String("[]");
+        } else {
+            text += QLatin1Char('[');
+            const QString itemIndent(indent + 2, QLatin1Char(' '));
+            for (qsizetype i = 0; i < media->size(); ++i) {
+                text += i == 0 ? QLatin1String("\n") : QLatin1String(",\n");
+                text += itemIndent;
+                media->at(i).appendJson(text, indent + 4);
+            }
+            text += QLatin1Char('\n');
+            text += QString(indent, QLatin1Char(' '));
+            text += QLatin1Char(']');
+        }
+    }
+    JsonText::endObject(text, indent);
+}
+
+namespace BackupFile {
+
+QByteArray encode(const QList<EncodedCase> &cases)
+{
+    QString text;
+    text.reserve(cases.size() * 400 + 8);
+    text += QChar(0xFEFF);
+    if (cases.isEmpty()) {
+        text += QLatin1String("[\n\n]");
+    } else {
+        text += QLatin1Char('[');
+        for (qsizetype i = 0; i < cases.size(); ++i) {
+            text += i == 0 ? QLatin1String("\n  ") : QLatin1String(",\n  ");
+            cases[i].appendJson(text, 4);
+        }
+        text += QLatin1String("\n]");
+    }
+    // QString holds UTF-16 in the machine's order, little-endian here.
+    QByteArray bytes(reinterpret_cast<const char *>(text.utf16()), text.size() * qsizetype(sizeof(char16_t)));
+    if constexpr (QSysInfo::ByteOrder == QSysInfo::BigEndian) {
+        for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
+            std::swap(bytes[i], bytes[i + 1]);
+    }
+    return bytes;
+}
+
+std::optional<QList<EncodedCase>> decode(const QByteArray &data, QString *errorMessage)
+{
+    QString ignored;
+    QString *error = errorMessage ? errorMessage : &ignored;
+    QByteArray utf8;
+    const auto bom = [&](std::initializer_list<unsigned char> prefix) {
+        if (data.size() < qsizetype(prefix.size()))
+            return false;
+        qsizetype i = 0;
+        for (unsigned char byte : prefix)
+            if (static_cast<unsigned char>(data[i++]) != byte)
+                return false;
+        return true;
+    };
+    if (bom({0xFF, 0xFE}) || bom({0xFE, 0xFF})) {
+        QStringDecoder decoder(bom({0xFF, 0xFE}) ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+                               QStringConverter::Flag::Stateless);
+        const QString text = decoder.decode(QByteArrayView(data).sliced(2));
+        if (decoder.hasError()) {
+            *error = QStringLiteral("The file is not valid UTF-16 text");
+            return std::nullopt;
+        }
+        utf8 = text.toUtf8();
+    } else if (bom({0xEF, 0xBB, 0xBF})) {
+        utf8 = data.mid(3);
+    } else {
+        utf8 = data;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(utf8, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("The file is not valid JSON (%1 at offset %2)").arg(parseError.errorString()).arg(parseError.offset);
+        return std::nullopt;
+    }
+    if (!document.isArray()) {
+        *error = QStringLiteral("The file does not hold a list of cases");
+        return std::nullopt;
+    }
+    const QJsonArray array = document.array();
+    QList<EncodedCase> cases;
+    cases.reserve(array.size());
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        std::optional<EncodedCase> decoded = EncodedCase::fromJson(array.at(i), QStringLiteral("case record %1").arg(i + 1), error);
+        if (!decoded)
+            return std::nullopt;
+        cases.append(std::move(*decoded));
+    }
+    return cases;
+}
+
+} // namespace BackupFile
+
+} // namespace ovalis

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+
+namespace ovalis {
+
+class JsonRecordFields;
+class Media;
+
+// One media record of a backup file: its uuid, the name of the file it was
+// added from and its creation date as a calendar date. The file's contents
+// are not part of a backup.
+struct EncodedMedia {
+    QString identifier;
+    std::optional<QString> filename;
+    std::optional<QString> dateOfCreation; // "yyyy-MM-dd"
+
+    // Nothing for a media without a uuid.
+    static std::optional<EncodedMedia> fromMedia(const Media *media);
+    // Reads one media object; record names it in the failure kept by fields' owner.
+    static std::optional<EncodedMedia> fromJson(const QJsonValue &value, const QString &record, QString *error);
+
+    // Appends the object as pretty-printed JSON, its members indented by indent spaces.
+    void appendJson(QString &text, int indent) const;
+
+    friend bool operator==(const EncodedMedia &, const EncodedMedia &) = default;
+};
+
+} // namespace ovalis

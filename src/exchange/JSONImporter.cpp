@@ -1,0 +1,250 @@
+#include "exchange/JSONImporter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QUuid>
+#include <algorithm>
+#include <limits>
+
+#include "exchange/CalendarDateText.h"
+#include "exchange/EncodedCase.h"
+#include "exchange/LabelledProgressInfo.h"
+#include "exchange/PrivateChildContext.h"
+#include "exchange/TagsByLabel.h"
+#include "store/Case.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "store/Tag.h"
+#include "util/LocalDate.h"
+#include "util/Log.h"
+
+namespace ovalis {
+
+namespace {
+
+constexpr int progressInterval = 50;
+constexpr int saveInterval = 500;
+
+QString uuidGroup()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().section(QLatin1Char('-'), 0, 0);
+}
+
+// Fills a new case from its record.
+void fillCase(Case *item, const EncodedCase &record, TagsByLabel &tags, JSONImporter::RestoreSummary &summary)
+{
+    static const QDate ignoredDateAdded(2021, 1, 20);
+    item->setPatientID(record.restoredPatientID());
+    if (const std::optional<int> sex = record.sexValue())
+        item->setSex(*sex);
+    // A record without a date leaves it without one, rather than with the
+    // insertion time a new case starts with.
+    item->setDateOfBirth(record.dateOfBirth ? CalendarDateText::parse(*record.dateOfBirth) : QDateTime());
+    item->setDateOfDiagnosis(record.dateOfDiagnosis ? CalendarDateText::parse(*record.dateOfDiagnosis) : QDateTime());
+    // Backups of one old version gave every case this date added.
+    const QDateTime added = record.dateAdded ? CalendarDateText::parse(*record.dateAdded) : QDateTime();
+    item->setDateAdded(added.isValid() && LocalDate::of(added) != ignoredDateAdded ? added : item->dateOfDiagnosis());
+    item->setSummary(record.summary.value_or(QString()));
+    item->setDetail(record.detail.value_or(QString()));
+    for (const QString &label : record.tagLabels()) {
+        Log::info(LogArea::Importing, QStringLiteral("Tag ") + record.patientIdentifier + QStringLiteral(" with '") + label
+                                          + QLatin1Char('\''));
+        const qsizetype before = tags.createdTags().size();
+        tags.attach(item, label);
+        summary.tagsCreated += int(tags.createdTags().size() - before);
+    }
+    if (!record.media)
+        return;
+    ManagedObjectContext *context = item->managedObjectContext();
+    // The file lists the media in display order; numbering them so keeps it.
+    int orderIndex = 0;
+    for (const EncodedMedia &encoded : *record.media) {
+        auto *media = context->insertNew<Media>();
+        media->setItsCase(item);
+        media->setOrderIndex(orderIndex++);
+        media->setUuid(encoded.identifier);
+        media->setFileName(encoded.filename.value_or(QString()));
+        if (encoded.dateOfCreation)
+            media->setCreationDate(CalendarDateText::parse(*encoded.dateOfCreation));
+        ++summary.mediaRecords;
+    }
+}
+
+// Whether at least one of the case's media files is in the library.
+bool hasPresentFile(const Case *item)
+{
+    for (const Media *media : item->sortedMedia()) {
+        if (media->fileName().isEmpty() || media->uuid().isEmpty()) {
+            Log::info(LogArea::Filing, QStringLiteral("Unable to create URL: ") + media->description());
+            continue;
+        }
+        if (media->fileExists())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+JSONImporter::JSONImporter(const QUrl &url)
+    : m_url(url)
+{
+}
+
+QList<Case *> JSONImporter::exportOrder(QList<Case *> cases)
+{
+    struct Keyed {
+        qint64 added;
+        QString patientID;
+        Case *item;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(cases.size());
+    for (Case *item : cases) {
+        const QDateTime added = item->dateAdded();
+        keyed.push_back({added.isValid() ? added.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(),
+                         item->patientID(), item});
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+        if (a.added != b.added)
+            return a.added < b.added;
+        return a.patientID < b.patientID;
+    });
+    for (qsizetype i = 0; i < cases.size(); ++i)
+        cases[i] = keyed[size_t(i)].item;
+    return cases;
+}
+
+JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *context) const
+{
+    Log::info(LogArea::Filing, QStringLiteral("Export to ") + m_url.toString(QUrl::FullyEncoded));
+    ExportResult result;
+    FetchRequest request{Case::entityName()};
+    request.unordered = true;
+    QString fetchError;
+    const QList<ManagedObject *> objects = context->executeFetch(request, &fetchError);
+    if (!fetchError.isEmpty()) {
+        result.error = QStringLiteral("The library could not be read: ") + fetchError;
+    } else {
+        QList<Case *> cases;
+        cases.reserve(objects.size());
+        for (ManagedObject *object : objects)
+            cases.append(static_cast<Case *>(object));
+        QList<EncodedCase> encoded;
+        encoded.reserve(cases.size());
+        for (const Case *item : exportOrder(cases))
+            encoded.append(EncodedCase::fromCase(item));
+        QSaveFile file(m_url.toLocalFile());
+        const QByteArray bytes = BackupFile::encode(encoded);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+            result.error = file.errorString();
+        else
+            result.casesWritten = int(encoded.size());
+    }
+    if (!result.error.isEmpty())
+        Log::error(LogArea::Filing, QStringLiteral("Failed to export database summary: ") + result.error);
+    return result;
+}
+
+bool JSONImporter::importBackup(ManagedObjectContext *context, QString *error,
+                                std::function<void(const RestoreSummary &)> finished) const
+{
+    Log::info(LogArea::Importing, QStringLiteral("Import from ") + m_url.toString(QUrl::FullyEncoded));
+    QFile file(m_url.toLocalFile());
+    std::optional<QList<EncodedCase>> records;
+    QString reason;
+    if (!file.open(QIODevice::ReadOnly))
+        reason = file.errorString();
+    else
+        records = BackupFile::decode(file.readAll(), &reason);
+    if (!records) {
+        Log::error(LogArea::Importing, QStringLiteral("Failed to import from JSON: ") + reason);
+        if (error)
+            *error = reason;
+        return false;
+    }
+    Log::info(LogArea::Importing, QStringLiteral("Backup contains %1 cases").arg(records->size()));
+    Log::info(LogArea::Importing, QStringLiteral("Import from backup"));
+    LabelledProgressInfo::post(1, 100, QStringLiteral("Preparing…"));
+    context->saveWithParent(true);
+
+    std::shared_ptr<ManagedObjectContext> child = makePrivateChildContext(context);
+    ManagedObjectContext *childContext = child.get();
+    childContext->perform([childContext, keepAlive = child, records = std::move(*records), finished] {
+        RestoreSummary summary;
+        TagsByLabel tags(childContext);
+        const int total = int(records.size());
+        for (int i = 1; i <= total; ++i) {
+            const EncodedCase &record = records[i - 1];
+            Log::info(LogArea::Importing, QStringLiteral("Import ") + record.patientIdentifier);
+            fillCase(childContext->insertNew<Case>(), record, tags, summary);
+            ++summary.casesRead;
+            if (i % progressInterval == 0)
+                LabelledProgressInfo::post(i, total, QStringLiteral("Importing…"));
+            if (i % saveInterval == 0)
+                childContext->saveWithParent(true);
+        }
+        childContext->saveWithParent(true);
+        LabelledProgressInfo::postEnd();
+        if (finished)
+            runOnMainThread([finished, summary] { finished(summary); });
+    });
+    return true;
+}
+
+QString JSONImporter::folderName(const QString &patientID)
+{
+    QString name = patientID;
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    name.replace(QChar(0), QLatin1Char('-'));
+    for (qsizetype i = 0; i < name.size() && name[i] == QLatin1Char('.'); ++i)
+        name[i] = QLatin1Char('-');
+    return name;
+}
+
+void JSONImporter::exportMedia(const QList<ObjectID> &cases, ManagedObjectContext *parent,
+                               std::function<void(const MediaExportSummary &)> finished) const
+{
+    std::shared_ptr<ManagedObjectContext> child = makePrivateChildContext(parent);
+    ManagedObjectContext *childContext = child.get();
+    const QString destination = QDir::cleanPath(m_url.toLocalFile());
+    childContext->perform([childContext, keepAlive = child, cases, destination, finished] {
+        Log::info(LogArea::Filing, QStringLiteral("Export media to ") + destination);
+        LabelledProgressInfo::post(0, 1, QStringLiteral("Preparing…"));
+        MediaExportSummary summary;
+        QList<Case *> selected;
+        for (const ObjectID &id : cases) {
+            ManagedObject *object = childContext->existingObject(id);
+            auto *item = dynamic_cast<Case *>(object);
+            if (!item)
+                continue;
+            if (hasPresentFile(item))
+                selected.append(item);
+            else
+                ++summary.casesWithoutFiles;
+        }
+        const int total = int(selected.size());
+        for (int i = 1; i <= total; ++i) {
+            const Case *item = selected[i - 1];
+            LabelledProgressInfo::post(i, total, QStringLiteral("Exporting…"));
+            QString first = folderName(item->patientID());
+            if (first.isEmpty())
+                first = uuidGroup();
+            QString second = CalendarDateText::format(item->dateOfDiagnosis());
+            if (second.isEmpty())
+                second = uuidGroup();
+            const QString path = destination + QLatin1Char('/') + first + QLatin1Char('/') + second;
+            Log::info(LogArea::Filing, QStringLiteral("Export case media to ") + path);
+            if (const std::optional<QUrl> folder = item->exportMediaFiles(QUrl::fromLocalFile(path))) {
+                ++summary.casesExported;
+                summary.filesCopied += int(QDir(folder->toLocalFile()).entryList(QDir::Files | QDir::Hidden).size());
+            }
+        }
+        LabelledProgressInfo::postEnd();
+        if (finished)
+            runOnMainThread([finished, summary] { finished(summary); });
+    });
+}
+
+} // namespace ovalis

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+
+#include "store/ObjectID.h"
+
+namespace ovalis {
+
+class Case;
+class ManagedObjectContext;
+
+// Moves library data in and out: the backup file at url (export and
+// restore), and the media files of chosen cases into the folder at url.
+// Holds nothing but its url; long runs post "Update Labelled Progress".
+class JSONImporter
+{
+public:
+    struct ExportResult {
+        int casesWritten = 0;
+        QString error; // empty when the file was written
+    };
+    struct RestoreSummary {
+        int casesRead = 0;
+        int mediaRecords = 0;
+        int tagsCreated = 0;
+    };
+    struct MediaExportSummary {
+        int casesExported = 0;
+        int filesCopied = 0;
+        // Cases none of whose media files are in the library.
+        int casesWithoutFiles = 0;
+    };
+
+    explicit JSONImporter(const QUrl &url);
+    QUrl url() const { return m_url; }
+
+    // Writes every case of context to url, replacing any file there only once
+    // the new one is complete. On context's thread (the main thread for the
+    // main context). Logs a failure and answers it.
+    ExportResult exportDatabase(ManagedObjectContext *context) const;
+    // By date added (none first), then by patient identifier (none as empty).
+    static QList<Case *> exportOrder(QList<Case *> cases);
+
+    // Reads and checks the whole file on the calling thread (context's, the
+    // main thread); a file that cannot be read or fails the format changes
+    // nothing and gives false with the reason. Otherwise saves context, then
+    // adds one new case per record on a private child of context, saving
+    // every 500 records and at the end, and returns at once; finished runs
+    // on the main thread after the last save.
+    bool importBackup(ManagedObjectContext *context, QString *error,
+                      std::function<void(const RestoreSummary &)> finished = {}) const;
+
+    // Copies the media files of the cases into folders below url named by
+    // patient identifier and date of diagnosis, on a private child of parent
+    // (called on parent's thread); finished runs on the main thread.
+    void exportMedia(const QList<ObjectID> &cases, ManagedObjectContext *parent,
+                     std::function<void(const MediaExportSummary &)> finished = {}) const;
+    // A patient identifier as a folder name that stays inside the folder it
+    // is made in and is not hidden: "/" becomes "-", and so do leading dots.
+    // Empty for an empty identifier.
+    static QString folderName(const QString &patientID);
+
+private:
+    QUrl m_url;
+};
+
+} // namespace ovalis

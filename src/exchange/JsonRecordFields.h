@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <optional>
+
+namespace ovalis {
+
+// The members of one JSON object of a backup file, looked up by field name
+// after their keys were converted from snake case. Keys that name no field
+// are never asked for, so they are ignored. The first failure is kept, with
+// the record it was found in, and later reads do nothing.
+class JsonRecordFields
+{
+public:
+    // record names the object in messages ("case record 3"); a value that
+    // is not an object fails at once.
+    JsonRecordFields(const QJsonValue &value, const QString &record);
+
+    // A string that must be present.
+    QString requiredString(const QString &field);
+    // A string, null or missing (no value).
+    std::optional<QString> optionalString(const QString &field);
+    // An array, null or missing (no value).
+    std::optional<QJsonArray> optionalArray(const QString &field);
+
+    bool failed() const { return !m_error.isEmpty(); }
+    QString error() const { return m_error; }
+    void fail(const QString &message);
+
+private:
+    // The value, or nothing when missing or null.
+    std::optional<QJsonValue> value(const QString &field) const;
+    void wrongType(const QString &field, const char *expected);
+    std::optional<QString> string(const QString &field, bool required);
+
+    QHash<QString, QJsonValue> m_values;
+    QString m_record;
+    QString m_error;
+};
+
+} // namespace ovalis

@@ -1,0 +1,104 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "CliProcess.h"
+#include "store/Case.h"
+#include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "store/Tag.h"
+
+using namespace ovalis;
+using ovalis::test::runCli;
+
+namespace {
+
+class CliExchangeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid());
+        CoreDataStack stack(library());
+        QString error;
+        ASSERT_TRUE(stack.loadPersistentStores(&error)) << error.toStdString();
+        ManagedObjectContext *context = stack.mainContext();
+        Tag *chest = context->insertNew<Tag>();
+        chest->setLabel(QStringLiteral("chest"));
+        Case *first = context->insertNew<Case>();
+        first->setPatientID(QStringLiteral("ABC1234"));
+        first->setSummary(QStringLiteral("Pneumothorax"));
+        first->setDateOfDiagnosis(QDateTime(QDate(2022, 3, 4), QTime(9, 0)));
+        first->addToTags(chest);
+        first->addMedia("image one", QStringLiteral("one.jpg"));
+        first->addMedia("image two", QStringLiteral("two.png"));
+        Case *second = context->insertNew<Case>();
+        second->setPatientID(QStringLiteral("DEF5678"));
+        second->addMedia("three", QStringLiteral("three.jpg"));
+        context->saveWithParent(true);
+    }
+
+    QString library() const { return m_home.filePath(QStringLiteral("Ovalis")); }
+    QString path(const QString &name) const { return m_home.filePath(name); }
+
+    QTemporaryDir m_home;
+};
+
+TEST_F(CliExchangeTest, BackupRestoresIntoAnotherLibraryAndABadFileFails)
+{
+    const auto written = runCli({QStringLiteral("export-backup"), path(QStringLiteral("backup.json"))}, m_home.path());
+    EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
+    EXPECT_TRUE(written.out.startsWith(QStringLiteral("Wrote 2 cases to "))) << written.out.toStdString();
+
+    const QStringList other{QStringLiteral("--library"), path(QStringLiteral("Other"))};
+    const auto read = runCli(other + QStringList{QStringLiteral("restore-backup"), path(QStringLiteral("backup.json"))}, m_home.path());
+    EXPECT_EQ(read.exitCode, 0) << read.err.toStdString();
+    EXPECT_TRUE(read.out.startsWith(QStringLiteral("Read 2 cases from "))) << read.out.toStdString();
+    EXPECT_TRUE(read.out.contains(QStringLiteral("(3 media records without files, 1 new tags)"))) << read.out.toStdString();
+    const auto shown = runCli(other + QStringList{QStringLiteral("show"), QStringLiteral("ABC1234")}, m_home.path());
+    EXPECT_TRUE(shown.out.contains(QStringLiteral("Pneumothorax")));
+    EXPECT_TRUE(shown.out.contains(QStringLiteral("missing")));
+
+    QFile bad(path(QStringLiteral("bad.json")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(R"([{"patient_identifier":"X","sex":"v","tags":7}])");
+    bad.close();
+    const auto refused = runCli(other + QStringList{QStringLiteral("restore-backup"), bad.fileName()}, m_home.path());
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("case record 1: \"tags\" is not a string"))) << refused.err.toStdString();
+    const auto unwritable = runCli({QStringLiteral("export-backup"), path(QStringLiteral("no such folder/b.json"))}, m_home.path());
+    EXPECT_NE(unwritable.exitCode, 0);
+    EXPECT_TRUE(unwritable.err.contains(QStringLiteral("could not be written")));
+}
+
+TEST_F(CliExchangeTest, ExportMediaTakesTheListedCasesAndImportFolderReportsSkips)
+{
+    const auto exported = runCli({QStringLiteral("export-media"), QStringLiteral("--tag"), QStringLiteral("chest"),
+                                  path(QStringLiteral("Export"))},
+                                 m_home.path());
+    EXPECT_EQ(exported.exitCode, 0) << exported.err.toStdString();
+    EXPECT_TRUE(exported.out.startsWith(QStringLiteral("Exported 2 files of 1 cases into "))) << exported.out.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("Export/ABC1234/2022-03-04/00001.jpg"))));
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("Export/ABC1234/2022-03-04/00002.png"))));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Export/DEF5678"))));
+
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("Tree/Chest/Lung/CT"))));
+    for (const QString &name : {QStringLiteral("Tree/Chest/Lung/CT/a.jpg"), QStringLiteral("Tree/Chest/Lung/CT/notes.txt")}) {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("data");
+    }
+    const auto imported = runCli({QStringLiteral("import-folder"), path(QStringLiteral("Tree"))}, m_home.path());
+    EXPECT_EQ(imported.exitCode, 0) << imported.err.toStdString();
+    EXPECT_TRUE(imported.out.startsWith(QStringLiteral("Imported 1 cases with 1 media files from "))) << imported.out.toStdString();
+    EXPECT_TRUE(imported.out.contains(QStringLiteral("notes.txt: not an accepted image or movie type")));
+    const auto listed = runCli({QStringLiteral("list"), QStringLiteral("--tag"), QStringLiteral("Tree")}, m_home.path());
+    EXPECT_TRUE(listed.out.contains(QStringLiteral("Lung"))) << listed.out.toStdString();
+    const auto missing = runCli({QStringLiteral("import-folder"), path(QStringLiteral("Nowhere"))}, m_home.path());
+    EXPECT_NE(missing.exitCode, 0);
+}
+
+} // namespace

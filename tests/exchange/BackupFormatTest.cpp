@@ -1,0 +1,220 @@
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringEncoder>
+#include <gtest/gtest.h>
+
+#include "exchange/CalendarDateText.h"
+#include "exchange/EncodedCase.h"
+#include "exchange/JsonText.h"
+#include "support/StoreFixture.h"
+#include "support/ZoneScope.h"
+
+namespace ovalis::test {
+namespace {
+
+class BackupFormatTest : public StoreFixture
+{
+protected:
+    // The file written for the cases, read back as JSON.
+    static QJsonArray written(const QList<EncodedCase> &cases)
+    {
+        const QByteArray bytes = BackupFile::encode(cases);
+        EXPECT_TRUE(bytes.startsWith("\xFF\xFE")) << "UTF-16 little-endian with a byte-order mark";
+        const QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2), (bytes.size() - 2) / 2);
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+        return document.array();
+    }
+
+    static std::optional<QList<EncodedCase>> read(const QByteArray &utf8, QString *error = nullptr)
+    {
+        QString message;
+        auto cases = BackupFile::decode(utf8, error ? error : &message);
+        return cases;
+    }
+};
+
+TEST_F(BackupFormatTest, SexIsWrittenLowerCaseAndReadOnlyWhenExactlyEqual)
+{
+    QJsonArray cases;
+    for (Sex sex : allSexes()) {
+        Case *item = newCase(QStringLiteral("ABC1234"));
+        item->setSex(sex);
+        cases = written({EncodedCase::fromCase(item)});
+        const QString expected = QStringList{"v", "male", "female", "non-binary"}.at(int(sex));
+        EXPECT_EQ(cases[0].toObject().value("sex").toString(), expected);
+    }
+    const auto decoded = read(R"([{"patient_identifier":"A","sex":"male","tags":""},
+                                  {"patient_identifier":"B","sex":"Male","tags":""},
+                                  {"patient_identifier":"C","sex":"Female","tags":""},
+                                  {"patient_identifier":"D","sex":"non-binary","tags":""},
+                                  {"patient_identifier":"E","sex":"v","tags":""}])");
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ((*decoded)[0].sexValue(), int(Sex::male));
+    EXPECT_EQ((*decoded)[1].sexValue(), std::nullopt);
+    EXPECT_EQ((*decoded)[2].sexValue(), std::nullopt);
+    EXPECT_EQ((*decoded)[3].sexValue(), int(Sex::nonbinary));
+    EXPECT_EQ((*decoded)[4].sexValue(), int(Sex::unknown));
+}
+
+TEST_F(BackupFormatTest, TagsAreOneCommaJoinedStringAndCommasSplitLabels)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    item->addToTags(newTag(QStringLiteral("chest")));
+    item->addToTags(newTag(QStringLiteral("paeds")));
+    item->addToTags(newTag(QString())); // no label: left out
+    const QString tags = written({EncodedCase::fromCase(item)})[0].toObject().value("tags").toString();
+    EXPECT_TRUE(tags == "chest,paeds" || tags == "paeds,chest") << tags.toStdString();
+
+    EncodedCase record;
+    record.tags = QStringLiteral("Fracture, distal radius");
+    EXPECT_EQ(record.tagLabels(), (QStringList{"Fracture", " distal radius"}));
+    record.tags = QString();
+    EXPECT_TRUE(record.tagLabels().isEmpty());
+    Case *untagged = newCase(QStringLiteral("DEF5678"));
+    EXPECT_EQ(written({EncodedCase::fromCase(untagged)})[0].toObject().value("tags"), QJsonValue(QString()));
+}
+
+TEST_F(BackupFormatTest, MediaKeyIsAbsentWithoutMediaAndEmptyWhenNoneHasAUuid)
+{
+    Case *without = newCase(QStringLiteral("ABC1234"));
+    Case *uuidless = newCase(QStringLiteral("DEF5678"));
+    Media *blank = context()->insertNew<Media>();
+    blank->setUuid(QString());
+    blank->setItsCase(uuidless);
+    Case *two = newCase(QStringLiteral("GHJ9012"));
+    Media *second = context()->insertNew<Media>();
+    second->setFileName(QStringLiteral("b.png"));
+    second->setOrderIndex(1);
+    second->setCreationDate(QDateTime(QDate(2020, 3, 4), QTime(10, 0)));
+    second->setItsCase(two);
+    Media *first = context()->insertNew<Media>();
+    first->setFileName(QStringLiteral("a.jpg"));
+    first->setOrderIndex(0);
+    first->setItsCase(two);
+
+    const QJsonArray cases = written({EncodedCase::fromCase(without), EncodedCase::fromCase(uuidless), EncodedCase::fromCase(two)});
+    EXPECT_FALSE(cases[0].toObject().contains("media"));
+    EXPECT_EQ(cases[1].toObject().value("media"), QJsonValue(QJsonArray()));
+    const QJsonArray media = cases[2].toObject().value("media").toArray();
+    ASSERT_EQ(media.size(), 2);
+    EXPECT_EQ(media[0].toObject().value("identifier").toString(), first->uuid());
+    EXPECT_EQ(media[0].toObject().value("filename").toString(), QStringLiteral("a.jpg"));
+    EXPECT_EQ(media[1].toObject().value("identifier").toString(), second->uuid());
+    EXPECT_EQ(media[1].toObject().value("date_of_creation").toString(), QStringLiteral("2020-03-04"));
+}
+
+TEST_F(BackupFormatTest, AbsentOptionalsAreLeftOutAndACaseWithoutIdentifierIsKept)
+{
+    Case *item = context()->insertNew<Case>();
+    item->setDateOfDiagnosis(QDateTime());
+    item->setDateAdded(QDateTime());
+    const QJsonObject object = written({EncodedCase::fromCase(item)})[0].toObject();
+    EXPECT_EQ(object.keys(), (QStringList{"patient_identifier", "sex", "tags"}));
+    EXPECT_EQ(object.value("patient_identifier"), QJsonValue(QString()));
+    EncodedCase record = EncodedCase::fromCase(item);
+    EXPECT_TRUE(record.restoredPatientID().isNull());
+
+    // Text with quotes, backslashes, control characters and non-Latin letters survives.
+    item->setSummary(QStringLiteral("\"Quoted\" \\ back\tslash\nnew line \u0001 Ωmega 🙂"));
+    item->setDetail(QStringLiteral(""));
+    const QJsonObject texts = written({EncodedCase::fromCase(item)})[0].toObject();
+    EXPECT_EQ(texts.value("summary").toString(), item->summary());
+    EXPECT_EQ(texts.value("detail"), QJsonValue(QStringLiteral("")));
+}
+
+TEST_F(BackupFormatTest, LateEveningDatesKeepTheirCalendarDayAcrossTimeZones)
+{
+    QByteArray file;
+    {
+        ZoneScope auckland("Pacific/Auckland");
+        Case *item = newCase(QStringLiteral("ABC1234"));
+        item->setDateOfBirth(QDateTime(QDate(1990, 6, 15), QTime(23, 30)));
+        item->setDateOfDiagnosis(QDateTime(QDate(2020, 12, 31), QTime(23, 59)));
+        const QJsonObject object = written({EncodedCase::fromCase(item)})[0].toObject();
+        EXPECT_EQ(object.value("date_of_birth").toString(), QStringLiteral("1990-06-15"));
+        EXPECT_EQ(object.value("date_of_diagnosis").toString(), QStringLiteral("2020-12-31"));
+        file = BackupFile::encode({EncodedCase::fromCase(item)});
+    }
+    ZoneScope newYork("America/New_York");
+    const auto decoded = BackupFile::decode(file, nullptr);
+    ASSERT_TRUE(decoded);
+    const QDateTime birth = CalendarDateText::parse(*decoded->first().dateOfBirth);
+    EXPECT_EQ(birth.toLocalTime().date(), QDate(1990, 6, 15));
+    EXPECT_EQ(birth.toLocalTime().time(), QTime(0, 0));
+    EXPECT_FALSE(CalendarDateText::parse(QStringLiteral("15/06/1990")).isValid());
+    EXPECT_FALSE(CalendarDateText::parse(QStringLiteral("2021-02-30")).isValid());
+}
+
+TEST_F(BackupFormatTest, AMissingRequiredKeyOrWrongTypeRejectsTheWholeFile)
+{
+    const QString good = QStringLiteral(R"({"patient_identifier":"A","sex":"v","tags":""})");
+    const QList<std::pair<QString, QString>> bad{
+        {R"({"patient_identifier":"B","sex":"v"})", "case record 2: the key \"tags\" is missing"},
+        {R"({"patient_identifier":"B","tags":""})", "case record 2: the key \"sex\" is missing"},
+        {R"({"sex":"v","tags":""})", "case record 2: the key \"patient_identifier\" is missing"},
+        {R"({"patient_identifier":null,"sex":"v","tags":""})", "case record 2: the key \"patient_identifier\" is missing"},
+        {R"({"patient_identifier":7,"sex":"v","tags":""})", "case record 2: \"patient_identifier\" is not a string"},
+        {R"({"patient_identifier":"B","sex":"v","tags":["a"]})", "case record 2: \"tags\" is not a string"},
+        {R"({"patient_identifier":"B","sex":"v","tags":"","summary":3})", "case record 2: \"summary\" is not a string"},
+        {R"({"patient_identifier":"B","sex":"v","tags":"","media":{}})", "case record 2: \"media\" is not an array"},
+        {R"({"patient_identifier":"B","sex":"v","tags":"","media":[{"filename":"a.jpg"}]})",
+         "case record 2, media 1: the key \"identifier\" is missing"},
+        {R"("B")", "case record 2: not an object"},
+    };
+    for (const auto &[record, message] : bad) {
+        QString error;
+        EXPECT_FALSE(read(QStringLiteral("[%1,%2]").arg(good, record).toUtf8(), &error)) << record.toStdString();
+        EXPECT_EQ(error, message);
+    }
+    QString error;
+    EXPECT_FALSE(read("{\"patient_identifier\":\"A\"}", &error));
+    EXPECT_FALSE(read("[{\"patient_identifier\":", &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(BackupFormatTest, ReaderIgnoresUnknownKeysAcceptsCamelCaseNullsAndBothEncodings)
+{
+    const QString text = QStringLiteral(R"([
+      {"patient_identifier":"ÄBC/1","sex":"female","tags":"x,y","favourite_colour":"blue","summary":null,
+       "date_added":"2019-04-05","media":[{"identifier":"U1","extra":1,"date_of_creation":"bad"}]},
+      {"patientIdentifier":"B","sex":"v","tags":"","dateOfBirth":"2000-01-02"}
+    ])");
+    QStringEncoder utf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+    QStringEncoder utf16be(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom);
+    for (const QByteArray &bytes : {text.toUtf8(), QByteArray("\xEF\xBB\xBF") + text.toUtf8(), QByteArray(utf16.encode(text)),
+                                    QByteArray(utf16be.encode(text))}) {
+        const auto decoded = read(bytes);
+        ASSERT_TRUE(decoded);
+        ASSERT_EQ(decoded->size(), 2);
+        const EncodedCase &first = decoded->at(0);
+        EXPECT_EQ(first.patientIdentifier, QStringLiteral("ÄBC/1"));
+        EXPECT_EQ(first.summary, std::nullopt);
+        EXPECT_EQ(first.dateAdded, QStringLiteral("2019-04-05"));
+        ASSERT_TRUE(first.media);
+        EXPECT_EQ(first.media->first().identifier, QStringLiteral("U1"));
+        EXPECT_EQ(first.media->first().filename, std::nullopt);
+        EXPECT_EQ(decoded->at(1).patientIdentifier, QStringLiteral("B"));
+        EXPECT_EQ(decoded->at(1).dateOfBirth, QStringLiteral("2000-01-02"));
+        EXPECT_EQ(decoded->at(1).media, std::nullopt);
+    }
+    // What the writer writes, the reader reads back unchanged.
+    const QList<EncodedCase> cases = *read(text.toUtf8());
+    EXPECT_EQ(BackupFile::decode(BackupFile::encode(cases), nullptr), cases);
+    EXPECT_EQ(BackupFile::decode(BackupFile::encode({}), nullptr), QList<EncodedCase>());
+}
+
+TEST(JsonTextTest, KeysConvertBetweenCamelAndSnakeCase)
+{
+    EXPECT_EQ(JsonText::snakeCase(u"patientIdentifier"), QStringLiteral("patient_identifier"));
+    EXPECT_EQ(JsonText::snakeCase(u"dateOfCreation"), QStringLiteral("date_of_creation"));
+    EXPECT_EQ(JsonText::camelCaseFromSnakeCase(QStringLiteral("date_of_creation")), QStringLiteral("dateOfCreation"));
+    EXPECT_EQ(JsonText::camelCaseFromSnakeCase(QStringLiteral("dateOfCreation")), QStringLiteral("dateOfCreation"));
+    EXPECT_EQ(JsonText::camelCaseFromSnakeCase(QStringLiteral("_private_key_")), QStringLiteral("_privateKey_"));
+    EXPECT_EQ(JsonText::camelCaseFromSnakeCase(QStringLiteral("___")), QStringLiteral("___"));
+}
+
+} // namespace
+} // namespace ovalis::test

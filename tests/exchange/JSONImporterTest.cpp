@@ -1,0 +1,354 @@
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "exchange/EncodedCase.h"
+#include "exchange/JSONImporter.h"
+#include "ExchangeFixture.h"
+#include "store/LibraryMaintenance.h"
+#include "util/Log.h"
+
+namespace ovalis::test {
+namespace {
+
+class JSONImporterTest : public ExchangeFixture
+{
+protected:
+    QString backupPath() const { return m_directory.filePath(QStringLiteral("backup.json")); }
+
+    void writeBackup(const QByteArray &utf8) const
+    {
+        QFile file(backupPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(utf8);
+    }
+
+    // The patient identifiers in the file, in file order.
+    QStringList identifiersInBackup() const
+    {
+        QFile file(backupPath());
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        QString error;
+        const auto cases = BackupFile::decode(file.readAll(), &error);
+        EXPECT_TRUE(cases) << error.toStdString();
+        QStringList ids;
+        for (const EncodedCase &record : cases.value_or(QList<EncodedCase>()))
+            ids.append(record.patientIdentifier);
+        return ids;
+    }
+
+    JSONImporter::RestoreSummary restore()
+    {
+        bool done = false;
+        JSONImporter::RestoreSummary result;
+        QString error;
+        EXPECT_TRUE(JSONImporter(QUrl::fromLocalFile(backupPath())).importBackup(context(), &error, [&](const auto &summary) {
+            result = summary;
+            done = true;
+        })) << error.toStdString();
+        waitFor(done);
+        return result;
+    }
+
+    static QDateTime at(int year, int month, int day, int hour = 12)
+    {
+        return QDateTime(QDate(year, month, day), QTime(hour, 0));
+    }
+
+    // Each case as its backup record with sorted tags, in export order.
+    QList<EncodedCase> records()
+    {
+        QList<EncodedCase> list;
+        for (const Case *item : JSONImporter::exportOrder(allCases())) {
+            EncodedCase record = EncodedCase::fromCase(item);
+            QStringList labels = record.tagLabels();
+            labels.sort();
+            record.tags = labels.join(QLatin1Char(','));
+            list.append(record);
+        }
+        return list;
+    }
+};
+
+TEST_F(JSONImporterTest, ExportOrdersByDateAddedThenIdentifierAndReplacesTheFile)
+{
+    newCase(QStringLiteral("BBB2222"))->setDateAdded(at(2020, 1, 2));
+    newCase(QStringLiteral("AAA1111"))->setDateAdded(at(2020, 1, 2));
+    newCase(QStringLiteral("CCC3333"))->setDateAdded(at(2019, 5, 5));
+    newCase(QStringLiteral("DDD4444"))->setDateAdded(QDateTime());
+    context()->insertNew<Case>()->setDateAdded(at(2020, 1, 2));
+    writeBackup("old contents");
+
+    LogCapture log;
+    const JSONImporter::ExportResult result = JSONImporter(QUrl::fromLocalFile(backupPath())).exportDatabase(context());
+    EXPECT_TRUE(result.error.isEmpty()) << result.error.toStdString();
+    EXPECT_EQ(result.casesWritten, 5);
+    EXPECT_EQ(identifiersInBackup(), (QStringList{"DDD4444", "CCC3333", "", "AAA1111", "BBB2222"}));
+    EXPECT_TRUE(log.containsPrefix(QStringLiteral("Export to file://")));
+    // Unsaved edits are written too: the export reads the context, not the store.
+    EXPECT_TRUE(context()->hasChanges());
+}
+
+TEST_F(JSONImporterTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesNoFile)
+{
+    newCase(QStringLiteral("ABC1234"));
+    const QString missingFolder = m_directory.filePath(QStringLiteral("no such folder/backup.json"));
+    LogCapture log;
+    const JSONImporter::ExportResult result = JSONImporter(QUrl::fromLocalFile(missingFolder)).exportDatabase(context());
+    EXPECT_FALSE(result.error.isEmpty());
+    EXPECT_TRUE(log.containsPrefix(QStringLiteral("Failed to export database summary: ")));
+    EXPECT_FALSE(QFile::exists(missingFolder));
+}
+
+TEST_F(JSONImporterTest, RestoreFillsCasesAndRestoringTwiceDoublesCasesButNotTags)
+{
+    newTag(QStringLiteral("chest")); // an existing tag is reused
+    context()->saveWithParent(true);
+    writeBackup(R"([
+      {"patient_identifier":"ABC1234","sex":"female","date_of_birth":"1980-02-03","date_of_diagnosis":"2020-05-06",
+       "date_added":"2020-06-07","summary":"Pneumothorax","detail":"Left side","tags":"chest,Chest,trauma",
+       "media":[{"identifier":"0A1B2C3D-0000-0000-0000-000000000001","filename":"a.jpg","date_of_creation":"2020-05-06"},
+                {"identifier":"0A1B2C3D-0000-0000-0000-000000000002"}]},
+      {"patient_identifier":"","sex":"Female","date_of_birth":"not a date","tags":""}
+    ])");
+    LogCapture log;
+    JSONImporter::RestoreSummary summary = restore();
+    EXPECT_EQ(summary.casesRead, 2);
+    EXPECT_EQ(summary.mediaRecords, 2);
+    EXPECT_EQ(summary.tagsCreated, 2);
+    EXPECT_TRUE(log.contains(QStringLiteral("Backup contains 2 cases")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Tag ABC1234 with 'trauma'")));
+
+    const QList<Case *> found = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("ABC1234")});
+    ASSERT_EQ(found.size(), 1);
+    const Case *item = found.first();
+    EXPECT_EQ(item->sex(), int(Sex::female));
+    EXPECT_EQ(item->dateOfBirth(), QDate(1980, 2, 3).startOfDay());
+    EXPECT_EQ(item->dateOfDiagnosis(), QDate(2020, 5, 6).startOfDay());
+    EXPECT_EQ(item->dateAdded(), QDate(2020, 6, 7).startOfDay());
+    EXPECT_EQ(item->summary(), QStringLiteral("Pneumothorax"));
+    EXPECT_EQ(item->tags().size(), 3);
+    const QList<Media *> media = item->sortedMedia();
+    ASSERT_EQ(media.size(), 2);
+    EXPECT_EQ(media[0]->uuid(), QStringLiteral("0A1B2C3D-0000-0000-0000-000000000001"));
+    EXPECT_EQ(media[0]->creationDate(), QDate(2020, 5, 6).startOfDay());
+    EXPECT_TRUE(media[1]->fileName().isNull());
+    // Records without files: missing until their files arrive.
+    EXPECT_FALSE(media[0]->fileExists());
+
+    const QList<Case *> anonymous = fetchCases(QStringLiteral("patientID == nil"));
+    ASSERT_EQ(anonymous.size(), 1);
+    EXPECT_EQ(anonymous.first()->sex(), int(Sex::unknown));
+    EXPECT_FALSE(anonymous.first()->dateOfBirth().isValid());
+
+    summary = restore();
+    EXPECT_EQ(summary.tagsCreated, 0);
+    EXPECT_EQ(allCases().size(), 4);
+    EXPECT_EQ(tagLabels(), (QStringList{"Chest", "chest", "trauma"}));
+    // The work reached the store, not just the main context.
+    EXPECT_FALSE(context()->hasChanges());
+    reopen();
+    EXPECT_EQ(allCases().size(), 4);
+}
+
+TEST_F(JSONImporterTest, DateAddedOfTwentiethJanuary2021IsReplacedByTheDateOfDiagnosis)
+{
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
+    writeBackup(R"([
+      {"patient_identifier":"A","sex":"v","tags":"","date_added":"2021-01-20","date_of_diagnosis":"2015-03-04"},
+      {"patient_identifier":"B","sex":"v","tags":"","date_added":"2021-01-20"},
+      {"patient_identifier":"C","sex":"v","tags":"","date_of_diagnosis":"2016-07-08"},
+      {"patient_identifier":"D","sex":"v","tags":"","date_added":"2021-01-21","date_of_diagnosis":"2016-07-08"}
+    ])");
+    restore();
+    auto addedOf = [&](const QString &id) {
+        return fetchCases(QStringLiteral("patientID == %@"), {id}).value(0)->dateAdded();
+    };
+    EXPECT_EQ(addedOf("A"), QDate(2015, 3, 4).startOfDay());
+    EXPECT_EQ(addedOf("C"), QDate(2016, 7, 8).startOfDay());
+    EXPECT_EQ(addedOf("D"), QDate(2021, 1, 21).startOfDay());
+    // No date of diagnosis: no date added from the file; the store gives a
+    // case saved without one the time of the save.
+    EXPECT_GE(addedOf("B"), before);
+    EXPECT_LE(addedOf("B"), QDateTime::currentDateTimeUtc());
+    const auto restoredB = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("B")}).value(0);
+    EXPECT_FALSE(restoredB->dateOfDiagnosis().isValid());
+}
+
+TEST_F(JSONImporterTest, ARestoreOf120RecordsPostsProgressEveryFiftyAndSavesOnceAtTheEnd)
+{
+    QString text = QStringLiteral("[");
+    for (int i = 0; i < 120; ++i)
+        text += QStringLiteral("%1{\"patient_identifier\":\"P%2\",\"sex\":\"v\",\"tags\":\"t%3\"}").arg(i ? "," : "").arg(i).arg(i % 7);
+    writeBackup((text + QStringLiteral("]")).toUtf8());
+    int mainSaves = 0;
+    QObject::connect(context(), &ManagedObjectContext::didSave, context(), [&] { ++mainSaves; }, Qt::DirectConnection);
+    restore();
+    EXPECT_EQ(progress(), (std::vector<Progress>{{1, 100, QStringLiteral("Preparing…")},
+                                                 {50, 120, QStringLiteral("Importing…")},
+                                                 {100, 120, QStringLiteral("Importing…")},
+                                                 {0, 0, std::nullopt}}));
+    EXPECT_EQ(mainSaves, 1);
+    EXPECT_EQ(allCases().size(), 120);
+    EXPECT_EQ(tagLabels().size(), 7);
+}
+
+TEST_F(JSONImporterTest, AnUnreadableFileChangesNothingAndNamesTheRecord)
+{
+    newCase(QStringLiteral("KEEP001"));
+    context()->saveWithParent(true);
+    writeBackup(R"([{"patient_identifier":"A","sex":"v","tags":""},{"patient_identifier":"B","sex":"v"}])");
+    LogCapture log;
+    QString error;
+    EXPECT_FALSE(JSONImporter(QUrl::fromLocalFile(backupPath())).importBackup(context(), &error));
+    EXPECT_EQ(error, QStringLiteral("case record 2: the key \"tags\" is missing"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Failed to import from JSON: case record 2: the key \"tags\" is missing"), LogLevel::Error));
+    EXPECT_FALSE(JSONImporter(QUrl::fromLocalFile(m_directory.filePath("absent.json"))).importBackup(context(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(allCases().size(), 1);
+    EXPECT_TRUE(progress().empty());
+}
+
+TEST_F(JSONImporterTest, ExportDeleteAllAndRestoreGivesBackEveryCase)
+{
+    Tag *chest = newTag(QStringLiteral("chest"));
+    Tag *rare = newTag(QStringLiteral("Rare ✓"));
+    for (int i = 0; i < 30; ++i) {
+        Case *item = i == 29 ? context()->insertNew<Case>() : newCase(QStringLiteral("ZZZ%1").arg(1000 + i));
+        item->setSex(i % 4);
+        item->setDateOfBirth(i % 3 ? at(1950 + i, 1 + i % 12, 1 + i % 28, 23) : QDateTime());
+        item->setDateOfDiagnosis(i % 7 ? at(2000 + i % 20, 1 + i % 12, 28 - i % 28, 22) : QDateTime());
+        item->setDateAdded(at(2021, 2, 1 + i % 25, 21));
+        if (i % 2)
+            item->setSummary(QStringLiteral("Summary \"%1\"\nwith a second line").arg(i));
+        if (i % 5)
+            item->setDetail(QStringLiteral("Detail %1 \\ é").arg(i));
+        if (i % 3 == 0)
+            item->addToTags(chest);
+        if (i % 4 == 0)
+            item->addToTags(rare);
+        for (int m = 0; m < i % 3; ++m) {
+            Media *media = context()->insertNew<Media>();
+            media->setFileName(QStringLiteral("file%1.jpg").arg(m));
+            media->setOrderIndex(m);
+            media->setCreationDate(at(2019, 2, 3 + m, 23));
+            media->setItsCase(item);
+        }
+    }
+    context()->saveWithParent(true);
+    const QList<EncodedCase> before = records();
+    ASSERT_TRUE(JSONImporter(QUrl::fromLocalFile(backupPath())).exportDatabase(context()).error.isEmpty());
+
+    LibraryMaintenance(context()).deleteAllData();
+    context()->saveWithParent(true);
+    ASSERT_TRUE(allCases().isEmpty());
+    restore();
+    EXPECT_EQ(records(), before);
+}
+
+class MediaExportTest : public JSONImporterTest
+{
+protected:
+    QString destination() const { return m_directory.filePath(QStringLiteral("export")); }
+
+    JSONImporter::MediaExportSummary exportMedia(const QList<Case *> &cases)
+    {
+        context()->saveWithParent(true);
+        QList<ObjectID> ids;
+        for (const Case *item : cases)
+            ids.append(item->objectID());
+        bool done = false;
+        JSONImporter::MediaExportSummary result;
+        JSONImporter(QUrl::fromLocalFile(destination())).exportMedia(ids, context(), [&](const auto &summary) {
+            result = summary;
+            done = true;
+        });
+        waitFor(done);
+        return result;
+    }
+
+    // Every file below the destination, relative to it, sorted.
+    QStringList exported() const
+    {
+        QStringList files;
+        QDir root(destination());
+        std::function<void(const QString &)> walk = [&](const QString &path) {
+            for (const QFileInfo &info : QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+                if (info.isDir())
+                    walk(info.filePath());
+                else
+                    files.append(root.relativeFilePath(info.filePath()));
+            }
+        };
+        walk(destination());
+        files.sort();
+        return files;
+    }
+};
+
+TEST_F(MediaExportTest, FoldersAreNamedByIdentifierAndDateAndFilesByPosition)
+{
+    Case *dated = newCase(QStringLiteral("ABC1234"));
+    dated->setDateOfDiagnosis(at(2020, 5, 6));
+    dated->addMedia("first", QStringLiteral("one.jpg"));
+    Media *missing = dated->addMedia("gone", QStringLiteral("two.png"));
+    dated->addMedia("third", QStringLiteral("three.png"));
+    Case *slashed = newCase(QStringLiteral("AB/12"));
+    slashed->setDateOfDiagnosis(QDateTime());
+    slashed->addMedia("x", QStringLiteral("x.gif"));
+    Case *noFiles = newCase(QStringLiteral("NOF0000"));
+    noFiles->addMedia("y", QStringLiteral("y.jpg"));
+    context()->saveWithParent(true);
+    QFile::remove(missing->filePath());
+    QFile::remove(noFiles->sortedMedia().first()->filePath());
+    ASSERT_TRUE(QDir().mkpath(destination() + QStringLiteral("/ABC1234/2020-05-06")));
+
+    const JSONImporter::MediaExportSummary summary = exportMedia({dated, slashed, noFiles});
+    EXPECT_EQ(summary.casesExported, 2);
+    EXPECT_EQ(summary.filesCopied, 3);
+    EXPECT_EQ(summary.casesWithoutFiles, 1);
+    const QStringList files = exported();
+    ASSERT_EQ(files.size(), 3) << files.join(' ').toStdString();
+    // The existing date folder is kept; the copy goes beside it with a suffix.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^AB-12/[0-9A-F]{8}/00001\\.gif$")).match(files[0]).hasMatch()) << files[0].toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^ABC1234/2020-05-06-[0-9A-F]{8}/00001\\.jpg$")).match(files[1]).hasMatch());
+    EXPECT_TRUE(files[2].endsWith(QStringLiteral("/00003.png")));
+    EXPECT_FALSE(QFileInfo::exists(destination() + QStringLiteral("/NOF0000")));
+    EXPECT_EQ(progress().back(), (Progress{0, 0, std::nullopt}));
+    EXPECT_EQ(progress().front(), (Progress{0, 1, QStringLiteral("Preparing…")}));
+}
+
+TEST_F(MediaExportTest, IdentifiersThatWouldEscapeOrHideStayVisibleInsideTheFolder)
+{
+    EXPECT_EQ(JSONImporter::folderName(QStringLiteral("..")), QStringLiteral("--"));
+    EXPECT_EQ(JSONImporter::folderName(QStringLiteral(".")), QStringLiteral("-"));
+    EXPECT_EQ(JSONImporter::folderName(QStringLiteral(".hidden.id")), QStringLiteral("-hidden.id"));
+    EXPECT_EQ(JSONImporter::folderName(QStringLiteral("../../etc")), QStringLiteral("---..-etc"));
+    EXPECT_EQ(JSONImporter::folderName(QStringLiteral("A.B/C")), QStringLiteral("A.B-C"));
+
+    for (const QString &id : {QStringLiteral(".."), QStringLiteral(".secret"), QString()}) {
+        Case *item = id.isNull() ? context()->insertNew<Case>() : newCase(id);
+        item->setDateOfDiagnosis(at(2021, 2, 3));
+        item->addMedia("data", QStringLiteral("a.jpg"));
+    }
+    const QList<Case *> cases = allCases();
+    ASSERT_TRUE(QDir().mkpath(destination()));
+    exportMedia(cases);
+    const QStringList files = exported();
+    ASSERT_EQ(files.size(), 3) << files.join(' ').toStdString();
+    for (const QString &file : files)
+        EXPECT_FALSE(file.startsWith(QLatin1Char('.'))) << file.toStdString();
+    EXPECT_TRUE(files.contains(QStringLiteral("--/2021-02-03/00001.jpg")));
+    EXPECT_TRUE(files.contains(QStringLiteral("-secret/2021-02-03/00001.jpg")));
+    EXPECT_TRUE(QDir(m_directory.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).contains(QStringLiteral("export")));
+}
+
+} // namespace
+} // namespace ovalis::test
