@@ -20,6 +20,7 @@
 #include <QToolBar>
 
 #include "app/AppDelegate.h"
+#include "exchange/ui/OvalisOneImportController.h"
 #include "find/ui/AdvancedFindWindowController.h"
 #include "library/CaseHistory.h"
 #include "library/CaseTableModel.h"
@@ -76,6 +77,7 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     : QMainWindow(parent)
     , m_stack(stack)
     , m_splitViewController(nullptr)
+    , m_ovalisOneImportController(new OvalisOneImportController(stack.mainContext(), this))
 {
     setObjectName(QStringLiteral("libraryWindow"));
     setWindowTitle(QStringLiteral("Ovalis"));
@@ -282,6 +284,12 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
     auto *deleteCases = new QAction(QStringLiteral("&Delete Cases…"), file);
     connect(deleteCases, &QAction::triggered, libraryViewController(), &LibraryWithTagsViewController::removeCases);
     file->insertActions(firstApplicationFileItem, {newCase, deleteCases});
+    file->insertSeparator(firstApplicationFileItem);
+    auto *importOvalisOne = new QAction(QStringLiteral("Import Ovalis v1 Documents…"), file);
+    connect(importOvalisOne, &QAction::triggered, this, &LibraryWindowController::importOvalisOne);
+    auto *findOvalisOne = new QAction(QStringLiteral("Find Ovalis v1 Documents…"), file);
+    connect(findOvalisOne, &QAction::triggered, this, &LibraryWindowController::importOvalisOneAutomatically);
+    file->insertActions(firstApplicationFileItem, {importOvalisOne, findOvalisOne});
     if (firstApplicationFileItem)
         file->insertSeparator(firstApplicationFileItem);
 
@@ -298,6 +306,16 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
                     &LibraryWindowController::reset);
 
     updateMenuTitles();
+}
+
+void LibraryWindowController::importOvalisOne()
+{
+    m_ovalisOneImportController->importOvalisOne();
+}
+
+void LibraryWindowController::importOvalisOneAutomatically()
+{
+    m_ovalisOneImportController->importOvalisOneAutomatically();
 }
 
 void LibraryWindowController::registerObservers()
