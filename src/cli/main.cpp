@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/ImportV1Command.h"
 #include "find/AdvancedFindFavorites.h"
 #include "find/AdvancedFindPredicate.h"
 #include "library/CaseLine.h"
@@ -50,6 +51,7 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  find        List the cases that match advanced find rules or a favourite.\n"
                     "  generate    Add a synthetic library of realistic cases.\n"
                     "  maintenance Repair or report on the library (see maintenance --help).\n"
+                    "  import-v1 FILE...  Import Ovalis version-1 documents as new cases.\n"
                     "\n"
                     "Options:\n"
                     "  --library DIR   The library directory (default ~/Ovalis).\n"
@@ -497,6 +499,8 @@ int main(int argc, char **argv)
         return runFind(library, arguments);
     if (command == QLatin1String("maintenance"))
         return runMaintenance(library, arguments);
+    if (command == QLatin1String("import-v1"))
+        return runImportV1(library, arguments);
     if (command == QLatin1String("help"))
         return (out() << usage, 0);
     return fail(QStringLiteral("unknown command %1\n\n%2").arg(command, QString::fromLatin1(usage)));
