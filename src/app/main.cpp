@@ -7,6 +7,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/SingleInstance.h"
+#include "exchange/ui/OvalisOneImportController.h"
 #include "library/ui/LibraryWindowController.h"
 #include "store/CoreDataStack.h"
 #include "util/Log.h"
@@ -56,5 +57,8 @@ int main(int argc, char **argv)
 
     LibraryWindowController window(stack, &delegate);
     window.show();
+    // A first start on an empty library offers the version-1 documents found.
+    if (OvalisOneImportController::shouldOfferAtStart(stack.mainContext()))
+        window.importOvalisOneAutomatically();
     return app.exec();
 }

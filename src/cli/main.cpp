@@ -11,6 +11,7 @@
 #include "ExportMediaCommand.h"
 #include "ImportFolderCommand.h"
 #include "RestoreBackupCommand.h"
+#include "cli/ImportV1Command.h"
 #include "find/AdvancedFindFavorites.h"
 #include "find/AdvancedFindPredicate.h"
 #include "library/CaseLine.h"
@@ -58,6 +59,7 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  restore-backup FILE  Add the cases of a JSON backup.\n"
                     "  export-media DIR     Copy the media files of the cases list would print into DIR.\n"
                     "  import-folder DIR    Import a tree of folders holding images as cases.\n"
+                    "  import-v1 FILE...  Import Ovalis version-1 documents as new cases.\n"
                     "\n"
                     "Options:\n"
                     "  --library DIR   The library directory (default ~/Ovalis).\n"
@@ -513,6 +515,8 @@ int main(int argc, char **argv)
         return runExportMedia(library, arguments);
     if (command == QLatin1String("import-folder"))
         return runImportFolder(library, arguments);
+    if (command == QLatin1String("import-v1"))
+        return runImportV1(library, arguments);
     if (command == QLatin1String("help"))
         return (out() << usage, 0);
     return fail(QStringLiteral("unknown command %1\n\n%2").arg(command, QString::fromLatin1(usage)));

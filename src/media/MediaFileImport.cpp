@@ -11,6 +11,7 @@
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/SharedBackgroundContext.h"
 #include "util/NotificationCenter.h"
 #include "util/UndoManager.h"
 
@@ -116,14 +117,7 @@ void MediaFileImport::importFiles(Case *target, const QList<QUrl> &urls, const O
         return;
     mainContext->saveWithParent(true);
     const ObjectID caseID = target->objectID();
-    // The context is deleted on the main thread, never on its own worker
-    // thread, whichever side lets go of it last.
-    std::shared_ptr<ManagedObjectContext> child(mainContext->stack()->newBackgroundContext().release(),
-                                                [](ManagedObjectContext *context) {
-                                                    QMetaObject::invokeMethod(
-                                                        QCoreApplication::instance(), [context] { delete context; },
-                                                        Qt::QueuedConnection);
-                                                });
+    const std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::make(*mainContext->stack());
     ManagedObjectContext *context = child.get();
     QPointer<ManagedObjectContext> parent(mainContext);
     context->perform([context, keepAlive = child, parent, caseID, urls, options, finished] {

@@ -23,6 +23,7 @@
 #include "app/AppDelegate.h"
 #include "exchange/FolderHierarchyImport.h"
 #include "exchange/ui/LabelledProgressView.h"
+#include "exchange/ui/OvalisOneImportController.h"
 #include "find/ui/AdvancedFindWindowController.h"
 #include "library/CaseHistory.h"
 #include "library/CaseTableModel.h"
@@ -79,6 +80,7 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     : QMainWindow(parent)
     , m_stack(stack)
     , m_splitViewController(nullptr)
+    , m_ovalisOneImportController(new OvalisOneImportController(stack.mainContext(), this))
 {
     setObjectName(QStringLiteral("libraryWindow"));
     setWindowTitle(QStringLiteral("Ovalis"));
@@ -294,6 +296,13 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
         exportMediaItem->setEnabled(library && library->hasSelectedCases());
     });
     file->insertActions(firstApplicationFileItem, {newCase, deleteCases, importFolderItem, exportMediaItem});
+    file->insertActions(firstApplicationFileItem, {newCase, deleteCases});
+    file->insertSeparator(firstApplicationFileItem);
+    auto *importOvalisOne = new QAction(QStringLiteral("Import Ovalis v1 Documents…"), file);
+    connect(importOvalisOne, &QAction::triggered, this, &LibraryWindowController::importOvalisOne);
+    auto *findOvalisOne = new QAction(QStringLiteral("Find Ovalis v1 Documents…"), file);
+    connect(findOvalisOne, &QAction::triggered, this, &LibraryWindowController::importOvalisOneAutomatically);
+    file->insertActions(firstApplicationFileItem, {importOvalisOne, findOvalisOne});
     if (firstApplicationFileItem)
         file->insertSeparator(firstApplicationFileItem);
 
@@ -310,6 +319,16 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
                     &LibraryWindowController::reset);
 
     updateMenuTitles();
+}
+
+void LibraryWindowController::importOvalisOne()
+{
+    m_ovalisOneImportController->importOvalisOne();
+}
+
+void LibraryWindowController::importOvalisOneAutomatically()
+{
+    m_ovalisOneImportController->importOvalisOneAutomatically();
 }
 
 void LibraryWindowController::registerObservers()

@@ -21,6 +21,7 @@ class CoreDataStack;
 class LabelledProgressView;
 class LibrarySplitViewController;
 class MediaWindowController;
+class OvalisOneImportController;
 class LibraryWithTagsView;
 class LibraryWithTagsViewController;
 class SearchField;
@@ -52,6 +53,8 @@ public:
     // The progress of long imports and exports, in the status bar.
     LabelledProgressView *progressView() const { return m_progressView; }
     QAction *showAdvancedFindMenuItem() const { return m_showAdvancedFindMenuItem; }
+    // The version-1 import's file dialog, search and choice window.
+    OvalisOneImportController *ovalisOneImportController() const { return m_ovalisOneImportController; }
     QStringList currentSearchScopeKeysArray() const { return m_currentSearchScopeKeysArray; }
     static const QList<QPair<QString, QStringList>> &searchScopesDictionary();
 
@@ -72,6 +75,10 @@ public slots:
     // Makes the Advanced Find window on first use, then keeps it for the
     // run, and brings it to the front.
     void showAdvancedFind();
+    // Version-1 documents: chosen in a file dialog, or looked for in the
+    // home folder and offered in a window of their own.
+    void importOvalisOne();
+    void importOvalisOneAutomatically();
     // With exactly one case selected: records it in the case history and
     // shows the media window, toggling its full screen when Alt is held or
     // in teaching mode.
@@ -123,6 +130,7 @@ private:
     std::function<QString()> m_importFolderChooser;
     std::unique_ptr<MediaWindowController> m_mediaWindowController;
     std::unique_ptr<AdvancedFindWindowController> m_advancedFindWindowController;
+    OvalisOneImportController *m_ovalisOneImportController; // Owned (child).
 
     ObserverToken m_selectCaseInLibraryNotificationToken;
     ObserverToken m_setFindNotificationToken;
