@@ -140,3 +140,17 @@ TEST_F(MediaCropTest, UndoWithABackupGoneLogsAndEndsTheChain)
     EXPECT_FALSE(undoManager()->canRedo());
     EXPECT_EQ(fileImage(media).size(), QSize(200, 150));
 }
+
+TEST_F(MediaCropTest, ImagesBeyondTheDecodersDefaultLimitAreCroppedWhole)
+{
+    // 36 megapixels take 144 MB decoded, beyond the 128 MB image readers allow by default.
+    Case *item = newCase(QStringLiteral("ABC1235"));
+    Media *media = item->addMedia(encoded(quarteredImage(QSize(6000, 6000), Qt::white, Qt::red), "JPEG"), QStringLiteral("big.jpg"));
+    forgetSetUpUndo();
+    LogCapture capture;
+    MediaCrop::cropSelectedImages({media}, QRectF(0, 0, 600, 600), {QSizeF(1200, 1200), false});
+    EXPECT_FALSE(capture.contains(QStringLiteral("Unable to crop image")));
+    const QImage cropped = fileImage(media);
+    ASSERT_EQ(cropped.size(), QSize(3000, 3000));
+    EXPECT_TRUE(near(cropped.pixelColor(1500, 1500), Qt::red));
+}
