@@ -11,11 +11,13 @@ class QVBoxLayout;
 namespace ovalis {
 
 class AppDelegate;
+class ExternalEditorChooser;
 
 // The non-modal Settings window. Its check boxes edit the shared settings
 // ("Recognise_NZ_NHIs", "Disable_Cloud_Syncing") and the delegate's
 // showDebuggingMenu flag as soon as they are clicked, and follow those values
-// when they change elsewhere.
+// when they change elsewhere; below them is the choice of external image
+// editor.
 class SettingsWindowController : public QObject
 {
     Q_OBJECT
@@ -31,6 +33,7 @@ public:
     QCheckBox *recogniseNHIsCheckBox() const { return m_recogniseNHIs; }
     QCheckBox *disableCloudSyncingCheckBox() const { return m_disableCloudSyncing; }
     QCheckBox *showDebuggingMenuCheckBox() const { return m_showDebuggingMenu; }
+    ExternalEditorChooser *externalEditorChooser() const { return m_externalEditorChooser; }
 
 private:
     // A section heading, the check box and its explanation below it.
@@ -42,6 +45,7 @@ private:
     QCheckBox *m_recogniseNHIs; // Owned by the window, as are the others.
     QCheckBox *m_disableCloudSyncing;
     QCheckBox *m_showDebuggingMenu;
+    ExternalEditorChooser *m_externalEditorChooser;
 };
 
 } // namespace ovalis
