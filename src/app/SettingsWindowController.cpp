@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppDelegate.h"
+#include "media/ui/ExternalEditorChooser.h"
 #include "store/NHI.h"
 #include "util/Settings.h"
 #include "util/UpdateChecker.h"
@@ -59,6 +60,16 @@ SettingsWindowController::SettingsWindowController(AppDelegate &delegate, QObjec
     m_showDebuggingMenu = addOption(layout, tr("Troubleshooting"), tr("Show debugging menu"),
                                     tr("Adds a Debug menu with library maintenance commands to the menu bar, "
                                        "until Ovalis quits."));
+
+    layout->addSpacing(12);
+    auto *editorHeading = new QLabel(tr("Image editing"));
+    QFont editorHeadingFont = editorHeading->font();
+    editorHeadingFont.setBold(true);
+    editorHeading->setFont(editorHeadingFont);
+    layout->addWidget(editorHeading);
+    layout->addWidget(new QLabel(tr("Double-clicking an image in the media window opens it in:")));
+    m_externalEditorChooser = new ExternalEditorChooser(m_window.get());
+    layout->addWidget(m_externalEditorChooser);
 
     layout->addStretch(1);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);

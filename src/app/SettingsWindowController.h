@@ -12,11 +12,13 @@ class QVBoxLayout;
 namespace ovalis {
 
 class AppDelegate;
+class ExternalEditorChooser;
 
 // The non-modal Settings window. Its check boxes edit the shared settings
 // ("Recognise_NZ_NHIs", "Disable_Cloud_Syncing") and the delegate's
 // showDebuggingMenu flag as soon as they are clicked, and follow those values
-// when they change elsewhere.
+// when they change elsewhere; below them is the choice of external image
+// editor.
 class SettingsWindowController : public QObject
 {
     Q_OBJECT
@@ -33,6 +35,7 @@ public:
     QCheckBox *disableCloudSyncingCheckBox() const { return m_disableCloudSyncing; }
     QCheckBox *showDebuggingMenuCheckBox() const { return m_showDebuggingMenu; }
     QLineEdit *updateFeedField() const { return m_updateFeed; } // "UpdateFeedURL"
+    ExternalEditorChooser *externalEditorChooser() const { return m_externalEditorChooser; }
 
 private:
     // A section heading, the check box and its explanation below it.
@@ -45,6 +48,7 @@ private:
     QCheckBox *m_disableCloudSyncing;
     QCheckBox *m_showDebuggingMenu;
     QLineEdit *m_updateFeed;
+    ExternalEditorChooser *m_externalEditorChooser;
 };
 
 } // namespace ovalis

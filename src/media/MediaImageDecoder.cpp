@@ -1,6 +1,7 @@
 #include "media/MediaImageDecoder.h"
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QPainter>
 #include <QPdfDocument>
 
@@ -8,6 +9,10 @@ namespace ovalis {
 
 namespace {
 constexpr qreal pdfScale = 2.0;
+// Qt refuses to decode images of more than 128 MB by default, which stops
+// at about 32 megapixels; crops and annotations need the whole image of
+// photographs and scans of up to some 250 megapixels.
+constexpr int allocationLimitMiB = 1024;
 }
 
 QImage MediaImageDecoder::decode(const QByteArray &data)
@@ -16,6 +21,12 @@ QImage MediaImageDecoder::decode(const QByteArray &data)
         return {};
     if (isPdfData(data))
         return renderFirstPdfPage(data);
+    static const bool limitRaised = [] {
+        if (QImageReader::allocationLimit() < allocationLimitMiB)
+            QImageReader::setAllocationLimit(allocationLimitMiB);
+        return true;
+    }();
+    Q_UNUSED(limitRaised);
     return QImage::fromData(data);
 }
 

@@ -295,14 +295,13 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
     connect(file, &QMenu::aboutToShow, exportMediaItem, [exportMediaItem, library] {
         exportMediaItem->setEnabled(library && library->hasSelectedCases());
     });
-    file->insertActions(firstApplicationFileItem, {newCase, deleteCases, importFolderItem, exportMediaItem});
     file->insertActions(firstApplicationFileItem, {newCase, deleteCases});
     file->insertSeparator(firstApplicationFileItem);
     auto *importOvalisOne = new QAction(QStringLiteral("Import Ovalis v1 Documents…"), file);
     connect(importOvalisOne, &QAction::triggered, this, &LibraryWindowController::importOvalisOne);
     auto *findOvalisOne = new QAction(QStringLiteral("Find Ovalis v1 Documents…"), file);
     connect(findOvalisOne, &QAction::triggered, this, &LibraryWindowController::importOvalisOneAutomatically);
-    file->insertActions(firstApplicationFileItem, {importOvalisOne, findOvalisOne});
+    file->insertActions(firstApplicationFileItem, {importFolderItem, importOvalisOne, findOvalisOne, exportMediaItem});
     if (firstApplicationFileItem)
         file->insertSeparator(firstApplicationFileItem);
 

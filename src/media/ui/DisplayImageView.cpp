@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QThreadPool>
+#include <QVariantAnimation>
 
 #include "media/CursorImage.h"
 #include "media/LoupeGeometry.h"
@@ -13,12 +14,33 @@ namespace ovalis {
 
 namespace {
 constexpr int opacityAnimationMilliseconds = 150;
+constexpr qreal outlineWidth = 3.0;
+constexpr qreal outlineDash = 10.0;
+constexpr qreal outlineGap = 5.0;
+constexpr int outlineCrawlMilliseconds = 750;
+
+// The desktop's accent blue, as the outline is drawn in.
+QColor outlineColour()
+{
+    QColor colour(0, 122, 255);
+    colour.setAlphaF(0.9f);
+    return colour;
 }
+} // namespace
 
 DisplayImageView::DisplayImageView(QWidget *parent)
     : QWidget(parent)
+    , m_dashAnimation(new QVariantAnimation(this))
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_dashAnimation->setStartValue(0.0);
+    m_dashAnimation->setEndValue(outlineDash + outlineGap);
+    m_dashAnimation->setDuration(outlineCrawlMilliseconds);
+    m_dashAnimation->setLoopCount(-1);
+    connect(m_dashAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_dashPhase = value.toReal();
+        update();
+    });
 }
 
 DisplayImageView::~DisplayImageView() = default;
@@ -110,6 +132,68 @@ QImage DisplayImageView::loupeImage(const QImage &frame, double factor, const QP
     return cursor;
 }
 
+QPointF DisplayImageView::selectionPoint(const QPointF &position) const
+{
+    return QPointF(position.x(), height() - position.y());
+}
+
+void DisplayImageView::selectionMouseDown(const QPointF &position)
+{
+    m_selection.mouseDown(selectionPoint(position));
+    updateOutline();
+}
+
+void DisplayImageView::selectionMouseDragged(const QPointF &position)
+{
+    if (m_selection.mouseDragged(selectionPoint(position)))
+        updateOutline();
+}
+
+void DisplayImageView::selectionMouseUp()
+{
+    m_selection.mouseUp();
+    updateOutline();
+}
+
+void DisplayImageView::clearSelection()
+{
+    m_selection.clear();
+    updateOutline();
+}
+
+CropViewLayout DisplayImageView::cropLayout() const
+{
+    return {QSizeF(size()), m_imageScaling == ImageScaling::ProportionallyUpOrDown};
+}
+
+void DisplayImageView::updateOutline()
+{
+    const bool shown = m_selection.hasOutline() && m_selection.selectionRect();
+    if (shown && m_dashAnimation->state() != QAbstractAnimation::Running)
+        m_dashAnimation->start();
+    else if (!shown)
+        m_dashAnimation->stop();
+    update();
+}
+
+void DisplayImageView::paintSelection(QPainter &painter) const
+{
+    const std::optional<QRectF> rect = m_selection.selectionRect();
+    if (!m_selection.hasOutline() || !rect)
+        return;
+    const QRectF normal = rect->normalized();
+    // Back to the widget's top-left origin.
+    const QRectF outline(normal.left(), height() - normal.bottom(), normal.width(), normal.height());
+    QPen pen(outlineColour(), outlineWidth);
+    // Qt measures dashes in pen widths.
+    pen.setDashPattern({outlineDash / outlineWidth, outlineGap / outlineWidth});
+    pen.setDashOffset(m_dashPhase / outlineWidth);
+    painter.setOpacity(1.0);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(outline);
+}
+
 DisplayImageView::ScaledKey DisplayImageView::currentKey(const QRectF &rect) const
 {
     const qreal ratio = devicePixelRatioF();
@@ -171,22 +255,30 @@ void DisplayImageView::prepareScaledCopy(const ScaledKey &key)
 
 void DisplayImageView::paintEvent(QPaintEvent *)
 {
+    QPainter painter(this);
+    paintImage(painter);
+    paintSelection(painter);
+}
+
+void DisplayImageView::paintImage(QPainter &painter)
+{
     const std::optional<QRectF> rect = displayedImageRect();
     if (m_image.isNull() || !rect)
         return;
-    QPainter painter(this);
-    painter.setOpacity(m_imageOpacity);
     const ScaledKey key = currentKey(*rect);
     if (key.size.isEmpty())
         return;
+    painter.save();
+    painter.setOpacity(m_imageOpacity);
     prepareScaledCopy(key);
     if (m_scaledKey == key && !m_scaledCopy.isNull()) {
         painter.drawImage(*rect, m_scaledCopy);
-        return;
+    } else {
+        // A large image whose copy is still being scaled: drawn unsmoothed,
+        // which costs about as much as drawing the copy.
+        painter.drawImage(*rect, m_image);
     }
-    // A large image whose copy is still being scaled: drawn unsmoothed,
-    // which costs about as much as drawing the copy.
-    painter.drawImage(*rect, m_image);
+    painter.restore();
 }
 
 } // namespace ovalis

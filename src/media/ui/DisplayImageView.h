@@ -7,9 +7,13 @@
 #include <QWidget>
 #include <optional>
 
+#include "media/ImageCrop.h"
 #include "media/ImageScaling.h"
+#include "media/SelectionPath.h"
 
+class QPainter;
 class QPropertyAnimation;
+class QVariantAnimation;
 
 namespace ovalis {
 
@@ -19,6 +23,11 @@ namespace ovalis {
 // once for each image and size with smooth scaling: on the main thread
 // for images of up to a few megapixels, else on a worker thread, painting
 // the image unsmoothed until the copy is there.
+//
+// It also holds the selection the user drags over the image to crop it,
+// drawn as a dashed outline whose dashes crawl along it. The view takes no
+// mouse events itself: the display hands it the presses, drags and releases
+// that reach the view over it.
 class DisplayImageView : public QWidget
 {
     Q_OBJECT
@@ -64,6 +73,22 @@ public:
     // The lens picture of loupeCursor, without making a cursor of it.
     QImage loupeImage(const QImage &frame, double factor, const QPointF &position) const;
 
+    // The selection, in view coordinates with the origin at the bottom left.
+    const ImageSelection &imageSelection() const { return m_selection; }
+    std::optional<QRectF> selectionRect() const { return m_selection.selectionRect(); }
+    // Mouse handling of the selection, with positions in this widget's own
+    // coordinates (origin top left).
+    void selectionMouseDown(const QPointF &position);
+    void selectionMouseDragged(const QPointF &position);
+    void selectionMouseUp();
+    void clearSelection();
+    // Flips a widget position into the selection's coordinates.
+    QPointF selectionPoint(const QPointF &position) const;
+    // How images are laid out here, for converting the selection to pixels.
+    CropViewLayout cropLayout() const;
+    // The dash offset of the outline, crawling from 0 to 15 every 0.75 s.
+    qreal outlineDashPhase() const { return m_dashPhase; }
+
     // Whether the smoothly scaled copy for the current size is at hand.
     bool hasScaledCopy() const;
 
@@ -83,6 +108,9 @@ private:
     };
 
     ScaledKey currentKey(const QRectF &rect) const;
+    void paintImage(QPainter &painter);
+    void updateOutline();
+    void paintSelection(QPainter &painter) const;
     void prepareScaledCopy(const ScaledKey &key);
     static QImage makeScaledCopy(const QImage &image, const QSize &size, const QColor &tint);
 
@@ -97,6 +125,10 @@ private:
     QImage m_scaledCopy;
     ScaledKey m_scaledKey;
     std::optional<ScaledKey> m_pendingKey; // being scaled on a worker thread
+
+    ImageSelection m_selection;
+    QVariantAnimation *m_dashAnimation; // Owned (child); runs while the outline shows.
+    qreal m_dashPhase = 0;
 };
 
 } // namespace ovalis

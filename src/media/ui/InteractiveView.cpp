@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QWheelEvent>
+#include <utility>
 
 #include "media/ScrollAccumulator.h"
 #include "util/Log.h"
@@ -24,9 +25,36 @@ void InteractiveView::wheelEvent(QWheelEvent *event)
 
 void InteractiveView::mouseMoveEvent(QMouseEvent *event)
 {
+    if (event->buttons() & Qt::LeftButton)
+        emit mouseDragged(event->position());
     if (isActiveWindow())
         emit mouseMoved(event->position());
     QWidget::mouseMoveEvent(event);
+}
+
+void InteractiveView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    m_doubleClicking = false;
+    emit mousePressed(event->position());
+}
+
+void InteractiveView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mouseReleaseEvent(event);
+    if (std::exchange(m_doubleClicking, false))
+        return;
+    emit mouseReleased(event->position());
+}
+
+void InteractiveView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mouseDoubleClickEvent(event);
+    m_doubleClicking = true;
+    emit doubleClicked(event->position());
 }
 
 void InteractiveView::leaveEvent(QEvent *event)

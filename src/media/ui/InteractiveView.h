@@ -5,7 +5,8 @@
 namespace ovalis {
 
 // A transparent layer over the display that takes the mouse: scrolling
-// steps through the media, and mouse moves rebuild the loupe.
+// steps through the media, mouse moves rebuild the loupe, and presses,
+// drags and releases of the left button make the crop selection.
 class InteractiveView : public QWidget
 {
     Q_OBJECT
@@ -19,12 +20,24 @@ signals:
     // Mouse moves, in this view's coordinates, while the window is active.
     void mouseMoved(const QPointF &position);
     void mouseExited();
+    // The left button, in this view's coordinates. A double click reports
+    // doubleClicked in place of its second press.
+    void mousePressed(const QPointF &position);
+    void mouseDragged(const QPointF &position);
+    void mouseReleased(const QPointF &position);
+    void doubleClicked(const QPointF &position);
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+
+private:
+    bool m_doubleClicking = false; // the release of a double click's second press is its own
 };
 
 } // namespace ovalis

@@ -12,6 +12,9 @@
 #include "library/LibraryNotifications.h"
 #include "media/CursorImage.h"
 #include "media/DisplayImageLoader.h"
+#include "media/ExternalEditor.h"
+#include "media/MediaCrop.h"
+#include "media/MediaFileWatcher.h"
 #include "media/MediaOverlayText.h"
 #include "media/MediaTypes.h"
 #include "media/PlaceholderImage.h"
@@ -106,6 +109,7 @@ MediaDisplayViewController::MediaDisplayViewController(QWidget *parent)
     , m_demographicsRoundRectView(nullptr)
     , m_descriptionRoundRectView(nullptr)
     , m_imageLoader(new DisplayImageLoader(this))
+    , m_fileWatcher(new MediaFileWatcher(this))
 {
     setObjectName(QStringLiteral("mediaDisplay"));
     setMinimumSize(240, 180);
@@ -133,6 +137,25 @@ MediaDisplayViewController::MediaDisplayViewController(QWidget *parent)
     connect(m_interactiveView, &InteractiveView::scrollNavigate, this, &MediaDisplayViewController::scrollNavigate);
     connect(m_interactiveView, &InteractiveView::mouseMoved, this, &MediaDisplayViewController::mouseMoved);
     connect(m_interactiveView, &InteractiveView::mouseExited, this, &MediaDisplayViewController::resetCursor);
+    // The selection is made only without a cursor tool.
+    connect(m_interactiveView, &InteractiveView::mousePressed, this, [this](const QPointF &position) {
+        if (m_cursorType != MediaDisplayCursor::none)
+            return;
+        m_imageView->selectionMouseDown(position);
+        emit selectionChanged();
+    });
+    connect(m_interactiveView, &InteractiveView::mouseDragged, this, [this](const QPointF &position) {
+        if (m_cursorType != MediaDisplayCursor::none)
+            return;
+        m_imageView->selectionMouseDragged(position);
+        emit selectionChanged();
+    });
+    connect(m_interactiveView, &InteractiveView::mouseReleased, this, [this] {
+        m_imageView->selectionMouseUp();
+        emit selectionChanged();
+    });
+    connect(m_interactiveView, &InteractiveView::doubleClicked, this, &MediaDisplayViewController::openInExternalEditor);
+    connect(m_fileWatcher, &MediaFileWatcher::fileChanged, this, &MediaDisplayViewController::watchedFileChanged);
     applyFitToWindow();
     updateCaseOverlays();
 }
@@ -421,6 +444,33 @@ void MediaDisplayViewController::scrollNavigate(double delta)
         emit moveSelectionRequested(step);
 }
 
+bool MediaDisplayViewController::hasSelectionRect() const
+{
+    return m_imageView->selectionRect().has_value();
+}
+
+void MediaDisplayViewController::cropMedia(const QImage &image, Media *media)
+{
+    MediaCrop::cropMedia(image, media, m_imageView->selectionRect(), m_imageView->cropLayout(),
+                         [this](const QImage &shown) { m_imageView->setImage(shown); });
+}
+
+void MediaDisplayViewController::openInExternalEditor()
+{
+    // Only an image shown as such is edited, not a placeholder or a movie.
+    Media *media = m_disableToggleFitToWindow || m_imageView->isHidden() ? nullptr : m_media;
+    if (!ExternalEditor::fromSettings().editMedia(media))
+        return;
+    m_fileWatcher->watch(media->filePath());
+}
+
+void MediaDisplayViewController::watchedFileChanged(const QString &path)
+{
+    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia);
+    if (m_media && m_media->filePath() == path)
+        refreshDisplay();
+}
+
 void MediaDisplayViewController::setBackdropTransparent(bool transparent)
 {
     m_backdropTransparent = transparent;
@@ -472,6 +522,8 @@ void MediaDisplayViewController::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     resetCursor();
+    m_imageView->clearSelection();
+    emit selectionChanged();
     m_flagsChangedEventMonitorToken.reset();
     m_updatedCaseDetailToken.reset();
 }

@@ -9,6 +9,7 @@
 
 class QAction;
 class QFrame;
+class QImage;
 class QKeyEvent;
 
 namespace ovalis {
@@ -18,6 +19,7 @@ class DisplayImageLoader;
 class DisplayImageView;
 class InteractiveView;
 class Media;
+class MediaFileWatcher;
 class MediaSingleLabelView;
 class MediaSummaryAndDetailView;
 class MovieView;
@@ -85,6 +87,18 @@ public:
     void setBackdropTransparent(bool transparent);
     void toggleBackdropTransparency() { setBackdropTransparent(!m_backdropTransparent); }
 
+    // Whether the image view has a selection rectangle to crop to.
+    bool hasSelectionRect() const;
+    // Shows image (the media's full image) and replaces the media's file by
+    // the part of it under the selection, undoably.
+    void cropMedia(const QImage &image, Media *media);
+    // Backs the shown media's file up, registers the swap back as
+    // "Edit Image" and opens the file in the external editor chosen in
+    // Settings. While the editor may have it open, the file is watched and
+    // the display and thumbnails follow its changes.
+    void openInExternalEditor();
+    MediaFileWatcher *fileWatcher() const { return m_fileWatcher; }
+
     DisplayImageView *imageView() const { return m_imageView; }
     MovieView *movieView() const { return m_movieView; }
     QFrame *box() const { return m_box; }
@@ -102,6 +116,8 @@ signals:
     void imageShown(ovalis::Media *media);
     // After each refreshDisplay(): disableToggleFitToWindow may have changed.
     void displayRefreshed();
+    // The crop selection gained or lost its rectangle, or changed.
+    void selectionChanged();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -122,6 +138,7 @@ private:
     void mouseMoved(const QPointF &position);
     bool mouseIsInsideInteractiveView() const;
     void updateDecodeSize();
+    void watchedFileChanged(const QString &path);
 
     DisplayImageView *m_imageView;
     MovieView *m_movieView;
@@ -145,6 +162,7 @@ private:
     QPointer<QAction> m_fitToWindowToolbarItem;
     DisplayImageLoader *m_imageLoader; // Owned (child).
     QString m_pendingImagePath; // the shown media's file while it decodes
+    MediaFileWatcher *m_fileWatcher; // Owned (child).
 };
 
 } // namespace ovalis

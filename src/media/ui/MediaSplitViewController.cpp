@@ -2,6 +2,8 @@
 
 #include <QVariantAnimation>
 
+#include "media/MediaCrop.h"
+#include "media/ui/DisplayImageView.h"
 #include "media/ui/MediaDisplayViewController.h"
 #include "media/ui/SelectableMediaCollectionViewController.h"
 #include "store/Case.h"
@@ -42,6 +44,24 @@ MediaSplitViewController::MediaSplitViewController(QWidget *parent)
 }
 
 MediaSplitViewController::~MediaSplitViewController() = default;
+
+bool MediaSplitViewController::canCropSelectedImages() const
+{
+    return m_displayViewController->hasSelectionRect();
+}
+
+void MediaSplitViewController::cropSelectedImages()
+{
+    if (!canCropSelectedImages())
+        return;
+    const DisplayImageView *imageView = m_displayViewController->imageView();
+    MediaCrop::cropSelectedImages(m_collectionViewController->selectedMedia(), imageView->selectionRect(),
+                                  imageView->cropLayout(), [this](const QImage &image) {
+                                      m_displayViewController->imageView()->setImage(image);
+                                  });
+    // Reloading keeps the same media selected and refreshes the display.
+    m_collectionViewController->reloadMedia();
+}
 
 bool MediaSplitViewController::isBrowserCollapsed() const
 {

@@ -27,9 +27,17 @@ public:
     SelectableMediaCollectionViewController *collectionViewController() const { return m_collectionViewController; }
     MediaDisplayViewController *displayViewController() const { return m_displayViewController; }
 
+    // Crops every selected media to the display's selection rectangle, as
+    // one undo step, then reloads the grid with the same selection.
+    // Available only while the display has a selection rectangle.
+    bool canCropSelectedImages() const;
+
     bool isBrowserCollapsed() const;
     // Slides the browser in or out when animated; its width is kept.
     void setBrowserCollapsed(bool collapsed, bool animated = false);
+
+public slots:
+    void cropSelectedImages();
 
 private:
     void setBrowserWidth(int width);

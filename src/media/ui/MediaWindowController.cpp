@@ -13,6 +13,7 @@
 
 #include "app/AppDelegate.h"
 #include "library/LibraryNotifications.h"
+#include "media/ui/AnnotationWindowController.h"
 #include "media/ui/MediaDisplayViewController.h"
 #include "media/ui/MediaSplitViewController.h"
 #include "media/ui/SelectableMediaCollectionViewController.h"
@@ -60,6 +61,8 @@ MediaWindowController::MediaWindowController(CoreDataStack &stack, QWidget *pare
             [this](bool show) { m_toggleDescriptionToolbarItem->setChecked(show); });
     connect(displayViewController(), &MediaDisplayViewController::displayRefreshed, this,
             &MediaWindowController::validateMenuItems);
+    connect(displayViewController(), &MediaDisplayViewController::selectionChanged, this,
+            &MediaWindowController::validateMenuItems);
     validateMenuItems();
 
     if (!restoreGeometry(Settings::shared().dataValue(geometryKey))) {
@@ -83,6 +86,11 @@ SelectableMediaCollectionViewController *MediaWindowController::collectionViewCo
 UndoManager *MediaWindowController::undoManager() const
 {
     return m_stack.mainContext()->undoManager();
+}
+
+AnnotationWindowController *MediaWindowController::annotationWindowController() const
+{
+    return m_annotationWindowController;
 }
 
 void MediaWindowController::setCurrentCase(Case *item)
@@ -116,10 +124,11 @@ void MediaWindowController::buildToolbar()
     toolbar->addAction(ThemeIcon::firstOf({"media-playlist-shuffle", "view-refresh"}), QStringLiteral("Random Case"), this,
                        &MediaWindowController::goToRandomCase);
     toolbar->addSeparator();
-    // The annotation editor is not part of this version.
+    m_cropToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"transform-crop", "image-crop", "edit-cut"}),
+                                           QStringLiteral("Crop"), this, &MediaWindowController::cropSelectedImages);
+    m_cropToolbarItem->setToolTip(QStringLiteral("Crop the selected images to the rectangle dragged over the image"));
     m_annotateToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"draw-freehand", "document-edit", "accessories-text-editor"}),
                                                QStringLiteral("Annotate"), this, &MediaWindowController::annotateImage);
-    m_annotateToolbarItem->setToolTip(QStringLiteral("Annotation is not available in this version"));
     // Shortcuts of the toolbar work in full screen, where the toolbar is hidden.
     addActions(toolbar->actions());
 }
@@ -159,6 +168,10 @@ void MediaWindowController::buildMenus()
     updateUndoItems();
     // The grid's own commands (import, duplicate, delete) where users look for them.
     edit->addSeparator();
+    m_cropMenuItem = edit->addAction(QStringLiteral("Crop Images"), this, &MediaWindowController::cropSelectedImages);
+    m_cropMenuItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+K")));
+    connect(edit, &QMenu::aboutToShow, this, &MediaWindowController::validateMenuItems);
+    edit->addSeparator();
     edit->addActions(collectionViewController()->commandActions());
 
     m_toggleSplitViewMenuItem = view->addAction(QStringLiteral("Hide Browser"), this, &MediaWindowController::toggleSplitView);
@@ -182,9 +195,11 @@ void MediaWindowController::validateMenuItems()
     const bool available = display && !display->disableToggleFitToWindow();
     m_fitToWindowToolbarItem->setEnabled(available);
     m_fitToWindowMenuItem->setEnabled(available);
-    // Annotation also needs the annotation editor, which this version lacks.
-    m_annotateMenuItem->setEnabled(false);
-    m_annotateToolbarItem->setEnabled(false);
+    m_annotateMenuItem->setEnabled(available);
+    m_annotateToolbarItem->setEnabled(available);
+    const bool croppable = m_splitViewController->canCropSelectedImages();
+    m_cropMenuItem->setEnabled(croppable);
+    m_cropToolbarItem->setEnabled(croppable);
 }
 
 bool MediaWindowController::handleKeyDown(QKeyEvent *event)
@@ -299,6 +314,18 @@ void MediaWindowController::annotateImage()
     if (!media || displayViewController()->disableToggleFitToWindow())
         return;
     Log::info(LogArea::UI, QStringLiteral("Annotate image"));
+    auto *window = new AnnotationWindowController(media, this);
+    window->setWindowFlag(Qt::Window);
+    m_annotationWindowController = window;
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void MediaWindowController::cropSelectedImages()
+{
+    m_splitViewController->cropSelectedImages();
+    validateMenuItems();
 }
 
 void MediaWindowController::windowDidBecomeKey()

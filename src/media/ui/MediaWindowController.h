@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "util/ObserverToken.h"
 
@@ -9,6 +10,7 @@ class QKeyEvent;
 
 namespace ovalis {
 
+class AnnotationWindowController;
 class Case;
 class CoreDataStack;
 class MediaDisplayViewController;
@@ -40,6 +42,10 @@ public:
     QAction *fitToWindowToolbarItem() const { return m_fitToWindowToolbarItem; }
     QAction *toggleDescriptionToolbarItem() const { return m_toggleDescriptionToolbarItem; }
     QAction *annotateToolbarItem() const { return m_annotateToolbarItem; }
+    QAction *cropToolbarItem() const { return m_cropToolbarItem; }
+    QAction *cropMenuItem() const { return m_cropMenuItem; }
+    // The annotation editor most recently opened from here, while it is open.
+    AnnotationWindowController *annotationWindowController() const;
     QAction *toggleSplitViewMenuItem() const { return m_toggleSplitViewMenuItem; }
     bool isInFullScreen() const { return m_inFullScreen; }
 
@@ -60,6 +66,7 @@ public slots:
     void toggleDescriptionDisplay();
     void toggleFitToWindow();
     void annotateImage();
+    void cropSelectedImages();
 
 protected:
     bool event(QEvent *event) override;
@@ -83,6 +90,9 @@ private:
     QAction *m_toggleSplitViewMenuItem = nullptr;
     QAction *m_fitToWindowMenuItem = nullptr;
     QAction *m_annotateMenuItem = nullptr;
+    QAction *m_cropToolbarItem = nullptr;
+    QAction *m_cropMenuItem = nullptr;
+    QPointer<AnnotationWindowController> m_annotationWindowController; // Deletes itself when closed.
     bool m_splitScreenWasCollapsed = false;
     bool m_inFullScreen = false;
     ObserverToken m_keyDownEventMonitorToken; // this window filtering the application's key events while active

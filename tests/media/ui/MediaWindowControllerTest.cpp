@@ -1,10 +1,13 @@
 #include <QAction>
 #include <QKeyEvent>
 #include <QListView>
+#include <QPointer>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include "library/LibraryNotifications.h"
+#include "media/ui/AnnotationViewController.h"
+#include "media/ui/AnnotationWindowController.h"
 #include "media/ui/MediaDisplayViewController.h"
 #include "media/ui/MediaSingleLabelView.h"
 #include "media/ui/MediaSplitViewController.h"
@@ -147,10 +150,27 @@ TEST_F(MediaWindowControllerTest, FullScreenCollapsesTheBrowserAndRestoresItAsIt
     EXPECT_TRUE(QTest::qWaitFor([&] { return split->sizes().value(0) > 0; }, 2000));
 }
 
-TEST_F(MediaWindowControllerTest, AnnotationWaitsForItsEditorAndUndoIsTheStoresOwn)
+TEST_F(MediaWindowControllerTest, AnnotateOpensTheEditorForTheShownImageAndUndoIsTheStoresOwn)
 {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !display()->disableToggleFitToWindow(); }, 5000));
+    EXPECT_TRUE(m_window->annotateToolbarItem()->isEnabled());
+    LogCapture capture;
+    m_window->annotateToolbarItem()->trigger();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Annotate image")));
+    QPointer<AnnotationWindowController> editor = m_window->annotationWindowController();
+    ASSERT_TRUE(editor);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->viewController()->media(), shown());
+    editor->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return editor.isNull(); }, 2000));
+    EXPECT_FALSE(m_window->annotationWindowController());
+
+    // Several images, or none: nothing to annotate.
+    display()->showMedia(nullptr, true);
     EXPECT_FALSE(m_window->annotateToolbarItem()->isEnabled());
-    EXPECT_FALSE(m_window->annotateToolbarItem()->toolTip().isEmpty());
+    m_window->annotateImage();
+    EXPECT_FALSE(m_window->annotationWindowController());
+
     EXPECT_EQ(m_window->undoManager(), context()->undoManager());
     LogCapture log;
     MediaWindowController another(*m_stack);

@@ -1,0 +1,68 @@
+#include "media/AnnotatedImageSave.h"
+
+#include <QFileInfo>
+
+#include "library/LibraryNotifications.h"
+#include "media/AnnotationPage.h"
+#include "media/MediaFileStore.h"
+#include "media/MediaFileUndo.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "util/Log.h"
+#include "util/NotificationCenter.h"
+#include "util/UndoRegistrationPause.h"
+
+namespace ovalis {
+
+namespace {
+
+void logSaveFailure(const MediaWriteError &error)
+{
+    Log::error(LogArea::UI, QStringLiteral("AnnotationViewController: save failed – ") + error.message());
+}
+
+} // namespace
+
+bool AnnotatedImageSave::save(Media *media, const AnnotationPage &page)
+{
+    const std::optional<QUrl> fileURL = media ? media->fileURL() : std::nullopt;
+    // The page holds the media's image as the editor read it; decoding the
+    // file again would only tell its size.
+    if (!fileURL || page.isNull() || !media->fileExists()) {
+        Log::error(LogArea::UI, QStringLiteral("AnnotationViewController: missing data for save"));
+        return false;
+    }
+    const QUrl backup = MediaFileStore::makeBackupURL(*fileURL);
+    MediaWriteError error;
+    if (!MediaFileStore::backupMediaFile(*fileURL, backup, &error)) {
+        logSaveFailure(error);
+        return false;
+    }
+    const QImage flattened = flattenPage(page, page.mediaBox().size());
+    if (flattened.isNull()) {
+        Log::error(LogArea::UI, QStringLiteral("AnnotationViewController: failed to flatten annotated image"));
+        return false;
+    }
+    ManagedObjectContext *context = media->managedObjectContext();
+    bool written;
+    {
+        // The swap registered below restores the file; the store's undo of
+        // the new fileName would point the record at a name the swap does
+        // not use.
+        UndoRegistrationPause pause(context ? context->undoManager() : nullptr);
+        written = media->overwriteImage(flattened, &error);
+    }
+    if (!written) {
+        logSaveFailure(error);
+        // The old file went before the new one failed: the backup stands in.
+        if (!QFileInfo::exists(fileURL->toLocalFile()))
+            MediaFileStore::copyItem(backup, *fileURL);
+        return false;
+    }
+    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia);
+    MediaFileUndo(context).registerAnnotationUndo(media->objectID(), backup);
+    Log::info(LogArea::UI, QStringLiteral("AnnotationViewController: saved annotated image for ") + media->description());
+    return true;
+}
+
+} // namespace ovalis

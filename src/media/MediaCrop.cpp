@@ -1,0 +1,80 @@
+#include "media/MediaCrop.h"
+
+#include "library/LibraryNotifications.h"
+#include "media/MediaFileStore.h"
+#include "media/MediaFileUndo.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "util/Log.h"
+#include "util/NotificationCenter.h"
+#include "util/UndoManager.h"
+
+namespace ovalis {
+
+bool MediaCrop::cropMedia(const QImage &image, Media *media, const std::optional<QRectF> &selectionRect,
+                          const CropViewLayout &layout, const ShowImage &showImage)
+{
+    const std::optional<QUrl> fileURL = media ? media->fileURL() : std::nullopt;
+    ManagedObjectContext *context = media ? media->managedObjectContext() : nullptr;
+    if (!fileURL || !context || !context->undoManager())
+        return false;
+    if (showImage)
+        showImage(image);
+
+    QImage cropped;
+    if (selectionRect && !image.isNull()) {
+        const std::optional<QRectF> pixels =
+            ImageCrop::imageRectForViewRect(*selectionRect, QSizeF(image.size()), image.size(), layout);
+        if (pixels)
+            cropped = ImageCrop::croppedImage(image, *pixels);
+    }
+    if (cropped.isNull()) {
+        Log::error(LogArea::UI, QStringLiteral("Unable to crop image"));
+        return false;
+    }
+
+    const QUrl backup = MediaFileStore::makeBackupURL(*fileURL);
+    MediaWriteError error;
+    if (!MediaFileStore::backupMediaFile(*fileURL, backup, &error) || !media->overwriteImage(cropped, &error)) {
+        Log::error(LogArea::UI, QStringLiteral("Failed to overwrite cropped image at ") + fileURL->toLocalFile()
+                                    + QStringLiteral(": ") + error.message());
+        return false;
+    }
+    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia);
+    Log::info(LogArea::UI, QStringLiteral("Register undo crop on stack"));
+    UndoManager *undo = context->undoManager();
+    undo->enableUndoRegistration();
+    MediaFileUndo(context).registerSwapUndo(media->objectID(), backup, MediaFileUndo::cropImageActionName);
+    undo->disableUndoRegistration();
+    Log::info(LogArea::UI, QStringLiteral("Successfully cropped ") + media->description());
+    return true;
+}
+
+void MediaCrop::cropSelectedImages(const QList<Media *> &selectedMedia, const std::optional<QRectF> &selectionRect,
+                                   const CropViewLayout &layout, const ShowImage &showImage)
+{
+    if (selectedMedia.isEmpty())
+        return;
+    ManagedObjectContext *context = selectedMedia.first()->managedObjectContext();
+    UndoManager *undo = context ? context->undoManager() : nullptr;
+    if (!undo)
+        return;
+    undo->disableUndoRegistration();
+    undo->beginUndoGrouping();
+    undo->setActionName(MediaFileUndo::cropImagesActionName);
+    for (Media *media : selectedMedia) {
+        Log::info(LogArea::UI, QStringLiteral("Media to crop\t\t") + media->description());
+        if (!media->fileExists())
+            continue;
+        const QImage image = media->image();
+        if (!image.isNull())
+            cropMedia(image, media, selectionRect, layout, showImage);
+    }
+    // Each crop names the step after itself; the step is the whole command.
+    undo->setActionName(MediaFileUndo::cropImagesActionName);
+    context->saveWithParent(true);
+    undo->endUndoGrouping();
+    undo->enableUndoRegistration();
+}
+
+} // namespace ovalis
