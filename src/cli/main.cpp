@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/FetchMissingCommand.h"
+#include "cli/ServePeerCommand.h"
 #include "find/AdvancedFindFavorites.h"
 #include "find/AdvancedFindPredicate.h"
 #include "library/CaseLine.h"
@@ -50,6 +52,8 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  find        List the cases that match advanced find rules or a favourite.\n"
                     "  generate    Add a synthetic library of realistic cases.\n"
                     "  maintenance Repair or report on the library (see maintenance --help).\n"
+                    "  serve-peer  Advertise the library and answer peers' requests for media files.\n"
+                    "  fetch-missing  Fetch the library's missing media files from a peer.\n"
                     "\n"
                     "Options:\n"
                     "  --library DIR   The library directory (default ~/Ovalis).\n"
@@ -497,6 +501,10 @@ int main(int argc, char **argv)
         return runFind(library, arguments);
     if (command == QLatin1String("maintenance"))
         return runMaintenance(library, arguments);
+    if (command == QLatin1String("serve-peer"))
+        return runServePeer(library, arguments);
+    if (command == QLatin1String("fetch-missing"))
+        return runFetchMissing(library, arguments);
     if (command == QLatin1String("help"))
         return (out() << usage, 0);
     return fail(QStringLiteral("unknown command %1\n\n%2").arg(command, QString::fromLatin1(usage)));

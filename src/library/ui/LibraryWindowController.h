@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <memory>
 
@@ -21,6 +22,7 @@ class LibrarySplitViewController;
 class MediaWindowController;
 class LibraryWithTagsView;
 class LibraryWithTagsViewController;
+class MediaTransferView;
 class SearchField;
 
 // The application's main window: the search field and its scopes, the
@@ -48,6 +50,9 @@ public:
     AdvancedFindWindowController *advancedFindWindowController() const { return m_advancedFindWindowController.get(); }
     QAction *advancedFindToolbarItem() const { return m_advancedFindToolbarItem; }
     QAction *showAdvancedFindMenuItem() const { return m_showAdvancedFindMenuItem; }
+    // The Sync Media window while it is open, else nullptr.
+    MediaTransferView *syncMediaWindowController() const;
+    QAction *syncMediaToolbarItem() const { return m_syncMediaToolbarItem; }
     QStringList currentSearchScopeKeysArray() const { return m_currentSearchScopeKeysArray; }
     static const QList<QPair<QString, QStringList>> &searchScopesDictionary();
 
@@ -65,6 +70,9 @@ public slots:
     // Makes the Advanced Find window on first use, then keeps it for the
     // run, and brings it to the front.
     void showAdvancedFind();
+    // Makes the Sync Media window when none is open and brings it to the
+    // front; closing it deletes it, so the next call makes a new one.
+    void showNetworkWindow();
     // With exactly one case selected: records it in the case history and
     // shows the media window, toggling its full screen when Alt is held or
     // in teaching mode.
@@ -112,6 +120,7 @@ private:
     QStringList m_currentSearchScopeKeysArray;
     std::unique_ptr<MediaWindowController> m_mediaWindowController;
     std::unique_ptr<AdvancedFindWindowController> m_advancedFindWindowController;
+    QPointer<MediaTransferView> m_syncMediaWindowController; // Deletes itself on close.
 
     ObserverToken m_selectCaseInLibraryNotificationToken;
     ObserverToken m_setFindNotificationToken;
