@@ -107,7 +107,9 @@ void OvalisMissingMediaManager::storeReceivedFile(const QString &uuid, const QUr
         const QUrl folder = QUrl::fromLocalFile(baseDirectoryURL()->toLocalFile() + QLatin1Char('/') + uuidDirectoryPath(uuid));
         const QUrl destination = MediaFileStore::mediaFileURL(*baseDirectoryURL(), uuid, MediaTypes::extensionOf(media->fileName()));
         MediaWriteError error;
-        if (!MediaFileStore::createDirectory(folder, &error) || !MediaFileStore::copyItem(location, destination, &error)) {
+        // The session removes its temporary file after this call, so the file
+        // is moved into place rather than copied (a copy across file systems).
+        if (!MediaFileStore::createDirectory(folder, &error) || !MediaFileStore::moveItem(location, destination, &error)) {
             Log::error(LogArea::Filing, QStringLiteral("Unable to copy resource: ") + error.message());
             return;
         }

@@ -22,6 +22,7 @@ public:
     ManagedObjectContext *mainManagedObjectContext() const { return m_mainManagedObjectContext; }
 
     void refreshMissingMedia(std::function<void()> completion = {}) override;
+    // Moves the received file to the media's place (never over an existing file).
     void storeReceivedFile(const QString &uuid, const QUrl &location, std::function<void()> completion) override;
 
 private:

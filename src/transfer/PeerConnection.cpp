@@ -13,9 +13,9 @@ namespace ovalis {
 
 namespace {
 
-constexpr qint64 chunkSize = 256 * 1024;
+constexpr qint64 chunkSize = 512 * 1024;
 // Chunks are read while less than this is waiting to be written.
-constexpr qint64 writeWindow = 1024 * 1024;
+constexpr qint64 writeWindow = 2 * 1024 * 1024;
 
 } // namespace
 
@@ -68,7 +68,12 @@ void PeerConnection::configure(const PeerCertificate &identity)
     // authority, so the check is the users' comparison of the code.
     configuration.setPeerVerifyMode(QSslSocket::QueryPeer);
     m_socket->setSslConfiguration(configuration);
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Requests are small and answered one at a time: Nagle's algorithm would
+    // hold each back for the peer's delayed acknowledgement. The option only
+    // takes on a connected socket.
+    const auto noDelay = [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); };
+    noDelay();
+    connect(m_socket, &QSslSocket::connected, this, noDelay);
 }
 
 void PeerConnection::startServer()

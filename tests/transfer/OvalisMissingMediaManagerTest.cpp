@@ -104,8 +104,10 @@ TEST_F(OvalisMissingMediaManagerTest, ReceivedFilesAreStoredForTheirRecordOnlyOn
     EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, media->uuid(), QStringLiteral("JPG")), QByteArray("the scan"));
     EXPECT_TRUE(media->fileExists());
 
-    // The same file again cannot be copied over the first; a name that is no
+    // The same file again cannot replace the first; a name that is no
     // record's uuid, or no uuid at all, leaves everything alone.
+    ASSERT_FALSE(QFile::exists(received));
+    ASSERT_TRUE(MediaFileStore::writeDataAtomically("another scan", QUrl::fromLocalFile(received)));
     LogCapture log;
     manager.storeReceivedFile(media->uuid(), QUrl::fromLocalFile(received), [&completions] { ++completions; });
     EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to copy resource: ")));
@@ -115,5 +117,6 @@ TEST_F(OvalisMissingMediaManagerTest, ReceivedFilesAreStoredForTheirRecordOnlyOn
     QCoreApplication::processEvents();
     EXPECT_EQ(completions, 1);
     EXPECT_TRUE(QFile::exists(received));
+    EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, media->uuid(), QStringLiteral("JPG")), QByteArray("the scan"));
     EXPECT_FALSE(QDir(MediaFileStore::mediaDirectoryURL(*m_stack).toLocalFile()).exists(QStringLiteral("0A")));
 }
