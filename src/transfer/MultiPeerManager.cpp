@@ -277,6 +277,7 @@ void MultiPeerManager::greeted(PeerConnection *connection)
         QString host = connection->remoteAddress();
         rememberPeer({remote, host, connection->remoteListeningPort(), connection->remoteDiscoveryInfo(), false});
     }
+    emit reachabilityChanged(); // the verification code can be shown now
     if (!link->outgoing)
         return;
     if (link->peer.isNull())
@@ -351,6 +352,7 @@ void MultiPeerManager::becomeConnected(PeerConnection *connection)
     Link *link = linkFor(connection);
     link->stage = Link::Stage::Connected;
     link->timeout.stop();
+    connection->setAcceptsResources(true);
     m_connected.append(connection);
     changeState(link->peer, Connected);
 }

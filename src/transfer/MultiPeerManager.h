@@ -79,7 +79,8 @@ public:
     QString verificationCode(const PeerID &peer) const;
 
 signals:
-    // Listening started or stopped, or discovery changed its availability.
+    // Listening started or stopped, discovery changed its availability, or a
+    // peer's connection was secured (its verification code is known).
     void reachabilityChanged();
 
 private:

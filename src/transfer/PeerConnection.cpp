@@ -254,6 +254,10 @@ void PeerConnection::handle(const PeerFrame &frame)
 void PeerConnection::beginResource(const QByteArray &payload)
 {
     m_receiving.reset();
+    if (!m_acceptsResources) {
+        emit resourceFailed(QStringLiteral("refused a resource from a peer outside the session"));
+        return;
+    }
     const QJsonObject begin = QJsonDocument::fromJson(payload).object();
     const QString name = begin.value(QStringLiteral("name")).toString();
     const qint64 size = qint64(begin.value(QStringLiteral("size")).toDouble(-1));

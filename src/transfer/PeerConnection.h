@@ -49,6 +49,9 @@ public:
     // Streams the file as a resource with that name after whatever is queued.
     void sendFile(const QString &path, const QString &resourceName);
     void close();
+    // Resources are refused until the peer has joined the session, so that
+    // an uninvited peer cannot fill the disk.
+    void setAcceptsResources(bool accepts) { m_acceptsResources = accepts; }
     // Bytes not yet handed to the network; the benchmark reads it.
     qint64 pendingBytes() const;
 
@@ -85,6 +88,7 @@ private:
     std::optional<DiscoveryInfo> m_remoteInfo;
     bool m_greeted = false;
     bool m_closed = false;
+    bool m_acceptsResources = false;
 
     QQueue<OutgoingFile> m_outgoing;
     std::unique_ptr<QFile> m_sending;

@@ -205,10 +205,13 @@ void MediaTransferView::updateReachability()
     if (!discoveryProblem.isEmpty())
         lines.append(QStringLiteral("Nearby libraries cannot be found automatically (%1); use Connect to Address….")
                          .arg(discoveryProblem));
-    if (const auto &remote = m_model->connectedRemote(); remote && m_model->isConnected(*remote)) {
-        const QString code = manager->verificationCode(remote->id);
-        if (!code.isEmpty())
-            lines.append(QStringLiteral("Verification code: %1").arg(code));
+    // Both users compare the code while the invitation is pending and after.
+    if (m_model->connectionStatus() != ConnectionStatus::standby) {
+        for (const RemoteMediaLibrary &remote : m_model->remoteLibraries()) {
+            const QString code = manager->verificationCode(remote.id);
+            if (!code.isEmpty())
+                lines.append(QStringLiteral("Verification code with “%1”: %2").arg(remote.label, code));
+        }
     }
     m_reachabilityLabel->setText(lines.join(QLatin1Char('\n')));
 }
