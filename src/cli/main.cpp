@@ -12,6 +12,8 @@
 #include "ImportFolderCommand.h"
 #include "RestoreBackupCommand.h"
 #include "cli/ImportV1Command.h"
+#include "cli/FetchMissingCommand.h"
+#include "cli/ServePeerCommand.h"
 #include "find/AdvancedFindFavorites.h"
 #include "find/AdvancedFindPredicate.h"
 #include "library/CaseLine.h"
@@ -60,6 +62,8 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  export-media DIR     Copy the media files of the cases list would print into DIR.\n"
                     "  import-folder DIR    Import a tree of folders holding images as cases.\n"
                     "  import-v1 FILE...  Import Ovalis version-1 documents as new cases.\n"
+                    "  serve-peer  Advertise the library and answer peers' requests for media files.\n"
+                    "  fetch-missing  Fetch the library's missing media files from a peer.\n"
                     "\n"
                     "Options:\n"
                     "  --library DIR   The library directory (default ~/Ovalis).\n"
@@ -517,6 +521,10 @@ int main(int argc, char **argv)
         return runImportFolder(library, arguments);
     if (command == QLatin1String("import-v1"))
         return runImportV1(library, arguments);
+    if (command == QLatin1String("serve-peer"))
+        return runServePeer(library, arguments);
+    if (command == QLatin1String("fetch-missing"))
+        return runFetchMissing(library, arguments);
     if (command == QLatin1String("help"))
         return (out() << usage, 0);
     return fail(QStringLiteral("unknown command %1\n\n%2").arg(command, QString::fromLatin1(usage)));

@@ -44,6 +44,8 @@
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/Settings.h"
+#include "transfer/OvalisMediaTransferViewModel.h"
+#include "transfer/ui/MediaTransferView.h"
 #include "util/ThemeIcon.h"
 #include "util/UndoManager.h"
 
@@ -176,10 +178,9 @@ void LibraryWindowController::buildToolbar()
     m_advancedFindToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"edit-find-replace", "edit-find"}),
                                                    QStringLiteral("Advanced Find"), this, &LibraryWindowController::showAdvancedFind);
     m_advancedFindToolbarItem->setToolTip(QStringLiteral("Find cases by rules over their fields"));
-    // Sync Media opens a window of its own, not part of this version yet.
-    m_syncMediaToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"network-workgroup", "folder-sync", "view-refresh"}), QStringLiteral("Sync Media"));
-    m_syncMediaToolbarItem->setEnabled(false);
-    m_syncMediaToolbarItem->setToolTip(QStringLiteral("Sync Media is not available in this version"));
+    m_syncMediaToolbarItem = toolbar->addAction(ThemeIcon::firstOf({"network-workgroup", "folder-sync", "view-refresh"}),
+                                                QStringLiteral("Sync Media"), this, &LibraryWindowController::showNetworkWindow);
+    m_syncMediaToolbarItem->setToolTip(QStringLiteral("Fetch missing media files from a library nearby"));
 
     auto *spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -624,6 +625,22 @@ void LibraryWindowController::showAdvancedFind()
     if (!m_advancedFindWindowController)
         m_advancedFindWindowController = std::make_unique<AdvancedFindWindowController>(m_stack.mainContext());
     m_advancedFindWindowController->showWindow();
+}
+
+MediaTransferView *LibraryWindowController::syncMediaWindowController() const
+{
+    return m_syncMediaWindowController;
+}
+
+void LibraryWindowController::showNetworkWindow()
+{
+    if (!m_syncMediaWindowController) {
+        m_syncMediaWindowController = new MediaTransferView(OvalisMediaTransferViewModel::forLibrary(m_stack));
+        m_syncMediaWindowController->setAttribute(Qt::WA_DeleteOnClose);
+        m_syncMediaWindowController->show();
+    }
+    m_syncMediaWindowController->raise();
+    m_syncMediaWindowController->activateWindow();
 }
 
 void LibraryWindowController::showCase(Case *item)

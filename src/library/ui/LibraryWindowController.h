@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -24,6 +25,7 @@ class MediaWindowController;
 class OvalisOneImportController;
 class LibraryWithTagsView;
 class LibraryWithTagsViewController;
+class MediaTransferView;
 class SearchField;
 
 // The application's main window: the search field and its scopes, the
@@ -55,6 +57,9 @@ public:
     QAction *showAdvancedFindMenuItem() const { return m_showAdvancedFindMenuItem; }
     // The version-1 import's file dialog, search and choice window.
     OvalisOneImportController *ovalisOneImportController() const { return m_ovalisOneImportController; }
+    // The Sync Media window while it is open, else nullptr.
+    MediaTransferView *syncMediaWindowController() const;
+    QAction *syncMediaToolbarItem() const { return m_syncMediaToolbarItem; }
     QStringList currentSearchScopeKeysArray() const { return m_currentSearchScopeKeysArray; }
     static const QList<QPair<QString, QStringList>> &searchScopesDictionary();
 
@@ -79,6 +84,9 @@ public slots:
     // home folder and offered in a window of their own.
     void importOvalisOne();
     void importOvalisOneAutomatically();
+    // Makes the Sync Media window when none is open and brings it to the
+    // front; closing it deletes it, so the next call makes a new one.
+    void showNetworkWindow();
     // With exactly one case selected: records it in the case history and
     // shows the media window, toggling its full screen when Alt is held or
     // in teaching mode.
@@ -131,6 +139,7 @@ private:
     std::unique_ptr<MediaWindowController> m_mediaWindowController;
     std::unique_ptr<AdvancedFindWindowController> m_advancedFindWindowController;
     OvalisOneImportController *m_ovalisOneImportController; // Owned (child).
+    QPointer<MediaTransferView> m_syncMediaWindowController; // Deletes itself on close.
 
     ObserverToken m_selectCaseInLibraryNotificationToken;
     ObserverToken m_setFindNotificationToken;

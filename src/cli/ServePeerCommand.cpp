@@ -1,0 +1,78 @@
+#include "cli/ServePeerCommand.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+#include <unistd.h>
+
+#include "cli/PeerCommandSupport.h"
+#include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
+#include "transfer/OvalisMediaTransferViewModel.h"
+
+namespace ovalis {
+
+using namespace PeerCommandSupport;
+
+int runServePeer(const QString &library, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Advertise this library and answer peers' requests for its media files."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("port"), QStringLiteral("Listen on this port (default: one the system chooses)."), QStringLiteral("P")});
+    parser.addOption({QStringLiteral("accept-from-any"), QStringLiteral("Accept every invitation without asking.")});
+    parser.process(QStringList{QStringLiteral("ovalis-cli serve-peer")} + arguments);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("serve-peer takes no arguments"));
+    bool portOK = true;
+    const uint port = parser.isSet(QStringLiteral("port")) ? parser.value(QStringLiteral("port")).toUInt(&portOK) : 0;
+    if (!portOK || port > 65535)
+        return fail(QStringLiteral("--port needs a number from 1 to 65535"));
+
+    std::unique_ptr<CoreDataStack> stack = openLibrary(library);
+    if (!stack)
+        return 2;
+    auto manager = std::make_unique<MultiPeerManager>(
+        OvalisMediaTransferViewModel::displayName(stack->mainContext()->countOfObjects(QStringLiteral("Case"))),
+        QStringLiteral("ovalis-peer"));
+    manager->setRequestedPort(quint16(port));
+    const bool acceptFromAny = parser.isSet(QStringLiteral("accept-from-any"));
+    manager->setInvitationHandler([acceptFromAny](const PeerID &peer, const QString &code, std::function<void(bool)> reply) {
+        if (acceptFromAny) {
+            print(QStringLiteral("Accepted “%1” (verification code %2)").arg(peer.displayName, code));
+            reply(true);
+            return;
+        }
+        if (!isatty(STDIN_FILENO)) {
+            print(QStringLiteral("Declined “%1”: run with --accept-from-any to accept without asking").arg(peer.displayName));
+            reply(false);
+            return;
+        }
+        QTextStream(stdout) << QStringLiteral("Accept “%1” with verification code %2? [y/N] ").arg(peer.displayName, code) << Qt::flush;
+        QTextStream input(stdin);
+        const QString answer = input.readLine().trimmed().toLower();
+        reply(answer == QLatin1String("y") || answer == QLatin1String("yes"));
+    });
+    auto model = OvalisMediaTransferViewModel::forLibrary(*stack, std::move(manager));
+    MultiPeerManager *peers = model->multiPeerManager();
+    QObject::connect(peers, &MultiPeerManager::reachabilityChanged, [peers] {
+        if (peers->listeningPort())
+            print(QStringLiteral("Serving “%1” on port %2").arg(peers->name()).arg(peers->listeningPort()));
+        else if (!peers->lastError().isEmpty())
+            QCoreApplication::exit(fail(peers->lastError()));
+        if (peers->discovery() && !peers->discovery()->unavailableReason().isEmpty())
+            print(QStringLiteral("Not advertised nearby: %1; peers can connect to this address and port").arg(peers->discovery()->unavailableReason()));
+    });
+    QObject::connect(model.get(), &MediaTransferViewModel::changed, [&model, connected = false]() mutable {
+        const bool now = model->connectionStatus() == ConnectionStatus::connected
+            || model->connectionStatus() == ConnectionStatus::transferring;
+        if (now != connected)
+            print(now ? QStringLiteral("Connected to “%1”").arg(model->connectedRemote() ? model->connectedRemote()->label : QString())
+                      : QStringLiteral("Disconnected"));
+        connected = now;
+    });
+    model->start();
+    return QCoreApplication::exec();
+}
+
+} // namespace ovalis

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+#include "transfer/PeerCertificate.h"
+#include "transfer/PeerDiscovery.h"
+#include "transfer/PeerID.h"
+
+class QSslSocket;
+class QTcpServer;
+
+namespace ovalis {
+
+class MultiPeerManagerDelegate;
+class PeerConnection;
+class PeerDiscovery;
+
+// A peer-to-peer session with nearby libraries: advertising this peer and
+// browsing for others (DNS-SD through the discovery given), invitations, and
+// one encrypted session (TLS 1.3, an ephemeral self-signed certificate per
+// manager) carrying reliable data messages to all connected peers and named
+// file resources to the first connected peer.
+//
+// Every operation and every event happens on the thread that made the
+// manager (the main thread). Session state changes reach the delegate queued;
+// the other events are reported as they are read from the network.
+class MultiPeerManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Asked when a peer invites this one; reply(true) accepts. The reply may
+    // come later; it is ignored once the invitation has timed out.
+    using InvitationHandler = std::function<void(const PeerID &peer, const QString &verificationCode,
+                                                 std::function<void(bool accept)> reply)>;
+
+    // Discovery defaults to the system's DNS-SD daemon; pass a discovery of
+    // your own, or set none with setDiscovery(nullptr).
+    MultiPeerManager(const QString &name, const QString &serviceType, QObject *parent = nullptr);
+    ~MultiPeerManager() override;
+
+    void setDelegate(MultiPeerManagerDelegate *delegate) { m_delegate = delegate; } // Not owned.
+    MultiPeerManagerDelegate *delegate() const { return m_delegate; }
+    void setDiscovery(std::unique_ptr<PeerDiscovery> discovery);
+    PeerDiscovery *discovery() const { return m_discovery.get(); }
+    void setInvitationHandler(InvitationHandler handler) { m_invitationHandler = std::move(handler); }
+    // The port to listen on when advertising starts; 0 (the default) lets the system choose.
+    void setRequestedPort(quint16 port) { m_requestedPort = port; }
+
+    QString name() const { return m_name; }
+    QString serviceType() const { return m_serviceType; }
+    const PeerID &peerID() const { return m_peerID; }
+    // The port this peer listens on while advertising; 0 otherwise.
+    quint16 listeningPort() const;
+    virtual bool isBrowsing() const { return m_browsing; }
+    // Set when the peer cannot listen or discovery does not work.
+    QString lastError() const { return m_lastError; }
+
+    virtual void startAdvertising();
+    virtual void stopAdvertising();
+    virtual void startBrowsing();
+    virtual void stopBrowsing();
+    // Invites a peer found by discovery (or through a connection) into the session.
+    virtual void invite(const PeerID &peer, int timeoutSeconds);
+    // The direct path: connects to a peer's address, reports it as found once
+    // it greets, and invites it.
+    virtual void connectToAddress(const QString &host, quint16 port, int timeoutSeconds);
+    virtual void disconnect();
+    virtual void sendData(const QByteArray &data);
+    virtual void sendFile(const QUrl &url, const QString &resourceName);
+    virtual QList<PeerID> connectedPeers() const;
+    // The code both users compare for a peer being invited or connected; empty otherwise.
+    QString verificationCode(const PeerID &peer) const;
+
+signals:
+    // Listening started or stopped, discovery changed its availability, or a
+    // peer's connection was secured (its verification code is known).
+    void reachabilityChanged();
+
+private:
+    struct Link;
+    struct KnownPeer {
+        PeerID peer;
+        QString host;
+        quint16 port = 0;
+        std::optional<DiscoveryInfo> info;
+        bool discovered = false; // else known only through a connection
+    };
+
+    PeerConnection *makeConnection(QSslSocket *socket);
+    void acceptPendingConnections();
+    void greeted(PeerConnection *connection);
+    void frameReceived(PeerConnection *connection, int type, const QByteArray &payload);
+    void connectionClosed(PeerConnection *connection, const QString &reason);
+    void inviteGreeted(PeerConnection *connection);
+    void answerInvitation(PeerConnection *connection);
+    void becomeConnected(PeerConnection *connection);
+    void changeState(const PeerID &peer, int state);
+    void rememberPeer(const KnownPeer &known);
+    void forgetPeer(const QString &uniqueID, bool discoveredOnly);
+    QByteArray helloPayload() const;
+    Link *linkFor(PeerConnection *connection);
+
+    QString m_name;
+    QString m_serviceType;
+    PeerID m_peerID;
+    PeerCertificate m_identity;
+    MultiPeerManagerDelegate *m_delegate = nullptr; // Not owned.
+    std::unique_ptr<PeerDiscovery> m_discovery;
+    InvitationHandler m_invitationHandler;
+    QTcpServer *m_server = nullptr; // Owned (child).
+    quint16 m_requestedPort = 0;
+    quint16 m_lastPort = 0;
+    bool m_advertising = false;
+    bool m_browsing = false;
+    QString m_lastError;
+    std::optional<DiscoveryInfo> m_advertisedInfo;
+
+    std::vector<std::unique_ptr<Link>> m_links; // every open connection, oldest first
+    QList<PeerConnection *> m_connected;        // in the order they joined the session
+    QHash<QString, KnownPeer> m_known;          // by unique id
+    QHash<QString, QString> m_serviceNames;     // DNS-SD service name -> unique id
+};
+
+} // namespace ovalis

@@ -1,0 +1,121 @@
+#include "transfer/OvalisMissingMediaManager.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include "media/MediaFileStore.h"
+#include "media/MediaTypes.h"
+#include "media/UuidDirectoryPath.h"
+#include "store/Case.h"
+#include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "store/ObjectID.h"
+#include "transfer/MediaRequestMessage.h"
+#include "util/Log.h"
+
+namespace ovalis {
+
+OvalisMissingMediaManager::OvalisMissingMediaManager(CoreDataStack &stack)
+    : m_stack(stack)
+    , m_mainManagedObjectContext(stack.mainContext())
+{
+    setBaseDirectoryURL(MediaFileStore::mediaDirectoryURL(stack));
+}
+
+OvalisMissingMediaManager::~OvalisMissingMediaManager()
+{
+    *m_alive = false;
+}
+
+void OvalisMissingMediaManager::refreshMissingMedia(std::function<void()> completion)
+{
+    clearMissingMedia();
+    // The context is deleted on the main thread, never on its own worker
+    // thread, whichever side lets go of it last.
+    std::shared_ptr<ManagedObjectContext> child(m_stack.newBackgroundContext().release(), [](ManagedObjectContext *context) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [context] { delete context; }, Qt::QueuedConnection);
+    });
+    if (!child)
+        return;
+    ManagedObjectContext *context = child.get();
+    const std::optional<QUrl> base = baseDirectoryURL();
+    std::weak_ptr<bool> alive = m_alive;
+    context->perform([this, context, keepAlive = child, base, alive, completion] {
+        QString error;
+        FetchRequest request;
+        request.entityName = Media::entityName();
+        QList<ManagedObject *> objects = context->executeFetch(request, &error);
+        if (!error.isEmpty()) {
+            Log::error(LogArea::CoreData, QStringLiteral("Failed to get array of media"));
+            objects.clear();
+        }
+        QList<Media *> missing;
+        for (ManagedObject *object : objects) {
+            auto *media = static_cast<Media *>(object);
+            if (media->uuid().isEmpty() || media->fileName().isEmpty()) {
+                Log::info(LogArea::CoreData, QStringLiteral("Unable to create URL: ") + media->description());
+                missing.append(media);
+                continue;
+            }
+            const QString extension = MediaTypes::extensionOf(media->fileName());
+            if (!base || !QFileInfo::exists(MediaFileStore::mediaFileURL(*base, media->uuid(), extension).toLocalFile()))
+                missing.append(media);
+        }
+        QList<ObjectID> ids;
+        for (Media *media : missing) {
+            Case *owner = media->itsCase();
+            const QString patientID = owner ? owner->patientID() : QString();
+            Log::info(LogArea::CoreData, patientID.isEmpty() ? QStringLiteral("?") : patientID);
+            if (owner)
+                ids.append(media->objectID());
+        }
+        Log::info(LogArea::CoreData, QStringLiteral("Got %1 missing media").arg(ids.size()));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [this, alive, ids, completion] {
+                if (alive.lock())
+                    takeMissingMedia(ids, completion);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void OvalisMissingMediaManager::takeMissingMedia(const QList<ObjectID> &ids, const std::function<void()> &completion)
+{
+    QList<MissingMediaItem> items;
+    for (const ObjectID &id : ids) {
+        auto *media = static_cast<Media *>(m_mainManagedObjectContext->existingObject(id));
+        // Counted but never requested: without both there is nothing to ask for.
+        if (media && !media->uuid().isEmpty() && !media->fileName().isEmpty())
+            items.append({media->uuid(), MediaTypes::extensionOf(media->fileName())});
+    }
+    setMissingMedia(int(ids.size()), items);
+    if (completion)
+        completion();
+}
+
+void OvalisMissingMediaManager::storeReceivedFile(const QString &uuid, const QUrl &location, std::function<void()> completion)
+{
+    if (!MediaRequestMessage::isCanonicalUuid(uuid) || !baseDirectoryURL())
+        return;
+    m_mainManagedObjectContext->performAndWait([&] {
+        auto *media = static_cast<Media *>(
+            m_mainManagedObjectContext->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {uuid})));
+        if (!media || media->fileName().isEmpty())
+            return;
+        const QUrl folder = QUrl::fromLocalFile(baseDirectoryURL()->toLocalFile() + QLatin1Char('/') + uuidDirectoryPath(uuid));
+        const QUrl destination = MediaFileStore::mediaFileURL(*baseDirectoryURL(), uuid, MediaTypes::extensionOf(media->fileName()));
+        MediaWriteError error;
+        // The session removes its temporary file after this call, so the file
+        // is moved into place rather than copied (a copy across file systems).
+        if (!MediaFileStore::createDirectory(folder, &error) || !MediaFileStore::moveItem(location, destination, &error)) {
+            Log::error(LogArea::Filing, QStringLiteral("Unable to copy resource: ") + error.message());
+            return;
+        }
+        if (completion)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(completion), Qt::QueuedConnection);
+    });
+}
+
+} // namespace ovalis

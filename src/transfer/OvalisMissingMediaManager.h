@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+
+#include "transfer/MissingMediaManager.h"
+
+namespace ovalis {
+
+class CoreDataStack;
+class ManagedObjectContext;
+
+// The library's missing media: Media records of a case whose file is not in
+// the media directory, found by a scan on a private child context of the
+// main context, and received files stored for their record.
+class OvalisMissingMediaManager : public MissingMediaManager
+{
+public:
+    // The stack must outlive the manager.
+    explicit OvalisMissingMediaManager(CoreDataStack &stack);
+    ~OvalisMissingMediaManager() override;
+
+    ManagedObjectContext *mainManagedObjectContext() const { return m_mainManagedObjectContext; }
+
+    void refreshMissingMedia(std::function<void()> completion = {}) override;
+    // Moves the received file to the media's place (never over an existing file).
+    void storeReceivedFile(const QString &uuid, const QUrl &location, std::function<void()> completion) override;
+
+private:
+    void takeMissingMedia(const QList<struct ObjectID> &ids, const std::function<void()> &completion);
+
+    CoreDataStack &m_stack;
+    ManagedObjectContext *m_mainManagedObjectContext; // Not owned.
+    // Cleared when the manager goes, so that a scan finishing later is dropped.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+} // namespace ovalis

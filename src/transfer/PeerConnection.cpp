@@ -1,0 +1,291 @@
+#include "transfer/PeerConnection.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSslConfiguration>
+#include <QStorageInfo>
+
+#include "transfer/MediaRequestMessage.h"
+#include "transfer/PeerCertificate.h"
+
+namespace ovalis {
+
+namespace {
+
+constexpr qint64 chunkSize = 512 * 1024;
+// Chunks are read while less than this is waiting to be written.
+constexpr qint64 writeWindow = 2 * 1024 * 1024;
+
+} // namespace
+
+PeerConnection::PeerConnection(QSslSocket *socket, const PeerCertificate &identity, QByteArray helloPayload, QObject *parent)
+    : QObject(parent)
+    , m_socket(socket)
+    , m_helloPayload(std::move(helloPayload))
+{
+    m_socket->setParent(this);
+    configure(identity);
+    connect(m_socket, &QSslSocket::encrypted, this, [this] { send(PeerFrame::Type::Hello, m_helloPayload); });
+    connect(m_socket, &QSslSocket::readyRead, this, &PeerConnection::readFrames);
+    connect(m_socket, &QSslSocket::encryptedBytesWritten, this, &PeerConnection::pump);
+    connect(m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        // Self-signed certificates are expected: the users compare the
+        // verification code instead. Anything else ends the connection.
+        QList<QSslError> expected;
+        for (const QSslError &error : errors) {
+            switch (error.error()) {
+            case QSslError::SelfSignedCertificate:
+            case QSslError::SelfSignedCertificateInChain:
+            case QSslError::HostNameMismatch:
+            case QSslError::CertificateUntrusted:
+            case QSslError::UnableToGetLocalIssuerCertificate:
+            case QSslError::UnableToVerifyFirstCertificate:
+                expected.append(error);
+                break;
+            default:
+                break;
+            }
+        }
+        m_socket->ignoreSslErrors(expected);
+    });
+    connect(m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) { fail(m_socket->errorString()); });
+    connect(m_socket, &QSslSocket::disconnected, this, [this] { fail(QStringLiteral("the peer closed the connection")); });
+}
+
+PeerConnection::~PeerConnection()
+{
+    m_socket->disconnect(this);
+}
+
+void PeerConnection::configure(const PeerCertificate &identity)
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_3OrLater);
+    configuration.setLocalCertificate(identity.certificate());
+    configuration.setPrivateKey(identity.key());
+    // Both sides present a certificate; neither can be checked against an
+    // authority, so the check is the users' comparison of the code.
+    configuration.setPeerVerifyMode(QSslSocket::QueryPeer);
+    m_socket->setSslConfiguration(configuration);
+    // Requests are small and answered one at a time: Nagle's algorithm would
+    // hold each back for the peer's delayed acknowledgement. The option only
+    // takes on a connected socket.
+    const auto noDelay = [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); };
+    noDelay();
+    connect(m_socket, &QSslSocket::connected, this, noDelay);
+}
+
+void PeerConnection::startServer()
+{
+    m_socket->startServerEncryption();
+}
+
+void PeerConnection::connectToHost(const QString &host, quint16 port)
+{
+    m_socket->connectToHostEncrypted(host, port);
+}
+
+QString PeerConnection::remoteAddress() const
+{
+    QHostAddress address = m_socket->peerAddress();
+    bool ok = false;
+    const QHostAddress v4(address.toIPv4Address(&ok));
+    return ok ? v4.toString() : address.toString();
+}
+
+QString PeerConnection::verificationCode() const
+{
+    return PeerCertificate::verificationCode(m_socket->sslConfiguration().localCertificate(), m_socket->peerCertificate());
+}
+
+qint64 PeerConnection::pendingBytes() const
+{
+    return m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite();
+}
+
+void PeerConnection::send(PeerFrame::Type type, const QByteArray &payload)
+{
+    if (m_closed)
+        return;
+    m_socket->write(PeerFrame::encode(type, payload));
+}
+
+void PeerConnection::sendFile(const QString &path, const QString &resourceName)
+{
+    m_outgoing.enqueue({path, resourceName});
+    QMetaObject::invokeMethod(this, &PeerConnection::pump, Qt::QueuedConnection);
+}
+
+void PeerConnection::close()
+{
+    if (m_closed)
+        return;
+    // What is already written (a decline, say) still goes out before the close.
+    finish(QStringLiteral("the session was left"));
+    m_socket->disconnectFromHost();
+}
+
+void PeerConnection::fail(const QString &reason)
+{
+    if (m_closed)
+        return;
+    m_socket->abort();
+    finish(reason);
+}
+
+void PeerConnection::finish(const QString &reason)
+{
+    m_closed = true;
+    if (m_sending)
+        finishOutgoing(false, reason);
+    while (!m_outgoing.isEmpty()) {
+        m_outgoing.dequeue();
+        emit fileSent(false, reason);
+    }
+    m_receiving.reset();
+    emit closed(reason);
+}
+
+void PeerConnection::finishOutgoing(bool sent, const QString &error)
+{
+    m_sending.reset();
+    emit fileSent(sent, error);
+}
+
+void PeerConnection::pump()
+{
+    while (!m_closed && m_socket->isEncrypted() && pendingBytes() < writeWindow) {
+        if (!m_sending) {
+            if (m_outgoing.isEmpty())
+                return;
+            const OutgoingFile next = m_outgoing.dequeue();
+            auto file = std::make_unique<QFile>(next.path);
+            if (!file->open(QIODevice::ReadOnly)) {
+                emit fileSent(false, file->errorString());
+                continue;
+            }
+            const QJsonObject begin{{QStringLiteral("name"), next.name}, {QStringLiteral("size"), file->size()}};
+            send(PeerFrame::Type::ResourceBegin, QJsonDocument(begin).toJson(QJsonDocument::Compact));
+            m_sending = std::move(file);
+        }
+        const QByteArray chunk = m_sending->read(chunkSize);
+        if (chunk.isEmpty()) {
+            if (m_sending->error() != QFileDevice::NoError) {
+                // The receiver cannot be told to drop half a file: end the connection.
+                fail(m_sending->errorString());
+                return;
+            }
+            send(PeerFrame::Type::ResourceEnd);
+            finishOutgoing(true, QString());
+            continue;
+        }
+        m_socket->write(PeerFrame::header(PeerFrame::Type::ResourceChunk, chunk.size()));
+        m_socket->write(chunk);
+    }
+}
+
+void PeerConnection::readFrames()
+{
+    m_reader.append(m_socket->readAll());
+    while (!m_closed) {
+        std::optional<PeerFrame> frame = m_reader.next();
+        if (!frame)
+            break;
+        handle(*frame);
+    }
+    if (m_reader.failed())
+        fail(m_reader.error());
+}
+
+void PeerConnection::handle(const PeerFrame &frame)
+{
+    if (!m_greeted) {
+        const QJsonObject hello = QJsonDocument::fromJson(frame.payload).object();
+        const QString id = hello.value(QStringLiteral("id")).toString();
+        if (frame.type != PeerFrame::Type::Hello || id.isEmpty()) {
+            fail(QStringLiteral("the peer did not greet"));
+            return;
+        }
+        m_remotePeer = {id, hello.value(QStringLiteral("name")).toString()};
+        m_remoteListeningPort = quint16(hello.value(QStringLiteral("port")).toInt());
+        if (hello.value(QStringLiteral("info")).isObject()) {
+            DiscoveryInfo info;
+            const QJsonObject object = hello.value(QStringLiteral("info")).toObject();
+            for (auto it = object.begin(); it != object.end(); ++it)
+                info.insert(it.key(), it.value().toString());
+            m_remoteInfo = info;
+        }
+        m_greeted = true;
+        emit greeted();
+        return;
+    }
+    switch (frame.type) {
+    case PeerFrame::Type::ResourceBegin:
+        beginResource(frame.payload);
+        return;
+    case PeerFrame::Type::ResourceChunk:
+        if (m_receiving) {
+            m_receivedBytes += frame.payload.size();
+            if (m_receivedBytes > m_receivingSize || m_receiving->write(frame.payload) != frame.payload.size()) {
+                emit resourceFailed(m_receivedBytes > m_receivingSize ? QStringLiteral("more bytes than announced")
+                                                                      : m_receiving->errorString());
+                m_receiving.reset();
+            }
+        }
+        return;
+    case PeerFrame::Type::ResourceEnd:
+        if (m_receiving && m_receivedBytes != m_receivingSize) {
+            emit resourceFailed(QStringLiteral("resource %1 ended after %2 of %3 bytes")
+                                    .arg(m_receivingName).arg(m_receivedBytes).arg(m_receivingSize));
+        } else if (m_receiving) {
+            m_receiving->flush();
+            const QString path = m_receiving->fileName();
+            emit resourceFinished(m_receivingName, path);
+        }
+        m_receiving.reset(); // removes the file
+        return;
+    default:
+        emit frameReceived(frame.type, frame.payload);
+        return;
+    }
+}
+
+void PeerConnection::beginResource(const QByteArray &payload)
+{
+    m_receiving.reset();
+    if (!m_acceptsResources) {
+        emit resourceFailed(QStringLiteral("refused a resource from a peer outside the session"));
+        return;
+    }
+    const QJsonObject begin = QJsonDocument::fromJson(payload).object();
+    const QString name = begin.value(QStringLiteral("name")).toString();
+    const qint64 size = qint64(begin.value(QStringLiteral("size")).toDouble(-1));
+    // A resource names a media by its uuid; any other name could be used
+    // to place a file where it does not belong.
+    if (!MediaRequestMessage::isCanonicalUuid(name)) {
+        emit resourceFailed(QStringLiteral("refused a resource whose name is not a UUID: '%1'").arg(name.left(64)));
+        return;
+    }
+    if (size < 0) {
+        emit resourceFailed(QStringLiteral("resource %1 without a size").arg(name));
+        return;
+    }
+    const QStorageInfo storage(QDir::tempPath());
+    if (storage.isValid() && storage.bytesAvailable() >= 0 && size > storage.bytesAvailable()) {
+        emit resourceFailed(QStringLiteral("resource %1 of %2 bytes does not fit in the free disk space").arg(name).arg(size));
+        return;
+    }
+    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/ovalis-resource-XXXXXX"));
+    if (!file->open()) {
+        emit resourceFailed(file->errorString());
+        return;
+    }
+    m_receiving = std::move(file);
+    m_receivingName = name;
+    m_receivingSize = size;
+    m_receivedBytes = 0;
+    emit resourceStarted(name, size);
+}
+
+} // namespace ovalis

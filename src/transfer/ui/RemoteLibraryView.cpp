@@ -1,0 +1,34 @@
+#include "transfer/ui/RemoteLibraryView.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+
+#include "transfer/ui/ConnectedImageView.h"
+#include "transfer/ui/TransferSymbols.h"
+
+namespace ovalis {
+
+RemoteLibraryView::RemoteLibraryView(const RemoteMediaLibrary &remote, QWidget *parent)
+    : QWidget(parent)
+    , m_remote(remote)
+    , m_connectedImageView(new ConnectedImageView(this))
+{
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(8, 4, 8, 4);
+    auto *symbol = new QLabel(this);
+    symbol->setPixmap(TransferSymbols::device(remote.device, 22));
+    layout->addWidget(symbol);
+    auto *label = new QLabel(remote.label, this);
+    QFont headline = label->font();
+    headline.setBold(true);
+    label->setFont(headline);
+    layout->addWidget(label, 1);
+    layout->addWidget(m_connectedImageView);
+}
+
+void RemoteLibraryView::setConnected(bool connected)
+{
+    m_connectedImageView->setConnected(connected);
+}
+
+} // namespace ovalis

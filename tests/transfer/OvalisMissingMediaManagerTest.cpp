@@ -1,0 +1,122 @@
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "support/StoreFixture.h"
+#include "transfer/MediaRequestMessage.h"
+#include "transfer/MissingMediaLibrary.h"
+#include "transfer/OvalisMissingMediaManager.h"
+#include "util/Log.h"
+
+using namespace ovalis;
+using namespace ovalis::test;
+
+namespace {
+
+class OvalisMissingMediaManagerTest : public StoreFixture
+{
+protected:
+    MediaRequestMessage decodeRequest(const std::optional<QByteArray> &data)
+    {
+        MediaRequestMessage message;
+        EXPECT_TRUE(data.has_value());
+        if (data) {
+            EXPECT_EQ(MediaRequestMessage::decode(*data, &message), MediaRequestMessage::DecodeResult::Decoded);
+        }
+        return message;
+    }
+};
+
+} // namespace
+
+TEST_F(OvalisMissingMediaManagerTest, ALibraryWithEveryFileHasNothingToFetch)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    Media *media = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("scan.jpg"));
+    MissingMediaLibrary::writeFile(*m_stack, media->uuid(), QStringLiteral("jpg"), "jpeg bytes");
+    OvalisMissingMediaManager manager(*m_stack);
+    EXPECT_EQ(manager.baseDirectoryURL(), MediaFileStore::mediaDirectoryURL(*m_stack));
+    ASSERT_TRUE(MissingMediaLibrary::refresh(manager));
+    EXPECT_EQ(manager.initialNumberOfMissingFiles(), 0);
+    EXPECT_TRUE(manager.missingMediaArray().isEmpty());
+    EXPECT_EQ(manager.fractionComplete(), 0.0f);
+}
+
+TEST_F(OvalisMissingMediaManagerTest, RecordsWithoutFileNameAreCountedButNotRequestedAndRecordsWithoutCaseAreLeftOut)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    for (int i = 0; i < 3; ++i)
+        MissingMediaLibrary::addMedia(context(), item, QString());
+    Media *missing = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("x-ray.png"));
+    MissingMediaLibrary::addMedia(context(), nullptr, QStringLiteral("orphan.png"));
+    Media *present = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("here.jpg"));
+    MissingMediaLibrary::writeFile(*m_stack, present->uuid(), QStringLiteral("jpg"), "here");
+
+    LogCapture log;
+    OvalisMissingMediaManager manager(*m_stack);
+    ASSERT_TRUE(MissingMediaLibrary::refresh(manager));
+    EXPECT_EQ(manager.initialNumberOfMissingFiles(), 4);
+    EXPECT_EQ(manager.missingMediaArray(), (QList<MissingMediaItem>{{missing->uuid(), QStringLiteral("png")}}));
+    EXPECT_FLOAT_EQ(manager.fractionComplete(), 0.75f);
+    EXPECT_EQ(log.countPrefix(QStringLiteral("Unable to create URL: ")), 3);
+    EXPECT_TRUE(log.contains(QStringLiteral("Got 4 missing media")));
+    EXPECT_EQ(log.count(QStringLiteral("?")), 1); // the orphan
+}
+
+TEST_F(OvalisMissingMediaManagerTest, RequestsAreMadeFromTheEndOfTheWorklistUntilItIsEmpty)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    QStringList uuids;
+    for (const QString &name : {QStringLiteral("a.jpg"), QStringLiteral("b.mov"), QStringLiteral("no-extension")})
+        uuids.append(MissingMediaLibrary::addMedia(context(), item, name)->uuid());
+    OvalisMissingMediaManager manager(*m_stack);
+    ASSERT_TRUE(MissingMediaLibrary::refresh(manager));
+    ASSERT_EQ(manager.missingCount(), 3);
+
+    const MediaRequestMessage first = decodeRequest(manager.nextRequestData());
+    EXPECT_EQ(first.uuid, uuids[2]);
+    EXPECT_EQ(first.fileExtension, QString());
+    EXPECT_EQ(decodeRequest(manager.nextRequestData()).uuid, uuids[1]);
+    const MediaRequestMessage last = decodeRequest(manager.nextRequestData());
+    EXPECT_EQ(last.uuid, uuids[0]);
+    EXPECT_EQ(last.fileExtension, QStringLiteral("jpg"));
+    EXPECT_FLOAT_EQ(manager.fractionComplete(), 1.0f);
+
+    // An empty worklist answers nothing and looks again: the three are still missing.
+    LogCapture log;
+    EXPECT_FALSE(manager.nextRequestData().has_value());
+    EXPECT_TRUE(log.contains(QStringLiteral("No further missing UUIDs to request")));
+    ASSERT_TRUE(QTest::qWaitFor([&manager] { return manager.missingCount() == 3; }, 10000));
+    EXPECT_EQ(manager.initialNumberOfMissingFiles(), 3);
+}
+
+TEST_F(OvalisMissingMediaManagerTest, ReceivedFilesAreStoredForTheirRecordOnlyOnce)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    Media *media = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("scan.JPG"));
+    QTemporaryDir incoming;
+    const QString received = incoming.filePath(QStringLiteral("resource"));
+    ASSERT_TRUE(MediaFileStore::writeDataAtomically("the scan", QUrl::fromLocalFile(received)));
+    OvalisMissingMediaManager manager(*m_stack);
+
+    int completions = 0;
+    manager.storeReceivedFile(media->uuid(), QUrl::fromLocalFile(received), [&completions] { ++completions; });
+    ASSERT_TRUE(QTest::qWaitFor([&completions] { return completions == 1; }, 5000));
+    EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, media->uuid(), QStringLiteral("JPG")), QByteArray("the scan"));
+    EXPECT_TRUE(media->fileExists());
+
+    // The same file again cannot replace the first; a name that is no
+    // record's uuid, or no uuid at all, leaves everything alone.
+    ASSERT_FALSE(QFile::exists(received));
+    ASSERT_TRUE(MediaFileStore::writeDataAtomically("another scan", QUrl::fromLocalFile(received)));
+    LogCapture log;
+    manager.storeReceivedFile(media->uuid(), QUrl::fromLocalFile(received), [&completions] { ++completions; });
+    EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to copy resource: ")));
+    const QString stranger = QStringLiteral("0A1B2C3D-0000-4000-8000-000000000000");
+    manager.storeReceivedFile(stranger, QUrl::fromLocalFile(received), [&completions] { ++completions; });
+    manager.storeReceivedFile(QStringLiteral("../../evil"), QUrl::fromLocalFile(received), [&completions] { ++completions; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(completions, 1);
+    EXPECT_TRUE(QFile::exists(received));
+    EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, media->uuid(), QStringLiteral("JPG")), QByteArray("the scan"));
+    EXPECT_FALSE(QDir(MediaFileStore::mediaDirectoryURL(*m_stack).toLocalFile()).exists(QStringLiteral("0A")));
+}

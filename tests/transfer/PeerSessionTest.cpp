@@ -1,0 +1,143 @@
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSslSocket>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "transfer/MultiPeerManager.h"
+#include "transfer/MultiPeerManagerDelegate.h"
+#include "transfer/PeerCertificate.h"
+#include "transfer/PeerConnection.h"
+#include "util/Log.h"
+
+using namespace ovalis;
+
+namespace {
+
+// Keeps the resources that reach it, read while their file still exists.
+class ResourceRecorder : public MultiPeerManagerDelegate
+{
+public:
+    std::optional<DiscoveryInfo> discoveryInfo() override { return std::nullopt; }
+    void foundPeer(MultiPeerManager *, const PeerID &, const std::optional<DiscoveryInfo> &) override {}
+    void lostPeer(MultiPeerManager *, const PeerID &) override {}
+    void peerConnecting(const PeerID &) override {}
+    void peerConnected(const PeerID &peer) override { connected.append(peer.displayName); }
+    void peerDisconnected(const PeerID &) override {}
+    void didFinishSendingFile(MultiPeerManager *) override {}
+    void didReceiveData(MultiPeerManager *, const QByteArray &data) override { messages.append(data); }
+    void didStartReceivingResource(MultiPeerManager *, const QString &, qint64) override {}
+    void didFinishReceivingResource(MultiPeerManager *, const QString &name, const QUrl &location) override
+    {
+        QFile file(location.toLocalFile());
+        resources.append({name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>")});
+    }
+
+    QStringList connected;
+    QList<QByteArray> messages;
+    QList<QPair<QString, QByteArray>> resources;
+};
+
+QByteArray json(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// A peer that speaks the frames directly, as a hostile one could.
+class RawPeer
+{
+public:
+    RawPeer()
+        : m_identity(PeerCertificate::generate(QStringLiteral("Raw")))
+        , m_connection(new QSslSocket, m_identity, json({{QStringLiteral("id"), QStringLiteral("raw")}, {QStringLiteral("name"), QStringLiteral("Raw")}}))
+    {
+        QObject::connect(&m_connection, &PeerConnection::greeted, [this] { greeted = true; });
+        QObject::connect(&m_connection, &PeerConnection::frameReceived,
+                         [this](PeerFrame::Type type, const QByteArray &) { received.append(type); });
+    }
+
+    void connectTo(quint16 port) { m_connection.connectToHost(QStringLiteral("127.0.0.1"), port); }
+
+    void sendResource(const QString &name, qint64 announcedSize, const QByteArray &bytes)
+    {
+        m_connection.send(PeerFrame::Type::ResourceBegin, json({{QStringLiteral("name"), name}, {QStringLiteral("size"), announcedSize}}));
+        if (!bytes.isEmpty())
+            m_connection.send(PeerFrame::Type::ResourceChunk, bytes);
+        m_connection.send(PeerFrame::Type::ResourceEnd);
+    }
+
+    PeerConnection &connection() { return m_connection; }
+
+    bool greeted = false;
+    QList<PeerFrame::Type> received;
+
+private:
+    PeerCertificate m_identity;
+    PeerConnection m_connection;
+};
+
+const QString uuid = QStringLiteral("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+
+} // namespace
+
+TEST(PeerSessionTest, ResourcesAreTakenOnlyFromJoinedPeersUnderUuidNamesAndAsAnnounced)
+{
+    ASSERT_TRUE(QSslSocket::supportsSsl());
+    MultiPeerManager manager(QStringLiteral("Library with 2 cases"), QStringLiteral("ovalis-peer"));
+    manager.setDiscovery(nullptr);
+    ResourceRecorder recorder;
+    manager.setDelegate(&recorder);
+    QString shownCode;
+    manager.setInvitationHandler([&shownCode](const PeerID &, const QString &code, std::function<void(bool)> reply) {
+        shownCode = code;
+        reply(true);
+    });
+    manager.startAdvertising();
+    ASSERT_NE(manager.listeningPort(), 0);
+
+    LogCapture log;
+    RawPeer peer;
+    peer.connectTo(manager.listeningPort());
+    ASSERT_TRUE(QTest::qWaitFor([&peer] { return peer.greeted; }, 10000));
+    EXPECT_TRUE(peer.connection().isEncrypted());
+
+    // Before joining the session nothing is taken.
+    peer.sendResource(uuid, 3, "abc");
+    peer.connection().send(PeerFrame::Type::Data, "early");
+    ASSERT_TRUE(QTest::qWaitFor([&log] { return log.contains(QStringLiteral("Unable to receive resource: refused a resource from a peer outside the session")); }, 10000));
+
+    peer.connection().send(PeerFrame::Type::Invite);
+    ASSERT_TRUE(QTest::qWaitFor([&peer] { return peer.received.contains(PeerFrame::Type::Accept); }, 10000));
+    EXPECT_EQ(shownCode, peer.connection().verificationCode());
+    ASSERT_TRUE(QTest::qWaitFor([&recorder] { return !recorder.connected.isEmpty(); }, 10000));
+    EXPECT_EQ(recorder.connected, QStringList{QStringLiteral("Raw")});
+
+    peer.sendResource(QStringLiteral("../../.ssh/authorized_keys"), 3, "abc");
+    peer.sendResource(uuid, qint64(1) << 60, "abc");
+    peer.sendResource(uuid, 2, "abc");
+    peer.sendResource(uuid, 4, "abc");
+    peer.connection().send(PeerFrame::Type::Data, "late");
+    peer.sendResource(uuid, 3, "xyz");
+    ASSERT_TRUE(QTest::qWaitFor([&recorder] { return !recorder.resources.isEmpty(); }, 10000));
+    EXPECT_EQ(recorder.resources, (QList<QPair<QString, QByteArray>>{{uuid, "xyz"}}));
+    EXPECT_EQ(recorder.messages, QList<QByteArray>{"late"});
+    EXPECT_EQ(log.countPrefix(QStringLiteral("Unable to receive resource: ")), 5);
+    EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to receive resource: refused a resource whose name is not a UUID")));
+    EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to receive resource: resource E621E1F8-C36C-495A-93FC-0C247A3E6E5F of 1152921504606846976 bytes does not fit")));
+}
+
+TEST(PeerSessionTest, CertificatesAreFreshAndTheCodeIsTheSameFromBothSides)
+{
+    const PeerCertificate a = PeerCertificate::generate(QStringLiteral("A"));
+    const PeerCertificate b = PeerCertificate::generate(QStringLiteral("B"));
+    ASSERT_FALSE(a.isNull());
+    ASSERT_FALSE(b.isNull());
+    EXPECT_NE(a.certificate().digest(), b.certificate().digest());
+    const QString code = PeerCertificate::verificationCode(a.certificate(), b.certificate());
+    EXPECT_EQ(code, PeerCertificate::verificationCode(b.certificate(), a.certificate()));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{3} \\d{3}$")).match(code).hasMatch()) << code.toStdString();
+    const PeerCertificate c = PeerCertificate::generate(QStringLiteral("C"));
+    EXPECT_NE(PeerCertificate::verificationCode(a.certificate(), c.certificate()), code);
+}
