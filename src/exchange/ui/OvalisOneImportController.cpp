@@ -71,8 +71,9 @@ void OvalisOneImportController::importOvalisOneAutomatically()
 
 void OvalisOneImportController::showChoiceWindow(const QStringList &paths)
 {
+    // A newer search replaces the window of an earlier one.
     if (m_choiceWindow)
-        m_choiceWindow->close();
+        m_choiceWindow->done(QDialog::Rejected);
     QList<QUrl> urls;
     for (const QString &path : paths)
         urls.append(QUrl::fromLocalFile(path));

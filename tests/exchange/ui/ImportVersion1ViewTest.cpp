@@ -98,6 +98,22 @@ TEST_F(ImportVersion1ViewTest, FoundDocumentsAreOfferedAndTheChosenOnesImported)
     EXPECT_FALSE(OvalisOneImportController::shouldOfferAtStart(context()));
 }
 
+TEST_F(ImportVersion1ViewTest, ANewerSearchReplacesTheOpenWindowWithoutRecordingTheOffer)
+{
+    QWidget libraryWindow;
+    OvalisOneImportController controller(context(), &libraryWindow);
+    controller.showChoiceWindow({documentPath(QStringLiteral("A"))});
+    QPointer<ImportVersion1View> first = controller.choiceWindow();
+    ASSERT_TRUE(first);
+
+    controller.showChoiceWindow({documentPath(QStringLiteral("A")), documentPath(QStringLiteral("B"))});
+
+    EXPECT_TRUE(waitFor([&] { return first.isNull(); }));
+    ASSERT_TRUE(controller.choiceWindow());
+    EXPECT_EQ(controller.choiceWindow()->model()->rowCount(), 2);
+    EXPECT_FALSE(Settings::shared().boolValue(QStringLiteral("OfferedImportVersion1")));
+}
+
 TEST_F(ImportVersion1ViewTest, AFailedRunTellsTheUserWhichDocumentAndWhatCameBefore)
 {
     {
