@@ -28,8 +28,8 @@ using namespace ovalis;
 
 namespace {
 
-// Gradients with sensor-like noise, so that the JPEG is as large and as
-// slow to decode as a photograph's (about 0.4 bytes a pixel).
+// Gradients with sensor-like noise, so that JPEG has detail to code (about
+// 4 MB at 50 megapixels; photographs of that size are often larger).
 QImage generatedImage(const QSize &size)
 {
     QImage image(size, QImage::Format_RGB32);
