@@ -19,6 +19,7 @@
 #include "app/SettingsWindowController.h"
 #include "app/UpdateWindowController.h"
 #include "exchange/ui/BackupCommands.h"
+#include "exchange/ui/OvalisOneImportController.h"
 #include "library/CaseHistory.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/LibraryWindowController.h"
@@ -126,6 +127,19 @@ AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
         return box.clickedButton() == cancel ? QuitAnswer::Cancel : QuitAnswer::QuitAnyway;
     };
     m_urlOpener = [](const QString &url) { return QDesktopServices::openUrl(QUrl(url)); };
+    m_restoreConfirmation = [this](const QString &fileName) {
+        QMessageBox box(QMessageBox::Question, QString(), tr("Restore the cases of “%1” into the library?").arg(fileName),
+                        QMessageBox::NoButton, dialogParent());
+        box.setInformativeText(tr("The backup's cases are added to the cases already in the library."));
+        QPushButton *restore = box.addButton(tr("Restore"), QMessageBox::AcceptRole);
+        box.setDefaultButton(restore);
+        box.addButton(QMessageBox::Cancel);
+        box.exec();
+        return box.clickedButton() == restore;
+    };
+    m_openFailurePresenter = [this](const QString &message) {
+        QMessageBox::warning(dialogParent(), QString(), message);
+    };
     m_deleteAllConfirmation = [this] {
         QMessageBox box(QMessageBox::Warning, QString(), tr("Delete every case, tag and media file in the library?"),
                         QMessageBox::NoButton, dialogParent());
@@ -437,6 +451,40 @@ void AppDelegate::showAbout()
     if (!m_aboutController)
         m_aboutController = new AboutController(dialogParent());
     m_aboutController->showWindow();
+}
+
+void AppDelegate::openFiles(const QStringList &paths)
+{
+    showCasesDatabaseWindow();
+    QStringList documents;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        const QString suffix = info.suffix().toLower();
+        Log::info(LogArea::UI, QStringLiteral("Open file ") + info.absoluteFilePath());
+        if (suffix == QLatin1String("ovalis")) {
+            documents.append(info.absoluteFilePath());
+        } else if (suffix == QLatin1String("json")) {
+            if (m_restoreConfirmation(info.fileName()))
+                m_backupCommands->restoreBackupFile(info.absoluteFilePath());
+        } else {
+            Log::error(LogArea::UI, QStringLiteral("Unable to open ") + info.absoluteFilePath());
+            m_openFailurePresenter(tr("Ovalis cannot open “%1”. It opens JSON backups and version 1 documents (.ovalis).")
+                                       .arg(info.fileName()));
+        }
+    }
+    auto *window = qobject_cast<LibraryWindowController *>(m_libraryWindowController.data());
+    if (!documents.isEmpty() && window)
+        window->ovalisOneImportController()->importDocuments(documents);
+}
+
+void AppDelegate::setRestoreConfirmation(std::function<bool(const QString &)> confirmation)
+{
+    m_restoreConfirmation = std::move(confirmation);
+}
+
+void AppDelegate::setOpenFailurePresenter(std::function<void(const QString &)> presenter)
+{
+    m_openFailurePresenter = std::move(presenter);
 }
 
 AboutController *AppDelegate::aboutController() const

@@ -126,6 +126,10 @@ public:
     void setUrlOpener(std::function<bool(const QString &url)> opener);
     // Asked before deleteAllData deletes everything; false leaves the library alone.
     void setDeleteAllConfirmation(std::function<bool()> confirmation);
+    // Asked before a backup file given to the application is restored.
+    void setRestoreConfirmation(std::function<bool(const QString &fileName)> confirmation);
+    // Tells the user a file given to the application could not be opened.
+    void setOpenFailurePresenter(std::function<void(const QString &message)> presenter);
     // Where showHelp looks for the user guide; defaultResourceFolders() unless set.
     void setResourceFolders(const QStringList &folders) { m_resourceFolders = folders; }
 
@@ -136,6 +140,10 @@ public slots:
     void showHelp();
     void sendSupportEmail();
     void showAbout();
+    // Files given on the command line, by the desktop (Open With) or to a
+    // later launch: JSON backups are restored once the user agrees, version-1
+    // documents imported; anything else is refused with a message.
+    void openFiles(const QStringList &paths);
     void checkForUpdates();
     // Resets the library window's search and filters, then selects the case
     // at this position of the case history (0 is the oldest) and shows its
@@ -189,6 +197,8 @@ private:
     std::function<QuitAnswer()> m_quitQuestion;
     std::function<bool(const QString &)> m_urlOpener;
     std::function<bool()> m_deleteAllConfirmation;
+    std::function<bool(const QString &)> m_restoreConfirmation;
+    std::function<void(const QString &)> m_openFailurePresenter;
 };
 
 } // namespace ovalis

@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/AppDelegate.h"
@@ -37,8 +39,14 @@ int main(int argc, char **argv)
     Log::install();
 
     // A second launch hands over to the running copy before touching the library.
+    // Files to open: backups and version-1 documents given by the desktop.
+    QStringList files;
+    for (const QString &argument : QCoreApplication::arguments().mid(1)) {
+        if (!argument.startsWith(u'-'))
+            files.append(QFileInfo(argument).absoluteFilePath());
+    }
     SingleInstance instance(CoreDataStack::defaultLibraryDirectory());
-    if (!instance.claim(QStringLiteral("ovalis")))
+    if (!instance.claim(QStringLiteral("ovalis"), files))
         return 0;
 
     CoreDataStack &stack = CoreDataStack::shared();
@@ -54,11 +62,15 @@ int main(int argc, char **argv)
     }
     delegate.observeApplication(&app);
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate, &AppDelegate::showCasesDatabaseWindow);
+    QObject::connect(&instance, &SingleInstance::openFilesRequested, &delegate, &AppDelegate::openFiles);
 
     LibraryWindowController window(stack, &delegate);
     window.show();
-    // A first start on an empty library offers the version-1 documents found.
-    if (OvalisOneImportController::shouldOfferAtStart(stack.mainContext()))
+    // A first start on an empty library offers the version-1 documents
+    // found, unless it was asked to open files.
+    if (!files.isEmpty())
+        QTimer::singleShot(0, &delegate, [&delegate, files] { delegate.openFiles(files); });
+    else if (OvalisOneImportController::shouldOfferAtStart(stack.mainContext()))
         window.importOvalisOneAutomatically();
     return app.exec();
 }

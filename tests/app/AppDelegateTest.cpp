@@ -17,6 +17,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/SettingsWindowController.h"
+#include "exchange/ui/BackupCommands.h"
 #include "store/PersistentStore.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
@@ -312,6 +313,44 @@ TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndItsBoxesEditTheSettings)
     m_delegate->setShowDebuggingMenu(false);
     EXPECT_TRUE(nhis->isChecked());
     EXPECT_FALSE(debugging->isChecked());
+}
+
+TEST_F(AppDelegateTest, BackupFilesGivenToTheApplicationAreRestoredOnlyWhenConfirmed)
+{
+    newCase(QStringLiteral("ABC1234"));
+    context()->saveWithParent(true);
+    const QString backup = m_directory.filePath(QStringLiteral("Ovalis-DB-20261207.json"));
+    BackupCommands *commands = m_delegate->backupCommands();
+    commands->setBackupLocationChooser([&](const QString &) { return backup; });
+    commands->setAlertPresenter([this](const QString &message, const QString &) { m_asked << message; });
+    commands->exportDatabase();
+    ASSERT_TRUE(QFile::exists(backup));
+
+    QStringList confirmations;
+    bool confirm = false;
+    m_delegate->setRestoreConfirmation([&](const QString &fileName) {
+        confirmations << fileName;
+        return confirm;
+    });
+    QStringList failures;
+    m_delegate->setOpenFailurePresenter([&](const QString &message) { failures << message; });
+
+    // Declined: nothing is read. Then agreed: the backup's case is added.
+    m_delegate->openFiles({backup});
+    EXPECT_EQ(confirmations, QStringList{QStringLiteral("Ovalis-DB-20261207.json")});
+    EXPECT_EQ(fetchCases(QString()).size(), 1);
+    confirm = true;
+    QSignalSpy restored(commands, &BackupCommands::restoreFinished);
+    m_delegate->openFiles({backup});
+    ASSERT_TRUE(restored.wait(60000));
+    EXPECT_EQ(fetchCases(QString()).size(), 2);
+
+    // Other files are refused by name, without asking to restore them.
+    m_delegate->openFiles({m_directory.filePath(QStringLiteral("notes.txt"))});
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_TRUE(failures.first().contains(QStringLiteral("“notes.txt”")));
+    EXPECT_EQ(confirmations.size(), 2);
+    EXPECT_TRUE(m_asked.isEmpty());
 }
 
 } // namespace

@@ -86,8 +86,12 @@ void BackupCommands::importBackup()
 {
     Log::info(LogArea::Importing, QStringLiteral("Import backup"));
     const QString path = m_restoreFileChooser();
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        restoreBackupFile(path);
+}
+
+void BackupCommands::restoreBackupFile(const QString &path)
+{
     QString error;
     QPointer<BackupCommands> self(this);
     const bool started = JSONImporter(QUrl::fromLocalFile(path))

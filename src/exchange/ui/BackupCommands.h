@@ -36,6 +36,9 @@ public:
 public slots:
     void exportDatabase();
     void importBackup();
+    // Restores the file at path, as Restore from Backup does once a file is
+    // chosen (the application is asked to open a backup).
+    void restoreBackupFile(const QString &path);
 
 signals:
     // A restore has saved its last case.
