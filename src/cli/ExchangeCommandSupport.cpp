@@ -47,7 +47,7 @@ QString singleArgument(const QString &command, const QString &description, const
 void waitFor(const bool &done)
 {
     while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 TerminalProgress::TerminalProgress()

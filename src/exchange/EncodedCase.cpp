@@ -42,6 +42,14 @@ void appendOptional(QString &text, int indent, const char *key, const std::optio
 
 EncodedCase EncodedCase::fromCase(const Case *item)
 {
+    QStringList labels;
+    for (const Tag *tag : item->tags())
+        labels.append(tag->label());
+    return fromCase(item, labels, item->sortedMedia());
+}
+
+EncodedCase EncodedCase::fromCase(const Case *item, const QStringList &tagLabels, const QList<Media *> &media)
+{
     EncodedCase encoded;
     encoded.patientIdentifier = item->patientID().isNull() ? QStringLiteral("") : item->patientID();
     encoded.sex = sexString(item->sex()).toLower();
@@ -51,13 +59,10 @@ EncodedCase EncodedCase::fromCase(const Case *item)
     encoded.summary = optionalText(item->summary());
     encoded.detail = optionalText(item->detail());
     QStringList labels;
-    for (const Tag *tag : item->tags()) {
-        const QString label = tag->label();
+    for (const QString &label : tagLabels)
         if (!label.isEmpty())
             labels.append(label);
-    }
     encoded.tags = labels.join(QLatin1Char(','));
-    const QList<Media *> media = item->sortedMedia();
     if (!media.isEmpty()) {
         QList<EncodedMedia> list;
         list.reserve(media.size());

@@ -11,6 +11,7 @@
 namespace ovalis {
 
 class Case;
+class Media;
 
 // One case of a backup file. Dates are calendar dates ("yyyy-MM-dd" in the
 // local time zone), sex one of "v", "male", "female", "non-binary", and the
@@ -29,6 +30,9 @@ struct EncodedCase {
     // Every case gives a record; one without a patient identifier is written
     // with an empty one, so that a restore brings it back.
     static EncodedCase fromCase(const Case *item);
+    // The same with the case's tag labels and its media in display order
+    // given, as an export of many cases gathers them for all at once.
+    static EncodedCase fromCase(const Case *item, const QStringList &tagLabels, const QList<Media *> &sortedMedia);
     // Reads one case object; record names it in the message of a failure.
     static std::optional<EncodedCase> fromJson(const QJsonValue &value, const QString &record, QString *error);
 

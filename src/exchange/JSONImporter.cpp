@@ -1,6 +1,7 @@
 #include "exchange/JSONImporter.h"
 
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QSaveFile>
 #include <QUuid>
@@ -71,6 +72,35 @@ void fillCase(Case *item, const EncodedCase &record, TagsByLabel &tags, JSONImpo
     }
 }
 
+// The tag labels and the media of every case of a context, gathered with one
+// fetch per tag and one of all media rather than two per case.
+struct CaseRelations {
+    QHash<const Case *, QStringList> labels;
+    QHash<const Case *, QList<Media *>> media; // in display order
+};
+
+CaseRelations gatherRelations(ManagedObjectContext *context)
+{
+    CaseRelations relations;
+    for (ManagedObject *object : context->arrayOfObjects(Tag::entityName())) {
+        const auto *tag = static_cast<const Tag *>(object);
+        const QString label = tag->label();
+        for (const Case *item : tag->cases())
+            relations.labels[item].append(label);
+    }
+    FetchRequest request{Media::entityName()};
+    request.unordered = true;
+    for (ManagedObject *object : context->executeFetch(request)) {
+        auto *media = static_cast<Media *>(object);
+        if (const Case *item = media->itsCase())
+            relations.media[item].append(media);
+    }
+    for (QList<Media *> &list : relations.media)
+        std::stable_sort(list.begin(), list.end(),
+                         [](const Media *a, const Media *b) { return a->orderIndex() < b->orderIndex(); });
+    return relations;
+}
+
 // Whether at least one of the case's media files is in the library.
 bool hasPresentFile(const Case *item)
 {
@@ -133,8 +163,9 @@ JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *co
             cases.append(static_cast<Case *>(object));
         QList<EncodedCase> encoded;
         encoded.reserve(cases.size());
+        const CaseRelations relations = gatherRelations(context);
         for (const Case *item : exportOrder(cases))
-            encoded.append(EncodedCase::fromCase(item));
+            encoded.append(EncodedCase::fromCase(item, relations.labels.value(item), relations.media.value(item)));
         QSaveFile file(m_url.toLocalFile());
         const QByteArray bytes = BackupFile::encode(encoded);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())

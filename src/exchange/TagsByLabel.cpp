@@ -13,16 +13,20 @@ TagsByLabel::TagsByLabel(ManagedObjectContext *context)
 
 Tag *TagsByLabel::tagWithLabel(const QString &label)
 {
+    if (!m_loaded) {
+        // In fetch order, so that the first tag of a label is the one kept.
+        for (ManagedObject *object : m_context->arrayOfObjects(Tag::entityName())) {
+            auto *tag = static_cast<Tag *>(object);
+            if (!tag->label().isNull() && !m_tags.contains(tag->label()))
+                m_tags.insert(tag->label(), tag);
+        }
+        m_loaded = true;
+    }
     if (Tag *known = m_tags.value(label))
         return known;
-    const QList<ManagedObject *> found = m_context->arrayOfObjects(
-        Tag::entityName(), Predicate::fromFormat(QStringLiteral("label == %@"), {label}), {}, 1);
-    auto *tag = found.isEmpty() ? nullptr : static_cast<Tag *>(found.first());
-    if (!tag) {
-        tag = m_context->insertNew<Tag>();
-        tag->setLabel(label);
-        m_created.insert(tag);
-    }
+    auto *tag = m_context->insertNew<Tag>();
+    tag->setLabel(label);
+    m_created.insert(tag);
     m_tags.insert(label, tag);
     return tag;
 }

@@ -12,8 +12,9 @@ class Tag;
 
 // Attaching tags by label during one import: the first tag of the context
 // whose label equals the text exactly ("label == %@"), else a new tag with
-// that label. Each label is looked up in the context once; the tags found or
-// made are remembered for the rest of the run. On the context's thread.
+// that label. The context's tags are read once, when the first label is
+// asked for; the tags made are remembered for the rest of the run. On the
+// context's thread.
 class TagsByLabel
 {
 public:
@@ -27,6 +28,7 @@ public:
 
 private:
     ManagedObjectContext *m_context;
+    bool m_loaded = false;
     QHash<QString, Tag *> m_tags;
     QSet<Tag *> m_created;
 };

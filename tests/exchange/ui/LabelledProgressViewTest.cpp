@@ -21,7 +21,7 @@ TEST(LabelledProgressViewTest, FollowsPostsFromAWorkerThreadAndHidesAtCountZero)
     worker.join();
     // Delivered on the main thread, so nothing changes before events run.
     EXPECT_FALSE(view.isShowingProgress());
-    QTRY_VERIFY(view.isShowingProgress());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.isShowingProgress(); }, 10000));
     EXPECT_EQ(view.progressBar()->value(), 50);
     EXPECT_EQ(view.progressBar()->maximum(), 120);
     EXPECT_EQ(view.label()->text(), QStringLiteral("Importing…"));

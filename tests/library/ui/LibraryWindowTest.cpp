@@ -1,7 +1,11 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMenu>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -322,6 +326,52 @@ TEST_F(LibraryWindowTest, ProgressOfLongWorkShowsInTheStatusBarUntilItEnds)
     EXPECT_TRUE(progress->isVisible());
     LabelledProgressInfo::postEnd();
     EXPECT_FALSE(progress->isShowingProgress());
+}
+
+TEST_F(LibraryWindowTest, FileMenuExportsTheSelectedCasesMediaAndImportsAFolder)
+{
+    makeLibrary();
+    m_cases[1]->addMedia("image", QStringLiteral("a.jpg"));
+    context()->saveWithParent(true);
+    openWindow();
+    QMenu *file = nullptr;
+    for (QAction *action : m_window->menuBar()->actions())
+        if (action->text().remove(u'&') == QLatin1String("File"))
+            file = action->menu();
+    ASSERT_NE(file, nullptr);
+    QAction *exportMedia = nullptr;
+    QAction *importFolder = nullptr;
+    for (QAction *action : file->actions()) {
+        if (action->text() == QStringLiteral("&Export Media…"))
+            exportMedia = action;
+        if (action->text() == QStringLiteral("&Import from Folder…"))
+            importFolder = action;
+    }
+    ASSERT_NE(exportMedia, nullptr);
+    ASSERT_NE(importFolder, nullptr);
+
+    library()->casesSelectionModel()->clearSelection();
+    emit file->aboutToShow();
+    EXPECT_FALSE(exportMedia->isEnabled());
+    ASSERT_TRUE(library()->selectCase(m_cases[1]));
+    emit file->aboutToShow();
+    EXPECT_TRUE(exportMedia->isEnabled());
+
+    const QString destination = m_directory.filePath(QStringLiteral("export"));
+    m_window->libraryView()->setExportFolderChooser([&] { return destination; });
+    exportMedia->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(destination + QStringLiteral("/ABC1002")); }, 20000));
+
+    const QString tree = m_directory.filePath(QStringLiteral("Teaching"));
+    ASSERT_TRUE(QDir().mkpath(tree + QStringLiteral("/Chest/Lung")));
+    QFile image(tree + QStringLiteral("/Chest/Lung/1.png"));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+    image.write("png");
+    image.close();
+    m_window->setImportFolderChooser([&] { return tree; });
+    importFolder->trigger();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return fetchCases(QStringLiteral("summary == %@"), {QStringLiteral("Lung")}).size() == 1; }, 20000));
 }
 
 } // namespace
