@@ -44,12 +44,7 @@ SettingsWindowController::SettingsWindowController(AppDelegate &delegate, QObjec
     m_disableCloudSyncing = addOption(layout, tr("Library"), tr("Disable cloud syncing"),
                                       tr("The library stays on this computer only. Takes effect the next time "
                                          "Ovalis starts."));
-    layout->addSpacing(12);
-    auto *updatesHeading = new QLabel(tr("Updates"));
-    QFont updatesFont = updatesHeading->font();
-    updatesFont.setBold(true);
-    updatesHeading->setFont(updatesFont);
-    layout->addWidget(updatesHeading);
+    addHeading(layout, tr("Updates"));
     m_updateFeed = new QLineEdit;
     m_updateFeed->setObjectName(QStringLiteral("updateFeed"));
     m_updateFeed->setClearButtonEnabled(true);
@@ -61,12 +56,7 @@ SettingsWindowController::SettingsWindowController(AppDelegate &delegate, QObjec
                                     tr("Adds a Debug menu with library maintenance commands to the menu bar, "
                                        "until Ovalis quits."));
 
-    layout->addSpacing(12);
-    auto *editorHeading = new QLabel(tr("Image editing"));
-    QFont editorHeadingFont = editorHeading->font();
-    editorHeadingFont.setBold(true);
-    editorHeading->setFont(editorHeadingFont);
-    layout->addWidget(editorHeading);
+    addHeading(layout, tr("Image editing"));
     layout->addWidget(new QLabel(tr("Double-clicking an image in the media window opens it in:")));
     m_externalEditorChooser = new ExternalEditorChooser(m_window.get());
     layout->addWidget(m_externalEditorChooser);
@@ -113,8 +103,7 @@ void SettingsWindowController::showWindow()
     m_window->activateWindow();
 }
 
-QCheckBox *SettingsWindowController::addOption(QVBoxLayout *layout, const QString &section, const QString &title,
-                                               const QString &explanation)
+void SettingsWindowController::addHeading(QVBoxLayout *layout, const QString &section)
 {
     if (layout->count() > 0)
         layout->addSpacing(12);
@@ -123,7 +112,12 @@ QCheckBox *SettingsWindowController::addOption(QVBoxLayout *layout, const QStrin
     headingFont.setBold(true);
     heading->setFont(headingFont);
     layout->addWidget(heading);
+}
 
+QCheckBox *SettingsWindowController::addOption(QVBoxLayout *layout, const QString &section, const QString &title,
+                                               const QString &explanation)
+{
+    addHeading(layout, section);
     auto *box = new QCheckBox(title);
     layout->addWidget(box);
 

@@ -38,6 +38,8 @@ public:
     ExternalEditorChooser *externalEditorChooser() const { return m_externalEditorChooser; }
 
 private:
+    // A bold section heading, spaced from what comes before it.
+    static void addHeading(QVBoxLayout *layout, const QString &section);
     // A section heading, the check box and its explanation below it.
     QCheckBox *addOption(QVBoxLayout *layout, const QString &section, const QString &title, const QString &explanation);
     void updateFromSettings(const QString &key);
