@@ -24,7 +24,7 @@ steps='
   window=$(xdotool search --name "^Sync Media$" | head -n 1)
   xdotool windowmove "$window" 0 0
   sleep 1
-  xdotool mousemove 100 372 click 1
+  xdotool mousemove 84 348 click 1
   sleep 1
   xdotool type --delay 40 "127.0.0.1:47300"
   xdotool key Return

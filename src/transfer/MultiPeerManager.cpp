@@ -46,6 +46,7 @@ struct MultiPeerManager::Link {
     bool outgoing = false;
     Stage stage = Stage::Greeting;
     PeerID peer; // the peer reported to the delegate; null until known
+    QString address; // "host:port" of a connection made on the direct path
     bool reportedConnecting = false;
     QTimer timeout;
 };
@@ -257,6 +258,7 @@ void MultiPeerManager::connectToAddress(const QString &host, quint16 port, int t
     PeerConnection *connection = makeConnection(socket);
     Link *link = linkFor(connection);
     link->outgoing = true;
+    link->address = QStringLiteral("%1:%2").arg(host).arg(port);
     link->timeout.start(timeoutSeconds * 1000);
     connection->connectToHost(host, port);
 }
@@ -369,6 +371,9 @@ void MultiPeerManager::connectionClosed(PeerConnection *connection, const QStrin
                                        .arg(link->peer.isNull() ? connection->remoteAddress() : link->peer.displayName, reason));
     if (link->reportedConnecting)
         changeState(link->peer, NotConnected);
+    else if (link->outgoing && link->peer.isNull())
+        // The direct path failed before the peer greeted: the session knows it only by its address.
+        changeState({QStringLiteral("address:") + link->address, link->address}, NotConnected);
     const QString id = connection->remotePeer().isNull() ? link->peer.uniqueID : connection->remotePeer().uniqueID;
     const bool stillLinked = std::any_of(m_links.begin(), m_links.end(), [&id](const auto &other) {
         return other->connection->remotePeer().uniqueID == id || other->peer.uniqueID == id;

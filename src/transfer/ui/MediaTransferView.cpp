@@ -203,7 +203,7 @@ void MediaTransferView::updateReachability()
     const QString discoveryProblem = manager->discovery() ? manager->discovery()->unavailableReason()
                                                           : QStringLiteral("discovery is off");
     if (!discoveryProblem.isEmpty())
-        lines.append(QStringLiteral("Nearby libraries cannot be found automatically (%1); use Connect to Address….")
+        lines.append(QStringLiteral("Nearby libraries cannot be found automatically (%1); use Connect to Address…")
                          .arg(discoveryProblem));
     // Both users compare the code while the invitation is pending and after.
     if (m_model->connectionStatus() != ConnectionStatus::standby) {
