@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 
@@ -28,6 +29,8 @@ constexpr int groupFailure = 4;
 AvahiDiscovery::AvahiDiscovery(QObject *parent)
     : PeerDiscovery(parent)
 {
+    // TXT records travel as an array of byte arrays ("aay").
+    qDBusRegisterMetaType<QByteArrayList>();
 }
 
 AvahiDiscovery::~AvahiDiscovery()
@@ -76,12 +79,12 @@ bool AvahiDiscovery::call(const QString &path, const QString &interface, const Q
     QDBusMessage message = QDBusMessage::createMethodCall(avahiService, path, interface, method);
     message.setArguments(arguments);
     const QDBusMessage answer = QDBusConnection::systemBus().call(message, QDBus::Block, 5000);
+    if (reply)
+        *reply = answer;
     if (answer.type() == QDBusMessage::ErrorMessage) {
         Log::error(LogArea::Networking, QStringLiteral("Avahi %1 failed: %2").arg(method, answer.errorMessage()));
         return false;
     }
-    if (reply)
-        *reply = answer;
     return true;
 }
 
@@ -108,22 +111,37 @@ void AvahiDiscovery::addService()
 {
     QVariantList arguments{anyInterface, anyProtocol, 0u, m_name, m_serviceType, QString(), QString(), QVariant::fromValue(m_port),
                            QVariant::fromValue(encodeTxt(m_txt))};
-    if (call(m_group.path(), groupInterface, QStringLiteral("AddService"), arguments)
-        && call(m_group.path(), groupInterface, QStringLiteral("Commit"), {}))
+    QDBusMessage reply;
+    if (!call(m_group.path(), groupInterface, QStringLiteral("AddService"), arguments, &reply)) {
+        // Another program on this machine already has the name (two
+        // libraries with as many cases): the daemon says so at once.
+        if (reply.errorName().endsWith(QStringLiteral("CollisionError")))
+            renameAndRetry();
+        return;
+    }
+    if (call(m_group.path(), groupInterface, QStringLiteral("Commit"), {}))
         Log::info(LogArea::Networking, QStringLiteral("Advertising '%1' as %2 on port %3").arg(m_name, m_serviceType).arg(m_port));
+}
+
+void AvahiDiscovery::renameAndRetry()
+{
+    if (m_renames >= 20)
+        return;
+    QDBusMessage reply;
+    if (!call(QStringLiteral("/"), serverInterface, QStringLiteral("GetAlternativeServiceName"), {m_name}, &reply))
+        return;
+    ++m_renames;
+    m_name = reply.arguments().value(0).toString();
+    call(m_group.path(), groupInterface, QStringLiteral("Reset"), {});
+    addService();
 }
 
 void AvahiDiscovery::groupStateChanged(int state, const QString &error)
 {
-    if (state == groupCollision && m_renames < 20) {
-        // Another service has the name: take the daemon's variant ("… #2").
-        QDBusMessage reply;
-        if (!call(QStringLiteral("/"), serverInterface, QStringLiteral("GetAlternativeServiceName"), {m_name}, &reply))
-            return;
-        ++m_renames;
-        m_name = reply.arguments().value(0).toString();
-        call(m_group.path(), groupInterface, QStringLiteral("Reset"), {});
-        addService();
+    if (state == groupCollision) {
+        // Another service on the network has the name: take the daemon's
+        // variant ("… #2").
+        renameAndRetry();
     } else if (state == groupFailure) {
         Log::error(LogArea::Networking, QStringLiteral("Avahi could not advertise '%1': %2").arg(m_name, error));
     }
@@ -144,9 +162,23 @@ void AvahiDiscovery::startBrowsing(const QString &serviceType)
     stopBrowsing();
     if (!checkDaemon())
         return;
+    // A browser made by ServiceBrowserNew reports the services already known
+    // at once, before anyone can listen to it; one that is prepared first and
+    // started once its signals are connected misses none.
+    const QVariantList arguments{anyInterface, ipv4Protocol, serviceType, QString(), 0u};
     QDBusMessage reply;
-    if (!call(QStringLiteral("/"), serverInterface, QStringLiteral("ServiceBrowserNew"),
-              {anyInterface, ipv4Protocol, serviceType, QString(), 0u}, &reply))
+    const QDBusMessage prepared = QDBusConnection::systemBus().call(
+        [&] {
+            QDBusMessage message = QDBusMessage::createMethodCall(avahiService, QStringLiteral("/"), serverInterface,
+                                                                  QStringLiteral("ServiceBrowserPrepare"));
+            message.setArguments(arguments);
+            return message;
+        }(),
+        QDBus::Block, 5000);
+    const bool preparedFirst = prepared.type() == QDBusMessage::ReplyMessage;
+    if (preparedFirst)
+        reply = prepared;
+    else if (!call(QStringLiteral("/"), serverInterface, QStringLiteral("ServiceBrowserNew"), arguments, &reply))
         return;
     m_browser = reply.arguments().value(0).value<QDBusObjectPath>();
     QDBusConnection bus = QDBusConnection::systemBus();
@@ -154,6 +186,8 @@ void AvahiDiscovery::startBrowsing(const QString &serviceType)
                 SLOT(itemNew(int, int, QString, QString, QString, uint)));
     bus.connect(avahiService, m_browser.path(), browserInterface, QStringLiteral("ItemRemove"), this,
                 SLOT(itemRemove(int, int, QString, QString, QString, uint)));
+    if (preparedFirst)
+        call(m_browser.path(), browserInterface, QStringLiteral("Start"), {});
 }
 
 void AvahiDiscovery::stopBrowsing()

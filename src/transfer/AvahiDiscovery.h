@@ -41,6 +41,7 @@ private:
     bool call(const QString &path, const QString &interface, const QString &method, const QVariantList &arguments,
               QDBusMessage *reply = nullptr);
     void addService();
+    void renameAndRetry();
 
     QString m_unavailableReason;
     QDBusObjectPath m_group;
