@@ -11,11 +11,12 @@
 #include <memory>
 
 #include "exchange/LabelledProgressInfo.h"
-#include "exchange/PrivateChildContext.h"
+#include "exchange/MainThread.h"
 #include "exchange/TagsByLabel.h"
 #include "media/MediaTypes.h"
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
+#include "store/SharedBackgroundContext.h"
 #include "store/Tag.h"
 #include "util/Log.h"
 #include "util/SerialQueue.h"
@@ -131,7 +132,7 @@ void importCases(const QStringList &caseFolders, const QString &root, ManagedObj
 {
     Log::info(LogArea::Importing, QStringLiteral("Will import %1 from %2").arg(caseFolders.size()).arg(root));
     mainContext->saveWithParent(true);
-    std::shared_ptr<ManagedObjectContext> child = makePrivateChildContext(mainContext);
+    std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::childOf(mainContext);
     ManagedObjectContext *context = child.get();
     context->perform([context, keepAlive = child, caseFolders, root, finished] {
         FolderHierarchyImport::Summary summary;

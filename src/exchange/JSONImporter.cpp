@@ -11,11 +11,12 @@
 #include "exchange/CalendarDateText.h"
 #include "exchange/EncodedCase.h"
 #include "exchange/LabelledProgressInfo.h"
-#include "exchange/PrivateChildContext.h"
+#include "exchange/MainThread.h"
 #include "exchange/TagsByLabel.h"
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/SharedBackgroundContext.h"
 #include "store/Tag.h"
 #include "util/LocalDate.h"
 #include "util/Log.h"
@@ -200,7 +201,7 @@ bool JSONImporter::importBackup(ManagedObjectContext *context, QString *error,
     LabelledProgressInfo::post(1, 100, QStringLiteral("Preparing…"));
     context->saveWithParent(true);
 
-    std::shared_ptr<ManagedObjectContext> child = makePrivateChildContext(context);
+    std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::childOf(context);
     ManagedObjectContext *childContext = child.get();
     childContext->perform([childContext, keepAlive = child, records = std::move(*records), finished] {
         RestoreSummary summary;
@@ -237,7 +238,7 @@ QString JSONImporter::folderName(const QString &patientID)
 void JSONImporter::exportMedia(const QList<ObjectID> &cases, ManagedObjectContext *parent,
                                std::function<void(const MediaExportSummary &)> finished) const
 {
-    std::shared_ptr<ManagedObjectContext> child = makePrivateChildContext(parent);
+    std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::childOf(parent);
     ManagedObjectContext *childContext = child.get();
     const QString destination = QDir::cleanPath(m_url.toLocalFile());
     childContext->perform([childContext, keepAlive = child, cases, destination, finished] {

@@ -10,11 +10,17 @@ namespace ovalis {
 
 std::shared_ptr<ManagedObjectContext> SharedBackgroundContext::make(CoreDataStack &stack)
 {
-    std::unique_ptr<ManagedObjectContext> context = stack.newBackgroundContext();
-    if (!context)
+    return childOf(stack.mainContext());
+}
+
+std::shared_ptr<ManagedObjectContext> SharedBackgroundContext::childOf(ManagedObjectContext *parent)
+{
+    if (!parent)
         return nullptr;
-    return std::shared_ptr<ManagedObjectContext>(context.release(), [](ManagedObjectContext *context) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [context] { delete context; }, Qt::QueuedConnection);
+    auto *context = new ManagedObjectContext(ManagedObjectContext::ConcurrencyType::PrivateQueue, parent);
+    context->setName(QStringLiteral("Background"));
+    return std::shared_ptr<ManagedObjectContext>(context, [](ManagedObjectContext *done) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [done] { delete done; }, Qt::QueuedConnection);
     });
 }
 
