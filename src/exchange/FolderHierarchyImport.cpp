@@ -13,6 +13,7 @@
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/MainThread.h"
 #include "exchange/TagsByLabel.h"
+#include "media/MediaFileStore.h"
 #include "media/MediaTypes.h"
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
@@ -105,18 +106,13 @@ void importCase(ManagedObjectContext *context, const QString &caseFolder, const 
     item->setDateModified(QDateTime());
     attachTags(item, nameFolder, root, tags);
     for (const QString &path : mediaFiles(caseFolder, summary.skippedFiles)) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            const QByteArray data = file.readAll();
-            if (file.error() == QFileDevice::NoError) {
-                item->addMedia(data, lastComponent(path));
-                ++summary.mediaCopied;
-            }
-        }
-        if (file.error() != QFileDevice::NoError) {
-            Log::error(LogArea::Importing, QStringLiteral("Unable to import media at URL: ") + path + QStringLiteral(" (")
-                                               + file.errorString() + QLatin1Char(')'));
-            summary.skippedFiles.append(path + QStringLiteral(": ") + file.errorString());
+        QString error;
+        if (item->addMediaCopyingFile(path, lastComponent(path), &error)) {
+            ++summary.mediaCopied;
+        } else {
+            Log::error(LogArea::Importing,
+                       QStringLiteral("Unable to import media at URL: ") + path + QStringLiteral(" (") + error + QLatin1Char(')'));
+            summary.skippedFiles.append(path + QStringLiteral(": ") + error);
         }
         if (!item->dateModified().isValid()) {
             const QDateTime modified = QFileInfo(path).lastModified();
@@ -125,6 +121,17 @@ void importCase(ManagedObjectContext *context, const QString &caseFolder, const 
         }
     }
     ++summary.casesImported;
+}
+
+// The media files are copied without waiting for the disk; they are flushed
+// once per batch, before the records that point at them are saved.
+void saveAfterFlushingMedia(ManagedObjectContext *context)
+{
+    const QUrl mediaDirectory = context->stack() ? MediaFileStore::mediaDirectoryURL(*context->stack()) : QUrl();
+    MediaWriteError error;
+    if (!mediaDirectory.isEmpty() && !MediaFileStore::flushToDisk(mediaDirectory, &error))
+        Log::error(LogArea::Filing, QStringLiteral("Unable to flush the media files to disk: ") + error.message());
+    context->saveWithParent(true);
 }
 
 void importCases(const QStringList &caseFolders, const QString &root, ManagedObjectContext *mainContext,
@@ -143,14 +150,14 @@ void importCases(const QStringList &caseFolders, const QString &root, ManagedObj
             importCase(context, caseFolders[counter - 1], root, tags, summary);
             LabelledProgressInfo::post(counter, total, QStringLiteral("Importing…"));
             if (counter % saveInterval == 0)
-                context->saveWithParent(true);
+                saveAfterFlushingMedia(context);
         }
         LabelledProgressInfo::post(100, 100, QStringLiteral("Fixing tags…"));
         // Only tags made by this run: a tag the user already had stays.
         for (Tag *tag : tags.createdTags())
             if (FolderHierarchyImport::matches(FolderHierarchyImport::caseTagPattern(), tag->label()))
                 context->deleteObject(tag);
-        context->saveWithParent(true);
+        saveAfterFlushingMedia(context);
         LabelledProgressInfo::postEnd();
         if (finished)
             runOnMainThread([finished, summary] { finished(summary); });

@@ -8,8 +8,12 @@
 #include <QPainter>
 #include <QSaveFile>
 #include <QUuid>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 #include "media/UuidDirectoryPath.h"
 #include "store/CoreDataStack.h"
@@ -113,6 +117,37 @@ bool MediaFileStore::writeDataAtomically(const QByteArray &data, const QUrl &url
     }
     if (!file.commit())
         return fail(error, file.errorString());
+    return true;
+}
+
+bool MediaFileStore::copyFileUnsynced(const QString &from, const QUrl &to, MediaWriteError *error)
+{
+    // QFile::copy goes through a temporary file in the destination folder and
+    // lets the kernel copy the bytes (cloning them where the file system can).
+    QFile source(from);
+    const QString destination = to.toLocalFile();
+    if (!source.copy(destination))
+        return fail(error, source.errorString());
+    const int fd = ::open(QFile::encodeName(destination).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        // Starts the write-out now, so that the flush before the save has
+        // little left to wait for.
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        ::close(fd);
+    }
+    return true;
+}
+
+bool MediaFileStore::flushToDisk(const QUrl &directory, MediaWriteError *error)
+{
+    const int fd = ::open(QFile::encodeName(directory.toLocalFile()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(error, QString::fromLocal8Bit(strerror(errno)));
+    const bool flushed = ::syncfs(fd) == 0;
+    const int code = errno;
+    ::close(fd);
+    if (!flushed)
+        return fail(error, QString::fromLocal8Bit(strerror(code)));
     return true;
 }
 

@@ -43,6 +43,16 @@ public:
     // Writes through a temporary file renamed over the destination on
     // success, so the destination never holds a partial file.
     static bool writeDataAtomically(const QByteArray &data, const QUrl &url, MediaWriteError *error = nullptr);
+    // Copies the file through a temporary file renamed into place, refusing
+    // an existing destination, without waiting for the disk: the kernel is
+    // asked to start writing it out, and flushToDisk() must be called before
+    // anything that relies on the copy (a saved media record) is committed.
+    // Lets an import of thousands of files wait for the disk once per batch
+    // instead of once per file.
+    static bool copyFileUnsynced(const QString &from, const QUrl &to, MediaWriteError *error = nullptr);
+    // Waits until everything written to the file system holding the
+    // directory is on the disk.
+    static bool flushToDisk(const QUrl &directory, MediaWriteError *error = nullptr);
     // Copy and move refuse an existing destination.
     static bool copyItem(const QUrl &from, const QUrl &to, MediaWriteError *error = nullptr);
     static bool moveItem(const QUrl &from, const QUrl &to, MediaWriteError *error = nullptr);

@@ -192,7 +192,7 @@ QList<Case *> Case::casesForThisPatient()
     return result;
 }
 
-Media *Case::addMedia(const QByteArray &data, const QString &fileName)
+Media *Case::appendMediaRecord(const QString &fileName)
 {
     ManagedObjectContext *context = managedObjectContext();
     if (!context)
@@ -203,6 +203,14 @@ Media *Case::addMedia(const QByteArray &data, const QString &fileName)
     added->setOrderIndex(count);
     added->setFileName(fileName);
     added->setItsCase(this);
+    return added;
+}
+
+Media *Case::addMedia(const QByteArray &data, const QString &fileName)
+{
+    Media *added = appendMediaRecord(fileName);
+    if (!added)
+        return nullptr;
     const std::optional<QUrl> url = added->fileURL();
     if (!url) {
         Log::error(LogArea::Filing, QStringLiteral("Unable to get url for new media"));
@@ -211,6 +219,24 @@ Media *Case::addMedia(const QByteArray &data, const QString &fileName)
     if (!MediaFileStore::createDirectory(MediaFileStore::folderURL(*url)) || !MediaFileStore::writeDataAtomically(data, *url)) {
         Log::info(LogArea::Filing, QStringLiteral("Unable to write data for ") + fileName);
         return added;
+    }
+    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
+    return added;
+}
+
+Media *Case::addMediaCopyingFile(const QString &path, const QString &fileName, QString *error)
+{
+    Media *added = appendMediaRecord(fileName);
+    if (!added)
+        return nullptr;
+    const std::optional<QUrl> url = added->fileURL();
+    MediaWriteError failure = MediaWriteError::runtimeError(QStringLiteral("the library has no media folder"));
+    if (!url || !MediaFileStore::createDirectory(MediaFileStore::folderURL(*url), &failure)
+        || !MediaFileStore::copyFileUnsynced(path, *url, &failure)) {
+        managedObjectContext()->deleteObject(added);
+        if (error)
+            *error = failure.message();
+        return nullptr;
     }
     NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
     return added;

@@ -77,6 +77,35 @@ TEST_F(MediaFileStoreTest, AtomicWritesReplaceWholeFilesAndMovesAndCopiesRefuseE
     EXPECT_FALSE(error.message().isEmpty());
 }
 
+TEST_F(MediaFileStoreTest, UnsyncedCopiesAreWholeRefuseExistingDestinationsAndLeaveNoTemporaryBehind)
+{
+    QByteArray large(3 * 1024 * 1024 + 17, '\0');
+    for (int i = 0; i < large.size(); ++i)
+        large[i] = char(i * 31 + i / 4096);
+    const QUrl source = url(QStringLiteral("source.jpg"));
+    write(source, large);
+    const QUrl target = url(QStringLiteral("media/target.jpg"));
+    ASSERT_TRUE(MediaFileStore::createDirectory(MediaFileStore::folderURL(target)));
+    EXPECT_TRUE(MediaFileStore::copyFileUnsynced(source.toLocalFile(), target));
+    EXPECT_EQ(read(target), large);
+    EXPECT_TRUE(MediaFileStore::flushToDisk(MediaFileStore::folderURL(target)));
+
+    MediaWriteError error;
+    write(source, "changed");
+    EXPECT_FALSE(MediaFileStore::copyFileUnsynced(source.toLocalFile(), target, &error));
+    EXPECT_FALSE(error.message().isEmpty());
+    EXPECT_EQ(read(target), large);
+    error = MediaWriteError();
+    EXPECT_FALSE(MediaFileStore::copyFileUnsynced(m_directory.filePath(QStringLiteral("absent.jpg")),
+                                                  url(QStringLiteral("media/other.jpg")), &error));
+    EXPECT_FALSE(error.message().isEmpty());
+    EXPECT_EQ(QDir(MediaFileStore::folderURL(target).toLocalFile()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("target.jpg")});
+    error = MediaWriteError();
+    EXPECT_FALSE(MediaFileStore::flushToDisk(url(QStringLiteral("no such folder")), &error));
+    EXPECT_FALSE(error.message().isEmpty());
+}
+
 TEST_F(MediaFileStoreTest, SwapExchangesContentsAndLeavesNoTemporaryBehind)
 {
     const QUrl a = url(QStringLiteral("one/a.png"));
