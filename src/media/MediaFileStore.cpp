@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
@@ -120,20 +122,88 @@ bool MediaFileStore::writeDataAtomically(const QByteArray &data, const QUrl &url
     return true;
 }
 
+namespace {
+
+// Copies the whole of in to out, letting the kernel move the bytes where it can.
+bool copyContents(int in, int out, qint64 size)
+{
+    qint64 copied = 0;
+    while (copied < size) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(size - copied), 0);
+        if (n <= 0)
+            break;
+        copied += n;
+    }
+    if (copied == size)
+        return true;
+    // File systems without copy_file_range between them: copy through a buffer.
+    if (::lseek(in, copied, SEEK_SET) < 0 || ::lseek(out, copied, SEEK_SET) < 0)
+        return false;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), size_t(buffer.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0;
+        for (ssize_t written = 0; written < n;) {
+            const ssize_t w = ::write(out, buffer.constData() + written, size_t(n - written));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return false;
+            written += w;
+        }
+    }
+}
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(strerror(code));
+}
+
+} // namespace
+
 bool MediaFileStore::copyFileUnsynced(const QString &from, const QUrl &to, MediaWriteError *error)
 {
-    // QFile::copy goes through a temporary file in the destination folder and
-    // lets the kernel copy the bytes (cloning them where the file system can).
-    QFile source(from);
-    const QString destination = to.toLocalFile();
-    if (!source.copy(destination))
-        return fail(error, source.errorString());
-    const int fd = ::open(QFile::encodeName(destination).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
+    const QByteArray destination = QFile::encodeName(to.toLocalFile());
+    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (in < 0 || ::fstat(in, &info) != 0) {
+        const int code = errno;
+        if (in >= 0)
+            ::close(in);
+        return fail(error, systemError(code));
+    }
+    // A hidden temporary name beside the destination, renamed into place
+    // when whole, so the destination never holds part of a file.
+    const QByteArray temporary = QFile::encodeName(QFileInfo(to.toLocalFile()).path()) + "/."
+                                 + QUuid::createUuid().toString(QUuid::Id128).toLatin1() + ".part";
+    const int out = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) {
+        const int code = errno;
+        ::close(in);
+        return fail(error, systemError(code));
+    }
+    bool copied = copyContents(in, out, qint64(info.st_size));
+    int code = errno;
+    if (copied) {
         // Starts the write-out now, so that the flush before the save has
         // little left to wait for.
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-        ::close(fd);
+        ::sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    ::close(in);
+    if (::close(out) != 0 && copied) {
+        copied = false;
+        code = errno;
+    }
+    if (copied && ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, destination.constData(), RENAME_NOREPLACE) != 0) {
+        copied = false;
+        code = errno;
+    }
+    if (!copied) {
+        ::unlink(temporary.constData());
+        return fail(error, systemError(code));
     }
     return true;
 }
@@ -142,12 +212,12 @@ bool MediaFileStore::flushToDisk(const QUrl &directory, MediaWriteError *error)
 {
     const int fd = ::open(QFile::encodeName(directory.toLocalFile()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return fail(error, QString::fromLocal8Bit(strerror(errno)));
+        return fail(error, systemError(errno));
     const bool flushed = ::syncfs(fd) == 0;
     const int code = errno;
     ::close(fd);
     if (!flushed)
-        return fail(error, QString::fromLocal8Bit(strerror(code)));
+        return fail(error, systemError(code));
     return true;
 }
 

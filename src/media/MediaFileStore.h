@@ -43,8 +43,8 @@ public:
     // Writes through a temporary file renamed over the destination on
     // success, so the destination never holds a partial file.
     static bool writeDataAtomically(const QByteArray &data, const QUrl &url, MediaWriteError *error = nullptr);
-    // Copies the file through a temporary file renamed into place, refusing
-    // an existing destination, without waiting for the disk: the kernel is
+    // Copies the file through a hidden temporary file renamed into place,
+    // refusing an existing destination, without waiting for the disk: the kernel is
     // asked to start writing it out, and flushToDisk() must be called before
     // anything that relies on the copy (a saved media record) is committed.
     // Lets an import of thousands of files wait for the disk once per batch
