@@ -160,21 +160,29 @@ void EncodedCase::appendJson(QString &text, int indent) const
 
 namespace BackupFile {
 
-QByteArray encode(const QList<EncodedCase> &cases)
+QString opening()
+{
+    return QString(QChar(0xFEFF)) + QLatin1Char('[');
+}
+
+QString casesText(const QList<EncodedCase> &cases, bool first)
 {
     QString text;
-    text.reserve(cases.size() * 400 + 8);
-    text += QChar(0xFEFF);
-    if (cases.isEmpty()) {
-        text += QLatin1String("[\n\n]");
-    } else {
-        text += QLatin1Char('[');
-        for (qsizetype i = 0; i < cases.size(); ++i) {
-            text += i == 0 ? QLatin1String("\n  ") : QLatin1String(",\n  ");
-            cases[i].appendJson(text, 4);
-        }
-        text += QLatin1String("\n]");
+    text.reserve(cases.size() * 400);
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        text += i == 0 && first ? QLatin1String("\n  ") : QLatin1String(",\n  ");
+        cases[i].appendJson(text, 4);
     }
+    return text;
+}
+
+QString closing(bool empty)
+{
+    return empty ? QStringLiteral("\n\n]") : QStringLiteral("\n]");
+}
+
+QByteArray fileBytes(const QString &text)
+{
     // QString holds UTF-16 in the machine's order, little-endian here.
     QByteArray bytes(reinterpret_cast<const char *>(text.utf16()), text.size() * qsizetype(sizeof(char16_t)));
     if constexpr (QSysInfo::ByteOrder == QSysInfo::BigEndian) {
@@ -182,6 +190,11 @@ QByteArray encode(const QList<EncodedCase> &cases)
             std::swap(bytes[i], bytes[i + 1]);
     }
     return bytes;
+}
+
+QByteArray encode(const QList<EncodedCase> &cases)
+{
+    return fileBytes(opening() + casesText(cases, true) + closing(cases.isEmpty()));
 }
 
 std::optional<QList<EncodedCase>> decode(const QByteArray &data, QString *errorMessage)

@@ -53,6 +53,14 @@ struct EncodedCase {
 namespace BackupFile {
 // Pretty-printed UTF-16 (little-endian) with a byte-order mark.
 QByteArray encode(const QList<EncodedCase> &cases);
+// The pieces of encode(), for writing a large backup in parts that are
+// encoded apart: the opening, the text of consecutive cases (first: whether
+// they start the array), the closing (empty: whether the array had no case),
+// and the file's bytes for a piece of text.
+QString opening();
+QString casesText(const QList<EncodedCase> &cases, bool first);
+QString closing(bool empty);
+QByteArray fileBytes(const QString &text);
 // UTF-8, or UTF-16 with a byte-order mark. Any missing required key or
 // wrongly typed value fails the whole file, with a message naming the record.
 std::optional<QList<EncodedCase>> decode(const QByteArray &data, QString *error);

@@ -4,8 +4,12 @@
 #include <QHash>
 #include <QFile>
 #include <QSaveFile>
+#include <QThreadPool>
 #include <QUuid>
 #include <algorithm>
+#include <chrono>
+#include <deque>
+#include <future>
 #include <limits>
 
 #include "exchange/CalendarDateText.h"
@@ -27,6 +31,7 @@ namespace {
 
 constexpr int progressInterval = 50;
 constexpr int saveInterval = 500;
+constexpr qsizetype exportBatchSize = 2000;
 
 QString uuidGroup()
 {
@@ -102,6 +107,26 @@ CaseRelations gatherRelations(ManagedObjectContext *context)
     return relations;
 }
 
+// Writes the text as the backup file's UTF-16.
+bool writeText(QSaveFile &file, const QString &text)
+{
+    if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        const qint64 size = text.size() * qint64(sizeof(char16_t));
+        return file.write(reinterpret_cast<const char *>(text.utf16()), size) == size;
+    }
+    const QByteArray bytes = BackupFile::fileBytes(text);
+    return file.write(bytes) == bytes.size();
+}
+
+std::future<QString> encodeOnThreadPool(QList<EncodedCase> batch, bool first)
+{
+    auto task = std::make_shared<std::packaged_task<QString()>>(
+        [batch = std::move(batch), first] { return BackupFile::casesText(batch, first); });
+    std::future<QString> text = task->get_future();
+    QThreadPool::globalInstance()->start([task] { (*task)(); });
+    return text;
+}
+
 // Whether at least one of the case's media files is in the library.
 bool hasPresentFile(const Case *item)
 {
@@ -162,17 +187,39 @@ JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *co
         cases.reserve(objects.size());
         for (ManagedObject *object : objects)
             cases.append(static_cast<Case *>(object));
-        QList<EncodedCase> encoded;
-        encoded.reserve(cases.size());
         const CaseRelations relations = gatherRelations(context);
-        for (const Case *item : exportOrder(cases))
-            encoded.append(EncodedCase::fromCase(item, relations.labels.value(item), relations.media.value(item)));
         QSaveFile file(m_url.toLocalFile());
-        const QByteArray bytes = BackupFile::encode(encoded);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        if (!file.open(QIODevice::WriteOnly) || !writeText(file, BackupFile::opening())) {
             result.error = file.errorString();
-        else
-            result.casesWritten = int(encoded.size());
+        } else {
+            // The records are read from the context on this thread, batch by
+            // batch, while earlier batches are encoded on the thread pool and
+            // written in order as they are done.
+            const QList<Case *> ordered = exportOrder(cases);
+            std::deque<std::future<QString>> pending;
+            bool written = true;
+            const auto writeFinished = [&](bool wait) {
+                while (written && !pending.empty()
+                       && (wait || pending.front().wait_for(std::chrono::seconds(0)) == std::future_status::ready)) {
+                    written = writeText(file, pending.front().get());
+                    pending.pop_front();
+                }
+            };
+            for (qsizetype start = 0; start < ordered.size() && written; start += exportBatchSize) {
+                QList<EncodedCase> batch;
+                batch.reserve(std::min(exportBatchSize, ordered.size() - start));
+                for (qsizetype i = start; i < ordered.size() && i < start + exportBatchSize; ++i)
+                    batch.append(EncodedCase::fromCase(ordered[i], relations.labels.value(ordered[i]),
+                                                       relations.media.value(ordered[i])));
+                pending.push_back(encodeOnThreadPool(std::move(batch), start == 0));
+                writeFinished(false);
+            }
+            writeFinished(true);
+            if (!written || !writeText(file, BackupFile::closing(ordered.isEmpty())) || !file.commit())
+                result.error = file.errorString();
+            else
+                result.casesWritten = int(ordered.size());
+        }
     }
     if (!result.error.isEmpty())
         Log::error(LogArea::Filing, QStringLiteral("Failed to export database summary: ") + result.error);

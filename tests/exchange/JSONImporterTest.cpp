@@ -95,6 +95,36 @@ TEST_F(JSONImporterTest, ExportOrdersByDateAddedThenIdentifierAndReplacesTheFile
     EXPECT_TRUE(context()->hasChanges());
 }
 
+TEST_F(JSONImporterTest, AnExportWrittenInBatchesIsTheFileOfAllRecordsInOrder)
+{
+    const auto exportedBytes = [this] {
+        EXPECT_TRUE(JSONImporter(QUrl::fromLocalFile(backupPath())).exportDatabase(context()).error.isEmpty());
+        QFile file(backupPath());
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    };
+    const auto expectedBytes = [this] {
+        QList<EncodedCase> expected;
+        for (const Case *item : JSONImporter::exportOrder(allCases()))
+            expected.append(EncodedCase::fromCase(item));
+        return BackupFile::encode(expected);
+    };
+    EXPECT_EQ(exportedBytes(), expectedBytes()); // an empty library
+
+    // Enough cases for several batches, added out of order.
+    for (int i = 0; i < 4500; ++i) {
+        Case *item = newCase(QStringLiteral("ID%1").arg((i * 7919) % 4500, 5, 10, QLatin1Char('0')));
+        item->setDateAdded(at(2000 + (i * 13) % 20, 1 + i % 12, 1 + i % 28));
+        item->setSummary(QStringLiteral("case \"%1\"\n").arg(i));
+    }
+    const QByteArray bytes = exportedBytes();
+    EXPECT_EQ(bytes, expectedBytes());
+    QString error;
+    const auto decoded = BackupFile::decode(bytes, &error);
+    ASSERT_TRUE(decoded) << error.toStdString();
+    EXPECT_EQ(decoded->size(), 4500);
+}
+
 TEST_F(JSONImporterTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesNoFile)
 {
     newCase(QStringLiteral("ABC1234"));
