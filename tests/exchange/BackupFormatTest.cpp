@@ -206,6 +206,18 @@ TEST_F(BackupFormatTest, ReaderIgnoresUnknownKeysAcceptsCamelCaseNullsAndBothEnc
     EXPECT_EQ(BackupFile::decode(BackupFile::encode({}), nullptr), QList<EncodedCase>());
 }
 
+TEST(CalendarDateTextTest, DatesArePaddedAndReadBackOutOfRangeYearsAreLeftOut)
+{
+    for (const QDate &date : {QDate(33, 1, 5), QDate(2024, 12, 31), QDate(9999, 9, 9), QDate(1970, 10, 1)}) {
+        const QString text = CalendarDateText::format(date.startOfDay());
+        EXPECT_EQ(text, date.toString(QStringLiteral("yyyy-MM-dd")));
+        EXPECT_EQ(CalendarDateText::parse(text).date(), date);
+    }
+    EXPECT_TRUE(CalendarDateText::format(QDate(10000, 1, 1).startOfDay()).isEmpty());
+    EXPECT_TRUE(CalendarDateText::format(QDate(-5, 1, 1).startOfDay()).isEmpty());
+    EXPECT_TRUE(CalendarDateText::format(QDateTime()).isEmpty());
+}
+
 TEST(JsonTextTest, KeysConvertBetweenCamelAndSnakeCase)
 {
     EXPECT_EQ(JsonText::snakeCase(u"patientIdentifier"), QStringLiteral("patient_identifier"));
