@@ -419,6 +419,7 @@ bool PersistentStore::configureConnection(QString *error)
     exec(QStringLiteral("PRAGMA cache_size=-65536"), nullptr);
     exec(QStringLiteral("PRAGMA mmap_size=1073741824"), nullptr);
     exec(QStringLiteral("PRAGMA temp_store=MEMORY"), nullptr);
+    exec(QStringLiteral("PRAGMA wal_autocheckpoint=16384"), nullptr);
     return true;
 }
 
