@@ -124,14 +124,18 @@ void importCase(ManagedObjectContext *context, const QString &caseFolder, const 
 }
 
 // The media files are copied without waiting for the disk; they are flushed
-// once per batch, before the records that point at them are saved.
-void saveAfterFlushingMedia(ManagedObjectContext *context)
+// once per batch, before the records that point at them are saved. On the
+// way, the main context's save is queued, not waited for.
+void saveAfterFlushingMedia(ManagedObjectContext *context, bool waitForParent)
 {
     const QUrl mediaDirectory = context->stack() ? MediaFileStore::mediaDirectoryURL(*context->stack()) : QUrl();
     MediaWriteError error;
     if (!mediaDirectory.isEmpty() && !MediaFileStore::flushToDisk(mediaDirectory, &error))
         Log::error(LogArea::Filing, QStringLiteral("Unable to flush the media files to disk: ") + error.message());
-    context->saveWithParent(true);
+    if (waitForParent)
+        context->saveWithParent(true);
+    else
+        context->saveWithParentLater();
 }
 
 void importCases(const QStringList &caseFolders, const QString &root, ManagedObjectContext *mainContext,
@@ -150,14 +154,14 @@ void importCases(const QStringList &caseFolders, const QString &root, ManagedObj
             importCase(context, caseFolders[counter - 1], root, tags, summary);
             LabelledProgressInfo::post(counter, total, QStringLiteral("Importing…"));
             if (counter % saveInterval == 0)
-                saveAfterFlushingMedia(context);
+                saveAfterFlushingMedia(context, false);
         }
         LabelledProgressInfo::post(100, 100, QStringLiteral("Fixing tags…"));
         // Only tags made by this run: a tag the user already had stays.
         for (Tag *tag : tags.createdTags())
             if (FolderHierarchyImport::matches(FolderHierarchyImport::caseTagPattern(), tag->label()))
                 context->deleteObject(tag);
-        saveAfterFlushingMedia(context);
+        saveAfterFlushingMedia(context, true);
         LabelledProgressInfo::postEnd();
         if (finished)
             runOnMainThread([finished, summary] { finished(summary); });

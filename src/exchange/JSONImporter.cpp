@@ -270,7 +270,7 @@ bool JSONImporter::importBackup(ManagedObjectContext *context, QString *error,
             if (i % progressInterval == 0)
                 LabelledProgressInfo::post(i, total, QStringLiteral("Importing…"));
             if (i % saveInterval == 0)
-                childContext->saveWithParent(true);
+                childContext->saveWithParentLater();
         }
         childContext->saveWithParent(true);
         LabelledProgressInfo::postEnd();

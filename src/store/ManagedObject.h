@@ -146,6 +146,7 @@ private:
     quint32 m_changedMask = 0; // attribute bits, then relationship bits from bit 16
     bool m_inserted = false;
     bool m_deleted = false;
+    bool m_insertionPending = false; // in the context's next objects-did-change as inserted
     std::unique_ptr<QList<Observer>> m_observers;
 };
 

@@ -285,7 +285,7 @@ ManagedObject *ManagedObjectContext::insertNewObject(const QString &entityName)
     for (auto &slot : object->m_relationships)
         slot.loaded = true;
     m_inserted.insert(object);
-    m_pending.inserted.append(object);
+    notePendingInsertion(object);
     ++m_suppressUndo;
     object->awakeFromInsert();
     --m_suppressUndo;
@@ -325,6 +325,7 @@ void ManagedObjectContext::deleteObject(ManagedObject *object, bool runHook)
         m_inserted.remove(object);
         if (!m_pending.inserted.removeOne(object))
             m_pending.deleted.append(object);
+        object->m_insertionPending = false;
     } else {
         m_deleted.insert(object);
         m_updated.remove(object);
@@ -359,7 +360,7 @@ void ManagedObjectContext::undeleteObject(const ObjectID &id, const ObjectSnapsh
         m_deleted.remove(object);
     // Observers that have not yet heard of the deletion hear nothing; the others hear of an insert.
     if (!m_pending.deleted.removeOne(object))
-        m_pending.inserted.append(object);
+        notePendingInsertion(object);
     for (int r = 0; r < object->m_relationships.size(); ++r) {
         const RelationshipDescription &relationship = object->m_entity->relationships[r];
         if (!relationship.toMany) {
@@ -395,11 +396,23 @@ void ManagedObjectContext::objectDidChange(ManagedObject *object, const QString 
         return;
     if (!object->m_inserted)
         m_updated.insert(object);
+    // Observers hear of an object inserted since they last heard as inserted
+    // only, so its keys need no recording (a restore sets millions).
+    if (object->m_insertionPending) {
+        scheduleProcessing();
+        return;
+    }
     // A new object edited after its insertion was reported is reported as
     // updated, so that lists showing it follow the edit before any save.
     m_pendingUpdated.insert(object);
     m_pending.changedKeys[object].insert(key);
     scheduleProcessing();
+}
+
+void ManagedObjectContext::notePendingInsertion(ManagedObject *object)
+{
+    object->m_insertionPending = true;
+    m_pending.inserted.append(object);
 }
 
 void ManagedObjectContext::recordJoinChange(ManagedObject *source, int relationshipIndex, ManagedObject *destination,
@@ -442,9 +455,11 @@ void ManagedObjectContext::processPendingChanges()
 {
     m_processingScheduled = false;
     ObjectsChange change;
-    for (ManagedObject *object : std::as_const(m_pending.inserted))
+    for (ManagedObject *object : std::as_const(m_pending.inserted)) {
+        object->m_insertionPending = false;
         if (!object->m_deleted)
             change.inserted.append(object);
+    }
     for (ManagedObject *object : std::as_const(m_pending.deleted))
         change.deleted.append(object);
     // Objects inserted in this same batch are reported as inserted only.
@@ -679,6 +694,8 @@ bool ManagedObjectContext::save(QString *error)
             object->willSave();
     }
     --m_suppressUndo;
+    for (ManagedObject *object : std::as_const(m_pending.inserted))
+        object->m_insertionPending = false;
     m_pending = ObjectsChange();
     m_pendingUpdated.clear();
     const ContextChanges changes = collectChanges();
@@ -746,7 +763,7 @@ void ManagedObjectContext::applyChildChanges(const ContextChanges &changes)
         for (auto &slot : object->m_relationships)
             slot.loaded = true;
         m_inserted.insert(object);
-        m_pending.inserted.append(object);
+        notePendingInsertion(object);
     }
     for (const ContextChanges::Record &record : changes.records) {
         ManagedObject *object = existingObject(record.snapshot.id);
@@ -786,7 +803,7 @@ void ManagedObjectContext::mergeExternalChanges(const QVector<ObjectSnapshot> &s
         ManagedObject *object = registeredObject(snapshot.id);
         if (!object) {
             if (inserted.contains(snapshot.id))
-                m_pending.inserted.append(materialise(snapshot));
+                notePendingInsertion(materialise(snapshot));
             continue;
         }
         if (object->m_deleted)
@@ -911,6 +928,16 @@ ManagedObject *ManagedObjectContext::object(const QString &type, const Predicate
 
 void ManagedObjectContext::saveWithParent(bool withParent)
 {
+    saveWithParent(withParent, true);
+}
+
+void ManagedObjectContext::saveWithParentLater()
+{
+    saveWithParent(true, false);
+}
+
+void ManagedObjectContext::saveWithParent(bool withParent, bool waitForParent)
+{
     Log::info(LogArea::CoreData, QStringLiteral("Save MOC, asking parent ") + (withParent ? QStringLiteral("true") : QStringLiteral("false")));
     if (!hasChanges()) {
         processPendingChanges();
@@ -923,11 +950,15 @@ void ManagedObjectContext::saveWithParent(bool withParent)
     }
     if (withParent && m_parent) {
         ManagedObjectContext *parent = m_parent;
-        parent->performAndWait([parent] {
+        const auto saveParent = [parent] {
             QString parentError;
             if (parent->hasChanges() && !parent->save(&parentError))
                 Log::error(LogArea::CoreData, QStringLiteral("Failed to save context: ") + parentError);
-        });
+        };
+        if (waitForParent)
+            parent->performAndWait(saveParent);
+        else
+            parent->perform(saveParent);
     }
 }
 

@@ -97,6 +97,10 @@ public:
     ManagedObject *object(const QString &type, const Predicate &predicate);
     ManagedObject *insertObject(const QString &type) { return insertNewObject(type); }
     void saveWithParent(bool withParent);
+    // The same, but the parent's save is queued on the parent's queue rather
+    // than waited for: long imports read their next batch meanwhile. Saves
+    // queued so run in order, before any later work on the parent's queue.
+    void saveWithParentLater();
     void purgeHistory(int days);
 
     // The store's state as this context sees it, for a child. On this context's thread.
@@ -130,10 +134,12 @@ private:
     void mergeExternalChanges(const QVector<ObjectSnapshot> &snapshots, const QSet<ObjectID> &inserted,
                               const QHash<ObjectID, QStringList> &changedKeys, const QVector<ObjectID> &deleted);
     void deleteObject(ManagedObject *object, bool runHook);
+    void saveWithParent(bool withParent, bool waitForParent);
     void undeleteObject(const ObjectID &id, const ObjectSnapshot &state, const QVector<QVector<ObjectID>> &toMany);
 
     // Bookkeeping called by ManagedObject.
     void objectDidChange(ManagedObject *object, const QString &key);
+    void notePendingInsertion(ManagedObject *object);
     void recordJoinChange(ManagedObject *source, int relationshipIndex, ManagedObject *destination, bool added);
     bool registersUndo() const;
     void registerUndo(std::function<void()> action);

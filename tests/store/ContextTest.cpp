@@ -131,6 +131,57 @@ TEST_F(ContextTest, SaveWithParentFromAChildReachesTheDiskAndNotifiesTheMainCont
     EXPECT_EQ(second->mainContext()->countOfObjects(Case::entityName()), 3);
 }
 
+TEST_F(ContextTest, ObjectsAreReportedInsertedOnceThenUpdatedWithTheirChangedKeys)
+{
+    QList<ObjectsChange> batches;
+    QObject guard;
+    QObject::connect(context(), &ManagedObjectContext::objectsDidChange, &guard,
+                     [&](const ObjectsChange &change) { batches << change; });
+    // Inserted and edited in one turn: one insertion, no update.
+    Case *item = newCase(QStringLiteral("K1"));
+    item->setSummary(QStringLiteral("first"));
+    context()->processPendingChanges();
+    ASSERT_EQ(batches.size(), 1);
+    EXPECT_EQ(batches[0].inserted, QList<ManagedObject *>{item});
+    EXPECT_TRUE(batches[0].updated.isEmpty());
+    // Edited after that, before any save: an update naming the keys.
+    item->setSummary(QStringLiteral("second"));
+    item->setDetail(QStringLiteral("detail"));
+    context()->processPendingChanges();
+    ASSERT_EQ(batches.size(), 2);
+    EXPECT_EQ(batches[1].updated, QList<ManagedObject *>{item});
+    EXPECT_EQ(batches[1].changedKeys.value(item), (QSet<QString>{QStringLiteral("summary"), QStringLiteral("detail")}));
+    // Inserted, then saved before anyone heard of it, then edited: the edit is still heard.
+    Case *saved = newCase(QStringLiteral("K2"));
+    context()->saveWithParent(true);
+    batches.clear();
+    saved->setSummary(QStringLiteral("after save"));
+    context()->processPendingChanges();
+    ASSERT_EQ(batches.size(), 1);
+    EXPECT_EQ(batches[0].updated, QList<ManagedObject *>{saved});
+    EXPECT_EQ(batches[0].changedKeys.value(saved), QSet<QString>{QStringLiteral("summary")});
+
+    // A child's work arrives as insertions; the parent's later edit of it is an update,
+    // and a save queued on the parent reaches the disk once the queue has run.
+    batches.clear();
+    auto child = m_stack->newBackgroundContext();
+    child->performAndWait([&] {
+        child->insertNew<Case>()->setPatientID(QStringLiteral("K3"));
+        child->saveWithParentLater();
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 3, 10000);
+    ASSERT_FALSE(batches.isEmpty());
+    ASSERT_EQ(batches[0].inserted.size(), 1);
+    auto *fromChild = static_cast<Case *>(batches[0].inserted.first());
+    EXPECT_EQ(fromChild->patientID(), QStringLiteral("K3"));
+    EXPECT_TRUE(batches[0].updated.isEmpty());
+    batches.clear();
+    fromChild->setSummary(QStringLiteral("edited in main"));
+    context()->processPendingChanges();
+    ASSERT_EQ(batches.size(), 1);
+    EXPECT_EQ(batches[0].changedKeys.value(fromChild), QSet<QString>{QStringLiteral("summary")});
+}
+
 TEST_F(ContextTest, ChildWorkQueuedWithPerformRunsOffTheMainThread)
 {
     auto child = m_stack->newBackgroundContext();
