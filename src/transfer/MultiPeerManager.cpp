@@ -10,6 +10,7 @@
 #include "transfer/MultiPeerManagerDelegate.h"
 #include "transfer/PeerConnection.h"
 #include "transfer/PeerDiscovery.h"
+#include "transfer/PeerPicker.h"
 #include "util/Log.h"
 
 namespace ovalis {
@@ -392,6 +393,7 @@ void MultiPeerManager::rememberPeer(const KnownPeer &known)
     Log::info(LogArea::Multipeer, QStringLiteral("MultiPeerManager found peer: %1").arg(merged.peer.displayName));
     if (m_delegate)
         m_delegate->foundPeer(this, merged.peer, merged.info);
+    emit peersChanged();
 }
 
 void MultiPeerManager::forgetPeer(const QString &uniqueID, bool discoveredOnly)
@@ -404,6 +406,7 @@ void MultiPeerManager::forgetPeer(const QString &uniqueID, bool discoveredOnly)
     Log::info(LogArea::Multipeer, QStringLiteral("MultiPeerManager lost peer: %1").arg(peer.displayName));
     if (m_delegate)
         m_delegate->lostPeer(this, peer);
+    emit peersChanged();
 }
 
 void MultiPeerManager::changeState(const PeerID &peer, int state)
@@ -437,6 +440,8 @@ void MultiPeerManager::changeState(const PeerID &peer, int state)
                 self->m_delegate->peerConnected(peer);
         },
         Qt::QueuedConnection);
+    emit peerStateChanged(peer, state == Connecting);
+    emit peersChanged();
 }
 
 void MultiPeerManager::disconnect()
@@ -467,6 +472,31 @@ void MultiPeerManager::sendFile(const QUrl &url, const QString &resourceName)
         return;
     Log::info(LogArea::Multipeer, QStringLiteral("Send file at %1").arg(url.toString(QUrl::FullyEncoded)));
     m_connected.first()->sendFile(url.toLocalFile(), resourceName);
+}
+
+QList<PeerID> MultiPeerManager::nearbyPeers() const
+{
+    QList<PeerID> peers;
+    for (const KnownPeer &known : m_known)
+        peers.append(known.peer);
+    return peers;
+}
+
+void MultiPeerManager::showBrowser(std::optional<int> maximumNumberOfPeers)
+{
+    Log::info(LogArea::Multipeer, QStringLiteral("Show browser"));
+    auto *picker = new PeerPicker(this, maximumNumberOfPeers, this);
+    const auto dismiss = [this, picker](const QString &logLine) {
+        Log::info(LogArea::Multipeer, logLine);
+        if (m_delegate)
+            m_delegate->dismissBrowser(this, picker);
+        picker->deleteLater();
+    };
+    connect(picker, &PeerPicker::finished, this, [dismiss] { dismiss(QStringLiteral("Session browserViewControllerDidFinish")); });
+    connect(picker, &PeerPicker::cancelled, this,
+            [dismiss] { dismiss(QStringLiteral("Session browserViewControllerWasCancelled")); });
+    if (m_delegate)
+        m_delegate->presentBrowser(this, picker);
 }
 
 QList<PeerID> MultiPeerManager::connectedPeers() const

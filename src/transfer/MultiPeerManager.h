@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "transfer/PeerCertificate.h"
 #include "transfer/PeerDiscovery.h"
@@ -75,6 +76,12 @@ public:
     virtual void sendData(const QByteArray &data);
     virtual void sendFile(const QUrl &url, const QString &resourceName);
     virtual QList<PeerID> connectedPeers() const;
+    // The peers found by discovery or known through a connection.
+    QList<PeerID> nearbyPeers() const;
+    // Makes a peer picker for this session (limited to that many peers in the
+    // session when given) and hands it to the delegate to present; the
+    // delegate is asked to dismiss it when the user finishes or cancels it.
+    void showBrowser(std::optional<int> maximumNumberOfPeers = std::nullopt);
     // The code both users compare for a peer being invited or connected; empty otherwise.
     QString verificationCode(const PeerID &peer) const;
 
@@ -82,6 +89,10 @@ signals:
     // Listening started or stopped, discovery changed its availability, or a
     // peer's connection was secured (its verification code is known).
     void reachabilityChanged();
+    // A peer was found or lost, or its session state changed.
+    void peersChanged();
+    // A peer's session state changed: connecting, or else connected or not connected.
+    void peerStateChanged(const ovalis::PeerID &peer, bool connecting);
 
 private:
     struct Link;

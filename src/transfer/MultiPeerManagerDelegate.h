@@ -10,6 +10,7 @@
 namespace ovalis {
 
 class MultiPeerManager;
+class PeerPicker;
 
 // Receives every event of a MultiPeerManager. All calls arrive on the
 // manager's thread (the main thread); the session state changes
@@ -19,6 +20,20 @@ class MultiPeerManagerDelegate
 {
 public:
     virtual ~MultiPeerManagerDelegate() = default;
+
+    // Show the picker that showBrowser made, and take it away again (it is
+    // deleted after this call). A delegate that never calls showBrowser,
+    // like the transfer window's, need not present anything.
+    virtual void presentBrowser(MultiPeerManager *manager, PeerPicker *picker)
+    {
+        Q_UNUSED(manager);
+        Q_UNUSED(picker);
+    }
+    virtual void dismissBrowser(MultiPeerManager *manager, PeerPicker *picker)
+    {
+        Q_UNUSED(manager);
+        Q_UNUSED(picker);
+    }
 
     // Asked by startAdvertising.
     virtual std::optional<DiscoveryInfo> discoveryInfo() = 0;
