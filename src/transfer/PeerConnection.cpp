@@ -169,8 +169,10 @@ void PeerConnection::pump()
             send(PeerFrame::Type::ResourceBegin, QJsonDocument(begin).toJson(QJsonDocument::Compact));
             m_sending = std::move(file);
         }
-        const QByteArray chunk = m_sending->read(chunkSize);
-        if (chunk.isEmpty()) {
+        // One buffer serves every chunk: the socket copies what it is given.
+        m_chunk.resize(chunkSize);
+        const qint64 read = m_sending->read(m_chunk.data(), chunkSize);
+        if (read <= 0) {
             if (m_sending->error() != QFileDevice::NoError) {
                 // The receiver cannot be told to drop half a file: end the connection.
                 fail(m_sending->errorString());
@@ -180,16 +182,16 @@ void PeerConnection::pump()
             finishOutgoing(true, QString());
             continue;
         }
-        m_socket->write(PeerFrame::header(PeerFrame::Type::ResourceChunk, chunk.size()));
-        m_socket->write(chunk);
+        m_socket->write(PeerFrame::header(PeerFrame::Type::ResourceChunk, read));
+        m_socket->write(m_chunk.constData(), read);
     }
 }
 
 void PeerConnection::readFrames()
 {
-    m_reader.append(m_socket->readAll());
     while (!m_closed) {
-        std::optional<PeerFrame> frame = m_reader.next();
+        m_reader.readFrom(m_socket);
+        const std::optional<PeerFrameView> frame = m_reader.nextView();
         if (!frame)
             break;
         handle(*frame);
@@ -198,10 +200,10 @@ void PeerConnection::readFrames()
         fail(m_reader.error());
 }
 
-void PeerConnection::handle(const PeerFrame &frame)
+void PeerConnection::handle(const PeerFrameView &frame)
 {
     if (!m_greeted) {
-        const QJsonObject hello = QJsonDocument::fromJson(frame.payload).object();
+        const QJsonObject hello = QJsonDocument::fromJson(frame.payload.toByteArray()).object();
         const QString id = hello.value(QStringLiteral("id")).toString();
         if (frame.type != PeerFrame::Type::Hello || id.isEmpty()) {
             fail(QStringLiteral("the peer did not greet"));
@@ -222,12 +224,13 @@ void PeerConnection::handle(const PeerFrame &frame)
     }
     switch (frame.type) {
     case PeerFrame::Type::ResourceBegin:
-        beginResource(frame.payload);
+        beginResource(frame.payload.toByteArray());
         return;
     case PeerFrame::Type::ResourceChunk:
         if (m_receiving) {
             m_receivedBytes += frame.payload.size();
-            if (m_receivedBytes > m_receivingSize || m_receiving->write(frame.payload) != frame.payload.size()) {
+            if (m_receivedBytes > m_receivingSize
+                || m_receiving->write(frame.payload.data(), frame.payload.size()) != frame.payload.size()) {
                 emit resourceFailed(m_receivedBytes > m_receivingSize ? QStringLiteral("more bytes than announced")
                                                                       : m_receiving->errorString());
                 m_receiving.reset();
@@ -246,7 +249,7 @@ void PeerConnection::handle(const PeerFrame &frame)
         m_receiving.reset(); // removes the file
         return;
     default:
-        emit frameReceived(frame.type, frame.payload);
+        emit frameReceived(frame.type, frame.payload.toByteArray());
         return;
     }
 }

@@ -68,7 +68,7 @@ signals:
 private:
     void configure(const PeerCertificate &identity);
     void readFrames();
-    void handle(const PeerFrame &frame);
+    void handle(const PeerFrameView &frame);
     void beginResource(const QByteArray &payload);
     void pump();
     void finishOutgoing(bool sent, const QString &error);
@@ -92,6 +92,7 @@ private:
 
     QQueue<OutgoingFile> m_outgoing;
     std::unique_ptr<QFile> m_sending;
+    QByteArray m_chunk;
 
     std::unique_ptr<QTemporaryFile> m_receiving;
     QString m_receivingName;
