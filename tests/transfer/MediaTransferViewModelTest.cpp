@@ -193,7 +193,8 @@ TEST_F(MediaTransferViewModelTest, ATransferKeepsThreeRequestsOutstandingAndFini
     ObserverToken token = NotificationCenter::defaultCenter().addObserver(LibraryNotifications::updatedMedia, nullptr,
                                                                           [&updatedMedia](const Notification &) { ++updatedMedia; });
     QStringList statuses;
-    QObject::connect(m_model.get(), &MediaTransferViewModel::changed, [&] {
+    QObject receiver; // disconnects the recording when the test ends
+    QObject::connect(m_model.get(), &MediaTransferViewModel::changed, &receiver, [&] {
         if (statuses.isEmpty() || statuses.last() != m_model->statusString())
             statuses.append(m_model->statusString());
     });
