@@ -16,6 +16,8 @@ namespace {
 constexpr qint64 chunkSize = 512 * 1024;
 // Chunks are read while less than this is waiting to be written.
 constexpr qint64 writeWindow = 2 * 1024 * 1024;
+// What the socket reads ahead of the frames handled: two chunk frames.
+constexpr qint64 readBufferSize = 2 * (chunkSize + PeerFrame::headerSize);
 
 } // namespace
 
@@ -68,6 +70,9 @@ void PeerConnection::configure(const PeerCertificate &identity)
     // authority, so the check is the users' comparison of the code.
     configuration.setPeerVerifyMode(QSslSocket::QueryPeer);
     m_socket->setSslConfiguration(configuration);
+    // Bytes wait in the kernel rather than in this process when files arrive
+    // faster than they are written.
+    m_socket->setReadBufferSize(readBufferSize);
     // Requests are small and answered one at a time: Nagle's algorithm would
     // hold each back for the peer's delayed acknowledgement. The option only
     // takes on a connected socket.
@@ -169,10 +174,9 @@ void PeerConnection::pump()
             send(PeerFrame::Type::ResourceBegin, QJsonDocument(begin).toJson(QJsonDocument::Compact));
             m_sending = std::move(file);
         }
-        // One buffer serves every chunk: the socket copies what it is given.
-        m_chunk.resize(chunkSize);
-        const qint64 read = m_sending->read(m_chunk.data(), chunkSize);
-        if (read <= 0) {
+        // The socket keeps the chunk itself rather than a copy of it.
+        const QByteArray chunk = m_sending->read(chunkSize);
+        if (chunk.isEmpty()) {
             if (m_sending->error() != QFileDevice::NoError) {
                 // The receiver cannot be told to drop half a file: end the connection.
                 fail(m_sending->errorString());
@@ -182,8 +186,8 @@ void PeerConnection::pump()
             finishOutgoing(true, QString());
             continue;
         }
-        m_socket->write(PeerFrame::header(PeerFrame::Type::ResourceChunk, read));
-        m_socket->write(m_chunk.constData(), read);
+        m_socket->write(PeerFrame::header(PeerFrame::Type::ResourceChunk, chunk.size()));
+        m_socket->write(chunk);
     }
 }
 

@@ -92,7 +92,6 @@ private:
 
     QQueue<OutgoingFile> m_outgoing;
     std::unique_ptr<QFile> m_sending;
-    QByteArray m_chunk;
 
     std::unique_ptr<QTemporaryFile> m_receiving;
     QString m_receivingName;
