@@ -126,6 +126,14 @@ TEST(PeerSessionTest, ResourcesAreTakenOnlyFromJoinedPeersUnderUuidNamesAndAsAnn
     EXPECT_EQ(log.countPrefix(QStringLiteral("Unable to receive resource: ")), 5);
     EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to receive resource: refused a resource whose name is not a UUID")));
     EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to receive resource: resource E621E1F8-C36C-495A-93FC-0C247A3E6E5F of 1152921504606846976 bytes does not fit")));
+
+    // Chunks far larger than the socket reads ahead, as older peers send them.
+    QByteArray large(3 * 1024 * 1024 + 5, Qt::Uninitialized);
+    for (int i = 0; i < large.size(); ++i)
+        large[i] = char(i * 7 + (i >> 12));
+    peer.sendResource(uuid, large.size(), large);
+    ASSERT_TRUE(QTest::qWaitFor([&recorder] { return recorder.resources.size() == 2; }, 10000));
+    EXPECT_EQ(recorder.resources.last().second, large);
 }
 
 TEST(PeerSessionTest, CertificatesAreFreshAndTheCodeIsTheSameFromBothSides)
