@@ -32,6 +32,10 @@ MediaTransferViewModel::MediaTransferViewModel(const QString &name, const QStrin
     , m_missingMediaManager(std::move(missingMediaManager))
 {
     m_multiPeerManager->setDelegate(this);
+    // Received files are moved into the media directory: written beside it,
+    // the move is a rename.
+    if (m_missingMediaManager->baseDirectoryURL())
+        m_multiPeerManager->setResourceDirectory(m_missingMediaManager->baseDirectoryURL()->toLocalFile());
     m_resetSentMediaTask.setSingleShot(true);
     m_resetSentMediaTask.setInterval(3000);
     QObject::connect(&m_resetSentMediaTask, &QTimer::timeout, this, [this] {

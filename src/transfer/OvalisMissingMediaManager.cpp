@@ -108,7 +108,8 @@ void OvalisMissingMediaManager::storeReceivedFile(const QString &uuid, const QUr
         const QUrl destination = MediaFileStore::mediaFileURL(*baseDirectoryURL(), uuid, MediaTypes::extensionOf(media->fileName()));
         MediaWriteError error;
         // The session removes its temporary file after this call, so the file
-        // is moved into place rather than copied (a copy across file systems).
+        // is moved into place rather than copied: a rename, as the session
+        // writes it in the media directory once that exists.
         if (!MediaFileStore::createDirectory(folder, &error) || !MediaFileStore::moveItem(location, destination, &error)) {
             Log::error(LogArea::Filing, QStringLiteral("Unable to copy resource: ") + error.message());
             return;

@@ -1,6 +1,7 @@
 #include "transfer/PeerConnection.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSslConfiguration>
@@ -282,12 +283,13 @@ void PeerConnection::beginResource(const QByteArray &payload)
         emit resourceFailed(QStringLiteral("resource %1 without a size").arg(name));
         return;
     }
-    const QStorageInfo storage(QDir::tempPath());
+    const QString directory = !m_resourceDirectory.isEmpty() && QFileInfo(m_resourceDirectory).isDir() ? m_resourceDirectory : QDir::tempPath();
+    const QStorageInfo storage(directory);
     if (storage.isValid() && storage.bytesAvailable() >= 0 && size > storage.bytesAvailable()) {
         emit resourceFailed(QStringLiteral("resource %1 of %2 bytes does not fit in the free disk space").arg(name).arg(size));
         return;
     }
-    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/ovalis-resource-XXXXXX"));
+    auto file = std::make_unique<QTemporaryFile>(directory + QStringLiteral("/ovalis-resource-XXXXXX"));
     if (!file->open()) {
         emit resourceFailed(file->errorString());
         return;

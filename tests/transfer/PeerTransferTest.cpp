@@ -143,6 +143,7 @@ TEST_F(PeerTransferTest, MissingFilesArriveByteIdenticalUnderTheirPaths)
         EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, m_uuids[i], extension), files[i].second) << files[i].first.toStdString();
     }
     EXPECT_FALSE(nowhere->fileExists());
+    EXPECT_EQ(m_requester->multiPeerManager()->resourceDirectory(), MediaFileStore::mediaDirectoryURL(*m_stack).toLocalFile());
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_requester->statusString() == QStringLiteral("Missing 1 media item"); }, 10000));
 
     m_requester->disconnectRemote();
