@@ -155,6 +155,8 @@ void MediaTransferViewModel::stopTransfer()
     Log::info(LogArea::UI, QStringLiteral("Stop transfer"));
     setStatus(ConnectionStatus::connected);
     updateStatusLine();
+    // The scan counts the files still on their way among the missing ones.
+    m_outstandingRequests = 0;
     QPointer<MediaTransferViewModel> self(this);
     m_missingMediaManager->refreshMissingMedia([self] {
         if (self)

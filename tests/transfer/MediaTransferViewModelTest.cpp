@@ -156,9 +156,15 @@ TEST_F(MediaTransferViewModelTest, TheConnectionFollowsItsStateTable)
     EXPECT_TRUE(m_model->isConnected(remote));
     m_model->stopTransfer();
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::connected);
-    // Both files were asked for; neither has arrived.
+    // Both files were asked for and neither has arrived; the scan that
+    // follows counts them once.
     EXPECT_EQ(m_model->statusString(), QStringLiteral("Missing 2 media items"));
+    int changes = 0;
+    QObject receiver;
+    QObject::connect(m_model.get(), &MediaTransferViewModel::changed, &receiver, [&changes] { ++changes; });
+    ASSERT_TRUE(QTest::qWaitFor([&changes] { return changes > 0; }));
     EXPECT_EQ(m_missing->refreshes, 2);
+    EXPECT_EQ(m_model->statusString(), QStringLiteral("Missing 2 media items"));
 
     m_model->disconnectRemote();
     EXPECT_EQ(m_peer->calls.last(), QStringLiteral("disconnect"));
