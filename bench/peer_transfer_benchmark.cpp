@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <unistd.h>
 
 #include "BenchmarkReport.h"
 #include "media/MediaFileStore.h"
@@ -43,6 +44,18 @@ qint64 memoryKiB(qint64 pid, const char *field)
         if (line.startsWith(field))
             return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
     return -1;
+}
+
+// User and system CPU time of a process so far, in seconds.
+double processCpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK)) : -1;
 }
 
 // From here on VmHWM reports the peak since now.
@@ -213,11 +226,13 @@ int main(int argc, char **argv)
     QElapsedTimer timer;
     timer.start();
     const double cpuBefore = bench::threadCpuMilliseconds();
+    const double responderCpuBefore = processCpuSeconds(responderPid);
     model->transfer();
     if (!waitFor([&] { return model->statusString() == QStringLiteral("Finished transferring"); }, 3600))
         die("the transfer did not finish");
     const double seconds = timer.elapsed() / 1000.0;
     const double cpu = bench::threadCpuMilliseconds() - cpuBefore;
+    const double responderCpu = processCpuSeconds(responderPid) - responderCpuBefore;
     const qint64 peakSelf = memoryKiB(QCoreApplication::applicationPid(), "VmHWM:");
     const qint64 peakResponder = memoryKiB(responderPid, "VmHWM:");
     model->disconnectRemote();
@@ -238,6 +253,7 @@ int main(int argc, char **argv)
     std::printf("%d files of 1 MB over TLS 1.3 on 127.0.0.1; %d arrived byte-identical\n", count, identical);
     report("peer fetch: wall time", seconds, "s  ", "");
     report("peer fetch: requester main-thread CPU time", cpu / 1000.0, "s  ", "");
+    report("peer fetch: responder CPU time", responderCpu, "s  ", "");
     report("peer fetch: throughput", megabytes / seconds, "MB/s", "");
     if (plain > 0) {
         report("plain TLS copy (openssl s_server -> s_client): throughput", megabytes / plain, "MB/s", "");

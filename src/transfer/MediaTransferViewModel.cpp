@@ -32,6 +32,10 @@ MediaTransferViewModel::MediaTransferViewModel(const QString &name, const QStrin
     , m_missingMediaManager(std::move(missingMediaManager))
 {
     m_multiPeerManager->setDelegate(this);
+    // Received files are moved into the media directory: written beside it,
+    // the move is a rename.
+    if (m_missingMediaManager->baseDirectoryURL())
+        m_multiPeerManager->setResourceDirectory(m_missingMediaManager->baseDirectoryURL()->toLocalFile());
     m_resetSentMediaTask.setSingleShot(true);
     m_resetSentMediaTask.setInterval(3000);
     QObject::connect(&m_resetSentMediaTask, &QTimer::timeout, this, [this] {
@@ -76,7 +80,8 @@ void MediaTransferViewModel::setStatusString(const QString &text)
 
 void MediaTransferViewModel::updateStatusLine()
 {
-    const int count = m_missingMediaManager->missingCount();
+    // Files asked for and not yet answered are still missing.
+    const int count = m_missingMediaManager->missingCount() + m_outstandingRequests;
     setStatusString(QStringLiteral("Missing %1 media %2").arg(count).arg(count == 1 ? QStringLiteral("item") : QStringLiteral("items")));
 }
 
@@ -137,9 +142,10 @@ void MediaTransferViewModel::transfer()
     Log::info(LogArea::UI, QStringLiteral("Transfer"));
     m_connectionStatus = ConnectionStatus::transferring;
     m_statusString = QStringLiteral("Transferring files");
+    m_outstandingRequests = 0;
     m_fractionTransferred = m_missingMediaManager->fractionComplete();
     emit changed();
-    requestNextFile();
+    requestFiles();
 }
 
 void MediaTransferViewModel::stopTransfer()
@@ -149,6 +155,8 @@ void MediaTransferViewModel::stopTransfer()
     Log::info(LogArea::UI, QStringLiteral("Stop transfer"));
     setStatus(ConnectionStatus::connected);
     updateStatusLine();
+    // The scan counts the files still on their way among the missing ones.
+    m_outstandingRequests = 0;
     QPointer<MediaTransferViewModel> self(this);
     m_missingMediaManager->refreshMissingMedia([self] {
         if (self)
@@ -156,22 +164,36 @@ void MediaTransferViewModel::stopTransfer()
     });
 }
 
-void MediaTransferViewModel::requestNextFile()
+void MediaTransferViewModel::requestFiles()
 {
     if (m_connectionStatus != ConnectionStatus::transferring)
         return;
-    const std::optional<QByteArray> request = m_missingMediaManager->nextRequestData();
-    if (request) {
-        setStatusString(QStringLiteral("%1 of %2 remaining")
-                            .arg(m_missingMediaManager->missingCount())
-                            .arg(m_missingMediaManager->initialNumberOfMissingFiles()));
+    // The worklist is not refreshed while requests are outstanding: the scan
+    // would list the files still on their way again.
+    while (m_outstandingRequests < maximumOutstandingRequests && m_missingMediaManager->missingCount() > 0) {
+        const std::optional<QByteArray> request = m_missingMediaManager->nextRequestData();
+        if (!request)
+            continue;
+        ++m_outstandingRequests;
         m_multiPeerManager->sendData(*request);
+    }
+    if (m_outstandingRequests > 0) {
+        // The file streaming now is not counted as remaining.
+        setStatusString(QStringLiteral("%1 of %2 remaining")
+                            .arg(m_missingMediaManager->missingCount() + m_outstandingRequests - 1)
+                            .arg(m_missingMediaManager->initialNumberOfMissingFiles()));
         return;
     }
+    m_missingMediaManager->nextRequestData(); // logs the end of the worklist and refreshes it
     m_connectionStatus = ConnectionStatus::connected;
     setStatusString(QStringLiteral("Finished transferring"));
     mediaUpdated();
     m_finishedStatusTask.start();
+}
+
+void MediaTransferViewModel::requestAnswered()
+{
+    m_outstandingRequests = qMax(0, m_outstandingRequests - 1);
 }
 
 void MediaTransferViewModel::mediaUpdated()
@@ -233,6 +255,7 @@ void MediaTransferViewModel::peerDisconnected(const PeerID &peer)
     Log::info(LogArea::UI, QStringLiteral("Peer disconnected from: %1").arg(peer.displayName));
     m_connectedRemote.reset();
     m_connectionStatus = ConnectionStatus::standby;
+    m_outstandingRequests = 0;
     m_energyActivityToken.reset();
     updateStatusLine();
 }
@@ -249,8 +272,10 @@ void MediaTransferViewModel::didReceiveData(MultiPeerManager *manager, const QBy
 {
     QPointer<MediaTransferViewModel> self(this);
     m_missingMediaManager->handleReceivedData(data, manager, [self] {
-        if (self)
-            self->requestNextFile();
+        if (!self)
+            return;
+        self->requestAnswered();
+        self->requestFiles();
     });
 }
 
@@ -266,9 +291,10 @@ void MediaTransferViewModel::didFinishReceivingResource(MultiPeerManager *, cons
     m_missingMediaManager->storeReceivedFile(name, location, [self] {
         if (!self)
             return;
-        self->m_fractionTransferred = self->m_missingMediaManager->fractionComplete();
+        self->requestAnswered();
+        self->m_fractionTransferred = self->m_missingMediaManager->fractionComplete(self->m_outstandingRequests);
         emit self->changed();
-        self->requestNextFile();
+        self->requestFiles();
     });
 }
 

@@ -77,7 +77,16 @@ public:
     void didFinishReceivingResource(MultiPeerManager *manager, const QString &name, const QUrl &location) override;
 
 private:
-    void requestNextFile();
+    // Files asked for at a time: while one streams, the next requests are
+    // already with the peer, so no round trip separates two files. A peer
+    // queues the files it is asked for and answers in order.
+    static constexpr int maximumOutstandingRequests = 3;
+
+    // Tops the requests up to the maximum; finishes the run once the
+    // worklist is empty and every request has been answered.
+    void requestFiles();
+    // A request was answered, with a file stored or a not-available reply.
+    void requestAnswered();
     void updateStatusLine();
     void resetSentMedia();
     void setStatus(ConnectionStatus status);
@@ -89,6 +98,7 @@ private:
     float m_fractionTransferred = 0;
     std::optional<RemoteMediaLibrary> m_connectedRemote;
     bool m_sentMedia = false;
+    int m_outstandingRequests = 0;
     std::unique_ptr<MultiPeerManager> m_multiPeerManager;
     QTimer m_resetSentMediaTask;
     QTimer m_finishedStatusTask;

@@ -13,11 +13,11 @@ namespace ovalis {
 
 MissingMediaManager::~MissingMediaManager() = default;
 
-float MissingMediaManager::fractionComplete() const
+float MissingMediaManager::fractionComplete(int outstandingRequests) const
 {
     if (m_initialNumberOfMissingFiles == 0)
         return 0;
-    return float(m_initialNumberOfMissingFiles - missingCount()) / float(m_initialNumberOfMissingFiles);
+    return float(m_initialNumberOfMissingFiles - missingCount() - outstandingRequests) / float(m_initialNumberOfMissingFiles);
 }
 
 void MissingMediaManager::refreshMissingMedia(std::function<void()>)

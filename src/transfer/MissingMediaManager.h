@@ -44,8 +44,9 @@ public:
 
     int missingCount() const { return int(m_missingMediaArray.size()); }
     // The share already fetched: can start above 0 when some missing media
-    // cannot be requested.
-    float fractionComplete() const;
+    // cannot be requested. Requests still outstanding (taken from the
+    // worklist, not yet answered) count as not fetched.
+    float fractionComplete(int outstandingRequests = 0) const;
 
     // Rebuilds the count and the worklist, then runs the completion (when
     // given) on the main thread. Does nothing here.

@@ -182,6 +182,7 @@ PeerConnection *MultiPeerManager::makeConnection(QSslSocket *socket)
 {
     auto link = std::make_unique<Link>();
     auto *connection = new PeerConnection(socket, m_identity, helloPayload(), this);
+    connection->setResourceDirectory(m_resourceDirectory);
     link->connection.reset(connection);
     link->timeout.setSingleShot(true);
     connect(&link->timeout, &QTimer::timeout, connection, [connection] { connection->close(); });

@@ -53,6 +53,9 @@ public:
     void setInvitationHandler(InvitationHandler handler) { m_invitationHandler = std::move(handler); }
     // The port to listen on when advertising starts; 0 (the default) lets the system choose.
     void setRequestedPort(quint16 port) { m_requestedPort = port; }
+    // Where received resources are written as they arrive (see PeerConnection).
+    void setResourceDirectory(const QString &path) { m_resourceDirectory = path; }
+    QString resourceDirectory() const { return m_resourceDirectory; }
 
     QString name() const { return m_name; }
     QString serviceType() const { return m_serviceType; }
@@ -127,6 +130,7 @@ private:
     InvitationHandler m_invitationHandler;
     QTcpServer *m_server = nullptr; // Owned (child).
     quint16 m_requestedPort = 0;
+    QString m_resourceDirectory;
     quint16 m_lastPort = 0;
     bool m_advertising = false;
     bool m_browsing = false;

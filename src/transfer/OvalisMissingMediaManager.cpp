@@ -84,11 +84,14 @@ void OvalisMissingMediaManager::refreshMissingMedia(std::function<void()> comple
 void OvalisMissingMediaManager::takeMissingMedia(const QList<ObjectID> &ids, const std::function<void()> &completion)
 {
     QList<MissingMediaItem> items;
+    m_scannedMedia.clear();
     for (const ObjectID &id : ids) {
         auto *media = static_cast<Media *>(m_mainManagedObjectContext->existingObject(id));
         // Counted but never requested: without both there is nothing to ask for.
-        if (media && !media->uuid().isEmpty() && !media->fileName().isEmpty())
+        if (media && !media->uuid().isEmpty() && !media->fileName().isEmpty()) {
             items.append({media->uuid(), MediaTypes::extensionOf(media->fileName())});
+            m_scannedMedia.insert(media->uuid(), id);
+        }
     }
     setMissingMedia(int(ids.size()), items);
     if (completion)
@@ -100,15 +103,15 @@ void OvalisMissingMediaManager::storeReceivedFile(const QString &uuid, const QUr
     if (!MediaRequestMessage::isCanonicalUuid(uuid) || !baseDirectoryURL())
         return;
     m_mainManagedObjectContext->performAndWait([&] {
-        auto *media = static_cast<Media *>(
-            m_mainManagedObjectContext->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {uuid})));
+        Media *media = mediaForUuid(uuid);
         if (!media || media->fileName().isEmpty())
             return;
         const QUrl folder = QUrl::fromLocalFile(baseDirectoryURL()->toLocalFile() + QLatin1Char('/') + uuidDirectoryPath(uuid));
         const QUrl destination = MediaFileStore::mediaFileURL(*baseDirectoryURL(), uuid, MediaTypes::extensionOf(media->fileName()));
         MediaWriteError error;
         // The session removes its temporary file after this call, so the file
-        // is moved into place rather than copied (a copy across file systems).
+        // is moved into place rather than copied: a rename, as the session
+        // writes it in the media directory once that exists.
         if (!MediaFileStore::createDirectory(folder, &error) || !MediaFileStore::moveItem(location, destination, &error)) {
             Log::error(LogArea::Filing, QStringLiteral("Unable to copy resource: ") + error.message());
             return;
@@ -116,6 +119,20 @@ void OvalisMissingMediaManager::storeReceivedFile(const QString &uuid, const QUr
         if (completion)
             QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(completion), Qt::QueuedConnection);
     });
+}
+
+Media *OvalisMissingMediaManager::mediaForUuid(const QString &uuid)
+{
+    // A file arrives per request: a fetch each would cost the main thread
+    // a query of the store.
+    const auto scanned = m_scannedMedia.constFind(uuid);
+    if (scanned != m_scannedMedia.cend()) {
+        auto *media = static_cast<Media *>(m_mainManagedObjectContext->existingObject(*scanned));
+        if (media && !media->isDeleted() && media->uuid() == uuid)
+            return media;
+    }
+    return static_cast<Media *>(
+        m_mainManagedObjectContext->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {uuid})));
 }
 
 } // namespace ovalis

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <QHash>
 #include <memory>
 
+#include "store/ObjectID.h"
 #include "transfer/MissingMediaManager.h"
 
 namespace ovalis {
 
 class CoreDataStack;
 class ManagedObjectContext;
+class Media;
 
 // The library's missing media: Media records of a case whose file is not in
 // the media directory, found by a scan on a private child context of the
@@ -26,10 +29,14 @@ public:
     void storeReceivedFile(const QString &uuid, const QUrl &location, std::function<void()> completion) override;
 
 private:
-    void takeMissingMedia(const QList<struct ObjectID> &ids, const std::function<void()> &completion);
+    void takeMissingMedia(const QList<ObjectID> &ids, const std::function<void()> &completion);
+    // The record of a received file: found through the last scan without
+    // asking the store, else fetched by its uuid.
+    Media *mediaForUuid(const QString &uuid);
 
     CoreDataStack &m_stack;
     ManagedObjectContext *m_mainManagedObjectContext; // Not owned.
+    QHash<QString, ObjectID> m_scannedMedia; // by uuid, from the last scan
     // Cleared when the manager goes, so that a scan finishing later is dropped.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -52,6 +52,10 @@ public:
     // Resources are refused until the peer has joined the session, so that
     // an uninvited peer cannot fill the disk.
     void setAcceptsResources(bool accepts) { m_acceptsResources = accepts; }
+    // Where received resources are written as they arrive; best on the file
+    // system they are moved to, which makes the move a rename. The system's
+    // temporary directory when empty or not a directory.
+    void setResourceDirectory(const QString &path) { m_resourceDirectory = path; }
     // Bytes not yet handed to the network; the benchmark reads it.
     qint64 pendingBytes() const;
 
@@ -68,7 +72,7 @@ signals:
 private:
     void configure(const PeerCertificate &identity);
     void readFrames();
-    void handle(const PeerFrame &frame);
+    void handle(const PeerFrameView &frame);
     void beginResource(const QByteArray &payload);
     void pump();
     void finishOutgoing(bool sent, const QString &error);
@@ -93,6 +97,7 @@ private:
     QQueue<OutgoingFile> m_outgoing;
     std::unique_ptr<QFile> m_sending;
 
+    QString m_resourceDirectory;
     std::unique_ptr<QTemporaryFile> m_receiving;
     QString m_receivingName;
     qint64 m_receivingSize = 0;

@@ -1,8 +1,18 @@
 #include "transfer/PeerFrame.h"
 
+#include <QIODevice>
 #include <QtEndian>
 
 namespace ovalis {
+
+namespace {
+
+bool isKnownType(quint8 type)
+{
+    return type >= quint8(PeerFrame::Type::Hello) && type <= quint8(PeerFrame::Type::ResourceEnd);
+}
+
+} // namespace
 
 QByteArray PeerFrame::header(Type type, qint64 payloadSize)
 {
@@ -32,14 +42,56 @@ void PeerFrameReader::append(const QByteArray &bytes)
     m_buffer.append(bytes);
 }
 
+void PeerFrameReader::readFrom(QIODevice *device)
+{
+    if (failed())
+        return;
+    if (m_offset == m_buffer.size()) {
+        // Keeps the capacity for the next frame.
+        m_buffer.resize(0);
+        m_offset = 0;
+    }
+    for (;;) {
+        const qint64 missing = wantedBytes() - bufferedBytes();
+        if (missing <= 0)
+            return;
+        const qsizetype size = m_buffer.size();
+        m_buffer.resize(size + missing);
+        const qint64 read = device->read(m_buffer.data() + size, missing);
+        m_buffer.resize(size + qMax<qint64>(read, 0));
+        if (read < missing)
+            return;
+    }
+}
+
+qint64 PeerFrameReader::wantedBytes() const
+{
+    if (bufferedBytes() < PeerFrame::headerSize)
+        return PeerFrame::headerSize;
+    const char *start = m_buffer.constData() + m_offset;
+    const quint32 length = qFromBigEndian<quint32>(start + 1);
+    // A header nextView() refuses is not followed any further.
+    if (!isKnownType(quint8(start[0])) || length > PeerFrame::maximumPayloadSize)
+        return PeerFrame::headerSize;
+    return PeerFrame::headerSize + qint64(length);
+}
+
 std::optional<PeerFrame> PeerFrameReader::next()
+{
+    const std::optional<PeerFrameView> view = nextView();
+    if (!view)
+        return std::nullopt;
+    return PeerFrame{view->type, view->payload.toByteArray()};
+}
+
+std::optional<PeerFrameView> PeerFrameReader::nextView()
 {
     if (failed() || bufferedBytes() < PeerFrame::headerSize)
         return std::nullopt;
     const char *start = m_buffer.constData() + m_offset;
     const auto type = quint8(start[0]);
     const quint32 length = qFromBigEndian<quint32>(start + 1);
-    if (type < quint8(PeerFrame::Type::Hello) || type > quint8(PeerFrame::Type::ResourceEnd)) {
+    if (!isKnownType(type)) {
         m_error = QStringLiteral("unknown frame type %1").arg(type);
         return std::nullopt;
     }
@@ -49,12 +101,8 @@ std::optional<PeerFrame> PeerFrameReader::next()
     }
     if (bufferedBytes() < PeerFrame::headerSize + qint64(length))
         return std::nullopt;
-    PeerFrame frame{PeerFrame::Type(type), m_buffer.mid(m_offset + PeerFrame::headerSize, length)};
+    const PeerFrameView frame{PeerFrame::Type(type), QByteArrayView(start + PeerFrame::headerSize, length)};
     m_offset += PeerFrame::headerSize + length;
-    if (m_offset == m_buffer.size()) {
-        m_buffer.clear();
-        m_offset = 0;
-    }
     return frame;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <optional>
+
+class QIODevice;
 
 namespace ovalis {
 
@@ -31,19 +34,35 @@ struct PeerFrame {
     static QByteArray encode(Type type, const QByteArray &payload = {});
 };
 
+// A frame whose payload lies in a reader's buffer: valid until the reader
+// is used again.
+struct PeerFrameView {
+    PeerFrame::Type type = PeerFrame::Type::Data;
+    QByteArrayView payload;
+};
+
 // Cuts a byte stream into frames. Bytes may arrive in pieces of any size.
 class PeerFrameReader
 {
 public:
     void append(const QByteArray &bytes);
+    // Reads from the device no more than the frame begun still lacks, into a
+    // buffer kept from frame to frame: a frame's bytes are copied once, and a
+    // stream of equal frames allocates nothing after the first.
+    void readFrom(QIODevice *device);
     // The next complete frame; nothing when more bytes are needed or the
     // stream is broken (failed() then tells why).
     std::optional<PeerFrame> next();
+    // The same without copying the payload.
+    std::optional<PeerFrameView> nextView();
     bool failed() const { return !m_error.isEmpty(); }
     QString error() const { return m_error; }
     qint64 bufferedBytes() const { return m_buffer.size() - m_offset; }
 
 private:
+    // The size of the frame at the read position once its header is in, else the header's.
+    qint64 wantedBytes() const;
+
     QByteArray m_buffer;
     qsizetype m_offset = 0;
     QString m_error;

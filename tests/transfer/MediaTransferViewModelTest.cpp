@@ -68,13 +68,15 @@ protected:
         m_model->peerConnected(peer);
     }
 
-    QString lastRequestedUuid() const
+    QStringList requestedUuids() const
     {
-        MediaRequestMessage message;
-        if (m_peer->sentData.isEmpty()
-            || MediaRequestMessage::decode(m_peer->sentData.last(), &message) != MediaRequestMessage::DecodeResult::Decoded)
-            return QString();
-        return message.uuid;
+        QStringList uuids;
+        for (const QByteArray &data : std::as_const(m_peer->sentData)) {
+            MediaRequestMessage message;
+            MediaRequestMessage::decode(data, &message);
+            uuids.append(message.uuid);
+        }
+        return uuids;
     }
 
     ScriptedMissingMediaManager *m_missing = nullptr;
@@ -154,8 +156,15 @@ TEST_F(MediaTransferViewModelTest, TheConnectionFollowsItsStateTable)
     EXPECT_TRUE(m_model->isConnected(remote));
     m_model->stopTransfer();
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::connected);
-    EXPECT_EQ(m_model->statusString(), QStringLiteral("Missing 1 media item"));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->statusString() == QStringLiteral("Missing 2 media items"); }));
+    // Both files were asked for and neither has arrived; the scan that
+    // follows counts them once.
+    EXPECT_EQ(m_model->statusString(), QStringLiteral("Missing 2 media items"));
+    int changes = 0;
+    QObject receiver;
+    QObject::connect(m_model.get(), &MediaTransferViewModel::changed, &receiver, [&changes] { ++changes; });
+    ASSERT_TRUE(QTest::qWaitFor([&changes] { return changes > 0; }));
+    EXPECT_EQ(m_missing->refreshes, 2);
+    EXPECT_EQ(m_model->statusString(), QStringLiteral("Missing 2 media items"));
 
     m_model->disconnectRemote();
     EXPECT_EQ(m_peer->calls.last(), QStringLiteral("disconnect"));
@@ -181,7 +190,7 @@ TEST_F(MediaTransferViewModelTest, AConnectionWithoutExactlyOneListedPeerChanges
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::connected);
 }
 
-TEST_F(MediaTransferViewModelTest, ATransferRequestsFromTheEndOfTheWorklistAndFinishesWithTheMissingCount)
+TEST_F(MediaTransferViewModelTest, ATransferKeepsThreeRequestsOutstandingAndFinishesWithTheMissingCount)
 {
     setMissing(12);
     start();
@@ -189,41 +198,69 @@ TEST_F(MediaTransferViewModelTest, ATransferRequestsFromTheEndOfTheWorklistAndFi
     int updatedMedia = 0;
     ObserverToken token = NotificationCenter::defaultCenter().addObserver(LibraryNotifications::updatedMedia, nullptr,
                                                                           [&updatedMedia](const Notification &) { ++updatedMedia; });
+    QStringList statuses;
+    QObject receiver; // disconnects the recording when the test ends
+    QObject::connect(m_model.get(), &MediaTransferViewModel::changed, &receiver, [&] {
+        if (statuses.isEmpty() || statuses.last() != m_model->statusString())
+            statuses.append(m_model->statusString());
+    });
 
+    // Requests go out from the end of the worklist, three at once; the file
+    // streaming first is not counted as remaining.
     m_model->transfer();
+    EXPECT_EQ(requestedUuids(), (QStringList{uuidNumber(11), uuidNumber(10), uuidNumber(9)}));
     EXPECT_EQ(m_model->statusString(), QStringLiteral("11 of 12 remaining"));
-    EXPECT_EQ(lastRequestedUuid(), uuidNumber(11));
     EXPECT_EQ(m_model->fractionTransferred(), 0.0f);
 
-    // A stored file moves the bar on and asks for the next; a not-available
-    // reply asks for the next without moving it.
+    // A stored file moves the bar on by one file, not by the requests
+    // outstanding, and asks for the next; a not-available reply asks for the
+    // next without moving it.
     m_model->didFinishReceivingResource(m_peer, uuidNumber(11), QUrl::fromLocalFile(QStringLiteral("/tmp/x")));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return m_peer->sentData.size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_peer->sentData.size() == 4; }));
     EXPECT_EQ(m_missing->stored, QStringList{uuidNumber(11)});
     EXPECT_FLOAT_EQ(m_model->fractionTransferred(), 1.0f / 12.0f);
-    EXPECT_EQ(lastRequestedUuid(), uuidNumber(10));
+    EXPECT_EQ(requestedUuids().last(), uuidNumber(8));
+    EXPECT_EQ(m_model->statusString(), QStringLiteral("10 of 12 remaining"));
     m_model->didReceiveData(m_peer, *MediaRequestMessage{QString(), QStringLiteral("jpg")}.encode());
-    ASSERT_TRUE(QTest::qWaitFor([this] { return m_peer->sentData.size() == 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_peer->sentData.size() == 5; }));
     EXPECT_EQ(m_model->statusString(), QStringLiteral("9 of 12 remaining"));
+    EXPECT_FLOAT_EQ(m_model->fractionTransferred(), 1.0f / 12.0f);
 
-    // A file that cannot be stored stops the run where it is.
+    // A file that cannot be stored asks for nothing more.
     m_missing->storeSucceeds = false;
     m_model->didFinishReceivingResource(m_peer, uuidNumber(9), QUrl::fromLocalFile(QStringLiteral("/tmp/x")));
     QCoreApplication::processEvents();
-    EXPECT_EQ(m_peer->sentData.size(), 3);
+    EXPECT_EQ(m_peer->sentData.size(), 5);
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::transferring);
     m_missing->storeSucceeds = true;
 
-    // Run the worklist down: the run ends with the finished line, the
-    // announcement, and the missing count two seconds (here 50 ms) later.
+    // Answer the rest in the order asked (the failed file comes again and is
+    // stored): the count goes down by one per answer, the requests still
+    // outstanding are answered once the worklist is empty, and the run ends
+    // with the finished line, the announcement, and the missing count two
+    // seconds (here 50 ms) later.
     m_missing->stillMissing.clear();
-    for (int left = m_missing->missingCount(); left >= 0; --left) {
+    QStringList unanswered = requestedUuids().mid(2);
+    while (!unanswered.isEmpty()) {
         const int sent = int(m_peer->sentData.size());
-        m_model->didFinishReceivingResource(m_peer, lastRequestedUuid(), QUrl());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return m_peer->sentData.size() > sent || m_model->connectionStatus() == ConnectionStatus::connected; }));
+        const QString before = m_model->statusString();
+        m_model->didFinishReceivingResource(m_peer, unanswered.takeFirst(), QUrl());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m_model->statusString() != before; }));
+        unanswered += requestedUuids().mid(sent);
+        if (!unanswered.isEmpty()) {
+            EXPECT_LT(m_model->fractionTransferred(), 1.0f);
+        }
     }
-    EXPECT_EQ(m_peer->sentData.size(), 12);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->statusString() == QStringLiteral("Finished transferring"); }));
+    QStringList expectedUuids;
+    for (int i = 11; i >= 0; --i)
+        expectedUuids.append(uuidNumber(i));
+    EXPECT_EQ(requestedUuids(), expectedUuids);
+    QStringList expectedStatuses;
+    for (int left = 11; left >= 0; --left)
+        expectedStatuses.append(QStringLiteral("%1 of 12 remaining").arg(left));
+    expectedStatuses.append(QStringLiteral("Finished transferring"));
+    EXPECT_EQ(statuses.mid(statuses.indexOf(QStringLiteral("11 of 12 remaining"))), expectedStatuses);
+    EXPECT_FLOAT_EQ(m_model->fractionTransferred(), 1.0f);
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::connected);
     EXPECT_EQ(updatedMedia, 1);
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->statusString() == QStringLiteral("Missing 0 media items"); }));

@@ -122,3 +122,30 @@ TEST_F(OvalisMissingMediaManagerTest, ReceivedFilesAreStoredForTheirRecordOnlyOn
     // (Its whole folder path: the record's random uuid may share the first group's start.)
     EXPECT_FALSE(QDir(MediaFileStore::mediaDirectoryURL(*m_stack).toLocalFile()).exists(uuidDirectoryPath(stranger)));
 }
+
+TEST_F(OvalisMissingMediaManagerTest, FilesForScannedRecordsAreStoredUnlessTheRecordWasDeletedSince)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    Media *kept = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("kept.png"));
+    Media *deleted = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("deleted.png"));
+    OvalisMissingMediaManager manager(*m_stack);
+    ASSERT_TRUE(MissingMediaLibrary::refresh(manager));
+    ASSERT_EQ(manager.missingCount(), 2);
+    const QString deletedUuid = deleted->uuid();
+    context()->deleteObject(deleted);
+
+    QTemporaryDir incoming;
+    const QString first = incoming.filePath(QStringLiteral("first"));
+    const QString second = incoming.filePath(QStringLiteral("second"));
+    ASSERT_TRUE(MediaFileStore::writeDataAtomically("kept", QUrl::fromLocalFile(first)));
+    ASSERT_TRUE(MediaFileStore::writeDataAtomically("deleted", QUrl::fromLocalFile(second)));
+    int completions = 0;
+    manager.storeReceivedFile(kept->uuid(), QUrl::fromLocalFile(first), [&completions] { ++completions; });
+    manager.storeReceivedFile(deletedUuid, QUrl::fromLocalFile(second), [&completions] { ++completions; });
+    ASSERT_TRUE(QTest::qWaitFor([&completions] { return completions == 1; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, kept->uuid(), QStringLiteral("png")), QByteArray("kept"));
+    EXPECT_TRUE(MissingMediaLibrary::readFile(*m_stack, deletedUuid, QStringLiteral("png")).isEmpty());
+    EXPECT_TRUE(QFile::exists(second));
+}

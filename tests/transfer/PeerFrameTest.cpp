@@ -1,5 +1,6 @@
 #include "transfer/PeerFrame.h"
 
+#include <QBuffer>
 #include <QList>
 #include <gtest/gtest.h>
 
@@ -41,4 +42,35 @@ TEST(PeerFrameTest, UnknownTypesAndOversizedFramesBreakTheStream)
     EXPECT_TRUE(oversized.failed());
     oversized.append(PeerFrame::encode(PeerFrame::Type::Data, "late"));
     EXPECT_FALSE(oversized.next());
+}
+
+TEST(PeerFrameTest, ReadingFromADeviceTakesOneFrameAtATimeAndStopsAtABrokenHeader)
+{
+    const QList<QByteArray> payloads{QByteArray(300000, 'a'), QByteArray(), QByteArray(300000, 'b'), QByteArray("{}")};
+    QByteArray stream;
+    for (const QByteArray &payload : payloads)
+        stream += PeerFrame::encode(PeerFrame::Type::ResourceChunk, payload);
+    stream += QByteArray::fromHex("6300000010") + QByteArray(16, 'z');
+    QByteArray grown;
+    QBuffer device(&grown);
+    device.open(QIODevice::ReadOnly);
+    PeerFrameReader reader;
+    QList<QByteArray> frames;
+    qint64 frameEnd = 0;
+    // The bytes arrive in pieces that cut frames and headers anywhere.
+    for (qsizetype at = 0; at < stream.size(); at += 65537) {
+        grown.append(stream.mid(at, 65537));
+        reader.readFrom(&device);
+        while (std::optional<PeerFrameView> frame = reader.nextView()) {
+            EXPECT_EQ(frame->type, PeerFrame::Type::ResourceChunk);
+            frameEnd += PeerFrame::headerSize + frame->payload.size();
+            // Nothing of the next frame was taken with this one.
+            EXPECT_EQ(device.pos(), frameEnd);
+            frames.append(frame->payload.toByteArray());
+            reader.readFrom(&device);
+        }
+    }
+    EXPECT_EQ(frames, payloads);
+    EXPECT_TRUE(reader.failed());
+    EXPECT_EQ(device.pos(), stream.size() - 16); // the broken frame's payload is left unread
 }

@@ -1,8 +1,11 @@
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSslSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -33,11 +36,13 @@ public:
     {
         QFile file(location.toLocalFile());
         resources.append({name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>")});
+        folders.append(QFileInfo(location.toLocalFile()).path());
     }
 
     QStringList connected;
     QList<QByteArray> messages;
     QList<QPair<QString, QByteArray>> resources;
+    QStringList folders;
 };
 
 QByteArray json(const QJsonObject &object)
@@ -94,6 +99,9 @@ TEST(PeerSessionTest, ResourcesAreTakenOnlyFromJoinedPeersUnderUuidNamesAndAsAnn
         shownCode = code;
         reply(true);
     });
+    QTemporaryDir resourceDirectory;
+    ASSERT_TRUE(resourceDirectory.isValid());
+    manager.setResourceDirectory(resourceDirectory.path());
     manager.startAdvertising();
     ASSERT_NE(manager.listeningPort(), 0);
 
@@ -126,6 +134,17 @@ TEST(PeerSessionTest, ResourcesAreTakenOnlyFromJoinedPeersUnderUuidNamesAndAsAnn
     EXPECT_EQ(log.countPrefix(QStringLiteral("Unable to receive resource: ")), 5);
     EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to receive resource: refused a resource whose name is not a UUID")));
     EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to receive resource: resource E621E1F8-C36C-495A-93FC-0C247A3E6E5F of 1152921504606846976 bytes does not fit")));
+
+    // Chunks far larger than the socket reads ahead, as older peers send them.
+    QByteArray large(3 * 1024 * 1024 + 5, Qt::Uninitialized);
+    for (int i = 0; i < large.size(); ++i)
+        large[i] = char(i * 7 + (i >> 12));
+    peer.sendResource(uuid, large.size(), large);
+    ASSERT_TRUE(QTest::qWaitFor([&recorder] { return recorder.resources.size() == 2; }, 10000));
+    EXPECT_EQ(recorder.resources.last().second, large);
+    // Written where they will be moved to, and gone once reported.
+    EXPECT_EQ(recorder.folders, QStringList(2, resourceDirectory.path()));
+    EXPECT_TRUE(QDir(resourceDirectory.path()).isEmpty());
 }
 
 TEST(PeerSessionTest, CertificatesAreFreshAndTheCodeIsTheSameFromBothSides)

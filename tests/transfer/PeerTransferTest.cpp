@@ -46,13 +46,16 @@ protected:
         return manager;
     }
 
-    // The other library holds these files; this one has the records only.
-    void makeLibraries(const QList<QPair<QString, QByteArray>> &files)
+    // The other library holds these files; this one has the records only,
+    // and before the file at lackingAt one that neither library has a file for.
+    void makeLibraries(const QList<QPair<QString, QByteArray>> &files, int lackingAt = -1)
     {
         Case *otherCase = m_other->mainContext()->insertNew<Case>();
         otherCase->setPatientID(QStringLiteral("ZZZ0001"));
         Case *item = newCase(QStringLiteral("ZZZ0001"));
         for (const auto &[name, bytes] : files) {
+            if (m_uuids.size() == lackingAt)
+                m_lacking = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("lost.tif"));
             Media *media = otherCase->addMedia(bytes, name);
             ASSERT_NE(media, nullptr);
             m_uuids.append(media->uuid());
@@ -88,6 +91,7 @@ protected:
     std::unique_ptr<OvalisMediaTransferViewModel> m_responder;
     std::unique_ptr<OvalisMediaTransferViewModel> m_requester;
     QStringList m_uuids;
+    Media *m_lacking = nullptr;
     QString m_invitedBy;
     QString m_responderCode;
 };
@@ -139,11 +143,48 @@ TEST_F(PeerTransferTest, MissingFilesArriveByteIdenticalUnderTheirPaths)
         EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, m_uuids[i], extension), files[i].second) << files[i].first.toStdString();
     }
     EXPECT_FALSE(nowhere->fileExists());
+    EXPECT_EQ(m_requester->multiPeerManager()->resourceDirectory(), MediaFileStore::mediaDirectoryURL(*m_stack).toLocalFile());
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_requester->statusString() == QStringLiteral("Missing 1 media item"); }, 10000));
 
     m_requester->disconnectRemote();
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_responder->connectionStatus() == ConnectionStatus::standby; }, 10000));
     EXPECT_EQ(m_requester->connectionStatus(), ConnectionStatus::standby);
+}
+
+TEST_F(PeerTransferTest, PipelinedRequestsArriveByteIdenticalAroundAFileThePeerLacks)
+{
+    QList<QPair<QString, QByteArray>> files;
+    for (int i = 0; i < 7; ++i)
+        files.append({QStringLiteral("scan%1.jpg").arg(i), patterned(i % 2 ? 700000 + i : 3000 + i, char('a' + i))});
+    ASSERT_NO_FATAL_FAILURE(makeLibraries(files, 3));
+    ASSERT_NO_FATAL_FAILURE(startBoth(true));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_requester->statusString() == QStringLiteral("Missing 8 media items"); }, 10000));
+    connect();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_requester->connectionStatus() == ConnectionStatus::connected; }, 20000));
+
+    LogCapture log;
+    QStringList statuses;
+    QObject receiver; // disconnects the recording when the test ends
+    QObject::connect(m_requester.get(), &MediaTransferViewModel::changed, &receiver, [&] {
+        if (statuses.isEmpty() || statuses.last() != m_requester->statusString())
+            statuses.append(m_requester->statusString());
+    });
+    m_requester->transfer();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_requester->statusString() == QStringLiteral("Finished transferring"); }, 60000));
+    // One step down per answer, whether a file or the not-available reply.
+    QStringList expected{QStringLiteral("Transferring files")};
+    for (int left = 7; left >= 0; --left)
+        expected.append(QStringLiteral("%1 of 8 remaining").arg(left));
+    expected.append(QStringLiteral("Finished transferring"));
+    EXPECT_EQ(statuses, expected);
+    EXPECT_EQ(log.count(QStringLiteral("Empty file UUID - file does not exist on peer")), 1);
+    EXPECT_FLOAT_EQ(m_requester->fractionTransferred(), 1.0f);
+    for (int i = 0; i < files.size(); ++i)
+        EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, m_uuids[i], QStringLiteral("jpg")), files[i].second) << i;
+    ASSERT_NE(m_lacking, nullptr);
+    EXPECT_FALSE(m_lacking->fileExists());
+    // The scan that ends the run counts it again.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_requester->statusString() == QStringLiteral("Missing 1 media item"); }, 10000));
 }
 
 TEST_F(PeerTransferTest, ADeclinedInvitationLeavesBothSidesInStandby)
