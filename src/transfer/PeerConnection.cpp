@@ -289,7 +289,7 @@ void PeerConnection::beginResource(const QByteArray &payload)
         emit resourceFailed(QStringLiteral("resource %1 of %2 bytes does not fit in the free disk space").arg(name).arg(size));
         return;
     }
-    auto file = std::make_unique<QTemporaryFile>(directory + QStringLiteral("/ovalis-resource-XXXXXX"));
+    auto file = std::make_unique<QTemporaryFile>(directory + QStringLiteral("/.ovalis-resource-XXXXXX"));
     if (!file->open()) {
         emit resourceFailed(file->errorString());
         return;

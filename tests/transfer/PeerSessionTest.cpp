@@ -144,7 +144,7 @@ TEST(PeerSessionTest, ResourcesAreTakenOnlyFromJoinedPeersUnderUuidNamesAndAsAnn
     EXPECT_EQ(recorder.resources.last().second, large);
     // Written where they will be moved to, and gone once reported.
     EXPECT_EQ(recorder.folders, QStringList(2, resourceDirectory.path()));
-    EXPECT_TRUE(QDir(resourceDirectory.path()).isEmpty());
+    EXPECT_TRUE(QDir(resourceDirectory.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST(PeerSessionTest, CertificatesAreFreshAndTheCodeIsTheSameFromBothSides)
