@@ -1,5 +1,6 @@
 #include "media/MediaThumbnailRenderer.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
@@ -18,12 +19,6 @@ namespace {
 
 // libjpeg takes its fast integer transform below this quality.
 constexpr int fastDecodeQuality = 49;
-
-bool startsLikePdf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && MediaImageDecoder::isPdfData(file.read(1024));
-}
 
 QImage fitted(const QImage &image, int maxSide)
 {
@@ -101,13 +96,18 @@ QSize MediaThumbnailRenderer::fittingSize(const QSize &size, int maxSide)
 
 QImage MediaThumbnailRenderer::decodeImage(const QString &path, int maxSide)
 {
-    if (startsLikePdf(path)) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return fitted(MediaImageDecoder::renderFirstPdfPage(file.readAll()), maxSide);
-    }
-    QImageReader reader(path);
+    // The whole file is read at once: the decoders otherwise pull it through
+    // the file a few kilobytes at a time, a thousand reads for a photograph.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray data = file.readAll();
+    file.close();
+    if (MediaImageDecoder::isPdfData(data.left(1024)))
+        return fitted(MediaImageDecoder::renderFirstPdfPage(data), maxSide);
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     const QSize size = reader.size();
