@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -121,6 +122,15 @@ TEST_F(FolderHierarchyImportTest, ExaminationFoldersOfOneCaseMakeOneCaseWithMedi
     EXPECT_EQ(labelsOf(item), (QStringList{"Medulloblastoma", "Neuro", "Teaching"}));
     EXPECT_EQ(mediaNames(item), (QStringList{"2.png", "1.jpg"}));
     EXPECT_TRUE(item->sortedMedia().first()->fileExists());
+    QFile copy(item->sortedMedia().first()->filePath());
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), QByteArray("second"));
+    // The copies went through temporary names; none is left behind.
+    QDirIterator media(QFileInfo(copy.fileName()).path(), QDir::Files | QDir::Hidden);
+    QStringList names;
+    while (media.hasNext())
+        names.append(QFileInfo(media.next()).fileName());
+    EXPECT_EQ(names, QStringList{QFileInfo(copy.fileName()).fileName()});
     EXPECT_EQ(item->dateModified(), modified);
     EXPECT_TRUE(log.contains(QStringLiteral("Will import 1 from ") + root(QStringLiteral("Teaching"))));
     EXPECT_EQ(progress(), (std::vector<Progress>{{1, 100, QStringLiteral("Preparing…")},
