@@ -12,14 +12,17 @@
 
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/MainThread.h"
+#include "exchange/MediaCopyQueue.h"
 #include "exchange/TagsByLabel.h"
 #include "media/MediaFileStore.h"
 #include "media/MediaTypes.h"
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
+#include "store/Media.h"
 #include "store/SharedBackgroundContext.h"
 #include "store/Tag.h"
 #include "util/Log.h"
+#include "util/NotificationCenter.h"
 #include "util/SerialQueue.h"
 
 namespace ovalis {
@@ -95,8 +98,16 @@ QStringList mediaFiles(const QString &caseFolder, QStringList &skipped)
     return files;
 }
 
+void skipMedia(const QString &path, const QString &error, FolderHierarchyImport::Summary &summary)
+{
+    Log::error(LogArea::Importing,
+               QStringLiteral("Unable to import media at URL: ") + path + QStringLiteral(" (") + error + QLatin1Char(')'));
+    summary.skippedFiles.append(path + QStringLiteral(": ") + error);
+}
+
+// The case's records are made here; its files are copied on the queue's threads.
 void importCase(ManagedObjectContext *context, const QString &caseFolder, const QString &root, TagsByLabel &tags,
-                FolderHierarchyImport::Summary &summary)
+                MediaCopyQueue &copies, FolderHierarchyImport::Summary &summary)
 {
     auto *item = context->insertNew<Case>();
     const QString nameFolder =
@@ -106,13 +117,15 @@ void importCase(ManagedObjectContext *context, const QString &caseFolder, const 
     item->setDateModified(QDateTime());
     attachTags(item, nameFolder, root, tags);
     for (const QString &path : mediaFiles(caseFolder, summary.skippedFiles)) {
-        QString error;
-        if (item->addMediaCopyingFile(path, lastComponent(path), &error)) {
+        Media *media = item->addMediaRecord(lastComponent(path));
+        const std::optional<QUrl> destination = media ? media->fileURL() : std::nullopt;
+        if (destination) {
+            copies.copy(media, path, *destination);
             ++summary.mediaCopied;
         } else {
-            Log::error(LogArea::Importing,
-                       QStringLiteral("Unable to import media at URL: ") + path + QStringLiteral(" (") + error + QLatin1Char(')'));
-            summary.skippedFiles.append(path + QStringLiteral(": ") + error);
+            if (media)
+                context->deleteObject(media);
+            skipMedia(path, QStringLiteral("the library has no media folder"), summary);
         }
         if (!item->dateModified().isValid()) {
             const QDateTime modified = QFileInfo(path).lastModified();
@@ -123,11 +136,19 @@ void importCase(ManagedObjectContext *context, const QString &caseFolder, const 
     ++summary.casesImported;
 }
 
-// The media files are copied without waiting for the disk; they are flushed
-// once per batch, before the records that point at them are saved. On the
-// way, the main context's save is queued, not waited for.
-void saveAfterFlushingMedia(ManagedObjectContext *context, bool waitForParent)
+// The media files are copied without waiting for the disk. Once per batch
+// the copies are waited for (a record whose file could not be copied goes),
+// and flushed, before the records that point at them are saved. On the way,
+// the main context's save is queued, not waited for.
+void saveAfterFlushingMedia(ManagedObjectContext *context, MediaCopyQueue &copies, FolderHierarchyImport::Summary &summary,
+                            bool waitForParent)
 {
+    for (const MediaCopyQueue::Failure &failure : copies.finish()) {
+        skipMedia(failure.source, failure.error, summary);
+        --summary.mediaCopied;
+        context->deleteObject(failure.media);
+    }
+    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
     const QUrl mediaDirectory = context->stack() ? MediaFileStore::mediaDirectoryURL(*context->stack()) : QUrl();
     MediaWriteError error;
     if (!mediaDirectory.isEmpty() && !MediaFileStore::flushToDisk(mediaDirectory, &error))
@@ -149,19 +170,20 @@ void importCases(const QStringList &caseFolders, const QString &root, ManagedObj
         FolderHierarchyImport::Summary summary;
         summary.caseFolders = int(caseFolders.size());
         TagsByLabel tags(context);
+        MediaCopyQueue copies;
         const int total = int(caseFolders.size());
         for (int counter = 1; counter <= total; ++counter) {
-            importCase(context, caseFolders[counter - 1], root, tags, summary);
+            importCase(context, caseFolders[counter - 1], root, tags, copies, summary);
             LabelledProgressInfo::post(counter, total, QStringLiteral("Importing…"));
             if (counter % saveInterval == 0)
-                saveAfterFlushingMedia(context, false);
+                saveAfterFlushingMedia(context, copies, summary, false);
         }
         LabelledProgressInfo::post(100, 100, QStringLiteral("Fixing tags…"));
         // Only tags made by this run: a tag the user already had stays.
         for (Tag *tag : tags.createdTags())
             if (FolderHierarchyImport::matches(FolderHierarchyImport::caseTagPattern(), tag->label()))
                 context->deleteObject(tag);
-        saveAfterFlushingMedia(context, true);
+        saveAfterFlushingMedia(context, copies, summary, true);
         LabelledProgressInfo::postEnd();
         if (finished)
             runOnMainThread([finished, summary] { finished(summary); });

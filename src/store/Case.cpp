@@ -192,7 +192,7 @@ QList<Case *> Case::casesForThisPatient()
     return result;
 }
 
-Media *Case::appendMediaRecord(const QString &fileName)
+Media *Case::addMediaRecord(const QString &fileName)
 {
     ManagedObjectContext *context = managedObjectContext();
     if (!context)
@@ -208,7 +208,7 @@ Media *Case::appendMediaRecord(const QString &fileName)
 
 Media *Case::addMedia(const QByteArray &data, const QString &fileName)
 {
-    Media *added = appendMediaRecord(fileName);
+    Media *added = addMediaRecord(fileName);
     if (!added)
         return nullptr;
     const std::optional<QUrl> url = added->fileURL();
@@ -219,24 +219,6 @@ Media *Case::addMedia(const QByteArray &data, const QString &fileName)
     if (!MediaFileStore::createDirectory(MediaFileStore::folderURL(*url)) || !MediaFileStore::writeDataAtomically(data, *url)) {
         Log::info(LogArea::Filing, QStringLiteral("Unable to write data for ") + fileName);
         return added;
-    }
-    NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
-    return added;
-}
-
-Media *Case::addMediaCopyingFile(const QString &path, const QString &fileName, QString *error)
-{
-    Media *added = appendMediaRecord(fileName);
-    if (!added)
-        return nullptr;
-    const std::optional<QUrl> url = added->fileURL();
-    MediaWriteError failure = MediaWriteError::runtimeError(QStringLiteral("the library has no media folder"));
-    if (!url || !MediaFileStore::createDirectory(MediaFileStore::folderURL(*url), &failure)
-        || !MediaFileStore::copyFileUnsynced(path, *url, &failure)) {
-        managedObjectContext()->deleteObject(added);
-        if (error)
-            *error = failure.message();
-        return nullptr;
     }
     NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
     return added;

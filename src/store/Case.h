@@ -81,11 +81,10 @@ public:
     // posts "Updated Media" once the file is there. The record (nullptr
     // without a context) stays even when the file could not be written.
     Media *addMedia(const QByteArray &data, const QString &fileName);
-    // Adds a media record for a copy of the file at path, for imports of many
-    // files: the copy is not waited for on the disk, so the caller flushes
-    // the media directory (MediaFileStore::flushToDisk) before saving the
-    // record. On failure nothing is added and error says why.
-    Media *addMediaCopyingFile(const QString &path, const QString &fileName, QString *error = nullptr);
+    // A new media record for the file name, numbered after the case's other
+    // media, whose file the caller writes (imports of many files copy them on
+    // threads of their own); nullptr without a context.
+    Media *addMediaRecord(const QString &fileName);
     // A copy of the media record and its file in this case, under the given
     // uuid (a fresh one when null); nullptr, without a record, on failure.
     Media *duplicateMedia(const Media *media, int orderIndex, const QString &uuid = QString());
@@ -125,9 +124,6 @@ protected:
     void willSave() override;
 
 private:
-    // A new media record for the file name, numbered after the case's other
-    // media; nullptr without a context.
-    Media *appendMediaRecord(const QString &fileName);
     // Registers an undo action that finds this case again by its identifier
     // (the object itself may be gone by the time it runs).
     void registerMergedMediaUndo(void (Case::*step)(const QList<MergedMediaUndoRecord> &),
