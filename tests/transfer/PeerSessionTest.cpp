@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "transfer/MultiPeerManager.h"
-#include "transfer/MultiPeerManagerDelegate.h"
+#include "transfer/IgnoringPeerDelegate.h"
 #include "transfer/PeerCertificate.h"
 #include "transfer/PeerConnection.h"
 #include "util/Log.h"
@@ -20,18 +20,11 @@ using namespace ovalis;
 namespace {
 
 // Keeps the resources that reach it, read while their file still exists.
-class ResourceRecorder : public MultiPeerManagerDelegate
+class ResourceRecorder : public test::IgnoringPeerDelegate
 {
 public:
-    std::optional<DiscoveryInfo> discoveryInfo() override { return std::nullopt; }
-    void foundPeer(MultiPeerManager *, const PeerID &, const std::optional<DiscoveryInfo> &) override {}
-    void lostPeer(MultiPeerManager *, const PeerID &) override {}
-    void peerConnecting(const PeerID &) override {}
     void peerConnected(const PeerID &peer) override { connected.append(peer.displayName); }
-    void peerDisconnected(const PeerID &) override {}
-    void didFinishSendingFile(MultiPeerManager *) override {}
     void didReceiveData(MultiPeerManager *, const QByteArray &data) override { messages.append(data); }
-    void didStartReceivingResource(MultiPeerManager *, const QString &, qint64) override {}
     void didFinishReceivingResource(MultiPeerManager *, const QString &name, const QUrl &location) override
     {
         QFile file(location.toLocalFile());

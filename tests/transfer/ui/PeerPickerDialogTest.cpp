@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "transfer/MultiPeerManager.h"
-#include "transfer/MultiPeerManagerDelegate.h"
+#include "transfer/IgnoringPeerDelegate.h"
 #include "transfer/PeerDiscovery.h"
 #include "transfer/PeerPicker.h"
 #include "util/Log.h"
@@ -35,20 +35,9 @@ public:
 };
 
 // Presents each picker in a dialog, as a desktop delegate would.
-class PickerPresenter : public MultiPeerManagerDelegate
+class PickerPresenter : public test::IgnoringPeerDelegate
 {
 public:
-    std::optional<DiscoveryInfo> discoveryInfo() override { return std::nullopt; }
-    void foundPeer(MultiPeerManager *, const PeerID &, const std::optional<DiscoveryInfo> &) override {}
-    void lostPeer(MultiPeerManager *, const PeerID &) override {}
-    void peerConnecting(const PeerID &) override {}
-    void peerConnected(const PeerID &) override {}
-    void peerDisconnected(const PeerID &) override {}
-    void didFinishSendingFile(MultiPeerManager *) override {}
-    void didReceiveData(MultiPeerManager *, const QByteArray &) override {}
-    void didStartReceivingResource(MultiPeerManager *, const QString &, qint64) override {}
-    void didFinishReceivingResource(MultiPeerManager *, const QString &, const QUrl &) override {}
-
     void presentBrowser(MultiPeerManager *, PeerPicker *picker) override
     {
         presented = picker;
