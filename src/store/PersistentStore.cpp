@@ -62,6 +62,34 @@ void bindValue(sqlite3_stmt *statement, int index, const QVariant &value)
     }
 }
 
+// Binds a QString as UTF-8 text.
+void bindText(sqlite3_stmt *statement, int index, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+// Binds an attribute's value as it is stored: dates as seconds since 1970,
+// booleans as 0 or 1.
+void bindAttribute(sqlite3_stmt *statement, int index, const QVariant &value, AttributeType type)
+{
+    if (!value.isValid()) {
+        sqlite3_bind_null(statement, index);
+        return;
+    }
+    switch (type) {
+    case AttributeType::Date:
+        sqlite3_bind_double(statement, index, double(value.toDateTime().toMSecsSinceEpoch()) / 1000.0);
+        break;
+    case AttributeType::Boolean:
+        sqlite3_bind_int64(statement, index, value.toBool() ? 1 : 0);
+        break;
+    default:
+        bindValue(statement, index, value);
+        break;
+    }
+}
+
 QVariant columnValue(sqlite3_stmt *statement, int column, AttributeType type)
 {
     const int sqlType = sqlite3_column_type(statement, column);
@@ -466,21 +494,20 @@ bool PersistentStore::migrate(int fromVersion, QString *error)
 
 qint64 PersistentStore::newTemporaryKey()
 {
-    QMutexLocker locker(&m_mutex);
-    return m_nextTemporaryKey--;
+    return m_nextTemporaryKey.fetch_sub(1);
 }
 
 ObjectID PersistentStore::resolve(const ObjectID &id) const
 {
     if (!id.isTemporary())
         return id;
-    QMutexLocker locker(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_keysMutex);
     return m_permanentKeys.value(id, id);
 }
 
 ObjectID PersistentStore::temporaryFor(const ObjectID &permanent) const
 {
-    QMutexLocker locker(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_keysMutex);
     return m_temporaryKeys.value(permanent);
 }
 
@@ -672,6 +699,36 @@ QVector<ObjectID> PersistentStore::relatedIDs(const ObjectID &id, int relationsh
     return result;
 }
 
+const PersistentStore::InsertPlan &PersistentStore::insertPlan(int entityIndex)
+{
+    if (m_insertPlans.size() <= entityIndex)
+        m_insertPlans.resize(entityIndex + 1);
+    InsertPlan &plan = m_insertPlans[entityIndex];
+    if (!plan.sql.isEmpty())
+        return plan;
+    // The order of the columns is the order save() binds them in.
+    const EntityDescription &entity = model().entities()[entityIndex];
+    QStringList columns{entity.primaryKeyColumn};
+    QStringList names;
+    for (const AttributeDescription &attribute : entity.attributes) {
+        columns << attribute.column;
+        if (!attribute.foldColumn.isEmpty())
+            columns << attribute.foldColumn;
+        names << attribute.name;
+    }
+    for (const RelationshipDescription &relationship : entity.relationships) {
+        if (relationship.toMany)
+            continue;
+        columns << relationship.foreignKeyColumn;
+        names << relationship.name;
+    }
+    plan.sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                   .arg(entity.table, columns.join(QStringLiteral(", ")),
+                        QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+    plan.historyColumns = names.join(QLatin1Char(',')).toUtf8();
+    return plan;
+}
+
 bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, ObjectID> *assigned, QString *error)
 {
     QMutexLocker locker(&m_mutex);
@@ -697,6 +754,7 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
         return false;
 
     QHash<ObjectID, ObjectID> newKeys;
+    newKeys.reserve(changes.records.size());
     auto fail = [&](const QString &message) {
         if (error)
             *error = message;
@@ -730,7 +788,16 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
             newKeys.insert(id, {id.entity, nextKey[id.entity]++});
     }
 
-    QVector<HistoryTransaction::Change> history;
+    // History rows wait until every record is written; their column lists
+    // are kept as the text stored.
+    struct PendingChange {
+        int entity;
+        qint64 key;
+        HistoryTransaction::Change::Type type;
+        QByteArray columns;
+    };
+    QVector<PendingChange> history;
+    history.reserve(changes.records.size() + changes.deleted.size());
     auto step = [&](sqlite3_stmt *statement) {
         const int rc = sqlite3_step(statement);
         sqlite3_reset(statement);
@@ -739,13 +806,50 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
     };
 
     for (const ContextChanges::Record &record : changes.records) {
-        const EntityDescription &entity = model().entities()[record.snapshot.id.entity];
+        const int entityIndex = record.snapshot.id.entity;
+        const EntityDescription &entity = model().entities()[entityIndex];
         const qint64 key = keyOf(record.snapshot.id);
+        if (record.inserted) {
+            // Every column of a new record is written, so one statement per
+            // entity serves them all.
+            const InsertPlan &plan = insertPlan(entityIndex);
+            sqlite3_stmt *statement = prepare(plan.sql, error);
+            if (!statement)
+                return fail(error ? *error : QString());
+            int index = 1;
+            sqlite3_bind_int64(statement, index++, key);
+            for (int a = 0; a < entity.attributes.size(); ++a) {
+                const AttributeDescription &attribute = entity.attributes[a];
+                const QVariant value = record.snapshot.attributes.value(a);
+                bindAttribute(statement, index++, value, attribute.type);
+                if (!attribute.foldColumn.isEmpty()) {
+                    if (value.isValid())
+                        bindText(statement, index, foldForComparison(value.toString()));
+                    ++index;
+                }
+            }
+            for (int r = 0; r < entity.relationships.size(); ++r) {
+                if (entity.relationships[r].toMany)
+                    continue;
+                const ObjectID target = record.snapshot.toOne.value(r);
+                if (!target.isNull())
+                    sqlite3_bind_int64(statement, index, keyOf(target));
+                ++index;
+            }
+            if (!step(statement))
+                return fail(sqliteMessage(m_db));
+            QByteArray columns = plan.historyColumns;
+            for (int r = 0; r < entity.relationships.size(); ++r)
+                if (entity.relationships[r].toMany && (record.changedMask & (1u << (relationshipBitOffset + r))))
+                    columns += (columns.isEmpty() ? "" : ",") + entity.relationships[r].name.toUtf8();
+            history.append({entityIndex, key, HistoryTransaction::Change::Insert, columns});
+            continue;
+        }
         QStringList columns;
         QVariantList values;
         QStringList changedNames;
         for (int a = 0; a < entity.attributes.size(); ++a) {
-            if (!record.inserted && !(record.changedMask & (1u << a)))
+            if (!(record.changedMask & (1u << a)))
                 continue;
             const AttributeDescription &attribute = entity.attributes[a];
             const QVariant value = record.snapshot.attributes.value(a);
@@ -761,7 +865,7 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
             const RelationshipDescription &relationship = entity.relationships[r];
             if (relationship.toMany)
                 continue;
-            if (!record.inserted && !(record.changedMask & (1u << (relationshipBitOffset + r))))
+            if (!(record.changedMask & (1u << (relationshipBitOffset + r))))
                 continue;
             const ObjectID target = record.snapshot.toOne.value(r);
             columns << relationship.foreignKeyColumn;
@@ -771,25 +875,13 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
         for (int r = 0; r < entity.relationships.size(); ++r)
             if (entity.relationships[r].toMany && (record.changedMask & (1u << (relationshipBitOffset + r))))
                 changedNames << entity.relationships[r].name;
-        QString sql;
-        if (record.inserted) {
-            QStringList placeholders;
-            for (int i = 0; i <= columns.size(); ++i)
-                placeholders << QStringLiteral("?");
-            sql = QStringLiteral("INSERT INTO %1 (%2%3) VALUES (%4)")
-                      .arg(entity.table, entity.primaryKeyColumn,
-                           columns.isEmpty() ? QString() : QStringLiteral(", ") + columns.join(QStringLiteral(", ")),
-                           placeholders.join(QStringLiteral(", ")));
-            values.prepend(key);
-        } else if (!columns.isEmpty()) {
+        if (!columns.isEmpty()) {
             QStringList assignments;
             for (const QString &column : std::as_const(columns))
                 assignments << column + QStringLiteral(" = ?");
-            sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                      .arg(entity.table, assignments.join(QStringLiteral(", ")), entity.primaryKeyColumn);
+            const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                                    .arg(entity.table, assignments.join(QStringLiteral(", ")), entity.primaryKeyColumn);
             values << key;
-        }
-        if (!sql.isEmpty()) {
             sqlite3_stmt *statement = prepare(sql, error);
             if (!statement)
                 return fail(error ? *error : QString());
@@ -798,9 +890,7 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
             if (!step(statement))
                 return fail(sqliteMessage(m_db));
         }
-        history.append({record.snapshot.id.entity, key,
-                         record.inserted ? HistoryTransaction::Change::Insert : HistoryTransaction::Change::Update,
-                         changedNames});
+        history.append({entityIndex, key, HistoryTransaction::Change::Update, changedNames.join(QLatin1Char(',')).toUtf8()});
     }
 
     for (const ObjectID &id : changes.deleted) {
@@ -818,7 +908,7 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
             if (!step(statement))
                 return fail(sqliteMessage(m_db));
         }
-        history.append({id.entity, key, HistoryTransaction::Change::Delete, {}});
+        history.append({id.entity, key, HistoryTransaction::Change::Delete, QByteArray()});
     }
 
     for (const ContextChanges::JoinChange &join : changes.joins) {
@@ -854,12 +944,16 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
                                                       "VALUES (?, ?, ?, ?, ?)"), error);
         if (!change)
             return fail(error ? *error : QString());
-        for (const HistoryTransaction::Change &c : std::as_const(history)) {
+        QVector<QByteArray> entityNames;
+        for (const EntityDescription &entity : model().entities())
+            entityNames.append(entity.name.toUtf8());
+        for (const PendingChange &c : std::as_const(history)) {
             sqlite3_bind_int64(change, 1, transactionId);
-            bindValue(change, 2, model().entities()[c.entity].name);
+            const QByteArray &name = entityNames[c.entity];
+            sqlite3_bind_text(change, 2, name.constData(), int(name.size()), SQLITE_STATIC);
             sqlite3_bind_int64(change, 3, c.key);
             sqlite3_bind_int64(change, 4, c.type);
-            bindValue(change, 5, c.columns.join(QLatin1Char(',')));
+            sqlite3_bind_text(change, 5, c.columns.constData(), int(c.columns.size()), SQLITE_STATIC);
             if (!step(change))
                 return fail(sqliteMessage(m_db));
         }
@@ -869,10 +963,14 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
         exec(QStringLiteral("ROLLBACK"), nullptr);
         return false;
     }
+    std::unique_lock<std::mutex> keysLock(m_keysMutex);
+    m_permanentKeys.reserve(m_permanentKeys.size() + newKeys.size());
+    m_temporaryKeys.reserve(m_temporaryKeys.size() + newKeys.size());
     for (auto it = newKeys.cbegin(); it != newKeys.cend(); ++it) {
         m_permanentKeys.insert(it.key(), it.value());
         m_temporaryKeys.insert(it.value(), it.key());
     }
+    keysLock.unlock();
     updateTextIndexes(changes, newKeys);
     if (assigned)
         *assigned = newKeys;

@@ -5,6 +5,7 @@
 #include <QMutex>
 #include <QString>
 #include <QVector>
+#include <atomic>
 #include <future>
 #include <map>
 #include <memory>
@@ -38,7 +39,8 @@ struct HistoryTransaction {
     QVector<Change> changes;
 };
 
-// The library's SQLite file. Thread-safe: every call takes the store's lock.
+// The library's SQLite file. Thread-safe: every call that reads or writes the
+// file takes the store's lock.
 // A file that is damaged, not a library, written by a newer version or not
 // writable is refused by open() and never written to.
 class PersistentStore
@@ -104,6 +106,14 @@ public:
     void setFetchFailureForTesting(const QString &message) { m_injectedFetchFailure = message; }
 
 private:
+    // The statement that inserts a record of one entity with every column
+    // given, and the columns its history row lists.
+    struct InsertPlan {
+        QString sql;
+        QByteArray historyColumns;
+    };
+    const InsertPlan &insertPlan(int entity);
+
     bool validateExisting(QString *error);
     bool createSchema(QString *error);
     bool migrate(int fromVersion, QString *error);
@@ -136,9 +146,14 @@ private:
     Mode m_mode = Mode::ReadWrite;
     QString m_processToken;
     QHash<QString, sqlite3_stmt *> m_statements;
+    QVector<InsertPlan> m_insertPlans; // by entity
+    // The key maps have their own lock, so that contexts making new objects
+    // on other threads do not wait for a save's SQL. Only save() changes
+    // them, holding both locks; code under m_mutex may read them freely.
+    mutable std::mutex m_keysMutex;
     QHash<ObjectID, ObjectID> m_permanentKeys; // temporary -> permanent
     QHash<ObjectID, ObjectID> m_temporaryKeys; // permanent -> temporary
-    qint64 m_nextTemporaryKey = -1;
+    std::atomic<qint64> m_nextTemporaryKey{-1};
     qint64 m_dataVersion = -1;
     QString m_injectedFailure;
     std::mutex m_integrityMutex;

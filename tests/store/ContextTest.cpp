@@ -331,6 +331,54 @@ TEST_F(ContextTest, PurgeHistoryDeletesOnlyTransactionsOlderThanTheDays)
     EXPECT_EQ(history.first().changes.first().key, fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("H2")}).first()->objectID().key);
 }
 
+TEST_F(ContextTest, SavedRecordsAndTheirHistoryListEveryWrittenValue)
+{
+    Case *item = newCase(QStringLiteral("W1"), QStringLiteral("Ménière disease"));
+    item->setSex(2);
+    item->setDateOfDiagnosis(QDateTime(QDate(2020, 5, 17), QTime(23, 30)));
+    auto *media = context()->insertNew<Media>();
+    media->setItsCase(item);
+    media->setUuid(QStringLiteral("AB-CD"));
+    Tag *tag = newTag(QStringLiteral("Ear"));
+    item->addToTags(tag);
+    context()->saveWithParent(true);
+    item->setSummary(QStringLiteral("Vestibular schwannoma"));
+    context()->saveWithParent(true);
+
+    const QVector<HistoryTransaction> history = m_stack->persistentStore()->historySince(0, false);
+    ASSERT_EQ(history.size(), 2);
+    QHash<QString, QStringList> inserted;
+    for (const HistoryTransaction::Change &change : history[0].changes) {
+        EXPECT_EQ(change.type, HistoryTransaction::Change::Insert);
+        inserted.insert(ManagedObjectModel::ovalisModel().entities()[change.entity].name, change.columns);
+    }
+    EXPECT_EQ(inserted.size(), 3);
+    // A new record lists every attribute and to-one relationship, and the
+    // to-many relationships it was given.
+    EXPECT_TRUE(inserted.value(QStringLiteral("Case")).contains(QStringLiteral("dateOfDiagnosis")));
+    EXPECT_TRUE(inserted.value(QStringLiteral("Case")).contains(QStringLiteral("tags")));
+    EXPECT_TRUE(inserted.value(QStringLiteral("Media")).contains(QStringLiteral("itsCase")));
+    EXPECT_TRUE(inserted.value(QStringLiteral("Media")).contains(QStringLiteral("uuid")));
+    ASSERT_EQ(history[1].changes.size(), 1);
+    EXPECT_EQ(history[1].changes[0].type, HistoryTransaction::Change::Update);
+    EXPECT_EQ(history[1].changes[0].columns, QStringList{QStringLiteral("summary")});
+
+    // A second stack reads back what was written, folded columns included.
+    const std::unique_ptr<CoreDataStack> reader = openSecondStack();
+    const QList<ManagedObject *> cases = reader->mainContext()->arrayOfObjects(
+        Case::entityName(), Predicate::fromFormat(QStringLiteral("summary contains[cd] %@"), {QStringLiteral("SCHWANNOMA")}));
+    ASSERT_EQ(cases.size(), 1);
+    auto *read = static_cast<Case *>(cases.first());
+    EXPECT_EQ(read->patientID(), QStringLiteral("W1"));
+    EXPECT_EQ(read->sex(), 2);
+    EXPECT_EQ(read->dateOfDiagnosis(), QDateTime(QDate(2020, 5, 17), QTime(23, 30)));
+    EXPECT_FALSE(read->dateModified().isValid());
+    ASSERT_EQ(read->sortedMedia().size(), 1);
+    EXPECT_EQ(read->sortedMedia().first()->uuid(), QStringLiteral("AB-CD"));
+    ASSERT_EQ(read->tags().size(), 1);
+    EXPECT_EQ(read->tags().first()->label(), QStringLiteral("Ear"));
+}
+
 TEST_F(ContextTest, GrandchildWorkReachesTheDiskThroughTwoParents)
 {
     Tag *tag = newTag(QStringLiteral("Deep"));
