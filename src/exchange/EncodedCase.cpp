@@ -5,7 +5,11 @@
 #include <QJsonParseError>
 #include <QStringDecoder>
 #include <QSysInfo>
+#include <QThread>
+#include <algorithm>
+#include <future>
 #include <initializer_list>
+#include <vector>
 
 #include "exchange/CalendarDateText.h"
 #include "exchange/JsonRecordFields.h"
@@ -74,8 +78,9 @@ EncodedCase EncodedCase::fromCase(const Case *item, const QStringList &tagLabels
     return encoded;
 }
 
-std::optional<EncodedCase> EncodedCase::fromJson(const QJsonValue &value, const QString &record, QString *error)
+std::optional<EncodedCase> EncodedCase::fromJson(const QJsonValue &value, qsizetype number, QString *error)
 {
+    const auto record = [number] { return QStringLiteral("case record %1").arg(number); };
     JsonRecordFields fields(value, record);
     EncodedCase encoded;
     encoded.patientIdentifier = fields.requiredString(QStringLiteral("patientIdentifier"));
@@ -96,7 +101,7 @@ std::optional<EncodedCase> EncodedCase::fromJson(const QJsonValue &value, const 
         list.reserve(media->size());
         for (qsizetype i = 0; i < media->size(); ++i) {
             std::optional<EncodedMedia> decoded =
-                EncodedMedia::fromJson(media->at(i), record + QStringLiteral(", media %1").arg(i + 1), error);
+                EncodedMedia::fromJson(media->at(i), [&] { return record() + QStringLiteral(", media %1").arg(i + 1); }, error);
             if (!decoded)
                 return std::nullopt;
             list.append(std::move(*decoded));
@@ -236,13 +241,40 @@ std::optional<QList<EncodedCase>> decode(const QByteArray &data, QString *errorM
         return std::nullopt;
     }
     const QJsonArray array = document.array();
+    // The records are checked on several threads, each taking a run of them;
+    // the first failure in file order is the one reported.
+    const qsizetype runs = std::clamp<qsizetype>(array.size() / 5000, 1, std::max(1, QThread::idealThreadCount()));
+    struct Run {
+        QList<EncodedCase> cases;
+        QString error;
+    };
+    std::vector<Run> decoded(static_cast<size_t>(runs));
+    const auto decodeRun = [&array, &decoded, runs](qsizetype run) {
+        const qsizetype begin = array.size() * run / runs;
+        const qsizetype end = array.size() * (run + 1) / runs;
+        Run &result = decoded[size_t(run)];
+        result.cases.reserve(end - begin);
+        for (qsizetype i = begin; i < end; ++i) {
+            std::optional<EncodedCase> record = EncodedCase::fromJson(array.at(i), i + 1, &result.error);
+            if (!record)
+                return;
+            result.cases.append(std::move(*record));
+        }
+    };
+    std::vector<std::future<void>> others;
+    for (qsizetype run = 1; run < runs; ++run)
+        others.push_back(std::async(std::launch::async, decodeRun, run));
+    decodeRun(0);
+    for (std::future<void> &other : others)
+        other.get();
     QList<EncodedCase> cases;
     cases.reserve(array.size());
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        std::optional<EncodedCase> decoded = EncodedCase::fromJson(array.at(i), QStringLiteral("case record %1").arg(i + 1), error);
-        if (!decoded)
+    for (Run &run : decoded) {
+        if (!run.error.isEmpty()) {
+            *error = run.error;
             return std::nullopt;
-        cases.append(std::move(*decoded));
+        }
+        cases.append(std::move(run.cases));
     }
     return cases;
 }

@@ -33,8 +33,9 @@ struct EncodedCase {
     // The same with the case's tag labels and its media in display order
     // given, as an export of many cases gathers them for all at once.
     static EncodedCase fromCase(const Case *item, const QStringList &tagLabels, const QList<Media *> &sortedMedia);
-    // Reads one case object; record names it in the message of a failure.
-    static std::optional<EncodedCase> fromJson(const QJsonValue &value, const QString &record, QString *error);
+    // Reads the case object that is record number (from 1) of its file; the
+    // number names it in the message of a failure.
+    static std::optional<EncodedCase> fromJson(const QJsonValue &value, qsizetype number, QString *error);
 
     // The patient identifier to give a restored case: none for an empty one.
     QString restoredPatientID() const;

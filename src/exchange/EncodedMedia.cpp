@@ -23,9 +23,10 @@ std::optional<EncodedMedia> EncodedMedia::fromMedia(const Media *media)
     return encoded;
 }
 
-std::optional<EncodedMedia> EncodedMedia::fromJson(const QJsonValue &value, const QString &record, QString *error)
+std::optional<EncodedMedia> EncodedMedia::fromJson(const QJsonValue &value, const std::function<QString()> &recordName,
+                                                   QString *error)
 {
-    JsonRecordFields fields(value, record);
+    JsonRecordFields fields(value, recordName);
     EncodedMedia media;
     media.identifier = fields.requiredString(QStringLiteral("identifier"));
     media.filename = fields.optionalString(QStringLiteral("filename"));

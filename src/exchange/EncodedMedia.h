@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace ovalis {
@@ -19,8 +20,8 @@ struct EncodedMedia {
 
     // Nothing for a media without a uuid.
     static std::optional<EncodedMedia> fromMedia(const Media *media);
-    // Reads one media object; record names it in the failure kept by fields' owner.
-    static std::optional<EncodedMedia> fromJson(const QJsonValue &value, const QString &record, QString *error);
+    // Reads one media object; recordName names it in the message of a failure.
+    static std::optional<EncodedMedia> fromJson(const QJsonValue &value, const std::function<QString()> &recordName, QString *error);
 
     // Appends the object as pretty-printed JSON, its members indented by indent spaces.
     void appendJson(QString &text, int indent) const;

@@ -1,35 +1,61 @@
 #include "exchange/JsonRecordFields.h"
 
+#include <QHash>
 #include <QJsonArray>
+#include <algorithm>
 
 #include "exchange/JsonText.h"
 
 namespace ovalis {
 
-JsonRecordFields::JsonRecordFields(const QJsonValue &value, const QString &record)
-    : m_record(record)
+namespace {
+
+// The field name of a key; records repeat the same few keys, so each
+// thread remembers its conversions.
+QString fieldName(const QString &key)
+{
+    thread_local QHash<QString, QString> converted;
+    const auto known = converted.constFind(key);
+    if (known != converted.constEnd())
+        return *known;
+    const QString field = JsonText::camelCaseFromSnakeCase(key);
+    if (converted.size() < 256)
+        converted.insert(key, field);
+    return field;
+}
+
+} // namespace
+
+JsonRecordFields::JsonRecordFields(const QJsonValue &value, std::function<QString()> recordName)
+    : m_recordName(std::move(recordName))
 {
     if (!value.isObject()) {
         fail(QStringLiteral("not an object"));
         return;
     }
     const QJsonObject object = value.toObject();
-    for (auto it = object.begin(); it != object.end(); ++it)
-        m_values.insert(JsonText::camelCaseFromSnakeCase(it.key()), it.value());
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QString field = fieldName(it.key());
+        const auto same = std::find_if(m_values.begin(), m_values.end(), [&](const auto &entry) { return entry.first == field; });
+        if (same != m_values.end())
+            same->second = it.value();
+        else
+            m_values.append({field, it.value()});
+    }
 }
 
 std::optional<QJsonValue> JsonRecordFields::value(const QString &field) const
 {
-    const auto it = m_values.constFind(field);
-    if (it == m_values.constEnd() || it->isNull() || it->isUndefined())
+    const auto it = std::find_if(m_values.cbegin(), m_values.cend(), [&](const auto &entry) { return entry.first == field; });
+    if (it == m_values.cend() || it->second.isNull() || it->second.isUndefined())
         return std::nullopt;
-    return *it;
+    return it->second;
 }
 
 void JsonRecordFields::fail(const QString &message)
 {
     if (m_error.isEmpty())
-        m_error = m_record + QStringLiteral(": ") + message;
+        m_error = m_recordName() + QStringLiteral(": ") + message;
 }
 
 void JsonRecordFields::wrongType(const QString &field, const char *expected)

@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
+#include <QVarLengthArray>
+#include <functional>
 #include <optional>
+#include <utility>
 
 namespace ovalis {
 
@@ -16,9 +18,9 @@ namespace ovalis {
 class JsonRecordFields
 {
 public:
-    // record names the object in messages ("case record 3"); a value that
-    // is not an object fails at once.
-    JsonRecordFields(const QJsonValue &value, const QString &record);
+    // recordName names the object in messages ("case record 3"), asked only
+    // when something fails; a value that is not an object fails at once.
+    JsonRecordFields(const QJsonValue &value, std::function<QString()> recordName);
 
     // A string that must be present.
     QString requiredString(const QString &field);
@@ -37,8 +39,10 @@ private:
     void wrongType(const QString &field, const char *expected);
     std::optional<QString> string(const QString &field, bool required);
 
-    QHash<QString, QJsonValue> m_values;
-    QString m_record;
+    // A record has a handful of members: a short list searched in order is
+    // cheaper than a hash. A repeated key keeps its last value.
+    QVarLengthArray<std::pair<QString, QJsonValue>, 12> m_values;
+    std::function<QString()> m_recordName;
     QString m_error;
 };
 

@@ -175,6 +175,28 @@ TEST_F(BackupFormatTest, AMissingRequiredKeyOrWrongTypeRejectsTheWholeFile)
     EXPECT_FALSE(error.isEmpty());
 }
 
+TEST_F(BackupFormatTest, ALargeFileKeepsItsOrderAndReportsItsFirstFailure)
+{
+    // Large files are checked in several runs at once.
+    const auto file = [](const QList<int> &broken) {
+        QStringList records;
+        for (int i = 1; i <= 12000; ++i)
+            records << (broken.contains(i) ? QStringLiteral(R"({"patient_identifier":"P%1","sex":"v"})").arg(i)
+                                           : QStringLiteral(R"({"patient_identifier":"P%1","sex":"v","tags":"t"})").arg(i));
+        return (QLatin1Char('[') + records.join(QLatin1Char(',')) + QLatin1Char(']')).toUtf8();
+    };
+    const auto decoded = read(file({}));
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->size(), 12000);
+    for (qsizetype i = 0; i < decoded->size(); ++i)
+        ASSERT_EQ(decoded->at(i).patientIdentifier, QStringLiteral("P%1").arg(i + 1));
+    QString error;
+    EXPECT_FALSE(read(file({11500, 3000}), &error));
+    EXPECT_EQ(error, QStringLiteral("case record 3000: the key \"tags\" is missing"));
+    EXPECT_FALSE(read(file({11500}), &error));
+    EXPECT_EQ(error, QStringLiteral("case record 11500: the key \"tags\" is missing"));
+}
+
 TEST_F(BackupFormatTest, ReaderIgnoresUnknownKeysAcceptsCamelCaseNullsAndBothEncodings)
 {
     const QString text = QStringLiteral(R"([
