@@ -113,18 +113,18 @@ int main(int argc, char **argv)
             return 1;
         bool done = false;
         JSONImporter::RestoreSummary summary;
-        QString error;
         const double restoreCpu = processCpuMilliseconds();
         timer.start();
-        if (!JSONImporter(QUrl::fromLocalFile(backup)).importBackup(stack->mainContext(), &error, [&](const auto &result) {
-                summary = result;
-                done = true;
-            })) {
-            std::fprintf(stderr, "restore failed: %s\n", qPrintable(error));
-            return 1;
-        }
+        JSONImporter(QUrl::fromLocalFile(backup)).importBackup(stack->mainContext(), [&](const auto &result) {
+            summary = result;
+            done = true;
+        });
         waitFor(done);
         const double restoreMs = double(timer.nsecsElapsed()) / 1e6;
+        if (!summary.error.isEmpty()) {
+            std::fprintf(stderr, "restore failed: %s\n", qPrintable(summary.error));
+            return 1;
+        }
         std::printf("restored %d cases with %d media records, %.0f ms of CPU\n", summary.casesRead, summary.mediaRecords,
                     processCpuMilliseconds() - restoreCpu);
         report("restore backup into an empty library (read, decode, save)", restoreMs, 10000);

@@ -28,13 +28,13 @@ int runRestoreBackup(const QString &library, const QStringList &arguments)
     TerminalProgress progress;
     bool done = false;
     JSONImporter::RestoreSummary summary;
-    QString error;
-    if (!JSONImporter(QUrl::fromLocalFile(path)).importBackup(stack.mainContext(), &error, [&](const auto &result) {
-            summary = result;
-            done = true;
-        }))
-        return fail(QStringLiteral("nothing was restored from %1: %2").arg(path, error), 3);
+    JSONImporter(QUrl::fromLocalFile(path)).importBackup(stack.mainContext(), [&](const auto &result) {
+        summary = result;
+        done = true;
+    });
     waitFor(done);
+    if (!summary.error.isEmpty())
+        return fail(QStringLiteral("nothing was restored from %1: %2").arg(path, summary.error), 3);
     if (stack.mainContext()->hasChanges())
         return fail(QStringLiteral("the restored cases could not be saved"), 3);
     out() << "Read " << summary.casesRead << " cases from " << path << " (" << summary.mediaRecords

@@ -234,36 +234,43 @@ JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *co
     return result;
 }
 
-bool JSONImporter::importBackup(ManagedObjectContext *context, QString *error,
-                                std::function<void(const RestoreSummary &)> finished) const
+void JSONImporter::importBackup(ManagedObjectContext *context, std::function<void(const RestoreSummary &)> finished) const
 {
     Log::info(LogArea::Importing, QStringLiteral("Import from ") + m_url.toString(QUrl::FullyEncoded));
-    QFile file(m_url.toLocalFile());
-    std::optional<QList<EncodedCase>> records;
-    QString reason;
-    if (!file.open(QIODevice::ReadOnly))
-        reason = file.errorString();
-    else
-        records = BackupFile::decode(file.readAll(), &reason);
-    if (!records) {
-        Log::error(LogArea::Importing, QStringLiteral("Failed to import from JSON: ") + reason);
-        if (error)
-            *error = reason;
-        return false;
-    }
-    Log::info(LogArea::Importing, QStringLiteral("Backup contains %1 cases").arg(records->size()));
-    Log::info(LogArea::Importing, QStringLiteral("Import from backup"));
     LabelledProgressInfo::post(1, 100, QStringLiteral("Preparing…"));
-    context->saveWithParent(true);
-
     std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::childOf(context);
     ManagedObjectContext *childContext = child.get();
-    childContext->perform([childContext, keepAlive = child, records = std::move(*records), finished] {
+    const auto report = [finished](const RestoreSummary &summary) {
+        if (finished)
+            runOnMainThread([finished, summary] { finished(summary); });
+    };
+    // The file is read and checked whole on the child's thread, so the
+    // window stays responsive; a bad file changes nothing.
+    childContext->perform([context, childContext, keepAlive = child, path = m_url.toLocalFile(), report] {
         RestoreSummary summary;
+        std::optional<QList<EncodedCase>> records;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            summary.error = file.errorString();
+        else
+            records = BackupFile::decode(file.readAll(), &summary.error);
+        file.close();
+        if (!records) {
+            Log::error(LogArea::Importing, QStringLiteral("Failed to import from JSON: ") + summary.error);
+            LabelledProgressInfo::postEnd();
+            report(summary);
+            return;
+        }
+        Log::info(LogArea::Importing, QStringLiteral("Backup contains %1 cases").arg(records->size()));
+        Log::info(LogArea::Importing, QStringLiteral("Import from backup"));
+        // Edits waiting in the main context reach the file before the first
+        // restored case does.
+        context->performAndWait([context] { context->saveWithParent(true); });
+
         TagsByLabel tags(childContext);
-        const int total = int(records.size());
+        const int total = int(records->size());
         for (int i = 1; i <= total; ++i) {
-            const EncodedCase &record = records[i - 1];
+            const EncodedCase &record = (*records)[i - 1];
             Log::info(LogArea::Importing, QStringLiteral("Import ") + record.patientIdentifier);
             fillCase(childContext->insertNew<Case>(), record, tags, summary);
             ++summary.casesRead;
@@ -274,10 +281,8 @@ bool JSONImporter::importBackup(ManagedObjectContext *context, QString *error,
         }
         childContext->saveWithParent(true);
         LabelledProgressInfo::postEnd();
-        if (finished)
-            runOnMainThread([finished, summary] { finished(summary); });
+        report(summary);
     });
-    return true;
 }
 
 QString JSONImporter::folderName(const QString &patientID)

@@ -27,6 +27,7 @@ public:
         int casesRead = 0;
         int mediaRecords = 0;
         int tagsCreated = 0;
+        QString error; // why nothing was restored; empty when the file was read
     };
     struct MediaExportSummary {
         int casesExported = 0;
@@ -45,14 +46,13 @@ public:
     // By date added (none first), then by patient identifier (none as empty).
     static QList<Case *> exportOrder(QList<Case *> cases);
 
-    // Reads and checks the whole file on the calling thread (context's, the
-    // main thread); a file that cannot be read or fails the format changes
-    // nothing and gives false with the reason. Otherwise saves context, then
-    // adds one new case per record on a private child of context, saving
-    // every 500 records and at the end, and returns at once; finished runs
-    // on the main thread after the last save.
-    bool importBackup(ManagedObjectContext *context, QString *error,
-                      std::function<void(const RestoreSummary &)> finished = {}) const;
+    // Reads and checks the whole file off the main thread; a file that
+    // cannot be read or fails the format changes nothing, and finished gets
+    // the reason in its error. Otherwise saves context, then adds one new
+    // case per record on a private child of context, saving every 500
+    // records and at the end. Returns at once (call it on context's thread,
+    // the main thread); finished runs on the main thread at the end.
+    void importBackup(ManagedObjectContext *context, std::function<void(const RestoreSummary &)> finished = {}) const;
 
     // Copies the media files of the cases into folders below url named by
     // patient identifier and date of diagnosis, on a private child of parent

@@ -43,15 +43,15 @@ protected:
         return ids;
     }
 
-    JSONImporter::RestoreSummary restore()
+    // Restores the file at path (the backup by default) and waits for the end.
+    JSONImporter::RestoreSummary restore(const QString &path = QString())
     {
         bool done = false;
         JSONImporter::RestoreSummary result;
-        QString error;
-        EXPECT_TRUE(JSONImporter(QUrl::fromLocalFile(backupPath())).importBackup(context(), &error, [&](const auto &summary) {
+        JSONImporter(QUrl::fromLocalFile(path.isEmpty() ? backupPath() : path)).importBackup(context(), [&](const auto &summary) {
             result = summary;
             done = true;
-        })) << error.toStdString();
+        });
         waitFor(done);
         return result;
     }
@@ -234,16 +234,23 @@ TEST_F(JSONImporterTest, AnUnreadableFileChangesNothingAndNamesTheRecord)
     newCase(QStringLiteral("KEEP001"));
     context()->saveWithParent(true);
     writeBackup(R"([{"patient_identifier":"A","sex":"v","tags":""},{"patient_identifier":"B","sex":"v"}])");
+    newCase(QStringLiteral("UNSAVED1"));
     LogCapture log;
-    QString error;
-    EXPECT_FALSE(JSONImporter(QUrl::fromLocalFile(backupPath())).importBackup(context(), &error));
-    EXPECT_EQ(error, QStringLiteral("case record 2: the key \"tags\" is missing"));
+    JSONImporter::RestoreSummary summary = restore();
+    EXPECT_EQ(summary.error, QStringLiteral("case record 2: the key \"tags\" is missing"));
+    EXPECT_EQ(summary.casesRead, 0);
     EXPECT_TRUE(log.contains(QStringLiteral("Failed to import from JSON: case record 2: the key \"tags\" is missing"), LogLevel::Error));
-    EXPECT_FALSE(JSONImporter(QUrl::fromLocalFile(m_directory.filePath("absent.json"))).importBackup(context(), &error));
-    EXPECT_FALSE(error.isEmpty());
+    summary = restore(m_directory.filePath("absent.json"));
+    EXPECT_FALSE(summary.error.isEmpty());
     QCoreApplication::processEvents();
-    EXPECT_EQ(allCases().size(), 1);
-    EXPECT_TRUE(progress().empty());
+    EXPECT_EQ(allCases().size(), 2);
+    // The user's unsaved edit is neither saved nor lost by a refused file.
+    EXPECT_TRUE(context()->hasChanges());
+    // The progress shown while the file was read is taken down again.
+    EXPECT_EQ(progress(), (std::vector<Progress>{{1, 100, QStringLiteral("Preparing…")},
+                                                 {0, 0, std::nullopt},
+                                                 {1, 100, QStringLiteral("Preparing…")},
+                                                 {0, 0, std::nullopt}}));
 }
 
 TEST_F(JSONImporterTest, ExportDeleteAllAndRestoreGivesBackEveryCase)

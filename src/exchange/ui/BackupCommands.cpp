@@ -92,15 +92,15 @@ void BackupCommands::importBackup()
 
 void BackupCommands::restoreBackupFile(const QString &path)
 {
-    QString error;
     QPointer<BackupCommands> self(this);
-    const bool started = JSONImporter(QUrl::fromLocalFile(path))
-                             .importBackup(m_stack.mainContext(), &error, [self](const JSONImporter::RestoreSummary &summary) {
-                                 if (self)
-                                     emit self->restoreFinished(summary.casesRead);
-                             });
-    if (!started)
-        m_alertPresenter(tr("Nothing was restored from “%1”.").arg(QFileInfo(path).fileName()), error);
+    JSONImporter(QUrl::fromLocalFile(path)).importBackup(m_stack.mainContext(), [self, path](const JSONImporter::RestoreSummary &summary) {
+        if (!self)
+            return;
+        if (!summary.error.isEmpty())
+            self->m_alertPresenter(tr("Nothing was restored from “%1”.").arg(QFileInfo(path).fileName()), summary.error);
+        else
+            emit self->restoreFinished(summary.casesRead);
+    });
 }
 
 } // namespace ovalis

@@ -1,5 +1,6 @@
 #include <QFile>
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "exchange/ui/BackupCommands.h"
@@ -74,7 +75,7 @@ TEST_F(BackupCommandsTest, BackupAndRestoreGoThroughTheirPanelsAndReportWhatFail
     damaged.write(R"([{"patient_identifier":"A","tags":""}])");
     damaged.close();
     m_commands->importBackup();
-    ASSERT_EQ(m_alerts.size(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_alerts.size() == 2; }, 60000));
     EXPECT_EQ(m_alerts.last(), QStringLiteral("Nothing was restored from “backup.json”. | case record 1: the key \"sex\" is missing"));
     EXPECT_EQ(fetchCases(QString()).size(), 2);
 }
