@@ -128,6 +128,17 @@ int main(int argc, char **argv)
         std::printf("restored %d cases with %d media records, %.0f ms of CPU\n", summary.casesRead, summary.mediaRecords,
                     processCpuMilliseconds() - restoreCpu);
         report("restore backup into an empty library (read, decode, save)", restoreMs, 10000);
+        // What reached the file, read by a second stack as another process would.
+        const std::unique_ptr<CoreDataStack> reader = emptyLibrary(scratch.filePath(QStringLiteral("Restored")));
+        if (!reader)
+            return 1;
+        const int storedCases = reader->mainContext()->countOfObjects(Case::entityName());
+        const int storedMedia = reader->mainContext()->countOfObjects(Media::entityName());
+        std::printf("the restored file holds %d cases and %d media records\n", storedCases, storedMedia);
+        if (storedCases != summary.casesRead || storedMedia != summary.mediaRecords) {
+            std::fprintf(stderr, "the restore did not reach the file whole\n");
+            return 1;
+        }
     }
     if (only.isEmpty())
         reportPeakMemory(1024);

@@ -184,6 +184,7 @@ void importCases(const QStringList &caseFolders, const QString &root, ManagedObj
             if (FolderHierarchyImport::matches(FolderHierarchyImport::caseTagPattern(), tag->label()))
                 context->deleteObject(tag);
         saveAfterFlushingMedia(context, copies, summary, true);
+        context->waitForQueuedParentWork();
         LabelledProgressInfo::postEnd();
         if (finished)
             runOnMainThread([finished, summary] { finished(summary); });

@@ -280,6 +280,7 @@ void JSONImporter::importBackup(ManagedObjectContext *context, std::function<voi
                 childContext->saveWithParentLater();
         }
         childContext->saveWithParent(true);
+        childContext->waitForQueuedParentWork();
         LabelledProgressInfo::postEnd();
         report(summary);
     });

@@ -1,6 +1,7 @@
 #include "store/ContextQueue.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMetaObject>
 
 namespace ovalis {
@@ -85,7 +86,33 @@ void ContextQueue::wake()
     if (m_isMain && !m_drainScheduled.exchange(true)) {
         QObject *app = QCoreApplication::instance();
         if (app)
-            QMetaObject::invokeMethod(app, [this] { drain(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(app, [this] { drainForEventLoop(); }, Qt::QueuedConnection);
+    }
+}
+
+void ContextQueue::drainForEventLoop()
+{
+    // A long backlog (an import's queued batches) runs a slice at a time, so
+    // that input and painting get their turn between slices.
+    constexpr qint64 sliceNanoseconds = 8'000'000;
+    m_drainScheduled = false;
+    QElapsedTimer slice;
+    slice.start();
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_work.empty())
+                return;
+            if (slice.nsecsElapsed() > sliceNanoseconds) {
+                if (!m_drainScheduled.exchange(true))
+                    QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { drainForEventLoop(); }, Qt::QueuedConnection);
+                return;
+            }
+            work = std::move(m_work.front());
+            m_work.pop_front();
+        }
+        work();
     }
 }
 

@@ -39,6 +39,9 @@ public:
     void sync(const std::function<void()> &work);
     // Runs whatever is pending; only on this queue's thread.
     void drain();
+    // The same from the event loop, returning to it between slices of a
+    // long backlog.
+    void drainForEventLoop();
 
 private:
     explicit ContextQueue(bool mainThread);

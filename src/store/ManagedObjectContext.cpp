@@ -46,12 +46,28 @@ ManagedObjectContext::~ManagedObjectContext()
 
 void ManagedObjectContext::perform(std::function<void()> work)
 {
-    m_queue->async(std::move(work));
+    if (m_worker) {
+        m_queue->async(std::move(work)); // the destructor finishes it
+        return;
+    }
+    // The main queue outlives its contexts: work still queued for one that
+    // has gone (a child's push arriving as the window closes) is dropped.
+    m_queue->async([alive = m_alive, work = std::move(work)] {
+        if (alive->load())
+            work();
+    });
 }
 
 void ManagedObjectContext::performAndWait(const std::function<void()> &work)
 {
-    m_queue->sync(work);
+    if (m_worker) {
+        m_queue->sync(work);
+        return;
+    }
+    m_queue->sync([alive = m_alive, &work] {
+        if (alive->load())
+            work();
+    });
 }
 
 bool ManagedObjectContext::isOnContextThread() const
@@ -683,6 +699,11 @@ ContextChanges ManagedObjectContext::collectChanges() const
 
 bool ManagedObjectContext::save(QString *error)
 {
+    return save(error, true);
+}
+
+bool ManagedObjectContext::save(QString *error, bool waitForParent)
+{
     processPendingChanges();
     if (!hasChanges())
         return true;
@@ -701,7 +722,12 @@ bool ManagedObjectContext::save(QString *error)
     const ContextChanges changes = collectChanges();
     if (m_parent) {
         ManagedObjectContext *parent = m_parent;
-        parent->performAndWait([&] { parent->applyChildChanges(changes); });
+        // Work this context posts to the parent later runs after the push,
+        // so queuing it keeps every later fetch and fault consistent.
+        if (waitForParent)
+            parent->performAndWait([&] { parent->applyChildChanges(changes); });
+        else
+            parent->perform([parent, changes] { parent->applyChildChanges(changes); });
     } else {
         QHash<ObjectID, ObjectID> assigned;
         if (!m_store->save(changes, &assigned, error))
@@ -936,6 +962,14 @@ void ManagedObjectContext::saveWithParentLater()
     saveWithParent(true, false);
 }
 
+void ManagedObjectContext::waitForQueuedParentWork()
+{
+    // The parent's queue runs in order, so an empty piece of work is done
+    // only after everything queued before it.
+    if (m_parent)
+        m_parent->performAndWait([] {});
+}
+
 void ManagedObjectContext::saveWithParent(bool withParent, bool waitForParent)
 {
     Log::info(LogArea::CoreData, QStringLiteral("Save MOC, asking parent ") + (withParent ? QStringLiteral("true") : QStringLiteral("false")));
@@ -944,22 +978,35 @@ void ManagedObjectContext::saveWithParent(bool withParent, bool waitForParent)
         return;
     }
     QString error;
-    if (!save(&error)) {
+    if (!save(&error, waitForParent)) {
         Log::error(LogArea::CoreData, QStringLiteral("Failed to save context: ") + error);
         return;
     }
-    if (withParent && m_parent) {
-        ManagedObjectContext *parent = m_parent;
-        const auto saveParent = [parent] {
-            QString parentError;
-            if (parent->hasChanges() && !parent->save(&parentError))
-                Log::error(LogArea::CoreData, QStringLiteral("Failed to save context: ") + parentError);
-        };
-        if (waitForParent)
-            parent->performAndWait(saveParent);
-        else
-            parent->perform(saveParent);
+    if (!withParent || !m_parent)
+        return;
+    ManagedObjectContext *parent = m_parent;
+    const auto saveParent = [parent] {
+        QString parentError;
+        if (parent->hasChanges() && !parent->save(&parentError))
+            Log::error(LogArea::CoreData, QStringLiteral("Failed to save context: ") + parentError);
+    };
+    if (waitForParent) {
+        parent->performAndWait(saveParent);
+        return;
     }
+    // When the parent falls behind, a queued save with a newer one queued
+    // after it is left to that one: the parent then writes several pushes in
+    // one transaction, which costs SQLite less than one each. A few in a row
+    // at most, so that the file still grows steadily during a long import.
+    const quint64 ticket = ++parent->m_queuedSaves;
+    parent->perform([parent, ticket, saveParent] {
+        if (ticket < parent->m_queuedSaves.load() && parent->m_skippedSaves < maximumSkippedQueuedSaves) {
+            ++parent->m_skippedSaves;
+            return;
+        }
+        parent->m_skippedSaves = 0;
+        saveParent();
+    });
 }
 
 void ManagedObjectContext::purgeHistory(int days)

@@ -97,10 +97,15 @@ public:
     ManagedObject *object(const QString &type, const Predicate &predicate);
     ManagedObject *insertObject(const QString &type) { return insertNewObject(type); }
     void saveWithParent(bool withParent);
-    // The same, but the parent's save is queued on the parent's queue rather
-    // than waited for: long imports read their next batch meanwhile. Saves
-    // queued so run in order, before any later work on the parent's queue.
+    // The same, but neither the push into the parent nor the parent's save
+    // is waited for: long imports read their next batch meanwhile. Both run
+    // in order on the parent's queue, before any later work this context
+    // posts there. A queued parent save that finds a newer one queued behind
+    // it may leave the writing to that one.
     void saveWithParentLater();
+    // Returns once the work this context queued on its parent (pushes and
+    // saves of saveWithParentLater) has run there.
+    void waitForQueuedParentWork();
     void purgeHistory(int days);
 
     // The store's state as this context sees it, for a child. On this context's thread.
@@ -135,6 +140,9 @@ private:
                               const QHash<ObjectID, QStringList> &changedKeys, const QVector<ObjectID> &deleted);
     void deleteObject(ManagedObject *object, bool runHook);
     void saveWithParent(bool withParent, bool waitForParent);
+    // Saves; a child's push into its parent is queued instead of waited for
+    // when waitForParent is false.
+    bool save(QString *error, bool waitForParent);
     void undeleteObject(const ObjectID &id, const ObjectSnapshot &state, const QVector<QVector<ObjectID>> &toMany);
 
     // Bookkeeping called by ManagedObject.
@@ -186,6 +194,11 @@ private:
     QSet<ManagedObject *> m_pendingUpdated;
     bool m_processingScheduled = false;
     int m_suppressUndo = 0;
+    // Parent saves queued by children (saveWithParentLater), and how many
+    // queued saves in a row were left to a later one (on this context's thread).
+    std::atomic<quint64> m_queuedSaves{0};
+    int m_skippedSaves = 0;
+    static constexpr int maximumSkippedQueuedSaves = 4;
     bool m_applyingExternal = false;
 };
 

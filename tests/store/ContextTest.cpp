@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include "store/PersistentStore.h"
+#include "store/SharedBackgroundContext.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
 
@@ -180,6 +181,39 @@ TEST_F(ContextTest, ObjectsAreReportedInsertedOnceThenUpdatedWithTheirChangedKey
     context()->processPendingChanges();
     ASSERT_EQ(batches.size(), 1);
     EXPECT_EQ(batches[0].changedKeys.value(fromChild), QSet<QString>{QStringLiteral("summary")});
+}
+
+TEST_F(ContextTest, QueuedPushesAndSavesOfALongImportAllReachTheFile)
+{
+    // A child that runs ahead of the main thread: every push and queued save
+    // lands in order, however many queued saves are left to later ones.
+    auto child = SharedBackgroundContext::childOf(context());
+    bool done = false;
+    child->perform([&] {
+        Tag *tag = child->insertNew<Tag>();
+        tag->setLabel(QStringLiteral("Shared"));
+        for (int i = 1; i <= 3000; ++i) {
+            Case *item = child->insertNew<Case>();
+            item->setPatientID(QStringLiteral("Q%1").arg(i));
+            auto *media = child->insertNew<Media>();
+            media->setItsCase(item);
+            item->addToTags(tag);
+            if (i % 50 == 0)
+                child->saveWithParentLater();
+        }
+        // Nothing is left to push: the queued saves still have to have run.
+        child->saveWithParent(true);
+        child->waitForQueuedParentWork();
+        done = true;
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 60000));
+    EXPECT_FALSE(context()->hasChanges());
+    const std::unique_ptr<CoreDataStack> reader = openSecondStack();
+    EXPECT_EQ(reader->mainContext()->countOfObjects(Case::entityName()), 3000);
+    EXPECT_EQ(reader->mainContext()->countOfObjects(Media::entityName()), 3000);
+    const QList<ManagedObject *> tags = reader->mainContext()->arrayOfObjects(Tag::entityName());
+    ASSERT_EQ(tags.size(), 1);
+    EXPECT_EQ(static_cast<Tag *>(tags.first())->cases().size(), 3000);
 }
 
 TEST_F(ContextTest, ChildWorkQueuedWithPerformRunsOffTheMainThread)
