@@ -290,10 +290,10 @@ void ManagedObject::removeFromMany(int relationshipIndex, ManagedObject *target)
     }
 }
 
-void ManagedObject::rawAddMember(int relationshipIndex, ManagedObject *target)
+void ManagedObject::rawAddMember(int relationshipIndex, ManagedObject *target, bool knownAbsent)
 {
     RelationshipSlot &s = m_relationships[relationshipIndex];
-    if (s.loaded && !s.toMany.contains(target))
+    if (s.loaded && (knownAbsent || !s.toMany.contains(target)))
         s.toMany.append(target);
     markChanged(relationshipBitOffset + relationshipIndex, m_entity->relationships[relationshipIndex].name, true);
 }
@@ -344,7 +344,7 @@ void ManagedObject::linkToOne(int relationshipIndex, ManagedObject *target, bool
     }
 }
 
-void ManagedObject::linkMany(int relationshipIndex, ManagedObject *target, bool added, bool primary)
+void ManagedObject::linkMany(int relationshipIndex, ManagedObject *target, bool added, bool primary, bool sourceIsNew)
 {
     const RelationshipSlot &s = m_relationships[relationshipIndex];
     if (s.loaded && s.toMany.contains(target) == added)
@@ -368,7 +368,7 @@ void ManagedObject::linkMany(int relationshipIndex, ManagedObject *target, bool 
     if (added) {
         rawAddMember(relationshipIndex, target);
         if (inverse >= 0)
-            target->rawAddMember(inverse, this);
+            target->rawAddMember(inverse, this, sourceIsNew && s.loaded);
     } else {
         rawRemoveMember(relationshipIndex, target);
         if (inverse >= 0)

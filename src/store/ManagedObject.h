@@ -127,8 +127,12 @@ private:
     void notifyObservers(const QString &storedKey);
     // Relationship edits that keep both sides in step; `primary` edits register undo.
     void linkToOne(int relationshipIndex, ManagedObject *target, bool primary);
-    void linkMany(int relationshipIndex, ManagedObject *target, bool added, bool primary);
-    void rawAddMember(int relationshipIndex, ManagedObject *target);
+    // sourceIsNew: this object was made by the batch being applied, so the
+    // target's inverse list cannot hold it unless this object's own list
+    // holds the target, and that list is checked; the long inverse list of
+    // a popular tag is then not searched.
+    void linkMany(int relationshipIndex, ManagedObject *target, bool added, bool primary, bool sourceIsNew = false);
+    void rawAddMember(int relationshipIndex, ManagedObject *target, bool knownAbsent = false);
     void rawRemoveMember(int relationshipIndex, ManagedObject *target);
     void severAllRelationships();
     int inverseIndex(int relationshipIndex) const;

@@ -781,10 +781,13 @@ void ManagedObjectContext::applyChildChanges(const ContextChanges &changes)
 {
     // A child's work arrives as one batch; it is not undoable here.
     ++m_suppressUndo;
+    QSet<ManagedObject *> created;
+    created.reserve(changes.records.size());
     for (const ContextChanges::Record &record : changes.records) {
         if (!record.inserted || registeredObject(record.snapshot.id))
             continue;
         ManagedObject *object = createObject(record.snapshot.id.entity, record.snapshot.id);
+        created.insert(object);
         object->m_inserted = true;
         for (auto &slot : object->m_relationships)
             slot.loaded = true;
@@ -811,7 +814,7 @@ void ManagedObjectContext::applyChildChanges(const ContextChanges &changes)
         ManagedObject *source = existingObject(join.source);
         ManagedObject *destination = existingObject(join.destination);
         if (source && destination && !source->m_deleted && !destination->m_deleted)
-            source->linkMany(join.relationship, destination, join.added, false);
+            source->linkMany(join.relationship, destination, join.added, false, created.contains(source));
     }
     for (const ObjectID &id : changes.deleted)
         if (ManagedObject *object = existingObject(id))

@@ -216,6 +216,32 @@ TEST_F(ContextTest, QueuedPushesAndSavesOfALongImportAllReachTheFile)
     EXPECT_EQ(static_cast<Tag *>(tags.first())->cases().size(), 3000);
 }
 
+TEST_F(ContextTest, APushedNewCaseJoinsItsTagsOnceWhateverTheChildDidInBetween)
+{
+    Tag *popular = newTag(QStringLiteral("Popular"));
+    for (int i = 0; i < 40; ++i)
+        newCase(QStringLiteral("E%1").arg(i))->addToTags(popular);
+    context()->saveWithParent(true);
+    const ObjectID tagId = popular->objectID();
+    auto child = m_stack->newBackgroundContext();
+    child->performAndWait([&] {
+        auto *tag = static_cast<Tag *>(child->existingObject(tagId));
+        Case *item = child->insertNew<Case>();
+        item->setPatientID(QStringLiteral("NEW1"));
+        item->addToTags(tag);
+        item->removeFromTags(tag);
+        item->addToTags(tag);
+        item->addToTags(tag);
+        child->saveWithParent(true);
+    });
+    const QList<Case *> found = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("NEW1")});
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found.first()->tags(), QList<Tag *>{popular});
+    EXPECT_EQ(popular->cases().count(found.first()), 1);
+    EXPECT_EQ(popular->cases().size(), 41);
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 41);
+}
+
 TEST_F(ContextTest, ChildWorkQueuedWithPerformRunsOffTheMainThread)
 {
     auto child = m_stack->newBackgroundContext();
