@@ -54,6 +54,11 @@ int runExportMedia(const QString &library, const QStringList &arguments)
     out() << "Exported " << summary.filesCopied << " files of " << summary.casesExported << " cases into " << folder << Qt::endl;
     if (summary.casesWithoutFiles > 0)
         out() << "Skipped " << summary.casesWithoutFiles << " cases: none of their media files is in the library" << Qt::endl;
+    if (!summary.failures.isEmpty()) {
+        for (const QString &failure : std::as_const(summary.failures))
+            err() << "Not exported: " << failure << Qt::endl;
+        return fail(QStringLiteral("%1 folders or files could not be written").arg(summary.failures.size()), 3);
+    }
     return 0;
 }
 

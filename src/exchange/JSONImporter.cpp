@@ -329,7 +329,7 @@ void JSONImporter::exportMedia(const QList<ObjectID> &cases, ManagedObjectContex
                 second = uuidGroup();
             const QString path = destination + QLatin1Char('/') + first + QLatin1Char('/') + second;
             Log::info(LogArea::Filing, QStringLiteral("Export case media to ") + path);
-            if (const std::optional<QUrl> folder = item->exportMediaFiles(QUrl::fromLocalFile(path))) {
+            if (const std::optional<QUrl> folder = item->exportMediaFiles(QUrl::fromLocalFile(path), &summary.failures)) {
                 ++summary.casesExported;
                 summary.filesCopied += int(QDir(folder->toLocalFile()).entryList(QDir::Files | QDir::Hidden).size());
             }

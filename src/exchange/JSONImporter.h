@@ -34,6 +34,8 @@ public:
         int filesCopied = 0;
         // Cases none of whose media files are in the library.
         int casesWithoutFiles = 0;
+        // Folders and files that could not be written: path and reason.
+        QStringList failures;
     };
 
     explicit JSONImporter(const QUrl &url);

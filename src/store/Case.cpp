@@ -276,7 +276,7 @@ void Case::removeMedia(const QList<Media *> &list)
     NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
 }
 
-std::optional<QUrl> Case::exportMediaFiles(const QUrl &folder) const
+std::optional<QUrl> Case::exportMediaFiles(const QUrl &folder, QStringList *failures) const
 {
     QUrl target = QUrl::fromLocalFile(QDir::cleanPath(folder.toLocalFile()));
     if (MediaFileStore::directoryExists(target)) {
@@ -287,11 +287,16 @@ std::optional<QUrl> Case::exportMediaFiles(const QUrl &folder) const
     if (!MediaFileStore::createDirectory(target, &error)) {
         Log::error(LogArea::Filing, QStringLiteral("Unable to create directory at ") + target.toLocalFile() + QStringLiteral(" [")
                                         + error.message() + QLatin1Char(']'));
+        if (failures)
+            failures->append(target.toLocalFile() + QStringLiteral(": ") + error.message());
         return std::nullopt;
     }
     const QList<Media *> ordered = sortedMedia();
-    for (int i = 0; i < ordered.size(); ++i)
-        ordered[i]->exportFile(target, i);
+    for (int i = 0; i < ordered.size(); ++i) {
+        QString failure;
+        if (!ordered[i]->exportFile(target, i, &failure) && failures && !failure.isEmpty())
+            failures->append(failure);
+    }
     return target;
 }
 

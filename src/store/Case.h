@@ -93,8 +93,10 @@ public:
     void removeMedia(const QList<Media *> &list);
     // Copies the files in sortedMedia order as 00001, 00002, ... into folder,
     // or into folder-XXXXXXXX when folder already exists. Answers the folder
-    // written to; nothing when it could not be created.
-    std::optional<QUrl> exportMediaFiles(const QUrl &folder) const;
+    // written to; nothing when it could not be created. Each folder or file
+    // that could not be written is added to failures, when given, as its
+    // path and the reason.
+    std::optional<QUrl> exportMediaFiles(const QUrl &folder, QStringList *failures = nullptr) const;
 
     // Merging another case into this one. The other case is left as it is.
     // Links the other case's patient by naming its patientID in this case's

@@ -132,7 +132,7 @@ std::optional<QUrl> Media::restoreFromBackup(const QUrl &current, const QUrl &ba
     return nextBackup;
 }
 
-bool Media::exportFile(const QUrl &folder, int index) const
+bool Media::exportFile(const QUrl &folder, int index, QString *failure) const
 {
     if (!fileExists())
         return false;
@@ -148,6 +148,8 @@ bool Media::exportFile(const QUrl &folder, int index) const
     if (!MediaFileStore::copyItem(source, destination, &error)) {
         Log::error(LogArea::Filing, QStringLiteral("Unable to copy file from ") + source.toLocalFile() + QStringLiteral(" to ")
                                         + destination.toLocalFile() + QStringLiteral(": ") + error.message());
+        if (failure)
+            *failure = destination.toLocalFile() + QStringLiteral(": ") + error.message();
         return false;
     }
     return true;

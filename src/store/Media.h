@@ -56,8 +56,9 @@ public:
     // the previous content now is: the backup URL with current's extension.
     std::optional<QUrl> restoreFromBackup(const QUrl &current, const QUrl &backup, MediaWriteError *error = nullptr);
     // Copies the file to folder/NNNNN.extension, NNNNN being index + 1;
-    // failures are logged, and answered false.
-    bool exportFile(const QUrl &folder, int index) const;
+    // failures are logged, described in failure when given, and answered
+    // false. A record without a file in the library answers false alone.
+    bool exportFile(const QUrl &folder, int index, QString *failure = nullptr) const;
     // Schedules the removal of the file (and its emptied folders) on the
     // file-deletion queue when the file exists.
     void deleteFile();

@@ -84,6 +84,17 @@ TEST_F(CliExchangeTest, ExportMediaTakesTheListedCasesAndImportFolderReportsSkip
     EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("Export/ABC1234/2022-03-04/00001.jpg"))));
     EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("Export/ABC1234/2022-03-04/00002.png"))));
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Export/DEF5678"))));
+    // A plain file in the way of the case's folder fails the command, saying where.
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("Blocked"))));
+    QFile blocker(path(QStringLiteral("Blocked/ABC1234")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const auto blocked = runCli({QStringLiteral("export-media"), QStringLiteral("--tag"), QStringLiteral("chest"),
+                                 path(QStringLiteral("Blocked"))},
+                                m_home.path());
+    EXPECT_NE(blocked.exitCode, 0);
+    EXPECT_TRUE(blocked.err.contains(QStringLiteral("Not exported: ") + path(QStringLiteral("Blocked/ABC1234/2022-03-04: "))))
+        << blocked.err.toStdString();
 
     ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("Tree/Chest/Lung/CT"))));
     for (const QString &name : {QStringLiteral("Tree/Chest/Lung/CT/a.jpg"), QStringLiteral("Tree/Chest/Lung/CT/notes.txt")}) {

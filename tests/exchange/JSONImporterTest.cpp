@@ -360,6 +360,30 @@ TEST_F(MediaExportTest, FoldersAreNamedByIdentifierAndDateAndFilesByPosition)
     EXPECT_FALSE(QFileInfo::exists(destination() + QStringLiteral("/NOF0000")));
     EXPECT_EQ(progress().back(), (Progress{0, 0, std::nullopt}));
     EXPECT_EQ(progress().front(), (Progress{0, 1, QStringLiteral("Preparing…")}));
+    EXPECT_TRUE(summary.failures.isEmpty());
+}
+
+TEST_F(MediaExportTest, FoldersAndFilesThatCannotBeWrittenAreListedWithTheirReason)
+{
+    Case *blocked = newCase(QStringLiteral("BLOCKED"));
+    blocked->setDateOfDiagnosis(at(2020, 5, 6));
+    blocked->addMedia("first", QStringLiteral("one.jpg"));
+    Case *fine = newCase(QStringLiteral("FINE"));
+    fine->setDateOfDiagnosis(at(2020, 5, 6));
+    fine->addMedia("first", QStringLiteral("one.jpg"));
+    fine->addMedia("second", QStringLiteral("two.jpg"));
+    // A plain file where the first case's folder must go.
+    ASSERT_TRUE(QDir().mkpath(destination()));
+    QFile file(destination() + QStringLiteral("/BLOCKED"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    const JSONImporter::MediaExportSummary summary = exportMedia({blocked, fine});
+    ASSERT_EQ(summary.failures.size(), 1) << summary.failures.join(' ').toStdString();
+    EXPECT_TRUE(summary.failures.first().startsWith(destination() + QStringLiteral("/BLOCKED/2020-05-06: ")))
+        << summary.failures.first().toStdString();
+    EXPECT_EQ(summary.casesExported, 1);
+    EXPECT_EQ(summary.filesCopied, 2);
 }
 
 TEST_F(MediaExportTest, IdentifiersThatWouldEscapeOrHideStayVisibleInsideTheFolder)

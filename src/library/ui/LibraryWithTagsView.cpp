@@ -6,9 +6,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
@@ -413,8 +415,28 @@ void LibraryWithTagsView::exportMedia()
         if (panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty())
             folder = panel.selectedFiles().first();
     }
-    if (!folder.isEmpty())
-        m_controller->exportMedia(QUrl::fromLocalFile(folder));
+    if (folder.isEmpty())
+        return;
+    QPointer<LibraryWithTagsView> self(this);
+    m_controller->exportMedia(QUrl::fromLocalFile(folder), [self, folder](const JSONImporter::MediaExportSummary &summary) {
+        if (!self || summary.failures.isEmpty())
+            return;
+        // The first few failures name the files; the rest are counted.
+        constexpr qsizetype listed = 5;
+        QStringList details = summary.failures.mid(0, listed);
+        if (summary.failures.size() > listed)
+            details << tr("… and %n more.", nullptr, int(summary.failures.size() - listed));
+        const QString message = tr("Some media could not be exported to “%1”.").arg(QFileInfo(folder).fileName());
+        if (self->m_alertPresenter) {
+            self->m_alertPresenter(message, details.join(QLatin1Char('\n')));
+            return;
+        }
+        auto *box = new QMessageBox(QMessageBox::Warning, QString(), message, QMessageBox::Ok, self->window());
+        box->setInformativeText(details.join(QLatin1Char('\n')));
+        box->setWindowModality(Qt::WindowModal);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
 }
 
 void LibraryWithTagsView::saveHeaderState() const

@@ -48,6 +48,12 @@ public:
     // Test seam: the panel of Export Media, answering a folder (empty when
     // cancelled). Defaults to a folder panel on this window.
     void setExportFolderChooser(std::function<QString()> chooser) { m_exportFolderChooser = std::move(chooser); }
+    // Test seam: how a media export that could not write everything is
+    // reported (message and details). Defaults to a warning on this window.
+    void setAlertPresenter(std::function<void(const QString &, const QString &)> presenter)
+    {
+        m_alertPresenter = std::move(presenter);
+    }
 
 public slots:
     void toggleTagFiltering();      // the tag under the context menu
@@ -82,6 +88,7 @@ private:
 
     LibraryWithTagsViewController *m_controller;
     std::function<QString()> m_exportFolderChooser;
+    std::function<void(const QString &, const QString &)> m_alertPresenter;
     QSplitter *m_splitter;
     QTableView *m_tagsTableView;
     QTableView *m_casesTableView;

@@ -357,10 +357,24 @@ TEST_F(LibraryWindowTest, FileMenuExportsTheSelectedCasesMediaAndImportsAFolder)
     emit file->aboutToShow();
     EXPECT_TRUE(exportMedia->isEnabled());
 
-    const QString destination = m_directory.filePath(QStringLiteral("export"));
+    QString destination = m_directory.filePath(QStringLiteral("export"));
+    QStringList alerts;
+    m_window->libraryView()->setAlertPresenter([&](const QString &message, const QString &details) {
+        alerts << message + QStringLiteral(" | ") + details;
+    });
     m_window->libraryView()->setExportFolderChooser([&] { return destination; });
     exportMedia->trigger();
     EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(destination + QStringLiteral("/ABC1002")); }, 20000));
+    // An export that could not write says so, naming what and why.
+    destination = m_directory.filePath(QStringLiteral("blocked"));
+    QFile blocker(destination);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    exportMedia->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.isEmpty(); }, 20000));
+    EXPECT_TRUE(alerts.first().startsWith(QStringLiteral("Some media could not be exported to “blocked”. | ") + destination
+                                          + QStringLiteral("/ABC1002/")))
+        << alerts.first().toStdString();
 
     const QString tree = m_directory.filePath(QStringLiteral("Teaching"));
     ASSERT_TRUE(QDir().mkpath(tree + QStringLiteral("/Chest/Lung")));
