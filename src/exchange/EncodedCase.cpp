@@ -202,7 +202,7 @@ QByteArray encode(const QList<EncodedCase> &cases)
     return fileBytes(opening() + casesText(cases, true) + closing(cases.isEmpty()));
 }
 
-std::optional<QList<EncodedCase>> decode(const QByteArray &data, QString *errorMessage)
+std::optional<QList<EncodedCase>> decode(QByteArray data, QString *errorMessage)
 {
     QString ignored;
     QString *error = errorMessage ? errorMessage : &ignored;
@@ -216,22 +216,26 @@ std::optional<QList<EncodedCase>> decode(const QByteArray &data, QString *errorM
                 return false;
         return true;
     };
+    // Each copy of a large file is let go as soon as the next one is made.
     if (bom({0xFF, 0xFE}) || bom({0xFE, 0xFF})) {
         QStringDecoder decoder(bom({0xFF, 0xFE}) ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
                                QStringConverter::Flag::Stateless);
-        const QString text = decoder.decode(QByteArrayView(data).sliced(2));
+        QString text = decoder.decode(QByteArrayView(data).sliced(2));
+        data = QByteArray();
         if (decoder.hasError()) {
             *error = QStringLiteral("The file is not valid UTF-16 text");
             return std::nullopt;
         }
-        utf8 = text.toUtf8();
+        utf8 = std::move(text).toUtf8();
     } else if (bom({0xEF, 0xBB, 0xBF})) {
-        utf8 = data.mid(3);
+        data.remove(0, 3);
+        utf8 = std::move(data);
     } else {
-        utf8 = data;
+        utf8 = std::move(data);
     }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(utf8, &parseError);
+    utf8 = QByteArray();
     if (parseError.error != QJsonParseError::NoError) {
         *error = QStringLiteral("The file is not valid JSON (%1 at offset %2)").arg(parseError.errorString()).arg(parseError.offset);
         return std::nullopt;

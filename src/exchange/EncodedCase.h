@@ -64,7 +64,7 @@ QString closing(bool empty);
 QByteArray fileBytes(const QString &text);
 // UTF-8, or UTF-16 with a byte-order mark. Any missing required key or
 // wrongly typed value fails the whole file, with a message naming the record.
-std::optional<QList<EncodedCase>> decode(const QByteArray &data, QString *error);
+std::optional<QList<EncodedCase>> decode(QByteArray data, QString *error);
 } // namespace BackupFile
 
 } // namespace ovalis

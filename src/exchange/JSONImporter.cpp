@@ -12,6 +12,9 @@
 #include <future>
 #include <fcntl.h>
 #include <limits>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "exchange/CalendarDateText.h"
 #include "exchange/EncodedCase.h"
@@ -255,6 +258,12 @@ void JSONImporter::importBackup(ManagedObjectContext *context, std::function<voi
         else
             records = BackupFile::decode(file.readAll(), &summary.error);
         file.close();
+#ifdef __GLIBC__
+        // The file's text and parse tree were freed into this thread's
+        // memory pool, where the main thread's records cannot reuse them;
+        // the pages go back to the system instead.
+        malloc_trim(0);
+#endif
         if (!records) {
             Log::error(LogArea::Importing, QStringLiteral("Failed to import from JSON: ") + summary.error);
             LabelledProgressInfo::postEnd();
