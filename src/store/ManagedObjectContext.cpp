@@ -783,24 +783,37 @@ void ManagedObjectContext::applyChildChanges(const ContextChanges &changes)
     ++m_suppressUndo;
     QSet<ManagedObject *> created;
     created.reserve(changes.records.size());
-    for (const ContextChanges::Record &record : changes.records) {
+    QVector<ManagedObject *> createdFor(changes.records.size(), nullptr); // by record
+    for (qsizetype i = 0; i < changes.records.size(); ++i) {
+        const ContextChanges::Record &record = changes.records[i];
         if (!record.inserted || registeredObject(record.snapshot.id))
             continue;
         ManagedObject *object = createObject(record.snapshot.id.entity, record.snapshot.id);
         created.insert(object);
+        createdFor[i] = object;
         object->m_inserted = true;
         for (auto &slot : object->m_relationships)
             slot.loaded = true;
         m_inserted.insert(object);
         notePendingInsertion(object);
     }
-    for (const ContextChanges::Record &record : changes.records) {
-        ManagedObject *object = existingObject(record.snapshot.id);
+    for (qsizetype i = 0; i < changes.records.size(); ++i) {
+        const ContextChanges::Record &record = changes.records[i];
+        ManagedObject *object = createdFor[i] ? createdFor[i] : existingObject(record.snapshot.id);
         if (!object || object->m_deleted)
             continue;
-        for (int a = 0; a < object->m_values.size(); ++a)
-            if (record.inserted || (record.changedMask & (1u << a)))
-                object->setAttribute(a, record.snapshot.attributes.value(a));
+        if (createdFor[i]) {
+            // A record this batch made takes the child's values as they are:
+            // they were normalised there, and nobody observes it yet.
+            for (int a = 0; a < object->m_values.size(); ++a)
+                object->m_values[a] = record.snapshot.attributes.value(a);
+            object->m_foldedValid = 0;
+            object->m_changedMask |= (1u << object->m_values.size()) - 1;
+        } else {
+            for (int a = 0; a < object->m_values.size(); ++a)
+                if (record.inserted || (record.changedMask & (1u << a)))
+                    object->setAttribute(a, record.snapshot.attributes.value(a));
+        }
         for (int r = 0; r < object->m_relationships.size(); ++r) {
             if (object->m_entity->relationships[r].toMany)
                 continue;
