@@ -242,6 +242,33 @@ TEST_F(ContextTest, APushedNewCaseJoinsItsTagsOnceWhateverTheChildDidInBetween)
     EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 41);
 }
 
+TEST_F(ContextTest, TheMainQueueLetsEventsThroughABacklogAndDropsWorkOfAGoneContext)
+{
+    // A long backlog runs in slices: an event posted after it is handled
+    // before the backlog is done.
+    int ran = 0;
+    int ranWhenEventArrived = -1;
+    for (int i = 0; i < 20; ++i)
+        context()->perform([&] {
+            QThread::msleep(3);
+            ++ran;
+        });
+    QMetaObject::invokeMethod(qApp, [&] { ranWhenEventArrived = ran; }, Qt::QueuedConnection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran == 20 && ranWhenEventArrived >= 0; }, 10000));
+    EXPECT_LT(ranWhenEventArrived, 20);
+
+    // Work queued for a main-thread context that is destroyed before it runs is dropped.
+    auto gone = std::make_unique<ManagedObjectContext>(ManagedObjectContext::ConcurrencyType::MainQueue,
+                                                       m_stack->persistentStore());
+    bool ranForGone = false;
+    gone->perform([&ranForGone] { ranForGone = true; });
+    gone.reset();
+    bool later = false;
+    context()->perform([&] { later = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return later; }, 10000));
+    EXPECT_FALSE(ranForGone);
+}
+
 TEST_F(ContextTest, ChildWorkQueuedWithPerformRunsOffTheMainThread)
 {
     auto child = m_stack->newBackgroundContext();
