@@ -95,6 +95,11 @@ void ContextQueue::drainForEventLoop()
     // A long backlog (an import's queued batches) runs a slice at a time, so
     // that input and painting get their turn between slices.
     constexpr qint64 sliceNanoseconds = 8'000'000;
+    runPending(sliceNanoseconds);
+}
+
+void ContextQueue::runPending(qint64 sliceNanoseconds)
+{
     m_drainScheduled = false;
     QElapsedTimer slice;
     slice.start();
@@ -104,7 +109,7 @@ void ContextQueue::drainForEventLoop()
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_work.empty())
                 return;
-            if (slice.nsecsElapsed() > sliceNanoseconds) {
+            if (sliceNanoseconds > 0 && slice.nsecsElapsed() > sliceNanoseconds) {
                 if (!m_drainScheduled.exchange(true))
                     QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { drainForEventLoop(); }, Qt::QueuedConnection);
                 return;
@@ -127,18 +132,7 @@ void ContextQueue::async(std::function<void()> work)
 
 void ContextQueue::drain()
 {
-    m_drainScheduled = false;
-    for (;;) {
-        std::function<void()> work;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_work.empty())
-                return;
-            work = std::move(m_work.front());
-            m_work.pop_front();
-        }
-        work();
-    }
+    runPending(0);
 }
 
 void ContextQueue::sync(const std::function<void()> &work)

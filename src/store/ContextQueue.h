@@ -46,6 +46,9 @@ public:
 private:
     explicit ContextQueue(bool mainThread);
     void workerLoop();
+    // Runs pending work until none is left, or, with a positive slice, until
+    // the slice is used up and the rest is left to a later turn of the event loop.
+    void runPending(qint64 sliceNanoseconds);
     void wake();
 
     std::mutex m_mutex;
