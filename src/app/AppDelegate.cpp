@@ -43,12 +43,13 @@ const QString userGuideFileName = QStringLiteral("User Guide.pdf");
 // The characters a URL path may hold besides letters, digits and "-._~".
 const QByteArray urlPathAllowed("!$&'()*+,=:@/");
 
+// This build's number, or an empty string when the build sets none.
 QString buildNumber()
 {
 #ifdef OVALIS_BUILD_NUMBER
     return QStringLiteral(OVALIS_BUILD_NUMBER);
 #else
-    return QStringLiteral("?");
+    return QString();
 #endif
 }
 
@@ -498,7 +499,7 @@ void AppDelegate::checkForUpdates()
     const Qt::KeyboardModifiers keys = QGuiApplication::queryKeyboardModifiers();
     const UpdateDelegate::Modifiers modifiers{.control = keys.testFlag(Qt::ControlModifier), .alt = keys.testFlag(Qt::AltModifier)};
     if (!m_updateWindowController) {
-        auto *checker = new UpdateChecker(QCoreApplication::applicationVersion(), QCoreApplication::applicationVersion(), this);
+        auto *checker = new UpdateChecker(buildNumber(), QCoreApplication::applicationVersion(), this);
         m_updateWindowController = new UpdateWindowController(checker, dialogParent());
     }
     m_updateWindowController->show();
@@ -510,7 +511,7 @@ QString AppDelegate::supportEmailLink()
 {
     const QString subject = QStringLiteral("%1 v%2 (%3) support request")
                                 .arg(orUnknown(QGuiApplication::applicationDisplayName()),
-                                     orUnknown(QCoreApplication::applicationVersion()), buildNumber());
+                                     orUnknown(QCoreApplication::applicationVersion()), orUnknown(buildNumber()));
     const QString link = QStringLiteral("mailto:%1?subject=%2")
                              .arg(supportAddress, QString::fromLatin1(QUrl::toPercentEncoding(subject, urlPathAllowed)));
     return QUrl(link, QUrl::StrictMode).isValid() ? link : QString();
