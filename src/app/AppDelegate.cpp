@@ -23,6 +23,7 @@
 #include "library/CaseHistory.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/LibraryWindowController.h"
+#include "media/ExternalEditor.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/LibraryMaintenance.h"
@@ -67,6 +68,20 @@ bool hasVisibleWindow()
         const Qt::WindowType type = window->windowType();
         return window->isVisible() && !window->isMinimized() && type != Qt::Popup && type != Qt::ToolTip;
     });
+}
+
+// Opens a URL with the desktop. The desktop's opener reports success as soon
+// as it has started, even when nothing can show the file, so a local file is
+// first matched against the installed applications' types.
+bool openWithDesktop(const QString &url)
+{
+    const QUrl target(url);
+    if (target.isLocalFile()
+        && ExternalEditor::applicationsFor(target.toLocalFile(), ExternalEditor::defaultApplicationDirectories()).isEmpty()) {
+        Log::error(LogArea::UI, QStringLiteral("No installed application opens ") + target.toLocalFile());
+        return false;
+    }
+    return QDesktopServices::openUrl(target);
 }
 
 } // namespace
@@ -127,7 +142,7 @@ AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
         box.exec();
         return box.clickedButton() == cancel ? QuitAnswer::Cancel : QuitAnswer::QuitAnyway;
     };
-    m_urlOpener = [](const QString &url) { return QDesktopServices::openUrl(QUrl(url)); };
+    m_urlOpener = openWithDesktop;
     m_restoreConfirmation = [this](const QString &fileName) {
         QMessageBox box(QMessageBox::Question, QString(), tr("Restore the cases of “%1” into the library?").arg(fileName),
                         QMessageBox::NoButton, dialogParent());
@@ -443,8 +458,12 @@ void AppDelegate::showHelp()
         return;
     }
     const QString url = QUrl::fromLocalFile(path).toString();
-    if (!m_urlOpener(url))
+    if (!m_urlOpener(url)) {
         Log::error(LogArea::UI, QStringLiteral("Unable to open ") + url);
+        m_openFailurePresenter(tr("The user guide “%1” could not be opened. Install a PDF viewer, or open the file "
+                                  "from your file manager.")
+                                   .arg(QDir::toNativeSeparators(path)));
+    }
 }
 
 void AppDelegate::showAbout()

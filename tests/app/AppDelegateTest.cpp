@@ -241,6 +241,32 @@ TEST_F(AppDelegateTest, HelpOpensTheFirstBundledGuideOrOnlyLogsItsAbsence)
     EXPECT_FALSE(capture.contains(QStringLiteral("Unable to locate bundled help document")));
 }
 
+TEST_F(AppDelegateTest, HelpThatTheDesktopCannotOpenIsReportedByName)
+{
+    QTemporaryDir resources;
+    const QString guide = resources.filePath(QStringLiteral("User Guide.pdf"));
+    QFile file(guide);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    m_delegate->setResourceFolders({resources.path()});
+    QStringList alerts;
+    m_delegate->setOpenFailurePresenter([&](const QString &message) { alerts << message; });
+
+    // Opened: no alert. Refused (no PDF viewer): one alert naming the file.
+    m_delegate->showHelp();
+    EXPECT_TRUE(alerts.isEmpty());
+    m_delegate->setUrlOpener([this](const QString &url) {
+        m_opened << url;
+        return false;
+    });
+    LogCapture capture;
+    m_delegate->showHelp();
+    EXPECT_EQ(m_opened.size(), 2);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.first().contains(QDir::toNativeSeparators(guide))) << alerts.first().toStdString();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Unable to open ") + m_opened.last(), LogLevel::Error));
+}
+
 TEST_F(AppDelegateTest, UpdateCheckComparesThisBuildsNumberNotItsShortVersion)
 {
 #ifdef OVALIS_BUILD_NUMBER
