@@ -23,6 +23,7 @@
 #include "library/CaseHistory.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/LibraryWindowController.h"
+#include "media/ExternalEditor.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/LibraryMaintenance.h"
@@ -43,12 +44,13 @@ const QString userGuideFileName = QStringLiteral("User Guide.pdf");
 // The characters a URL path may hold besides letters, digits and "-._~".
 const QByteArray urlPathAllowed("!$&'()*+,=:@/");
 
+// This build's number, or an empty string when the build sets none.
 QString buildNumber()
 {
 #ifdef OVALIS_BUILD_NUMBER
     return QStringLiteral(OVALIS_BUILD_NUMBER);
 #else
-    return QStringLiteral("?");
+    return QString();
 #endif
 }
 
@@ -66,6 +68,20 @@ bool hasVisibleWindow()
         const Qt::WindowType type = window->windowType();
         return window->isVisible() && !window->isMinimized() && type != Qt::Popup && type != Qt::ToolTip;
     });
+}
+
+// Opens a URL with the desktop. The desktop's opener reports success as soon
+// as it has started, even when nothing can show the file, so a local file is
+// first matched against the installed applications' types.
+bool openWithDesktop(const QString &url)
+{
+    const QUrl target(url);
+    if (target.isLocalFile()
+        && ExternalEditor::applicationsFor(target.toLocalFile(), ExternalEditor::defaultApplicationDirectories()).isEmpty()) {
+        Log::error(LogArea::UI, QStringLiteral("No installed application opens ") + target.toLocalFile());
+        return false;
+    }
+    return QDesktopServices::openUrl(target);
 }
 
 } // namespace
@@ -126,7 +142,7 @@ AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
         box.exec();
         return box.clickedButton() == cancel ? QuitAnswer::Cancel : QuitAnswer::QuitAnyway;
     };
-    m_urlOpener = [](const QString &url) { return QDesktopServices::openUrl(QUrl(url)); };
+    m_urlOpener = openWithDesktop;
     m_restoreConfirmation = [this](const QString &fileName) {
         QMessageBox box(QMessageBox::Question, QString(), tr("Restore the cases of “%1” into the library?").arg(fileName),
                         QMessageBox::NoButton, dialogParent());
@@ -442,8 +458,12 @@ void AppDelegate::showHelp()
         return;
     }
     const QString url = QUrl::fromLocalFile(path).toString();
-    if (!m_urlOpener(url))
+    if (!m_urlOpener(url)) {
         Log::error(LogArea::UI, QStringLiteral("Unable to open ") + url);
+        m_openFailurePresenter(tr("The user guide “%1” could not be opened. Install a PDF viewer, or open the file "
+                                  "from your file manager.")
+                                   .arg(QDir::toNativeSeparators(path)));
+    }
 }
 
 void AppDelegate::showAbout()
@@ -498,7 +518,7 @@ void AppDelegate::checkForUpdates()
     const Qt::KeyboardModifiers keys = QGuiApplication::queryKeyboardModifiers();
     const UpdateDelegate::Modifiers modifiers{.control = keys.testFlag(Qt::ControlModifier), .alt = keys.testFlag(Qt::AltModifier)};
     if (!m_updateWindowController) {
-        auto *checker = new UpdateChecker(QCoreApplication::applicationVersion(), QCoreApplication::applicationVersion(), this);
+        auto *checker = new UpdateChecker(buildNumber(), QCoreApplication::applicationVersion(), this);
         m_updateWindowController = new UpdateWindowController(checker, dialogParent());
     }
     m_updateWindowController->show();
@@ -510,7 +530,7 @@ QString AppDelegate::supportEmailLink()
 {
     const QString subject = QStringLiteral("%1 v%2 (%3) support request")
                                 .arg(orUnknown(QGuiApplication::applicationDisplayName()),
-                                     orUnknown(QCoreApplication::applicationVersion()), buildNumber());
+                                     orUnknown(QCoreApplication::applicationVersion()), orUnknown(buildNumber()));
     const QString link = QStringLiteral("mailto:%1?subject=%2")
                              .arg(supportAddress, QString::fromLatin1(QUrl::toPercentEncoding(subject, urlPathAllowed)));
     return QUrl(link, QUrl::StrictMode).isValid() ? link : QString();

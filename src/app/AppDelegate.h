@@ -128,7 +128,8 @@ public:
     void setDeleteAllConfirmation(std::function<bool()> confirmation);
     // Asked before a backup file given to the application is restored.
     void setRestoreConfirmation(std::function<bool(const QString &fileName)> confirmation);
-    // Tells the user a file given to the application could not be opened.
+    // Tells the user a file could not be opened: one given to the
+    // application, or the user guide when the desktop cannot show it.
     void setOpenFailurePresenter(std::function<void(const QString &message)> presenter);
     // Where showHelp looks for the user guide; defaultResourceFolders() unless set.
     void setResourceFolders(const QStringList &folders) { m_resourceFolders = folders; }

@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -19,6 +20,7 @@ UpdateWindowController::UpdateWindowController(UpdateChecker *checker, QWidget *
     , m_checker(checker)
     , m_heading(new QLabel(this))
     , m_detail(new QLabel(this))
+    , m_notes(new QPlainTextEdit(this))
     , m_progress(new QProgressBar(this))
     , m_downloadFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))
 {
@@ -28,10 +30,14 @@ UpdateWindowController::UpdateWindowController(UpdateChecker *checker, QWidget *
     headingFont.setBold(true);
     headingFont.setPointSizeF(headingFont.pointSizeF() * 1.15);
     m_heading->setFont(headingFont);
+    m_heading->setTextFormat(Qt::PlainText);
     m_heading->setWordWrap(true);
+    m_detail->setTextFormat(Qt::RichText);
     m_detail->setWordWrap(true);
     m_detail->setOpenExternalLinks(true);
     m_detail->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    m_notes->setReadOnly(true);
+    m_notes->setVisible(false);
     m_progress->setVisible(false);
 
     auto *buttons = new QDialogButtonBox(this);
@@ -50,6 +56,7 @@ UpdateWindowController::UpdateWindowController(UpdateChecker *checker, QWidget *
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_heading);
     layout->addWidget(m_detail);
+    layout->addWidget(m_notes, 1);
     layout->addWidget(m_progress);
     layout->addStretch(1);
     layout->addWidget(buttons);
@@ -57,10 +64,14 @@ UpdateWindowController::UpdateWindowController(UpdateChecker *checker, QWidget *
     connect(checker, &UpdateChecker::updateFound, this, [this](const AppcastItem &item) {
         m_item = item;
         m_progress->setVisible(false);
-        QString detail = QStringLiteral("You have version %1.").arg(QCoreApplication::applicationVersion().toHtmlEscaped());
-        if (item.releaseNotesLink.isValid() && !item.releaseNotesLink.isEmpty())
+        QString detail = item.title.isEmpty() ? QString() : item.title.toHtmlEscaped() + QStringLiteral("<br>");
+        detail += QStringLiteral("You have version %1.").arg(QCoreApplication::applicationVersion().toHtmlEscaped());
+        // Only a web page is linked: the link opens outside Ovalis.
+        if (item.releaseNotesLink.scheme() == QLatin1String("https") && !item.releaseNotesLink.host().isEmpty())
             detail += QStringLiteral(" <a href=\"%1\">Release notes</a>").arg(item.releaseNotesLink.toString(QUrl::FullyEncoded).toHtmlEscaped());
         showMessage(QStringLiteral("%1 %2 is available.").arg(QGuiApplication::applicationDisplayName(), item.shownVersion()), detail);
+        m_notes->setPlainText(item.notes);
+        m_notes->setVisible(!item.notes.isEmpty());
         m_downloadButton->setVisible(true);
         m_downloadButton->setDefault(true);
     });
@@ -68,6 +79,11 @@ UpdateWindowController::UpdateWindowController(UpdateChecker *checker, QWidget *
         m_progress->setVisible(false);
         showMessage(QStringLiteral("You're up to date."),
                     QStringLiteral("%1 %2 is the newest version available.").arg(QGuiApplication::applicationDisplayName(), version.toHtmlEscaped()));
+    });
+    connect(checker, &UpdateChecker::updateRefused, this, [this](const AppcastItem &item, const QString &reason) {
+        m_progress->setVisible(false);
+        showMessage(QStringLiteral("%1 %2 was not offered.").arg(QGuiApplication::applicationDisplayName(), item.shownVersion()),
+                    reason.toHtmlEscaped());
     });
     connect(checker, &UpdateChecker::checkFailed, this, [this](const QString &reason) {
         m_progress->setVisible(false);
@@ -95,6 +111,7 @@ UpdateWindowController::UpdateWindowController(UpdateChecker *checker, QWidget *
 
 void UpdateWindowController::checkForUpdates(const QUrl &feedUrl, UpdateDelegate::Modifiers modifiers)
 {
+    m_notes->setVisible(false);
     m_downloadButton->setVisible(false);
     m_revealButton->setVisible(false);
     m_progress->setVisible(false);

@@ -7,6 +7,7 @@
 #include <QString>
 
 class QLabel;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -15,7 +16,8 @@ namespace ovalis {
 class UpdateChecker;
 
 // "Check for Updates…": one window that shows the check, offers a newer
-// version with its notes and downloads it into the Downloads folder.
+// version with its notes and downloads it into the Downloads folder. What the
+// feed says (versions, title, notes) is shown as plain text.
 class UpdateWindowController : public QDialog
 {
     Q_OBJECT
@@ -39,7 +41,8 @@ private:
 
     UpdateChecker *m_checker;
     QLabel *m_heading;
-    QLabel *m_detail;
+    QLabel *m_detail; // rich text for its link: everything put in is escaped
+    QPlainTextEdit *m_notes;
     QProgressBar *m_progress;
     QPushButton *m_downloadButton;
     QPushButton *m_revealButton;

@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QSet>
 #include <algorithm>
@@ -234,6 +235,20 @@ QStringList ExternalEditor::defaultApplicationDirectories()
 
 QList<ExternalEditor::DesktopEntry> ExternalEditor::imageApplications(const QStringList &applicationDirectories)
 {
+    return applications([](const QString &type) { return type.startsWith(QLatin1String("image/")); }, applicationDirectories);
+}
+
+QList<ExternalEditor::DesktopEntry> ExternalEditor::applicationsFor(const QString &filePath, const QStringList &applicationDirectories)
+{
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(filePath);
+    QStringList names = type.aliases();
+    names.prepend(type.name());
+    return applications([&names](const QString &mimeType) { return names.contains(mimeType); }, applicationDirectories);
+}
+
+QList<ExternalEditor::DesktopEntry> ExternalEditor::applications(const std::function<bool(const QString &mimeType)> &handles,
+                                                                 const QStringList &applicationDirectories)
+{
     QList<DesktopEntry> entries;
     QSet<QString> seen;
     for (const QString &directory : applicationDirectories) {
@@ -248,8 +263,7 @@ QList<ExternalEditor::DesktopEntry> ExternalEditor::imageApplications(const QStr
             if (!file.open(QIODevice::ReadOnly))
                 continue;
             const std::optional<DesktopEntry> entry = parseDesktopEntry(QString::fromUtf8(file.readAll()), id);
-            const auto isImageType = [](const QString &type) { return type.startsWith(QLatin1String("image/")); };
-            if (entry && std::any_of(entry->mimeTypes.cbegin(), entry->mimeTypes.cend(), isImageType))
+            if (entry && std::any_of(entry->mimeTypes.cbegin(), entry->mimeTypes.cend(), handles))
                 entries.append(*entry);
         }
     }

@@ -61,6 +61,9 @@ public:
     static QStringList defaultApplicationDirectories();
     // Every application whose entry handles some image type, by name.
     static QList<DesktopEntry> imageApplications(const QStringList &applicationDirectories);
+    // Every application whose entry lists the file's type or an alias of it,
+    // by name: none means the desktop has nothing to show the file with.
+    static QList<DesktopEntry> applicationsFor(const QString &filePath, const QStringList &applicationDirectories);
 
     // The arguments of an Exec value for a file: quoted arguments as the
     // desktop entry format has them, %f and %F the path, %u and %U its URL,
@@ -73,6 +76,8 @@ public:
     static std::optional<QStringList> commandArguments(const QString &command, const QString &filePath);
 
 private:
+    static QList<DesktopEntry> applications(const std::function<bool(const QString &mimeType)> &handles,
+                                            const QStringList &applicationDirectories);
     std::optional<QStringList> argumentsFor(const QString &filePath, QString *applicationName) const;
 
     Kind m_kind;

@@ -154,11 +154,12 @@ void LibraryMaintenance::logTags()
     for (ManagedObject *object : tags) {
         auto *tag = static_cast<Tag *>(object);
         const QString label = tag->label();
+        // One substitution: a label holding "%1" must not take the count.
         log(QStringLiteral("%1 %2 %3 - %4")
                 .arg(label.isNull() ? QStringLiteral("?") : label,
                      tag->active() ? QStringLiteral("\u2764\uFE0F") : QString(),
-                     tag->hasActiveCases() ? QStringLiteral("\U0001F7E2") : QString())
-                .arg(tag->casesTaggedWithThisAndActiveTags().size()));
+                     tag->hasActiveCases() ? QStringLiteral("\U0001F7E2") : QString(),
+                     QString::number(tag->casesTaggedWithThisAndActiveTags().size())));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "util/AppcastFeed.h"
 
+#include <QTextDocumentFragment>
 #include <QXmlStreamReader>
 
 namespace ovalis {
@@ -27,6 +28,16 @@ QString sparkleAttribute(const QXmlStreamAttributes &attributes, const QString &
     return QString();
 }
 
+// The text a description shows, without its markup: feeds often carry HTML.
+QString plainNotes(const QString &description)
+{
+    if (!Qt::mightBeRichText(description))
+        return description.trimmed();
+    QString text = QTextDocumentFragment::fromHtml(description).toPlainText();
+    text.remove(QChar::ObjectReplacementCharacter); // where images stood
+    return text.trimmed();
+}
+
 AppcastItem readItem(QXmlStreamReader &reader)
 {
     AppcastItem item;
@@ -38,6 +49,8 @@ AppcastItem readItem(QXmlStreamReader &reader)
         const QStringView qualified = reader.qualifiedName();
         if (uri.isEmpty() && !qualified.contains(u':') && name == u"title") {
             item.title = reader.readElementText().trimmed();
+        } else if (uri.isEmpty() && !qualified.contains(u':') && name == u"description") {
+            item.notes = plainNotes(reader.readElementText());
         } else if (uri.isEmpty() && !qualified.contains(u':') && name == u"enclosure") {
             const QXmlStreamAttributes attributes = reader.attributes();
             item.enclosureUrl = QUrl(attributes.value(QStringLiteral("url")).toString().trimmed());
@@ -83,7 +96,8 @@ QList<AppcastItem> AppcastFeed::parse(const QByteArray &xml, QString *error)
     }
     if (reader.hasError()) {
         if (error)
-            *error = QStringLiteral("The update feed is not valid: %1 (line %2)").arg(reader.errorString()).arg(reader.lineNumber());
+            *error = QStringLiteral("The update feed is not valid: %1 (line %2)")
+                         .arg(reader.errorString(), QString::number(reader.lineNumber()));
         return {};
     }
     return items;

@@ -10,8 +10,9 @@ namespace ovalis {
 
 // Reads an update feed in the appcast format: an RSS channel whose items carry
 // the version (sparkle:version, on the item or its enclosure), the short
-// version string, an optional sparkle:channel, a release notes link and an
-// enclosure with url, length and an optional sparkle:edSignature.
+// version string, an optional sparkle:channel, a release notes link or a
+// description (kept as plain text, whatever markup it holds) and an enclosure
+// with url, length and an optional sparkle:edSignature.
 class AppcastFeed
 {
 public:

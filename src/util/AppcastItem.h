@@ -8,12 +8,13 @@ namespace ovalis {
 
 // One release offered by an update feed: an RSS item with the version it
 // installs, the channel it belongs to (none for a release), its notes and the
-// file to download.
+// file to download. Every text comes from the feed and is shown as plain text.
 struct AppcastItem {
     QString title;
-    QString versionString;        // the build version compared between releases
+    QString versionString;        // the build number, compared with the running build's
     QString displayVersionString; // the short version shown to the user
     std::optional<QString> channel;
+    QString notes; // the item's description, reduced to plain text
     QUrl releaseNotesLink;
     QUrl enclosureUrl;
     qint64 enclosureLength = 0;

@@ -17,6 +17,8 @@ namespace ovalis {
 namespace {
 
 constexpr int maximumRedirects = 5;
+// A feed lists a few releases; anything larger is not read into memory.
+constexpr qint64 maximumFeedSize = 4 * 1024 * 1024;
 
 #ifdef OVALIS_UPDATE_FEED_URL
 const QString buildFeedUrl = QStringLiteral(OVALIS_UPDATE_FEED_URL);
@@ -52,10 +54,11 @@ QString safeFileName(const QUrl &url)
 
 } // namespace
 
-UpdateChecker::UpdateChecker(QString currentVersion, QString shortVersionString, QObject *parent)
+UpdateChecker::UpdateChecker(QString currentBuild, QString shortVersionString, QObject *parent)
     : QObject(parent)
-    , m_delegate(std::move(shortVersionString))
-    , m_currentVersion(std::move(currentVersion))
+    , m_delegate(shortVersionString)
+    , m_currentBuild(std::move(currentBuild))
+    , m_shortVersionString(std::move(shortVersionString))
     , m_network(new QNetworkAccessManager(this))
     , m_sslConfiguration(QSslConfiguration::defaultConfiguration())
     , m_publicKey(configuredPublicKey())
@@ -96,6 +99,13 @@ void UpdateChecker::checkForUpdates(const QUrl &feedUrl, UpdateDelegate::Modifie
         emit checkFailed(refusal(feedUrl));
         return;
     }
+    if (m_currentBuild.isEmpty()) {
+        const QString message = QStringLiteral("This build has no build number, so it cannot tell whether an update is newer. "
+                                               "Install updates through your package manager.");
+        Log::error(LogArea::Networking, message);
+        emit checkFailed(message);
+        return;
+    }
     Log::info(LogArea::Networking, QStringLiteral("Checking for updates at ") + feedUrl.toDisplayString(QUrl::RemoveUserInfo));
     get(feedUrl, maximumRedirects);
 }
@@ -111,7 +121,7 @@ std::optional<AppcastItem> UpdateChecker::chooseUpdate(const QList<AppcastItem> 
                 best = item;
         }
     }
-    if (best && VersionComparator::compare(best->versionString, m_currentVersion) > 0)
+    if (best && !m_currentBuild.isEmpty() && VersionComparator::compare(best->versionString, m_currentBuild) > 0)
         return best;
     return std::nullopt;
 }
@@ -136,7 +146,15 @@ void UpdateChecker::get(const QUrl &url, int redirectsLeft)
     }
     QNetworkReply *reply = m_network->get(request);
     m_reply = reply;
-    if (m_purpose == Purpose::Download) {
+    if (m_purpose == Purpose::Feed) {
+        connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
+            if (reply != m_reply || received <= maximumFeedSize)
+                return;
+            m_reply = nullptr;
+            reply->abort();
+            fail(QStringLiteral("The update feed could not be read: it is larger than %1 MB.").arg(maximumFeedSize / (1024 * 1024)));
+        });
+    } else {
         connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             if (m_file && status == 200 && m_file->write(reply->readAll()) < 0)
@@ -175,7 +193,7 @@ void UpdateChecker::replyFinished(QNetworkReply *reply, int redirectsLeft)
     if (m_purpose == Purpose::Feed)
         feedArrived(reply->readAll());
     else
-        downloadArrived();
+        downloadArrived(reply);
 }
 
 void UpdateChecker::feedArrived(const QByteArray &data)
@@ -186,8 +204,13 @@ void UpdateChecker::feedArrived(const QByteArray &data)
         return fail(error);
     const std::optional<AppcastItem> update = chooseUpdate(items, m_allowedChannels);
     if (!update) {
-        Log::info(LogArea::Networking, QStringLiteral("No update newer than ") + m_currentVersion);
-        emit noUpdateFound(m_currentVersion);
+        Log::info(LogArea::Networking, QStringLiteral("No update newer than build ") + m_currentBuild);
+        emit noUpdateFound(m_shortVersionString);
+        return;
+    }
+    if (!m_publicKey.isEmpty() && update->edSignature.isEmpty()) {
+        Log::error(LogArea::Networking, QStringLiteral("Refused unsigned update ") + update->versionString);
+        emit updateRefused(*update, signatureRefusal());
         return;
     }
     Log::info(LogArea::Networking, QStringLiteral("Update available: ") + update->shownVersion());
@@ -200,14 +223,17 @@ void UpdateChecker::download(const AppcastItem &item, const QString &folder)
         return;
     m_purpose = Purpose::Download;
     m_downloadItem = item;
+    m_downloadFolder = folder;
     if (!isHttps(item.enclosureUrl))
         return fail(refusal(item.enclosureUrl));
+    if (!m_publicKey.isEmpty() && item.edSignature.isEmpty())
+        return fail(signatureRefusal());
     if (!m_feedUrl.isValid())
         m_feedUrl = configuredFeedUrl();
     if (!QDir().mkpath(folder))
         return fail(QStringLiteral("The folder %1 could not be created.").arg(folder));
-    m_file = std::make_unique<QSaveFile>(freePath(folder, safeFileName(item.enclosureUrl)));
-    if (!m_file->open(QIODevice::WriteOnly)) {
+    m_file = std::make_unique<QTemporaryFile>(QDir(folder).filePath(QStringLiteral(".ovalis-download-XXXXXX")));
+    if (!m_file->open()) {
         const QString reason = m_file->errorString();
         m_file.reset();
         return fail(QStringLiteral("The update could not be saved: ") + reason);
@@ -215,27 +241,39 @@ void UpdateChecker::download(const AppcastItem &item, const QString &folder)
     get(item.enclosureUrl, maximumRedirects);
 }
 
-void UpdateChecker::downloadArrived()
+QString UpdateChecker::signatureRefusal() const
 {
-    const QString path = m_file->fileName();
-    if (!m_file->commit()) {
-        const QString reason = m_file->errorString();
-        m_file.reset();
-        return fail(QStringLiteral("The update could not be saved: ") + reason);
-    }
-    m_file.reset();
-    if (!m_downloadItem.edSignature.isEmpty() && !m_publicKey.isEmpty()) {
-        QFile saved(path);
+    return QStringLiteral("The update carries no signature, and this build accepts only signed updates.");
+}
+
+void UpdateChecker::downloadArrived(QNetworkReply *reply)
+{
+    if (m_file->write(reply->readAll()) < 0 || !m_file->flush())
+        return fail(QStringLiteral("The update could not be saved: ") + m_file->errorString());
+    if (!m_publicKey.isEmpty()) {
+        // The file is checked where it lies, without reading it into memory.
+        const qint64 size = m_file->size();
+        uchar *mapped = size > 0 ? m_file->map(0, size) : nullptr;
+        if (size > 0 && !mapped)
+            return fail(QStringLiteral("The downloaded update could not be read back: ") + m_file->errorString());
         QString error;
-        const bool verified = saved.open(QIODevice::ReadOnly) && UpdateSignature::verify(saved.readAll(), m_downloadItem.edSignature, m_publicKey, &error);
-        saved.close();
+        const bool verified = UpdateSignature::verify(QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), size),
+                                                      m_downloadItem.edSignature, m_publicKey, &error);
+        if (mapped)
+            m_file->unmap(mapped);
         if (!verified) {
-            QFile::remove(path);
-            Log::error(LogArea::Networking, QStringLiteral("Removed update that failed its signature check: ") + path);
-            emit downloadFailed(error.isEmpty() ? QStringLiteral("The downloaded update could not be read back.") : error);
-            return;
+            Log::error(LogArea::Networking, QStringLiteral("Removed update that failed its signature check: ")
+                                                + m_downloadItem.enclosureUrl.toDisplayString(QUrl::RemoveUserInfo));
+            return fail(error);
         }
     }
+    m_file->close();
+    // Only now does the download take its own name; renaming never replaces a file.
+    const QString path = freePath(m_downloadFolder, safeFileName(m_downloadItem.enclosureUrl));
+    if (!QFile::rename(m_file->fileName(), path))
+        return fail(QStringLiteral("The update could not be saved as ") + path);
+    m_file->setAutoRemove(false);
+    m_file.reset();
     Log::info(LogArea::Networking, QStringLiteral("Downloaded update to ") + path);
     emit downloadFinished(path);
 }
@@ -247,10 +285,7 @@ void UpdateChecker::cancelDownload()
         m_reply = nullptr;
         reply->abort();
     }
-    if (m_file) {
-        m_file->cancelWriting();
-        m_file.reset();
-    }
+    m_file.reset(); // removes the hidden partial file
 }
 
 void UpdateChecker::fail(const QString &message)
@@ -272,7 +307,7 @@ QString UpdateChecker::freePath(const QString &folder, const QString &fileName)
     const QString suffix = info.completeSuffix().isEmpty() ? QString() : QStringLiteral(".") + info.completeSuffix();
     QString candidate = dir.filePath(fileName);
     for (int n = 1; QFileInfo::exists(candidate); ++n)
-        candidate = dir.filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(suffix));
+        candidate = dir.filePath(QStringLiteral("%1 (%2)%3").arg(base, QString::number(n), suffix));
     return candidate;
 }
 

@@ -7,12 +7,34 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTextDocumentFragment>
 #include <gtest/gtest.h>
 
 namespace ovalis::test {
 namespace {
+
+// What a person reads in the window: each visible label's text as the label
+// renders it (markup applied when it takes the text as rich text), then the
+// notes.
+QString readableText(const QWidget &window)
+{
+    QStringList texts;
+    for (const QLabel *label : window.findChildren<QLabel *>()) {
+        if (!label->isVisibleTo(&window))
+            continue;
+        const bool rich = label->textFormat() == Qt::RichText
+            || (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+        texts << (rich ? QTextDocumentFragment::fromHtml(label->text()).toPlainText() : label->text());
+    }
+    for (const QPlainTextEdit *notes : window.findChildren<QPlainTextEdit *>()) {
+        if (notes->isVisibleTo(&window))
+            texts << notes->toPlainText();
+    }
+    return texts.join(u'\n');
+}
 
 TEST(AboutWindowTest, ShowsTheApplicationsTextsInAFixedUntitledWindow)
 {
@@ -69,6 +91,39 @@ TEST(AboutWindowTest, UpdateWindowSaysWhenNoFeedIsConfigured)
 
     window.checkForUpdates(QUrl(QStringLiteral("http://updates.example/feed.xml")), {});
     EXPECT_EQ(window.message(), QStringLiteral("Could not check for updates."));
+}
+
+TEST(AboutWindowTest, UpdateWindowShowsTheFeedsTextsAsTyped)
+{
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Ovalis"));
+    UpdateChecker checker(QStringLiteral("57"), QStringLiteral("2.0.0"));
+    UpdateWindowController window(&checker);
+    AppcastItem item;
+    item.versionString = QStringLiteral("58");
+    item.displayVersionString = QStringLiteral("<b>2.1</b>");
+    item.title = QStringLiteral("<img src=\"file:///etc/hostname\">Spring release");
+    item.notes = QStringLiteral("<h1>Fixes</h1>");
+    item.releaseNotesLink = QUrl(QStringLiteral("file:///etc/passwd"));
+    emit checker.updateFound(item);
+    const QString shown = readableText(window);
+    EXPECT_TRUE(shown.contains(QStringLiteral("Ovalis <b>2.1</b> is available."))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(item.title)) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(item.notes)) << shown.toStdString();
+    EXPECT_TRUE(window.downloadButton()->isVisibleTo(&window));
+    // Only a web page is linked from the window.
+    EXPECT_FALSE(shown.contains(QStringLiteral("Release notes")));
+    item.releaseNotesLink = QUrl(QStringLiteral("https://updates.example/2.1.html"));
+    emit checker.updateFound(item);
+    EXPECT_TRUE(readableText(window).contains(QStringLiteral("Release notes")));
+
+    emit checker.updateRefused(item, QStringLiteral("The update carries <u>no</u> signature."));
+    const QString refused = readableText(window);
+    EXPECT_TRUE(refused.contains(QStringLiteral("Ovalis <b>2.1</b> was not offered."))) << refused.toStdString();
+    EXPECT_TRUE(refused.contains(QStringLiteral("<u>no</u>"))) << refused.toStdString();
+
+    emit checker.downloadFinished(QStringLiteral("/home/r/Downloads/<i>x</i>.tar.gz"));
+    EXPECT_TRUE(readableText(window).contains(QStringLiteral("Ovalis <b>2.1</b> has been downloaded.")));
+    EXPECT_TRUE(readableText(window).contains(QStringLiteral("<i>x</i>.tar.gz")));
 }
 
 } // namespace

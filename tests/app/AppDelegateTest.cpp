@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
@@ -9,16 +10,20 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 
 #include "app/AppDelegate.h"
 #include "app/SettingsWindowController.h"
+#include "app/UpdateWindowController.h"
 #include "exchange/ui/BackupCommands.h"
 #include "store/PersistentStore.h"
+#include "support/LocalHttpsServer.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
 
@@ -234,6 +239,83 @@ TEST_F(AppDelegateTest, HelpOpensTheFirstBundledGuideOrOnlyLogsItsAbsence)
     }
     EXPECT_EQ(m_opened.size(), 3);
     EXPECT_FALSE(capture.contains(QStringLiteral("Unable to locate bundled help document")));
+}
+
+TEST_F(AppDelegateTest, HelpThatTheDesktopCannotOpenIsReportedByName)
+{
+    QTemporaryDir resources;
+    const QString guide = resources.filePath(QStringLiteral("User Guide.pdf"));
+    QFile file(guide);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    m_delegate->setResourceFolders({resources.path()});
+    QStringList alerts;
+    m_delegate->setOpenFailurePresenter([&](const QString &message) { alerts << message; });
+
+    // Opened: no alert. Refused (no PDF viewer): one alert naming the file.
+    m_delegate->showHelp();
+    EXPECT_TRUE(alerts.isEmpty());
+    m_delegate->setUrlOpener([this](const QString &url) {
+        m_opened << url;
+        return false;
+    });
+    LogCapture capture;
+    m_delegate->showHelp();
+    EXPECT_EQ(m_opened.size(), 2);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.first().contains(QDir::toNativeSeparators(guide))) << alerts.first().toStdString();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Unable to open ") + m_opened.last(), LogLevel::Error));
+}
+
+TEST_F(AppDelegateTest, UpdateCheckComparesThisBuildsNumberNotItsShortVersion)
+{
+#ifdef OVALIS_BUILD_NUMBER
+    const QString build = QStringLiteral(OVALIS_BUILD_NUMBER);
+#else
+    const QString build;
+#endif
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.0.0"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Ovalis"));
+    LocalHttpsServer server;
+    ASSERT_TRUE(server.listen());
+    const QSslConfiguration previous = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration trusting = previous;
+    trusting.addCaCertificate(server.certificate().certificate);
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    const auto restore = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(previous); });
+    // Same build under a much higher short version, and a later build under a lower one.
+    const auto feed = [&](const QString &version, const QString &shortVersion) {
+        return QStringLiteral("<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"
+                              "<item><sparkle:version>%1</sparkle:version><sparkle:shortVersionString>%2</sparkle:shortVersionString>"
+                              "<enclosure url=\"%3\" length=\"1\"/></item></channel></rss>")
+            .arg(version, shortVersion, server.url(QStringLiteral("/Ovalis.tar.gz")))
+            .toUtf8();
+    };
+    server.route("/same.xml", {200, feed(build.isEmpty() ? QStringLiteral("1") : build, QStringLiteral("99.0")), {}});
+    server.route("/later.xml", {200, feed(build + QStringLiteral(".1"), QStringLiteral("0.1")), {}});
+
+    const auto checkAt = [&](const QString &feedPath) {
+        Settings::shared().setValue(QStringLiteral("UpdateFeedURL"), server.url(feedPath));
+        m_delegate->checkForUpdates();
+        UpdateWindowController *window = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            window = window ? window : qobject_cast<UpdateWindowController *>(top);
+        EXPECT_NE(window, nullptr);
+        if (!window)
+            return QString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window->message().startsWith(QStringLiteral("Checking")); }, 10000));
+        return window->message();
+    };
+    if (build.isEmpty()) {
+        // A build without a number cannot tell whether anything is newer.
+        EXPECT_EQ(checkAt(QStringLiteral("/same.xml")), QStringLiteral("Could not check for updates."));
+    } else {
+        EXPECT_EQ(checkAt(QStringLiteral("/same.xml")), QStringLiteral("You're up to date."));
+        EXPECT_EQ(checkAt(QStringLiteral("/later.xml")), QStringLiteral("Ovalis 0.1 is available."));
+    }
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (qobject_cast<UpdateWindowController *>(top))
+            delete top;
 }
 
 TEST_F(AppDelegateTest, MenusShowTheDebuggingCommandsOnlyWhileAskedAndTheySave)

@@ -136,6 +136,20 @@ TEST_F(ExternalEditorTest, ChoiceDecidesHowTheFileIsOpened)
     EXPECT_TRUE(capture.contains(QStringLiteral("Unable to open retouch: No such file or directory"), LogLevel::Error));
 }
 
+TEST_F(ExternalEditorTest, ApplicationsForAFileAreThoseListingItsType)
+{
+    const QString guide = m_directory.filePath(QStringLiteral("User Guide.pdf"));
+    // An image editor alone cannot show a PDF document.
+    EXPECT_TRUE(ExternalEditor::applicationsFor(guide, {m_applications}).isEmpty());
+    EXPECT_EQ(ExternalEditor::applicationsFor(path, {m_applications}).size(), 1);
+
+    // A viewer is found under the type's name or one of its aliases.
+    writeEntry(QStringLiteral("viewer.desktop"), "[Desktop Entry]\nName=Viewer\nExec=viewer %f\nMimeType=application/x-pdf;\n");
+    const QList<ExternalEditor::DesktopEntry> viewers = ExternalEditor::applicationsFor(guide, {m_applications});
+    ASSERT_EQ(viewers.size(), 1);
+    EXPECT_EQ(viewers.first().id, QStringLiteral("viewer.desktop"));
+}
+
 TEST_F(ExternalEditorTest, EditingBacksUpFirstSoThatUndoBringsTheOldFileBack)
 {
     Case *item = newCase(QStringLiteral("ABC1235"));

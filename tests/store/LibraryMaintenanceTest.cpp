@@ -116,6 +116,21 @@ TEST_F(LibraryMaintenanceTest, ReportsCountsAndTags)
     EXPECT_EQ(tagLines[2], QStringLiteral("b-tag   - 1"));
 }
 
+TEST_F(LibraryMaintenanceTest, TagReportShowsLabelsWithPlaceholdersAsTyped)
+{
+    // Labels that look like placeholders must come out unchanged, and the
+    // count must land after the dash, not inside a label.
+    Tag *first = newTag(QStringLiteral("%1 follow-up"));
+    Tag *last = newTag(QStringLiteral("grade %9 %2"));
+    Case *item = newCase(QStringLiteral("P1"));
+    item->addToTags(first);
+    item->addToTags(last);
+    newCase(QStringLiteral("P2"))->addToTags(last);
+    LogCapture capture;
+    LibraryMaintenance(context()).logTags();
+    EXPECT_EQ(capture.messages(), (QStringList{QStringLiteral("%1 follow-up   - 1"), QStringLiteral("grade %9 %2   - 2")}));
+}
+
 TEST_F(LibraryMaintenanceTest, DateAddedIsCorrectedOnlyBeyondAYear)
 {
     const QDateTime diagnosis(QDate(2020, 3, 1), QTime(12, 0));

@@ -114,6 +114,7 @@ TEST(UpdateChannelTest, FeedItemsAreReadWithTheirChannelsAndEnclosures)
    <sparkle:releaseNotesLink>https://updates.example/2.1.html</sparkle:releaseNotesLink>
    <enclosure url="https://updates.example/Ovalis-2.1.tar.gz" length="1234" type="application/octet-stream" sparkle:edSignature="c2ln"/></item>
   <item><title>2.2 beta</title><sparkle:channel>beta</sparkle:channel>
+   <description><![CDATA[<h2>Fixes</h2><ul><li>Crop &amp; undo</li></ul><img src="file:///etc/hostname">]]></description>
    <enclosure url="https://updates.example/Ovalis-2.2b1.tar.gz" sparkle:version="220" sparkle:shortVersionString="2.2b1" length="5"/></item>
   <item><title>no enclosure</title><sparkle:version>300</sparkle:version></item>
  </channel></rss>)";
@@ -130,6 +131,11 @@ TEST(UpdateChannelTest, FeedItemsAreReadWithTheirChannelsAndEnclosures)
     EXPECT_EQ(items[1].versionString, QStringLiteral("220"));
     EXPECT_EQ(items[1].displayVersionString, QStringLiteral("2.2b1"));
     EXPECT_EQ(items[1].channel, QStringLiteral("beta"));
+    // A description's markup is dropped: its text is what the notes show.
+    EXPECT_TRUE(items[0].notes.isEmpty());
+    EXPECT_TRUE(items[1].notes.startsWith(QStringLiteral("Fixes\n"))) << items[1].notes.toStdString();
+    EXPECT_TRUE(items[1].notes.contains(QStringLiteral("Crop & undo")));
+    EXPECT_FALSE(items[1].notes.contains(u'<'));
 
     EXPECT_TRUE(AppcastFeed::parse("<rss><channel><item>", &error).isEmpty());
     EXPECT_FALSE(error.isEmpty());

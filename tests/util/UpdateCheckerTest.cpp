@@ -36,22 +36,35 @@ protected:
         ASSERT_TRUE(server.listen());
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.addCaCertificate(server.certificate().certificate);
-        checker.setSslConfiguration(configuration);
-        checker.setPublicKey(QString());
+        trust(checker);
         server.route("/release.tar.gz", {200, QByteArrayLiteral("release"), {}});
         server.route("/beta.tar.gz", {200, QByteArrayLiteral("beta"), {}});
         server.route("/alpha.tar.gz", {200, QByteArrayLiteral("alpha"), {}});
     }
 
-    // The version offered by a check, or an empty text when none is.
-    QString check(const QString &feedPath, UpdateDelegate::Modifiers modifiers = {})
+    // A checker that trusts the test server, with no public key.
+    void trust(UpdateChecker &target)
     {
-        QSignalSpy found(&checker, &UpdateChecker::updateFound);
-        QSignalSpy none(&checker, &UpdateChecker::noUpdateFound);
-        QSignalSpy failed(&checker, &UpdateChecker::checkFailed);
-        checker.checkForUpdates(QUrl(server.url(feedPath)), modifiers);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !found.isEmpty() || !none.isEmpty() || !failed.isEmpty(); }, 10000));
-        lastFailure = failed.isEmpty() ? QString() : failed.first().first().toString();
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.addCaCertificate(server.certificate().certificate);
+        target.setSslConfiguration(configuration);
+        target.setPublicKey(QString());
+    }
+
+    // The version offered by a check, or an empty text when none is; what
+    // else the check answered is left in lastFailure and lastUpToDate.
+    QString check(const QString &feedPath, UpdateDelegate::Modifiers modifiers = {}) { return check(checker, feedPath, modifiers); }
+    QString check(UpdateChecker &target, const QString &feedPath, UpdateDelegate::Modifiers modifiers = {})
+    {
+        QSignalSpy found(&target, &UpdateChecker::updateFound);
+        QSignalSpy none(&target, &UpdateChecker::noUpdateFound);
+        QSignalSpy refused(&target, &UpdateChecker::updateRefused);
+        QSignalSpy failed(&target, &UpdateChecker::checkFailed);
+        target.checkForUpdates(QUrl(server.url(feedPath)), modifiers);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !found.isEmpty() || !none.isEmpty() || !refused.isEmpty() || !failed.isEmpty(); }, 10000));
+        lastFailure = failed.isEmpty() ? (refused.isEmpty() ? QString() : refused.first().at(1).toString())
+                                       : failed.first().first().toString();
+        lastUpToDate = none.isEmpty() ? QString() : none.first().first().toString();
         if (found.isEmpty())
             return QString();
         lastItem = found.first().first().value<AppcastItem>();
@@ -84,7 +97,20 @@ protected:
     QTemporaryDir downloads;
     AppcastItem lastItem;
     QString lastFailure;
+    QString lastUpToDate;
 };
+
+// A feed of one release item with this build number and short version.
+QByteArray releaseFeed(const QString &enclosureBase, const QString &build, const QString &shortVersion)
+{
+    return QStringLiteral(R"(<?xml version="1.0"?>
+<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>
+ <item><title>Release</title><sparkle:version>%2</sparkle:version><sparkle:shortVersionString>%3</sparkle:shortVersionString>
+  <enclosure url="%1/release.tar.gz" length="7"/></item>
+</channel></rss>)")
+        .arg(enclosureBase, build, shortVersion)
+        .toUtf8();
+}
 
 TEST_F(UpdateCheckerTest, ChoosesTheNewestItemOfTheAllowedChannels)
 {
@@ -97,6 +123,11 @@ TEST_F(UpdateCheckerTest, ChoosesTheNewestItemOfTheAllowedChannels)
     UpdateChecker current(QStringLiteral("2.1.0"), QStringLiteral("2.1.0"));
     EXPECT_EQ(current.chooseUpdate({lastItem}, {}), std::nullopt);
     EXPECT_TRUE(current.chooseUpdate({lastItem}, {QStringLiteral("alpha")}).has_value());
+
+    // A feed far larger than any list of releases is not read to its end.
+    server.route("/huge.xml", {200, QByteArray(5 * 1024 * 1024, ' '), {}});
+    EXPECT_TRUE(check(QStringLiteral("/huge.xml")).isEmpty());
+    EXPECT_TRUE(lastFailure.contains(QStringLiteral("larger than 4 MB"))) << lastFailure.toStdString();
 
     server.route("/broken.xml", {200, QByteArrayLiteral("<rss><channel><item>"), {}});
     EXPECT_TRUE(check(QStringLiteral("/broken.xml")).isEmpty());
@@ -162,12 +193,62 @@ TEST_F(UpdateCheckerTest, SignedDownloadIsKeptOnlyWhenTheSignatureMatches)
     server.route("/release.tar.gz", {200, QByteArrayLiteral("tampered"), {}});
     EXPECT_TRUE(download(lastItem).isEmpty());
     EXPECT_TRUE(lastFailure.contains(QStringLiteral("signature")));
-    EXPECT_EQ(QDir(downloads.path()).entryList(QDir::Files), QStringList{QFileInfo(good).fileName()});
+    // The refused download leaves nothing behind, not even a hidden part.
+    EXPECT_EQ(QDir(downloads.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(good).fileName()});
 
     AppcastItem garbled = lastItem;
     garbled.edSignature = QStringLiteral("not base64!");
     EXPECT_TRUE(download(garbled).isEmpty());
     EXPECT_EQ(QDir(downloads.path()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(UpdateCheckerTest, BuildNumbersDecideAndShortVersionsAreOnlyShown)
+{
+    UpdateChecker build57(QStringLiteral("57"), QStringLiteral("2.0.0"));
+    trust(build57);
+
+    // A higher short version on the same or an older build is no update.
+    server.route("/same.xml", {200, releaseFeed(server.url(QString()), QStringLiteral("57"), QStringLiteral("2.1.0")), {}});
+    EXPECT_TRUE(check(build57, QStringLiteral("/same.xml")).isEmpty());
+    EXPECT_EQ(lastUpToDate, QStringLiteral("2.0.0"));
+    server.route("/older.xml", {200, releaseFeed(server.url(QString()), QStringLiteral("9"), QStringLiteral("3.0")), {}});
+    EXPECT_TRUE(check(build57, QStringLiteral("/older.xml")).isEmpty());
+    EXPECT_EQ(lastUpToDate, QStringLiteral("2.0.0"));
+
+    // A newer build is offered whatever its short version, and shown by it.
+    server.route("/newer.xml", {200, releaseFeed(server.url(QString()), QStringLiteral("58"), QStringLiteral("1.9.9")), {}});
+    EXPECT_EQ(check(build57, QStringLiteral("/newer.xml")), QStringLiteral("58"));
+    EXPECT_EQ(lastItem.shownVersion(), QStringLiteral("1.9.9"));
+
+    // Without a build number nothing can be told newer: the check says so
+    // before asking the server.
+    UpdateChecker unnumbered(QString(), QStringLiteral("2.0.0"));
+    trust(unnumbered);
+    const qsizetype sent = server.requests().size();
+    EXPECT_TRUE(check(unnumbered, QStringLiteral("/newer.xml")).isEmpty());
+    EXPECT_TRUE(lastFailure.contains(QStringLiteral("build number"))) << lastFailure.toStdString();
+    EXPECT_EQ(server.requests().size(), sent);
+}
+
+TEST_F(UpdateCheckerTest, WithAKeyAnUnsignedItemIsRefusedAndNothingIsDownloaded)
+{
+    const TestSigningKey key = TestSigningKey::generate();
+    checker.setPublicKey(key.publicKeyBase64);
+    server.route("/feed.xml", {200, feed(server.url(QString())), {}});
+    QSignalSpy found(&checker, &UpdateChecker::updateFound);
+    EXPECT_TRUE(check(QStringLiteral("/feed.xml")).isEmpty());
+    EXPECT_TRUE(found.isEmpty());
+    EXPECT_TRUE(lastFailure.contains(QStringLiteral("no signature"))) << lastFailure.toStdString();
+
+    // Asked to download it anyway, the checker refuses before any request.
+    AppcastItem unsigned_;
+    unsigned_.versionString = QStringLiteral("2.1.0");
+    unsigned_.enclosureUrl = QUrl(server.url(QStringLiteral("/release.tar.gz")));
+    EXPECT_TRUE(download(unsigned_).isEmpty());
+    EXPECT_TRUE(lastFailure.contains(QStringLiteral("no signature")));
+    EXPECT_TRUE(std::none_of(server.requests().cbegin(), server.requests().cend(),
+                             [](const LocalHttpsServer::Request &request) { return request.path == "/release.tar.gz"; }));
+    EXPECT_TRUE(QDir(downloads.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 } // namespace
