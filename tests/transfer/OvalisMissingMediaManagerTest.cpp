@@ -107,18 +107,6 @@ TEST_F(OvalisMissingMediaManagerTest, ScansStillRunningEndWithTheirManager)
     EXPECT_FALSE(completed);
 }
 
-TEST_F(OvalisMissingMediaManagerTest, ScansThatFinishedLetGoOfTheirThreads)
-{
-    Case *item = newCase(QStringLiteral("ABC1234"));
-    MissingMediaLibrary::addMedia(context(), item, QStringLiteral("scan.jpg"));
-    const int before = privateContextThreads();
-    OvalisMissingMediaManager manager(*m_stack);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(MissingMediaLibrary::refresh(manager));
-    EXPECT_EQ(manager.missingCount(), 1);
-    EXPECT_TRUE(privateContextThreadsSettleAt(before));
-}
-
 TEST_F(OvalisMissingMediaManagerTest, AReceivedFileGetsTheModeOfAnImportedFile)
 {
     Case *item = newCase(QStringLiteral("ABC1234"));
