@@ -8,6 +8,7 @@
 #include "cli/PeerCommandSupport.h"
 #include "store/CoreDataStack.h"
 #include "transfer/OvalisMediaTransferViewModel.h"
+#include "util/PrintableText.h"
 
 namespace ovalis {
 
@@ -74,7 +75,8 @@ private:
             if (m_model.connectionStatus() == ConnectionStatus::connected) {
                 m_deadline.stop();
                 print(QStringLiteral("Connected to “%1” (verification code %2)")
-                          .arg(m_model.connectedRemote()->label, m_model.multiPeerManager()->verificationCode(m_model.connectedRemote()->id)));
+                          .arg(PrintableText::from(m_model.connectedRemote()->label),
+                               m_model.multiPeerManager()->verificationCode(m_model.connectedRemote()->id)));
                 m_stage = Stage::Transferring;
                 m_model.transfer();
             } else if (m_host.isEmpty() && m_model.connectionStatus() == ConnectionStatus::standby && !m_model.remoteLibraries().isEmpty()) {

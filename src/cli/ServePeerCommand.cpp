@@ -2,13 +2,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTextStream>
 #include <unistd.h>
 
 #include "cli/PeerCommandSupport.h"
+#include "cli/TerminalInvitationPrompt.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "transfer/OvalisMediaTransferViewModel.h"
+#include "util/PrintableText.h"
 
 namespace ovalis {
 
@@ -36,23 +37,25 @@ int runServePeer(const QString &library, const QStringList &arguments)
         OvalisMediaTransferViewModel::displayName(stack->mainContext()->countOfObjects(QStringLiteral("Case"))),
         QStringLiteral("ovalis-peer"));
     manager->setRequestedPort(quint16(port));
-    const bool acceptFromAny = parser.isSet(QStringLiteral("accept-from-any"));
-    manager->setInvitationHandler([acceptFromAny](const PeerID &peer, const QString &code, std::function<void(bool)> reply) {
-        if (acceptFromAny) {
-            print(QStringLiteral("Accepted “%1” (verification code %2)").arg(peer.displayName, code));
+    // Answers are read as they come, so that joined peers are served and
+    // invitations time out while a question waits.
+    std::unique_ptr<TerminalInvitationPrompt> prompt;
+    if (parser.isSet(QStringLiteral("accept-from-any"))) {
+        manager->setInvitationHandler([](const PeerID &peer, const QString &code, std::function<void(bool)> reply) {
+            print(QStringLiteral("Accepted “%1” (verification code %2)").arg(PrintableText::from(peer.displayName), code));
             reply(true);
-            return;
-        }
-        if (!isatty(STDIN_FILENO)) {
-            print(QStringLiteral("Declined “%1”: run with --accept-from-any to accept without asking").arg(peer.displayName));
-            reply(false);
-            return;
-        }
-        QTextStream(stdout) << QStringLiteral("Accept “%1” with verification code %2? [y/N] ").arg(peer.displayName, code) << Qt::flush;
-        QTextStream input(stdin);
-        const QString answer = input.readLine().trimmed().toLower();
-        reply(answer == QLatin1String("y") || answer == QLatin1String("yes"));
-    });
+        });
+    } else {
+        prompt = std::make_unique<TerminalInvitationPrompt>(STDIN_FILENO);
+        TerminalInvitationPrompt *asking = prompt.get();
+        manager->setInvitationHandler([asking](const PeerID &peer, const QString &code, std::function<void(bool)> reply) {
+            asking->ask(peer, code, std::move(reply));
+        });
+        QObject::connect(manager.get(), &MultiPeerManager::peerStateChanged, asking, [asking](const PeerID &peer, bool connecting) {
+            if (!connecting)
+                asking->withdraw(peer);
+        });
+    }
     auto model = OvalisMediaTransferViewModel::forLibrary(*stack, std::move(manager));
     MultiPeerManager *peers = model->multiPeerManager();
     QObject::connect(peers, &MultiPeerManager::reachabilityChanged, [peers] {
@@ -67,7 +70,8 @@ int runServePeer(const QString &library, const QStringList &arguments)
         const bool now = model->connectionStatus() == ConnectionStatus::connected
             || model->connectionStatus() == ConnectionStatus::transferring;
         if (now != connected)
-            print(now ? QStringLiteral("Connected to “%1”").arg(model->connectedRemote() ? model->connectedRemote()->label : QString())
+            print(now ? QStringLiteral("Connected to “%1”")
+                            .arg(model->connectedRemote() ? PrintableText::from(model->connectedRemote()->label) : QString())
                       : QStringLiteral("Disconnected"));
         connected = now;
     });

@@ -1,7 +1,6 @@
 #include "transfer/KeepAwakeActivity.h"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <unistd.h>
 
@@ -9,16 +8,15 @@
 
 namespace ovalis {
 
-KeepAwakeActivity::KeepAwakeActivity(const QString &reason)
-    : m_reason(reason)
+KeepAwakeActivity::KeepAwakeActivity(const QString &what, const QString &mode, const QString &reason)
+    : m_request(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                                               QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit")))
 {
+    m_request.setArguments({what, QStringLiteral("Ovalis"), reason, mode});
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
         return;
-    QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                                                          QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    message.setArguments({QStringLiteral("idle"), QStringLiteral("Ovalis"), reason, QStringLiteral("block")});
-    const QDBusMessage reply = bus.call(message, QDBus::Block, 2000);
+    const QDBusMessage reply = bus.call(m_request, QDBus::Block, 2000);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         Log::debug(LogArea::Multipeer, QStringLiteral("No inhibitor lock for '%1': %2").arg(reason, reply.errorMessage()));
         return;
@@ -32,6 +30,21 @@ KeepAwakeActivity::~KeepAwakeActivity()
 {
     if (m_descriptor >= 0)
         ::close(m_descriptor);
+}
+
+QString KeepAwakeActivity::what() const
+{
+    return m_request.arguments().value(0).toString();
+}
+
+QString KeepAwakeActivity::reason() const
+{
+    return m_request.arguments().value(2).toString();
+}
+
+QString KeepAwakeActivity::mode() const
+{
+    return m_request.arguments().value(3).toString();
 }
 
 } // namespace ovalis

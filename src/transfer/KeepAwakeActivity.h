@@ -1,25 +1,30 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QString>
 
 namespace ovalis {
 
-// Keeps the machine from idling into sleep while it exists, through a
-// logind inhibitor lock. Without logind (or without permission) it holds
-// nothing and says so in the log; nothing else fails.
+// A logind inhibitor lock held while it exists: what it inhibits ("sleep",
+// "idle", ...) and how ("delay" lets the operation wait a few seconds for
+// the holder, "block" stops it). Without logind (or without permission) it
+// holds nothing and says so in the log; nothing else fails.
 class KeepAwakeActivity
 {
 public:
-    explicit KeepAwakeActivity(const QString &reason);
+    KeepAwakeActivity(const QString &what, const QString &mode, const QString &reason);
     ~KeepAwakeActivity();
     KeepAwakeActivity(const KeepAwakeActivity &) = delete;
     KeepAwakeActivity &operator=(const KeepAwakeActivity &) = delete;
 
     bool isHeld() const { return m_descriptor >= 0; }
-    QString reason() const { return m_reason; }
+    // What was asked of logind, as the request carried it.
+    QString what() const;
+    QString mode() const;
+    QString reason() const;
 
 private:
-    QString m_reason;
+    QDBusMessage m_request;
     int m_descriptor = -1;
 };
 

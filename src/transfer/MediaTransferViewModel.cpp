@@ -153,6 +153,7 @@ void MediaTransferViewModel::stopTransfer()
     if (m_connectionStatus != ConnectionStatus::transferring)
         return;
     Log::info(LogArea::UI, QStringLiteral("Stop transfer"));
+    m_energyActivityToken.reset();
     setStatus(ConnectionStatus::connected);
     updateStatusLine();
     // The scan counts the files still on their way among the missing ones.
@@ -186,6 +187,7 @@ void MediaTransferViewModel::requestFiles()
     }
     m_missingMediaManager->nextRequestData(); // logs the end of the worklist and refreshes it
     m_connectionStatus = ConnectionStatus::connected;
+    m_energyActivityToken.reset();
     setStatusString(QStringLiteral("Finished transferring"));
     mediaUpdated();
     m_finishedStatusTask.start();
@@ -246,7 +248,6 @@ void MediaTransferViewModel::peerConnected(const PeerID &peer)
         return;
     m_connectedRemote = matching.first();
     m_connectionStatus = ConnectionStatus::connected;
-    m_energyActivityToken = std::make_unique<KeepAwakeActivity>(QStringLiteral("Multipeer connection"));
     emit changed();
 }
 
@@ -282,6 +283,12 @@ void MediaTransferViewModel::didReceiveData(MultiPeerManager *manager, const QBy
 void MediaTransferViewModel::didStartReceivingResource(MultiPeerManager *, const QString &name, qint64)
 {
     Log::info(LogArea::UI, QStringLiteral("didStartReceivingResource: %1").arg(name));
+    // A suspend waits a few seconds for the file being written; the screen
+    // may still lock and the machine still idle into sleep. Files of a run
+    // arrive back to back, so the lock is kept until the run ends.
+    if (m_connectionStatus == ConnectionStatus::transferring && !m_energyActivityToken)
+        m_energyActivityToken = std::make_unique<KeepAwakeActivity>(QStringLiteral("sleep"), QStringLiteral("delay"),
+                                                                    QStringLiteral("Receiving media files"));
 }
 
 void MediaTransferViewModel::didFinishReceivingResource(MultiPeerManager *, const QString &name, const QUrl &location)

@@ -38,6 +38,8 @@ public:
     bool sentMedia() const { return m_sentMedia; }
     MultiPeerManager *multiPeerManager() const { return m_multiPeerManager.get(); }
     MissingMediaManager *missingMediaManager() const { return m_missingMediaManager.get(); }
+    // The inhibitor that makes a suspend wait for files being received:
+    // held from the first file of a transfer run until the run ends.
     const KeepAwakeActivity *energyActivityToken() const { return m_energyActivityToken.get(); }
 
     bool isConnected(const RemoteMediaLibrary &remote) const;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <algorithm>
 
 #include "media/MediaFileStore.h"
 #include "media/MediaTypes.h"
@@ -12,6 +13,7 @@
 #include "store/Media.h"
 #include "store/ObjectID.h"
 #include "transfer/MediaRequestMessage.h"
+#include "util/FileCreationMode.h"
 #include "util/Log.h"
 
 namespace ovalis {
@@ -26,26 +28,34 @@ OvalisMissingMediaManager::OvalisMissingMediaManager(CoreDataStack &stack)
 OvalisMissingMediaManager::~OvalisMissingMediaManager()
 {
     *m_alive = false;
+    m_cancelled->store(true);
+    // A scan asks the main context for its records and waits for the main
+    // thread: waiting here runs the main queue meanwhile, so a scan in the
+    // middle of its fetch can finish. Deleting the context then ends its thread.
+    for (const std::unique_ptr<ManagedObjectContext> &context : m_scans)
+        context->performAndWait([] {});
+    m_scans.clear();
 }
 
 void OvalisMissingMediaManager::refreshMissingMedia(std::function<void()> completion)
 {
     clearMissingMedia();
-    // The context is deleted on the main thread, never on its own worker
-    // thread, whichever side lets go of it last.
-    std::shared_ptr<ManagedObjectContext> child(m_stack.newBackgroundContext().release(), [](ManagedObjectContext *context) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [context] { delete context; }, Qt::QueuedConnection);
-    });
+    std::unique_ptr<ManagedObjectContext> child = m_stack.newBackgroundContext();
     if (!child)
         return;
     ManagedObjectContext *context = child.get();
+    m_scans.push_back(std::move(child));
     const std::optional<QUrl> base = baseDirectoryURL();
     std::weak_ptr<bool> alive = m_alive;
-    context->perform([this, context, keepAlive = child, base, alive, completion] {
+    context->perform([this, context, base, alive, cancelled = m_cancelled, completion] {
+        if (cancelled->load())
+            return;
         QString error;
         FetchRequest request;
         request.entityName = Media::entityName();
         QList<ManagedObject *> objects = context->executeFetch(request, &error);
+        if (cancelled->load())
+            return;
         if (!error.isEmpty()) {
             Log::error(LogArea::CoreData, QStringLiteral("Failed to get array of media"));
             objects.clear();
@@ -73,12 +83,22 @@ void OvalisMissingMediaManager::refreshMissingMedia(std::function<void()> comple
         Log::info(LogArea::CoreData, QStringLiteral("Got %1 missing media").arg(ids.size()));
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [this, alive, ids, completion] {
-                if (alive.lock())
-                    takeMissingMedia(ids, completion);
+            [this, alive, context, ids, completion] {
+                if (!alive.lock())
+                    return;
+                endScan(context);
+                takeMissingMedia(ids, completion);
             },
             Qt::QueuedConnection);
     });
+}
+
+void OvalisMissingMediaManager::endScan(ManagedObjectContext *context)
+{
+    const auto found = std::find_if(m_scans.begin(), m_scans.end(),
+                                    [context](const std::unique_ptr<ManagedObjectContext> &scan) { return scan.get() == context; });
+    if (found != m_scans.end())
+        m_scans.erase(found);
 }
 
 void OvalisMissingMediaManager::takeMissingMedia(const QList<ObjectID> &ids, const std::function<void()> &completion)
@@ -111,7 +131,13 @@ void OvalisMissingMediaManager::storeReceivedFile(const QString &uuid, const QUr
         MediaWriteError error;
         // The session removes its temporary file after this call, so the file
         // is moved into place rather than copied: a rename, as the session
-        // writes it in the media directory once that exists.
+        // writes it in the media directory once that exists. The temporary
+        // file is private; in place it gets the mode an imported file gets.
+        QString modeError;
+        if (!FileCreationMode::applyTo(location.toLocalFile(), &modeError)) {
+            Log::error(LogArea::Filing, QStringLiteral("Unable to copy resource: ") + modeError);
+            return;
+        }
         if (!MediaFileStore::createDirectory(folder, &error) || !MediaFileStore::moveItem(location, destination, &error)) {
             Log::error(LogArea::Filing, QStringLiteral("Unable to copy resource: ") + error.message());
             return;

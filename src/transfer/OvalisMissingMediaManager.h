@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QHash>
+#include <atomic>
 #include <memory>
+#include <vector>
 
 #include "store/ObjectID.h"
 #include "transfer/MissingMediaManager.h"
@@ -15,6 +17,9 @@ class Media;
 // The library's missing media: Media records of a case whose file is not in
 // the media directory, found by a scan on a private child context of the
 // main context, and received files stored for their record.
+//
+// A scan still running when the manager goes is cancelled and waited for, so
+// that none outlives the manager and, with it, the stack it reads.
 class OvalisMissingMediaManager : public MissingMediaManager
 {
 public:
@@ -30,6 +35,8 @@ public:
 
 private:
     void takeMissingMedia(const QList<ObjectID> &ids, const std::function<void()> &completion);
+    // Lets go of a finished scan's context (which ends its worker thread).
+    void endScan(ManagedObjectContext *context);
     // The record of a received file: found through the last scan without
     // asking the store, else fetched by its uuid.
     Media *mediaForUuid(const QString &uuid);
@@ -37,6 +44,10 @@ private:
     CoreDataStack &m_stack;
     ManagedObjectContext *m_mainManagedObjectContext; // Not owned.
     QHash<QString, ObjectID> m_scannedMedia; // by uuid, from the last scan
+    // The private contexts of the scans not yet handed over, oldest first.
+    std::vector<std::unique_ptr<ManagedObjectContext>> m_scans;
+    // Set when the manager goes: a scan that has not started its fetch skips it.
+    std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
     // Cleared when the manager goes, so that a scan finishing later is dropped.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -4,6 +4,8 @@
 #include <QMutexLocker>
 #include <cstdio>
 
+#include "util/PrintableText.h"
+
 namespace ovalis {
 
 namespace {
@@ -30,9 +32,14 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
     case QtCriticalMsg: level = "error "; break;
     case QtFatalMsg: level = "fatal "; break;
     }
+    // Lines carry names and text from peers and files: no escape sequence
+    // of theirs reaches the terminal. Line breaks of a message stay.
+    QStringList lines = message.split(QLatin1Char('\n'));
+    for (QString &part : lines)
+        part = PrintableText::from(part);
     const QByteArray line = QStringLiteral("[%1] %2%3\n")
                                 .arg(QString::fromLatin1(context.category ? context.category : "default"),
-                                     QString::fromLatin1(level), message)
+                                     QString::fromLatin1(level), lines.join(QLatin1Char('\n')))
                                 .toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);

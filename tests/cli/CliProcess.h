@@ -24,7 +24,8 @@ inline CliResult runCli(const QStringList &arguments, const QString &home)
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(OVALIS_CLI_PATH), arguments);
     EXPECT_TRUE(process.waitForFinished(120000));
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+    // A crash is never a success, whatever code the system reports for it.
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
 }
 

@@ -148,8 +148,8 @@ TEST_F(MediaTransferViewModelTest, TheConnectionFollowsItsStateTable)
     m_model->peerConnected(peer);
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::connected);
     EXPECT_TRUE(m_model->isConnected(remote));
-    ASSERT_NE(m_model->energyActivityToken(), nullptr);
-    EXPECT_EQ(m_model->energyActivityToken()->reason(), QStringLiteral("Multipeer connection"));
+    // A connection alone keeps neither the screen awake nor the machine from idle sleep.
+    EXPECT_EQ(m_model->energyActivityToken(), nullptr);
 
     m_model->transfer();
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::transferring);
@@ -264,6 +264,54 @@ TEST_F(MediaTransferViewModelTest, ATransferKeepsThreeRequestsOutstandingAndFini
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::connected);
     EXPECT_EQ(updatedMedia, 1);
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->statusString() == QStringLiteral("Missing 0 media items"); }));
+}
+
+TEST_F(MediaTransferViewModelTest, OnlyFilesBeingReceivedDelaySleepAndNothingInhibitsIdle)
+{
+    const auto expectDelayedSleep = [this] {
+        ASSERT_NE(m_model->energyActivityToken(), nullptr);
+        EXPECT_EQ(m_model->energyActivityToken()->what(), QStringLiteral("sleep"));
+        EXPECT_EQ(m_model->energyActivityToken()->mode(), QStringLiteral("delay"));
+        EXPECT_EQ(m_model->energyActivityToken()->reason(), QStringLiteral("Receiving media files"));
+    };
+    const auto transferAgain = [this] {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return m_missing->missingCount() == 2; }));
+        m_model->transfer();
+        EXPECT_EQ(m_model->energyActivityToken(), nullptr);
+        m_model->didStartReceivingResource(m_peer, uuidNumber(1), 100);
+    };
+    setMissing(2);
+    start();
+    const PeerID peer = found(QStringLiteral("Library with 9 cases"));
+    connectTo(peer);
+    EXPECT_EQ(m_model->energyActivityToken(), nullptr);
+    // A file the peer sends unasked takes nothing.
+    m_model->didStartReceivingResource(m_peer, uuidNumber(1), 100);
+    EXPECT_EQ(m_model->energyActivityToken(), nullptr);
+
+    // One lock from the first file of a run to its end.
+    transferAgain();
+    expectDelayedSleep();
+    const KeepAwakeActivity *held = m_model->energyActivityToken();
+    m_model->didFinishReceivingResource(m_peer, uuidNumber(1), QUrl());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_missing->stored.size() == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_model->energyActivityToken(), held);
+    m_model->didStartReceivingResource(m_peer, uuidNumber(0), 100);
+    EXPECT_EQ(m_model->energyActivityToken(), held);
+    m_model->didFinishReceivingResource(m_peer, uuidNumber(0), QUrl());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->statusString() == QStringLiteral("Finished transferring"); }));
+    EXPECT_EQ(m_model->energyActivityToken(), nullptr);
+
+    // Stopping a run, or the peer leaving while a file arrives, lets go too.
+    transferAgain();
+    expectDelayedSleep();
+    m_model->stopTransfer();
+    EXPECT_EQ(m_model->energyActivityToken(), nullptr);
+    transferAgain();
+    expectDelayedSleep();
+    m_model->peerDisconnected(peer);
+    EXPECT_EQ(m_model->energyActivityToken(), nullptr);
 }
 
 TEST_F(MediaTransferViewModelTest, TheShareSymbolStaysUntilTheResetAfterTheLastFileSent)

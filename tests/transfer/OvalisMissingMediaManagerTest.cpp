@@ -1,7 +1,13 @@
+#include <QDirIterator>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
 
 #include "media/UuidDirectoryPath.h"
+#include "store/ContextQueue.h"
 #include "support/StoreFixture.h"
 #include "transfer/MediaRequestMessage.h"
 #include "transfer/MissingMediaLibrary.h"
@@ -27,7 +33,110 @@ protected:
     }
 };
 
+// The worker threads of private contexts alive in this process, by the
+// name the kernel knows them by.
+int privateContextThreads()
+{
+    int count = 0;
+    QDirIterator tasks(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (tasks.hasNext()) {
+        QFile name(tasks.next() + QStringLiteral("/comm"));
+        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "Private context")
+            ++count;
+    }
+    return count;
+}
+
+// Whether that many are left once threads just started have named
+// themselves and threads just ended have gone, without running the event
+// loop meanwhile (which would let work queued for the main thread go on).
+bool privateContextThreadsSettleAt(int expected)
+{
+    for (int tries = 0; tries < 10000; ++tries) {
+        if (privateContextThreads() == expected)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+mode_t permissions(const QString &path)
+{
+    struct stat info {};
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0) << path.toStdString();
+    return info.st_mode & 07777;
+}
+
+// Sets the process's umask while it exists.
+class UmaskScope
+{
+public:
+    explicit UmaskScope(mode_t mask)
+        : m_previous(::umask(mask))
+    {
+    }
+    ~UmaskScope() { ::umask(m_previous); }
+
+private:
+    mode_t m_previous;
+};
+
 } // namespace
+
+TEST_F(OvalisMissingMediaManagerTest, ScansStillRunningEndWithTheirManager)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    for (int i = 0; i < 20; ++i)
+        MissingMediaLibrary::addMedia(context(), item, QStringLiteral("scan%1.jpg").arg(i));
+    const int before = privateContextThreads();
+    bool completed = false;
+    {
+        OvalisMissingMediaManager manager(*m_stack);
+        manager.refreshMissingMedia([&completed] { completed = true; });
+        // As at the end of a fetch: the empty worklist starts a scan of its own.
+        EXPECT_FALSE(manager.nextRequestData().has_value());
+        ASSERT_TRUE(privateContextThreadsSettleAt(before + 2));
+    }
+    // No scan is left to read the store once the manager (and then the
+    // stack) is gone, and none reports back to the manager.
+    EXPECT_TRUE(privateContextThreadsSettleAt(before)) << privateContextThreads() - before << " scans left";
+    m_stack.reset();
+    QCoreApplication::processEvents();
+    ContextQueue::mainQueue()->drain();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(completed);
+}
+
+TEST_F(OvalisMissingMediaManagerTest, AReceivedFileGetsTheModeOfAnImportedFile)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    Media *received = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("received.jpg"));
+    QTemporaryDir incoming;
+    OvalisMissingMediaManager manager(*m_stack);
+    for (const mode_t mask : {mode_t(022), mode_t(027)}) {
+        const UmaskScope umask(mask);
+        // The session writes what arrives to a private temporary file.
+        QTemporaryFile resource(incoming.filePath(QStringLiteral(".resource-XXXXXX")));
+        ASSERT_TRUE(resource.open());
+        resource.write("the scan");
+        resource.close();
+        resource.setAutoRemove(false);
+        ASSERT_EQ(permissions(resource.fileName()), mode_t(0600));
+
+        const QString uuid = received->uuid();
+        int completions = 0;
+        manager.storeReceivedFile(uuid, QUrl::fromLocalFile(resource.fileName()), [&completions] { ++completions; });
+        ASSERT_TRUE(QTest::qWaitFor([&completions] { return completions == 1; }, 5000));
+        const QUrl stored = MediaFileStore::mediaFileURL(MediaFileStore::mediaDirectoryURL(*m_stack), uuid, QStringLiteral("jpg"));
+        const QUrl imported = MediaFileStore::urlWithExtension(stored, QStringLiteral("imported"));
+        // An import copies the file into the media directory.
+        ASSERT_TRUE(MediaFileStore::copyFileUnsynced(stored.toLocalFile(), imported));
+        EXPECT_EQ(permissions(stored.toLocalFile()), mode_t(0666 & ~mask));
+        EXPECT_EQ(permissions(stored.toLocalFile()), permissions(imported.toLocalFile()));
+        ASSERT_TRUE(QFile::remove(stored.toLocalFile()));
+        ASSERT_TRUE(QFile::remove(imported.toLocalFile()));
+    }
+}
 
 TEST_F(OvalisMissingMediaManagerTest, ALibraryWithEveryFileHasNothingToFetch)
 {

@@ -17,6 +17,7 @@
 #include "transfer/ui/RemoteLibraryView.h"
 #include "transfer/ui/TransferSymbols.h"
 #include "util/Log.h"
+#include "util/PrintableText.h"
 
 namespace ovalis {
 
@@ -61,7 +62,10 @@ MediaTransferView::MediaTransferView(std::unique_ptr<MediaTransferViewModel> mod
     connectRow->addWidget(m_connectButton);
     layout->addLayout(connectRow);
 
+    // Lines that name other libraries, and the status line, are plain text.
+    m_reachabilityLabel->setTextFormat(Qt::PlainText);
     m_reachabilityLabel->setWordWrap(true);
+    m_statusLabel->setTextFormat(Qt::PlainText);
     QPalette secondary = m_reachabilityLabel->palette();
     secondary.setColor(QPalette::WindowText, QColor(0x6e, 0x6e, 0x73));
     m_reachabilityLabel->setPalette(secondary);
@@ -210,7 +214,7 @@ void MediaTransferView::updateReachability()
         for (const RemoteMediaLibrary &remote : m_model->remoteLibraries()) {
             const QString code = manager->verificationCode(remote.id);
             if (!code.isEmpty())
-                lines.append(QStringLiteral("Verification code with “%1”: %2").arg(remote.label, code));
+                lines.append(QStringLiteral("Verification code with “%1”: %2").arg(PrintableText::from(remote.label), code));
         }
     }
     m_reachabilityLabel->setText(lines.join(QLatin1Char('\n')));

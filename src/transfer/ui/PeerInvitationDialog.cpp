@@ -5,19 +5,24 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "util/PrintableText.h"
+
 namespace ovalis {
 
 PeerInvitationDialog::PeerInvitationDialog(const QString &libraryName, const QString &verificationCode, int timeoutSeconds,
                                            QWidget *parent)
     : QDialog(parent)
-    , m_message(QStringLiteral("“%1” wants to connect to fetch media files from this library.").arg(libraryName))
+    , m_message(QStringLiteral("“%1” wants to connect to fetch media files from this library.").arg(PrintableText::from(libraryName)))
 {
     setWindowTitle(QStringLiteral("Sync Media"));
     auto *layout = new QVBoxLayout(this);
+    // The other library names itself: its name is shown as it is, never as markup.
     auto *message = new QLabel(m_message, this);
+    message->setTextFormat(Qt::PlainText);
     message->setWordWrap(true);
     layout->addWidget(message);
     auto *code = new QLabel(verificationCode, this);
+    code->setTextFormat(Qt::PlainText);
     QFont large = code->font();
     large.setPointSizeF(large.pointSizeF() * 2);
     large.setBold(true);

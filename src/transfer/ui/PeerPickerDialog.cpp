@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "transfer/PeerPicker.h"
+#include "util/PrintableText.h"
 
 namespace ovalis {
 
@@ -73,9 +74,8 @@ void PeerPickerDialog::reload()
         return;
     for (const PeerPicker::Entry &entry : m_picker->entries()) {
         const QString state = stateText(entry.state);
-        auto *item = new QListWidgetItem(state.isEmpty() ? entry.peer.displayName
-                                                         : QStringLiteral("%1 — %2").arg(entry.peer.displayName, state),
-                                         m_list);
+        const QString name = PrintableText::from(entry.peer.displayName);
+        auto *item = new QListWidgetItem(state.isEmpty() ? name : QStringLiteral("%1 — %2").arg(name, state), m_list);
         item->setData(uniqueIDRole, entry.peer.uniqueID);
         item->setData(displayNameRole, entry.peer.displayName);
         if (entry.peer.uniqueID == current)

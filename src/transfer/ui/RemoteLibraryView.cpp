@@ -5,6 +5,7 @@
 
 #include "transfer/ui/ConnectedImageView.h"
 #include "transfer/ui/TransferSymbols.h"
+#include "util/PrintableText.h"
 
 namespace ovalis {
 
@@ -18,7 +19,9 @@ RemoteLibraryView::RemoteLibraryView(const RemoteMediaLibrary &remote, QWidget *
     auto *symbol = new QLabel(this);
     symbol->setPixmap(TransferSymbols::device(remote.device, 22));
     layout->addWidget(symbol);
-    auto *label = new QLabel(remote.label, this);
+    // The other library names itself: its name is shown as it is, never as markup.
+    auto *label = new QLabel(PrintableText::from(remote.label), this);
+    label->setTextFormat(Qt::PlainText);
     QFont headline = label->font();
     headline.setBold(true);
     label->setFont(headline);
