@@ -239,6 +239,10 @@ void MediaTransferViewModel::peerConnecting(const PeerID &peer)
 void MediaTransferViewModel::peerConnected(const PeerID &peer)
 {
     Log::info(LogArea::UI, QStringLiteral("MPC did connect to: %1").arg(peer.displayName));
+    // The window follows one connection; another peer joining (a second
+    // invitation accepted) does not take it over, nor end a transfer.
+    if (m_sessionPeer)
+        return;
     QList<RemoteMediaLibrary> matching;
     for (const RemoteMediaLibrary &remote : std::as_const(m_remoteLibraries)) {
         if (remote.id == peer)
@@ -247,6 +251,7 @@ void MediaTransferViewModel::peerConnected(const PeerID &peer)
     if (matching.size() != 1)
         return;
     m_connectedRemote = matching.first();
+    m_sessionPeer = peer;
     m_connectionStatus = ConnectionStatus::connected;
     emit changed();
 }
@@ -254,6 +259,11 @@ void MediaTransferViewModel::peerConnected(const PeerID &peer)
 void MediaTransferViewModel::peerDisconnected(const PeerID &peer)
 {
     Log::info(LogArea::UI, QStringLiteral("Peer disconnected from: %1").arg(peer.displayName));
+    // Only the connected peer's leaving ends the connection (and a transfer);
+    // before there is one, any failed attempt returns to standby.
+    if (m_sessionPeer && *m_sessionPeer != peer)
+        return;
+    m_sessionPeer.reset();
     m_connectedRemote.reset();
     m_connectionStatus = ConnectionStatus::standby;
     m_outstandingRequests = 0;

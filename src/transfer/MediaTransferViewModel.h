@@ -99,6 +99,8 @@ private:
     QString m_statusString;
     float m_fractionTransferred = 0;
     std::optional<RemoteMediaLibrary> m_connectedRemote;
+    // The peer connected, kept when a lost peer takes connectedRemote away.
+    std::optional<PeerID> m_sessionPeer;
     bool m_sentMedia = false;
     int m_outstandingRequests = 0;
     std::unique_ptr<MultiPeerManager> m_multiPeerManager;

@@ -37,6 +37,11 @@ protected:
 };
 
 const QString peerIDKey = QStringLiteral("peerID");
+// Connections from others that have not yet greeted and invited: each costs a
+// TLS session, so only the newest few may wait.
+constexpr int maximumGreetingConnections = 8;
+// How long the user has to answer an invitation.
+constexpr int invitationTimeout = 30 * 1000;
 
 } // namespace
 
@@ -48,7 +53,7 @@ struct MultiPeerManager::Link {
     Stage stage = Stage::Greeting;
     PeerID peer; // the peer reported to the delegate; null until known
     QString address; // "host:port" of a connection made on the direct path
-    bool reportedConnecting = false;
+    bool reported = false; // the delegate has heard of the peer through this link
     QTimer timeout;
 };
 
@@ -185,7 +190,12 @@ PeerConnection *MultiPeerManager::makeConnection(QSslSocket *socket)
     connection->setResourceDirectory(m_resourceDirectory);
     link->connection.reset(connection);
     link->timeout.setSingleShot(true);
-    connect(&link->timeout, &QTimer::timeout, connection, [connection] { connection->close(); });
+    connect(&link->timeout, &QTimer::timeout, connection, [this, connection] {
+        const Link *link = linkFor(connection);
+        if (link && !link->outgoing && link->stage == Link::Stage::Greeting)
+            Log::info(LogArea::Networking, QStringLiteral("Dropping the connection from %1: it did not greet in time").arg(connection->remoteAddress()));
+        connection->close();
+    });
     connect(connection, &PeerConnection::greeted, this, [this, connection] { greeted(connection); });
     connect(connection, &PeerConnection::frameReceived, this,
             [this, connection](PeerFrame::Type type, const QByteArray &payload) { frameReceived(connection, int(type), payload); });
@@ -226,11 +236,27 @@ void MultiPeerManager::acceptPendingConnections()
 {
     while (QTcpSocket *pending = m_server->nextPendingConnection()) {
         auto *socket = static_cast<QSslSocket *>(pending);
+        makeRoomForGreeting();
         PeerConnection *connection = makeConnection(socket);
         Link *link = linkFor(connection);
-        link->timeout.start(30 * 1000); // greeting and invitation
+        link->timeout.start(m_greetingTimeout); // greeting and invitation
         Log::info(LogArea::Networking, QStringLiteral("Connection from %1").arg(connection->remoteAddress()));
         connection->startServer();
+    }
+}
+
+void MultiPeerManager::makeRoomForGreeting()
+{
+    QList<PeerConnection *> greeting; // oldest first
+    for (const auto &link : m_links) {
+        if (!link->outgoing && link->stage == Link::Stage::Greeting)
+            greeting.append(link->connection.get());
+    }
+    while (greeting.size() >= maximumGreetingConnections) {
+        PeerConnection *oldest = greeting.takeFirst();
+        Log::info(LogArea::Networking,
+                  QStringLiteral("Dropping the connection from %1: too many connections have not greeted").arg(oldest->remoteAddress()));
+        oldest->close();
     }
 }
 
@@ -247,7 +273,7 @@ void MultiPeerManager::invite(const PeerID &peer, int timeoutSeconds)
     Link *link = linkFor(connection);
     link->outgoing = true;
     link->peer = known.peer;
-    link->reportedConnecting = true;
+    link->reported = true;
     link->timeout.start(timeoutSeconds * 1000);
     changeState(known.peer, Connecting);
     connection->connectToHost(known.host, known.port);
@@ -286,8 +312,8 @@ void MultiPeerManager::greeted(PeerConnection *connection)
         return;
     if (link->peer.isNull())
         link->peer = m_known.value(remote.uniqueID).peer;
-    if (!link->reportedConnecting) {
-        link->reportedConnecting = true;
+    if (!link->reported) {
+        link->reported = true;
         changeState(link->peer, Connecting);
     }
     link->stage = Link::Stage::Inviting;
@@ -326,8 +352,9 @@ void MultiPeerManager::answerInvitation(PeerConnection *connection)
     Link *link = linkFor(connection);
     link->peer = m_known.value(connection->remotePeer().uniqueID).peer;
     link->stage = Link::Stage::Invited;
-    link->reportedConnecting = true;
-    changeState(link->peer, Connecting);
+    link->timeout.start(invitationTimeout);
+    // The session hears of the peer only once it is accepted: an invitation
+    // declined or left unanswered changes no state, whoever sent it.
     const PeerID peer = link->peer;
     QPointer<PeerConnection> guard(connection);
     auto reply = [this, guard](bool accept) {
@@ -356,9 +383,22 @@ void MultiPeerManager::becomeConnected(PeerConnection *connection)
     Link *link = linkFor(connection);
     link->stage = Link::Stage::Connected;
     link->timeout.stop();
-    connection->setAcceptsResources(true);
+    connection->setJoined(true);
     m_connected.append(connection);
-    changeState(link->peer, Connected);
+    const bool alreadyConnected = peerReportedElsewhere(link, true);
+    link->reported = true;
+    if (!alreadyConnected)
+        changeState(link->peer, Connected);
+}
+
+bool MultiPeerManager::peerReportedElsewhere(const Link *link, bool connectedOnly) const
+{
+    // Identities are what peers say they are: a second connection claiming
+    // a connected peer's identity must not end that peer's session.
+    return std::any_of(m_links.begin(), m_links.end(), [link, connectedOnly](const auto &other) {
+        return other.get() != link && other->reported && other->peer == link->peer
+            && (!connectedOnly || other->stage == Link::Stage::Connected);
+    });
 }
 
 void MultiPeerManager::connectionClosed(PeerConnection *connection, const QString &reason)
@@ -371,7 +411,7 @@ void MultiPeerManager::connectionClosed(PeerConnection *connection, const QStrin
     m_connected.removeAll(connection);
     Log::info(LogArea::Networking, QStringLiteral("Connection to %1 closed: %2")
                                        .arg(link->peer.isNull() ? connection->remoteAddress() : link->peer.displayName, reason));
-    if (link->reportedConnecting)
+    if (link->reported && !peerReportedElsewhere(link.get(), false))
         changeState(link->peer, NotConnected);
     else if (link->outgoing && link->peer.isNull())
         // The direct path failed before the peer greeted: the session knows it only by its address.

@@ -53,6 +53,9 @@ public:
     void setInvitationHandler(InvitationHandler handler) { m_invitationHandler = std::move(handler); }
     // The port to listen on when advertising starts; 0 (the default) lets the system choose.
     void setRequestedPort(quint16 port) { m_requestedPort = port; }
+    // How long a connection that reached this peer has to greet and send its
+    // invitation before it is dropped (10 s by default).
+    void setGreetingTimeout(int milliseconds) { m_greetingTimeout = milliseconds; }
     // Where received resources are written as they arrive (see PeerConnection).
     void setResourceDirectory(const QString &path) { m_resourceDirectory = path; }
     QString resourceDirectory() const { return m_resourceDirectory; }
@@ -115,6 +118,10 @@ private:
     void inviteGreeted(PeerConnection *connection);
     void answerInvitation(PeerConnection *connection);
     void becomeConnected(PeerConnection *connection);
+    // Whether another link than this one carries the peer's reported state.
+    bool peerReportedElsewhere(const Link *link, bool connectedOnly) const;
+    // Drops the oldest connections still greeting so that one more fits.
+    void makeRoomForGreeting();
     void changeState(const PeerID &peer, int state);
     void rememberPeer(const KnownPeer &known);
     void forgetPeer(const QString &uniqueID, bool discoveredOnly);
@@ -130,6 +137,7 @@ private:
     InvitationHandler m_invitationHandler;
     QTcpServer *m_server = nullptr; // Owned (child).
     quint16 m_requestedPort = 0;
+    int m_greetingTimeout = 10 * 1000;
     QString m_resourceDirectory;
     quint16 m_lastPort = 0;
     bool m_advertising = false;

@@ -73,14 +73,29 @@ PeerCertificate PeerCertificate::generate(const QString &commonName, QString *er
     return result;
 }
 
-QString PeerCertificate::verificationCode(const QSslCertificate &a, const QSslCertificate &b)
+QByteArray PeerCertificate::makeNonce()
 {
-    QByteArray first = a.digest(QCryptographicHash::Sha256);
-    QByteArray second = b.digest(QCryptographicHash::Sha256);
+    quint32 words[nonceSize / 4];
+    QRandomGenerator::system()->fillRange(words);
+    return QByteArray(reinterpret_cast<const char *>(words), nonceSize);
+}
+
+QByteArray PeerCertificate::commitment(const QByteArray &nonce)
+{
+    return QCryptographicHash::hash(QByteArrayLiteral("ovalis-peer commitment\0") + nonce, QCryptographicHash::Sha256);
+}
+
+QString PeerCertificate::verificationCode(const QSslCertificate &own, const QByteArray &ownNonce, const QSslCertificate &other,
+                                          const QByteArray &otherNonce)
+{
+    // Each side's certificate travels with its own nonce; the pairs are put
+    // in one order so that both sides hash the same bytes.
+    QByteArray first = own.digest(QCryptographicHash::Sha256) + ownNonce;
+    QByteArray second = other.digest(QCryptographicHash::Sha256) + otherNonce;
     if (second < first)
         std::swap(first, second);
-    const QByteArray digest = QCryptographicHash::hash(first + second, QCryptographicHash::Sha256);
-    const quint32 value = qFromBigEndian<quint32>(digest.constData()) % 1000000;
+    const QByteArray digest = QCryptographicHash::hash(QByteArrayLiteral("ovalis-peer code\0") + first + second, QCryptographicHash::Sha256);
+    const quint64 value = qFromBigEndian<quint64>(digest.constData()) % 1000000;
     const QString digits = QStringLiteral("%1").arg(value, 6, 10, QLatin1Char('0'));
     return digits.left(3) + QLatin1Char(' ') + digits.mid(3);
 }

@@ -18,9 +18,18 @@ public:
     const QSslKey &key() const { return m_key; }
     const QSslCertificate &certificate() const { return m_certificate; }
 
-    // Six digits, grouped "123 456", derived from both certificates and the
-    // same whichever side computes it.
-    static QString verificationCode(const QSslCertificate &a, const QSslCertificate &b);
+    // The code the two users compare is drawn from both certificates and a
+    // random nonce from each side. Each side commits to its nonce (sends its
+    // hash) before it sees the other's and reveals it only after, so a
+    // machine in the middle cannot pick certificates or nonces that make the
+    // codes of its two connections agree: they agree by chance, one time in
+    // a million, for each attempt the users see.
+    static constexpr int nonceSize = 32;
+    static QByteArray makeNonce();
+    static QByteArray commitment(const QByteArray &nonce);
+    // Six digits, grouped "123 456"; the same whichever side computes it.
+    static QString verificationCode(const QSslCertificate &own, const QByteArray &ownNonce, const QSslCertificate &other,
+                                    const QByteArray &otherNonce);
 
 private:
     QSslKey m_key;

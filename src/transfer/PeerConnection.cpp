@@ -1,5 +1,6 @@
 #include "transfer/PeerConnection.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -30,10 +31,19 @@ PeerConnection::PeerConnection(QSslSocket *socket, const PeerCertificate &identi
     : QObject(parent)
     , m_socket(socket)
     , m_helloPayload(std::move(helloPayload))
+    , m_nonce(PeerCertificate::makeNonce())
 {
     m_socket->setParent(this);
+    m_reader.setMaximumPayloadSize(PeerFrame::maximumPayloadSizeBeforeJoining);
     configure(identity);
-    connect(m_socket, &QSslSocket::encrypted, this, [this] { send(PeerFrame::Type::Hello, m_helloPayload); });
+    connect(m_socket, &QSslSocket::encrypted, this, [this] {
+        // The code covers both certificates: a peer that shows none is not one.
+        if (m_socket->peerCertificate().isNull()) {
+            fail(QStringLiteral("the peer presented no certificate"));
+            return;
+        }
+        sendHello();
+    });
     connect(m_socket, &QSslSocket::readyRead, this, &PeerConnection::readFrames);
     connect(m_socket, &QSslSocket::encryptedBytesWritten, this, &PeerConnection::pump);
     connect(m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
@@ -88,6 +98,9 @@ void PeerConnection::configure(const PeerCertificate &identity)
 
 void PeerConnection::startServer()
 {
+    // A client that shows no certificate fails the handshake (the expected
+    // errors ignored below do not include a missing certificate).
+    m_socket->setPeerVerifyMode(QSslSocket::VerifyPeer);
     m_socket->startServerEncryption();
 }
 
@@ -104,11 +117,6 @@ QString PeerConnection::remoteAddress() const
     return ok ? v4.toString() : address.toString();
 }
 
-QString PeerConnection::verificationCode() const
-{
-    return PeerCertificate::verificationCode(m_socket->sslConfiguration().localCertificate(), m_socket->peerCertificate());
-}
-
 qint64 PeerConnection::pendingBytes() const
 {
     return m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite();
@@ -119,6 +127,22 @@ void PeerConnection::send(PeerFrame::Type type, const QByteArray &payload)
     if (m_closed)
         return;
     m_socket->write(PeerFrame::encode(type, payload));
+}
+
+void PeerConnection::setJoined(bool joined)
+{
+    m_acceptsResources = joined;
+    m_reader.setMaximumPayloadSize(joined ? PeerFrame::maximumPayloadSize : PeerFrame::maximumPayloadSizeBeforeJoining);
+}
+
+void PeerConnection::sendHello()
+{
+    if (m_helloSent)
+        return;
+    m_helloSent = true;
+    QJsonObject hello = QJsonDocument::fromJson(m_helloPayload).object();
+    hello.insert(QStringLiteral("commitment"), QString::fromLatin1(PeerCertificate::commitment(m_nonce).toHex()));
+    send(PeerFrame::Type::Hello, QJsonDocument(hello).toJson(QJsonDocument::Compact));
 }
 
 void PeerConnection::sendFile(const QString &path, const QString &resourceName)
@@ -209,13 +233,20 @@ void PeerConnection::readFrames()
         fail(m_reader.error());
 }
 
-void PeerConnection::handle(const PeerFrameView &frame)
+void PeerConnection::handleGreeting(const PeerFrameView &frame)
 {
-    if (!m_greeted) {
+    if (m_remoteCommitment.isEmpty()) {
         const QJsonObject hello = QJsonDocument::fromJson(frame.payload.toByteArray()).object();
         const QString id = hello.value(QStringLiteral("id")).toString();
+        const QByteArray commitment = QByteArray::fromHex(hello.value(QStringLiteral("commitment")).toString().toLatin1());
         if (frame.type != PeerFrame::Type::Hello || id.isEmpty()) {
             fail(QStringLiteral("the peer did not greet"));
+            return;
+        }
+        // Without a commitment the code would rest on the certificates alone,
+        // which a machine in the middle can choose to match.
+        if (commitment.size() != QCryptographicHash::hashLength(QCryptographicHash::Sha256)) {
+            fail(QStringLiteral("the peer's greeting holds no commitment"));
             return;
         }
         m_remotePeer = {id, hello.value(QStringLiteral("name")).toString()};
@@ -227,8 +258,28 @@ void PeerConnection::handle(const PeerFrameView &frame)
                 info.insert(it.key(), it.value().toString());
             m_remoteInfo = info;
         }
-        m_greeted = true;
-        emit greeted();
+        m_remoteCommitment = commitment;
+        // Our nonce goes out only now that the peer is bound to its own.
+        sendHello();
+        send(PeerFrame::Type::Nonce, m_nonce);
+        return;
+    }
+    const QByteArray nonce = frame.payload.toByteArray();
+    if (frame.type != PeerFrame::Type::Nonce || nonce.size() != PeerCertificate::nonceSize
+        || PeerCertificate::commitment(nonce) != m_remoteCommitment) {
+        fail(QStringLiteral("the peer's nonce does not match its commitment"));
+        return;
+    }
+    m_verificationCode = PeerCertificate::verificationCode(m_socket->sslConfiguration().localCertificate(), m_nonce,
+                                                           m_socket->peerCertificate(), nonce);
+    m_greeted = true;
+    emit greeted();
+}
+
+void PeerConnection::handle(const PeerFrameView &frame)
+{
+    if (!m_greeted) {
+        handleGreeting(frame);
         return;
     }
     switch (frame.type) {

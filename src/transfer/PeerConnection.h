@@ -16,8 +16,10 @@ namespace ovalis {
 class PeerCertificate;
 
 // One TLS 1.3 connection to another peer and the frames that travel over it:
-// the greeting each side sends first, the invitation and its answer, data
-// messages and file resources.
+// the greeting each side sends first (with a commitment to a random nonce),
+// the nonce itself once the other side's commitment is in, the invitation and
+// its answer, data messages and file resources. Both sides must present a
+// certificate.
 //
 // Files are read and sent in chunks as the socket drains, so that only a few
 // hundred kilobytes are in memory at a time; a received resource is written
@@ -43,15 +45,17 @@ public:
     QString remoteAddress() const;
     const std::optional<DiscoveryInfo> &remoteDiscoveryInfo() const { return m_remoteInfo; }
     bool isEncrypted() const { return m_socket->isEncrypted(); }
-    QString verificationCode() const;
+    // The code the users compare; empty until the peer has greeted.
+    QString verificationCode() const { return m_verificationCode; }
 
     void send(PeerFrame::Type type, const QByteArray &payload = {});
     // Streams the file as a resource with that name after whatever is queued.
     void sendFile(const QString &path, const QString &resourceName);
     void close();
-    // Resources are refused until the peer has joined the session, so that
-    // an uninvited peer cannot fill the disk.
-    void setAcceptsResources(bool accepts) { m_acceptsResources = accepts; }
+    // Until the peer has joined the session its resources are refused, so
+    // that an uninvited peer cannot fill the disk, and its frames are kept
+    // to a few kilobytes, so that it cannot fill the memory.
+    void setJoined(bool joined);
     // Where received resources are written as they arrive; best on the file
     // system they are moved to, which makes the move a rename. The system's
     // temporary directory when empty or not a directory.
@@ -72,6 +76,9 @@ signals:
 private:
     void configure(const PeerCertificate &identity);
     void readFrames();
+    void sendHello();
+    // The peer's greeting, then its nonce.
+    void handleGreeting(const PeerFrameView &frame);
     void handle(const PeerFrameView &frame);
     void beginResource(const QByteArray &payload);
     void pump();
@@ -90,9 +97,13 @@ private:
     PeerID m_remotePeer;
     quint16 m_remoteListeningPort = 0;
     std::optional<DiscoveryInfo> m_remoteInfo;
+    bool m_helloSent = false;
     bool m_greeted = false;
     bool m_closed = false;
     bool m_acceptsResources = false;
+    QByteArray m_nonce;            // this side's, fresh for the connection
+    QByteArray m_remoteCommitment; // the hash the peer's greeting gave; empty before
+    QString m_verificationCode;
 
     QQueue<OutgoingFile> m_outgoing;
     std::unique_ptr<QFile> m_sending;

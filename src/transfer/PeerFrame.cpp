@@ -9,7 +9,7 @@ namespace {
 
 bool isKnownType(quint8 type)
 {
-    return type >= quint8(PeerFrame::Type::Hello) && type <= quint8(PeerFrame::Type::ResourceEnd);
+    return type >= quint8(PeerFrame::Type::Hello) && type <= quint8(PeerFrame::Type::Nonce);
 }
 
 } // namespace
@@ -71,7 +71,7 @@ qint64 PeerFrameReader::wantedBytes() const
     const char *start = m_buffer.constData() + m_offset;
     const quint32 length = qFromBigEndian<quint32>(start + 1);
     // A header nextView() refuses is not followed any further.
-    if (!isKnownType(quint8(start[0])) || length > PeerFrame::maximumPayloadSize)
+    if (!isKnownType(quint8(start[0])) || length > m_maximumPayloadSize)
         return PeerFrame::headerSize;
     return PeerFrame::headerSize + qint64(length);
 }
@@ -95,7 +95,7 @@ std::optional<PeerFrameView> PeerFrameReader::nextView()
         m_error = QStringLiteral("unknown frame type %1").arg(type);
         return std::nullopt;
     }
-    if (length > PeerFrame::maximumPayloadSize) {
+    if (length > m_maximumPayloadSize) {
         m_error = QStringLiteral("frame of %1 bytes is too large").arg(length);
         return std::nullopt;
     }

@@ -13,7 +13,7 @@ namespace ovalis {
 // payload's length as a 32-bit big-endian integer, then the payload.
 struct PeerFrame {
     enum class Type : quint8 {
-        Hello = 1,         // JSON: "id", "name", "info" (the sender's discovery info)
+        Hello = 1,         // JSON: "id", "name", "port", "info" (the sender's discovery info), "commitment"
         Invite = 2,        // empty: the sender asks to join the receiver's session
         Accept = 3,        // empty
         Decline = 4,       // empty
@@ -21,11 +21,15 @@ struct PeerFrame {
         ResourceBegin = 6, // JSON: "name", "size"
         ResourceChunk = 7, // the next bytes of the resource begun last
         ResourceEnd = 8,   // empty: the resource is complete
+        Nonce = 9,         // the random bytes the sender's greeting committed to
     };
 
     static constexpr int headerSize = 5;
     // Larger frames are refused: they would only serve to exhaust memory.
     static constexpr qint64 maximumPayloadSize = 8 * 1024 * 1024;
+    // Until a peer has joined the session it has only greetings, nonces and
+    // invitations to send: a stranger cannot make this side hold more.
+    static constexpr qint64 maximumPayloadSizeBeforeJoining = 4 * 1024;
 
     Type type = Type::Data;
     QByteArray payload;
@@ -56,6 +60,8 @@ public:
     // The same without copying the payload.
     std::optional<PeerFrameView> nextView();
     bool failed() const { return !m_error.isEmpty(); }
+    // Frames announcing more are a broken stream (PeerFrame::maximumPayloadSize by default).
+    void setMaximumPayloadSize(qint64 size) { m_maximumPayloadSize = size; }
     QString error() const { return m_error; }
     qint64 bufferedBytes() const { return m_buffer.size() - m_offset; }
 
@@ -66,6 +72,7 @@ private:
     QByteArray m_buffer;
     qsizetype m_offset = 0;
     QString m_error;
+    qint64 m_maximumPayloadSize = PeerFrame::maximumPayloadSize;
 };
 
 } // namespace ovalis

@@ -190,6 +190,31 @@ TEST_F(MediaTransferViewModelTest, AConnectionWithoutExactlyOneListedPeerChanges
     EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::connected);
 }
 
+TEST_F(MediaTransferViewModelTest, OnlyTheConnectedPeerLeavingEndsATransfer)
+{
+    setMissing(2);
+    start();
+    const PeerID peer = found(QStringLiteral("Library with 9 cases"), QStringLiteral("Mac"), QStringLiteral("a"));
+    const PeerID other = found(QStringLiteral("Library with 4 cases"), QStringLiteral("Mac"), QStringLiteral("b"));
+    connectTo(peer);
+    m_model->transfer();
+    ASSERT_EQ(m_model->connectionStatus(), ConnectionStatus::transferring);
+
+    // Another library joins (a second invitation accepted) and leaves.
+    m_model->peerConnected(other);
+    m_model->peerDisconnected(other);
+    EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::transferring);
+    ASSERT_TRUE(m_model->connectedRemote().has_value());
+    EXPECT_EQ(m_model->connectedRemote()->id, peer);
+
+    // The connected peer stops advertising, then leaves.
+    m_model->lostPeer(m_peer, peer);
+    EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::transferring);
+    m_model->peerDisconnected(peer);
+    EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::standby);
+    EXPECT_EQ(m_model->energyActivityToken(), nullptr);
+}
+
 TEST_F(MediaTransferViewModelTest, ATransferKeepsThreeRequestsOutstandingAndFinishesWithTheMissingCount)
 {
     setMissing(12);

@@ -13,14 +13,16 @@
 #include "transfer/IgnoringPeerDelegate.h"
 #include "transfer/PeerCertificate.h"
 #include "transfer/PeerConnection.h"
+#include "transfer/RawPeer.h"
 #include "util/Log.h"
 
 using namespace ovalis;
+using namespace ovalis::test;
 
 namespace {
 
 // Keeps the resources that reach it, read while their file still exists.
-class ResourceRecorder : public test::IgnoringPeerDelegate
+class ResourceRecorder : public IgnoringPeerDelegate
 {
 public:
     void peerConnected(const PeerID &peer) override { connected.append(peer.displayName); }
@@ -36,44 +38,6 @@ public:
     QList<QByteArray> messages;
     QList<QPair<QString, QByteArray>> resources;
     QStringList folders;
-};
-
-QByteArray json(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-// A peer that speaks the frames directly, as a hostile one could.
-class RawPeer
-{
-public:
-    RawPeer()
-        : m_identity(PeerCertificate::generate(QStringLiteral("Raw")))
-        , m_connection(new QSslSocket, m_identity, json({{QStringLiteral("id"), QStringLiteral("raw")}, {QStringLiteral("name"), QStringLiteral("Raw")}}))
-    {
-        QObject::connect(&m_connection, &PeerConnection::greeted, [this] { greeted = true; });
-        QObject::connect(&m_connection, &PeerConnection::frameReceived,
-                         [this](PeerFrame::Type type, const QByteArray &) { received.append(type); });
-    }
-
-    void connectTo(quint16 port) { m_connection.connectToHost(QStringLiteral("127.0.0.1"), port); }
-
-    void sendResource(const QString &name, qint64 announcedSize, const QByteArray &bytes)
-    {
-        m_connection.send(PeerFrame::Type::ResourceBegin, json({{QStringLiteral("name"), name}, {QStringLiteral("size"), announcedSize}}));
-        if (!bytes.isEmpty())
-            m_connection.send(PeerFrame::Type::ResourceChunk, bytes);
-        m_connection.send(PeerFrame::Type::ResourceEnd);
-    }
-
-    PeerConnection &connection() { return m_connection; }
-
-    bool greeted = false;
-    QList<PeerFrame::Type> received;
-
-private:
-    PeerCertificate m_identity;
-    PeerConnection m_connection;
 };
 
 const QString uuid = QStringLiteral("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
@@ -147,9 +111,14 @@ TEST(PeerSessionTest, CertificatesAreFreshAndTheCodeIsTheSameFromBothSides)
     ASSERT_FALSE(a.isNull());
     ASSERT_FALSE(b.isNull());
     EXPECT_NE(a.certificate().digest(), b.certificate().digest());
-    const QString code = PeerCertificate::verificationCode(a.certificate(), b.certificate());
-    EXPECT_EQ(code, PeerCertificate::verificationCode(b.certificate(), a.certificate()));
+    const QByteArray nonceA = PeerCertificate::makeNonce();
+    const QByteArray nonceB = PeerCertificate::makeNonce();
+    EXPECT_NE(nonceA, nonceB);
+    const QString code = PeerCertificate::verificationCode(a.certificate(), nonceA, b.certificate(), nonceB);
+    EXPECT_EQ(code, PeerCertificate::verificationCode(b.certificate(), nonceB, a.certificate(), nonceA));
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{3} \\d{3}$")).match(code).hasMatch()) << code.toStdString();
+    // Each nonce counts with its own certificate.
+    EXPECT_NE(PeerCertificate::verificationCode(a.certificate(), nonceB, b.certificate(), nonceA), code);
     const PeerCertificate c = PeerCertificate::generate(QStringLiteral("C"));
-    EXPECT_NE(PeerCertificate::verificationCode(a.certificate(), c.certificate()), code);
+    EXPECT_NE(PeerCertificate::verificationCode(a.certificate(), nonceA, c.certificate(), nonceB), code);
 }
