@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <algorithm>
+#include <csignal>
 
 #include "app/AboutController.h"
 #include "app/SettingsWindowController.h"
@@ -30,6 +31,7 @@
 #include "store/ManagedObjectContext.h"
 #include "util/Log.h"
 #include "util/Settings.h"
+#include "util/TerminationSignalNotifier.h"
 #include "util/UpdateChecker.h"
 
 namespace ovalis {
@@ -239,6 +241,31 @@ void AppDelegate::observeApplication(QGuiApplication *application)
     });
     connect(application, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
     connect(application, &QGuiApplication::lastWindowClosed, this, &AppDelegate::quit);
+    // A logout or shutdown asks the session's applications to keep their
+    // data, then ends them with SIGTERM: both save.
+#ifndef QT_NO_SESSIONMANAGER
+    connect(application, &QGuiApplication::commitDataRequest, this, &AppDelegate::applicationWillTerminate);
+#endif
+    auto *terminationSignals = new TerminationSignalNotifier(this);
+    connect(terminationSignals, &TerminationSignalNotifier::terminationRequested, this, &AppDelegate::terminateOnSignal);
+}
+
+void AppDelegate::terminateOnSignal(int signalNumber)
+{
+    // Nobody is there to answer a question at a logout: the library is saved
+    // as Quit saves it, a failure is logged, and the application ends.
+    Log::info(LogArea::TearDown, QStringLiteral("Received %1; saving and quitting")
+                                     .arg(signalNumber == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM")));
+    m_quitting = true;
+    int exitCode = 0;
+    if (ManagedObjectContext *context = m_stack.mainContext()) {
+        QString error;
+        if (!context->save(&error)) {
+            Log::error(LogArea::CoreData, QStringLiteral("Failed to save context: ") + error);
+            exitCode = 1;
+        }
+    }
+    QCoreApplication::exit(exitCode);
 }
 
 QMenu *AppDelegate::createHistoryMenu(QWidget *parent)

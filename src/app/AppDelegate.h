@@ -70,10 +70,14 @@ public:
     // Launched again or reactivated: brings the library window back when no
     // window is visible. Always true.
     bool applicationShouldHandleReopen();
+    // SIGTERM or SIGINT: saves without asking anything and ends the event
+    // loop (exit code 1 when the save failed).
+    void terminateOnSignal(int signalNumber);
     // Connects the application's events to the ones above: deactivation saves,
-    // activation merges other processes' saves, aboutToQuit is will-terminate,
-    // and closing the last window quits through the quit decision (the
-    // application no longer quits by itself then).
+    // activation merges other processes' saves, aboutToQuit and the session's
+    // request to keep its data are will-terminate, SIGTERM and SIGINT end
+    // through terminateOnSignal, and closing the last window quits through
+    // the quit decision (the application no longer quits by itself then).
     void observeApplication(QGuiApplication *application);
 
     // The actions the windows put into their menus (owned by the delegate).

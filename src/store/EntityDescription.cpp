@@ -134,35 +134,60 @@ int ManagedObjectModel::entityIndex(const QString &name) const
     return -1;
 }
 
+QStringList EntityDescription::storedColumns() const
+{
+    QStringList columns{primaryKeyColumn};
+    for (const AttributeDescription &attribute : attributes) {
+        columns << attribute.column;
+        if (!attribute.foldColumn.isEmpty())
+            columns << attribute.foldColumn;
+    }
+    for (const RelationshipDescription &relationship : relationships)
+        if (!relationship.toMany)
+            columns << relationship.foreignKeyColumn;
+    return columns;
+}
+
+QString ManagedObjectModel::tableStatement(const EntityDescription &entity, const QString &tableName) const
+{
+    // AUTOINCREMENT keeps a deleted record's key from being handed out again,
+    // so that another process's new record is never taken for the deleted one.
+    QStringList columns{entity.primaryKeyColumn + QStringLiteral(" INTEGER PRIMARY KEY AUTOINCREMENT")};
+    for (const AttributeDescription &attribute : entity.attributes) {
+        QString sqlType;
+        switch (attribute.type) {
+        case AttributeType::String: sqlType = QStringLiteral("TEXT"); break;
+        case AttributeType::Date: sqlType = QStringLiteral("REAL"); break;
+        default: sqlType = QStringLiteral("INTEGER"); break;
+        }
+        columns << attribute.column + QLatin1Char(' ') + sqlType
+                       + (attribute.optional ? QString() : QStringLiteral(" NOT NULL DEFAULT 0"));
+        if (!attribute.foldColumn.isEmpty())
+            columns << attribute.foldColumn + QStringLiteral(" TEXT");
+    }
+    for (const RelationshipDescription &relationship : entity.relationships)
+        if (!relationship.toMany)
+            columns << relationship.foreignKeyColumn + QStringLiteral(" INTEGER");
+    return QStringLiteral("CREATE TABLE %1 (%2)").arg(tableName, columns.join(QStringLiteral(", ")));
+}
+
+QStringList ManagedObjectModel::indexStatements() const
+{
+    return {QStringLiteral("CREATE INDEX IF NOT EXISTS case_tags_by_tag ON case_tags (tag_pk, case_pk)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS media_by_case ON media (case_pk)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS media_by_uuid ON media (uuid)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS tags_by_label ON tags (label)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS cases_by_patient ON cases (patient_id)")};
+}
+
 QStringList ManagedObjectModel::schemaStatements() const
 {
     QStringList statements;
-    for (const EntityDescription &entity : m_entities) {
-        QStringList columns{entity.primaryKeyColumn + QStringLiteral(" INTEGER PRIMARY KEY")};
-        for (const AttributeDescription &attribute : entity.attributes) {
-            QString sqlType;
-            switch (attribute.type) {
-            case AttributeType::String: sqlType = QStringLiteral("TEXT"); break;
-            case AttributeType::Date: sqlType = QStringLiteral("REAL"); break;
-            default: sqlType = QStringLiteral("INTEGER"); break;
-            }
-            columns << attribute.column + QLatin1Char(' ') + sqlType
-                           + (attribute.optional ? QString() : QStringLiteral(" NOT NULL DEFAULT 0"));
-            if (!attribute.foldColumn.isEmpty())
-                columns << attribute.foldColumn + QStringLiteral(" TEXT");
-        }
-        for (const RelationshipDescription &relationship : entity.relationships)
-            if (!relationship.toMany)
-                columns << relationship.foreignKeyColumn + QStringLiteral(" INTEGER");
-        statements << QStringLiteral("CREATE TABLE %1 (%2)").arg(entity.table, columns.join(QStringLiteral(", ")));
-    }
+    for (const EntityDescription &entity : m_entities)
+        statements << tableStatement(entity, entity.table);
     statements << QStringLiteral("CREATE TABLE case_tags (case_pk INTEGER NOT NULL, tag_pk INTEGER NOT NULL, "
-                                 "PRIMARY KEY (case_pk, tag_pk)) WITHOUT ROWID")
-               << QStringLiteral("CREATE INDEX case_tags_by_tag ON case_tags (tag_pk, case_pk)")
-               << QStringLiteral("CREATE INDEX media_by_case ON media (case_pk)")
-               << QStringLiteral("CREATE INDEX media_by_uuid ON media (uuid)")
-               << QStringLiteral("CREATE INDEX tags_by_label ON tags (label)")
-               << QStringLiteral("CREATE INDEX cases_by_patient ON cases (patient_id)");
+                                 "PRIMARY KEY (case_pk, tag_pk)) WITHOUT ROWID");
+    statements << indexStatements();
     return statements;
 }
 

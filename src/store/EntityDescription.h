@@ -46,6 +46,9 @@ struct EntityDescription {
     QVector<RelationshipDescription> relationships;
 
     int attributeIndex(const QString &attributeName) const;
+    // The columns of the entity's table in order: the key, each attribute
+    // (with its folded column after it) and each to-one foreign key.
+    QStringList storedColumns() const;
     int relationshipIndex(const QString &relationshipName) const;
     const AttributeDescription *attribute(const QString &attributeName) const;
     const RelationshipDescription *relationship(const QString &relationshipName) const;
@@ -57,8 +60,9 @@ class ManagedObjectModel
 public:
     static const ManagedObjectModel &ovalisModel();
 
-    // The schema version this build writes (PRAGMA user_version).
-    static constexpr int schemaVersion = 1;
+    // The schema version this build writes (PRAGMA user_version). Version 2
+    // never hands out a record's key again once the record is deleted.
+    static constexpr int schemaVersion = 2;
 
     const QVector<EntityDescription> &entities() const { return m_entities; }
     const EntityDescription *entity(const QString &name) const;
@@ -66,6 +70,10 @@ public:
 
     // CREATE TABLE / CREATE INDEX statements for an empty store.
     QStringList schemaStatements() const;
+    // The CREATE TABLE statement of one entity's table, under the given name.
+    QString tableStatement(const EntityDescription &entity, const QString &tableName) const;
+    // The CREATE INDEX statements of the entities' tables and the join table.
+    QStringList indexStatements() const;
 
 private:
     ManagedObjectModel();

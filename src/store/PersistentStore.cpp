@@ -480,14 +480,47 @@ bool PersistentStore::createSchema(QString *error)
 
 bool PersistentStore::migrate(int fromVersion, QString *error)
 {
-    // Version 1 is the first schema; later versions add their steps here,
-    // each inside the one transaction so that a failed step leaves the file as it was.
+    // Each step brings the file one version forward, all inside one
+    // transaction, so that a failed step leaves the file as it was.
     if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
         return false;
-    Q_UNUSED(fromVersion);
-    if (!exec(QStringLiteral("PRAGMA user_version = %1").arg(ManagedObjectModel::schemaVersion), error)) {
-        exec(QStringLiteral("ROLLBACK"), nullptr);
-        return false;
+    // Another process may have brought the file forward while we waited for the lock.
+    {
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW)
+            fromVersion = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    QStringList statements;
+    if (fromVersion < 2) {
+        // Version 1 reused the key of the newest record once it was deleted.
+        // The tables are made again with AUTOINCREMENT; each sequence starts
+        // above every key the table or the history has seen.
+        for (const EntityDescription &entity : model().entities()) {
+            const QString columns = entity.storedColumns().join(QStringLiteral(", "));
+            const QString moved = entity.table + QStringLiteral("_migrating");
+            statements << model().tableStatement(entity, moved)
+                       << QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3").arg(moved, columns, entity.table)
+                       << QStringLiteral("DROP TABLE %1").arg(entity.table)
+                       << QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(moved, entity.table)
+                       << QStringLiteral("INSERT INTO sqlite_sequence (name, seq) SELECT '%1', 0 "
+                                         "WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = '%1')")
+                              .arg(entity.table)
+                       << QStringLiteral("UPDATE sqlite_sequence SET seq = MAX(seq, "
+                                         "IFNULL((SELECT MAX(pk) FROM history_changes WHERE entity = '%1'), 0)) "
+                                         "WHERE name = '%2'")
+                              .arg(entity.name, entity.table);
+        }
+        statements << model().indexStatements();
+    }
+    if (fromVersion < ManagedObjectModel::schemaVersion)
+        statements << QStringLiteral("PRAGMA user_version = %1").arg(ManagedObjectModel::schemaVersion);
+    for (const QString &sql : std::as_const(statements)) {
+        if (!exec(sql, error)) {
+            exec(QStringLiteral("ROLLBACK"), nullptr);
+            return false;
+        }
     }
     return exec(QStringLiteral("COMMIT"), error);
 }
@@ -708,20 +741,13 @@ const PersistentStore::InsertPlan &PersistentStore::insertPlan(int entityIndex)
         return plan;
     // The order of the columns is the order save() binds them in.
     const EntityDescription &entity = model().entities()[entityIndex];
-    QStringList columns{entity.primaryKeyColumn};
+    const QStringList columns = entity.storedColumns();
     QStringList names;
-    for (const AttributeDescription &attribute : entity.attributes) {
-        columns << attribute.column;
-        if (!attribute.foldColumn.isEmpty())
-            columns << attribute.foldColumn;
+    for (const AttributeDescription &attribute : entity.attributes)
         names << attribute.name;
-    }
-    for (const RelationshipDescription &relationship : entity.relationships) {
-        if (relationship.toMany)
-            continue;
-        columns << relationship.foreignKeyColumn;
-        names << relationship.name;
-    }
+    for (const RelationshipDescription &relationship : entity.relationships)
+        if (!relationship.toMany)
+            names << relationship.name;
     plan.sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                    .arg(entity.table, columns.join(QStringLiteral(", ")),
                         QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
@@ -770,11 +796,16 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
     };
 
     // Keys for new records are handed out inside the write lock, so another
-    // process cannot take the same ones.
+    // process cannot take the same ones, and above every key ever handed out
+    // (SQLite's sequence of the table), so that no process mistakes a new
+    // record for one it saw deleted.
     QVector<qint64> nextKey(model().entities().size(), 0);
     for (int e = 0; e < model().entities().size(); ++e) {
         const EntityDescription &entity = model().entities()[e];
-        sqlite3_stmt *statement = prepare(QStringLiteral("SELECT IFNULL(MAX(%1), 0) FROM %2").arg(entity.primaryKeyColumn, entity.table), error);
+        sqlite3_stmt *statement = prepare(QStringLiteral("SELECT MAX(IFNULL((SELECT MAX(%1) FROM %2), 0), "
+                                                         "IFNULL((SELECT seq FROM sqlite_sequence WHERE name = '%2'), 0))")
+                                              .arg(entity.primaryKeyColumn, entity.table),
+                                          error);
         if (!statement)
             return fail(error ? *error : QString());
         StatementReset reset(statement);

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QScopeGuard>
@@ -17,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <csignal>
+#include <unistd.h>
 
 #include "app/AppDelegate.h"
 #include "app/SettingsWindowController.h"
@@ -144,6 +147,101 @@ TEST_F(AppDelegateTest, QuitEndsTheEventLoopOnlyWhenDecidedAndSavesOnceMoreOnThe
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_EQ(capture.count(QStringLiteral("Save MOC, asking parent true")), 1);
     EXPECT_EQ(savedCases(), 1);
+}
+
+TEST_F(AppDelegateTest, TerminationSignalsSaveTheUnsavedEditsWithoutAskingAndEndTheLoop)
+{
+    m_delegate->observeApplication(qApp);
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    safety.start(20000);
+
+    // A logout sends SIGTERM while an edit and a new case are unsaved.
+    Case *edited = newCase(QStringLiteral("SIG1"), QStringLiteral("as first saved"));
+    context()->saveWithParent(true);
+    edited->setSummary(QStringLiteral("edited just before the logout"));
+    newCase(QStringLiteral("SIG2"));
+    LogCapture capture;
+    QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(capture.contains(QStringLiteral("Received SIGTERM; saving and quitting")));
+    EXPECT_FALSE(context()->hasChanges());
+    QProcess cli;
+    cli.start(QStringLiteral(OVALIS_BUILD_DIR "/ovalis-cli"),
+              {QStringLiteral("--library"), libraryPath(), QStringLiteral("show"), QStringLiteral("SIG1")});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 0);
+    EXPECT_TRUE(cli.readAllStandardOutput().contains("edited just before the logout"));
+    EXPECT_EQ(savedCases(), 2);
+
+    // Ctrl+C in a terminal ends the same way; a save that fails is logged,
+    // asks nothing and ends with a failing exit code.
+    newCase(QStringLiteral("SIG3"));
+    failSaves(QStringLiteral("disk full"));
+    capture.clear();
+    QTimer::singleShot(0, [] { ::kill(::getpid(), SIGINT); });
+    EXPECT_EQ(QCoreApplication::exec(), 1);
+    EXPECT_TRUE(capture.contains(QStringLiteral("Received SIGINT; saving and quitting")));
+    EXPECT_TRUE(capture.contains(QStringLiteral("Failed to save context: disk full")));
+    EXPECT_TRUE(m_asked.isEmpty());
+}
+
+TEST_F(AppDelegateTest, TheApplicationEndsNormallyOnSigterm)
+{
+    // The real program, in a home and temporary folder of its own.
+    QTemporaryDir home;
+    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("tmp")));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("TMPDIR"), home.filePath(QStringLiteral("tmp")));
+    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "JOURNAL_STREAM"})
+        environment.remove(QString::fromLatin1(variable));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString program = QStringLiteral(OVALIS_BUILD_DIR "/ovalis");
+    QProcess application;
+    application.setProcessEnvironment(environment);
+    application.start(program, {});
+    ASSERT_TRUE(application.waitForStarted());
+    auto stopApplication = qScopeGuard([&] {
+        if (application.state() != QProcess::NotRunning) {
+            application.kill();
+            application.waitForFinished();
+        }
+    });
+
+    // A second launch asks the first to show its window; the first logs that
+    // from its event loop, so its handlers are in place by then.
+    const QDir temporary(home.filePath(QStringLiteral("tmp")));
+    auto listening = [&] {
+        for (const QString &name : temporary.entryList({QStringLiteral("ovalis-*")}, QDir::System | QDir::Files))
+            if (!name.endsWith(QStringLiteral(".lock")))
+                return true;
+        return false;
+    };
+    QByteArray errors;
+    for (int i = 0; i < 600 && !listening() && application.state() == QProcess::Running; ++i) {
+        application.waitForReadyRead(100);
+        errors += application.readAllStandardError();
+    }
+    ASSERT_TRUE(listening()) << errors.toStdString();
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(program, {});
+    ASSERT_TRUE(second.waitForFinished(60000));
+    ASSERT_TRUE(second.readAllStandardError().contains("already running"));
+    for (int i = 0; i < 600 && !errors.contains("Show cases DB") && application.state() == QProcess::Running; ++i) {
+        application.waitForReadyRead(100);
+        errors += application.readAllStandardError();
+    }
+    ASSERT_TRUE(errors.contains("Show cases DB")) << errors.toStdString();
+
+    ::kill(pid_t(application.processId()), SIGTERM);
+    ASSERT_TRUE(application.waitForFinished(60000));
+    errors += application.readAllStandardError();
+    EXPECT_EQ(application.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(application.exitCode(), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("Received SIGTERM; saving and quitting")) << errors.toStdString();
 }
 
 TEST_F(AppDelegateTest, DeactivationSaves)

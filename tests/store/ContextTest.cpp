@@ -514,6 +514,47 @@ TEST_F(ContextTest, AnotherProcessAddingCasesWhileTheMainContextHasEditsLosesNot
     EXPECT_EQ(fetchCases(QString()).size(), 301 + mine_count);
 }
 
+TEST_F(ContextTest, RecordsAnotherProcessAddsAfterTheNewestWereDeletedReachTheMainContext)
+{
+    // The newest case, media record and tag are saved, deleted and saved
+    // again here; the records the other process adds next must not be taken
+    // for them.
+    Case *kept = newCase(QStringLiteral("KEPT"));
+    kept->addToTags(newTag(QStringLiteral("Kept")));
+    context()->insertNew<Media>()->setItsCase(kept);
+    context()->saveWithParent(true);
+    Case *gone = newCase(QStringLiteral("GONE"));
+    auto *goneMedia = context()->insertNew<Media>();
+    goneMedia->setItsCase(gone);
+    Tag *goneTag = newTag(QStringLiteral("Newest"));
+    gone->addToTags(goneTag);
+    context()->saveWithParent(true);
+    context()->deleteObject(goneMedia);
+    context()->deleteObject(gone);
+    context()->deleteObject(goneTag);
+    context()->saveWithParent(true);
+
+    QProcess cli;
+    cli.start(QStringLiteral(OVALIS_CLI_PATH), {QStringLiteral("--library"), libraryPath(), QStringLiteral("generate"),
+                                                 QStringLiteral("--cases"), QStringLiteral("2"), QStringLiteral("--tags"),
+                                                 QStringLiteral("2"), QStringLiteral("--media-per-case"), QStringLiteral("1")});
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    m_stack->mergeChangesFromOtherProcesses();
+
+    const std::unique_ptr<CoreDataStack> fresh = openSecondStack();
+    for (const QString &entity : {Case::entityName(), Media::entityName(), Tag::entityName()}) {
+        SCOPED_TRACE(entity.toStdString());
+        const int onDisk = fresh->mainContext()->countOfObjects(entity);
+        ASSERT_GT(onDisk, 1);
+        // What a list shows, and what it shows after Reset fetches again.
+        EXPECT_EQ(context()->arrayOfObjects(entity).size(), onDisk);
+        EXPECT_EQ(context()->countOfObjects(entity), onDisk);
+    }
+    for (Case *item : fetchCases(QString()))
+        EXPECT_NE(item->patientID(), QStringLiteral("GONE"));
+}
+
 TEST_F(ContextTest, ASeparateStoreFileOpensReadOnlyInAContextOfItsOwn)
 {
     newCase(QStringLiteral("R1"));

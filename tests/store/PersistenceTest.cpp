@@ -121,6 +121,97 @@ TEST_F(PersistenceTest, DeletingACaseLeavesItsMediaOrphanedAndQueriesWorking)
     EXPECT_TRUE(static_cast<Tag *>(context()->arrayOfObjects(Tag::entityName()).first())->cases().isEmpty());
 }
 
+TEST_F(PersistenceTest, AVersionOneLibraryIsBroughtForwardWithItsDataAndNeverReusesADeletedKey)
+{
+    Case *first = newCase(QStringLiteral("V1A"), QStringLiteral("first"));
+    first->addToTags(newTag(QStringLiteral("Neuro")));
+    auto *media = context()->insertNew<Media>();
+    media->setFileName(QStringLiteral("a.png"));
+    first->addToMedia(media);
+    const QString uuid = media->uuid();
+    newCase(QStringLiteral("V1B"));
+    context()->saveWithParent(true);
+    Case *newest = newCase(QStringLiteral("V1C"));
+    context()->saveWithParent(true);
+    const qint64 deletedKey = newest->objectID().key;
+    context()->deleteObject(newest);
+    context()->saveWithParent(true);
+    const QString store = m_stack->storePath();
+    m_stack.reset();
+
+    // Version 1 had the same tables without AUTOINCREMENT, so it handed out
+    // the deleted newest key again.
+    auto execute = [](sqlite3 *db, const QString &sql) {
+        char *message = nullptr;
+        const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+        const QString text = QString::fromUtf8(message ? message : "");
+        sqlite3_free(message);
+        return rc == SQLITE_OK ? QString() : sql + QStringLiteral(": ") + text;
+    };
+    auto query = [](sqlite3 *db, const QString &sql) {
+        QStringList rows;
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK)
+            while (sqlite3_step(statement) == SQLITE_ROW)
+                rows << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+        sqlite3_finalize(statement);
+        return rows;
+    };
+    const QStringList tables{QStringLiteral("cases"), QStringLiteral("media"), QStringLiteral("tags")};
+    const QString indexNames = QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' AND sql NOT NULL ORDER BY name");
+    QStringList currentIndexes;
+    {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(store.toUtf8().constData(), &db), SQLITE_OK);
+        const QStringList indexes = query(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'index' AND sql NOT NULL"));
+        currentIndexes = query(db, indexNames);
+        for (const QString &table : tables) {
+            QString sql = query(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE name = '%1'").arg(table)).value(0);
+            ASSERT_TRUE(sql.contains(QStringLiteral(" AUTOINCREMENT")));
+            sql.replace(QStringLiteral(" AUTOINCREMENT"), QString());
+            sql.replace(QStringLiteral("CREATE TABLE ") + table, QStringLiteral("CREATE TABLE old_") + table);
+            for (const QString &step : {sql, QStringLiteral("INSERT INTO old_%1 SELECT * FROM %1").arg(table),
+                                        QStringLiteral("DROP TABLE %1").arg(table),
+                                        QStringLiteral("ALTER TABLE old_%1 RENAME TO %1").arg(table),
+                                        QStringLiteral("DELETE FROM sqlite_sequence WHERE name = '%1'").arg(table)})
+                ASSERT_EQ(execute(db, step), QString());
+        }
+        for (const QString &index : indexes)
+            ASSERT_EQ(execute(db, QString(index).replace(QStringLiteral("CREATE INDEX"), QStringLiteral("CREATE INDEX IF NOT EXISTS"))),
+                      QString());
+        ASSERT_EQ(execute(db, QStringLiteral("PRAGMA user_version = 1")), QString());
+        sqlite3_close(db);
+    }
+
+    reopen();
+    const QList<Case *> cases = fetchCases(QStringLiteral("patientID BEGINSWITH %@"), {QStringLiteral("V1")});
+    ASSERT_EQ(cases.size(), 2);
+    Case *loaded = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("V1A")}).value(0);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->summary(), QStringLiteral("first"));
+    ASSERT_EQ(loaded->tags().size(), 1);
+    EXPECT_EQ(loaded->tags().first()->label(), QStringLiteral("Neuro"));
+    ASSERT_EQ(loaded->media().size(), 1);
+    EXPECT_EQ(loaded->media().first()->uuid(), uuid);
+    EXPECT_EQ(fetchCases(QStringLiteral("summary CONTAINS[cd] %@"), {QStringLiteral("FIRST")}).size(), 1);
+
+    // The next case takes a key above the deleted one, and the file says so.
+    Case *next = newCase(QStringLiteral("V2"));
+    context()->saveWithParent(true);
+    EXPECT_GT(next->objectID().key, deletedKey);
+    m_stack.reset();
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(store.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    EXPECT_EQ(query(db, QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("2")});
+    for (const QString &table : tables)
+        EXPECT_TRUE(query(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE name = '%1'").arg(table)).value(0).contains(
+            QStringLiteral("AUTOINCREMENT")))
+            << table.toStdString();
+    EXPECT_EQ(query(db, indexNames), currentIndexes);
+    EXPECT_EQ(query(db, QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
+    sqlite3_close(db);
+}
+
 TEST_F(PersistenceTest, DamagedNewerForeignAndUnwritableFilesAreRefusedUntouched)
 {
     for (int i = 0; i < 50; ++i)
