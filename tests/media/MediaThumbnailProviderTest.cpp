@@ -220,7 +220,8 @@ TEST_F(MediaThumbnailProviderTest, ThumbnailsComeFromThePoolAndAreKeptInMemoryAn
 
 TEST_F(MediaThumbnailProviderTest, OnlyUuidsNameCachedThumbnails)
 {
-    const MediaThumbnailDiskCache cache(cacheDirectory());
+    // Deep enough that a name leading upwards would still land in the test's folder.
+    const MediaThumbnailDiskCache cache(path(QStringLiteral("a/b/cache")));
     QImage image(16, 16, QImage::Format_RGB32);
     image.fill(Qt::red);
     const MediaThumbnailDiskCache::FileStamp stamp{1000, 10};

@@ -152,7 +152,8 @@ TEST_F(OvalisMissingMediaManagerTest, FilesForScannedRecordsAreStoredUnlessTheRe
 
 TEST_F(OvalisMissingMediaManagerTest, ARecordWhoseUuidIsNoUuidIsMissingButNeverRequested)
 {
-    // Where "..-secret" would lead, outside the media directory, a file is waiting.
+    // Where "..-secret" would lead, beside the media directory, a file is waiting.
+    ASSERT_TRUE(QDir().mkpath(libraryPath() + QStringLiteral("/Media")));
     ASSERT_TRUE(MissingMediaLibrary::writeAt(QUrl::fromLocalFile(libraryPath() + QStringLiteral("/..-secret.jpg")), "secret"));
     Case *item = newCase(QStringLiteral("ABC1234"));
     MissingMediaLibrary::addMedia(context(), item, QStringLiteral("s.jpg"), QStringLiteral("..-secret"));
