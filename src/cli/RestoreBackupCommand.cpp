@@ -17,7 +17,10 @@ int runRestoreBackup(const QString &library, const QStringList &arguments)
         QStringLiteral("restore-backup"),
         QStringLiteral("Adds one new case for every case in the JSON backup FILE (restoring a file twice gives every\n"
                        "case twice). Media records come back without their files, which count as missing until they\n"
-                       "are copied into the library. A file with a missing or wrongly typed value changes nothing."),
+                       "are copied into the library. A media identifier already used in the library (or earlier in\n"
+                       "the file) is replaced by a new one, and the file it names, when present, is copied for it.\n"
+                       "A file with a missing or wrongly typed value, or a media identifier that is not a UUID,\n"
+                       "changes nothing."),
         QStringLiteral("FILE"), QStringLiteral("The backup file to read."), arguments);
     if (argument.isEmpty())
         return 1;
@@ -37,8 +40,12 @@ int runRestoreBackup(const QString &library, const QStringList &arguments)
         return fail(QStringLiteral("nothing was restored from %1: %2").arg(path, summary.error), 3);
     if (stack.mainContext()->hasChanges())
         return fail(QStringLiteral("the restored cases could not be saved"), 3);
-    out() << "Read " << summary.casesRead << " cases from " << path << " (" << summary.mediaRecords
-          << " media records without files, " << summary.tagsCreated << " new tags)" << Qt::endl;
+    out() << "Read " << summary.casesRead << " cases from " << path << " (" << summary.mediaRecords - summary.mediaFilesCopied
+          << " media records without files, " << summary.tagsCreated << " new tags)";
+    if (summary.mediaRenamed > 0)
+        out() << "; " << summary.mediaRenamed << " media identifiers already in use were replaced, "
+              << summary.mediaFilesCopied << " files copied";
+    out() << Qt::endl;
     return 0;
 }
 

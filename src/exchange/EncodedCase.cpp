@@ -42,6 +42,29 @@ void appendOptional(QString &text, int indent, const char *key, const std::optio
     JsonText::appendString(text, *value);
 }
 
+// UTF-8 cannot carry half of a surrogate pair: converted, it would become
+// "?" unnoticed. Written as the JSON escape it stands for, it reaches the
+// record checks, which refuse it and name the record. The escape is written
+// twice, so that one of them stays lone even beside an escaped half that
+// would pair with it, or behind a backslash that would take its own.
+void escapeLoneSurrogates(QString &text)
+{
+    if (text.isValidUtf16())
+        return;
+    QString escaped;
+    escaped.reserve(text.size() + 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        const bool paired = (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                            || (c.isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate());
+        if (c.isSurrogate() && !paired)
+            escaped += QStringLiteral("\\u%1\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    text = std::move(escaped);
+}
+
 } // namespace
 
 EncodedCase EncodedCase::fromCase(const Case *item)
@@ -226,6 +249,7 @@ std::optional<QList<EncodedCase>> decode(QByteArray data, QString *errorMessage)
             *error = QStringLiteral("The file is not valid UTF-16 text");
             return std::nullopt;
         }
+        escapeLoneSurrogates(text);
         utf8 = std::move(text).toUtf8();
     } else if (bom({0xEF, 0xBB, 0xBF})) {
         data.remove(0, 3);

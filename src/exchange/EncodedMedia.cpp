@@ -3,7 +3,9 @@
 #include "exchange/CalendarDateText.h"
 #include "exchange/JsonRecordFields.h"
 #include "exchange/JsonText.h"
+#include "media/MediaUuid.h"
 #include "store/Media.h"
+#include "util/Log.h"
 
 namespace ovalis {
 
@@ -12,6 +14,12 @@ std::optional<EncodedMedia> EncodedMedia::fromMedia(const Media *media)
     const QString uuid = media->uuid();
     if (uuid.isEmpty())
         return std::nullopt;
+    // A restore refuses a file holding an identifier that is not a uuid; the
+    // record is left out so that the rest of the backup can be restored.
+    if (!MediaUuid::isValid(uuid)) {
+        Log::error(LogArea::Filing, QStringLiteral("Left out of the backup, its identifier is not a UUID: ") + media->description());
+        return std::nullopt;
+    }
     EncodedMedia encoded;
     encoded.identifier = uuid;
     const QString fileName = media->fileName();
@@ -31,6 +39,13 @@ std::optional<EncodedMedia> EncodedMedia::fromJson(const QJsonValue &value, cons
     media.identifier = fields.requiredString(QStringLiteral("identifier"));
     media.filename = fields.optionalString(QStringLiteral("filename"));
     media.dateOfCreation = fields.optionalString(QStringLiteral("dateOfCreation"));
+    if (!fields.failed()) {
+        // The identifier names the media's file; nothing but a uuid may.
+        if (const std::optional<QString> uuid = MediaUuid::canonical(media.identifier))
+            media.identifier = *uuid;
+        else
+            fields.fail(QStringLiteral("\"identifier\" is not a UUID"));
+    }
     if (fields.failed()) {
         *error = fields.error();
         return std::nullopt;

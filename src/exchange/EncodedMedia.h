@@ -18,9 +18,12 @@ struct EncodedMedia {
     std::optional<QString> filename;
     std::optional<QString> dateOfCreation; // "yyyy-MM-dd"
 
-    // Nothing for a media without a uuid.
+    // Nothing for a media without a uuid, or with one that is not in the
+    // 8-4-4-4-12 form (logged).
     static std::optional<EncodedMedia> fromMedia(const Media *media);
-    // Reads one media object; recordName names it in the message of a failure.
+    // Reads one media object; recordName names it in the message of a
+    // failure. The identifier must be a uuid (either letter case); it is
+    // kept in upper case.
     static std::optional<EncodedMedia> fromJson(const QJsonValue &value, const std::function<QString()> &recordName, QString *error);
 
     // Appends the object as pretty-printed JSON, its members indented by indent spaces.

@@ -20,6 +20,7 @@
 #include "exchange/EncodedCase.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/MainThread.h"
+#include "exchange/RestoredMediaIdentifiers.h"
 #include "exchange/TagsByLabel.h"
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
@@ -43,7 +44,8 @@ QString uuidGroup()
 }
 
 // Fills a new case from its record.
-void fillCase(Case *item, const EncodedCase &record, TagsByLabel &tags, JSONImporter::RestoreSummary &summary)
+void fillCase(Case *item, const EncodedCase &record, TagsByLabel &tags, RestoredMediaIdentifiers &identifiers,
+              JSONImporter::RestoreSummary &summary)
 {
     static const QDate ignoredDateAdded(2021, 1, 20);
     item->setPatientID(record.restoredPatientID());
@@ -74,8 +76,8 @@ void fillCase(Case *item, const EncodedCase &record, TagsByLabel &tags, JSONImpo
         auto *media = context->insertNew<Media>();
         media->setItsCase(item);
         media->setOrderIndex(orderIndex++);
-        media->setUuid(encoded.identifier);
         media->setFileName(encoded.filename.value_or(QString()));
+        identifiers.assign(media, encoded.identifier);
         if (encoded.dateOfCreation)
             media->setCreationDate(CalendarDateText::parse(*encoded.dateOfCreation));
         ++summary.mediaRecords;
@@ -277,17 +279,20 @@ void JSONImporter::importBackup(ManagedObjectContext *context, std::function<voi
         context->performAndWait([context] { context->saveWithParent(true); });
 
         TagsByLabel tags(childContext);
+        RestoredMediaIdentifiers identifiers(childContext);
         const int total = int(records->size());
         for (int i = 1; i <= total; ++i) {
             const EncodedCase &record = (*records)[i - 1];
             Log::info(LogArea::Importing, QStringLiteral("Import ") + record.patientIdentifier);
-            fillCase(childContext->insertNew<Case>(), record, tags, summary);
+            fillCase(childContext->insertNew<Case>(), record, tags, identifiers, summary);
             ++summary.casesRead;
             if (i % progressInterval == 0)
                 LabelledProgressInfo::post(i, total, QStringLiteral("Importing…"));
             if (i % saveInterval == 0)
                 childContext->saveWithParentLater();
         }
+        summary.mediaRenamed = identifiers.renamed();
+        summary.mediaFilesCopied = identifiers.filesCopied();
         childContext->saveWithParent(true);
         childContext->waitForQueuedParentWork();
         LabelledProgressInfo::postEnd();

@@ -26,6 +26,10 @@ public:
     struct RestoreSummary {
         int casesRead = 0;
         int mediaRecords = 0;
+        // Media whose identifier the library or an earlier record already
+        // used: they were given fresh uuids, and copies of the files found.
+        int mediaRenamed = 0;
+        int mediaFilesCopied = 0;
         int tagsCreated = 0;
         QString error; // why nothing was restored; empty when the file was read
     };

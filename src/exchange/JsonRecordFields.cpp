@@ -79,6 +79,11 @@ std::optional<QString> JsonRecordFields::string(const QString &field, bool requi
     }
     // An empty string stays distinct from a missing value.
     const QString text = found->toString();
+    // Half of a surrogate pair is no character: stored, it would become "?".
+    if (!text.isValidUtf16()) {
+        fail(QStringLiteral("\"%1\" holds a lone UTF-16 surrogate").arg(JsonText::snakeCase(field)));
+        return std::nullopt;
+    }
     return text.isNull() ? QStringLiteral("") : text;
 }
 

@@ -22,6 +22,7 @@ public:
     // when something fails; a value that is not an object fails at once.
     JsonRecordFields(const QJsonValue &value, std::function<QString()> recordName);
 
+    // Strings holding a lone UTF-16 surrogate fail like mistyped values.
     // A string that must be present.
     QString requiredString(const QString &field);
     // A string, null or missing (no value).

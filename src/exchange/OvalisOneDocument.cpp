@@ -9,6 +9,7 @@
 #include <cmath>
 #include <sqlite3.h>
 
+#include "media/MediaUuid.h"
 #include "util/Log.h"
 
 namespace ovalis {
@@ -408,9 +409,8 @@ std::optional<QByteArray> OvalisOneDocument::externalData(const QByteArray &refe
     const QString path = document.dir().filePath(QLatin1Char('.') + document.completeBaseName()
                                                  + QStringLiteral("_SUPPORT/_EXTERNAL_DATA/") + name);
     // The name is a UUID; anything else must not lead out of the folder.
-    static const QRegularExpression uuid(QStringLiteral("^[0-9A-Fa-f-]+$"));
     QFile file(path);
-    if (!uuid.match(name).hasMatch() || !file.open(QIODevice::ReadOnly)) {
+    if (!MediaUuid::isValid(name) || !file.open(QIODevice::ReadOnly)) {
         Log::error(LogArea::Importing, QStringLiteral("Unable to read external data of %1 at %2").arg(attribute, path));
         return std::nullopt;
     }

@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/OvalisOneDocument.h"
@@ -175,8 +176,16 @@ void OvalisOneImporter::importPatient(OvalisOneDocument &document, const OvalisO
         item->setPatientID(*identifier);
     if (const auto birth = patient.date(QStringLiteral("dateOfBirth")))
         item->setDateOfBirth(*birth);
-    if (const auto gender = patient.integer(QStringLiteral("gender")))
-        item->setSex(int(*gender));
+    if (const auto gender = patient.integer(QStringLiteral("gender"))) {
+        // A value no sex has would be shown blank and written to a backup
+        // as a sex no restore accepts.
+        const std::optional<Sex> sex = std::in_range<int>(*gender) ? sexFromRawValue(int(*gender)) : std::nullopt;
+        if (!sex)
+            Log::error(LogArea::Importing, QStringLiteral("Unknown sex value %1 for %2: imported as unknown")
+                                               .arg(*gender)
+                                               .arg(item->description()));
+        item->setSex(int(sex.value_or(Sex::unknown)));
+    }
 
     QSet<qint64> seen;
     QSet<QString> identifiers;

@@ -17,6 +17,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "media/MediaUuid.h"
 #include "media/UuidDirectoryPath.h"
 #include "store/CoreDataStack.h"
 #include "util/Log.h"
@@ -44,7 +45,7 @@ QString errorText(const std::error_code &code)
 
 QString newUuidString()
 {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    return MediaUuid::generate();
 }
 
 QString absoluteString(const QUrl &url)
@@ -62,6 +63,8 @@ QUrl MediaFileStore::mediaDirectoryURL(const CoreDataStack &stack)
 
 QUrl MediaFileStore::mediaFileURL(const QUrl &mediaDirectory, const QString &uuid, const QString &extension)
 {
+    if (!MediaUuid::isValid(uuid))
+        return {};
     QString path = mediaDirectory.toLocalFile() + QLatin1Char('/') + uuidDirectoryPath(uuid) + QLatin1Char('/') + uuid;
     if (!extension.isEmpty())
         path += QLatin1Char('.') + extension;

@@ -25,7 +25,9 @@ public:
     // The stack's library directory + "Media"; empty until its store is loaded.
     static QUrl mediaDirectoryURL(const CoreDataStack &stack);
     // mediaDirectory / uuidDirectoryPath(uuid) / uuid, with "." + extension
-    // when the extension is not empty.
+    // when the extension is not empty. An empty URL when the uuid is not in
+    // the 8-4-4-4-12 form (MediaUuid), so that no identifier read from a
+    // file or a peer can lead out of its folder.
     static QUrl mediaFileURL(const QUrl &mediaDirectory, const QString &uuid, const QString &extension);
 
     // The URL with its last component's extension replaced (or added; removed

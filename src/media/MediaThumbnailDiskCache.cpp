@@ -7,6 +7,8 @@
 #include <QTemporaryFile>
 #include <QStandardPaths>
 
+#include "media/MediaUuid.h"
+
 namespace ovalis {
 
 namespace {
@@ -46,7 +48,7 @@ QString MediaThumbnailDiskCache::baseName(const QString &uuid, int side, const F
 
 QImage MediaThumbnailDiskCache::read(const QString &uuid, int side, const FileStamp &stamp) const
 {
-    if (m_directory.isEmpty() || uuid.isEmpty())
+    if (m_directory.isEmpty() || !MediaUuid::isValid(uuid))
         return {};
     const QString base = baseName(uuid, side, stamp);
     for (const QString &suffix : {opaqueSuffix, transparentSuffix}) {
@@ -61,7 +63,7 @@ QImage MediaThumbnailDiskCache::read(const QString &uuid, int side, const FileSt
 
 bool MediaThumbnailDiskCache::write(const QString &uuid, int side, const FileStamp &stamp, const QImage &image) const
 {
-    if (m_directory.isEmpty() || uuid.isEmpty() || image.isNull())
+    if (m_directory.isEmpty() || !MediaUuid::isValid(uuid) || image.isNull())
         return false;
     const QString folder = folderFor(uuid);
     if (!QDir().mkpath(folder))

@@ -36,6 +36,8 @@ public:
     QString directory() const { return m_directory; }
     // The cached thumbnail's file (whether it exists or not), without extension.
     QString baseName(const QString &uuid, int side, const FileStamp &stamp) const;
+    // Only a uuid in the 8-4-4-4-12 form names a cached file; any other
+    // misses on reading and is not written.
     // A null image on a miss.
     QImage read(const QString &uuid, int side, const FileStamp &stamp) const;
     // Stores the thumbnail (JPEG, or PNG when it has transparency) and

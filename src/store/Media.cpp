@@ -7,6 +7,7 @@
 #include "media/MediaFileStore.h"
 #include "media/MediaImageDecoder.h"
 #include "media/MediaTypes.h"
+#include "media/MediaUuid.h"
 #include "media/UuidDirectoryPath.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
@@ -41,7 +42,10 @@ std::optional<QUrl> Media::fileURL() const
     const QUrl mediaDirectory = MediaFileStore::mediaDirectoryURL(*context->stack());
     if (mediaDirectory.isEmpty())
         return std::nullopt;
-    return MediaFileStore::mediaFileURL(mediaDirectory, id, MediaTypes::extensionOf(name));
+    const QUrl url = MediaFileStore::mediaFileURL(mediaDirectory, id, MediaTypes::extensionOf(name));
+    if (url.isEmpty())
+        return std::nullopt;
+    return url;
 }
 
 QString Media::filePath() const
@@ -187,7 +191,7 @@ QVariant Media::derivedValue(const QString &key) const
 void Media::awakeFromInsert()
 {
     setCreationDate(QDateTime::currentDateTimeUtc());
-    setUuid(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    setUuid(MediaUuid::generate());
 }
 
 void Media::prepareForDeletion()

@@ -37,7 +37,8 @@ public:
 
     // The file's location, computed and never stored: media directory /
     // uuidDirectoryPath(uuid) / uuid.extension, the extension being that of
-    // fileName. Nothing without a uuid, a fileName or a context on a library.
+    // fileName. Nothing without a uuid in the 8-4-4-4-12 form, a fileName or
+    // a context on a library.
     std::optional<QUrl> fileURL() const;
     // The local path of fileURL; empty without one.
     QString filePath() const;

@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QVariantMap>
 
+#include "media/MediaUuid.h"
 #include "util/KeyedArchive.h"
 
 namespace ovalis {
@@ -45,9 +46,7 @@ MediaRequestMessage::DecodeResult MediaRequestMessage::decode(const QByteArray &
 
 bool MediaRequestMessage::isCanonicalUuid(const QString &text)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("\\A[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\z"));
-    return pattern.match(text).hasMatch();
+    return MediaUuid::isValid(text);
 }
 
 bool MediaRequestMessage::isPlainExtension(const QString &text)

@@ -25,7 +25,8 @@ struct MediaRequestMessage {
     // of anything but a dictionary of strings holding both keys.
     static DecodeResult decode(const QByteArray &data, MediaRequestMessage *message, QString *error = nullptr);
 
-    // A uuid in its canonical text form (8-4-4-4-12 hexadecimal digits).
+    // A uuid in its canonical text form (8-4-4-4-12 hexadecimal digits), as
+    // the media file store requires of every uuid it makes a path of.
     static bool isCanonicalUuid(const QString &text);
     // An extension that names nothing but an extension: letters, digits,
     // "_" and "-" only, at most 16 of them (may be empty).

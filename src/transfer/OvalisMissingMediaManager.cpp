@@ -107,8 +107,9 @@ void OvalisMissingMediaManager::takeMissingMedia(const QList<ObjectID> &ids, con
     m_scannedMedia.clear();
     for (const ObjectID &id : ids) {
         auto *media = static_cast<Media *>(m_mainManagedObjectContext->existingObject(id));
-        // Counted but never requested: without both there is nothing to ask for.
-        if (media && !media->uuid().isEmpty() && !media->fileName().isEmpty()) {
+        // Counted but never requested: without a well-formed uuid and a file
+        // name there is nothing a peer could send.
+        if (media && MediaRequestMessage::isCanonicalUuid(media->uuid()) && !media->fileName().isEmpty()) {
             items.append({media->uuid(), MediaTypes::extensionOf(media->fileName())});
             m_scannedMedia.insert(media->uuid(), id);
         }
@@ -126,8 +127,8 @@ void OvalisMissingMediaManager::storeReceivedFile(const QString &uuid, const QUr
         Media *media = mediaForUuid(uuid);
         if (!media || media->fileName().isEmpty())
             return;
-        const QUrl folder = QUrl::fromLocalFile(baseDirectoryURL()->toLocalFile() + QLatin1Char('/') + uuidDirectoryPath(uuid));
         const QUrl destination = MediaFileStore::mediaFileURL(*baseDirectoryURL(), uuid, MediaTypes::extensionOf(media->fileName()));
+        const QUrl folder = MediaFileStore::folderURL(destination);
         MediaWriteError error;
         // The session removes its temporary file after this call, so the file
         // is moved into place rather than copied: a rename, as the session

@@ -10,6 +10,7 @@
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/Tag.h"
+#include "util/SerialQueue.h"
 
 using namespace ovalis;
 using ovalis::test::runCli;
@@ -72,6 +73,58 @@ TEST_F(CliExchangeTest, BackupRestoresIntoAnotherLibraryAndABadFileFails)
     const auto unwritable = runCli({QStringLiteral("export-backup"), path(QStringLiteral("no such folder/b.json"))}, m_home.path());
     EXPECT_NE(unwritable.exitCode, 0);
     EXPECT_TRUE(unwritable.err.contains(QStringLiteral("could not be written")));
+}
+
+TEST_F(CliExchangeTest, RestoreRefusesAnIdentifierThatIsNoUuidAndGivesAReusedOneItsOwnFile)
+{
+    // The path "..-secret" would name lies beside the media directory.
+    QFile secret(library() + QStringLiteral("/..-secret.jpg"));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("secret");
+    secret.close();
+    QFile hostile(path(QStringLiteral("hostile.json")));
+    ASSERT_TRUE(hostile.open(QIODevice::WriteOnly));
+    hostile.write(R"([{"patient_identifier":"EVIL1","sex":"v","tags":"",
+                       "media":[{"identifier":"..-secret","filename":"x.jpg"}]}])");
+    hostile.close();
+    const auto refused = runCli({QStringLiteral("restore-backup"), hostile.fileName()}, m_home.path());
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("case record 1, media 1: \"identifier\" is not a UUID"))) << refused.err.toStdString();
+    const auto none = runCli({QStringLiteral("show"), QStringLiteral("EVIL1")}, m_home.path());
+    EXPECT_EQ(none.exitCode, 4) << none.out.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(secret.fileName()));
+
+    // Restoring a library's backup into that library: every media identifier is taken.
+    const auto written = runCli({QStringLiteral("export-backup"), path(QStringLiteral("backup.json"))}, m_home.path());
+    ASSERT_EQ(written.exitCode, 0) << written.err.toStdString();
+    const auto read = runCli({QStringLiteral("restore-backup"), path(QStringLiteral("backup.json"))}, m_home.path());
+    EXPECT_EQ(read.exitCode, 0) << read.err.toStdString();
+    EXPECT_TRUE(read.out.contains(QStringLiteral("(0 media records without files, 0 new tags); "
+                                                 "3 media identifiers already in use were replaced, 3 files copied")))
+        << read.out.toStdString();
+    const auto shown = runCli({QStringLiteral("show"), QStringLiteral("ABC1234")}, m_home.path());
+    EXPECT_EQ(shown.out.count(QStringLiteral("Patient identifier: ABC1234")), 2);
+    EXPECT_EQ(shown.out.count(QStringLiteral("\tpresent")), 4) << shown.out.toStdString();
+    EXPECT_FALSE(shown.out.contains(QStringLiteral("\tmissing")));
+
+    CoreDataStack stack(library());
+    QString error;
+    ASSERT_TRUE(stack.loadPersistentStores(&error)) << error.toStdString();
+    ManagedObjectContext *context = stack.mainContext();
+    QSet<QString> uuids;
+    for (ManagedObject *object : context->arrayOfObjects(Media::entityName()))
+        uuids.insert(static_cast<Media *>(object)->uuid());
+    EXPECT_EQ(uuids.size(), 6);
+    // Deleting the original case leaves the restored one its images.
+    const QList<ManagedObject *> cases = context->arrayOfObjects(
+        Case::entityName(), Predicate::fromFormat(QStringLiteral("patientID == %@"), {QStringLiteral("ABC1234")}),
+        {{QStringLiteral("dateAdded"), true}});
+    ASSERT_EQ(cases.size(), 2);
+    context->deleteObject(cases[0]);
+    context->saveWithParent(true);
+    stack.fileDeletionQueue()->waitForDone();
+    for (const Media *media : static_cast<Case *>(cases[1])->sortedMedia())
+        EXPECT_TRUE(media->fileExists()) << media->description().toStdString();
 }
 
 TEST_F(CliExchangeTest, ExportMediaTakesTheListedCasesAndImportFolderReportsSkips)

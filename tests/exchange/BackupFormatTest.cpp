@@ -9,6 +9,7 @@
 #include "exchange/JsonText.h"
 #include "support/StoreFixture.h"
 #include "support/ZoneScope.h"
+#include "util/Log.h"
 
 namespace ovalis::test {
 namespace {
@@ -175,6 +176,86 @@ TEST_F(BackupFormatTest, AMissingRequiredKeyOrWrongTypeRejectsTheWholeFile)
     EXPECT_FALSE(error.isEmpty());
 }
 
+TEST_F(BackupFormatTest, MediaIdentifiersMustBeUuidsAndAreKeptInUpperCase)
+{
+    const QString record = QStringLiteral(R"([{"patient_identifier":"A","sex":"v","tags":""},
+        {"patient_identifier":"B","sex":"v","tags":"","media":[{"identifier":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F"},
+                                                              {"identifier":"%1","filename":"x.jpg"}]}])");
+    for (const QString &identifier : {QStringLiteral("..-secret"), QStringLiteral("U1"), QString(), QStringLiteral("../E621E1F8"),
+                                      QStringLiteral("E621E1F8-C36C-495A-93FC-0C247A3E6E5F/.."),
+                                      QStringLiteral("{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}")}) {
+        QString error;
+        EXPECT_FALSE(read(record.arg(identifier).toUtf8(), &error)) << identifier.toStdString();
+        EXPECT_EQ(error, QStringLiteral("case record 2, media 2: \"identifier\" is not a UUID"));
+    }
+    const auto decoded = read(record.arg(QStringLiteral("0a1b2c3d-0000-4000-8000-00000000abcd")).toUtf8());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->at(1).media->at(1).identifier, QStringLiteral("0A1B2C3D-0000-4000-8000-00000000ABCD"));
+
+    // A record whose uuid no restore would accept is left out of a backup,
+    // so that the rest of the library can still be restored from it.
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    Media *hostile = context()->insertNew<Media>();
+    hostile->setUuid(QStringLiteral("..-secret"));
+    hostile->setFileName(QStringLiteral("x.jpg"));
+    hostile->setItsCase(item);
+    Media *good = context()->insertNew<Media>();
+    good->setFileName(QStringLiteral("y.jpg"));
+    good->setOrderIndex(1);
+    good->setItsCase(item);
+    LogCapture log;
+    const QByteArray file = BackupFile::encode({EncodedCase::fromCase(item)});
+    EXPECT_TRUE(log.contains(QStringLiteral("Left out of the backup, its identifier is not a UUID: ") + hostile->description(), LogLevel::Error));
+    const auto restored = BackupFile::decode(file, nullptr);
+    ASSERT_TRUE(restored);
+    ASSERT_EQ(restored->first().media->size(), 1);
+    EXPECT_EQ(restored->first().media->first().identifier, good->uuid());
+}
+
+TEST_F(BackupFormatTest, ALoneSurrogateRefusesTheFileNamingTheRecord)
+{
+    const QString good = QStringLiteral(R"({"patient_identifier":"A","sex":"v","tags":""})");
+    const QList<std::pair<QString, QString>> bad{
+        {R"({"patient_identifier":"B","sex":"v","tags":"","summary":"before \ud800 after"})",
+         "case record 2: \"summary\" holds a lone UTF-16 surrogate"},
+        {R"({"patient_identifier":"B\udc00","sex":"v","tags":""})", "case record 2: \"patient_identifier\" holds a lone UTF-16 surrogate"},
+        {R"({"patient_identifier":"B","sex":"v","tags":"","detail":"\udc00\ud800"})", "case record 2: \"detail\" holds a lone UTF-16 surrogate"},
+        {R"({"patient_identifier":"B","sex":"v","tags":"","media":[{"identifier":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","filename":"\ud83d.jpg"}]})",
+         "case record 2, media 1: \"filename\" holds a lone UTF-16 surrogate"},
+    };
+    for (const auto &[record, message] : bad) {
+        QString error;
+        EXPECT_FALSE(read(QStringLiteral("[%1,%2]").arg(good, record).toUtf8(), &error)) << record.toStdString();
+        EXPECT_EQ(error, message);
+    }
+
+    // In a UTF-16 file the half can also stand there unescaped.
+    const auto utf16 = [](const QString &text) { return BackupFile::fileBytes(QChar(0xFEFF) + text); };
+    const QString raw = QStringLiteral(R"([%1,{"patient_identifier":"B","sex":"v","tags":"","summary":"%2"}])");
+    const QList<QString> halves{QString(QChar(0xD800)), QString(QChar(0xDC00)),
+                                // Beside an escaped half that would pair with it.
+                                QString(QChar(0xD800)) + QStringLiteral("\\udc00"), QStringLiteral("\\ud800") + QChar(0xDC00)};
+    for (const QString &half : halves) {
+        QString error;
+        EXPECT_FALSE(read(utf16(raw.arg(good, half)), &error));
+        EXPECT_EQ(error, QStringLiteral("case record 2: \"summary\" holds a lone UTF-16 surrogate"));
+    }
+    // Behind a backslash, or an escaped one.
+    QString error;
+    for (const QString &backslashes : {QStringLiteral("\\"), QStringLiteral("\\\\")}) {
+        EXPECT_FALSE(read(utf16(raw.arg(good, backslashes + QChar(0xD800))), &error));
+        EXPECT_EQ(error, QStringLiteral("case record 2: \"summary\" holds a lone UTF-16 surrogate"));
+    }
+
+    // Whole pairs, escaped or not, are the characters they make.
+    for (const QByteArray &bytes : {utf16(raw.arg(good, QStringLiteral("🙂"))), utf16(raw.arg(good, QStringLiteral("\\ud83d\\ude42"))),
+                                    raw.arg(good, QStringLiteral("\\ud83d\\ude42")).toUtf8()}) {
+        const auto decoded = read(bytes, &error);
+        ASSERT_TRUE(decoded) << error.toStdString();
+        EXPECT_EQ(decoded->at(1).summary, QStringLiteral("🙂"));
+    }
+}
+
 TEST_F(BackupFormatTest, ALargeFileKeepsItsOrderAndReportsItsFirstFailure)
 {
     // Large files are checked in several runs at once.
@@ -201,7 +282,7 @@ TEST_F(BackupFormatTest, ReaderIgnoresUnknownKeysAcceptsCamelCaseNullsAndBothEnc
 {
     const QString text = QStringLiteral(R"([
       {"patient_identifier":"ÄBC/1","sex":"female","tags":"x,y","favourite_colour":"blue","summary":null,
-       "date_added":"2019-04-05","media":[{"identifier":"U1","extra":1,"date_of_creation":"bad"}]},
+       "date_added":"2019-04-05","media":[{"identifier":"0a1b2c3d-0000-4000-8000-00000000000f","extra":1,"date_of_creation":"bad"}]},
       {"patientIdentifier":"B","sex":"v","tags":"","dateOfBirth":"2000-01-02"}
     ])");
     QStringEncoder utf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
@@ -216,7 +297,7 @@ TEST_F(BackupFormatTest, ReaderIgnoresUnknownKeysAcceptsCamelCaseNullsAndBothEnc
         EXPECT_EQ(first.summary, std::nullopt);
         EXPECT_EQ(first.dateAdded, QStringLiteral("2019-04-05"));
         ASSERT_TRUE(first.media);
-        EXPECT_EQ(first.media->first().identifier, QStringLiteral("U1"));
+        EXPECT_EQ(first.media->first().identifier, QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000F"));
         EXPECT_EQ(first.media->first().filename, std::nullopt);
         EXPECT_EQ(decoded->at(1).patientIdentifier, QStringLiteral("B"));
         EXPECT_EQ(decoded->at(1).dateOfBirth, QStringLiteral("2000-01-02"));

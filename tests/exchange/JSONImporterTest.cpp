@@ -10,9 +10,12 @@
 
 #include "exchange/EncodedCase.h"
 #include "exchange/JSONImporter.h"
+#include "media/MediaFileStore.h"
+#include "media/MediaUuid.h"
 #include "ExchangeFixture.h"
 #include "store/LibraryMaintenance.h"
 #include "util/Log.h"
+#include "util/SerialQueue.h"
 
 namespace ovalis::test {
 namespace {
@@ -185,6 +188,77 @@ TEST_F(JSONImporterTest, RestoreFillsCasesAndRestoringTwiceDoublesCasesButNotTag
     EXPECT_FALSE(context()->hasChanges());
     reopen();
     EXPECT_EQ(allCases().size(), 4);
+}
+
+TEST_F(JSONImporterTest, IdentifiersAlreadyInUseGetFreshUuidsAndCopiesOfTheirFiles)
+{
+    Case *original = newCase(QStringLiteral("ORIG001"));
+    Media *scan = original->addMedia("scan bytes", QStringLiteral("scan.jpg"));
+    // Cropped since the backup: the file is now a JPEG under the uuid's name.
+    Media *cropped = original->addMedia("cropped bytes", QStringLiteral("x.jpg"));
+    cropped->setFileName(cropped->uuid() + QStringLiteral(".jpg"));
+    context()->saveWithParent(true);
+    const QString scanUuid = scan->uuid();
+    const QString croppedUuid = cropped->uuid();
+    // A file already in the library under an identifier no record uses yet.
+    const QString loose = QStringLiteral("0A1B2C3D-0000-4000-8000-000000000001");
+    const QUrl looseURL = MediaFileStore::mediaFileURL(MediaFileStore::mediaDirectoryURL(*m_stack), loose, QStringLiteral("jpg"));
+    ASSERT_TRUE(MediaFileStore::createDirectory(MediaFileStore::folderURL(looseURL)));
+    ASSERT_TRUE(MediaFileStore::writeDataAtomically("loose bytes", looseURL));
+    writeBackup(QStringLiteral(R"([
+      {"patient_identifier":"R1","sex":"v","tags":"","media":[{"identifier":"%1","filename":"scan.jpg"},
+                                                              {"identifier":"%2","filename":"b.jpg"},
+                                                              {"identifier":"%3","filename":"x.png"}]},
+      {"patient_identifier":"R2","sex":"v","tags":"","media":[{"identifier":"%2","filename":"b.jpg"},
+                                                              {"identifier":"%1","filename":"scan.jpg"}]}
+    ])").arg(scanUuid.toLower(), loose.toLower(), croppedUuid).toUtf8());
+
+    LogCapture log;
+    const JSONImporter::RestoreSummary summary = restore();
+    ASSERT_TRUE(summary.error.isEmpty()) << summary.error.toStdString();
+    EXPECT_EQ(summary.mediaRecords, 5);
+    EXPECT_EQ(summary.mediaRenamed, 4);
+    EXPECT_EQ(summary.mediaFilesCopied, 4);
+
+    const QList<Case *> restored1 = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("R1")});
+    const QList<Case *> restored2 = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("R2")});
+    ASSERT_EQ(restored1.size(), 1);
+    ASSERT_EQ(restored2.size(), 1);
+    const QList<Media *> first = restored1.first()->sortedMedia();
+    const QList<Media *> second = restored2.first()->sortedMedia();
+    ASSERT_EQ(first.size(), 3);
+    ASSERT_EQ(second.size(), 2);
+    // The first use of an identifier new to the library keeps it, in upper case.
+    EXPECT_EQ(first[1]->uuid(), loose);
+    QSet<QString> uuids{scanUuid, croppedUuid};
+    for (const Media *media : first + second) {
+        EXPECT_TRUE(MediaUuid::isValid(media->uuid()));
+        EXPECT_EQ(media->uuid(), media->uuid().toUpper());
+        uuids.insert(media->uuid());
+    }
+    EXPECT_EQ(uuids.size(), 7);
+    EXPECT_TRUE(log.contains(QStringLiteral("Media identifier %1 is already in use: restored as %2").arg(scanUuid, first[0]->uuid())));
+
+    const auto contents = [](const Media *media) {
+        QFile file(media->filePath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
+    };
+    EXPECT_EQ(contents(first[0]), QByteArray("scan bytes"));
+    EXPECT_EQ(contents(first[1]), QByteArray("loose bytes"));
+    EXPECT_EQ(contents(second[0]), QByteArray("loose bytes"));
+    EXPECT_EQ(contents(second[1]), QByteArray("scan bytes"));
+    // The copy is the JPEG the library holds, and its name says so.
+    EXPECT_EQ(contents(first[2]), QByteArray("cropped bytes"));
+    EXPECT_EQ(first[2]->fileName(), first[2]->uuid() + QStringLiteral(".jpg"));
+
+    // Deleting one case leaves every other case its images.
+    context()->deleteObject(original);
+    context()->deleteObject(restored2.first());
+    context()->saveWithParent(true);
+    m_stack->fileDeletionQueue()->waitForDone();
+    EXPECT_EQ(contents(first[0]), QByteArray("scan bytes"));
+    EXPECT_EQ(contents(first[1]), QByteArray("loose bytes"));
+    EXPECT_EQ(contents(first[2]), QByteArray("cropped bytes"));
 }
 
 TEST_F(JSONImporterTest, DateAddedOfTwentiethJanuary2021IsReplacedByTheDateOfDiagnosis)

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "OvalisOneImportFixture.h"
+#include "exchange/EncodedCase.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "support/EncodedImage.h"
 #include "util/KeyedArchive.h"
@@ -310,6 +311,35 @@ TEST_F(OvalisOneImporterTest, MissingWronglyTypedAndDanglingValuesLeaveTheirAttr
     EXPECT_TRUE(untitled[0]->patientID().isNull());
     EXPECT_TRUE(untitled[0]->detail().isNull());
     EXPECT_EQ(labels(untitled[0]), QStringList{QStringLiteral("Damaged")});
+}
+
+TEST_F(OvalisOneImporterTest, ASexValueNoSexHasIsImportedAsUnknownAndLogged)
+{
+    const QList<std::pair<qint64, int>> values{{3, 3}, {0, 0}, {4, 0}, {-1, 0}, {Q_INT64_C(4294967297), 0}};
+    {
+        OvalisOneDocumentWriter writer(documentPath(QStringLiteral("Sexes")));
+        for (const auto &[raw, expected] : values) {
+            const qint64 patient = writer.insert(QStringLiteral("Patient"), {{QStringLiteral("identifier"), QStringLiteral("P%1").arg(raw)},
+                                                                             {QStringLiteral("gender"), raw}});
+            writer.insert(QStringLiteral("Condition"), {{QStringLiteral("conditionDescription"), QStringLiteral("sex %1").arg(raw)},
+                                                        {QStringLiteral("patient"), patient}});
+        }
+    }
+    LogCapture log;
+    runImport({documentPath(QStringLiteral("Sexes"))});
+
+    const QList<LogCapture::Entry> entries = log.entries();
+    for (const auto &[raw, expected] : values) {
+        Case *item = caseWithSummary(QStringLiteral("sex %1").arg(raw));
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->sex(), expected) << raw;
+        // Every imported case can go through a backup and back.
+        EXPECT_EQ(EncodedCase::fromCase(item).sexValue(), expected) << raw;
+        const bool logged = std::any_of(entries.cbegin(), entries.cend(), [&](const LogCapture::Entry &entry) {
+            return entry.level == LogLevel::Error && entry.message.startsWith(QStringLiteral("Unknown sex value %1 for P%1 ").arg(raw));
+        });
+        EXPECT_EQ(logged, raw != expected) << raw;
+    }
 }
 
 TEST_F(OvalisOneImporterTest, ADocumentThatCannotBeOpenedEndsTheRunAfterTheEarlierOnes)

@@ -103,6 +103,43 @@ TEST_F(MediaRecordFileTest, FileLocationFollowsTheUuidFolders)
     EXPECT_TRUE(capture.contains(QStringLiteral("Unable to create URL: #4 x.png (?)")));
 }
 
+TEST_F(MediaRecordFileTest, OnlyAUuidInItsTextFormEverBecomesAFilePath)
+{
+    const QUrl media = MediaFileStore::mediaDirectoryURL(*m_stack);
+    for (const QString &id : {QStringLiteral("..-secret"), QStringLiteral("../../etc/passwd"), QStringLiteral("0A1B2C3D"),
+                              QStringLiteral("0A1B2C3D-1111-4222-8333-44445555666"), uuidA + QStringLiteral("/.."),
+                              QStringLiteral("0A1B2C3D_1111-4222-8333-444455556666"), QStringLiteral("0A1B2C3G-1111-4222-8333-444455556666")})
+        EXPECT_TRUE(MediaFileStore::mediaFileURL(media, id, QStringLiteral("jpg")).isEmpty()) << id.toStdString();
+    // Either letter case is a uuid.
+    EXPECT_EQ(MediaFileStore::mediaFileURL(media, uuidA.toLower(), QStringLiteral("jpg")),
+              QUrl::fromLocalFile(mediaPath(QStringLiteral("0a/1b/2c/3d/") + uuidA.toLower() + QStringLiteral(".jpg"))));
+
+    // A record that came with a hostile identifier: the path its uuid would
+    // name lies outside the media directory, and a file is there.
+    const QString outside = libraryPath() + QStringLiteral("/..-secret.jpg");
+    ASSERT_TRUE(MediaFileStore::writeDataAtomically("secret", QUrl::fromLocalFile(outside)));
+    Case *item = newCase(QStringLiteral("P1"));
+    Media *hostile = newMedia(item, QStringLiteral("..-secret"), QStringLiteral("x.jpg"));
+    context()->saveWithParent(true);
+
+    LogCapture capture;
+    EXPECT_FALSE(hostile->fileURL());
+    EXPECT_FALSE(hostile->fileExists());
+    EXPECT_TRUE(hostile->image().isNull());
+    EXPECT_TRUE(capture.contains(QStringLiteral("Unable to create URL: ") + hostile->description()));
+    const QString exportFolder = m_directory.filePath(QStringLiteral("export"));
+    const std::optional<QUrl> exported = item->exportMediaFiles(QUrl::fromLocalFile(exportFolder));
+    ASSERT_TRUE(exported);
+    EXPECT_FALSE(hostile->exportFile(*exported, 1));
+    EXPECT_TRUE(QDir(exported->toLocalFile()).entryList(QDir::Files).isEmpty());
+    EXPECT_FALSE(hostile->overwriteImage(QImage(4, 4, QImage::Format_RGB32)));
+
+    context()->deleteObject(item);
+    context()->saveWithParent(true);
+    m_stack->fileDeletionQueue()->waitForDone();
+    EXPECT_EQ(read(outside), QByteArray("secret"));
+}
+
 TEST_F(MediaRecordFileTest, AddMediaRenumbersWritesTheFileAndAnnouncesIt)
 {
     Case *item = newCase(QStringLiteral("P1"));

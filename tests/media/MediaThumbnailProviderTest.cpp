@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "TestMovieWriter.h"
+#include "media/MediaThumbnailDiskCache.h"
 #include "media/MediaThumbnailProvider.h"
 #include "media/MediaThumbnailRenderer.h"
 #include "media/MovieFrameExtractor.h"
@@ -215,6 +216,24 @@ TEST_F(MediaThumbnailProviderTest, ThumbnailsComeFromThePoolAndAreKeptInMemoryAn
     const QStringList versions = QDir(cacheDirectory() + QStringLiteral("/E6")).entryList({uuid + QStringLiteral("-160-*")}, QDir::Files);
     ASSERT_EQ(versions.size(), 1);
     EXPECT_NE(versions.first(), cached.first());
+}
+
+TEST_F(MediaThumbnailProviderTest, OnlyUuidsNameCachedThumbnails)
+{
+    // Deep enough that a name leading upwards would still land in the test's folder.
+    const MediaThumbnailDiskCache cache(path(QStringLiteral("a/b/cache")));
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    const MediaThumbnailDiskCache::FileStamp stamp{1000, 10};
+    for (const QString &uuid : {QStringLiteral("../../escape"), QStringLiteral("..-secret"), QStringLiteral("E6/../../../x")}) {
+        EXPECT_FALSE(cache.write(uuid, side, stamp, image)) << uuid.toStdString();
+        EXPECT_TRUE(cache.read(uuid, side, stamp).isNull());
+    }
+    // Nothing was written, inside the cache or beside it.
+    EXPECT_EQ(QDir(m_directory.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    const QString uuid = QStringLiteral("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+    EXPECT_TRUE(cache.write(uuid, side, stamp, image));
+    EXPECT_FALSE(cache.read(uuid, side, stamp).isNull());
 }
 
 TEST_F(MediaThumbnailProviderTest, ACachedThumbnailIsCheckedAgainstItsFileAfterRevalidation)

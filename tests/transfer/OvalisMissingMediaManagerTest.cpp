@@ -258,3 +258,16 @@ TEST_F(OvalisMissingMediaManagerTest, FilesForScannedRecordsAreStoredUnlessTheRe
     EXPECT_TRUE(MissingMediaLibrary::readFile(*m_stack, deletedUuid, QStringLiteral("png")).isEmpty());
     EXPECT_TRUE(QFile::exists(second));
 }
+
+TEST_F(OvalisMissingMediaManagerTest, ARecordWhoseUuidIsNoUuidIsMissingButNeverRequested)
+{
+    // Where "..-secret" would lead, beside the media directory, a file is waiting.
+    ASSERT_TRUE(QDir().mkpath(libraryPath() + QStringLiteral("/Media")));
+    ASSERT_TRUE(MissingMediaLibrary::writeAt(QUrl::fromLocalFile(libraryPath() + QStringLiteral("/..-secret.jpg")), "secret"));
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    MissingMediaLibrary::addMedia(context(), item, QStringLiteral("s.jpg"), QStringLiteral("..-secret"));
+    OvalisMissingMediaManager manager(*m_stack);
+    ASSERT_TRUE(MissingMediaLibrary::refresh(manager));
+    EXPECT_EQ(manager.initialNumberOfMissingFiles(), 1);
+    EXPECT_TRUE(manager.missingMediaArray().isEmpty());
+}

@@ -1,0 +1,69 @@
+#include "exchange/RestoredMediaIdentifiers.h"
+
+#include "media/MediaFileStore.h"
+#include "media/MediaTypes.h"
+#include "media/MediaUuid.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "util/Log.h"
+
+namespace ovalis {
+
+RestoredMediaIdentifiers::RestoredMediaIdentifiers(ManagedObjectContext *context)
+    : m_context(context)
+{
+}
+
+void RestoredMediaIdentifiers::load()
+{
+    m_loaded = true;
+    FetchRequest request{Media::entityName()};
+    request.unordered = true;
+    for (ManagedObject *object : m_context->executeFetch(request)) {
+        auto *media = static_cast<Media *>(object);
+        if (const std::optional<QString> uuid = MediaUuid::canonical(media->uuid()))
+            m_holders.insert(*uuid, media);
+    }
+}
+
+void RestoredMediaIdentifiers::assign(Media *media, const QString &identifier)
+{
+    if (!m_loaded)
+        load();
+    const auto held = m_holders.constFind(identifier);
+    if (held == m_holders.cend()) {
+        media->setUuid(identifier);
+        m_holders.insert(identifier, media);
+        return;
+    }
+    // The record keeps the uuid it was inserted with.
+    ++m_renamed;
+    Log::info(LogArea::Importing, QStringLiteral("Media identifier %1 is already in use: restored as %2").arg(identifier, media->uuid()));
+    m_holders.insert(media->uuid(), media);
+    copyFile(*held, media);
+}
+
+void RestoredMediaIdentifiers::copyFile(const Media *holder, Media *media)
+{
+    const std::optional<QUrl> source = holder->existingFileURL();
+    const std::optional<QUrl> ownURL = media->fileURL();
+    if (!source || !ownURL)
+        return;
+    // The copy keeps the type of the file it copies; when that differs from
+    // the name the backup gives, the name follows the file, as it does when
+    // a file is replaced.
+    const QString extension = MediaTypes::extensionOf(source->toLocalFile());
+    const QUrl destination = MediaFileStore::urlWithExtension(*ownURL, extension);
+    MediaWriteError error;
+    if (!MediaFileStore::createDirectory(MediaFileStore::folderURL(destination), &error)
+        || !MediaFileStore::copyItem(*source, destination, &error)) {
+        Log::error(LogArea::Importing, QStringLiteral("Unable to copy %1 for %2: %3")
+                                           .arg(source->toLocalFile(), media->description(), error.message()));
+        return;
+    }
+    if (extension != MediaTypes::extensionOf(ownURL->toLocalFile()))
+        media->setFileName(MediaFileStore::lastPathComponent(destination));
+    ++m_filesCopied;
+}
+
+} // namespace ovalis
