@@ -51,9 +51,8 @@ int runServePeer(const QString &library, const QStringList &arguments)
         manager->setInvitationHandler([asking](const PeerID &peer, const QString &code, std::function<void(bool)> reply) {
             asking->ask(peer, code, std::move(reply));
         });
-        QObject::connect(manager.get(), &MultiPeerManager::peerStateChanged, asking, [asking](const PeerID &peer, bool connecting) {
-            if (!connecting)
-                asking->withdraw(peer);
+        QObject::connect(manager.get(), &MultiPeerManager::invitationEnded, asking, [asking](const PeerID &peer) {
+            asking->withdraw(peer);
         });
     }
     auto model = OvalisMediaTransferViewModel::forLibrary(*stack, std::move(manager));

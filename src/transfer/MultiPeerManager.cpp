@@ -54,6 +54,7 @@ struct MultiPeerManager::Link {
     PeerID peer; // the peer reported to the delegate; null until known
     QString address; // "host:port" of a connection made on the direct path
     bool reported = false; // the delegate has heard of the peer through this link
+    bool answered = false; // the invitation handler replied to this link's invitation
     QTimer timeout;
 };
 
@@ -363,6 +364,7 @@ void MultiPeerManager::answerInvitation(PeerConnection *connection)
         Link *link = linkFor(guard);
         if (!link || link->stage != Link::Stage::Invited)
             return;
+        link->answered = true;
         if (accept) {
             guard->send(PeerFrame::Type::Accept);
             becomeConnected(guard);
@@ -411,6 +413,8 @@ void MultiPeerManager::connectionClosed(PeerConnection *connection, const QStrin
     m_connected.removeAll(connection);
     Log::info(LogArea::Networking, QStringLiteral("Connection to %1 closed: %2")
                                        .arg(link->peer.isNull() ? connection->remoteAddress() : link->peer.displayName, reason));
+    if (link->stage == Link::Stage::Invited && !link->answered)
+        emit invitationEnded(link->peer);
     if (link->reported && !peerReportedElsewhere(link.get(), false))
         changeState(link->peer, NotConnected);
     else if (link->outgoing && link->peer.isNull())

@@ -99,6 +99,9 @@ signals:
     void peersChanged();
     // A peer's session state changed: connecting, or else connected or not connected.
     void peerStateChanged(const ovalis::PeerID &peer, bool connecting);
+    // An invitation handed to the invitation handler ended before it was
+    // answered (it timed out, or its sender went): its question is moot.
+    void invitationEnded(const ovalis::PeerID &peer);
 
 private:
     struct Link;
