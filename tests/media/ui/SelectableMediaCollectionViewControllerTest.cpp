@@ -283,8 +283,15 @@ TEST_F(SelectableMediaCollectionViewControllerTest, ImportMediaListsPicturesWhat
     EXPECT_TRUE(QTest::qWaitFor([&] { return listed() == pictures; }, 10000)) << listed().join(QLatin1Char(' ')).toStdString();
 
     QSignalSpy finished(m_grid.get(), &SelectableMediaCollectionViewController::importFinished);
-    dialog->selectFile(QStringLiteral("IMG_0001.JPG"));
-    dialog->accept();
+    // Picked in the list, as a click does.
+    QModelIndex camera;
+    for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+        if (list->model()->index(row, 0, list->rootIndex()).data().toString() == QStringLiteral("IMG_0001.JPG"))
+            camera = list->model()->index(row, 0, list->rootIndex());
+    ASSERT_TRUE(camera.isValid());
+    list->selectionModel()->select(camera, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ASSERT_EQ(dialog->selectedFiles(), QStringList{folder.filePath(QStringLiteral("IMG_0001.JPG"))});
+    static_cast<QDialog *>(dialog)->accept(); // as the dialog's Import Media button does
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_EQ(fileNames(item->sortedMedia()), QStringList{QStringLiteral("IMG_0001.JPG")});
 }
