@@ -168,6 +168,12 @@ void LibraryWithTagsViewController::viewWillAppear()
     m_selectRandomCaseToken = center.addObserver(
         LibraryNotifications::selectRandomCase, nullptr, [this](const Notification &) { selectRandomCase(); },
         NotificationCenter::Delivery::MainThread);
+    // Tags made elsewhere (a folder import, a restore, another program) post
+    // "Updated Tag" while they are still on their way here; their activity is
+    // worked out once they have arrived in this context.
+    const QMetaObject::Connection arrived = connect(m_context, &ManagedObjectContext::objectsDidChange, this,
+                                                    &LibraryWithTagsViewController::tagsMayHaveArrived);
+    m_tagsArrivedToken = ObserverToken([arrived] { QObject::disconnect(arrived); });
     m_observing = true;
 }
 
@@ -179,6 +185,7 @@ void LibraryWithTagsViewController::viewDidDisappear()
     m_updatedTagInDetailToken.reset();
     m_updatedTagActiveToken.reset();
     m_selectRandomCaseToken.reset();
+    m_tagsArrivedToken.reset();
 }
 
 void LibraryWithTagsViewController::updatedTag()
@@ -187,6 +194,25 @@ void LibraryWithTagsViewController::updatedTag()
     updateTagsPredicate();
     const QList<Case *> selected = selectedCases();
     emit detailTagLabelsChanged(selected.size() == 1 ? tagLabelsSorted(selected.first()) : QStringList());
+}
+
+void LibraryWithTagsViewController::tagsMayHaveArrived(const ObjectsChange &change)
+{
+    const bool tagsInserted = std::any_of(change.inserted.cbegin(), change.inserted.cend(), [](const ManagedObject *object) {
+        return object->entityName() == Tag::entityName();
+    });
+    if (!tagsInserted || m_tagsArrivalQueued)
+        return;
+    // After the live lists have taken in the batch.
+    m_tagsArrivalQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_tagsArrivalQueued = false;
+            if (m_observing)
+                updatedTag();
+        },
+        Qt::QueuedConnection);
 }
 
 void LibraryWithTagsViewController::updatedTagFromDetail()

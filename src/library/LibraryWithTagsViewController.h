@@ -14,6 +14,7 @@
 #include "library/LibraryQuery.h"
 #include "store/FetchedResultsController.h"
 #include "store/FetchedResultsControllerDelegate.h"
+#include "store/ObjectsChange.h"
 #include "store/Predicate.h"
 #include "store/SortDescriptor.h"
 #include "util/ObserverToken.h"
@@ -187,6 +188,9 @@ private:
     void updatedTag();
     void updatedTagFromDetail();
     void updatedTagActivity();
+    // Tags inserted in the context (a child's save, another program's)
+    // refresh the tag activity once the batch has been taken in.
+    void tagsMayHaveArrived(const ObjectsChange &change);
     // Whether the store holds the tagging this context sees: no case or tag
     // inserted or deleted, no case's tags and no tag's label edited since
     // the last save.
@@ -230,6 +234,8 @@ private:
     ObserverToken m_updatedTagInDetailToken;
     ObserverToken m_updatedTagActiveToken;
     ObserverToken m_selectRandomCaseToken;
+    ObserverToken m_tagsArrivedToken;
+    bool m_tagsArrivalQueued = false;
 };
 
 } // namespace ovalis

@@ -28,7 +28,7 @@ public:
     static QList<int> draggedIndexes(const QMimeData *data);
 
     // Whether a dropped file is an image of an accepted type or a movie: its
-    // extension is one of the table's, letter case included.
+    // extension is one of the table's, in any letter case.
     static bool isAcceptedDropFile(const QUrl &url);
     // Move for a drag inside the grid, Copy when every dropped file is
     // accepted, None otherwise (also without a case to add to). Logs when

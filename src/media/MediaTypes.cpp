@@ -46,6 +46,14 @@ std::optional<MediaType> MediaTypes::typeForExtension(const QString &extension)
     return std::nullopt;
 }
 
+std::optional<MediaType> MediaTypes::typeForExtensionIgnoringCase(const QString &extension)
+{
+    for (const Entry &entry : table)
+        if (extension.compare(QLatin1String(entry.extension), Qt::CaseInsensitive) == 0)
+            return entry.type;
+    return std::nullopt;
+}
+
 QString MediaTypes::extensionOf(const QString &fileName)
 {
     const QString name = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
@@ -55,18 +63,18 @@ QString MediaTypes::extensionOf(const QString &fileName)
 
 bool MediaTypes::isImage(const QString &extension)
 {
-    const std::optional<MediaType> type = typeForExtension(extension);
+    const std::optional<MediaType> type = typeForExtensionIgnoringCase(extension);
     return type && isImageType(*type);
 }
 
 bool MediaTypes::isMovie(const QString &extension)
 {
-    return typeForExtension(extension) == MediaType::Movie;
+    return typeForExtensionIgnoringCase(extension) == MediaType::Movie;
 }
 
 bool MediaTypes::isPdf(const QString &extension)
 {
-    return typeForExtension(extension) == MediaType::PDF;
+    return typeForExtensionIgnoringCase(extension) == MediaType::PDF;
 }
 
 QStringList MediaTypes::extensions(MediaType type)

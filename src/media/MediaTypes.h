@@ -10,17 +10,23 @@ namespace ovalis {
 enum class MediaType { JPEG, PNG, GIF, TIFF, Movie, PDF };
 
 // The file types the library accepts, as one fixed table of lower-case
-// extensions per type. Extensions are compared exactly (case-sensitively,
-// without the dot): "jpg" is a JPEG, "JPG" is not accepted.
+// extensions per type (without the dot). Two rules read it: the exact one,
+// by which "JPG" is not a JPEG, decides what a folder tree holds for the
+// folder import; files that the user hands over one by one (drops, the
+// Import Media dialog) and files already in the library are judged by their
+// extension in any letter case, so a camera's IMG_0001.JPG is a JPEG.
 class MediaTypes
 {
 public:
-    // The type an extension names, or nothing for an extension not in the table.
+    // The type an extension names exactly, or nothing for an extension not in the table.
     static std::optional<MediaType> typeForExtension(const QString &extension);
+    // The type an extension names in any letter case ("JPG" as "jpg").
+    static std::optional<MediaType> typeForExtensionIgnoringCase(const QString &extension);
     // The extension of a file name or path (after the last dot of its last component).
     static QString extensionOf(const QString &fileName);
 
     static bool isAccepted(const QString &extension) { return typeForExtension(extension).has_value(); }
+    // The kind of a file by its extension in any letter case.
     static bool isImage(const QString &extension);
     static bool isMovie(const QString &extension);
     static bool isPdf(const QString &extension);

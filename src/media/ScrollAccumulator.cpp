@@ -16,18 +16,23 @@ double ScrollAccumulator::deltaForWheel(const QPoint &angleDelta, const QPoint &
     return -angleDelta.y() / angleUnitsPerNotch;
 }
 
-int ScrollAccumulator::accumulate(double delta)
+int ScrollAccumulator::accumulate(double delta, bool notched)
 {
     m_cumulativeYDelta += delta;
-    if (m_cumulativeYDelta < -1.0) {
-        m_cumulativeYDelta = 0.0;
-        return -1;
+    int steps = 0;
+    if (notched) {
+        // Eighths of a notch add up to exactly one, tenths nearly so.
+        constexpr double slack = 1e-9;
+        if (m_cumulativeYDelta >= 1.0 - slack || m_cumulativeYDelta <= -1.0 + slack)
+            steps = m_cumulativeYDelta > 0 ? int(m_cumulativeYDelta + slack) : int(m_cumulativeYDelta - slack);
+    } else if (m_cumulativeYDelta < -1.0) {
+        steps = -1;
+    } else if (m_cumulativeYDelta > 1.0) {
+        steps = 1;
     }
-    if (m_cumulativeYDelta > 1.0) {
+    if (steps != 0)
         m_cumulativeYDelta = 0.0;
-        return 1;
-    }
-    return 0;
+    return steps;
 }
 
 } // namespace ovalis

@@ -4,9 +4,11 @@
 
 namespace ovalis {
 
-// Turns scrolling into steps through the media: distance accumulates until
-// it passes one unit in either direction, which makes one step and starts
-// again from zero.
+// Turns scrolling into steps through the media. A mouse wheel steps once per
+// notch; smaller wheel movements (high-resolution wheels, touchpads that
+// report angles) add up until they make a whole notch. Precise devices
+// (pixel deltas) add up until the distance passes one unit. A step starts
+// the count again from zero.
 class ScrollAccumulator
 {
 public:
@@ -14,10 +16,14 @@ public:
     // notches (angle delta / 120) for a wheel, pixels / 30 for a precise
     // device (one that reports pixel deltas, such as a touchpad).
     static double deltaForWheel(const QPoint &angleDelta, const QPoint &pixelDelta);
+    // Whether the event counts in wheel notches (no pixel delta).
+    static bool isNotched(const QPoint &pixelDelta) { return pixelDelta.isNull(); }
 
-    // Adds delta. Answers +1 (and resets) once the total is above 1.0, -1
-    // (and resets) once it is below -1.0, else 0: exactly ±1.0 does not step.
-    int accumulate(double delta);
+    // Adds delta and answers the steps it makes, positive downwards.
+    // Notched: a whole notch steps (an event of several notches makes as
+    // many steps). Otherwise the total must pass ±1.0: exactly ±1.0 does not
+    // step. The total restarts from zero after a step.
+    int accumulate(double delta, bool notched = false);
 
     double cumulativeYDelta() const { return m_cumulativeYDelta; }
     void reset() { m_cumulativeYDelta = 0.0; }

@@ -89,7 +89,8 @@ TEST(CaseListDragAndDropTest, TheCaseListTakesADoiAcceptedFilesOrExactlyOneCaseO
     EXPECT_EQ(validate(filesDrop({QStringLiteral("a.jpg")}), Position::BetweenRows), Operation::None);
     EXPECT_EQ(validate(filesDrop({QStringLiteral("report.pdf")})), Operation::None);
     EXPECT_EQ(validate(filesDrop({QStringLiteral("a.jpg"), QStringLiteral("notes.txt")})), Operation::None);
-    EXPECT_EQ(validate(filesDrop({QStringLiteral("x.JPG")})), Operation::None);
+    EXPECT_EQ(validate(filesDrop({QStringLiteral("IMG_0001.JPG"), QStringLiteral("b.TIFF")})), Operation::Copy);
+    EXPECT_EQ(validate(filesDrop({QStringLiteral("IMG_0001.JPG"), QStringLiteral("REPORT.PDF")})), Operation::None);
     // A web address is not a file, whatever its name.
     auto web = std::make_unique<QMimeData>();
     web->setUrls({QUrl(QStringLiteral("https://example.org/a.jpg"))});

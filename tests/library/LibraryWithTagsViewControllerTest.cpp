@@ -1,10 +1,17 @@
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimeZone>
 #include <random>
 #include <thread>
 
+#include "exchange/FolderHierarchyImport.h"
+#include "exchange/JSONImporter.h"
 #include "library/LibraryNotifications.h"
 #include "LibraryViewFixture.h"
+#include "support/EncodedImage.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 
@@ -409,4 +416,68 @@ TEST_F(LibraryWithTagsViewControllerTest, BatchesKeepTheSelectionAndTagLabelsAre
     context()->deleteObject(first);
     settle();
     EXPECT_EQ(selectedIDs(), QStringList{QStringLiteral("D")});
+}
+
+class ArrivingTagsTest : public LibraryViewFixture
+{
+protected:
+    static void waitFor(const bool &done)
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 60000)) << "the background run did not finish";
+    }
+
+    // Every tag of the library by label, and whether the tag list dims it.
+    QStringList dimmedLabels()
+    {
+        settle();
+        QStringList dimmed;
+        TagTableModel *model = controller().tagsModel();
+        for (ManagedObject *object : context()->arrayOfObjects(Tag::entityName())) {
+            auto *tag = static_cast<Tag *>(object);
+            const int row = model->rowOfObject(tag);
+            EXPECT_GE(row, 0) << tag->label().toStdString();
+            if (!tag->hasActiveCases() || model->data(model->index(row, TagTableModel::LabelColumn), Qt::ForegroundRole).isValid())
+                dimmed.append(tag->label());
+        }
+        return dimmed;
+    }
+};
+
+TEST_F(ArrivingTagsTest, TagsFromAFolderImportOrARestoreAreNotDimmedWithoutAFilter)
+{
+    taggedCase(QStringLiteral("P1"), {newTag(QStringLiteral("Kept"))});
+    context()->saveWithParent(false);
+    load();
+    controller().viewWillAppear();
+    controller().refreshTagActivity(); // as the window does when it opens
+    ASSERT_TRUE(dimmedLabels().isEmpty());
+
+    // A folder tree: its tags are made on a worker thread and arrive with its save.
+    QTemporaryDir tree;
+    ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("Teaching/Chest/Pneumothorax")));
+    QFile image(tree.filePath(QStringLiteral("Teaching/Chest/Pneumothorax/a.jpg")));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+    image.write(test::encodedImage(QSize(4, 4), Qt::gray));
+    image.close();
+    bool imported = false;
+    FolderHierarchyImport::importFolderHierarchy(tree.filePath(QStringLiteral("Teaching")), context(),
+                                                 [&](const auto &) { imported = true; });
+    waitFor(imported);
+    EXPECT_EQ(context()->countOfObjects(Tag::entityName()), 4);
+    EXPECT_EQ(dimmedLabels(), QStringList());
+
+    // A backup of the library restored into an emptied one: every tag is new again.
+    const QString backup = tree.filePath(QStringLiteral("backup.json"));
+    ASSERT_TRUE(JSONImporter(QUrl::fromLocalFile(backup)).exportDatabase(context()).error.isEmpty());
+    for (const QString &entity : {Case::entityName(), Tag::entityName()})
+        for (ManagedObject *object : context()->arrayOfObjects(entity))
+            context()->deleteObject(object);
+    context()->saveWithParent(false);
+    settle();
+    ASSERT_EQ(context()->countOfObjects(Tag::entityName()), 0);
+    bool restored = false;
+    JSONImporter(QUrl::fromLocalFile(backup)).importBackup(context(), [&](const auto &) { restored = true; });
+    waitFor(restored);
+    EXPECT_EQ(context()->countOfObjects(Tag::entityName()), 4);
+    EXPECT_EQ(dimmedLabels(), QStringList());
 }

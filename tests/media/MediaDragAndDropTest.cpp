@@ -31,8 +31,8 @@ TEST(MediaDragAndDropTest, ADropIsCopiedOnlyWhenEveryFileIsAnAcceptedImageOrMovi
     EXPECT_EQ(validate({QStringLiteral("a.jpg"), QStringLiteral("b.png"), QStringLiteral("c.tiff"), QStringLiteral("d.gif")}),
               Operation::Copy);
     EXPECT_EQ(validate({QStringLiteral("clip.mov"), QStringLiteral("clip.mp4")}), Operation::Copy);
-    // Extensions compare case-sensitively.
-    EXPECT_EQ(validate({QStringLiteral("x.JPG")}), Operation::None);
+    // A camera's capitals are the same types.
+    EXPECT_EQ(validate({QStringLiteral("IMG_0001.JPG"), QStringLiteral("scan.Png"), QStringLiteral("CLIP.MOV")}), Operation::Copy);
     // One refused file refuses the whole drop.
     EXPECT_EQ(validate({QStringLiteral("a.jpg"), QStringLiteral("notes.txt"), QStringLiteral("b.png")}), Operation::None);
     // PDFs enter a case by other ways than a drop on the grid.

@@ -18,9 +18,15 @@ TEST(MediaTypesTest, ExtensionsAreComparedExactlyAndGroupedByType)
     EXPECT_FALSE(MediaTypes::isImage(QStringLiteral("pdf")));
     EXPECT_FALSE(MediaTypes::isImage(QStringLiteral("mov")));
     EXPECT_TRUE(MediaTypes::isMovie(QStringLiteral("mov")));
-    EXPECT_FALSE(MediaTypes::isMovie(QStringLiteral("MOV")));
     EXPECT_TRUE(MediaTypes::isPdf(QStringLiteral("pdf")));
-    EXPECT_FALSE(MediaTypes::isPdf(QStringLiteral("PDF")));
+    // The kind of a file ignores the letter case; the exact lookup does not.
+    EXPECT_TRUE(MediaTypes::isImage(QStringLiteral("JPG")));
+    EXPECT_TRUE(MediaTypes::isImage(QStringLiteral("Tiff")));
+    EXPECT_TRUE(MediaTypes::isMovie(QStringLiteral("MOV")));
+    EXPECT_TRUE(MediaTypes::isPdf(QStringLiteral("PDF")));
+    EXPECT_FALSE(MediaTypes::isImage(QStringLiteral("JPGX")));
+    EXPECT_EQ(MediaTypes::typeForExtensionIgnoringCase(QStringLiteral("JPEG")), MediaType::JPEG);
+    EXPECT_FALSE(MediaTypes::typeForExtensionIgnoringCase(QStringLiteral(".JPG")));
 
     EXPECT_EQ(MediaTypes::acceptedImageExtensions(),
               (QStringList{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("gif"),

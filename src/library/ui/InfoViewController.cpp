@@ -19,6 +19,7 @@
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TypingUndoCoalescer.h"
 #include "library/ValueTransformer.h"
+#include "library/ui/ClickableTextField.h"
 #include "library/ui/OptionalDateEdit.h"
 #include "library/ui/TagTokenField.h"
 #include "store/Case.h"
@@ -73,6 +74,14 @@ void showText(QPlainTextEdit *field, const QString &text)
     field->setTextCursor(cursor);
 }
 
+QString mediaCountText(const Case *item)
+{
+    const qsizetype count = item ? item->media().size() : 0;
+    if (count == 0)
+        return QStringLiteral("No media");
+    return count == 1 ? QStringLiteral("1 media file") : QStringLiteral("%1 media files").arg(count);
+}
+
 QDate localDate(const QDateTime &instant)
 {
     return instant.isValid() ? LocalDate::of(instant) : QDate();
@@ -89,6 +98,7 @@ InfoViewController::InfoViewController(QWidget *parent)
     , m_dateOfBirthField(new OptionalDateEdit)
     , m_dateOfDiagnosisField(new OptionalDateEdit)
     , m_ageField(new QLabel)
+    , m_mediaField(new ClickableTextField)
     , m_summaryField(new QLineEdit)
     , m_detailField(new QPlainTextEdit)
     , m_linksButton(new QPushButton(QStringLiteral("Show Links ›")))
@@ -101,6 +111,7 @@ InfoViewController::InfoViewController(QWidget *parent)
                      QStringLiteral("dateOfDiagnosis"), QStringLiteral("summary"), QStringLiteral("detail"),
                      QStringLiteral("tags")},
                     [this] { refreshFromCase(); });
+    observeCaseKeys({QStringLiteral("media")}, [this] { m_mediaField->setText(mediaCountText(currentCase())); });
     selectionCountDidChange();
     refreshFromCase();
 }
@@ -119,6 +130,8 @@ void InfoViewController::buildForm()
     for (Sex sex : allSexes())
         m_sexField->addItem(sexTitle(sex), int(sex));
     m_ageField->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_mediaField->setObjectName(QStringLiteral("mediaField"));
+    m_mediaField->setToolTip(QStringLiteral("Click to preview the media (Ctrl+2); Ctrl+click to open the media window"));
     m_summaryField->setPlaceholderText(QStringLiteral("Diagnosis"));
     m_detailField->setPlaceholderText(QStringLiteral("Findings, references, web links…"));
     m_detailField->setTabChangesFocus(true);
@@ -141,6 +154,7 @@ void InfoViewController::buildForm()
     form->addRow(caption(QStringLiteral("Born"), m_dateOfBirthField), m_dateOfBirthField);
     form->addRow(caption(QStringLiteral("Diagnosed"), m_dateOfDiagnosisField), m_dateOfDiagnosisField);
     form->addRow(caption(QStringLiteral("Age"), m_ageField), m_ageField);
+    form->addRow(caption(QStringLiteral("Media"), m_mediaField), m_mediaField);
 
     auto *content = new QVBoxLayout(m_contentStackView);
     content->setContentsMargins(0, 0, 0, 0);
@@ -203,6 +217,8 @@ void InfoViewController::connectEdits()
     connect(m_detailField, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &position) { showTextMenu(m_detailField, position); });
     connect(m_linksButton, &QPushButton::clicked, this, &InfoViewController::goToLinks);
+    connect(m_mediaField, &ClickableTextField::clicked, this,
+            [this](Qt::KeyboardModifiers modifiers) { emit mediaFieldClicked(m_mediaField, modifiers); });
 
     connect(m_tokenField, &TagTokenField::textEdited, this, &InfoViewController::tokenTextEdited);
     connect(m_tokenField, &TagTokenField::backwardDeletePressed, this,
@@ -232,6 +248,8 @@ void InfoViewController::representedObjectDidChange(Case *previous)
     m_tokenField->lineEdit()->clear();
     m_tokenField->hideCompletions();
     m_autoSelectFirstSuggestion = TokenAutoSelectStatus::Passive;
+    m_dateOfBirthField->discardEdits();
+    m_dateOfDiagnosisField->discardEdits();
     refreshFromCase();
     refreshLinksButton();
 }
@@ -249,12 +267,26 @@ void InfoViewController::refreshFromCase()
     m_sexField->setCurrentIndex(item ? m_sexField->findData(item->sex()) : -1);
     m_dateOfBirthField->setDate(localDate(item ? item->dateOfBirth() : QDateTime()));
     m_dateOfDiagnosisField->setDate(localDate(item ? item->dateOfDiagnosis() : QDateTime()));
+    flagImplausibleDates();
     const QString age = item ? item->ageString() : QString();
     m_ageField->setText(age.isEmpty() ? QStringLiteral("—") : age);
+    m_mediaField->setText(mediaCountText(item));
     showText(m_summaryField, item ? item->summary() : QString());
     showText(m_detailField, item ? item->detail() : QString());
     m_tokenField->setTokens(LibraryWithTagsViewController::tagLabelsSorted(item));
     m_refreshing = false;
+}
+
+void InfoViewController::flagImplausibleDates()
+{
+    const Case *item = currentCase();
+    const QDate born = localDate(item ? item->dateOfBirth() : QDateTime());
+    const QDate diagnosed = localDate(item ? item->dateOfDiagnosis() : QDateTime());
+    const bool bornInFuture = born.isValid() && born > QDate::currentDate();
+    const bool diagnosedBeforeBirth = born.isValid() && diagnosed.isValid() && diagnosed < born;
+    m_dateOfBirthField->setWarning(bornInFuture ? QStringLiteral("The date of birth is in the future.") : QString());
+    m_dateOfDiagnosisField->setWarning(diagnosedBeforeBirth ? QStringLiteral("The diagnosis is dated before the birth.")
+                                                            : QString());
 }
 
 void InfoViewController::refreshLinksButton()

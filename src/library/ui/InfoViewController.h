@@ -14,6 +14,7 @@ class QPushButton;
 
 namespace ovalis {
 
+class ClickableTextField;
 class OptionalDateEdit;
 class TagTokenField;
 class TypingUndoCoalescer;
@@ -39,6 +40,8 @@ public:
     OptionalDateEdit *dateOfBirthField() const { return m_dateOfBirthField; }
     OptionalDateEdit *dateOfDiagnosisField() const { return m_dateOfDiagnosisField; }
     QLabel *ageField() const { return m_ageField; }
+    // How many media the case has; a click asks for them (mediaFieldClicked).
+    ClickableTextField *mediaField() const { return m_mediaField; }
     QLineEdit *summaryField() const { return m_summaryField; }
     QPlainTextEdit *detailField() const { return m_detailField; }
     QPushButton *linksButton() const { return m_linksButton; }
@@ -68,6 +71,8 @@ public slots:
 
 signals:
     void goToLinksRequested();
+    // The media field was clicked with these modifier keys held.
+    void mediaFieldClicked(QWidget *field, Qt::KeyboardModifiers modifiers);
     // A tag's active flag was set; "Updated Tag Activity" follows at once.
     void tagActivityChanged();
 
@@ -81,6 +86,8 @@ private:
     void connectEdits();
     void refreshFromCase();
     void refreshLinksButton();
+    // Warns of a date of birth in the future and of a diagnosis before birth.
+    void flagImplausibleDates();
     void tokenTextEdited(const QString &text);
     void tokensChanged();
     void editingEnded();
@@ -94,6 +101,7 @@ private:
     OptionalDateEdit *m_dateOfBirthField;
     OptionalDateEdit *m_dateOfDiagnosisField;
     QLabel *m_ageField;
+    ClickableTextField *m_mediaField;
     QLineEdit *m_summaryField;
     QPlainTextEdit *m_detailField;
     QPushButton *m_linksButton;

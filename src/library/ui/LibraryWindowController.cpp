@@ -30,6 +30,7 @@
 #include "library/LibraryNotifications.h"
 #include "library/LibraryQuery.h"
 #include "library/LibraryWithTagsViewController.h"
+#include "library/ui/ClickableTextField.h"
 #include "library/ui/DetailTabViewController.h"
 #include "library/ui/InfoViewController.h"
 #include "library/ui/LibrarySplitViewController.h"
@@ -126,6 +127,7 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     // A tag switched on from the detail narrows the tag list by fresh second-degree flags.
     connect(info, &InfoViewController::tagActivityChanged, libraryViewController(),
             &LibraryWithTagsViewController::refreshTagActivity);
+    connect(info, &InfoViewController::mediaFieldClicked, this, &LibraryWindowController::showMediaWindow);
     connect(&Settings::shared(), &Settings::valueChanged, this, [this](const QString &key) {
         if (key == teachingModeKey)
             libraryView()->setDateAddedColumnHidden(Settings::shared().boolValue(teachingModeKey));
@@ -600,6 +602,15 @@ void LibraryWindowController::showSelectionInDetail()
     m_splitViewController->tabViewController()->followSelection(selected);
     if (m_mediaWindowController)
         m_mediaWindowController->setCurrentCase(selected.value(0, nullptr));
+}
+
+void LibraryWindowController::showMediaWindow(QWidget *sender, Qt::KeyboardModifiers modifiers)
+{
+    if (qobject_cast<ClickableTextField *>(sender) && !modifiers.testFlag(Qt::ControlModifier)) {
+        m_splitViewController->tabViewController()->selectTab(DetailTabIndex::preview);
+        return;
+    }
+    showMedia();
 }
 
 void LibraryWindowController::showMedia()

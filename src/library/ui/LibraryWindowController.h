@@ -91,6 +91,10 @@ public slots:
     // shows the media window, toggling its full screen when Alt is held or
     // in teaching mode.
     void showMedia();
+    // A click on the detail side's media field switches the detail to the
+    // Preview tab; with Ctrl held, or from anything else, it shows media as
+    // the case list's command does.
+    void showMediaWindow(QWidget *sender, Qt::KeyboardModifiers modifiers);
     // Selects the case (the caller resets the search and filters first so
     // that it is listed), scrolls to it and shows its media.
     void showCase(ovalis::Case *item);

@@ -20,7 +20,7 @@ void InteractiveView::wheelEvent(QWheelEvent *event)
     const double delta = ScrollAccumulator::deltaForWheel(event->angleDelta(), event->pixelDelta());
     event->accept();
     if (delta != 0.0)
-        emit scrollNavigate(delta);
+        emit scrollNavigate(delta, ScrollAccumulator::isNotched(event->pixelDelta()));
 }
 
 void InteractiveView::mouseMoveEvent(QMouseEvent *event)

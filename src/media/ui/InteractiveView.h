@@ -15,8 +15,9 @@ public:
     explicit InteractiveView(QWidget *parent = nullptr);
 
 signals:
-    // The scrolled distance, positive downwards (see ScrollAccumulator).
-    void scrollNavigate(double delta);
+    // The scrolled distance, positive downwards, and whether it counts in
+    // wheel notches (see ScrollAccumulator).
+    void scrollNavigate(double delta, bool notched);
     // Mouse moves, in this view's coordinates, while the window is active.
     void mouseMoved(const QPointF &position);
     void mouseExited();

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QUrl>
+#include <cstdlib>
 
 #include "library/LibraryNotifications.h"
 #include "media/CursorImage.h"
@@ -437,11 +438,11 @@ void MediaDisplayViewController::mouseMoved(const QPointF &)
         updateCursor();
 }
 
-void MediaDisplayViewController::scrollNavigate(double delta)
+void MediaDisplayViewController::scrollNavigate(double delta, bool notched)
 {
-    const int step = m_scrollAccumulator.accumulate(delta);
-    if (step != 0)
-        emit moveSelectionRequested(step);
+    const int steps = m_scrollAccumulator.accumulate(delta, notched);
+    for (int i = 0; i < std::abs(steps); ++i)
+        emit moveSelectionRequested(steps > 0 ? 1 : -1);
 }
 
 bool MediaDisplayViewController::hasSelectionRect() const

@@ -78,8 +78,9 @@ public:
     void updateCursor();
     void resetCursor();
 
-    // Accumulates scrolled distance and steps the media once it passes one unit.
-    void scrollNavigate(double delta);
+    // Accumulates scrolled distance and steps the media: once per wheel
+    // notch, or once a precise device's distance passes one unit.
+    void scrollNavigate(double delta, bool notched = false);
     double cumulativeYDelta() const { return m_scrollAccumulator.cumulativeYDelta(); }
 
     // The backdrop is drawn beside the browser and transparent in full screen.

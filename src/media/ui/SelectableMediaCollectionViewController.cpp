@@ -227,7 +227,14 @@ void SelectableMediaCollectionViewController::importMedia()
     // The Qt dialog, so that its accept button reads "Import Media".
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Import Media"));
-    connect(dialog, &QFileDialog::urlsSelected, this, &SelectableMediaCollectionViewController::importURLs);
+    // Qt's own dialog reports the chosen files by path only (urlsSelected
+    // comes from the platform's dialogs).
+    connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList &paths) {
+        QList<QUrl> urls;
+        for (const QString &path : paths)
+            urls.append(QUrl::fromLocalFile(path));
+        importURLs(urls);
+    });
     dialog->open();
 }
 

@@ -2,7 +2,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QCalendarWidget>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
@@ -11,6 +13,8 @@
 
 #include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
+#include "library/TypedDate.h"
+#include "library/ValueTransformer.h"
 #include "library/ui/InfoViewController.h"
 #include "library/ui/OptionalDateEdit.h"
 #include "library/ui/TagTokenField.h"
@@ -104,8 +108,12 @@ TEST_F(InfoViewControllerTest, EditsGoStraightIntoTheCaseAndEachBurstUndoesAsOne
     m_info->sexField()->setFocus();
     keySlowly(m_info->sexField(), Qt::Key_Up);
     EXPECT_EQ(m_case->sex(), int(Sex::male));
-    m_info->dateOfBirthField()->presenceBox()->click();
-    QCoreApplication::processEvents();
+    // Emptying a date field removes the date.
+    QLineEdit *born = m_info->dateOfBirthField()->lineEdit();
+    born->setFocus();
+    born->selectAll();
+    keySlowly(born, Qt::Key_Backspace);
+    keySlowly(born, Qt::Key_Return);
     EXPECT_FALSE(m_case->dateOfBirth().isValid());
     EXPECT_EQ(m_info->ageField()->text(), QStringLiteral("—"));
     // An invalid identifier shows in red.
@@ -252,6 +260,137 @@ TEST_F(InfoViewControllerTest, FilterToTagSwitchesTheTagOnAndAsksForARequery)
     EXPECT_EQ(countPosts(LibraryNotifications::updatedTagActivity, [&] { menu->actions()[0]->trigger(); }), 1);
     EXPECT_TRUE(chest->active());
     EXPECT_EQ(changed.size(), 1);
+}
+
+// The date fields in the C locale, which shows dates as "12 Mar 1980".
+class InfoViewDateTypingTest : public InfoViewControllerTest
+{
+protected:
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale::c());
+        InfoViewControllerTest::SetUp();
+    }
+
+    void TearDown() override
+    {
+        InfoViewControllerTest::TearDown();
+        QLocale::setDefault(m_previousLocale);
+    }
+
+    // Clicks into the field from another one as a person does, types the
+    // text and ends with the key.
+    void typeDate(OptionalDateEdit *field, const QString &text, Qt::Key end = Qt::Key_Return)
+    {
+        m_info->patientIDField()->setFocus();
+        QCoreApplication::processEvents();
+        QLineEdit *line = field->lineEdit();
+        QTest::mouseClick(line, Qt::LeftButton, Qt::NoModifier, line->rect().center());
+        QCoreApplication::processEvents();
+        typeSlowly(line, text);
+        keySlowly(line, end);
+    }
+
+    QDate born() const { return m_case->dateOfBirth().toLocalTime().date(); }
+    QDate diagnosed() const { return m_case->dateOfDiagnosis().toLocalTime().date(); }
+
+    const QLocale m_previousLocale;
+};
+
+TEST_F(InfoViewDateTypingTest, DatesTypedIntoTheFieldsAreTheDatesStoredAndOthersAreRefused)
+{
+    OptionalDateEdit *bornField = m_info->dateOfBirthField();
+    OptionalDateEdit *diagnosedField = m_info->dateOfDiagnosisField();
+    QLineEdit *bornText = bornField->lineEdit();
+    EXPECT_EQ(bornText->text(), QStringLiteral("12 Mar 1961"));
+    const QColor normalText = bornText->palette().color(QPalette::Text);
+
+    // Clicking into a filled field and typing replaces its date; the time of day stays.
+    typeDate(bornField, QStringLiteral("25 Mar 1990"));
+    EXPECT_EQ(born(), QDate(1990, 3, 25));
+    EXPECT_EQ(m_case->dateOfBirth().toLocalTime().time(), QTime(9, 30));
+    EXPECT_EQ(bornText->text(), QStringLiteral("25 Mar 1990"));
+    typeDate(bornField, QStringLiteral("12 Mar 1980"));
+    EXPECT_EQ(born(), QDate(1980, 3, 12));
+    typeDate(diagnosedField, QStringLiteral("15 3 2024"));
+    EXPECT_EQ(diagnosed(), QDate(2024, 3, 15));
+    EXPECT_EQ(diagnosedField->lineEdit()->text(), QStringLiteral("15 Mar 2024"));
+    typeDate(diagnosedField, QStringLiteral("3 Jan 2020"));
+    EXPECT_EQ(diagnosed(), QDate(2020, 1, 3));
+    // Year first, or day and month by number; leaving the field reads it too.
+    typeDate(diagnosedField, QStringLiteral("2021-05-04"), Qt::Key_Tab);
+    EXPECT_EQ(diagnosed(), QDate(2021, 5, 4));
+    typeDate(bornField, QStringLiteral("1/2/1981"));
+    EXPECT_EQ(born(), QDate(1981, 2, 1));
+    EXPECT_EQ(m_info->ageField()->text(), m_case->ageString());
+
+    // No date: refused in red, the case keeps its date.
+    const QDateTime kept = m_case->dateOfBirth();
+    typeDate(bornField, QStringLiteral("31/4/1981"));
+    EXPECT_TRUE(bornField->isRefused());
+    EXPECT_EQ(m_case->dateOfBirth(), kept);
+    EXPECT_EQ(bornText->text(), QStringLiteral("31/4/1981"));
+    EXPECT_EQ(bornText->palette().color(QPalette::Text), ValueTransformer::systemRed());
+    EXPECT_TRUE(bornText->toolTip().startsWith(QStringLiteral("Not a date."))) << bornText->toolTip().toStdString();
+    // An edit elsewhere leaves the refused text to be mended; Escape shows the date kept.
+    typeSlowly(m_info->summaryField(), QStringLiteral("!"));
+    EXPECT_TRUE(bornField->isRefused());
+    EXPECT_EQ(bornText->text(), QStringLiteral("31/4/1981"));
+    bornText->setFocus();
+    keySlowly(bornText, Qt::Key_Escape);
+    EXPECT_FALSE(bornField->isRefused());
+    EXPECT_EQ(bornText->text(), QStringLiteral("1 Feb 1981"));
+    EXPECT_EQ(bornText->palette().color(QPalette::Text), normalText);
+    // Mended text is taken.
+    typeDate(bornField, QStringLiteral("Mar 12"));
+    EXPECT_TRUE(bornField->isRefused());
+    typeSlowly(bornText, QStringLiteral(" 1980"));
+    EXPECT_FALSE(bornField->isRefused());
+    keySlowly(bornText, Qt::Key_Return);
+    EXPECT_EQ(born(), QDate(1980, 3, 12));
+    EXPECT_EQ(m_case->dateOfBirth(), QDateTime(QDate(1980, 3, 12), QTime(9, 30)));
+
+    // Emptied, the date goes.
+    bornText->setFocus();
+    bornText->selectAll();
+    keySlowly(bornText, Qt::Key_Delete);
+    keySlowly(bornText, Qt::Key_Return);
+    EXPECT_FALSE(m_case->dateOfBirth().isValid());
+    EXPECT_FALSE(bornField->date().isValid());
+}
+
+TEST_F(InfoViewDateTypingTest, ABirthInTheFutureOrADiagnosisBeforeBirthIsFlagged)
+{
+    OptionalDateEdit *bornField = m_info->dateOfBirthField();
+    OptionalDateEdit *diagnosedField = m_info->dateOfDiagnosisField();
+    EXPECT_TRUE(bornField->warning().isEmpty());
+    EXPECT_TRUE(diagnosedField->warning().isEmpty());
+
+    const QDate nextYear = QDate::currentDate().addYears(1);
+    typeDate(bornField, TypedDate::displayText(nextYear));
+    EXPECT_EQ(born(), nextYear);
+    EXPECT_FALSE(bornField->warning().isEmpty());
+    EXPECT_EQ(bornField->lineEdit()->toolTip(), bornField->warning());
+    EXPECT_FALSE(diagnosedField->warning().isEmpty()); // 2021 is before that birth
+
+    typeDate(bornField, QStringLiteral("1 Jan 2000"));
+    EXPECT_TRUE(bornField->warning().isEmpty());
+    EXPECT_TRUE(diagnosedField->warning().isEmpty());
+    typeDate(diagnosedField, QStringLiteral("31 Dec 1999"));
+    EXPECT_EQ(diagnosed(), QDate(1999, 12, 31));
+    EXPECT_FALSE(diagnosedField->warning().isEmpty());
+    // From the calendar, too.
+    emit diagnosedField->calendar()->activated(QDate(2000, 1, 1));
+    EXPECT_EQ(diagnosed(), QDate(2000, 1, 1));
+    EXPECT_TRUE(diagnosedField->warning().isEmpty());
+
+    // Another case's dates are flagged for that case.
+    Case *other = newCase(QStringLiteral("ABC1234"));
+    other->setDateOfBirth(QDateTime(QDate(2010, 1, 1), QTime(0, 0)));
+    other->setDateOfDiagnosis(QDateTime(QDate(2009, 1, 1), QTime(0, 0)));
+    m_info->setRepresentedObject(other);
+    EXPECT_EQ(diagnosedField->lineEdit()->text(), QStringLiteral("1 Jan 2009"));
+    EXPECT_FALSE(diagnosedField->warning().isEmpty());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -21,7 +22,9 @@
 #include "library/ui/LibraryWithTagsView.h"
 #include "media/ui/CaseDragMenuController.h"
 #include "library/ui/RenameTagViewController.h"
+#include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
+#include "store/Media.h"
 
 namespace ovalis::test {
 namespace {
@@ -186,6 +189,35 @@ TEST_F(LibraryListCommandsViewTest, DropsAreTakenOnlyOnARowAndWithTheActionOfThe
     menus->menu()->actions().at(2)->trigger();
     EXPECT_TRUE(m_cases[0]->tags().contains(m_chest));
     menus->menu()->close();
+}
+
+TEST_F(LibraryListCommandsViewTest, CameraFilesNamedInCapitalsAreTakenAndImportedIntoTheCase)
+{
+    QTemporaryDir folder;
+    const auto write = [&](const QString &name, const QByteArray &data) {
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        return QUrl::fromLocalFile(file.fileName());
+    };
+    QMimeData data;
+    data.setUrls({write(QStringLiteral("IMG_0001.JPG"), encodedImage(QSize(14, 10), Qt::blue)),
+                  write(QStringLiteral("IMG_0002.Png"), encodedImage(QSize(6, 6), Qt::red, "PNG"))});
+    Case *target = library()->caseAtRow(1);
+    QSignalSpy imported(library(), &LibraryWithTagsViewController::droppedFilesImported);
+    const DropResult result = dragAndDrop(cases(), &data, inRow(cases(), 1));
+    EXPECT_TRUE(result.moveAccepted);
+    EXPECT_TRUE(result.dropAccepted);
+    EXPECT_EQ(result.action, Qt::CopyAction);
+    ASSERT_TRUE(imported.wait(10000));
+    context()->processPendingChanges();
+
+    const QList<Media *> media = target->sortedMedia();
+    ASSERT_EQ(media.size(), 2);
+    EXPECT_EQ(media[0]->fileName(), QStringLiteral("IMG_0001.JPG"));
+    EXPECT_EQ(media[0]->image().size(), QSize(14, 10));
+    EXPECT_EQ(media[1]->fileName(), QStringLiteral("IMG_0002.Png"));
+    EXPECT_EQ(media[1]->image().size(), QSize(6, 6));
 }
 
 TEST_F(LibraryListCommandsViewTest, MenusAndButtonsCarryTheCaseListCommandsWhileTheyApply)

@@ -6,6 +6,10 @@
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
+#include "library/ui/ClickableTextField.h"
+#include "library/ui/DetailTabViewController.h"
+#include "library/ui/InfoViewController.h"
+#include "library/ui/LibrarySplitViewController.h"
 #include "library/ui/LibraryWindowController.h"
 #include "library/ui/LibraryWithTagsView.h"
 #include "media/ui/MediaDisplayViewController.h"
@@ -106,6 +110,41 @@ TEST_F(ShowMediaTest, OneSelectedCaseOpensTheMediaWindowWhichThenFollowsTheSelec
     QCoreApplication::processEvents();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(CaseHistory::shared().cases(), (QList<Case *>{m_cases[1], m_cases[0], m_cases[2]}));
+}
+
+TEST_F(ShowMediaTest, TheDetailsMediaFieldPreviewsOnAClickAndOpensTheMediaWindowWithCtrl)
+{
+    m_cases[1]->addMedia(encodedImage(QSize(8, 8), Qt::red, "PNG"), QStringLiteral("second.png"));
+    select({1});
+    DetailTabViewController *tabs = m_window->splitViewController()->tabViewController();
+    tabs->selectTab(DetailTabIndex::casesInfo);
+    ClickableTextField *field = tabs->infoViewController()->mediaField();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return field->isVisible(); }, 5000));
+    EXPECT_EQ(field->text(), QStringLiteral("2 media files"));
+    EXPECT_EQ(field->textFormat(), Qt::PlainText);
+
+    // A plain click: the Preview tab, no media window.
+    QTest::mouseClick(field, Qt::LeftButton, Qt::NoModifier, field->rect().center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(tabs->currentIndex(), int(DetailTabIndex::preview));
+    EXPECT_EQ(media(), nullptr);
+    EXPECT_EQ(CaseHistory::shared().count(), 0);
+
+    // With Ctrl: the media window for the case, recorded in the history.
+    tabs->selectTab(DetailTabIndex::casesInfo);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return field->isVisible(); }, 5000));
+    QTest::mouseClick(field, Qt::LeftButton, Qt::ControlModifier, field->rect().center());
+    QCoreApplication::processEvents();
+    ASSERT_NE(media(), nullptr);
+    EXPECT_TRUE(media()->isVisible());
+    EXPECT_EQ(media()->collectionViewController()->currentCase(), m_cases[1]);
+    EXPECT_EQ(tabs->currentIndex(), int(DetailTabIndex::casesInfo));
+    EXPECT_EQ(CaseHistory::shared().cases(), QList<Case *>{m_cases[1]});
+
+    // The count follows the case's media.
+    m_cases[1]->removeMedia({m_cases[1]->sortedMedia().first()});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(field->text(), QStringLiteral("1 media file"));
 }
 
 TEST_F(ShowMediaTest, TeachingModeOpensTheMediaInFullScreen)

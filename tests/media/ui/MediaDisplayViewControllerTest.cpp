@@ -319,7 +319,7 @@ TEST_F(MediaDisplayViewControllerTest, ModifierKeysOverAnImageChooseTheCursorToo
     EXPECT_EQ(m_display->cursorType(), MediaDisplayCursor::none);
 }
 
-TEST_F(MediaDisplayViewControllerTest, ScrollingStepsTheSelectionOncePastOneUnit)
+TEST_F(MediaDisplayViewControllerTest, EachWheelNotchStepsOnceAndTouchpadsAddUp)
 {
     QSignalSpy steps(m_display.get(), &MediaDisplayViewController::moveSelectionRequested);
     auto scroll = [&](const QPoint &pixels, const QPoint &angle) {
@@ -327,17 +327,30 @@ TEST_F(MediaDisplayViewControllerTest, ScrollingStepsTheSelectionOncePastOneUnit
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(m_display->interactiveView(), &event);
     };
-    scroll(QPoint(), QPoint(0, -72));
-    EXPECT_EQ(steps.count(), 0);
-    scroll(QPoint(), QPoint(0, -72));
+    // A standard wheel: every notch is one step.
+    scroll(QPoint(), QPoint(0, -120));
     ASSERT_EQ(steps.count(), 1);
     EXPECT_EQ(steps.at(0).at(0).toInt(), 1);
+    scroll(QPoint(), QPoint(0, -120));
+    scroll(QPoint(), QPoint(0, 120));
+    ASSERT_EQ(steps.count(), 3);
+    EXPECT_EQ(steps.at(1).at(0).toInt(), 1);
+    EXPECT_EQ(steps.at(2).at(0).toInt(), -1);
     EXPECT_EQ(m_display->cumulativeYDelta(), 0.0);
+
+    // Small angles add up to a notch.
+    scroll(QPoint(), QPoint(0, -72));
+    EXPECT_EQ(steps.count(), 3);
+    scroll(QPoint(), QPoint(0, -72));
+    ASSERT_EQ(steps.count(), 4);
+    EXPECT_EQ(steps.at(3).at(0).toInt(), 1);
+
+    // A touchpad's pixels must pass 30.
     scroll(QPoint(0, 30), QPoint(0, 120));
-    EXPECT_EQ(steps.count(), 1);
+    EXPECT_EQ(steps.count(), 4);
     scroll(QPoint(0, 1), QPoint(0, 12));
-    ASSERT_EQ(steps.count(), 2);
-    EXPECT_EQ(steps.at(1).at(0).toInt(), -1);
+    ASSERT_EQ(steps.count(), 5);
+    EXPECT_EQ(steps.at(4).at(0).toInt(), -1);
 }
 
 TEST(DisplayImageViewTest, PaintsAScaledCopyMadeOncePerImageAndSize)

@@ -2,11 +2,13 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -248,6 +250,50 @@ TEST_F(SelectableMediaCollectionViewControllerTest, ImportedFilesArriveInOrderAn
     EXPECT_EQ(m_grid->validateDrop(&drop), MediaDragAndDrop::DropOperation::None);
     m_grid->importURLs({first});
     EXPECT_FALSE(finished.wait(300));
+}
+
+TEST_F(SelectableMediaCollectionViewControllerTest, ImportMediaListsPicturesWhateverTheLetterCaseOfTheirExtension)
+{
+    Case *item = caseWithMedia(0);
+    m_grid->setCurrentCase(item);
+    m_grid->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_grid.get()));
+    QTemporaryDir folder;
+    for (const QString &name : {QStringLiteral("IMG_0001.JPG"), QStringLiteral("scan.Png"), QStringLiteral("b.jpg"),
+                                QStringLiteral("notes.txt"), QStringLiteral("clip.mov")}) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(pngData(Qt::blue));
+    }
+
+    m_grid->importMedia();
+    auto *dialog = m_grid->findChild<QFileDialog *>();
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(folder.path());
+    auto *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
+    ASSERT_NE(list, nullptr);
+    const auto listed = [&] {
+        QStringList names;
+        for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+            names.append(list->model()->index(row, 0, list->rootIndex()).data().toString());
+        names.sort(Qt::CaseInsensitive);
+        return names;
+    };
+    const QStringList pictures{QStringLiteral("b.jpg"), QStringLiteral("IMG_0001.JPG"), QStringLiteral("scan.Png")};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listed() == pictures; }, 10000)) << listed().join(QLatin1Char(' ')).toStdString();
+
+    QSignalSpy finished(m_grid.get(), &SelectableMediaCollectionViewController::importFinished);
+    // Picked in the list, as a click does.
+    QModelIndex camera;
+    for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+        if (list->model()->index(row, 0, list->rootIndex()).data().toString() == QStringLiteral("IMG_0001.JPG"))
+            camera = list->model()->index(row, 0, list->rootIndex());
+    ASSERT_TRUE(camera.isValid());
+    list->selectionModel()->select(camera, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ASSERT_EQ(dialog->selectedFiles(), QStringList{folder.filePath(QStringLiteral("IMG_0001.JPG"))});
+    static_cast<QDialog *>(dialog)->accept(); // as the dialog's Import Media button does
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(fileNames(item->sortedMedia()), QStringList{QStringLiteral("IMG_0001.JPG")});
 }
 
 TEST_F(SelectableMediaCollectionViewControllerTest, DeletingRemovesTheSelectedMediaAndRenumbersTheRest)
