@@ -34,10 +34,47 @@ ManagedObjectContext::ManagedObjectContext(ConcurrencyType type, ManagedObjectCo
 {
     m_parent = parentContext;
     m_stack = parentContext->m_stack;
+    if (type == ConcurrencyType::PrivateQueue) {
+        std::lock_guard<std::mutex> lock(parentContext->m_childrenLock);
+        parentContext->m_privateChildren.append(this);
+    }
+}
+
+void ManagedObjectContext::finishPrivateChildren()
+{
+    // A child's long work (an import, a scan) may still be running and will
+    // push into and save through this context: it finishes first, with this
+    // thread's own queue served meanwhile so that its pushes can land. A
+    // child that outlives this context is then cut loose instead of left
+    // holding a dangling parent.
+    for (;;) {
+        ManagedObjectContext *busy = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_childrenLock);
+            for (ManagedObjectContext *child : std::as_const(m_privateChildren))
+                if (!child->m_finishedForParent) {
+                    busy = child;
+                    break;
+                }
+        }
+        if (!busy)
+            break;
+        busy->m_finishedForParent = true;
+        busy->performAndWait([] {});
+    }
+    std::lock_guard<std::mutex> lock(m_childrenLock);
+    for (ManagedObjectContext *child : std::as_const(m_privateChildren))
+        child->m_parent = nullptr;
+    m_privateChildren.clear();
 }
 
 ManagedObjectContext::~ManagedObjectContext()
 {
+    finishPrivateChildren();
+    if (m_parent && m_type == ConcurrencyType::PrivateQueue) {
+        std::lock_guard<std::mutex> lock(m_parent->m_childrenLock);
+        m_parent->m_privateChildren.removeAll(this);
+    }
     m_alive->store(false);
     m_worker.reset(); // finishes the work already queued
     for (auto &object : m_objects)

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -152,11 +153,17 @@ private:
     bool registersUndo() const;
     void registerUndo(std::function<void()> action);
     void scheduleProcessing();
+    void finishPrivateChildren();
 
     std::shared_ptr<PersistentStore> m_ownedStore; // Set for a separate store file; destroyed last.
     ConcurrencyType m_type;
     PersistentStore *m_store = nullptr;        // Not owned unless m_ownedStore.
     ManagedObjectContext *m_parent = nullptr;  // Not owned.
+    // Private-queue children still alive: their work reaches this context
+    // through m_parent, so it is finished before this context goes.
+    std::mutex m_childrenLock;
+    QList<ManagedObjectContext *> m_privateChildren;
+    bool m_finishedForParent = false; // the parent waited for this context's work as it went
     CoreDataStack *m_stack = nullptr;          // Not owned.
     UndoManager *m_undoManager = nullptr;      // Not owned.
     std::shared_ptr<ContextQueue> m_worker;    // Owned for private contexts.

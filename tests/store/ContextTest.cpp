@@ -1,6 +1,8 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <chrono>
+#include <thread>
 
 #include <sqlite3.h>
 
@@ -214,6 +216,43 @@ TEST_F(ContextTest, QueuedPushesAndSavesOfALongImportAllReachTheFile)
     const QList<ManagedObject *> tags = reader->mainContext()->arrayOfObjects(Tag::entityName());
     ASSERT_EQ(tags.size(), 1);
     EXPECT_EQ(static_cast<Tag *>(tags.first())->cases().size(), 3000);
+}
+
+TEST_F(ContextTest, ClosingTheLibraryFinishesWorkStillRunningInABackgroundContext)
+{
+    // An import still running when the library closes (a window torn down,
+    // the application quitting) pushes and saves through the main context:
+    // that work finishes before the main context goes, and its save lands.
+    auto child = SharedBackgroundContext::childOf(context());
+    std::atomic<bool> closing{false};
+    std::atomic<bool> started{false};
+    std::atomic<bool> finished{false};
+    child->perform([&, context = child.get()] {
+        started = true;
+        while (!closing.load())
+            std::this_thread::yield();
+        // Give the main thread time to be well into closing the library.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (int i = 1; i <= 200; ++i) {
+            Case *item = context->insertNew<Case>();
+            item->setPatientID(QStringLiteral("LATE%1").arg(i));
+            if (i % 50 == 0)
+                context->saveWithParentLater();
+        }
+        context->saveWithParent(true);
+        context->waitForQueuedParentWork();
+        finished = true;
+    });
+    while (!started.load())
+        std::this_thread::yield();
+    closing = true;
+    m_stack.reset();
+    EXPECT_TRUE(finished.load());
+    child.reset();
+    QCoreApplication::processEvents();
+
+    reopen();
+    EXPECT_EQ(context()->countOfObjects(Case::entityName()), 200);
 }
 
 TEST_F(ContextTest, APushedNewCaseJoinsItsTagsOnceWhateverTheChildDidInBetween)
