@@ -32,6 +32,7 @@
 #include "util/Log.h"
 #include "util/Settings.h"
 #include "util/TerminationSignalNotifier.h"
+#include "util/UndoManager.h"
 #include "util/UpdateChecker.h"
 
 namespace ovalis {
@@ -215,6 +216,10 @@ void AppDelegate::applicationWillTerminate()
 {
     if (ManagedObjectContext *context = m_stack.mainContext())
         context->saveWithParent(true);
+    // The library closes: no step can be undone any more, and the copies of
+    // media files the steps kept go with them.
+    if (UndoManager *undo = m_stack.undoManager())
+        undo->removeAllActions();
 }
 
 void AppDelegate::applicationWillResignActive()

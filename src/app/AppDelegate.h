@@ -65,7 +65,7 @@ public:
 
     // Application events.
     TerminateReply applicationShouldTerminate();
-    void applicationWillTerminate();   // saves the main context with its parent
+    void applicationWillTerminate();   // saves the main context with its parent and drops the undo history
     void applicationWillResignActive(); // saves the main context with its parent
     // Launched again or reactivated: brings the library window back when no
     // window is visible. Always true.

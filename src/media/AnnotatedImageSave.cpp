@@ -1,11 +1,9 @@
 #include "media/AnnotatedImageSave.h"
 
-#include <QFileInfo>
-
 #include "library/LibraryNotifications.h"
 #include "media/AnnotationPage.h"
-#include "media/MediaFileStore.h"
 #include "media/MediaFileUndo.h"
+#include "media/UndoKeptFile.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "util/Log.h"
@@ -32,9 +30,11 @@ bool AnnotatedImageSave::save(Media *media, const AnnotationPage &page)
         Log::error(LogArea::UI, QStringLiteral("AnnotationViewController: missing data for save"));
         return false;
     }
-    const QUrl backup = MediaFileStore::makeBackupURL(*fileURL);
+    ManagedObjectContext *context = media->managedObjectContext();
+    const MediaFileUndo fileUndo(context);
     MediaWriteError error;
-    if (!MediaFileStore::backupMediaFile(*fileURL, backup, &error)) {
+    const std::shared_ptr<UndoKeptFile> backup = fileUndo.keepCopy(*fileURL, &error);
+    if (!backup) {
         logSaveFailure(error);
         return false;
     }
@@ -43,7 +43,6 @@ bool AnnotatedImageSave::save(Media *media, const AnnotationPage &page)
         Log::error(LogArea::UI, QStringLiteral("AnnotationViewController: failed to flatten annotated image"));
         return false;
     }
-    ManagedObjectContext *context = media->managedObjectContext();
     bool written;
     {
         // The swap registered below restores the file; the store's undo of
@@ -54,13 +53,13 @@ bool AnnotatedImageSave::save(Media *media, const AnnotationPage &page)
     }
     if (!written) {
         logSaveFailure(error);
-        // The old file went before the new one failed: the backup stands in.
-        if (!QFileInfo::exists(fileURL->toLocalFile()))
-            MediaFileStore::copyItem(backup, *fileURL);
+        // The old file went before the new one failed: the copy stands in.
+        backup->standIn(*fileURL);
         return false;
     }
     NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia);
-    MediaFileUndo(context).registerAnnotationUndo(media->objectID(), backup);
+    // Undo puts the file back under the name and type it had, as for a crop.
+    fileUndo.registerSwapUndo(media->objectID(), backup, MediaFileUndo::annotateImageActionName);
     Log::info(LogArea::UI, QStringLiteral("AnnotationViewController: saved annotated image for ") + media->description());
     return true;
 }

@@ -10,7 +10,7 @@
 #include <QSet>
 #include <algorithm>
 
-#include "media/MediaFileStore.h"
+#include "media/UndoKeptFile.h"
 #include "media/MediaFileUndo.h"
 #include "store/Media.h"
 #include "util/Log.h"
@@ -120,15 +120,15 @@ bool ExternalEditor::editMedia(Media *media) const
         Log::error(LogArea::UI, QStringLiteral("Unable to launch ") + name() + QStringLiteral(" (unable to get media URL)"));
         return false;
     }
-    const QUrl backup = MediaFileStore::makeBackupURL(*fileURL);
+    const MediaFileUndo fileUndo(media->managedObjectContext());
     MediaWriteError error;
-    if (!MediaFileStore::backupMediaFile(*fileURL, backup, &error)) {
+    const std::shared_ptr<UndoKeptFile> backup = fileUndo.keepCopy(*fileURL, &error);
+    if (!backup) {
         Log::error(LogArea::UI, QStringLiteral("Unable to prepare image for editing at ") + fileURL->toLocalFile()
                                     + QStringLiteral(": ") + error.message());
         return false;
     }
-    MediaFileUndo(media->managedObjectContext())
-        .registerSwapUndo(media->objectID(), backup, MediaFileUndo::editImageActionName);
+    fileUndo.registerSwapUndo(media->objectID(), backup, MediaFileUndo::editImageActionName);
     return open(*fileURL);
 }
 

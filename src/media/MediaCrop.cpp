@@ -1,8 +1,8 @@
 #include "media/MediaCrop.h"
 
 #include "library/LibraryNotifications.h"
-#include "media/MediaFileStore.h"
 #include "media/MediaFileUndo.h"
+#include "media/UndoKeptFile.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "util/Log.h"
@@ -33,18 +33,22 @@ bool MediaCrop::cropMedia(const QImage &image, Media *media, const std::optional
         return false;
     }
 
-    const QUrl backup = MediaFileStore::makeBackupURL(*fileURL);
+    const MediaFileUndo fileUndo(context);
     MediaWriteError error;
-    if (!MediaFileStore::backupMediaFile(*fileURL, backup, &error) || !media->overwriteImage(cropped, &error)) {
+    const std::shared_ptr<UndoKeptFile> backup = fileUndo.keepCopy(*fileURL, &error);
+    if (!backup || !media->overwriteImage(cropped, &error)) {
         Log::error(LogArea::UI, QStringLiteral("Failed to overwrite cropped image at ") + fileURL->toLocalFile()
                                     + QStringLiteral(": ") + error.message());
+        // The old file went before the new one failed: the copy stands in.
+        if (backup)
+            backup->standIn(*fileURL);
         return false;
     }
     NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia);
     Log::info(LogArea::UI, QStringLiteral("Register undo crop on stack"));
     UndoManager *undo = context->undoManager();
     undo->enableUndoRegistration();
-    MediaFileUndo(context).registerSwapUndo(media->objectID(), backup, MediaFileUndo::cropImageActionName);
+    fileUndo.registerSwapUndo(media->objectID(), backup, MediaFileUndo::cropImageActionName);
     undo->disableUndoRegistration();
     Log::info(LogArea::UI, QStringLiteral("Successfully cropped ") + media->description());
     return true;

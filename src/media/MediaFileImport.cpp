@@ -6,7 +6,7 @@
 #include <QSet>
 #include <memory>
 
-#include "media/MediaFileStore.h"
+#include "media/UndoKeptFile.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
@@ -28,7 +28,7 @@ struct SetAsideMedia {
     QString fileName;
     int orderIndex = 0;
     QDateTime creationDate;
-    QUrl backup;
+    std::shared_ptr<UndoKeptFile> backup;
 };
 
 void registerUndoOfImport(ManagedObjectContext *context, const ObjectID &caseID, const QStringList &uuids);
@@ -59,9 +59,9 @@ void restoreImport(ManagedObjectContext *context, const ObjectID &caseID, const 
             media->setItsCase(target);
             const std::optional<QUrl> url = media->fileURL();
             MediaWriteError error;
-            if (!url || !MediaFileStore::createDirectory(MediaFileStore::folderURL(*url), &error)
-                || !MediaFileStore::moveItem(item.backup, *url, &error))
-                Log::error(LogArea::Filing, QStringLiteral("Unable to restore file from ") + item.backup.path() + QStringLiteral(": ")
+            if (!item.backup || !url || !item.backup->moveBack(*url, &error))
+                Log::error(LogArea::Filing, QStringLiteral("Unable to restore file from ")
+                                                + (item.backup ? item.backup->url().path() : QString()) + QStringLiteral(": ")
                                                 + error.message());
             uuids.append(item.uuid);
         }
@@ -81,18 +81,16 @@ void undoImport(ManagedObjectContext *context, const ObjectID &caseID, const QSt
         for (Media *media : target->sortedMedia()) {
             if (!uuids.contains(media->uuid()))
                 continue;
-            SetAsideMedia item{media->uuid(), media->fileName(), media->orderIndex(), media->creationDate(), QUrl()};
-            // The file waits beside the library's media for a redo; the
-            // record's deletion then finds nothing to remove.
+            SetAsideMedia item{media->uuid(), media->fileName(), media->orderIndex(), media->creationDate(), nullptr};
+            // The file waits in the undo folder for a redo, and goes when
+            // the redo can no longer be taken; the record's deletion then
+            // finds nothing to remove.
             if (const std::optional<QUrl> url = media->existingFileURL()) {
-                item.backup = MediaFileStore::makeBackupURL(*url);
                 MediaWriteError error;
-                if (!MediaFileStore::createDirectory(MediaFileStore::folderURL(item.backup), &error)
-                    || !MediaFileStore::moveItem(*url, item.backup, &error)) {
+                item.backup = UndoKeptFile::moveAside(context->stack()->undoFiles(), *url, &error);
+                if (!item.backup)
                     Log::error(LogArea::Filing, QStringLiteral("Backup media file failed for ") + media->description()
                                                     + QStringLiteral(": ") + error.message());
-                    item.backup.clear();
-                }
             }
             setAside.append(item);
             context->deleteObject(media);

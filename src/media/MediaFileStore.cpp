@@ -287,12 +287,6 @@ bool MediaFileStore::writeImage(const QImage &image, const QUrl &url, MediaType 
     return true;
 }
 
-QUrl MediaFileStore::makeBackupURL(const QUrl &fileURL)
-{
-    return QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/Ovalis/") + newUuidString() + QLatin1Char('/')
-                               + lastPathComponent(fileURL));
-}
-
 bool MediaFileStore::backupMediaFile(const QUrl &source, const QUrl &backup, MediaWriteError *error)
 {
     Log::info(LogArea::Filing, QStringLiteral("Backup media file from\r\t") + source.toLocalFile() + QStringLiteral(" to\r\t")
@@ -310,7 +304,8 @@ void MediaFileStore::removeMediaFile(const QUrl &url)
         Log::error(LogArea::Filing, QStringLiteral("Error deleting URL: ") + absoluteString(url) + QLatin1Char(' ') + error.message());
 }
 
-bool MediaFileStore::deleteEmptyFolders(const QUrl &url, MediaWriteError *error)
+bool MediaFileStore::deleteEmptyFolders(const QUrl &url, MediaWriteError *error,
+                                        const std::function<void(const QString &folder)> &afterListing)
 {
     QString folder = QFileInfo(url.toLocalFile()).path();
     Log::info(LogArea::Filing, QStringLiteral("Recursively delete empty folders at ") + absoluteString(QUrl::fromLocalFile(folder + QLatin1Char('/'))));
@@ -320,13 +315,27 @@ bool MediaFileStore::deleteEmptyFolders(const QUrl &url, MediaWriteError *error)
             return fail(error, QStringLiteral("The folder %1 does not exist.").arg(folder));
         if (!QFileInfo(folder).isReadable())
             return fail(error, QStringLiteral("The folder %1 cannot be read.").arg(folder));
-        // Without QDir::Hidden the listing skips hidden entries; System keeps sockets and broken links.
-        if (!directory.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).isEmpty())
-            return true;
-        std::error_code code;
-        std::filesystem::remove_all(fsPath(folder), code);
-        if (code)
-            return fail(error, errorText(code));
+        // System keeps sockets and broken links in the listing.
+        const QStringList entries = directory.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString &entry : entries)
+            if (!entry.startsWith(QLatin1Char('.')))
+                return true;
+        if (afterListing)
+            afterListing(folder);
+        for (const QString &entry : entries) {
+            // A hidden folder goes whole; the program writes nothing inside one.
+            std::error_code code;
+            std::filesystem::remove_all(fsPath(directory.filePath(entry)), code);
+            if (code)
+                return fail(error, errorText(code));
+        }
+        if (::rmdir(QFile::encodeName(folder).constData()) != 0) {
+            // Something arrived after the listing: the folder is in use again.
+            if (errno == ENOTEMPTY || errno == EEXIST)
+                return true;
+            if (errno != ENOENT)
+                return fail(error, systemError(errno));
+        }
         const QString parent = QFileInfo(folder).path();
         if (parent == folder)
             return true;

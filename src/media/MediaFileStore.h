@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QUrl>
+#include <functional>
 
 #include "media/MediaTypes.h"
 #include "media/MediaWriteError.h"
@@ -67,17 +68,20 @@ public:
     // error; only a failed write is.
     static bool writeImage(const QImage &image, const QUrl &url, MediaType type, MediaWriteError *error = nullptr);
 
-    // temporary directory / "Ovalis" / new UUID / the file's last component:
-    // a fresh folder for each backup.
-    static QUrl makeBackupURL(const QUrl &fileURL);
+    // Copies source to backup, making backup's folder when missing.
     static bool backupMediaFile(const QUrl &source, const QUrl &backup, MediaWriteError *error = nullptr);
 
     // Removes the file and then its emptied folders, logging any failure.
     // Runs on the stack's file-deletion queue.
     static void removeMediaFile(const QUrl &url);
     // From the URL's folder upwards, removes each folder that holds no visible
-    // entry (hidden entries go with it), stopping at the first that does.
-    static bool deleteEmptyFolders(const QUrl &url, MediaWriteError *error = nullptr);
+    // entry, stopping at the first that does. The hidden entries listed go by
+    // name, then the folder itself with rmdir, so that a file written there
+    // meanwhile (an import, a peer's file under its hidden temporary name)
+    // keeps the folder rather than going with it. afterListing, when given,
+    // runs between each folder's listing and its removal.
+    static bool deleteEmptyFolders(const QUrl &url, MediaWriteError *error = nullptr,
+                                   const std::function<void(const QString &folder)> &afterListing = {});
 };
 
 } // namespace ovalis

@@ -1,7 +1,8 @@
 #include "media/MediaFileUndo.h"
 
 #include "library/LibraryNotifications.h"
-#include "media/MediaFileStore.h"
+#include "media/UndoKeptFile.h"
+#include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "util/Log.h"
@@ -32,68 +33,51 @@ Media *MediaFileUndo::mediaWithFile(const ObjectID &mediaID) const
     return media->fileURL() ? media : nullptr;
 }
 
-void MediaFileUndo::registerSwapUndo(const ObjectID &mediaID, const QUrl &backup, const QString &actionName) const
+std::shared_ptr<UndoKeptFile> MediaFileUndo::keepCopy(const QUrl &fileURL, MediaWriteError *error) const
+{
+    if (!m_context || !m_context->stack()) {
+        if (error)
+            *error = MediaWriteError::runtimeError(QStringLiteral("The media is not in a library"));
+        return nullptr;
+    }
+    return UndoKeptFile::copyOf(m_context->stack()->undoFiles(), fileURL, error);
+}
+
+void MediaFileUndo::registerSwapUndo(const ObjectID &mediaID, const std::shared_ptr<UndoKeptFile> &backup,
+                                     const QString &actionName) const
 {
     UndoManager *undo = undoManager();
-    if (!undo)
+    if (!undo || !backup)
         return;
     const MediaFileUndo target = *this;
     undo->registerUndo([target, mediaID, backup, actionName] { target.swapWithBackup(mediaID, backup, actionName); });
     undo->setActionName(actionName);
 }
 
-bool MediaFileUndo::swapWithBackup(const ObjectID &mediaID, const QUrl &backup, const QString &actionName) const
+bool MediaFileUndo::swapWithBackup(const ObjectID &mediaID, const std::shared_ptr<UndoKeptFile> &backup,
+                                   const QString &actionName) const
 {
     Media *media = mediaWithFile(mediaID);
     if (!media)
         return false;
     Log::info(LogArea::UI, QStringLiteral("Swap edited media ") + media->description() + QStringLiteral(" with backup at ")
-                               + backup.toString(QUrl::FullyEncoded));
+                               + backup->url().toString(QUrl::FullyEncoded));
     MediaWriteError error;
     std::optional<QUrl> next;
     {
         // The swap sets fileName itself, both ways; the store's undo must
         // not record it as well.
         UndoRegistrationPause pause(undoManager());
-        next = media->restoreFromBackup(*media->fileURL(), backup, &error);
+        next = media->restoreFromBackup(*media->fileURL(), backup->url(), &error);
     }
     if (!next) {
-        Log::error(LogArea::UI, QStringLiteral("Unable to restore image from ") + backup.toLocalFile() + QStringLiteral(": ")
-                                    + error.message());
+        Log::error(LogArea::UI, QStringLiteral("Unable to restore image from ") + backup->url().toLocalFile()
+                                    + QStringLiteral(": ") + error.message());
         return false;
     }
+    backup->setURL(*next);
     NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia);
-    registerSwapUndo(mediaID, *next, actionName);
-    return true;
-}
-
-void MediaFileUndo::registerAnnotationUndo(const ObjectID &mediaID, const QUrl &backup) const
-{
-    UndoManager *undo = undoManager();
-    if (!undo)
-        return;
-    const MediaFileUndo target = *this;
-    undo->registerUndo([target, mediaID, backup] { target.swapAnnotationBackup(mediaID, backup); });
-    undo->setActionName(annotateImageActionName);
-}
-
-bool MediaFileUndo::swapAnnotationBackup(const ObjectID &mediaID, const QUrl &backup) const
-{
-    Media *media = mediaWithFile(mediaID);
-    if (!media)
-        return false;
-    const QUrl current = *media->fileURL();
-    const QUrl next = MediaFileStore::makeBackupURL(current);
-    MediaWriteError error;
-    const bool swapped = MediaFileStore::createDirectory(MediaFileStore::folderURL(next), &error)
-                         && MediaFileStore::copyItem(current, next, &error) && MediaFileStore::removeItem(current, &error)
-                         && MediaFileStore::moveItem(backup, current, &error);
-    if (!swapped) {
-        Log::error(LogArea::UI, QStringLiteral("AnnotationViewController: undo swap failed – ") + error.message());
-        return false;
-    }
-    NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia);
-    registerAnnotationUndo(mediaID, next);
+    registerSwapUndo(mediaID, backup, actionName);
     return true;
 }
 

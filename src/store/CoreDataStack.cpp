@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include "media/UndoFileFolder.h"
 #include "store/ManagedObjectContext.h"
 #include "store/PersistentStore.h"
 #include "util/Log.h"
@@ -38,6 +39,7 @@ QString CoreDataStack::defaultLibraryDirectory()
 CoreDataStack::CoreDataStack(const QString &libraryDirectory, QObject *parent)
     : QObject(parent)
     , m_requestedDirectory(libraryDirectory)
+    , m_undoFiles(std::make_unique<UndoFileFolder>())
 {
     m_autosaveTimer.setInterval(automaticSaveInterval);
     connect(&m_autosaveTimer, &QTimer::timeout, this, &CoreDataStack::automaticSave);
@@ -95,6 +97,8 @@ bool CoreDataStack::loadPersistentStores(QString *error)
     m_store = std::move(store);
     if (m_checksIntegrityInBackground)
         m_store->startIntegrityCheck();
+    // Copies kept for undo by a run that ended without closing the library.
+    UndoFileFolder::removeAbandoned(m_undoFiles->root());
     m_undoManager = std::make_unique<UndoManager>();
     m_mainContext = std::make_unique<ManagedObjectContext>(ManagedObjectContext::ConcurrencyType::MainQueue, m_store.get());
     m_mainContext->setStack(this);

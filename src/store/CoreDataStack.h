@@ -11,6 +11,7 @@ namespace ovalis {
 class ManagedObjectContext;
 class PersistentStore;
 class SerialQueue;
+class UndoFileFolder;
 class UndoManager;
 
 // The one owner of the library's store: the main context, the file-deletion
@@ -55,6 +56,8 @@ public:
     std::unique_ptr<ManagedObjectContext> contextForStore(const QString &path, bool readOnly, bool onMainThread);
 
     SerialQueue *fileDeletionQueue();
+    // Where undo keeps its copies of this library's media files.
+    UndoFileFolder &undoFiles() { return *m_undoFiles; }
 
     bool suspendAutomaticSaves() const { return m_suspendAutomaticSaves; }
     void setSuspendAutomaticSaves(bool suspend) { m_suspendAutomaticSaves = suspend; }
@@ -70,6 +73,8 @@ private:
     QString m_requestedDirectory;
     QString m_libraryDirectory;
     std::unique_ptr<PersistentStore> m_store;
+    // Outlives the undo manager, whose steps hold copies inside it.
+    std::unique_ptr<UndoFileFolder> m_undoFiles;
     std::unique_ptr<UndoManager> m_undoManager;
     std::unique_ptr<ManagedObjectContext> m_mainContext;
     std::unique_ptr<SerialQueue> m_fileDeletionQueue;

@@ -154,6 +154,11 @@ QVariant ManagedObject::attribute(int index) const
     return m_values.value(index);
 }
 
+bool ManagedObject::changesAreUndoable() const
+{
+    return m_context && m_context->registersUndo();
+}
+
 void ManagedObject::setAttribute(int index, const QVariant &value)
 {
     if (index < 0 || index >= m_values.size())

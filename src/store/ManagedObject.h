@@ -102,6 +102,8 @@ protected:
     virtual void awakeFromInsert() {}
     virtual void willSave() {}
     virtual void prepareForDeletion() {}
+    // Whether a change made now is recorded for undo.
+    bool changesAreUndoable() const;
 
     int attributeIndex(const QString &name) const { return m_entity->attributeIndex(name); }
     QString stringAttribute(int index) const;

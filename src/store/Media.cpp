@@ -8,12 +8,15 @@
 #include "media/MediaImageDecoder.h"
 #include "media/MediaTypes.h"
 #include "media/MediaUuid.h"
+#include "media/UndoKeptFile.h"
 #include "media/UuidDirectoryPath.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "util/Log.h"
+#include "util/NotificationCenter.h"
 #include "util/SerialQueue.h"
+#include "util/UndoManager.h"
 
 namespace ovalis {
 
@@ -196,11 +199,48 @@ void Media::awakeFromInsert()
 
 void Media::prepareForDeletion()
 {
-    // The file goes later, on the file-deletion queue; the record does not wait for it.
     ManagedObject::prepareForDeletion();
     setItsCase(nullptr);
-    if (!m_keepsFileOnDeletion)
-        deleteFile();
+    if (m_keepsFileOnDeletion || setFileAsideForUndo())
+        return;
+    // The file goes later, on the file-deletion queue; the record does not wait for it.
+    deleteFile();
+}
+
+bool Media::setFileAsideForUndo()
+{
+    ManagedObjectContext *context = managedObjectContext();
+    if (!changesAreUndoable() || !context->stack())
+        return false;
+    const std::optional<QUrl> url = fileURL();
+    if (!url || !QFileInfo::exists(url->toLocalFile()))
+        return false;
+    const QUrl place = *url;
+    MediaWriteError error;
+    std::shared_ptr<UndoKeptFile> kept = UndoKeptFile::moveAside(context->stack()->undoFiles(), place, &error);
+    if (kept) {
+        // The folders it leaves empty go as after a removal; the undo makes them again.
+        MediaFileStore::deleteEmptyFolders(place);
+    } else {
+        // Left where it is, the file is still there for the undo; it goes
+        // from the library when the step can no longer be taken.
+        Log::error(LogArea::Filing, QStringLiteral("Unable to set aside the file of ") + description() + QStringLiteral(": ")
+                                        + error.message());
+        kept = std::make_shared<UndoKeptFile>(place, UndoKeptFile::Place::Library);
+    }
+    // Registered with the deletion: undoing it brings the record back and
+    // this puts its file back. The redo deletes the record again, and its
+    // hook sets the file aside again.
+    context->undoManager()->registerUndo([kept, place] {
+        MediaWriteError failure;
+        if (!kept->moveBack(place, &failure)) {
+            Log::error(LogArea::Filing, QStringLiteral("Unable to restore file from ") + kept->url().toLocalFile()
+                                            + QStringLiteral(": ") + failure.message());
+            return;
+        }
+        NotificationCenter::defaultCenter().post(QStringLiteral("Updated Media"));
+    });
+    return true;
 }
 
 } // namespace ovalis

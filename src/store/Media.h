@@ -72,6 +72,11 @@ protected:
     void prepareForDeletion() override;
 
 private:
+    // Moves the file of a record being deleted out of the library and
+    // registers putting it back, so that the undo of the deletion restores
+    // both; false when the deletion is not recorded for undo.
+    bool setFileAsideForUndo();
+
     friend class Case;
     // Set on a record whose file was never written by it, so that deleting
     // the record leaves whatever is at its path alone.

@@ -27,8 +27,10 @@
 #include "exchange/ui/BackupCommands.h"
 #include "store/PersistentStore.h"
 #include "support/LocalHttpsServer.h"
+#include "media/UndoFileFolder.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
+#include "util/UndoManager.h"
 
 namespace ovalis::test {
 namespace {
@@ -251,6 +253,28 @@ TEST_F(AppDelegateTest, DeactivationSaves)
     emit qApp->applicationStateChanged(Qt::ApplicationInactive);
     EXPECT_FALSE(context()->hasChanges());
     EXPECT_EQ(savedCases(), 1);
+}
+
+TEST_F(AppDelegateTest, QuittingLetsGoOfTheFilesKeptForUndo)
+{
+    Case *item = newCase(QStringLiteral("A1"));
+    Media *media = item->addMedia("image", QStringLiteral("a.jpg"));
+    ASSERT_NE(media, nullptr);
+    const QString path = media->filePath();
+    context()->saveWithParent(true);
+    UndoManager *undo = m_stack->undoManager();
+    undo->removeAllActions();
+    item->removeMedia({media});
+    const auto keptFiles = [this] {
+        return QDir(m_stack->undoFiles().path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    ASSERT_EQ(keptFiles().size(), 1); // the deleted media's file, kept for Undo
+
+    m_delegate->applicationWillTerminate();
+    EXPECT_FALSE(undo->canUndo());
+    EXPECT_TRUE(keptFiles().isEmpty());
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Media::entityName()), 0);
 }
 
 TEST_F(AppDelegateTest, ReopenShowsTheLibraryWindowOnlyWhenNoWindowIsVisible)

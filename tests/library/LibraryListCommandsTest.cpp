@@ -15,6 +15,7 @@
 #include "support/EncodedImage.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
+#include "util/SerialQueue.h"
 #include "util/UndoManager.h"
 
 using namespace ovalis;
@@ -226,6 +227,52 @@ TEST_F(LibraryListCommandsTest, DeleteUnusedTagsKeepsEveryTagACaseCarries)
     for (const char *line : {"Delete unused tags", "Delete tag: unused", "Delete tag: nil", "Delete tag: emptied"})
         EXPECT_TRUE(log.contains(QString::fromUtf8(line))) << line;
     EXPECT_EQ(listedTagLabels(), QStringList{QStringLiteral("used")});
+}
+
+TEST_F(LibraryListCommandsTest, DeleteMediaFilesRemovesTheSelectedCasesFilesAndNothingElse)
+{
+    makeLibrary();
+    const auto image = [](int size) { return test::encodedImage(QSize(size, size), Qt::red); };
+    Media *first = m_cases[0]->addMedia(image(8), QStringLiteral("a.jpg"));
+    Media *second = m_cases[0]->addMedia(image(9), QStringLiteral("b.jpg"));
+    Media *unselected = m_cases[1]->addMedia(image(10), QStringLiteral("c.jpg"));
+    Media *third = m_cases[2]->addMedia(image(11), QStringLiteral("d.jpg"));
+    ASSERT_TRUE(first && second && unselected && third);
+    context()->saveWithParent(true);
+    endTurn();
+    undo()->removeAllActions();
+    const QString keptPath = unselected->filePath();
+    int updates = 0;
+    ObserverToken updatedMediaToken = NotificationCenter::defaultCenter().addObserver(
+        LibraryNotifications::updatedMedia, nullptr, [&updates](const Notification &) { ++updates; });
+
+    select({m_cases[0], m_cases[2]});
+    LogCapture log;
+    m_controller->deleteMediaFiles();
+    m_stack->fileDeletionQueue()->waitForDone();
+    settle();
+    EXPECT_TRUE(log.contains(QStringLiteral("Delete media files")));
+    for (const Media *media : {first, second, third})
+        EXPECT_FALSE(media->fileExists()) << media->fileName().toStdString();
+    EXPECT_GE(updates, 1);
+
+    // The records stay, now missing their files; the other case keeps its
+    // file, and the media folder holds nothing else (the emptied folders went).
+    EXPECT_EQ(m_cases[0]->media().size(), 2);
+    EXPECT_EQ(m_cases[2]->media().size(), 1);
+    EXPECT_FALSE(context()->hasChanges());
+    EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Media::entityName()), 4);
+    EXPECT_EQ(unselected->image().size(), QSize(10, 10));
+    QStringList left;
+    QDirIterator entries(m_stack->mediaDirectory(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        if (!QFileInfo(path).isDir() || !keptPath.startsWith(path + QLatin1Char('/')))
+            left.append(path);
+    }
+    EXPECT_EQ(left, QStringList{keptPath});
+    EXPECT_FALSE(undo()->canUndo());
 }
 
 TEST_F(LibraryListCommandsTest, CasesDroppedOnATagAllCarryIt)

@@ -1,5 +1,6 @@
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <gtest/gtest.h>
 
 #include "media/AnnotatedImageSave.h"
@@ -84,7 +85,7 @@ TEST_F(AnnotatedImageSaveTest, FlattenedPageHasTheImageSizeAndMarksWhereThePageH
     EXPECT_TRUE(flattenPage(page, QSizeF(0.5, 10)).isNull());
 }
 
-TEST_F(AnnotatedImageSaveTest, SavingWritesAJpegAndUndoSwapsContentUnderTheSameName)
+TEST_F(AnnotatedImageSaveTest, SavingWritesAJpegAndUndoPutsBackTheNameAndTypeTheFileHad)
 {
     Case *item = newCase(QStringLiteral("ABC1235"));
     Media *media = item->addMedia(encoded(uniform(QSize(240, 160), Qt::white), "PNG"), QStringLiteral("scan.png"));
@@ -112,10 +113,15 @@ TEST_F(AnnotatedImageSaveTest, SavingWritesAJpegAndUndoSwapsContentUnderTheSameN
 
     ASSERT_TRUE(undoManager()->canUndo());
     EXPECT_EQ(undoManager()->undoActionName(), MediaFileUndo::annotateImageActionName);
+    const QString jpegPath = media->filePath();
+    const auto formatOf = [](const QString &path) { return QImageReader(path).format(); };
     for (int round = 0; round < 2; ++round) {
         undoManager()->undo();
-        // The earlier picture, under the .jpg name (its content is still a PNG).
-        EXPECT_EQ(media->fileName(), jpegName);
+        // The earlier picture, a PNG under its .png name again.
+        EXPECT_EQ(media->fileName(), uuid + QStringLiteral(".png"));
+        EXPECT_EQ(media->filePath(), pngPath);
+        EXPECT_EQ(formatOf(pngPath), QByteArray("png"));
+        EXPECT_FALSE(QFileInfo::exists(jpegPath));
         const QImage before = media->image();
         ASSERT_EQ(before.size(), QSize(240, 160));
         EXPECT_TRUE(near(before.pixelColor(21, 100), Qt::white, 0));
@@ -123,6 +129,8 @@ TEST_F(AnnotatedImageSaveTest, SavingWritesAJpegAndUndoSwapsContentUnderTheSameN
 
         undoManager()->redo();
         EXPECT_EQ(media->fileName(), jpegName);
+        EXPECT_EQ(formatOf(jpegPath), QByteArray("jpeg"));
+        EXPECT_FALSE(QFileInfo::exists(pngPath));
         EXPECT_TRUE(near(media->image().pixelColor(21, 100), Qt::red));
         ASSERT_TRUE(undoManager()->canUndo());
     }
@@ -139,8 +147,10 @@ TEST_F(AnnotatedImageSaveTest, FailuresAreLoggedAndLeaveTheFileAlone)
     EXPECT_FALSE(AnnotatedImageSave::save(media, AnnotationPage()));
     EXPECT_TRUE(capture.contains(QStringLiteral("AnnotationViewController: missing data for save"), LogLevel::Error));
 
-    // The backup cannot be written: a file stands where its folder would go.
-    QFile blocker(m_directory.filePath(QStringLiteral("tmp/Ovalis")));
+    // The copy for undo cannot be written: a file stands where its folder would go.
+    const QString undoRoot = m_stack->undoFiles().root();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(undoRoot).path()));
+    QFile blocker(undoRoot);
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     capture.clear();

@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "library/LibraryNotifications.h"
 #include "media/MediaCrop.h"
@@ -131,8 +132,8 @@ TEST_F(MediaCropTest, UndoWithABackupGoneLogsAndEndsTheChain)
     MediaCrop::cropSelectedImages({media}, lowerLeftQuarter, layout);
     ASSERT_TRUE(undoManager()->canUndo());
 
-    // The system cleared the temporary folder.
-    ASSERT_TRUE(QDir(m_directory.filePath(QStringLiteral("tmp/Ovalis"))).removeRecursively());
+    // The copies kept for undo were removed behind the library's back.
+    ASSERT_TRUE(QDir(m_stack->undoFiles().path()).removeRecursively());
     LogCapture capture;
     undoManager()->undo();
     EXPECT_TRUE(capture.containsPrefix(QStringLiteral("Swap edited media ") + media->description()));
@@ -153,4 +154,42 @@ TEST_F(MediaCropTest, ImagesBeyondTheDecodersDefaultLimitAreCroppedWhole)
     const QImage cropped = fileImage(media);
     ASSERT_EQ(cropped.size(), QSize(3000, 3000));
     EXPECT_TRUE(near(cropped.pixelColor(1500, 1500), Qt::red));
+}
+
+TEST_F(MediaCropTest, CopiesKeptForUndoArePrivateAndGoWithTheLastStepThatUsesThem)
+{
+    Case *item = newCase(QStringLiteral("ABC1235"));
+    const QByteArray original = encoded(quarteredImage(QSize(400, 300), Qt::white, Qt::red), "PNG");
+    Media *media = item->addMedia(original, QStringLiteral("a.png"));
+    forgetSetUpUndo();
+    MediaCrop::cropSelectedImages({media}, lowerLeftQuarter, layout);
+    ASSERT_TRUE(undoManager()->canUndo());
+
+    // In the user's cache folder, closed to everyone else; nothing in the
+    // shared temporary folder.
+    const QString root = m_stack->undoFiles().root();
+    EXPECT_TRUE(root.startsWith(m_directory.filePath(QStringLiteral("cache/"))));
+    const QString folder = m_stack->undoFiles().path();
+    EXPECT_TRUE(folder.startsWith(root + QLatin1Char('/')));
+    for (const QString &path : {root, folder}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << path.toStdString();
+    }
+    EXPECT_TRUE(QDir(QDir::tempPath()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    ASSERT_EQ(keptUndoFiles().size(), 1);
+    QFile copy(keptUndoFiles().first());
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), original);
+
+    // Undo and redo trade the file and the copy; one copy stays kept.
+    undoManager()->undo();
+    EXPECT_EQ(keptUndoFiles().size(), 1);
+    undoManager()->redo();
+    EXPECT_EQ(keptUndoFiles().size(), 1);
+
+    // No step can use the copy any more: it goes.
+    undoManager()->removeAllActions();
+    EXPECT_TRUE(keptUndoFiles().isEmpty());
+    EXPECT_EQ(fileImage(media).size(), QSize(200, 150));
 }

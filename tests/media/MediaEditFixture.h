@@ -1,17 +1,19 @@
 #pragma once
 
 #include <QDir>
+#include <QDirIterator>
 #include <QImage>
 #include <QPainter>
 
 #include "support/EncodedImage.h"
+#include "media/UndoFileFolder.h"
 #include "support/StoreFixture.h"
 #include "util/UndoManager.h"
 
 namespace ovalis::test {
 
-// A library whose media file backups go to the test's own temporary folder,
-// with an undo manager that makes one step of each explicit group only.
+// A library whose temporary folder is the test's own, with an undo manager
+// that makes one step of each explicit group only.
 class MediaEditFixture : public StoreFixture
 {
 protected:
@@ -36,6 +38,15 @@ protected:
     }
 
     UndoManager *undoManager() const { return context()->undoManager(); }
+    // The files the library's undo steps keep.
+    QStringList keptUndoFiles() const
+    {
+        QStringList files;
+        QDirIterator it(m_stack->undoFiles().path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files.append(it.next());
+        return files;
+    }
     // Makes what the test set up permanent, so that undo starts with the test's own steps.
     void forgetSetUpUndo()
     {

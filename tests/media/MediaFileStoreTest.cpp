@@ -2,7 +2,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -164,17 +163,12 @@ TEST_F(MediaFileStoreTest, ImagesAreWrittenInTheRequestedFormat)
     EXPECT_FALSE(error.message().isEmpty());
 }
 
-TEST_F(MediaFileStoreTest, BackupsGoToAFreshTemporaryFolderEachTime)
+TEST_F(MediaFileStoreTest, BackupsMakeTheirFolderAndRefuseAnExistingCopy)
 {
     const QUrl source = url(QStringLiteral("Media/0A/1B/2C/3D/0A1B2C3D-0000-0000-0000-000000000001.png"));
     write(source, "original");
-    const QUrl backup = MediaFileStore::makeBackupURL(source);
-    const QUrl another = MediaFileStore::makeBackupURL(source);
-    const QRegularExpression shape(QStringLiteral("^") + QRegularExpression::escape(QDir::tempPath())
-                                   + QStringLiteral("/Ovalis/[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}/"
-                                                    "0A1B2C3D-0000-0000-0000-000000000001\\.png$"));
-    EXPECT_TRUE(shape.match(backup.toLocalFile()).hasMatch()) << backup.toLocalFile().toStdString();
-    EXPECT_NE(MediaFileStore::folderURL(backup), MediaFileStore::folderURL(another));
+    const QUrl backup = url(QStringLiteral("undo/1/0A1B2C3D-0000-0000-0000-000000000001.png"));
+    const QUrl another = url(QStringLiteral("undo/2/0A1B2C3D-0000-0000-0000-000000000001.png"));
 
     LogCapture capture;
     ASSERT_TRUE(MediaFileStore::backupMediaFile(source, backup));
@@ -187,8 +181,6 @@ TEST_F(MediaFileStoreTest, BackupsGoToAFreshTemporaryFolderEachTime)
     EXPECT_FALSE(MediaFileStore::backupMediaFile(source, backup, &error));
     EXPECT_FALSE(error.message().isEmpty());
     EXPECT_FALSE(MediaFileStore::backupMediaFile(url(QStringLiteral("missing.png")), another, &error));
-    QDir(MediaFileStore::folderURL(backup).toLocalFile()).removeRecursively();
-    QDir(MediaFileStore::folderURL(another).toLocalFile()).removeRecursively();
 }
 
 TEST_F(MediaFileStoreTest, EmptyFoldersArePrunedUpToTheFirstVisibleEntry)
@@ -220,4 +212,46 @@ TEST_F(MediaFileStoreTest, EmptyFoldersArePrunedUpToTheFirstVisibleEntry)
     MediaWriteError error;
     EXPECT_FALSE(MediaFileStore::deleteEmptyFolders(url(QStringLiteral("gone/x.jpg")), &error));
     EXPECT_FALSE(error.message().isEmpty());
+}
+
+TEST_F(MediaFileStoreTest, PruningKeepsAFolderThatReceivesAFileWhileItIsPruned)
+{
+    const QUrl file = url(QStringLiteral("library/Media/0A/1B/2C/3D/0A1B2C3D.jpg"));
+    write(file, "jpeg");
+    write(url(QStringLiteral("library/Media/0A/1B/2C/3D/.DS_Store")), "h");
+    write(url(QStringLiteral("library/Database.sqlite")), "store");
+    ASSERT_TRUE(MediaFileStore::removeItem(file));
+
+    // An import writes into the folder after it was found empty.
+    const QString leaf = url(QStringLiteral("library/Media/0A/1B/2C/3D")).toLocalFile();
+    const QUrl arrived = url(QStringLiteral("library/Media/0A/1B/2C/3D/0A1B2C3D-2.jpg"));
+    QStringList listed;
+    ASSERT_TRUE(MediaFileStore::deleteEmptyFolders(file, nullptr, [&](const QString &folder) {
+        listed.append(folder);
+        if (folder == leaf)
+            write(arrived, "new image");
+    }));
+    EXPECT_EQ(listed, QStringList{leaf});
+    EXPECT_EQ(read(arrived), QByteArray("new image"));
+    EXPECT_FALSE(exists(url(QStringLiteral("library/Media/0A/1B/2C/3D/.DS_Store"))));
+
+    // A peer's file under its hidden temporary name arrives in the parent
+    // once the leaf has gone: it stays, and so does its folder.
+    ASSERT_TRUE(MediaFileStore::removeItem(arrived));
+    const QString parent = url(QStringLiteral("library/Media/0A/1B/2C")).toLocalFile();
+    const QUrl incoming = url(QStringLiteral("library/Media/0A/1B/2C/.0A1B2C3E.part"));
+    ASSERT_TRUE(MediaFileStore::deleteEmptyFolders(arrived, nullptr, [&](const QString &folder) {
+        if (folder == parent)
+            write(incoming, "partial");
+    }));
+    EXPECT_FALSE(exists(url(QStringLiteral("library/Media/0A/1B/2C/3D"))));
+    EXPECT_EQ(read(incoming), QByteArray("partial"));
+
+    // Once the peer's file is renamed into place and later removed, the
+    // hidden leftovers go by name and the empty folders with them.
+    write(url(QStringLiteral("library/Media/0A/1B/.hidden-dir/.x")), "h");
+    ASSERT_TRUE(MediaFileStore::removeItem(incoming));
+    ASSERT_TRUE(MediaFileStore::deleteEmptyFolders(incoming));
+    EXPECT_FALSE(exists(url(QStringLiteral("library/Media"))));
+    EXPECT_TRUE(exists(url(QStringLiteral("library/Database.sqlite"))));
 }

@@ -10,11 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "media/MediaFileStore.h"
+#include "media/UndoFileFolder.h"
 #include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/SerialQueue.h"
+#include "util/UndoRegistrationPause.h"
 
 using namespace ovalis;
 
@@ -287,7 +289,7 @@ TEST_F(MediaRecordFileTest, RestoringBackupsAlternatesUndoAndRedo)
 
     // Same extension: the two files trade places.
     Media *same = newMediaWithFile(item, uuidA, QStringLiteral("x.jpg"), "before edit");
-    QUrl backup = MediaFileStore::makeBackupURL(*same->fileURL());
+    QUrl backup = m_stack->undoFiles().makeBackupURL(*same->fileURL());
     ASSERT_TRUE(MediaFileStore::backupMediaFile(*same->fileURL(), backup));
     ASSERT_TRUE(MediaFileStore::writeDataAtomically("after edit", *same->fileURL()));
     for (int round = 0; round < 4; ++round) {
@@ -310,7 +312,7 @@ TEST_F(MediaRecordFileTest, RestoringBackupsAlternatesUndoAndRedo)
     Media *changing = newMediaWithFile(item, uuidB, QStringLiteral("scan.jpg"), "jpeg content", 1);
     const QUrl jpegURL = *changing->fileURL();
     const QUrl pngURL = MediaFileStore::urlWithExtension(jpegURL, QStringLiteral("png"));
-    QUrl other = MediaFileStore::urlWithExtension(MediaFileStore::makeBackupURL(jpegURL), QStringLiteral("png"));
+    QUrl other = MediaFileStore::urlWithExtension(m_stack->undoFiles().makeBackupURL(jpegURL), QStringLiteral("png"));
     ASSERT_TRUE(MediaFileStore::createDirectory(MediaFileStore::folderURL(other)));
     ASSERT_TRUE(MediaFileStore::writeDataAtomically("png content", other));
     for (int round = 0; round < 4; ++round) {
@@ -330,7 +332,7 @@ TEST_F(MediaRecordFileTest, RestoringBackupsAlternatesUndoAndRedo)
 
     LogCapture capture;
     MediaWriteError error;
-    const QUrl missing = MediaFileStore::makeBackupURL(jpegURL);
+    const QUrl missing = m_stack->undoFiles().makeBackupURL(jpegURL);
     EXPECT_FALSE(changing->restoreFromBackup(*changing->fileURL(), missing, &error));
     EXPECT_FALSE(error.message().isEmpty());
     EXPECT_TRUE(capture.contains(QStringLiteral("Unable to restore file from ") + missing.toLocalFile() + QStringLiteral(": ")
@@ -388,6 +390,8 @@ TEST_F(MediaRecordFileTest, ExportedFilesAreNumberedInOrderIndexOrder)
 
 TEST_F(MediaRecordFileTest, DeletingMediaRemovesTheFileAndItsEmptiedFoldersOnTheQueue)
 {
+    // Deletions that cannot be undone.
+    UndoRegistrationPause pause(context()->undoManager());
     Case *item = newCase(QStringLiteral("P1"));
     Media *a = newMediaWithFile(item, uuidA, QStringLiteral("a.jpg"), "a");
     Media *b = newMediaWithFile(item, uuidB, QStringLiteral("b.jpg"), "b");
@@ -425,6 +429,7 @@ TEST_F(MediaRecordFileTest, DeletingMediaRemovesTheFileAndItsEmptiedFoldersOnThe
 
 TEST_F(MediaRecordFileTest, FileRemovalErrorsAreLoggedOnTheQueue)
 {
+    UndoRegistrationPause pause(context()->undoManager());
     Case *item = newCase(QStringLiteral("P1"));
     Media *media = newMediaWithFile(item, uuidA, QStringLiteral("a.jpg"), "a");
     const QString path = media->filePath();

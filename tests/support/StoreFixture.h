@@ -21,6 +21,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_directory.isValid());
+        // Copies kept for undo go to the test's own cache folder.
+        m_previousCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", m_directory.filePath(QStringLiteral("cache")).toUtf8());
         Settings::setSharedForTesting(
             std::make_unique<QSettings>(m_directory.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat));
         Settings::registerApplicationDefaults();
@@ -33,6 +36,10 @@ protected:
     {
         m_stack.reset();
         Settings::setSharedForTesting(nullptr);
+        if (m_previousCache.isNull())
+            qunsetenv("XDG_CACHE_HOME");
+        else
+            qputenv("XDG_CACHE_HOME", m_previousCache);
     }
 
     QString libraryPath() const { return m_directory.filePath(QStringLiteral("Ovalis")); }
@@ -82,6 +89,9 @@ protected:
 
     QTemporaryDir m_directory;
     std::unique_ptr<CoreDataStack> m_stack;
+
+private:
+    QByteArray m_previousCache;
 };
 
 } // namespace ovalis::test
