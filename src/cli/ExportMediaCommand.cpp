@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "cli/CommandArguments.h"
 #include "ExchangeCommandSupport.h"
 #include "exchange/JSONImporter.h"
 #include "library/LibraryQuery.h"
@@ -29,7 +30,7 @@ int runExportMedia(const QString &library, const QStringList &arguments)
                                        QStringLiteral("LABEL"));
     parser.addOptions({searchOption, tagOption});
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder to export into (made when missing)."));
-    parser.process(QStringList{QStringLiteral("ovalis-cli export-media")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("export-media"), arguments);
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("export-media needs one folder (see ovalis-cli export-media --help)"), 1);
     const QString folder = QFileInfo(parser.positionalArguments().first()).absoluteFilePath();
