@@ -57,7 +57,7 @@ int runExportMedia(const QString &library, const QStringList &arguments)
         out() << "Skipped " << summary.casesWithoutFiles << " cases: none of their media files is in the library" << Qt::endl;
     if (!summary.failures.isEmpty()) {
         for (const QString &failure : std::as_const(summary.failures))
-            err() << "Not exported: " << failure << Qt::endl;
+            err() << "ovalis-cli: not exported: " << failure << Qt::endl;
         return fail(QStringLiteral("%1 folders or files could not be written").arg(summary.failures.size()), 3);
     }
     return 0;

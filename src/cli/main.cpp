@@ -455,7 +455,8 @@ int runMaintenance(const QString &library, const QStringList &arguments)
         "  tags                   print every tag with its number of cases, marked when it is an active filter\n"
         "  correct-date-added     set the date added of cases added over a year after diagnosis\n"
         "  reset-history          delete the library's change history\n"
-        "  delete-all-data        delete every case, tag and media file (needs --yes)"));
+        "  delete-all-data        delete every case, tag and media file (needs --yes)\n"
+        "The repairs log what they change; --verbose shows it."));
     parser.addHelpOption();
     const QCommandLineOption yesOption(QStringLiteral("yes"), QStringLiteral("Confirm delete-all-data; there is no undo."));
     parser.addOption(yesOption);
