@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <unistd.h>
 
+#include "cli/CommandArguments.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "store/CoreDataStack.h"
 #include "util/NotificationCenter.h"
@@ -37,7 +38,7 @@ QString singleArgument(const QString &command, const QString &description, const
     parser.setApplicationDescription(description);
     parser.addHelpOption();
     parser.addPositionalArgument(name, help);
-    parser.process(QStringList{QStringLiteral("ovalis-cli ") + command} + arguments);
+    CommandArguments::parse(parser, command, arguments);
     if (parser.positionalArguments().size() == 1)
         return parser.positionalArguments().first();
     fail(QStringLiteral("%1 needs one %2 (see ovalis-cli %1 --help)").arg(command, name), 1);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "cli/CommandArguments.h"
 #include "ExchangeCommandSupport.h"
 #include "exchange/JSONImporter.h"
 #include "library/LibraryQuery.h"
@@ -29,7 +30,7 @@ int runExportMedia(const QString &library, const QStringList &arguments)
                                        QStringLiteral("LABEL"));
     parser.addOptions({searchOption, tagOption});
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder to export into (made when missing)."));
-    parser.process(QStringList{QStringLiteral("ovalis-cli export-media")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("export-media"), arguments);
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("export-media needs one folder (see ovalis-cli export-media --help)"), 1);
     const QString folder = QFileInfo(parser.positionalArguments().first()).absoluteFilePath();
@@ -56,7 +57,7 @@ int runExportMedia(const QString &library, const QStringList &arguments)
         out() << "Skipped " << summary.casesWithoutFiles << " cases: none of their media files is in the library" << Qt::endl;
     if (!summary.failures.isEmpty()) {
         for (const QString &failure : std::as_const(summary.failures))
-            err() << "Not exported: " << failure << Qt::endl;
+            err() << "ovalis-cli: not exported: " << failure << Qt::endl;
         return fail(QStringLiteral("%1 folders or files could not be written").arg(summary.failures.size()), 3);
     }
     return 0;

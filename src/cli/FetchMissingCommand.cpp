@@ -5,6 +5,8 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "cli/AddressedPeerDiscovery.h"
+#include "cli/CommandArguments.h"
 #include "cli/PeerCommandSupport.h"
 #include "store/CoreDataStack.h"
 #include "transfer/OvalisMediaTransferViewModel.h"
@@ -129,7 +131,7 @@ int runFetchMissing(const QString &library, const QStringList &arguments)
                       QStringLiteral("HOST:PORT")});
     parser.addOption({QStringLiteral("wait"), QStringLiteral("Seconds to wait for a peer and its answer to the invitation (default 60)."),
                       QStringLiteral("SECONDS"), QStringLiteral("60")});
-    parser.process(QStringList{QStringLiteral("ovalis-cli fetch-missing")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("fetch-missing"), arguments);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("fetch-missing takes no arguments"));
     QString host;
@@ -152,6 +154,9 @@ int runFetchMissing(const QString &library, const QStringList &arguments)
     if (!stack)
         return 2;
     auto model = OvalisMediaTransferViewModel::forLibrary(*stack);
+    // A peer named by its address needs no looking for, nor advertising.
+    if (!host.isEmpty())
+        model->multiPeerManager()->setDiscovery(std::make_unique<AddressedPeerDiscovery>());
     FetchRun run(*model, host, quint16(port), wait);
     return run.run();
 }

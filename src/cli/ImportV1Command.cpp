@@ -8,6 +8,7 @@
 #include <QTextStream>
 #include <optional>
 
+#include "cli/CommandArguments.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/OvalisOneImporter.h"
 #include "store/CoreDataStack.h"
@@ -32,7 +33,7 @@ int runImportV1(const QString &library, const QStringList &arguments)
         "the run (the ones before it stay imported)."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A version-1 document (.ovalis)."), QStringLiteral("FILE..."));
-    parser.process(QStringList{QStringLiteral("ovalis-cli import-v1")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("import-v1"), arguments);
     QStringList paths;
     for (const QString &argument : parser.positionalArguments())
         paths.append(QFileInfo(argument).absoluteFilePath());
@@ -86,7 +87,7 @@ int runImportV1(const QString &library, const QStringList &arguments)
         err << "ovalis-cli: " << result->failureMessage() << Qt::endl;
     else
         err << "ovalis-cli: could not open " << result->failedDocument << ": " << result->failureReason << Qt::endl;
-    return 1;
+    return 3;
 }
 
 } // namespace ovalis

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <unistd.h>
 
+#include "cli/CommandArguments.h"
 #include "cli/PeerCommandSupport.h"
 #include "cli/TerminalInvitationPrompt.h"
 #include "store/CoreDataStack.h"
@@ -22,7 +23,7 @@ int runServePeer(const QString &library, const QStringList &arguments)
     parser.addHelpOption();
     parser.addOption({QStringLiteral("port"), QStringLiteral("Listen on this port (default: one the system chooses)."), QStringLiteral("P")});
     parser.addOption({QStringLiteral("accept-from-any"), QStringLiteral("Accept every invitation without asking.")});
-    parser.process(QStringList{QStringLiteral("ovalis-cli serve-peer")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("serve-peer"), arguments);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("serve-peer takes no arguments"));
     bool portOK = true;

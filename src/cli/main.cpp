@@ -2,12 +2,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QLocale>
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
 
 #include "ExportBackupCommand.h"
+#include "cli/CommandArguments.h"
 #include "ExportMediaCommand.h"
 #include "ImportFolderCommand.h"
 #include "RestoreBackupCommand.h"
@@ -65,9 +68,19 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  serve-peer  Advertise the library and answer peers' requests for media files.\n"
                     "  fetch-missing  Fetch the library's missing media files from a peer.\n"
                     "\n"
-                    "Options:\n"
+                    "Options (before or after the command):\n"
                     "  --library DIR   The library directory (default ~/Ovalis).\n"
-                    "  -h, --help      Show this help, or a command's help after the command.\n";
+                    "  --verbose       Also write the library's log lines to standard error.\n"
+                    "  -h, --help      Show this help, or a command's help after the command.\n"
+                    "\n"
+                    "Exit status:\n"
+                    "  0  The command did its work.\n"
+                    "  1  The command line is wrong, or fetch-missing found no peer that would serve it.\n"
+                    "  2  The library cannot be used: its folder cannot be made or its store cannot be opened.\n"
+                    "  3  The work failed: a file could not be read or written, an import or restore was\n"
+                    "     refused, or the library could not be saved.\n"
+                    "  4  show found no case with the patient identifier.\n"
+                    "  5  find was given rules that make no condition.\n";
 
 // Ends a command that has written all it prints and saved nothing, at once:
 // the objects it fetched and Qt are left to the end of the process, as freeing
@@ -109,7 +122,7 @@ int runStats(const QString &library, const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Shows the store file and the numbers of cases, media and tags."));
     parser.addHelpOption();
-    parser.process(QStringList{QStringLiteral("ovalis-cli stats")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("stats"), arguments);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("stats takes no arguments"));
     CoreDataStack stack(library);
@@ -136,7 +149,7 @@ int runGenerate(const QString &library, const QStringList &arguments)
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Random seed (default 1)."), QStringLiteral("S"), QStringLiteral("1"));
     const QCommandLineOption filesOption(QStringLiteral("with-files"), QStringLiteral("Also write small JPEG/PNG files into the media directory."));
     parser.addOptions({casesOption, tagsOption, mediaOption, seedOption, filesOption});
-    parser.process(QStringList{QStringLiteral("ovalis-cli generate")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("generate"), arguments);
 
     auto number = [&](const QCommandLineOption &option, qint64 minimum, qint64 *value) {
         bool ok = false;
@@ -187,7 +200,7 @@ int runShow(const QString &library, const QStringList &arguments)
         "dates, summary, detail, tags, links (shown text and target) and media with their file state."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("ID"), QStringLiteral("The patient identifier."));
-    parser.process(QStringList{QStringLiteral("ovalis-cli show")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("show"), arguments);
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("show needs one patient identifier (see ovalis-cli show --help)"));
     const QString id = parser.positionalArguments().first();
@@ -268,7 +281,7 @@ int runList(const QString &library, const QStringList &arguments)
     const QCommandLineOption sortOption(QStringLiteral("sort"), QStringLiteral("dateAdded, patientID or age."), QStringLiteral("KEY"));
     const QCommandLineOption descendingOption(QStringLiteral("descending"), QStringLiteral("Sort in descending order."));
     parser.addOptions({searchOption, scopeOption, tagOption, sortOption, descendingOption});
-    parser.process(QStringList{QStringLiteral("ovalis-cli list")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("list"), arguments);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("list takes no arguments (see ovalis-cli list --help)"));
 
@@ -288,6 +301,11 @@ int runList(const QString &library, const QStringList &arguments)
     CoreDataStack stack(library);
     if (!openStack(stack))
         return 2;
+    for (const QString &label : parser.values(tagOption)) {
+        const Predicate labelled = Predicate::fromFormat(QStringLiteral("label == %@"), {label});
+        if (stack.mainContext()->arrayOfObjects(Tag::entityName(), labelled).isEmpty())
+            err() << "ovalis-cli: no tag is labelled " << label << Qt::endl;
+    }
     const Predicate predicate = LibraryQuery::casePredicate(
         parser.values(tagOption), LibraryQuery::searchPredicate(parser.value(searchOption), scope));
     QList<SortDescriptor> sort;
@@ -374,7 +392,7 @@ int runFind(const QString &library, const QStringList &arguments)
     const QCommandLineOption rulesOption(QStringLiteral("rules"), QStringLiteral("A JSON array of rules."), QStringLiteral("JSON"));
     const QCommandLineOption anyOption(QStringLiteral("any"), QStringLiteral("Match cases for which at least one rule holds."));
     parser.addOptions({favoriteOption, fileOption, rulesOption, anyOption});
-    parser.process(QStringList{QStringLiteral("ovalis-cli find")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("find"), arguments);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("find takes no arguments (see ovalis-cli find --help)"));
     if (parser.isSet(rulesOption) == (parser.isSet(favoriteOption) || parser.isSet(fileOption)))
@@ -404,6 +422,28 @@ int runFind(const QString &library, const QStringList &arguments)
     printCaseLines(stack, cases);
 }
 
+// The report of maintenance count, for a reader.
+void printCount(ManagedObjectContext &context)
+{
+    out() << "Cases: " << context.countOfObjects(Case::entityName()) << "\n";
+    out() << "Media: " << context.countOfObjects(Media::entityName()) << "\n";
+    out() << "Tags: " << context.countOfObjects(Tag::entityName()) << Qt::endl;
+}
+
+// The report of maintenance tags: label, the number of cases carrying the
+// tag, and whether the tag is an active filter of the library window.
+void printTags(ManagedObjectContext &context)
+{
+    const QList<ManagedObject *> tags = context.arrayOfObjects(Tag::entityName(), Predicate(), {{QStringLiteral("label"), true}});
+    for (ManagedObject *object : tags) {
+        auto *tag = static_cast<Tag *>(object);
+        const qsizetype cases = tag->cases().size();
+        out() << (tag->label().isNull() ? QStringLiteral("?") : tag->label()) << "\t" << cases << (cases == 1 ? " case" : " cases")
+              << (tag->active() ? "\tactive" : "") << "\n";
+    }
+    out().flush();
+}
+
 int runMaintenance(const QString &library, const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -411,16 +451,17 @@ int runMaintenance(const QString &library, const QStringList &arguments)
         "Runs one repair or report on the library and saves:\n"
         "  delete-orphaned-media  delete media records without a case, media files without a record\n"
         "                         and empty media folders\n"
-        "  count                  log the numbers of cases, media and tags\n"
-        "  tags                   log every tag with its activity and case count\n"
+        "  count                  print the numbers of cases, media and tags\n"
+        "  tags                   print every tag with its number of cases, marked when it is an active filter\n"
         "  correct-date-added     set the date added of cases added over a year after diagnosis\n"
         "  reset-history          delete the library's change history\n"
-        "  delete-all-data        delete every case, tag and media file (needs --yes)"));
+        "  delete-all-data        delete every case, tag and media file (needs --yes)\n"
+        "The repairs log what they change; --verbose shows it."));
     parser.addHelpOption();
     const QCommandLineOption yesOption(QStringLiteral("yes"), QStringLiteral("Confirm delete-all-data; there is no undo."));
     parser.addOption(yesOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The maintenance command."));
-    parser.process(QStringList{QStringLiteral("ovalis-cli maintenance")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("maintenance"), arguments);
     const QStringList positional = parser.positionalArguments();
     const QStringList commands{QStringLiteral("delete-orphaned-media"), QStringLiteral("count"), QStringLiteral("tags"),
                                QStringLiteral("correct-date-added"), QStringLiteral("reset-history"),
@@ -431,8 +472,6 @@ int runMaintenance(const QString &library, const QStringList &arguments)
     if (command == QLatin1String("delete-all-data") && !parser.isSet(yesOption))
         return fail(QStringLiteral("delete-all-data deletes every case, tag and media file and cannot be undone; "
                                    "run it again with --yes to go ahead"));
-    // The commands report through the log: show it.
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=true\n"));
     CoreDataStack stack(library);
     if (!openStack(stack))
         return 2;
@@ -446,9 +485,9 @@ int runMaintenance(const QString &library, const QStringList &arguments)
         maintenance.deleteEmptyMediaFolders();
     }
     else if (command == QLatin1String("count"))
-        maintenance.logCoreDataCount();
+        printCount(*stack.mainContext());
     else if (command == QLatin1String("tags"))
-        maintenance.logTags();
+        printTags(*stack.mainContext());
     else if (command == QLatin1String("correct-date-added"))
         maintenance.correctDateAdded();
     else if (command == QLatin1String("reset-history"))
@@ -460,6 +499,64 @@ int runMaintenance(const QString &library, const QStringList &arguments)
         return fail(QStringLiteral("could not save: ") + error, 3);
     stack.fileDeletionQueue()->waitForDone();
     return 0;
+}
+
+// Why the directory cannot hold a library; empty when it is a directory or
+// can be made one. Nothing is created.
+QString unusableLibraryReason(const QString &directory)
+{
+    const QFileInfo info(directory);
+    if (info.exists())
+        return info.isDir() ? QString() : QStringLiteral("%1 is not a folder").arg(directory);
+    QFileInfo ancestor(info.absolutePath());
+    while (!ancestor.exists() && !ancestor.isRoot())
+        ancestor.setFile(ancestor.absolutePath());
+    if (!ancestor.isDir())
+        return QStringLiteral("%1 cannot be made: %2 is not a folder").arg(directory, ancestor.absoluteFilePath());
+    if (!ancestor.isWritable())
+        return QStringLiteral("%1 cannot be made: %2 cannot be written").arg(directory, ancestor.absoluteFilePath());
+    return QString();
+}
+
+// The options every command takes, before or after the command's name.
+struct GlobalOptions {
+    QString library;
+    bool libraryGiven = false;
+    bool verbose = false;
+};
+
+// Takes --library and --verbose out of the arguments wherever they stand
+// before "--". False, after saying why, when one is wrong.
+bool takeGlobalOptions(QStringList &arguments, GlobalOptions *options)
+{
+    for (qsizetype n = 0; n < arguments.size();) {
+        const QString argument = arguments[n];
+        if (argument == QLatin1String("--"))
+            break;
+        if (argument == QLatin1String("--verbose")) {
+            options->verbose = true;
+        } else if (argument == QLatin1String("--library")) {
+            if (n + 1 >= arguments.size() || arguments[n + 1].isEmpty()) {
+                fail(QStringLiteral("--library needs a directory"));
+                return false;
+            }
+            options->library = QDir(arguments[n + 1]).absolutePath();
+            options->libraryGiven = true;
+            arguments.remove(n + 1);
+        } else if (argument.startsWith(QLatin1String("--library="))) {
+            if (argument.size() == 10) {
+                fail(QStringLiteral("--library needs a directory"));
+                return false;
+            }
+            options->library = QDir(argument.mid(10)).absolutePath();
+            options->libraryGiven = true;
+        } else {
+            ++n;
+            continue;
+        }
+        arguments.remove(n);
+    }
+    return true;
 }
 
 } // namespace
@@ -474,31 +571,39 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("vantor"));
     QCoreApplication::setApplicationName(QStringLiteral("Ovalis"));
     Log::install();
-    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n"));
     Settings::registerApplicationDefaults();
 
     QStringList arguments = app.arguments().mid(1);
-    QString library = CoreDataStack::defaultLibraryDirectory();
-    while (!arguments.isEmpty() && arguments.first().startsWith(QLatin1Char('-'))) {
-        const QString option = arguments.takeFirst();
-        if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
-            out() << usage;
-            return 0;
-        }
-        if (option == QLatin1String("--library")) {
-            if (arguments.isEmpty())
-                return fail(QStringLiteral("--library needs a directory"));
-            library = QDir(arguments.takeFirst()).absolutePath();
-        } else if (option.startsWith(QLatin1String("--library="))) {
-            library = QDir(option.mid(10)).absolutePath();
-        } else {
-            return fail(QStringLiteral("unknown option %1\n\n%2").arg(option, QString::fromLatin1(usage)));
-        }
+    GlobalOptions options;
+    options.library = CoreDataStack::defaultLibraryDirectory();
+    if (!takeGlobalOptions(arguments, &options))
+        return 1;
+    // Log lines are for whoever asks for them; the commands say what a user
+    // needs to know themselves.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(options.verbose ? QStringLiteral("*.debug=false\n*.info=true\n") : QStringLiteral("*=false\n"));
+    if (!arguments.isEmpty() && (arguments.first() == QLatin1String("-h") || arguments.first() == QLatin1String("--help"))) {
+        out() << usage;
+        return 0;
     }
+    if (!arguments.isEmpty() && arguments.first().startsWith(QLatin1Char('-')))
+        return fail(QStringLiteral("unknown option %1 (see ovalis-cli --help)").arg(arguments.first()));
     if (arguments.isEmpty())
-        return fail(QStringLiteral("no command given\n\n") + QString::fromLatin1(usage));
+        return fail(QStringLiteral("no command given (see ovalis-cli --help)"));
     const QString command = arguments.takeFirst();
+    if (command == QLatin1String("help"))
+        return (out() << usage, 0);
+
+    const QString unusable = unusableLibraryReason(options.library);
+    if (!unusable.isEmpty() && options.libraryGiven)
+        return fail(QStringLiteral("cannot use the library: ") + unusable, 2);
+    if (!unusable.isEmpty()) {
+        QString fallback = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        if (fallback.isEmpty())
+            fallback = QDir::tempPath() + QStringLiteral("/Ovalis");
+        err() << "ovalis-cli: cannot use the library: " << unusable << "; using " << fallback << " instead" << Qt::endl;
+    }
+    const QString &library = options.library;
     if (command == QLatin1String("stats"))
         return runStats(library, arguments);
     if (command == QLatin1String("generate"))
@@ -525,7 +630,5 @@ int main(int argc, char **argv)
         return runServePeer(library, arguments);
     if (command == QLatin1String("fetch-missing"))
         return runFetchMissing(library, arguments);
-    if (command == QLatin1String("help"))
-        return (out() << usage, 0);
-    return fail(QStringLiteral("unknown command %1\n\n%2").arg(command, QString::fromLatin1(usage)));
+    return fail(QStringLiteral("unknown command %1 (see ovalis-cli --help)").arg(command));
 }

@@ -146,7 +146,7 @@ TEST_F(CliExchangeTest, ExportMediaTakesTheListedCasesAndImportFolderReportsSkip
                                  path(QStringLiteral("Blocked"))},
                                 m_home.path());
     EXPECT_NE(blocked.exitCode, 0);
-    EXPECT_TRUE(blocked.err.contains(QStringLiteral("Not exported: ") + path(QStringLiteral("Blocked/ABC1234/2022-03-04: "))))
+    EXPECT_TRUE(blocked.err.contains(QStringLiteral("ovalis-cli: not exported: ") + path(QStringLiteral("Blocked/ABC1234/2022-03-04: "))))
         << blocked.err.toStdString();
 
     ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("Tree/Chest/Lung/CT"))));

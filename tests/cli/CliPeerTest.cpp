@@ -65,9 +65,12 @@ TEST(CliPeerTest, FetchMissingCopiesTheFilesThatServePeerHolds)
     EXPECT_TRUE(result.out.contains(QStringLiteral("Fetched %1 of %2 missing media files; 1 still missing").arg(missing - 1).arg(missing)))
         << result.out.toStdString();
     EXPECT_EQ(mediaFiles(library), expected);
-    result = runCli({QStringLiteral("fetch-missing"), QStringLiteral("--peer"), address}, home.path());
+    // A peer named by its address is not looked for: even the log has no word of discovery.
+    result = runCli({QStringLiteral("fetch-missing"), QStringLiteral("--peer"), address, QStringLiteral("--verbose")}, home.path());
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_TRUE(result.out.contains(QStringLiteral("Fetched 0 of 1 missing media files; 1 still missing"))) << result.out.toStdString();
+    EXPECT_TRUE(result.err.contains(QStringLiteral("[UI] Start multipeer"))) << result.err.toStdString();
+    EXPECT_FALSE(result.err.contains(QStringLiteral("did not start browsing"))) << result.err.toStdString();
 
     // With the server gone, a missing file cannot be fetched.
     server.kill();

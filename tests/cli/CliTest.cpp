@@ -183,7 +183,7 @@ TEST(CliTest, MaintenanceRunsAndSavesAndDeleteAllDataNeedsYes)
     EXPECT_FALSE(QFile::exists(stray));
     EXPECT_FALSE(QFileInfo::exists(home.path() + QStringLiteral("/Ovalis/Media/ZZ")));
     result = runCli({QStringLiteral("maintenance"), QStringLiteral("count")}, home.path());
-    EXPECT_TRUE(result.err.contains(QStringLiteral("Cases: 20")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("Cases: 20")));
 
     result = runCli({QStringLiteral("maintenance"), QStringLiteral("delete-all-data")}, home.path());
     EXPECT_NE(result.exitCode, 0);

@@ -1,0 +1,149 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "CliProcess.h"
+
+using Result = ovalis::test::CliResult;
+using ovalis::test::runCli;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+}
+
+QStringList generate(const QString &library)
+{
+    return {QStringLiteral("--library"), library, QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("12"),
+            QStringLiteral("--tags"), QStringLiteral("4")};
+}
+
+} // namespace
+
+TEST(CliConventionsTest, AnExplicitLibraryThatCannotBeUsedIsAnErrorAndOnlyTheDefaultFallsBack)
+{
+    QTemporaryDir home;
+    const QString file = home.path() + QStringLiteral("/notes.txt");
+    writeFile(file, "not a library");
+    const QString fallbackStore = home.path() + QStringLiteral("/.local/share/vantor/Ovalis/Database.sqlite");
+
+    for (const QString &library : {file, file + QStringLiteral("/Library")}) {
+        const Result result = runCli({QStringLiteral("--library"), library, QStringLiteral("stats")}, home.path());
+        EXPECT_EQ(result.exitCode, 2) << library.toStdString();
+        EXPECT_TRUE(result.err.startsWith(QStringLiteral("ovalis-cli: "))) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(file + QStringLiteral(" is not a folder"))) << result.err.toStdString();
+        EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(fallbackStore));
+
+    // The default location falls back, and says where.
+    writeFile(home.path() + QStringLiteral("/Ovalis"), "not a library either");
+    const Result fallen = runCli({QStringLiteral("stats")}, home.path());
+    EXPECT_EQ(fallen.exitCode, 0) << fallen.err.toStdString();
+    EXPECT_TRUE(fallen.out.contains(fallbackStore)) << fallen.out.toStdString();
+    EXPECT_TRUE(fallen.err.contains(QStringLiteral("using ") + QFileInfo(fallbackStore).absolutePath())) << fallen.err.toStdString();
+}
+
+TEST(CliConventionsTest, LibraryAndVerboseAreTakenBeforeOrAfterTheCommand)
+{
+    QTemporaryDir home;
+    const QString library = home.path() + QStringLiteral("/Teaching");
+    ASSERT_EQ(runCli(generate(library), home.path()).exitCode, 0);
+
+    for (const QStringList &arguments : {QStringList{QStringLiteral("stats"), QStringLiteral("--library"), library},
+                                         QStringList{QStringLiteral("stats"), QStringLiteral("--library=") + library},
+                                         QStringList{QStringLiteral("--verbose"), QStringLiteral("stats"), QStringLiteral("--library"), library}}) {
+        const Result result = runCli(arguments, home.path());
+        EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+        EXPECT_TRUE(result.out.contains(QStringLiteral("Cases: 12\n"))) << arguments.join(' ').toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(home.path() + QStringLiteral("/Ovalis")));
+    EXPECT_EQ(runCli({QStringLiteral("stats"), QStringLiteral("--library")}, home.path()).exitCode, 1);
+}
+
+TEST(CliConventionsTest, EveryErrorIsOneLineBeginningWithTheToolsName)
+{
+    QTemporaryDir home;
+    const QString library = home.path() + QStringLiteral("/Teaching");
+    ASSERT_EQ(runCli(generate(library), home.path()).exitCode, 0);
+    const QString backup = home.path() + QStringLiteral("/broken.json");
+    writeFile(backup, "[{\"tags\": 3}]");
+
+    for (const QStringList &arguments :
+         {QStringList{QStringLiteral("list"), QStringLiteral("--colour")}, QStringList{QStringLiteral("show"), QStringLiteral("--wide"), QStringLiteral("X")},
+          QStringList{QStringLiteral("import-folder"), QStringLiteral("--deep"), home.path()},
+          QStringList{QStringLiteral("restore-backup"), backup}, QStringList{QStringLiteral("show"), QStringLiteral("NOBODY")}}) {
+        const Result result = runCli(QStringList{QStringLiteral("--library"), library} + arguments, home.path());
+        EXPECT_NE(result.exitCode, 0) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.err.startsWith(QStringLiteral("ovalis-cli: "))) << result.err.toStdString();
+        EXPECT_EQ(result.err.count(QLatin1Char('\n')), 1) << result.err.toStdString();
+    }
+}
+
+TEST(CliConventionsTest, HelpAndReadmeListTheExitStatusesAndImportsFailAlike)
+{
+    QTemporaryDir home;
+    const QString help = runCli({QStringLiteral("--help")}, home.path()).out;
+    QFile readme(QStringLiteral(OVALIS_SOURCE_DIR "/README.md"));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString readmeText = QString::fromUtf8(readme.readAll());
+    const qsizetype readmeSection = readmeText.indexOf(QStringLiteral("### Exit status"));
+    ASSERT_GE(readmeSection, 0);
+    const qsizetype helpSection = help.indexOf(QStringLiteral("Exit status:"));
+    ASSERT_GE(helpSection, 0) << help.toStdString();
+    for (int code = 0; code <= 5; ++code) {
+        EXPECT_TRUE(help.indexOf(QStringLiteral("\n  %1  ").arg(code), helpSection) > 0) << code;
+        EXPECT_TRUE(readmeText.indexOf(QStringLiteral("\n| %1 |").arg(code), readmeSection) > 0) << code;
+    }
+
+    const QString library = home.path() + QStringLiteral("/Teaching");
+    const QString damaged = home.path() + QStringLiteral("/Damaged.ovalis");
+    writeFile(damaged, "not a version-1 document");
+    const Result importV1 = runCli({QStringLiteral("--library"), library, QStringLiteral("import-v1"), damaged}, home.path());
+    const Result importFolder = runCli({QStringLiteral("--library"), library, QStringLiteral("import-folder"), damaged}, home.path());
+    EXPECT_EQ(importV1.exitCode, 3) << importV1.err.toStdString();
+    EXPECT_EQ(importFolder.exitCode, 3) << importFolder.err.toStdString();
+}
+
+TEST(CliConventionsTest, ReportsGoToStandardOutputAndLogLinesOnlyWhenAskedFor)
+{
+    QTemporaryDir home;
+    const QString library = home.path() + QStringLiteral("/Teaching");
+    ASSERT_EQ(runCli(generate(library), home.path()).exitCode, 0);
+
+    Result result = runCli({QStringLiteral("--library"), library, QStringLiteral("maintenance"), QStringLiteral("count")}, home.path());
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.out.startsWith(QStringLiteral("Cases: 12\nMedia: "))) << result.out.toStdString();
+    EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+
+    result = runCli({QStringLiteral("--library"), library, QStringLiteral("maintenance"), QStringLiteral("tags")}, home.path());
+    EXPECT_EQ(result.exitCode, 0);
+    const QStringList lines = result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << result.out.toStdString();
+    for (const QString &line : lines)
+        EXPECT_TRUE(line.contains(QRegularExpression(QStringLiteral("^[^\\[\\t]+\\t\\d+ cases?(\\tactive)?$")))) << line.toStdString();
+    EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+
+    result = runCli({QStringLiteral("--library"), library, QStringLiteral("stats")}, home.path());
+    EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+    result = runCli({QStringLiteral("--library"), library, QStringLiteral("stats"), QStringLiteral("--verbose")}, home.path());
+    EXPECT_TRUE(result.err.contains(QStringLiteral("[Core Data] "))) << result.err.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("Cases: 12\n")));
+
+    // A tag that does not exist lists nothing and says why.
+    const QString tag = lines.first().section(QLatin1Char('\t'), 0, 0);
+    result = runCli({QStringLiteral("--library"), library, QStringLiteral("list"), QStringLiteral("--tag"), tag}, home.path());
+    EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+    result = runCli({QStringLiteral("--library"), library, QStringLiteral("list"), QStringLiteral("--tag"), tag,
+                     QStringLiteral("--tag"), QStringLiteral("Nonesuch")}, home.path());
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+    EXPECT_EQ(result.err, QStringLiteral("ovalis-cli: no tag is labelled Nonesuch\n"));
+}
