@@ -12,7 +12,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   adwaita-icon-theme
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-dejavu-core ccache
+  fonts-dejavu-core ccache desktop-file-utils
 )
 if [[ "${1:-}" == "--with-display" ]]; then
   packages+=(xvfb xauth)

@@ -273,6 +273,24 @@ void AppDelegate::terminateOnSignal(int signalNumber)
     QCoreApplication::exit(exitCode);
 }
 
+QString AppDelegate::historyTitle(const Case *item)
+{
+    // A case without identifier goes by its summary's first line; the age
+    // and sex follow only when there is one of them to show.
+    QString name = item->patientID().trimmed();
+    if (name.isEmpty())
+        name = item->summary().section(u'\n', 0, 0).trimmed();
+    if (name.size() > 60)
+        name = name.left(59) + QStringLiteral("…");
+    if (name.isEmpty())
+        name = tr("No identifier");
+    QStringList details;
+    for (const QString &part : {item->ageString().trimmed(), item->abbreviatedSex().trimmed()})
+        if (!part.isEmpty())
+            details.append(part);
+    return details.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, details.join(u' '));
+}
+
 QMenu *AppDelegate::createHistoryMenu(QWidget *parent)
 {
     auto *menu = new QMenu(tr("Hi&story"), parent);
@@ -294,9 +312,7 @@ void AppDelegate::menuNeedsUpdate(QMenu *menu)
     // Newest first; each item opens the entry at its position.
     for (int position = int(cases.size()) - 1; position >= 0; --position) {
         const Case *item = cases[position];
-        const QString id = item->patientID();
-        const QString title = QStringLiteral("%1 (%2 %3)")
-                                  .arg(id.isEmpty() ? QStringLiteral("Anonymous") : id, item->ageString(), item->abbreviatedSex());
+        const QString title = historyTitle(item);
         QAction *action = menu->addAction(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
         action->setData(position);
         connect(action, &QAction::triggered, this, [this, position] { openHistoricalCase(position); });

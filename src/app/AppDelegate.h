@@ -17,6 +17,7 @@ class QWidget;
 namespace ovalis {
 
 class BackupCommands;
+class Case;
 class CoreDataStack;
 class LibraryMaintenance;
 class SettingsWindowController;
@@ -97,6 +98,9 @@ public:
     // A "History" menu listing the case history, newest first, filled by
     // menuNeedsUpdate each time it opens. Owned by parent.
     QMenu *createHistoryMenu(QWidget *parent);
+    // A case's title in the History menu: identifier (or summary, or
+    // "No identifier") and, when known, age and sex.
+    static QString historyTitle(const Case *item);
     // A "Debug" menu with the six maintenance commands, shown only while
     // showDebuggingMenu is true. Owned by parent.
     QMenu *createDebuggingMenu(QWidget *parent);

@@ -22,6 +22,23 @@ int main(int argc, char **argv)
     // date; naming it once makes converting thousands of dates cheap.
     if (qEnvironmentVariableIsEmpty("TZ") && QFile::exists(QStringLiteral("/etc/localtime")))
         qputenv("TZ", ":/etc/localtime");
+    // Asking what this is, or which version, needs no display and no library.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--help" || argument == "-h") {
+            std::printf("Usage: ovalis [FILE…]\n"
+                        "A personal library of teaching cases for radiologists.\n\n"
+                        "FILE  a library backup or a version-1 document to open\n\n"
+                        "Options:\n"
+                        "  -h, --help     show this help and exit\n"
+                        "  -v, --version  show the version and exit\n");
+            return 0;
+        }
+        if (argument == "--version" || argument == "-v") {
+            std::printf("Ovalis %s\n", OVALIS_VERSION);
+            return 0;
+        }
+    }
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fprintf(stderr, "Ovalis needs a graphical display, and none was found (DISPLAY and WAYLAND_DISPLAY are not set).\n"

@@ -685,6 +685,11 @@ QString LibraryWithTagsViewController::caseCountText() const
     return QStringLiteral("Showing %1 %2").arg(count).arg(count == 1 ? QStringLiteral("case") : QStringLiteral("cases"));
 }
 
+bool LibraryWithTagsViewController::libraryIsEmpty() const
+{
+    return displayedObjects().isEmpty() && m_context->countOfObjects(Case::entityName()) == 0;
+}
+
 void LibraryWithTagsViewController::updateCaseCount()
 {
     emit caseCountChanged(caseCountText());
@@ -833,6 +838,7 @@ Case *LibraryWithTagsViewController::addCase()
             m_context->processPendingChanges();
             reloadCases();
             selectCase(item);
+            emit caseAdded(item);
         },
         Qt::QueuedConnection);
     return item;

@@ -67,6 +67,8 @@ public:
 
     // Rows of the case list map to these, in this order.
     QList<Case *> displayedCases() const;
+    // No case listed, and none in the library to list.
+    bool libraryIsEmpty() const;
     // The selected rows, ascending, as cases.
     QList<Case *> selectedCases() const;
     Case *caseAtRow(int row) const; // logs "Can't get case from array" outside the list
@@ -176,6 +178,8 @@ signals:
     void caseDroppedOnCase(ovalis::Case *source, ovalis::Case *target, int targetRow);
     // Files dropped onto a case have been imported and saved.
     void droppedFilesImported(ovalis::Case *target);
+    // A case made by addCase is in the list model (selected when listed).
+    void caseAdded(ovalis::Case *item);
 
 private:
     // Runs change as one undo step of the main context with this name.

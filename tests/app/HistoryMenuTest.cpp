@@ -94,17 +94,21 @@ TEST_F(HistoryMenuTest, ListsTheNewestEntryFirstThenClearAllOrOnlyNoItems)
     anonymous->setDateOfDiagnosis(QDateTime(QDate(2023, 6, 18), QTime(12, 0)));
     anonymous->setSex(Sex::female);
     Case *ampersand = newCase(QStringLiteral("R&D1"));
-    for (Case *item : {adult, anonymous, ampersand})
+    Case *summarised = newCase(QString(), QStringLiteral("Tension pneumothorax\nafter line insertion"));
+    Case *blank = newCase(QStringLiteral("  "));
+    for (Case *item : {adult, anonymous, ampersand, summarised, blank})
         CaseHistory::shared().push(item);
 
-    EXPECT_EQ(openedTitles(menu), (QStringList{"R&&D1 ( )", "Anonymous (2w 3d F)", "ABC1001 (45y 3m M)", "---", "Clear All"}));
-    EXPECT_EQ(menu->actions().first()->data(), 2);
+    // Nothing is shown as an empty identifier or an empty "( )".
+    EXPECT_EQ(openedTitles(menu), (QStringList{"No identifier", "Tension pneumothorax", "R&&D1", "No identifier (2w 3d F)",
+                                               "ABC1001 (45y 3m M)", "---", "Clear All"}));
+    EXPECT_EQ(menu->actions().first()->data(), 4);
     EXPECT_TRUE(menu->actions().first()->isEnabled());
 
     // Opened again after a deletion: the deleted case is gone from the history.
     context()->deleteObject(anonymous);
-    EXPECT_EQ(openedTitles(menu), (QStringList{"R&&D1 ( )", "ABC1001 (45y 3m M)", "---", "Clear All"}));
-    EXPECT_EQ(CaseHistory::shared().count(), 2);
+    EXPECT_EQ(openedTitles(menu), (QStringList{"No identifier", "Tension pneumothorax", "R&&D1", "ABC1001 (45y 3m M)", "---", "Clear All"}));
+    EXPECT_EQ(CaseHistory::shared().count(), 4);
 
     menu->actions().last()->trigger();
     EXPECT_EQ(CaseHistory::shared().count(), 0);
@@ -123,7 +127,7 @@ TEST_F(HistoryMenuTest, AnEntryResetsTheLibraryAndShowsItsCasesMedia)
     QMenu *menu = windowHistoryMenu();
     ASSERT_NE(menu, nullptr);
     LogCapture capture;
-    ASSERT_EQ(openedTitles(menu).value(1), QStringLiteral("ABC1002 ( )"));
+    ASSERT_EQ(openedTitles(menu).value(1), QStringLiteral("ABC1002"));
     menu->actions().at(1)->trigger();
     QCoreApplication::processEvents();
     EXPECT_TRUE(m_window->searchField()->text().isEmpty());

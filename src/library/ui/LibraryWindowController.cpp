@@ -121,6 +121,7 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     connect(libraryViewController(), &LibraryWithTagsViewController::casesReloaded, this,
             &LibraryWindowController::showSelectionInDetail);
     connect(libraryView(), &LibraryWithTagsView::showMediaRequested, this, &LibraryWindowController::showMedia);
+    connect(libraryViewController(), &LibraryWithTagsViewController::caseAdded, this, &LibraryWindowController::showNewCase);
     InfoViewController *info = m_splitViewController->tabViewController()->infoViewController();
     connect(libraryViewController(), &LibraryWithTagsViewController::detailTagLabelsChanged, info,
             &InfoViewController::showTagLabels);
@@ -291,6 +292,12 @@ void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
     connect(newCase, &QAction::triggered, libraryViewController(), &LibraryWithTagsViewController::addCase);
     auto *deleteCases = new QAction(QStringLiteral("&Delete Cases…"), file);
     connect(deleteCases, &QAction::triggered, libraryViewController(), &LibraryWithTagsViewController::removeCases);
+    // Deleting needs a selected case.
+    const auto validateDelete = [deleteCases, library] { deleteCases->setEnabled(library && library->hasSelectedCases()); };
+    connect(libraryViewController()->casesSelectionModel(), &QItemSelectionModel::selectionChanged, deleteCases, validateDelete);
+    connect(file, &QMenu::aboutToShow, deleteCases, validateDelete);
+    connect(libraryViewController(), &LibraryWithTagsViewController::caseCountChanged, deleteCases, validateDelete);
+    validateDelete();
     auto *importFolderItem = new QAction(QStringLiteral("&Import from Folder…"), file);
     connect(importFolderItem, &QAction::triggered, this, &LibraryWindowController::importFolder);
     auto *exportMediaItem = new QAction(QStringLiteral("&Export Media…"), file);
@@ -527,6 +534,22 @@ void LibraryWindowController::selectCaseInLibrary(Case *item)
     activateWindow();
     reset();
     libraryViewController()->selectCase(item);
+}
+
+void LibraryWindowController::showNewCase(Case *item)
+{
+    LibraryWithTagsViewController *library = libraryViewController();
+    if (!library->selectCase(item)) {
+        reset();
+        library->selectCase(item);
+    }
+    if (m_splitViewController->isDetailCollapsed())
+        setDetailCollapsed(false);
+    DetailTabViewController *detail = m_splitViewController->tabViewController();
+    detail->selectTab(DetailTabIndex::casesInfo);
+    QLineEdit *field = detail->infoViewController()->patientIDField();
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
 }
 
 void LibraryWindowController::searchAll(const QString &text)

@@ -100,6 +100,9 @@ public slots:
     void showCase(ovalis::Case *item);
     // Asks for a folder and imports its tree of images as cases.
     void importFolder();
+    // Selects a case just added, clearing the search and filters when they
+    // hide it, and puts the keyboard in its Patient ID field.
+    void showNewCase(ovalis::Case *item);
 
     // The requests other windows post.
     void selectCaseInLibrary(ovalis::Case *item);

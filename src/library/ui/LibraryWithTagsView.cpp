@@ -68,6 +68,7 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     , m_tagsTableView(makeTable(m_splitter))
     , m_casesTableView(makeTable(m_splitter))
     , m_caseCountField(new QLabel(this))
+    , m_emptyLibraryHint(new QLabel(m_casesTableView->viewport()))
 {
     setObjectName(QStringLiteral("libraryView"));
     m_tagsTableView->setObjectName(QStringLiteral("tagsTableView"));
@@ -129,6 +130,20 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     m_caseCountField->setForegroundRole(QPalette::PlaceholderText);
     m_caseCountField->setText(m_controller->caseCountText());
 
+    m_emptyLibraryHint->setObjectName(QStringLiteral("emptyLibraryHint"));
+    m_emptyLibraryHint->setTextFormat(Qt::PlainText);
+    m_emptyLibraryHint->setText(tr("Your library has no cases yet.\n\n"
+                                   "Add one with File ▸ New Case (Ctrl+N) or the + button below.\n"
+                                   "Bring cases in with File ▸ Import from Folder…, File ▸ Import Ovalis v1 Documents…\n"
+                                   "or File ▸ Restore from Backup…"));
+    m_emptyLibraryHint->setAlignment(Qt::AlignCenter);
+    m_emptyLibraryHint->setWordWrap(true);
+    m_emptyLibraryHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *hintLayout = new QVBoxLayout(m_casesTableView->viewport());
+    hintLayout->setContentsMargins(24, 24, 24, 24);
+    hintLayout->addWidget(m_emptyLibraryHint, 0, Qt::AlignCenter);
+    updateEmptyLibraryHint();
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -136,6 +151,7 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     layout->addWidget(makeCaseButtons());
 
     connect(m_controller, &LibraryWithTagsViewController::caseCountChanged, m_caseCountField, &QLabel::setText);
+    connect(m_controller, &LibraryWithTagsViewController::caseCountChanged, this, &LibraryWithTagsView::updateEmptyLibraryHint);
     connect(m_controller, &LibraryWithTagsViewController::scrollToCaseRowRequested, this, [this](int row) {
         const QModelIndex index = m_controller->casesModel()->index(row, 0);
         if (index.isValid())
@@ -184,6 +200,11 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
         box.exec();
         return int(buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
     });
+}
+
+void LibraryWithTagsView::updateEmptyLibraryHint()
+{
+    m_emptyLibraryHint->setVisible(m_controller->libraryIsEmpty());
 }
 
 QWidget *LibraryWithTagsView::makeCaseButtons()

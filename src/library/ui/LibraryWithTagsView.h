@@ -35,6 +35,8 @@ public:
     CaseDragMenuController *caseDragMenuController() const { return m_caseDragMenuController; }
     QTableView *tagsTableView() const { return m_tagsTableView; }
     QLabel *caseCountField() const { return m_caseCountField; }
+    // Over the case list while the library has no case: how to add or import some.
+    QLabel *emptyLibraryHint() const { return m_emptyLibraryHint; }
     QSplitter *splitter() const { return m_splitter; }
     QToolButton *addButton() const { return m_addButton; }
     QToolButton *removeButton() const { return m_removeButton; } // enabled while a case is selected
@@ -83,6 +85,7 @@ private:
     void showCasesMenu(const QPoint &position);
     void saveHeaderState() const;
     QWidget *makeCaseButtons();
+    void updateEmptyLibraryHint();
     // Drags over and drops on the two tables' viewports; true when handled.
     bool handleDragEvent(QTableView *table, QEvent *event);
 
@@ -94,6 +97,7 @@ private:
     QTableView *m_casesTableView;
     CaseDragMenuController *m_caseDragMenuController;
     QLabel *m_caseCountField;
+    QLabel *m_emptyLibraryHint;
     QToolButton *m_addButton = nullptr;
     QToolButton *m_removeButton = nullptr;
     QPointer<RenameTagViewController> m_renameTagPopover;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
 
 #include "library/ValueTransformer.h"
@@ -52,6 +53,16 @@ void SearchField::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
     emit focusEntered();
+}
+
+void SearchField::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && !text().isEmpty()) {
+        clear();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 } // namespace ovalis

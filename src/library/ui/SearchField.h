@@ -31,6 +31,8 @@ signals:
 
 protected:
     void focusInEvent(QFocusEvent *event) override;
+    // Escape empties the field, which ends the search.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QMenu *m_scopeMenu;

@@ -1,5 +1,8 @@
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
 #include <QItemSelectionModel>
 #include <QDir>
 #include <QFile>
@@ -78,6 +81,16 @@ protected:
     {
         NotificationCenter::defaultCenter().post(name, nullptr, userInfo);
         QCoreApplication::processEvents();
+    }
+
+    QAction *fileMenuItem(const QString &title) const
+    {
+        for (QAction *menu : m_window->menuBar()->actions())
+            if (menu->menu() && menu->text().remove(u'&') == QLatin1String("File"))
+                for (QAction *action : menu->menu()->actions())
+                    if (action->text() == title)
+                        return action;
+        return nullptr;
     }
 
     std::unique_ptr<LibraryWindowController> m_window;
@@ -386,6 +399,93 @@ TEST_F(LibraryWindowTest, FileMenuExportsTheSelectedCasesMediaAndImportsAFolder)
     importFolder->trigger();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return fetchCases(QStringLiteral("summary == %@"), {QStringLiteral("Lung")}).size() == 1; }, 20000));
+}
+
+TEST_F(LibraryWindowTest, NewCaseIsSelectedShownAndTakesTheKeyboardInItsPatientIdField)
+{
+    makeLibrary();
+    openWindow();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    QLineEdit *patientID = m_window->splitViewController()->tabViewController()->infoViewController()->patientIDField();
+
+    // A search and a tag filter that would both hide an empty case.
+    m_window->searchField()->setText(QStringLiteral("summary 2"));
+    m_chest->setActive(true);
+    library()->refreshTagActivity();
+    library()->refreshFilters();
+    ASSERT_EQ(listed(), QList<Case *>{m_cases[1]});
+    m_window->toggleSplitView(); // the detail side hidden as well
+    QAction *newCase = fileMenuItem(QStringLiteral("&New Case"));
+    ASSERT_NE(newCase, nullptr);
+    EXPECT_EQ(newCase->shortcut(), QKeySequence(QStringLiteral("Ctrl+N")));
+    newCase->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return selected().size() == 1 && !m_cases.contains(selected().first()); }));
+    Case *added = selected().first();
+    EXPECT_TRUE(m_window->searchField()->text().isEmpty());
+    EXPECT_FALSE(m_chest->active());
+    EXPECT_EQ(listed().size(), 5);
+    EXPECT_FALSE(m_window->splitViewController()->isDetailCollapsed());
+    EXPECT_EQ(QApplication::focusWidget(), patientID);
+    // Typing goes into the new case, not into the list or the search field.
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("NEW0001"));
+    EXPECT_EQ(patientID->text(), QStringLiteral("NEW0001"));
+    EXPECT_EQ(selected(), QList<Case *>{added});
+    EXPECT_TRUE(m_window->searchField()->text().isEmpty());
+
+    // The + button, with a tag filter alone hiding the new case.
+    m_window->searchField()->setFocus();
+    m_spine->setActive(true);
+    library()->refreshTagActivity();
+    library()->refreshFilters();
+    QTest::mouseClick(m_window->libraryView()->addButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return selected().size() == 1 && selected().first() != added; }));
+    EXPECT_FALSE(m_spine->active());
+    EXPECT_EQ(QApplication::focusWidget(), patientID);
+}
+
+TEST_F(LibraryWindowTest, EscapeInTheSearchFieldClearsIt)
+{
+    makeLibrary();
+    openWindow();
+    m_window->searchField()->setText(QStringLiteral("summary 3"));
+    ASSERT_EQ(listed(), QList<Case *>{m_cases[2]});
+    QTest::keyClick(m_window->searchField(), Qt::Key_Escape);
+    EXPECT_TRUE(m_window->searchField()->text().isEmpty());
+    EXPECT_EQ(listed().size(), 4);
+}
+
+TEST_F(LibraryWindowTest, DeleteCasesIsEnabledOnlyWithASelection)
+{
+    makeLibrary();
+    openWindow();
+    QAction *deleteCases = fileMenuItem(QStringLiteral("&Delete Cases…"));
+    ASSERT_NE(deleteCases, nullptr);
+    library()->casesSelectionModel()->clearSelection();
+    EXPECT_FALSE(deleteCases->isEnabled());
+    ASSERT_TRUE(library()->selectCase(m_cases[2]));
+    EXPECT_TRUE(deleteCases->isEnabled());
+    // Nothing listed, so nothing selected.
+    m_window->searchField()->setText(QStringLiteral("no such case"));
+    EXPECT_FALSE(deleteCases->isEnabled());
+}
+
+TEST_F(LibraryWindowTest, AnEmptyLibrarySaysHowToAddOrImportCases)
+{
+    openWindow();
+    QLabel *hint = m_window->libraryView()->emptyLibraryHint();
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_TRUE(hint->text().contains(QStringLiteral("New Case"))) << hint->text().toStdString();
+    EXPECT_TRUE(hint->text().contains(QStringLiteral("Import"))) << hint->text().toStdString();
+
+    library()->addCase();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listed().size() == 1; }));
+    EXPECT_FALSE(hint->isVisible());
+    // A search that lists nothing in a library that has cases is not an empty library.
+    context()->saveWithParent(true);
+    m_window->searchField()->setText(QStringLiteral("no such case"));
+    ASSERT_TRUE(listed().isEmpty());
+    EXPECT_FALSE(hint->isVisible());
 }
 
 } // namespace
