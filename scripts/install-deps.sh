@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   qt6-pdf-dev qt6-image-formats-plugins libqt6svg6
   qt6-multimedia-dev gstreamer1.0-plugins-good gstreamer1.0-libav
-  libsqlite3-dev libplist-dev libssl-dev
+  libsqlite3-dev libplist-dev libssl-dev libarchive-dev libzstd-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   adwaita-icon-theme
   libgtest-dev libgmock-dev libbenchmark-dev

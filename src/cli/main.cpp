@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "BackupLibraryCommand.h"
 #include "ExportBackupCommand.h"
 #include "cli/CommandArguments.h"
 #include "ExportMediaCommand.h"
 #include "ImportFolderCommand.h"
 #include "RestoreBackupCommand.h"
+#include "RestoreLibraryCommand.h"
 #include "cli/ImportV1Command.h"
 #include "cli/FetchMissingCommand.h"
 #include "cli/ServePeerCommand.h"
@@ -62,6 +64,8 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  maintenance Repair or report on the library (see maintenance --help).\n"
                     "  export-backup FILE   Write every case to a JSON backup.\n"
                     "  restore-backup FILE  Add the cases of a JSON backup.\n"
+                    "  backup-library FILE  Write the whole library (cases and media files) to a tar archive.\n"
+                    "  restore-library FILE Restore a whole-library archive (--into DIR for another library).\n"
                     "  export-media DIR     Copy the media files of the cases list would print into DIR.\n"
                     "  import-folder DIR    Import a tree of folders holding images as cases.\n"
                     "  import-v1 FILE...  Import Ovalis version-1 documents as new cases.\n"
@@ -620,6 +624,10 @@ int main(int argc, char **argv)
         return runExportBackup(library, arguments);
     if (command == QLatin1String("restore-backup"))
         return runRestoreBackup(library, arguments);
+    if (command == QLatin1String("backup-library"))
+        return runBackupLibrary(library, arguments);
+    if (command == QLatin1String("restore-library"))
+        return runRestoreLibrary(library, arguments);
     if (command == QLatin1String("export-media"))
         return runExportMedia(library, arguments);
     if (command == QLatin1String("import-folder"))

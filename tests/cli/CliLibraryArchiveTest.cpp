@@ -1,0 +1,170 @@
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "CliProcess.h"
+#include "store/Case.h"
+#include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Tag.h"
+
+using namespace ovalis;
+using ovalis::test::runCli;
+
+namespace {
+
+// Every file below directory, by path relative to it, with its bytes.
+QMap<QString, QByteArray> filesBelow(const QString &directory)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly))
+            files.insert(QDir(directory).relativeFilePath(file.fileName()), file.readAll());
+    }
+    return files;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+class CliLibraryArchiveTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid());
+        CoreDataStack stack(library());
+        QString error;
+        ASSERT_TRUE(stack.loadPersistentStores(&error)) << error.toStdString();
+        ManagedObjectContext *context = stack.mainContext();
+        Tag *chest = context->insertNew<Tag>();
+        chest->setLabel(QStringLiteral("chest"));
+        // Larger than one read of the archive, and not all one byte value.
+        QByteArray large(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+        for (qsizetype i = 0; i < large.size(); ++i)
+            large[i] = char((quint32(i) * 7919u) >> 3);
+        for (int number = 1; number <= 4; ++number) {
+            Case *item = context->insertNew<Case>();
+            item->setPatientID(QStringLiteral("PAT%1").arg(number));
+            item->setSummary(QStringLiteral("Case %1 — ünïcode").arg(number));
+            item->setDateOfDiagnosis(QDateTime(QDate(2021, number, 3), QTime(10, 0)));
+            if (number % 2)
+                item->addToTags(chest);
+            item->addMedia(QByteArray("marker-of-image-") + QByteArray::number(number), QStringLiteral("image%1.jpg").arg(number));
+            if (number == 2)
+                item->addMedia(large, QStringLiteral("movie.mp4"));
+        }
+        context->saveWithParent(true);
+    }
+
+    QString library() const { return m_home.filePath(QStringLiteral("Ovalis")); }
+    QString path(const QString &name) const { return m_home.filePath(name); }
+
+    // The library at directory's JSON export.
+    QByteArray exportOf(const QString &directory, const QString &name)
+    {
+        const auto written = runCli({QStringLiteral("--library"), directory, QStringLiteral("export-backup"), path(name)}, m_home.path());
+        EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
+        return readAll(path(name));
+    }
+
+    QTemporaryDir m_home;
+};
+
+TEST_F(CliLibraryArchiveTest, AWholeLibraryComesBackIdenticalInAnEmptyFolder)
+{
+    const QString archive = path(QStringLiteral("Ovalis Library 2026-12-07.tar"));
+    const auto written = runCli({QStringLiteral("backup-library"), archive}, m_home.path());
+    ASSERT_EQ(written.exitCode, 0) << written.err.toStdString();
+    EXPECT_TRUE(written.out.startsWith(QStringLiteral("Backed up 4 cases and 5 media files to "))) << written.out.toStdString();
+    // Nothing but the archive is left beside it.
+    EXPECT_EQ(QDir(m_home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(archive).fileName()});
+
+    // A plain tar file that the standard tool lists.
+    QProcess tar;
+    tar.start(QStringLiteral("tar"), {QStringLiteral("-tf"), archive});
+    ASSERT_TRUE(tar.waitForFinished());
+    EXPECT_EQ(tar.exitCode(), 0);
+    QStringList listed = QString::fromUtf8(tar.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QMap<QString, QByteArray> media = filesBelow(library() + QStringLiteral("/Media"));
+    ASSERT_EQ(media.size(), 5);
+    QStringList expected{QStringLiteral("backup.json.zst"), QStringLiteral("manifest.json")};
+    for (const QString &name : media.keys())
+        expected.append(QStringLiteral("Media/") + name);
+    listed.sort();
+    expected.sort();
+    EXPECT_EQ(listed, expected);
+
+    const QString other = path(QStringLiteral("Restored"));
+    const auto restored = runCli({QStringLiteral("restore-library"), archive, QStringLiteral("--into"), other}, m_home.path());
+    ASSERT_EQ(restored.exitCode, 0) << restored.err.toStdString();
+    EXPECT_TRUE(restored.out.startsWith(QStringLiteral("Restored 4 cases and 5 media files from "))) << restored.out.toStdString();
+    EXPECT_EQ(filesBelow(other + QStringLiteral("/Media")), media);
+    EXPECT_EQ(exportOf(other, QStringLiteral("restored.json")), exportOf(library(), QStringLiteral("original.json")));
+    // The staging folder is gone.
+    EXPECT_TRUE(QDir(other).entryList({QStringLiteral(".restore-*")}, QDir::AllEntries | QDir::Hidden).isEmpty());
+}
+
+TEST_F(CliLibraryArchiveTest, ADamagedArchiveOrAChecksumMismatchChangesNothingAndNamesTheMember)
+{
+    const QString archive = path(QStringLiteral("backup.tar"));
+    ASSERT_EQ(runCli({QStringLiteral("backup-library"), archive}, m_home.path()).exitCode, 0);
+    const QByteArray bytes = readAll(archive);
+    const QMap<QString, QByteArray> media = filesBelow(library() + QStringLiteral("/Media"));
+    QString markedName;
+    for (auto it = media.cbegin(); it != media.cend(); ++it)
+        if (it.value() == "marker-of-image-3")
+            markedName = QStringLiteral("Media/") + it.key();
+    ASSERT_FALSE(markedName.isEmpty());
+    const qsizetype marker = bytes.indexOf("marker-of-image-3");
+    ASSERT_GT(marker, 0);
+
+    const QString other = path(QStringLiteral("Other"));
+    const auto refusedInto = [&](const QString &file, const QString &message) {
+        const auto refused = runCli({QStringLiteral("--library"), other, QStringLiteral("restore-library"), file}, m_home.path());
+        EXPECT_EQ(refused.exitCode, 3);
+        EXPECT_TRUE(refused.err.contains(message)) << refused.err.toStdString();
+        // Nothing of the archive reached the library.
+        EXPECT_TRUE(filesBelow(other).keys().filter(QStringLiteral("Media/")).isEmpty());
+        EXPECT_TRUE(QDir(other).entryList({QStringLiteral(".restore-*")}, QDir::AllEntries | QDir::Hidden).isEmpty());
+        const auto shown = runCli({QStringLiteral("--library"), other, QStringLiteral("show"), QStringLiteral("PAT1")}, m_home.path());
+        EXPECT_EQ(shown.exitCode, 4) << shown.out.toStdString();
+    };
+
+    // One changed byte inside a member: the tar headers are intact, the checksum is not.
+    QByteArray changed = bytes;
+    changed[marker + 5] = 'X';
+    writeAll(path(QStringLiteral("changed.tar")), changed);
+    refusedInto(path(QStringLiteral("changed.tar")),
+                QStringLiteral("the member %1 does not match its size and checksum in the manifest").arg(markedName));
+
+    // Cut off in the middle of that member's data.
+    writeAll(path(QStringLiteral("cut.tar")), bytes.left(marker + 4));
+    refusedInto(path(QStringLiteral("cut.tar")), QStringLiteral("the archive is damaged at member %1").arg(markedName));
+
+    // A member whose name would leave the library is refused by name.
+    QByteArray escaping = bytes;
+    const qsizetype header = bytes.indexOf(markedName.toUtf8());
+    ASSERT_GE(header, 0);
+    escaping.replace(header, 9, "../../../");
+    writeAll(path(QStringLiteral("escaping.tar")), escaping);
+    refusedInto(path(QStringLiteral("escaping.tar")), QStringLiteral("the archive"));
+}
+
+} // namespace
