@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include "cli/CommandArguments.h"
 #include "ExchangeCommandSupport.h"
 #include "exchange/LibraryArchive.h"
 #include "store/CoreDataStack.h"
@@ -23,7 +24,7 @@ int runRestoreLibrary(const QString &library, const QStringList &arguments)
     const QCommandLineOption into(QStringLiteral("into"), QStringLiteral("The library to restore into (default: --library)."),
                                   QStringLiteral("DIR"));
     parser.addOption(into);
-    parser.process(QStringList{QStringLiteral("ovalis-cli restore-library")} + arguments);
+    CommandArguments::parse(parser, QStringLiteral("restore-library"), arguments);
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("restore-library needs one FILE (see ovalis-cli restore-library --help)"), 1);
     const QString path = QFileInfo(parser.positionalArguments().first()).absoluteFilePath();
