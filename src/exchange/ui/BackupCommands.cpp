@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <algorithm>
 
+#include "exchange/BackupReminder.h"
 #include "exchange/JSONImporter.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "store/CoreDataStack.h"
@@ -220,7 +221,9 @@ void BackupCommands::backUpLibrary()
         m_alertPresenter(tr("The library backup “%1” could not be written.").arg(name), result.error);
     else {
         m_noticePresenter(tr("Backed up %1 to “%2”.").arg(casesAndFiles(result), name));
-        emit libraryBackedUp(path, QDateTime::currentDateTime());
+        const QDateTime now = QDateTime::currentDateTime();
+        BackupReminder::recordBackup(now.date());
+        emit libraryBackedUp(path, now);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "exchange/BackupReminder.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/ui/BackupCommands.h"
 #include "exchange/ui/LabelledProgressView.h"
@@ -128,6 +129,7 @@ TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndS
     EXPECT_EQ(m_notices, QStringList{QStringLiteral("The library backup was cancelled.")});
     EXPECT_TRUE(m_alerts.isEmpty());
     EXPECT_TRUE(backedUp.isEmpty());
+    EXPECT_FALSE(BackupReminder::lastBackup().isValid());
     ASSERT_EQ(running.size(), 2);
     EXPECT_FALSE(running.last().first().toBool());
     EXPECT_FALSE(m_commands->isRunningLibraryJob());
@@ -139,6 +141,7 @@ TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndS
     EXPECT_EQ(m_notices.last(), QStringLiteral("Backed up 1 case and 1 media file to “Ovalis Library.tar”."));
     ASSERT_EQ(backedUp.size(), 1);
     EXPECT_EQ(backedUp.first().first().toString(), archive);
+    EXPECT_EQ(BackupReminder::lastBackup(), backedUp.first().last().toDateTime().date());
     QCoreApplication::processEvents();
     EXPECT_FALSE(progressView.isShowingProgress());
 
@@ -159,6 +162,7 @@ TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndS
     m_commands->backUpLibrary();
     ASSERT_EQ(m_alerts.size(), 1);
     EXPECT_TRUE(m_alerts.last().startsWith(QStringLiteral("The library backup “library.tar” could not be written. | ")));
+    EXPECT_EQ(BackupReminder::lastBackup(), backedUp.first().last().toDateTime().date());
     EXPECT_GT(m_alerts.last().size(), m_alerts.last().indexOf(QLatin1Char('|')) + 2);
 
     m_chosen = m_directory.filePath(QStringLiteral("damaged.tar"));
