@@ -111,7 +111,21 @@ AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
     m_aboutAction = newAction(tr("&About Ovalis"), &AppDelegate::showAbout);
     m_checkForUpdatesAction = newAction(tr("Check for Up&dates…"), &AppDelegate::checkForUpdates);
     m_backupCommands = new BackupCommands(stack, [this] { return dialogParent(); }, this);
-    m_backupAction = new QAction(tr("&Backup…"), this);
+    m_backupLibraryAction = new QAction(tr("Back Up &Library…"), this);
+    connect(m_backupLibraryAction, &QAction::triggered, m_backupCommands, &BackupCommands::backUpLibrary);
+    m_restoreLibraryAction = new QAction(tr("Restore L&ibrary…"), this);
+    connect(m_restoreLibraryAction, &QAction::triggered, m_backupCommands, &BackupCommands::restoreLibrary);
+    m_cancelLibraryJobAction = new QAction(tr("&Cancel Library Backup"), this);
+    m_cancelLibraryJobAction->setEnabled(false);
+    connect(m_cancelLibraryJobAction, &QAction::triggered, m_backupCommands, &BackupCommands::cancelLibraryJob);
+    connect(m_backupCommands, &BackupCommands::libraryJobRunningChanged, this, [this](bool running) {
+        m_cancelLibraryJobAction->setEnabled(running);
+        m_backupLibraryAction->setEnabled(!running);
+        m_restoreLibraryAction->setEnabled(!running);
+        m_backupAction->setEnabled(!running);
+        m_restoreAction->setEnabled(!running);
+    });
+    m_backupAction = new QAction(tr("&Back Up Records (JSON)…"), this);
     connect(m_backupAction, &QAction::triggered, m_backupCommands, &BackupCommands::exportDatabase);
     m_restoreAction = new QAction(tr("&Restore from Backup…"), this);
     connect(m_restoreAction, &QAction::triggered, m_backupCommands, &BackupCommands::importBackup);
@@ -354,6 +368,10 @@ AppDelegate::ApplicationMenus AppDelegate::addApplicationMenus(QMenuBar *menuBar
     ApplicationMenus menus{};
     menus.file = menuBar->addMenu(tr("&File"));
     menus.file->addAction(m_saveAction);
+    menus.file->addSeparator();
+    menus.file->addAction(m_backupLibraryAction);
+    menus.file->addAction(m_restoreLibraryAction);
+    menus.file->addAction(m_cancelLibraryJobAction);
     menus.file->addSeparator();
     menus.file->addAction(m_backupAction);
     menus.file->addAction(m_restoreAction);

@@ -91,7 +91,12 @@ public:
     QAction *aboutAction() const { return m_aboutAction; }
     QAction *checkForUpdatesAction() const { return m_checkForUpdatesAction; }
     AboutController *aboutController() const;
-    // "Backup…" and "Restore from Backup…" in the File menu.
+    // "Back Up Library…", "Restore Library…" and, while either runs, "Cancel
+    // Library Backup"; then "Back Up Records (JSON)…" and "Restore from
+    // Backup…", in the File menu.
+    QAction *backupLibraryAction() const { return m_backupLibraryAction; }
+    QAction *restoreLibraryAction() const { return m_restoreLibraryAction; }
+    QAction *cancelLibraryJobAction() const { return m_cancelLibraryJobAction; }
     QAction *backupAction() const { return m_backupAction; }
     QAction *restoreAction() const { return m_restoreAction; }
     BackupCommands *backupCommands() const { return m_backupCommands; }
@@ -197,6 +202,9 @@ private:
     QPointer<AboutController> m_aboutController;
     QPointer<UpdateWindowController> m_updateWindowController;
     BackupCommands *m_backupCommands; // Owned (child).
+    QAction *m_backupLibraryAction;
+    QAction *m_restoreLibraryAction;
+    QAction *m_cancelLibraryJobAction;
     QAction *m_backupAction;
     QAction *m_restoreAction;
     QList<QAction *> m_debuggingActions; // in menu order

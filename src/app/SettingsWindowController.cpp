@@ -3,13 +3,16 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/AppDelegate.h"
+#include "exchange/BackupReminder.h"
 #include "media/ui/ExternalEditorChooser.h"
 #include "store/NHI.h"
 #include "util/Settings.h"
@@ -44,6 +47,18 @@ SettingsWindowController::SettingsWindowController(AppDelegate &delegate, QObjec
     m_disableCloudSyncing = addOption(layout, tr("Library"), tr("Disable cloud syncing"),
                                       tr("The library stays on this computer only. Takes effect the next time "
                                          "Ovalis starts."));
+    addHeading(layout, tr("Backups"));
+    auto *reminderRow = new QHBoxLayout;
+    m_backupReminder = new QCheckBox(tr("Remind me to back up every"));
+    m_backupReminderDays = new QSpinBox;
+    m_backupReminderDays->setObjectName(QStringLiteral("backupReminderDays"));
+    m_backupReminderDays->setRange(1, BackupReminder::longestInterval);
+    m_backupReminderDays->setValue(30);
+    reminderRow->addWidget(m_backupReminder);
+    reminderRow->addWidget(m_backupReminderDays);
+    reminderRow->addWidget(new QLabel(tr("days")));
+    reminderRow->addStretch(1);
+    layout->addLayout(reminderRow);
     addHeading(layout, tr("Updates"));
     m_updateFeed = new QLineEdit;
     m_updateFeed->setObjectName(QStringLiteral("updateFeed"));
@@ -71,11 +86,14 @@ SettingsWindowController::SettingsWindowController(AppDelegate &delegate, QObjec
     updateFromSettings(disableCloudSyncingKey);
     m_showDebuggingMenu->setChecked(m_delegate.showDebuggingMenu());
     m_updateFeed->setText(Settings::shared().value(updateFeedKey).toString());
+    updateBackupReminderFromSettings();
 
     connect(m_recogniseNHIs, &QCheckBox::toggled, this,
             [](bool checked) { Settings::shared().setValue(recogniseNHIsKey, checked); });
     connect(m_disableCloudSyncing, &QCheckBox::toggled, this,
             [](bool checked) { Settings::shared().setValue(disableCloudSyncingKey, checked); });
+    connect(m_backupReminder, &QCheckBox::toggled, this, &SettingsWindowController::storeBackupReminder);
+    connect(m_backupReminderDays, &QSpinBox::valueChanged, this, &SettingsWindowController::storeBackupReminder);
     connect(m_showDebuggingMenu, &QCheckBox::toggled, &m_delegate, &AppDelegate::setShowDebuggingMenu);
     connect(m_updateFeed, &QLineEdit::editingFinished, this, [this] {
         const QString address = m_updateFeed->text().trimmed();
@@ -136,8 +154,29 @@ QCheckBox *SettingsWindowController::addOption(QVBoxLayout *layout, const QStrin
     return box;
 }
 
+void SettingsWindowController::updateBackupReminderFromSettings()
+{
+    const QSignalBlocker boxBlocker(m_backupReminder);
+    const QSignalBlocker daysBlocker(m_backupReminderDays);
+    const int days = BackupReminder::intervalDays();
+    m_backupReminder->setChecked(days > 0);
+    if (days > 0)
+        m_backupReminderDays->setValue(days);
+    m_backupReminderDays->setEnabled(days > 0);
+}
+
+void SettingsWindowController::storeBackupReminder()
+{
+    m_backupReminderDays->setEnabled(m_backupReminder->isChecked());
+    BackupReminder::setIntervalDays(m_backupReminder->isChecked() ? m_backupReminderDays->value() : 0);
+}
+
 void SettingsWindowController::updateFromSettings(const QString &key)
 {
+    if (key == BackupReminder::intervalKey) {
+        updateBackupReminderFromSettings();
+        return;
+    }
     QCheckBox *box = key == recogniseNHIsKey ? m_recogniseNHIs : key == disableCloudSyncingKey ? m_disableCloudSyncing : nullptr;
     if (!box)
         return;

@@ -7,6 +7,7 @@
 class QCheckBox;
 class QDialog;
 class QLineEdit;
+class QSpinBox;
 class QVBoxLayout;
 
 namespace ovalis {
@@ -36,6 +37,9 @@ public:
     QCheckBox *showDebuggingMenuCheckBox() const { return m_showDebuggingMenu; }
     QLineEdit *updateFeedField() const { return m_updateFeed; } // "UpdateFeedURL"
     ExternalEditorChooser *externalEditorChooser() const { return m_externalEditorChooser; }
+    // "Remind me to back up every N days": the box turns the reminder on, the spin box gives N.
+    QCheckBox *backupReminderCheckBox() const { return m_backupReminder; }
+    QSpinBox *backupReminderDaysBox() const { return m_backupReminderDays; }
 
 private:
     // A bold section heading, spaced from what comes before it.
@@ -43,6 +47,8 @@ private:
     // A section heading, the check box and its explanation below it.
     QCheckBox *addOption(QVBoxLayout *layout, const QString &section, const QString &title, const QString &explanation);
     void updateFromSettings(const QString &key);
+    void updateBackupReminderFromSettings();
+    void storeBackupReminder();
 
     AppDelegate &m_delegate;
     std::unique_ptr<QDialog> m_window;
@@ -51,6 +57,8 @@ private:
     QCheckBox *m_showDebuggingMenu;
     QLineEdit *m_updateFeed;
     ExternalEditorChooser *m_externalEditorChooser;
+    QCheckBox *m_backupReminder;
+    QSpinBox *m_backupReminderDays;
 };
 
 } // namespace ovalis

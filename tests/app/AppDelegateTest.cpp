@@ -14,6 +14,7 @@
 #include <QSslConfiguration>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +25,7 @@
 #include "app/AppDelegate.h"
 #include "app/SettingsWindowController.h"
 #include "app/UpdateWindowController.h"
+#include "exchange/BackupReminder.h"
 #include "exchange/ui/BackupCommands.h"
 #include "store/PersistentStore.h"
 #include "support/LocalHttpsServer.h"
@@ -517,6 +519,23 @@ TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndItsBoxesEditTheSettings)
     m_delegate->setShowDebuggingMenu(false);
     EXPECT_TRUE(nhis->isChecked());
     EXPECT_FALSE(debugging->isChecked());
+
+    // The backup reminder is off until its box is ticked; the days follow the spin box.
+    QCheckBox *reminder = controller->backupReminderCheckBox();
+    QSpinBox *days = controller->backupReminderDaysBox();
+    EXPECT_FALSE(reminder->isChecked());
+    EXPECT_FALSE(days->isEnabled());
+    EXPECT_EQ(BackupReminder::intervalDays(), 0);
+    reminder->click();
+    EXPECT_TRUE(days->isEnabled());
+    EXPECT_EQ(BackupReminder::intervalDays(), days->value());
+    days->setValue(14);
+    EXPECT_EQ(BackupReminder::intervalDays(), 14);
+    reminder->click();
+    EXPECT_EQ(BackupReminder::intervalDays(), 0);
+    BackupReminder::setIntervalDays(9);
+    EXPECT_TRUE(reminder->isChecked());
+    EXPECT_EQ(days->value(), 9);
 }
 
 TEST_F(AppDelegateTest, BackupFilesGivenToTheApplicationAreRestoredOnlyWhenConfirmed)

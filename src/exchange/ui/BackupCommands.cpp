@@ -3,11 +3,17 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QCoreApplication>
 #include <QLocale>
+#include <QMainWindow>
+#include <QStatusBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <algorithm>
 
+#include "exchange/BackupReminder.h"
 #include "exchange/JSONImporter.h"
+#include "exchange/LabelledProgressInfo.h"
 #include "store/CoreDataStack.h"
 #include "util/Log.h"
 
@@ -16,6 +22,51 @@ namespace ovalis {
 namespace {
 
 const QString jsonFilter = QStringLiteral("JSON (*.json)");
+const QString archiveFilter = QStringLiteral("Library archives (*.tar);;All files (*)");
+
+// The progress display takes ints; bytes are scaled to thousandths.
+constexpr int progressSteps = 1000;
+
+// "1 case", "304 cases".
+QString counted(int count, const QString &one, const QString &many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? one : many);
+}
+
+// "304 cases and 1,210 media files", as a finished library job names them.
+QString casesAndFiles(const LibraryArchive::Result &result)
+{
+    return BackupCommands::tr("%1 and %2").arg(counted(result.cases, BackupCommands::tr("case"), BackupCommands::tr("cases")),
+                                               counted(result.files, BackupCommands::tr("media file"), BackupCommands::tr("media files")));
+}
+
+// One file panel: a save panel when suffix is given (starting in the home
+// folder with proposedName), else an open panel for an existing file.
+struct FilePanel {
+    QString title;
+    QString acceptLabel;
+    QString filter;
+    QString suffix;
+    QString proposedName;
+};
+
+// The chosen path, empty when the panel is cancelled.
+QString chooseFile(const std::function<QWidget *()> &dialogParent, const FilePanel &spec)
+{
+    QFileDialog panel(dialogParent ? dialogParent() : nullptr, spec.title);
+    const bool saving = !spec.suffix.isEmpty();
+    panel.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    panel.setNameFilter(spec.filter);
+    panel.setLabelText(QFileDialog::Accept, spec.acceptLabel);
+    if (saving) {
+        panel.setDefaultSuffix(spec.suffix);
+        panel.setDirectory(QDir::homePath());
+        panel.selectFile(spec.proposedName);
+    } else {
+        panel.setFileMode(QFileDialog::ExistingFile);
+    }
+    return panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty() ? panel.selectedFiles().first() : QString();
+}
 
 } // namespace
 
@@ -25,22 +76,24 @@ BackupCommands::BackupCommands(CoreDataStack &stack, std::function<QWidget *()> 
     , m_dialogParent(std::move(dialogParent))
 {
     m_backupLocationChooser = [this](const QString &proposedName) {
-        QFileDialog panel(m_dialogParent ? m_dialogParent() : nullptr, tr("Backup"));
-        panel.setAcceptMode(QFileDialog::AcceptSave);
-        panel.setNameFilter(jsonFilter);
-        panel.setDefaultSuffix(QStringLiteral("json"));
-        panel.setLabelText(QFileDialog::Accept, tr("Backup"));
-        panel.setDirectory(QDir::homePath());
-        panel.selectFile(proposedName);
-        return panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty() ? panel.selectedFiles().first() : QString();
+        return chooseFile(m_dialogParent, {tr("Backup"), tr("Backup"), jsonFilter, QStringLiteral("json"), proposedName});
     };
     m_restoreFileChooser = [this] {
-        QFileDialog panel(m_dialogParent ? m_dialogParent() : nullptr, tr("Restore from Backup"));
-        panel.setAcceptMode(QFileDialog::AcceptOpen);
-        panel.setFileMode(QFileDialog::ExistingFile);
-        panel.setNameFilter(jsonFilter);
-        panel.setLabelText(QFileDialog::Accept, tr("Restore"));
-        return panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty() ? panel.selectedFiles().first() : QString();
+        return chooseFile(m_dialogParent, {tr("Restore from Backup"), tr("Restore"), jsonFilter});
+    };
+    m_libraryBackupLocationChooser = [this](const QString &proposedName) {
+        return chooseFile(m_dialogParent, {tr("Back Up Library"), tr("Back Up"), archiveFilter, QStringLiteral("tar"), proposedName});
+    };
+    m_libraryFileChooser = [this] {
+        return chooseFile(m_dialogParent, {tr("Restore Library"), tr("Restore"), archiveFilter});
+    };
+    m_noticePresenter = [this](const QString &notice) {
+        QWidget *parent = m_dialogParent ? m_dialogParent() : nullptr;
+        if (auto *window = qobject_cast<QMainWindow *>(parent ? parent->window() : nullptr)) {
+            window->statusBar()->showMessage(notice, 10000);
+            return;
+        }
+        QMessageBox::information(parent, QString(), notice);
     };
     m_alertPresenter = [this](const QString &message, const QString &informative) {
         QMessageBox box(QMessageBox::Critical, QString(), message, QMessageBox::Ok, m_dialogParent ? m_dialogParent() : nullptr);
@@ -52,6 +105,26 @@ BackupCommands::BackupCommands(CoreDataStack &stack, std::function<QWidget *()> 
 QString BackupCommands::proposedBackupName(const QDateTime &localNow)
 {
     return QStringLiteral("Ovalis-DB-%1.json").arg(QLocale::c().toString(localNow, QStringLiteral("yyyyMMddHHmmss")));
+}
+
+QString BackupCommands::proposedLibraryBackupName(const QDate &localToday)
+{
+    return QStringLiteral("Ovalis Library %1.tar").arg(localToday.toString(Qt::ISODate));
+}
+
+void BackupCommands::setLibraryBackupLocationChooser(std::function<QString(const QString &)> chooser)
+{
+    m_libraryBackupLocationChooser = std::move(chooser);
+}
+
+void BackupCommands::setLibraryFileChooser(std::function<QString()> chooser)
+{
+    m_libraryFileChooser = std::move(chooser);
+}
+
+void BackupCommands::setNoticePresenter(std::function<void(const QString &)> presenter)
+{
+    m_noticePresenter = std::move(presenter);
 }
 
 void BackupCommands::setBackupLocationChooser(std::function<QString(const QString &)> chooser)
@@ -101,6 +174,83 @@ void BackupCommands::restoreBackupFile(const QString &path)
         else
             emit self->restoreFinished(summary.casesRead);
     });
+}
+
+LibraryArchive::Result BackupCommands::runLibraryJob(const QString &label, const LibraryJob &job)
+{
+    m_libraryJobRunning = true;
+    m_libraryJobCancelled = false;
+    emit libraryJobRunningChanged(true);
+    LabelledProgressInfo::post(1, progressSteps, label);
+    // The archive is read and written through the main context, so the job
+    // runs here; between blocks the window handles its events, which keeps
+    // it drawn and lets Cancel reach the job.
+    QPointer<BackupCommands> self(this);
+    const LibraryArchive::Result result = job([self, label](qint64 done, qint64 total) {
+        if (!self)
+            return false;
+        emit self->libraryJobProgressed(done, total);
+        const int step = total > 0 ? int(std::clamp<qint64>(done * progressSteps / total, 1, progressSteps)) : 1;
+        LabelledProgressInfo::post(step, progressSteps, label);
+        QCoreApplication::processEvents();
+        return self && !self->m_libraryJobCancelled;
+    });
+    LabelledProgressInfo::postEnd();
+    if (self) {
+        m_libraryJobRunning = false;
+        emit libraryJobRunningChanged(false);
+    }
+    return result;
+}
+
+void BackupCommands::backUpLibrary()
+{
+    if (m_libraryJobRunning)
+        return;
+    Log::info(LogArea::Filing, QStringLiteral("Back up library"));
+    const QString path = m_libraryBackupLocationChooser(proposedLibraryBackupName(QDate::currentDate()));
+    if (path.isEmpty())
+        return;
+    const LibraryArchive::Result result = runLibraryJob(tr("Backing up…"), [this, path](const LibraryArchive::Progress &progress) {
+        return LibraryArchive::write(m_stack.mainContext(), path, progress);
+    });
+    const QString name = QFileInfo(path).fileName();
+    if (result.cancelled)
+        m_noticePresenter(tr("The library backup was cancelled."));
+    else if (!result.error.isEmpty())
+        m_alertPresenter(tr("The library backup “%1” could not be written.").arg(name), result.error);
+    else {
+        m_noticePresenter(tr("Backed up %1 to “%2”.").arg(casesAndFiles(result), name));
+        const QDateTime now = QDateTime::currentDateTime();
+        BackupReminder::recordBackup(now.date());
+        emit libraryBackedUp(path, now);
+    }
+}
+
+void BackupCommands::restoreLibrary()
+{
+    if (m_libraryJobRunning)
+        return;
+    Log::info(LogArea::Importing, QStringLiteral("Restore library"));
+    const QString path = m_libraryFileChooser();
+    if (path.isEmpty())
+        return;
+    const LibraryArchive::Result result = runLibraryJob(tr("Restoring…"), [this, path](const LibraryArchive::Progress &progress) {
+        return LibraryArchive::restore(path, m_stack.mainContext(), progress);
+    });
+    const QString name = QFileInfo(path).fileName();
+    if (result.cancelled)
+        m_noticePresenter(tr("The library restore was cancelled; nothing was changed."));
+    else if (!result.error.isEmpty())
+        m_alertPresenter(tr("Nothing was restored from “%1”.").arg(name), result.error);
+    else
+        m_noticePresenter(tr("Restored %1 from “%2”.").arg(casesAndFiles(result), name));
+}
+
+void BackupCommands::cancelLibraryJob()
+{
+    if (m_libraryJobRunning)
+        m_libraryJobCancelled = true;
 }
 
 } // namespace ovalis

@@ -5,16 +5,22 @@
 #include <QString>
 #include <functional>
 
+#include "exchange/LibraryArchive.h"
+
 class QWidget;
 
 namespace ovalis {
 
 class CoreDataStack;
 
-// The application's backup commands: "Backup…" writes every case to a file
-// chosen in a save panel, "Restore from Backup…" adds the cases of a chosen
-// backup file. A backup that cannot be written, or a file that cannot be
-// restored, is reported in an alert naming the file and the reason.
+// The application's backup commands. "Back Up Library…" writes the whole
+// library (records and media) to one archive and "Restore Library…" brings
+// such an archive back; both show their progress in the window's progress
+// display, keep the window responsive and can be cancelled. "Back Up Records
+// (JSON)…" writes every case to a file chosen in a save panel, "Restore from
+// Backup…" adds the cases of a chosen backup file. A backup that cannot be
+// written, or a file that cannot be restored, is reported in an alert naming
+// the file and the reason.
 class BackupCommands : public QObject
 {
     Q_OBJECT
@@ -25,6 +31,8 @@ public:
 
     // "Ovalis-DB-yyyyMMddHHmmss.json" for the local time given.
     static QString proposedBackupName(const QDateTime &localNow);
+    // "Ovalis Library yyyy-MM-dd.tar" for the local date given.
+    static QString proposedLibraryBackupName(const QDate &localToday);
 
     // Test seams: the panels (answering a path, empty when cancelled) and
     // the alert (message and informative text). Default to file dialogs and
@@ -32,6 +40,13 @@ public:
     void setBackupLocationChooser(std::function<QString(const QString &proposedName)> chooser);
     void setRestoreFileChooser(std::function<QString()> chooser);
     void setAlertPresenter(std::function<void(const QString &message, const QString &informative)> presenter);
+    void setLibraryBackupLocationChooser(std::function<QString(const QString &proposedName)> chooser);
+    void setLibraryFileChooser(std::function<QString()> chooser);
+    // The short message shown when a library backup or restore ends.
+    void setNoticePresenter(std::function<void(const QString &notice)> presenter);
+
+    // Whether a library backup or restore is running.
+    bool isRunningLibraryJob() const { return m_libraryJobRunning; }
 
 public slots:
     void exportDatabase();
@@ -39,17 +54,36 @@ public slots:
     // Restores the file at path, as Restore from Backup does once a file is
     // chosen (the application is asked to open a backup).
     void restoreBackupFile(const QString &path);
+    void backUpLibrary();
+    void restoreLibrary();
+    // Stops the running library backup or restore; nothing is left behind.
+    void cancelLibraryJob();
 
 signals:
     // A restore has saved its last case.
     void restoreFinished(int casesRead);
+    // A library backup or restore started or ended.
+    void libraryJobRunningChanged(bool running);
+    // A library backup or restore has handled done of total bytes.
+    void libraryJobProgressed(qint64 done, qint64 total);
+    // A library backup has completed at path, at the local time given.
+    void libraryBackedUp(const QString &path, const QDateTime &when);
 
 private:
+    using LibraryJob = std::function<LibraryArchive::Result(const LibraryArchive::Progress &)>;
+    // Runs job with the progress display and the cancel switch; answers its result.
+    LibraryArchive::Result runLibraryJob(const QString &label, const LibraryJob &job);
+
     CoreDataStack &m_stack;
     std::function<QWidget *()> m_dialogParent;
     std::function<QString(const QString &)> m_backupLocationChooser;
     std::function<QString()> m_restoreFileChooser;
     std::function<void(const QString &, const QString &)> m_alertPresenter;
+    std::function<QString(const QString &)> m_libraryBackupLocationChooser;
+    std::function<QString()> m_libraryFileChooser;
+    std::function<void(const QString &)> m_noticePresenter;
+    bool m_libraryJobRunning = false;
+    bool m_libraryJobCancelled = false;
 };
 
 } // namespace ovalis

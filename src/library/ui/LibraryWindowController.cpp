@@ -22,6 +22,7 @@
 
 #include "app/AppDelegate.h"
 #include "exchange/FolderHierarchyImport.h"
+#include "exchange/ui/BackupReminderView.h"
 #include "exchange/ui/LabelledProgressView.h"
 #include "exchange/ui/OvalisOneImportController.h"
 #include "find/ui/AdvancedFindWindowController.h"
@@ -96,6 +97,7 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     buildToolbar();
     m_progressView = new LabelledProgressView(statusBar());
     statusBar()->addPermanentWidget(m_progressView);
+    statusBar()->addWidget(new BackupReminderView(statusBar()));
     buildMenus(appDelegate);
     libraryView()->setDateAddedColumnHidden(false);
 

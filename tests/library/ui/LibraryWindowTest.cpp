@@ -14,7 +14,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "exchange/BackupReminder.h"
 #include "exchange/LabelledProgressInfo.h"
+#include "exchange/ui/BackupReminderView.h"
 #include "exchange/ui/LabelledProgressView.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
@@ -486,6 +488,20 @@ TEST_F(LibraryWindowTest, AnEmptyLibrarySaysHowToAddOrImportCases)
     m_window->searchField()->setText(QStringLiteral("no such case"));
     ASSERT_TRUE(listed().isEmpty());
     EXPECT_FALSE(hint->isVisible());
+}
+
+TEST_F(LibraryWindowTest, StatusBarRemindsOfAWholeLibraryBackupOnlyWhenAskedAndDue)
+{
+    BackupReminder::recordBackup(QDate::currentDate().addDays(-10));
+    openWindow();
+    auto *reminder = m_window->statusBar()->findChild<BackupReminderView *>(QStringLiteral("backupReminder"));
+    ASSERT_NE(reminder, nullptr);
+    EXPECT_FALSE(reminder->isVisible());
+    BackupReminder::setIntervalDays(30);
+    EXPECT_FALSE(reminder->isVisible());
+    BackupReminder::setIntervalDays(10);
+    EXPECT_TRUE(reminder->isVisible());
+    EXPECT_TRUE(reminder->text().contains(QLocale().toString(QDate::currentDate().addDays(-10), QStringLiteral("d MMMM yyyy"))));
 }
 
 } // namespace
