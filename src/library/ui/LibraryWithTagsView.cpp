@@ -134,8 +134,8 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     m_emptyLibraryHint->setTextFormat(Qt::PlainText);
     m_emptyLibraryHint->setText(tr("Your library has no cases yet.\n\n"
                                    "Add one with File ▸ New Case (Ctrl+N) or the + button below.\n"
-                                   "Bring cases in with File ▸ Import from Folder…, File ▸ Import Ovalis v1 Documents…\n"
-                                   "or File ▸ Restore from Backup…"));
+                                   "Bring cases in with File ▸ Import from Folder…, File ▸ Import Ovalis v1 Documents…,\n"
+                                   "File ▸ Restore Library… or File ▸ Restore from Backup…"));
     m_emptyLibraryHint->setAlignment(Qt::AlignCenter);
     m_emptyLibraryHint->setWordWrap(true);
     m_emptyLibraryHint->setAttribute(Qt::WA_TransparentForMouseEvents);
