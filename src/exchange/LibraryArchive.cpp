@@ -36,6 +36,7 @@ constexpr qint64 manifestLimit = 64LL << 20;
 constexpr qint64 recordsLimit = 4LL << 30;
 
 struct MemberDigest {
+    QString staged; // where its bytes wait to move into the library
     qint64 size = 0;
     QByteArray sha256; // hex
 };
@@ -173,6 +174,9 @@ public:
     {
         archive_write_set_format_pax_restricted(m_handle.get());
         archive_write_add_filter_none(m_handle.get());
+        // Large writes instead of tar's 10 KB records; the last one unpadded.
+        archive_write_set_bytes_per_block(m_handle.get(), int(chunkSize));
+        archive_write_set_bytes_in_last_block(m_handle.get(), 1);
         m_open = archive_write_open_filename(m_handle.get(), QFile::encodeName(path).constData()) == ARCHIVE_OK;
         if (!m_open)
             m_error = archiveError(m_handle.get());
@@ -396,13 +400,16 @@ LibraryArchive::Result LibraryArchive::restore(const QString &path, ManagedObjec
             result.error = QStringLiteral("the member %1 is too large").arg(member);
             return result;
         }
-        QFile staged(staging.filePath(member));
-        if (!isManifest && (!QDir().mkpath(QFileInfo(staged).absolutePath()) || !staged.open(QIODevice::WriteOnly))) {
+        // Staged flat under a number: the library's folders are made once,
+        // when the files move in, not a second time for the staging.
+        QFile staged(staging.filePath(member == recordsMember ? member : QString::number(members.size())));
+        if (!isManifest && !staged.open(QIODevice::WriteOnly)) {
             result.error = QStringLiteral("cannot write %1: %2").arg(staged.fileName(), staged.errorString());
             return result;
         }
         Sha256 hash;
         MemberDigest digest;
+        digest.staged = staged.fileName();
         for (;;) {
             const la_ssize_t count = archive_read_data(reader.get(), buffer.data(), size_t(buffer.size()));
             if (count < 0)
@@ -484,7 +491,7 @@ LibraryArchive::Result LibraryArchive::restore(const QString &path, ManagedObjec
         if (QFileInfo::exists(target))
             continue;
         if (!QDir().mkpath(QFileInfo(target).absolutePath())
-            || std::rename(QFile::encodeName(staging.filePath(name)).constData(), QFile::encodeName(target).constData()) != 0) {
+            || std::rename(QFile::encodeName(members.value(name).staged).constData(), QFile::encodeName(target).constData()) != 0) {
             for (const QString &moved : std::as_const(movedIn))
                 QFile::remove(moved);
             result.error = QStringLiteral("cannot move %1 into the library").arg(name);
