@@ -38,24 +38,6 @@ double processCpuMilliseconds()
     return double(time.tv_sec) * 1e3 + double(time.tv_nsec) / 1e6;
 }
 
-void waitFor(const bool &done)
-{
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
-std::unique_ptr<CoreDataStack> emptyLibrary(const QString &path)
-{
-    auto stack = std::make_unique<CoreDataStack>(path);
-    stack->setChecksIntegrityInBackground(false);
-    QString error;
-    if (!stack->loadPersistentStores(&error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return nullptr;
-    }
-    return stack;
-}
-
 // 400 case folders below topic folders, each with five 300 KB "images" split
 // between two examination folders.
 bool makeImageTree(const QString &root)
@@ -108,7 +90,7 @@ int main(int argc, char **argv)
             report("export backup (fetch, order, encode, write)", exportMs, 3000);
     }
     if (runs("restore")) {
-        std::unique_ptr<CoreDataStack> stack = emptyLibrary(scratch.filePath(QStringLiteral("Restored")));
+        std::unique_ptr<CoreDataStack> stack = openLibraryAt(scratch.filePath(QStringLiteral("Restored")));
         if (!stack)
             return 1;
         bool done = false;
@@ -129,7 +111,7 @@ int main(int argc, char **argv)
                     processCpuMilliseconds() - restoreCpu);
         report("restore backup into an empty library (read, decode, save)", restoreMs, 10000);
         // What reached the file, read by a second stack as another process would.
-        const std::unique_ptr<CoreDataStack> reader = emptyLibrary(scratch.filePath(QStringLiteral("Restored")));
+        const std::unique_ptr<CoreDataStack> reader = openLibraryAt(scratch.filePath(QStringLiteral("Restored")));
         if (!reader)
             return 1;
         const int storedCases = reader->mainContext()->countOfObjects(Case::entityName());
@@ -157,7 +139,7 @@ int main(int argc, char **argv)
     if (QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), tree, scratch.filePath(QStringLiteral("Copy"))}) != 0)
         return 1;
     const double copyMs = double(timer.nsecsElapsed()) / 1e6;
-    std::unique_ptr<CoreDataStack> stack = emptyLibrary(scratch.filePath(QStringLiteral("Imported")));
+    std::unique_ptr<CoreDataStack> stack = openLibraryAt(scratch.filePath(QStringLiteral("Imported")));
     if (!stack)
         return 1;
     ::sync();

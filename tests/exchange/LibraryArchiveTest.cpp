@@ -1,5 +1,11 @@
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <archive.h>
+#include <archive_entry.h>
 #include <gtest/gtest.h>
 
 #include "ExchangeFixture.h"
@@ -76,6 +82,45 @@ TEST_F(LibraryArchiveTest, RestoringIntoTheSameLibraryAddsTheCasesAndKeepsTheirF
         for (const Media *media : item->sortedMedia())
             EXPECT_TRUE(media->fileExists()) << media->description().toStdString();
     }
+}
+
+// The manifest's digests are those any SHA-256 tool gives for the library's
+// own files: the archive is checked by standard tools too, not only by the
+// program that wrote it.
+TEST_F(LibraryArchiveTest, TheManifestListsEachFileWithItsSizeAndStandardDigest)
+{
+    ASSERT_TRUE(QDir().mkpath(m_directory.filePath(QStringLiteral("out"))));
+    ASSERT_TRUE(LibraryArchive::write(context(), archivePath()).succeeded());
+    std::unique_ptr<archive, int (*)(archive *)> reader(archive_read_new(), archive_read_free);
+    archive_read_support_format_tar(reader.get());
+    ASSERT_EQ(archive_read_open_filename(reader.get(), QFile::encodeName(archivePath()).constData(), 65536), ARCHIVE_OK);
+    QByteArray manifestBytes;
+    archive_entry *entry = nullptr;
+    while (archive_read_next_header(reader.get(), &entry) == ARCHIVE_OK) {
+        if (QString::fromUtf8(archive_entry_pathname(entry)) != LibraryArchive::manifestMember)
+            continue;
+        char buffer[65536];
+        for (la_ssize_t count; (count = archive_read_data(reader.get(), buffer, sizeof buffer)) > 0;)
+            manifestBytes.append(buffer, count);
+    }
+    const QJsonArray files = QJsonDocument::fromJson(manifestBytes)[QStringLiteral("files")].toArray();
+    QHash<QString, QJsonObject> listed;
+    for (const QJsonValue &file : files)
+        listed.insert(file[QStringLiteral("path")].toString(), file.toObject());
+
+    const QString mediaDirectory = context()->stack()->mediaDirectory();
+    int checked = 0;
+    for (const Media *media : fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("ARC1")}).value(0)->sortedMedia()) {
+        QFile file(media->filePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QJsonObject row = listed.value(QStringLiteral("Media/") + QDir(mediaDirectory).relativeFilePath(media->filePath()));
+        EXPECT_EQ(row[QStringLiteral("size")].toInteger(), bytes.size());
+        EXPECT_EQ(row[QStringLiteral("sha256")].toString().toStdString(),
+                  QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString());
+        ++checked;
+    }
+    EXPECT_EQ(checked, 2);
 }
 
 } // namespace
