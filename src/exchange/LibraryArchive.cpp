@@ -16,7 +16,10 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <openssl/evp.h>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <limits>
 #include <unistd.h>
 #include <memory>
 #include <zstd.h>
@@ -30,6 +33,30 @@ namespace ovalis {
 namespace {
 
 constexpr qint64 chunkSize = 1 << 20;
+// Names the process that stages a restore in its folder.
+const QString stagingOwnerFile = QStringLiteral("owner");
+
+// A restore that was killed leaves its staging folder, with every file it had
+// unpacked, in the library. Such folders are removed when their process has
+// gone; one whose owner is unknown is left to the user.
+void removeAbandonedStaging(const QString &libraryDirectory)
+{
+    const QStringList names = QDir(libraryDirectory).entryList({QStringLiteral(".restore-*")}, QDir::Dirs | QDir::Hidden);
+    for (const QString &name : names) {
+        QDir folder(libraryDirectory + u'/' + name);
+        QFile owner(folder.filePath(stagingOwnerFile));
+        if (!owner.open(QIODevice::ReadOnly))
+            continue;
+        bool valid = false;
+        const qint64 pid = owner.read(32).trimmed().toLongLong(&valid);
+        if (!valid || pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        folder.removeRecursively();
+    }
+}
+
 // The manifest is read whole; a larger one is not one this program wrote.
 constexpr qint64 manifestLimit = 64LL << 20;
 // The decompressed records are read whole by the JSON restore.
@@ -357,11 +384,18 @@ LibraryArchive::Result LibraryArchive::restore(const QString &path, ManagedObjec
     }
     const QString mediaDirectory = context->stack()->mediaDirectory();
     // Staged inside the library, so that the files move in without a copy.
+    removeAbandonedStaging(context->stack()->libraryDirectory());
     QTemporaryDir staging(context->stack()->libraryDirectory() + QStringLiteral("/.restore-XXXXXX"));
     if (!staging.isValid()) {
         result.error = QStringLiteral("cannot make a folder in the library: %1").arg(staging.errorString());
         return result;
     }
+    QFile owner(staging.filePath(stagingOwnerFile));
+    if (!owner.open(QIODevice::WriteOnly) || owner.write(QByteArray::number(qint64(::getpid()))) < 0 || !owner.flush()) {
+        result.error = QStringLiteral("cannot write in the library: %1").arg(owner.errorString());
+        return result;
+    }
+    owner.close();
 
     ArchivePointer reader(archive_read_new(), archive_read_free);
     archive_read_support_format_tar(reader.get());

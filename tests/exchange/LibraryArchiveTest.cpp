@@ -7,6 +7,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "ExchangeFixture.h"
 #include "exchange/LibraryArchive.h"
@@ -82,6 +84,43 @@ TEST_F(LibraryArchiveTest, RestoringIntoTheSameLibraryAddsTheCasesAndKeepsTheirF
         for (const Media *media : item->sortedMedia())
             EXPECT_TRUE(media->fileExists()) << media->description().toStdString();
     }
+}
+
+TEST_F(LibraryArchiveTest, AStagingFolderLeftByAKilledRestoreGoesWithTheNextRestore)
+{
+    ASSERT_TRUE(QDir().mkpath(m_directory.filePath(QStringLiteral("out"))));
+    ASSERT_TRUE(LibraryArchive::write(context(), archivePath()).succeeded());
+    const auto leaveStaging = [&](const QString &name, const QByteArray &owner) {
+        const QString folder = libraryPath() + u'/' + name;
+        EXPECT_TRUE(QDir().mkpath(folder + QStringLiteral("/sub")));
+        QFile unpacked(folder + QStringLiteral("/0"));
+        EXPECT_TRUE(unpacked.open(QIODevice::WriteOnly));
+        unpacked.write("unpacked bytes");
+        if (!owner.isNull()) {
+            QFile file(folder + QStringLiteral("/owner"));
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(owner);
+        }
+        return folder;
+    };
+    // A process that has ended, one still running (this one), and a folder
+    // whose owner nobody recorded.
+    const pid_t ended = ::fork();
+    if (ended == 0)
+        ::_exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const QString abandoned = leaveStaging(QStringLiteral(".restore-gone"), QByteArray::number(qint64(ended)));
+    const QString running = leaveStaging(QStringLiteral(".restore-live"), QByteArray::number(qint64(::getpid())));
+    const QString unknown = leaveStaging(QStringLiteral(".restore-unknown"), QByteArray());
+
+    const LibraryArchive::Result restored = LibraryArchive::restore(archivePath(), context());
+    ASSERT_TRUE(restored.succeeded()) << restored.error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(abandoned));
+    EXPECT_TRUE(QFileInfo::exists(running + QStringLiteral("/0")));
+    EXPECT_TRUE(QFileInfo::exists(unknown + QStringLiteral("/0")));
+    // The restore's own staging folder is gone too.
+    EXPECT_EQ(QDir(libraryPath()).entryList({QStringLiteral(".restore-*")}, QDir::Dirs | QDir::Hidden).size(), 2);
 }
 
 // The manifest's digests are those any SHA-256 tool gives for the library's
