@@ -1,0 +1,349 @@
+// The user guide PDF: the one the build makes from docs/user-guide.md, and
+// small guides rendered here to put each part of the layout to the test.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QMap>
+#include <QPdfBookmarkModel>
+#include <QPdfDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace ovalis::test {
+namespace {
+
+struct ProcessResult
+{
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+ProcessResult run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(300000);
+    ProcessResult result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.output = QString::fromUtf8(process.readAllStandardOutput());
+    result.errors = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+// The text a reader copies out of the PDF, one entry per page; with layout,
+// each line as it is set (a contents entry with its page number).
+QStringList pageTexts(const QString &pdfPath, bool layout = false)
+{
+    QStringList arguments{QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdfPath, QStringLiteral("-")};
+    if (layout)
+        arguments.prepend(QStringLiteral("-layout"));
+    const ProcessResult text = run(QStringLiteral("pdftotext"), arguments);
+    EXPECT_EQ(text.exitCode, 0) << "pdftotext (poppler-utils) is needed: " << text.errors.toStdString();
+    QStringList pages = text.output.split(QLatin1Char('\f'));
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+        pages.removeLast();
+    return pages;
+}
+
+QStringList trimmedLines(const QString &text)
+{
+    QStringList lines;
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        lines.append(line.trimmed());
+    return lines;
+}
+
+// The 1-based page whose lines include line, or 0.
+int pageWithLine(const QStringList &pages, const QString &line)
+{
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        if (trimmedLines(pages.at(i)).contains(line))
+            return int(i + 1);
+    }
+    return 0;
+}
+
+struct Heading
+{
+    QString title;
+    int level = 0; // 0 for "##", 1 for "###", …
+    bool operator==(const Heading &other) const = default;
+};
+
+std::ostream &operator<<(std::ostream &stream, const Heading &heading)
+{
+    return stream << heading.level << ' ' << heading.title.toStdString();
+}
+
+// The headings below the title, outside fenced code, without their inline markup.
+QList<Heading> headingsOf(const QString &markdown)
+{
+    static const QRegularExpression heading(QStringLiteral("^(#{2,6})\\s+(.*?)\\s*#*\\s*$"));
+    QList<Heading> headings;
+    bool inFence = false;
+    for (const QString &line : markdown.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QStringLiteral("```")))
+            inFence = !inFence;
+        const QRegularExpressionMatch match = heading.match(line);
+        if (!inFence && match.hasMatch()) {
+            QString title = match.captured(2);
+            title.remove(QLatin1Char('`')).remove(QLatin1Char('*'));
+            headings.append({title, int(match.capturedLength(1)) - 2});
+        }
+    }
+    return headings;
+}
+
+void collectOutline(const QPdfBookmarkModel &model, const QModelIndex &parent, QList<Heading> *outline)
+{
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        outline->append({index.data(int(QPdfBookmarkModel::Role::Title)).toString(),
+                         index.data(int(QPdfBookmarkModel::Role::Level)).toInt()});
+        collectOutline(model, index, outline);
+    }
+}
+
+QList<Heading> outlineOf(const QString &pdfPath)
+{
+    QPdfDocument document;
+    EXPECT_EQ(document.load(pdfPath), QPdfDocument::Error::None);
+    QPdfBookmarkModel model;
+    model.setDocument(&document);
+    QList<Heading> outline;
+    collectOutline(model, QModelIndex(), &outline);
+    return outline;
+}
+
+// Entry title to page number, read off the contents page.
+QMap<QString, int> contentsEntries(const QString &contentsPage)
+{
+    static const QRegularExpression entry(QStringLiteral("^(.*?)[ .]*\\s(\\d+)$"));
+    QMap<QString, int> entries;
+    for (const QString &line : trimmedLines(contentsPage)) {
+        const QRegularExpressionMatch match = entry.match(line);
+        if (match.hasMatch() && !match.captured(1).isEmpty())
+            entries.insert(match.captured(1), match.captured(2).toInt());
+    }
+    return entries;
+}
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Command names as a reader types them: ovalis-cli, ovalis-cli's subcommands.
+const QRegularExpression &commandPattern()
+{
+    static const QRegularExpression command(QStringLiteral("(?<![\\w-])ovalis-[a-z0-9]+(?:-[a-z0-9]+)*"));
+    return command;
+}
+
+QMap<QString, int> commandCounts(const QString &text)
+{
+    QMap<QString, int> counts;
+    for (auto it = commandPattern().globalMatch(text); it.hasNext();)
+        ++counts[it.next().captured(0)];
+    return counts;
+}
+
+// Characters a ligature leaves in copied text (U+FB00 ff … U+FB06 st).
+bool hasLigature(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0xFB00 && c.unicode() <= 0xFB06; });
+}
+
+TEST(UserGuideTest, BuiltGuideHasATitlePageContentsAndABookmarkPerHeading)
+{
+    const QString pdfPath = QStringLiteral(OVALIS_USER_GUIDE_PDF);
+    const QString markdown = readText(QStringLiteral(OVALIS_USER_GUIDE_MARKDOWN));
+    ASSERT_TRUE(markdown.startsWith(QStringLiteral("# "))) << "the guide begins with its title line";
+    const QString title = markdown.section(QLatin1Char('\n'), 0, 0).mid(2).trimmed();
+    const QList<Heading> headings = headingsOf(markdown);
+    ASSERT_GT(headings.size(), 5);
+
+    QList<Heading> expectedOutline{{QStringLiteral("Contents"), 0}};
+    expectedOutline.append(headings);
+    EXPECT_EQ(outlineOf(pdfPath), expectedOutline);
+
+    const QStringList pages = pageTexts(pdfPath);
+    ASSERT_GT(pages.size(), 3);
+    const QStringList titlePage = trimmedLines(pages.at(0));
+    EXPECT_TRUE(titlePage.contains(title)) << pages.at(0).toStdString();
+    EXPECT_TRUE(titlePage.contains(QStringLiteral("Version " OVALIS_VERSION))) << pages.at(0).toStdString();
+    static const QRegularExpression longDate(QStringLiteral("^\\d{1,2} [A-Z][a-z]+ \\d{4}$"));
+    EXPECT_TRUE(titlePage.indexOf(longDate) >= 0) << pages.at(0).toStdString();
+
+    // Every heading is listed with the page it stands on.
+    EXPECT_TRUE(trimmedLines(pages.at(1)).contains(QStringLiteral("Contents")));
+    const QString contentsPage = pageTexts(pdfPath, true).value(1);
+    const QMap<QString, int> contents = contentsEntries(contentsPage);
+    for (const Heading &heading : headings) {
+        ASSERT_TRUE(contents.contains(heading.title)) << heading << "\n" << contentsPage.toStdString();
+        const int page = contents.value(heading.title);
+        ASSERT_GT(page, 2);
+        ASSERT_LE(page, pages.size());
+        EXPECT_TRUE(trimmedLines(pages.at(page - 1)).contains(heading.title)) << heading << " is not on page " << page;
+    }
+}
+
+TEST(UserGuideTest, BuiltGuideCopiesAsWrittenWithItsFigureCaptions)
+{
+    const QString markdown = readText(QStringLiteral(OVALIS_USER_GUIDE_MARKDOWN));
+    const QString text = pageTexts(QStringLiteral(OVALIS_USER_GUIDE_PDF)).join(QLatin1Char(' '));
+    const QString words = text.simplified();
+    EXPECT_FALSE(hasLigature(text));
+
+    static const QRegularExpression figure(QStringLiteral("^!\\[([^\\]]+)\\]\\([^)\\s]+\\)\\s*$"), QRegularExpression::MultilineOption);
+    int figures = 0;
+    for (auto it = figure.globalMatch(markdown); it.hasNext(); ++figures) {
+        const QString caption = it.next().captured(1).simplified();
+        EXPECT_TRUE(words.contains(caption)) << "no caption " << caption.toStdString();
+    }
+    EXPECT_GT(figures, 0);
+
+    // Command names come out whole, never split at their hyphens.
+    QString prose = markdown;
+    prose.remove(QRegularExpression(QStringLiteral("\\]\\([^)]*\\)")));
+    const QMap<QString, int> written = commandCounts(prose);
+    const QMap<QString, int> copied = commandCounts(words);
+    for (auto it = written.begin(); it != written.end(); ++it)
+        EXPECT_GE(copied.value(it.key()), it.value()) << it.key().toStdString();
+    static const QRegularExpression brokenCommand(QStringLiteral("ovalis-\\s*$"), QRegularExpression::MultilineOption);
+    EXPECT_FALSE(text.contains(brokenCommand));
+}
+
+class RenderedGuideTest : public ::testing::Test
+{
+protected:
+    // The guide and its images live in a folder of their own inside m_folder.
+    void SetUp() override { ASSERT_TRUE(QDir(m_folder.path()).mkpath(QStringLiteral("guide"))); }
+
+    QString guideFile(const QString &name) const { return m_folder.filePath(QStringLiteral("guide/") + name); }
+
+    ProcessResult render(const QString &markdown)
+    {
+        QFile guide(guideFile(QStringLiteral("guide.md")));
+        EXPECT_TRUE(guide.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        guide.write(markdown.toUtf8());
+        guide.close();
+        QFile::remove(pdfPath());
+        return run(QStringLiteral(OVALIS_GUIDE_PYTHON),
+                   {QStringLiteral(OVALIS_GUIDE_RENDERER), QStringLiteral("--version"), QStringLiteral("9.8.7"), guide.fileName(), pdfPath()});
+    }
+
+    QString pdfPath() const { return guideFile(QStringLiteral("guide.pdf")); }
+
+    QTemporaryDir m_folder;
+};
+
+TEST_F(RenderedGuideTest, KeepsHeadingsWithTheirTextRepeatsTableHeadersAndCaptionsFigures)
+{
+    QImage shot(800, 500, QImage::Format_RGB32);
+    shot.fill(Qt::darkCyan);
+    ASSERT_TRUE(shot.save(guideFile(QStringLiteral("shot.png"))));
+
+    QString markdown = QStringLiteral("# Test Guide\n\nThe file office flow fifty affluent.\n\n"
+                                      "## Windows\n\n![A shot of the window.](shot.png)\n\n"
+                                      "Some text ![Inline picture](shot.png) around an image.\n\n");
+    // Sections of uneven length, so that some heading falls at the foot of a page.
+    const int sections = 40;
+    for (int i = 1; i <= sections; ++i) {
+        markdown += QStringLiteral("### Heading %1\n\nBody%1").arg(i);
+        markdown += QStringLiteral(" text").repeated((i * 37) % 90 + 5) + QStringLiteral("\n\n");
+    }
+    markdown += QStringLiteral("## Shortcuts\n\n| Shortcut key | What it does |\n|---|---|\n");
+    const int rows = 120;
+    for (int i = 1; i <= rows; ++i)
+        markdown += QStringLiteral("| Row%1 | Does thing %1 |\n").arg(i);
+    markdown += QStringLiteral("\n## Commands\n\n");
+    const int commands = 60;
+    for (int i = 1; i <= commands; ++i)
+        markdown += QStringLiteral("word").repeated(i % 7 + 1) + QStringLiteral(" `ovalis-cli backup-library` then ovalis-cli restore-library ");
+    markdown += QStringLiteral("\n");
+
+    const ProcessResult rendered = render(markdown);
+    ASSERT_EQ(rendered.exitCode, 0) << rendered.errors.toStdString();
+    const QStringList pages = pageTexts(pdfPath());
+    ASSERT_GT(pages.size(), 6);
+    EXPECT_TRUE(trimmedLines(pages.at(0)).contains(QStringLiteral("Version 9.8.7")));
+
+    for (int i = 1; i <= sections; ++i) {
+        const QString heading = QStringLiteral("Heading %1").arg(i);
+        const int page = pageWithLine(pages, heading);
+        ASSERT_GT(page, 2) << heading.toStdString();
+        EXPECT_TRUE(pages.at(page - 1).contains(QStringLiteral("Body%1 ").arg(i))) << heading.toStdString() << " is left alone on page " << page;
+    }
+
+    int tablePages = 0;
+    for (const QString &page : pages) {
+        if (!page.contains(QStringLiteral("Row")))
+            continue;
+        ++tablePages;
+        EXPECT_TRUE(page.contains(QStringLiteral("Shortcut key")) && page.contains(QStringLiteral("What it does"))) << page.toStdString();
+    }
+    EXPECT_GE(tablePages, 2);
+
+    const QString text = pages.join(QLatin1Char(' '));
+    const QString words = text.simplified();
+    EXPECT_FALSE(hasLigature(text));
+    EXPECT_TRUE(words.contains(QStringLiteral("The file office flow fifty affluent.")));
+    EXPECT_EQ(commandCounts(words).value(QStringLiteral("ovalis-cli")), 2 * commands);
+    EXPECT_EQ(words.count(QStringLiteral("backup-library")), commands);
+    EXPECT_EQ(words.count(QStringLiteral("restore-library")), commands);
+
+    // The captioned figure keeps its image on the caption's page; an image in
+    // running text gets no caption.
+    const int captionPage = pageWithLine(pages, QStringLiteral("A shot of the window."));
+    ASSERT_GT(captionPage, 0);
+    const ProcessResult images = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), QStringLiteral("-f"), QString::number(captionPage),
+                                                         QStringLiteral("-l"), QString::number(captionPage), pdfPath()});
+    EXPECT_GE(images.output.count(QStringLiteral(" image ")), 1) << images.output.toStdString();
+    EXPECT_FALSE(words.contains(QStringLiteral("Inline picture")));
+
+    // Table cells are padded: the header's text stands in from the margin
+    // the body text starts at.
+    const ProcessResult boxes = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdfPath(), QStringLiteral("-")});
+    static const QRegularExpression word(QStringLiteral("<word xMin=\"([\\d.]+)\"[^>]*>([^<]*)</word>"));
+    double margin = 1e9;
+    double cell = 1e9;
+    for (auto it = word.globalMatch(boxes.output); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        if (match.captured(2).startsWith(QStringLiteral("Body")))
+            margin = std::min(margin, match.captured(1).toDouble());
+        if (match.captured(2) == QStringLiteral("Shortcut") || match.captured(2).startsWith(QStringLiteral("Row")))
+            cell = std::min(cell, match.captured(1).toDouble());
+    }
+    EXPECT_GE(cell - margin, 4.0);
+    EXPECT_LE(cell - margin, 16.0);
+}
+
+TEST_F(RenderedGuideTest, RefusesImagesThatAreNotFilesBesideTheGuideAndWritesNothing)
+{
+    const QStringList sources{QStringLiteral("missing.png"), QStringLiteral("https://example.org/shot.png"),
+                              QStringLiteral("../outside.png"), QStringLiteral("/etc/hostname")};
+    QImage outside(10, 10, QImage::Format_RGB32);
+    outside.fill(Qt::red);
+    ASSERT_TRUE(outside.save(m_folder.filePath(QStringLiteral("outside.png"))));
+    for (const QString &source : sources) {
+        const ProcessResult rendered = render(QStringLiteral("# Guide\n\nText.\n\n![Picture](%1)\n").arg(source));
+        EXPECT_EQ(rendered.exitCode, 1) << source.toStdString();
+        EXPECT_TRUE(rendered.errors.contains(source)) << rendered.errors.toStdString();
+        EXPECT_FALSE(QFile::exists(pdfPath())) << source.toStdString();
+    }
+
+    const ProcessResult untitled = render(QStringLiteral("Text without a title.\n"));
+    EXPECT_EQ(untitled.exitCode, 1);
+    EXPECT_TRUE(untitled.errors.contains(QStringLiteral("# Title"))) << untitled.errors.toStdString();
+    EXPECT_FALSE(QFile::exists(pdfPath()));
+}
+
+} // namespace
+} // namespace ovalis::test
