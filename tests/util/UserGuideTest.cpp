@@ -218,6 +218,14 @@ TEST(UserGuideTest, BuiltGuideCopiesAsWrittenWithItsFigureCaptions)
         EXPECT_GE(copied.value(it.key()), it.value()) << it.key().toStdString();
     static const QRegularExpression brokenCommand(QStringLiteral("ovalis-\\s*$"), QRegularExpression::MultilineOption);
     EXPECT_FALSE(text.contains(brokenCommand));
+    // So does code: a span may wrap at a space, never inside a word.
+    static const QRegularExpression code(QStringLiteral("`([^`\n]+)`"));
+    int spans = 0;
+    for (auto it = code.globalMatch(prose); it.hasNext(); ++spans) {
+        const QString span = it.next().captured(1).simplified();
+        EXPECT_TRUE(words.contains(span)) << "code broken: " << span.toStdString();
+    }
+    EXPECT_GT(spans, 0);
 }
 
 class RenderedGuideTest : public ::testing::Test
@@ -251,13 +259,14 @@ TEST_F(RenderedGuideTest, KeepsHeadingsWithTheirTextRepeatsTableHeadersAndCaptio
     ASSERT_TRUE(shot.save(guideFile(QStringLiteral("shot.png"))));
 
     QString markdown = QStringLiteral("# Test Guide\n\nThe file office flow fifty affluent.\n\n"
-                                      "## Windows\n\n![A shot of the window.](shot.png)\n\n"
-                                      "Some text ![Inline picture](shot.png) around an image.\n\n");
+                                      "## Windows\n\n![A shot of the window.](shot.png)\n\n");
     // Sections of uneven length, so that some heading falls at the foot of a page.
     const int sections = 40;
     for (int i = 1; i <= sections; ++i) {
         markdown += QStringLiteral("### Heading %1\n\nBody%1").arg(i);
         markdown += QStringLiteral(" text").repeated((i * 37) % 90 + 5) + QStringLiteral("\n\n");
+        if (i % 2 == 0)
+            markdown += QStringLiteral("![Figure %1.](shot.png)\n\n").arg(i);
     }
     markdown += QStringLiteral("## Shortcuts\n\n| Shortcut key | What it does |\n|---|---|\n");
     const int rows = 120;
@@ -267,7 +276,7 @@ TEST_F(RenderedGuideTest, KeepsHeadingsWithTheirTextRepeatsTableHeadersAndCaptio
     const int commands = 60;
     for (int i = 1; i <= commands; ++i)
         markdown += QStringLiteral("word").repeated(i % 7 + 1) + QStringLiteral(" `ovalis-cli backup-library` then ovalis-cli restore-library ");
-    markdown += QStringLiteral("\n");
+    markdown += QStringLiteral("\n\nSome text ![Inline picture](shot.png) around an image.\n");
 
     const ProcessResult rendered = render(markdown);
     ASSERT_EQ(rendered.exitCode, 0) << rendered.errors.toStdString();
@@ -299,13 +308,21 @@ TEST_F(RenderedGuideTest, KeepsHeadingsWithTheirTextRepeatsTableHeadersAndCaptio
     EXPECT_EQ(words.count(QStringLiteral("backup-library")), commands);
     EXPECT_EQ(words.count(QStringLiteral("restore-library")), commands);
 
-    // The captioned figure keeps its image on the caption's page; an image in
-    // running text gets no caption.
-    const int captionPage = pageWithLine(pages, QStringLiteral("A shot of the window."));
-    ASSERT_GT(captionPage, 0);
-    const ProcessResult images = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), QStringLiteral("-f"), QString::number(captionPage),
-                                                         QStringLiteral("-l"), QString::number(captionPage), pdfPath()});
-    EXPECT_GE(images.output.count(QStringLiteral(" image ")), 1) << images.output.toStdString();
+    // Each figure's caption stands on its image's page. Images are listed in
+    // the order they are drawn; the last is the one in running text, which
+    // gets no caption.
+    const ProcessResult images = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdfPath()});
+    QList<int> imagePages;
+    for (const QString &line : images.output.split(QLatin1Char('\n')).mid(2)) {
+        if (const int page = line.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toInt())
+            imagePages.append(page);
+    }
+    QList<int> captionPages{pageWithLine(pages, QStringLiteral("A shot of the window."))};
+    for (int i = 2; i <= sections; i += 2)
+        captionPages.append(pageWithLine(pages, QStringLiteral("Figure %1.").arg(i)));
+    ASSERT_EQ(imagePages.size(), captionPages.size() + 1) << images.output.toStdString();
+    imagePages.removeLast();
+    EXPECT_EQ(captionPages, imagePages);
     EXPECT_FALSE(words.contains(QStringLiteral("Inline picture")));
 
     // Table cells are padded: the header's text stands in from the margin
