@@ -134,14 +134,16 @@ def localPath(source, folder):
     return path
 
 
-def localFetcher(folders):
-    """A URL fetcher that reads files inside folders and nothing else."""
+def localFetcher(folders, refused):
+    """A URL fetcher that reads files inside folders and nothing else; the
+    addresses it refuses (raw HTML in the guide, say) are added to refused."""
     roots = [os.path.realpath(folder) for folder in folders]
 
     def fetch(url):
         parts = urllib.parse.urlsplit(url)
         path = os.path.realpath(urllib.parse.unquote(parts.path)) if parts.scheme == "file" else None
         if path is None or not any(os.path.commonpath([path, root]) == root for root in roots):
+            refused.append(url)
             raise GuideError(f"refusing to load {url}")
         return weasyprint.default_url_fetcher(url)
 
@@ -224,12 +226,16 @@ def render(guidePath, pdfPath, version, icon):
     if icon:
         iconUrl = "file://" + urllib.parse.quote(os.path.abspath(icon))
         folders.append(os.path.dirname(os.path.abspath(icon)))
+    refused = []
+    fetcher = localFetcher(folders, refused)
     document = weasyprint.HTML(string=guideHtml(text, folder, version, buildDate(), iconUrl),
-                               base_url=folder + os.sep, url_fetcher=localFetcher(folders))
-    stylesheet = weasyprint.CSS(filename=STYLESHEET, url_fetcher=localFetcher(folders))
+                               base_url=folder + os.sep, url_fetcher=fetcher)
+    stylesheet = weasyprint.CSS(filename=STYLESHEET, url_fetcher=fetcher)
     temporary = pdfPath + ".part"
     try:
         document.write_pdf(temporary, stylesheets=[stylesheet], optimize_size=("fonts", "images"))
+        if refused:
+            raise GuideError("refused to load " + ", ".join(refused))
         os.replace(temporary, pdfPath)
     except OSError as error:
         raise GuideError(f"cannot write {pdfPath}: {error}")

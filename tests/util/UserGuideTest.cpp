@@ -356,6 +356,12 @@ TEST_F(RenderedGuideTest, RefusesImagesThatAreNotFilesBesideTheGuideAndWritesNot
         EXPECT_FALSE(QFile::exists(pdfPath())) << source.toStdString();
     }
 
+    // Raw HTML does not get round the rule.
+    const ProcessResult raw = render(QStringLiteral("# Guide\n\n<img src=\"https://example.org/raw.png\" alt=\"\">\n"));
+    EXPECT_EQ(raw.exitCode, 1);
+    EXPECT_TRUE(raw.errors.contains(QStringLiteral("https://example.org/raw.png"))) << raw.errors.toStdString();
+    EXPECT_FALSE(QFile::exists(pdfPath()));
+
     const ProcessResult untitled = render(QStringLiteral("Text without a title.\n"));
     EXPECT_EQ(untitled.exitCode, 1);
     EXPECT_TRUE(untitled.errors.contains(QStringLiteral("# Title"))) << untitled.errors.toStdString();
