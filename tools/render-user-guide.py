@@ -17,6 +17,7 @@ import html
 import os
 import re
 import sys
+import textwrap
 import urllib.parse
 import xml.etree.ElementTree as etree
 
@@ -27,12 +28,17 @@ from markdown.treeprocessors import Treeprocessor
 import weasyprint
 
 PROGRAM = "render-user-guide"
+# Code words up to this length never break; longer ones (a JSON snippet, say)
+# break where they must rather than run off the page.
+LONGEST_UNBROKEN_WORD = 40
 STYLESHEET = os.path.join(os.path.dirname(os.path.abspath(__file__)), "user-guide.css")
 MONTHS = ("January", "February", "March", "April", "May", "June", "July",
           "August", "September", "October", "November", "December")
 
-# Command names written as plain text: ovalis-cli, ovalis-cli's options.
-COMMAND_PATTERN = r"(?<![\w-])(?:ovalis-[a-z0-9]+(?:-[a-z0-9]+)*|--[a-z][a-z0-9]*(?:-[a-z0-9]+)*)"
+# Command names written as plain text: ovalis-cli with the subcommand that
+# follows it (ovalis-cli backup-library), and options (--library).
+COMMAND_PATTERN = (r"(?<![\w-])(?:ovalis-[a-z0-9]+(?:-[a-z0-9]+)*(?: [a-z0-9]+(?:-[a-z0-9]+)+)?"
+                   r"|--[a-z][a-z0-9]*(?:-[a-z0-9]+)*)")
 
 
 class GuideError(Exception):
@@ -44,14 +50,20 @@ class CommandProcessor(InlineProcessor):
 
     def handleMatch(self, match, data):
         element = etree.Element("span")
-        element.set("class", "command")
-        element.text = match.group(0)
+        words = match.group(0).split(" ")
+        for index, word in enumerate(words):
+            command = etree.SubElement(element, "span")
+            command.set("class", "command")
+            command.text = markdown.util.AtomicString(word)
+            if index + 1 < len(words):
+                command.tail = " "
         return element, match.start(0), match.end(0)
 
 
-class FigureProcessor(Treeprocessor):
+class GuideTreeprocessor(Treeprocessor):
     """Paragraphs holding only an image become captioned figures; code spans
-    are split into words that do not break, so lines break only at spaces."""
+    are split into words that do not break, so lines break only at spaces;
+    code blocks lose the indentation they share."""
 
     def __init__(self, md, folder, problems):
         super().__init__(md)
@@ -65,8 +77,15 @@ class FigureProcessor(Treeprocessor):
                     parent[index] = self.figureFor(child[0])
         for image in root.iter("img"):
             self.checkImage(image.get("src", ""))
-        for code in [c for parent in root.iter() if parent.tag != "pre" for c in parent if c.tag == "code"]:
-            self.keepWordsWhole(code)
+        for parent in root.iter():
+            for code in [child for child in parent if child.tag == "code"]:
+                if parent.tag == "pre":
+                    code.text = markdown.util.AtomicString(textwrap.dedent(code.text or ""))
+                else:
+                    if parent.tag in ("td", "th") and code.text:
+                        # A pipe inside a table's code is written "\|".
+                        code.text = markdown.util.AtomicString(code.text.replace("\\|", "|"))
+                    self.keepWordsWhole(code)
 
     @staticmethod
     def holdsOnlyAnImage(paragraph):
@@ -99,11 +118,11 @@ class FigureProcessor(Treeprocessor):
         for word in words:
             if not word:
                 continue
-            if word.isspace():
+            if word.isspace() or len(word) > LONGEST_UNBROKEN_WORD:
                 if previous is None:
-                    code.text = word
+                    code.text = markdown.util.AtomicString((code.text or "") + word)
                 else:
-                    previous.tail = (previous.tail or "") + word
+                    previous.tail = markdown.util.AtomicString((previous.tail or "") + word)
                 continue
             span = etree.SubElement(code, "span")
             span.set("class", "word")
@@ -120,7 +139,7 @@ class GuideExtension(Extension):
     def extendMarkdown(self, md):
         md.inlinePatterns.register(CommandProcessor(COMMAND_PATTERN, md), "command", 15)
         # After the inline patterns (20) have made the images and code spans.
-        md.treeprocessors.register(FigureProcessor(md, self.folder, self.problems), "figure", 5)
+        md.treeprocessors.register(GuideTreeprocessor(md, self.folder, self.problems), "guide", 5)
 
 
 def localPath(source, folder):
@@ -177,9 +196,11 @@ def guideHtml(text, folder, version, date, icon):
         raise GuideError("the guide must begin with a '# Title' line")
     title = lines[0].lstrip("#").strip()
     problems = []
+    # Nested list items are indented by two spaces, as the project's other
+    # Markdown is (and as GitHub shows it); code blocks by four, or fenced.
     converter = markdown.Markdown(
-        extensions=["tables", "toc", GuideExtension(folder, problems)],
-        extension_configs={"toc": {"toc_depth": "2-4"}})
+        extensions=["tables", "fenced_code", "sane_lists", "toc", GuideExtension(folder, problems)],
+        extension_configs={"toc": {"toc_depth": "2-4"}}, tab_length=2)
     body = converter.convert("\n".join(lines[1:]))
     if problems:
         raise GuideError("; ".join(problems))

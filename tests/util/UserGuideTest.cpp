@@ -160,6 +160,53 @@ bool hasLigature(const QString &text)
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0xFB00 && c.unicode() <= 0xFB06; });
 }
 
+struct WordBox
+{
+    QString text;
+    double left = 0;
+    double right = 0;
+};
+
+struct Layout
+{
+    QList<WordBox> words;
+    double pageWidth = 0;
+    // The body text's margin, taken as the smallest left edge on pages after
+    // the title page, and the same on the right.
+    double margin = 0;
+};
+
+// Where each word of the PDF is set.
+Layout layoutOf(const QString &pdfPath)
+{
+    const ProcessResult boxes = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdfPath, QStringLiteral("-")});
+    static const QRegularExpression page(QStringLiteral("<page width=\"([\\d.]+)\""));
+    static const QRegularExpression word(QStringLiteral("<word xMin=\"([\\d.]+)\" yMin=\"[\\d.]+\" xMax=\"([\\d.]+)\"[^>]*>([^<]*)</word>"));
+    Layout layout;
+    layout.pageWidth = page.match(boxes.output).captured(1).toDouble();
+    layout.margin = layout.pageWidth;
+    const qsizetype secondPage = boxes.output.indexOf(QStringLiteral("<page "), boxes.output.indexOf(QStringLiteral("<page ")) + 1);
+    for (auto it = word.globalMatch(boxes.output); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        layout.words.append({match.captured(3), match.captured(1).toDouble(), match.captured(2).toDouble()});
+        if (match.capturedStart(0) > secondPage)
+            layout.margin = std::min(layout.margin, layout.words.last().left);
+    }
+    EXPECT_GT(layout.words.size(), 0) << boxes.errors.toStdString();
+    return layout;
+}
+
+// The words set past the right margin, cut off or nearly so.
+QStringList wordsPastTheMargin(const Layout &layout)
+{
+    QStringList words;
+    for (const WordBox &word : layout.words) {
+        if (word.right > layout.pageWidth - layout.margin + 1)
+            words.append(word.text);
+    }
+    return words;
+}
+
 TEST(UserGuideTest, BuiltGuideHasATitlePageContentsAndABookmarkPerHeading)
 {
     const QString pdfPath = QStringLiteral(OVALIS_USER_GUIDE_PDF);
@@ -226,6 +273,9 @@ TEST(UserGuideTest, BuiltGuideCopiesAsWrittenWithItsFigureCaptions)
         EXPECT_TRUE(words.contains(span)) << "code broken: " << span.toStdString();
     }
     EXPECT_GT(spans, 0);
+
+    const QStringList pastTheMargin = wordsPastTheMargin(layoutOf(QStringLiteral(OVALIS_USER_GUIDE_PDF)));
+    EXPECT_TRUE(pastTheMargin.isEmpty()) << "set past the margin: " << pastTheMargin.join(QLatin1Char(' ')).toStdString();
 }
 
 class RenderedGuideTest : public ::testing::Test
@@ -327,19 +377,57 @@ TEST_F(RenderedGuideTest, KeepsHeadingsWithTheirTextRepeatsTableHeadersAndCaptio
 
     // Table cells are padded: the header's text stands in from the margin
     // the body text starts at.
-    const ProcessResult boxes = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdfPath(), QStringLiteral("-")});
-    static const QRegularExpression word(QStringLiteral("<word xMin=\"([\\d.]+)\"[^>]*>([^<]*)</word>"));
-    double margin = 1e9;
-    double cell = 1e9;
-    for (auto it = word.globalMatch(boxes.output); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        if (match.captured(2).startsWith(QStringLiteral("Body")))
-            margin = std::min(margin, match.captured(1).toDouble());
-        if (match.captured(2) == QStringLiteral("Shortcut") || match.captured(2).startsWith(QStringLiteral("Row")))
-            cell = std::min(cell, match.captured(1).toDouble());
+    const Layout layout = layoutOf(pdfPath());
+    double cell = layout.pageWidth;
+    for (const WordBox &word : layout.words) {
+        if (word.text == QStringLiteral("Shortcut") || word.text.startsWith(QStringLiteral("Row")))
+            cell = std::min(cell, word.left);
     }
+    const double margin = layout.margin;
     EXPECT_GE(cell - margin, 4.0);
     EXPECT_LE(cell - margin, 16.0);
+}
+
+TEST_F(RenderedGuideTest, ReadsTheProjectsMarkdownAndKeepsEverythingOnThePage)
+{
+    const QString longLine = QStringLiteral("ovalis-cli find --rules ") + QStringLiteral("[{\"fieldIndex\":10}]").repeated(8);
+    const QString markdown = QStringLiteral(
+        "# Guide\n\nText at the margin.\n\n"
+        "- Outer item\n  - Inner item\n  - Second inner item\n\n"
+        "  A second paragraph of the outer item.\n\n"
+        "An indented block:\n\n    ovalis-cli stats\n\nA fenced one:\n\n```\n%1\n```\n\n"
+        "Pasted rules: `%2`.\n\n"
+        "| Command | What it does |\n|---|---|\n| `list [--scope all\\|summary]` | lists |\n")
+                                 .arg(longLine, QStringLiteral("[{\"fieldIndex\":10,\"operatorRawValue\":15,\"stringValue\":\"CT\"}]").repeated(2));
+    const ProcessResult rendered = render(markdown);
+    ASSERT_EQ(rendered.exitCode, 0) << rendered.errors.toStdString();
+    const QString words = pageTexts(pdfPath()).join(QLatin1Char(' ')).simplified();
+
+    // Nested items are indented by two spaces, as on the project's other pages.
+    EXPECT_FALSE(words.contains(QStringLiteral("- Inner item"))) << words.toStdString();
+    const Layout layout = layoutOf(pdfPath());
+    auto leftOf = [&layout](const QString &text) {
+        const auto word = std::find_if(layout.words.begin(), layout.words.end(), [&text](const WordBox &box) { return box.text == text; });
+        return word == layout.words.end() ? -1.0 : word->left;
+    };
+    EXPECT_GT(leftOf(QStringLiteral("Inner")), leftOf(QStringLiteral("Outer")) + 5);
+    EXPECT_GT(leftOf(QStringLiteral("Outer")), leftOf(QStringLiteral("Text")));
+    EXPECT_GT(leftOf(QStringLiteral("second")), leftOf(QStringLiteral("Text")));
+
+    // Code blocks lose their indentation and fences; a table's "\|" is a pipe.
+    QList<double> blockStarts;
+    for (const WordBox &word : layout.words) {
+        if (word.text == QStringLiteral("ovalis-cli"))
+            blockStarts.append(word.left);
+    }
+    ASSERT_EQ(blockStarts.size(), 2);
+    EXPECT_NEAR(blockStarts[0], blockStarts[1], 0.5);
+    EXPECT_FALSE(words.contains(QStringLiteral("```")));
+    EXPECT_TRUE(words.contains(QStringLiteral("list [--scope all|summary]"))) << words.toStdString();
+
+    // Nothing runs off the page: a line or word too long breaks instead.
+    const QStringList pastTheMargin = wordsPastTheMargin(layout);
+    EXPECT_TRUE(pastTheMargin.isEmpty()) << "set past the margin: " << pastTheMargin.join(QLatin1Char(' ')).toStdString();
 }
 
 TEST_F(RenderedGuideTest, RefusesImagesThatAreNotFilesBesideTheGuideAndWritesNothing)
