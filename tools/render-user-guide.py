@@ -8,7 +8,8 @@ image becomes a figure captioned with the image's alt text. Command names and
 code never break across lines, and no ligatures are set, so text copied out of
 the PDF is the text that was written.
 
-Nothing is fetched from the network: images must be files beside the guide.
+Nothing is fetched from the network: images must be files in the guide's
+folder (or below it), named by relative paths.
 """
 
 import argparse
@@ -71,13 +72,13 @@ class GuideTreeprocessor(Treeprocessor):
         self.problems = problems
 
     def run(self, root):
-        for parent in root.iter():
+        for parent in list(root.iter()):
             for index, child in enumerate(list(parent)):
                 if child.tag == "p" and self.holdsOnlyAnImage(child):
                     parent[index] = self.figureFor(child[0])
         for image in root.iter("img"):
             self.checkImage(image.get("src", ""))
-        for parent in root.iter():
+        for parent in list(root.iter()):
             for code in [child for child in parent if child.tag == "code"]:
                 if parent.tag == "pre":
                     code.text = markdown.util.AtomicString(textwrap.dedent(code.text or ""))
@@ -200,7 +201,7 @@ def guideHtml(text, folder, version, date, icon):
     # Markdown is (and as GitHub shows it); code blocks by four, or fenced.
     converter = markdown.Markdown(
         extensions=["tables", "fenced_code", "sane_lists", "toc", GuideExtension(folder, problems)],
-        extension_configs={"toc": {"toc_depth": "2-4"}}, tab_length=2)
+        extension_configs={"toc": {"toc_depth": "2-6"}}, tab_length=2)
     body = converter.convert("\n".join(lines[1:]))
     if problems:
         raise GuideError("; ".join(problems))

@@ -392,7 +392,7 @@ TEST_F(RenderedGuideTest, ReadsTheProjectsMarkdownAndKeepsEverythingOnThePage)
 {
     const QString longLine = QStringLiteral("ovalis-cli find --rules ") + QStringLiteral("[{\"fieldIndex\":10}]").repeated(8);
     const QString markdown = QStringLiteral(
-        "# Guide\n\nText at the margin.\n\n"
+        "# Guide\n\nText at the margin.\n\n## Part\n\n### Chapter\n\n#### Section\n\n##### Detail\n\nText.\n\n"
         "- Outer item\n  - Inner item\n  - Second inner item\n\n"
         "  A second paragraph of the outer item.\n\n"
         "An indented block:\n\n    ovalis-cli stats\n\nA fenced one:\n\n```\n%1\n```\n\n"
@@ -402,6 +402,11 @@ TEST_F(RenderedGuideTest, ReadsTheProjectsMarkdownAndKeepsEverythingOnThePage)
     const ProcessResult rendered = render(markdown);
     ASSERT_EQ(rendered.exitCode, 0) << rendered.errors.toStdString();
     const QString words = pageTexts(pdfPath()).join(QLatin1Char(' ')).simplified();
+
+    // Every heading level has its bookmark, nested under the one above it.
+    const QList<Heading> outline{{QStringLiteral("Contents"), 0}, {QStringLiteral("Part"), 0}, {QStringLiteral("Chapter"), 1},
+                                 {QStringLiteral("Section"), 2}, {QStringLiteral("Detail"), 3}};
+    EXPECT_EQ(outlineOf(pdfPath()), outline);
 
     // Nested items are indented by two spaces, as on the project's other pages.
     EXPECT_FALSE(words.contains(QStringLiteral("- Inner item"))) << words.toStdString();
