@@ -12,7 +12,8 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   adwaita-icon-theme
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-dejavu-core ccache desktop-file-utils
+  fonts-dejavu-core fonts-dejavu-extra ccache desktop-file-utils
+  weasyprint python3-markdown poppler-utils
 )
 if [[ "${1:-}" == "--with-display" ]]; then
   packages+=(xvfb xauth)
