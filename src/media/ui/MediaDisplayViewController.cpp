@@ -411,8 +411,8 @@ void MediaDisplayViewController::updateCursor()
     }
     case MediaDisplayCursor::loupe:
     case MediaDisplayCursor::magnifier: {
-        // Where the mouse events put the pointer, which on a remote or
-        // nested display can differ from where the server is asked it is.
+        // The lens is made where the mouse events placed the pointer, not
+        // where a fresh question to the window system would put it.
         const bool small = m_cursorType == MediaDisplayCursor::loupe;
         const std::optional<QPointF> pointer = m_interactiveView->pointerPosition();
         const std::optional<QCursor> cursor = !pointer ? std::nullopt
