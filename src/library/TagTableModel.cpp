@@ -1,6 +1,11 @@
 #include "library/TagTableModel.h"
 
 #include <QFont>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+#include <QPixmap>
 #include <QSet>
 #include <optional>
 
@@ -129,6 +134,63 @@ void TagTableModel::countListedTags() const
     }
 }
 
+namespace {
+
+QPixmap checkMark(int size, const QColor &colour)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen(colour, size / 7.0);
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter.setPen(pen);
+    QPainterPath tick;
+    tick.moveTo(size * 0.18, size * 0.52);
+    tick.lineTo(size * 0.42, size * 0.76);
+    tick.lineTo(size * 0.84, size * 0.26);
+    painter.drawPath(tick);
+    return pixmap;
+}
+
+bool hasGraphicalApplication()
+{
+    return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
+} // namespace
+
+QIcon TagTableModel::activeMark() const
+{
+    if (!hasGraphicalApplication())
+        return {};
+    const QColor normal = ValueTransformer::accentLabelColor();
+    const QColor selected = QGuiApplication::palette().color(QPalette::Active, QPalette::HighlightedText);
+    if (m_activeMark.isNull() || m_activeMarkColours[0] != normal.rgba() || m_activeMarkColours[1] != selected.rgba()) {
+        QIcon icon;
+        icon.addPixmap(checkMark(markSize, normal), QIcon::Normal);
+        icon.addPixmap(checkMark(markSize, normal), QIcon::Active);
+        icon.addPixmap(checkMark(markSize, selected), QIcon::Selected);
+        m_activeMark = icon;
+        m_activeMarkColours[0] = normal.rgba();
+        m_activeMarkColours[1] = selected.rgba();
+    }
+    return m_activeMark;
+}
+
+QIcon TagTableModel::blankMark() const
+{
+    if (!hasGraphicalApplication())
+        return {};
+    if (m_blankMark.isNull()) {
+        QPixmap blank(markSize, markSize);
+        blank.fill(Qt::transparent);
+        m_blankMark = QIcon(blank);
+    }
+    return m_blankMark;
+}
+
 QVariant TagTableModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.parent().isValid())
@@ -139,6 +201,10 @@ QVariant TagTableModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return index.column() == LabelColumn ? QVariant(tag->label()) : QVariant(countText(tag));
+    case Qt::DecorationRole:
+        if (index.column() != LabelColumn)
+            return {};
+        return tag->active() ? activeMark() : blankMark();
     case Qt::ForegroundRole:
         if (tag->active())
             return ValueTransformer::transform(QStringLiteral("BooleanToTagColorTransformer"), true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 
@@ -11,8 +12,11 @@ namespace ovalis {
 class Tag;
 
 // The tag list: label and number of cases carrying it and every active tag.
-// Active tags are shown in the accent colour and bold; tags without active
-// cases are dimmed (secondary label colour).
+// Active tags (those filtering the cases) carry a check mark before the label
+// and are bold in the accent colour, so they stand apart from the selected
+// row, which the view fills with the accent colour; on that row the mark
+// takes the selected text's colour. Tags without active cases are dimmed
+// (secondary label colour).
 class TagTableModel : public ResultTableModel
 {
     Q_OBJECT
@@ -28,6 +32,12 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+    // The label column's decoration: a check mark for an active tag, else a
+    // blank of the same size, so that the labels line up.
+    static constexpr int markSize = 16;
+    QIcon activeMark() const;
+    QIcon blankMark() const;
+
 private:
     // The counts of all listed tags are made together when the first one is
     // asked for, and kept until the list changes.
@@ -37,6 +47,10 @@ private:
     QStringList activeLabels() const;
 
     mutable QHash<const Tag *, QString> m_countTexts;
+    // Drawn in the palette's colours; made again when they change.
+    mutable QIcon m_activeMark;
+    mutable QRgb m_activeMarkColours[2] = {0, 0};
+    mutable QIcon m_blankMark;
     mutable QStringList m_countedActiveLabels; // the active tags m_countTexts were made with
 };
 

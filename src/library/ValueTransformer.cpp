@@ -5,6 +5,8 @@
 #include <QMutex>
 #include <QPalette>
 
+#include "util/ContrastRatio.h"
+
 namespace ovalis {
 
 namespace {
@@ -39,6 +41,13 @@ QPalette applicationPalette()
     return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) ? QGuiApplication::palette() : QPalette();
 }
 
+// The backgrounds text is read on: the lists' rows and the window.
+QList<QColor> textBackgrounds(const QPalette &palette)
+{
+    return {palette.color(QPalette::Active, QPalette::Base), palette.color(QPalette::Active, QPalette::AlternateBase),
+            palette.color(QPalette::Active, QPalette::Window)};
+}
+
 } // namespace
 
 void ValueTransformer::registerTransformer(const QString &name, Function function)
@@ -58,7 +67,7 @@ void ValueTransformer::registerStandardTransformers()
     registerTransformer(QStringLiteral("BooleanToTagColorTransformer"), [](const QVariant &value) -> QVariant {
         if (!isBoolean(value))
             return systemRed();
-        return value.toBool() ? accentColor() : secondaryLabelColor();
+        return value.toBool() ? accentLabelColor() : secondaryLabelColor();
     });
     registerTransformer(QStringLiteral("NilToRedColorTransformer"), [](const QVariant &value) -> QVariant {
         return isNoValue(value) ? QVariant(systemRed()) : QVariant();
@@ -106,16 +115,23 @@ QColor ValueTransformer::secondaryLabelColor()
     const QPalette palette = applicationPalette();
     const QColor placeholder = palette.color(QPalette::Active, QPalette::PlaceholderText);
     const QColor text = palette.color(QPalette::Active, QPalette::Text);
-    if (placeholder.isValid() && placeholder != text)
-        return placeholder;
-    // Half way between the text and its background.
     const QColor base = palette.color(QPalette::Active, QPalette::Base);
-    return QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2, (text.blue() + base.blue()) / 2);
+    // Else half way between the text and its background.
+    const QColor dimmed = placeholder.isValid() && placeholder != text
+        ? ContrastRatio::composited(placeholder, base)
+        : QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2, (text.blue() + base.blue()) / 2);
+    return ContrastRatio::readable(dimmed, textBackgrounds(palette));
 }
 
 QColor ValueTransformer::accentColor()
 {
     return applicationPalette().color(QPalette::Active, QPalette::Highlight);
+}
+
+QColor ValueTransformer::accentLabelColor()
+{
+    const QPalette palette = applicationPalette();
+    return ContrastRatio::readable(palette.color(QPalette::Active, QPalette::Highlight), textBackgrounds(palette));
 }
 
 } // namespace ovalis

@@ -24,10 +24,16 @@ public:
     static QVariant transform(const QString &name, const QVariant &value);
 
     // The colours the transformers answer, from the application palette.
+    // The derived text colours reach ContrastRatio::readableText on the
+    // lists' rows (base and alternate base) and on the window.
     static QColor systemRed();
     static QColor labelColor();
+    // Dimmed text: as dim as the palette's placeholder text, but readable.
     static QColor secondaryLabelColor();
+    // The accent (selection) colour, as a fill.
     static QColor accentColor();
+    // The accent as text on the lists' rows.
+    static QColor accentLabelColor();
 };
 
 } // namespace ovalis

@@ -37,7 +37,7 @@ TEST_F(TagTableModelTest, ActiveTagsStandOutAndTagsWithoutActiveCasesAreDimmed)
     EXPECT_EQ(model->rowOfObject(apart), -1);
     EXPECT_EQ(data(active, TagTableModel::LabelColumn, Qt::DisplayRole).toString(), QStringLiteral("Active"));
     EXPECT_TRUE(data(active, TagTableModel::LabelColumn, Qt::FontRole).value<QFont>().bold());
-    EXPECT_EQ(data(active, TagTableModel::LabelColumn, Qt::ForegroundRole).value<QColor>(), ValueTransformer::accentColor());
+    EXPECT_EQ(data(active, TagTableModel::LabelColumn, Qt::ForegroundRole).value<QColor>(), ValueTransformer::accentLabelColor());
     EXPECT_FALSE(data(together, TagTableModel::LabelColumn, Qt::ForegroundRole).isValid());
     EXPECT_EQ(data(together, TagTableModel::CountColumn, Qt::DisplayRole).toString(), QStringLiteral("2"));
 

@@ -39,7 +39,7 @@ TEST_F(ValueTransformerTest, BooleanToLabelColorIsRedOnlyForFalse)
 
 TEST_F(ValueTransformerTest, BooleanToTagColorIsRedForAnythingButABoolean)
 {
-    const QColor accent = ValueTransformer::accentColor();
+    const QColor accent = ValueTransformer::accentLabelColor();
     const QColor secondary = ValueTransformer::secondaryLabelColor();
     const QColor red = ValueTransformer::systemRed();
     ASSERT_NE(accent, secondary);

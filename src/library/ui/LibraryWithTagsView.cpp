@@ -23,6 +23,7 @@
 #include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TagTableModel.h"
+#include "library/ValueTransformer.h"
 #include "library/ui/RenameTagViewController.h"
 #include "media/ui/CaseDragMenuController.h"
 #include "store/Case.h"
@@ -127,7 +128,10 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     QFont countFont = m_caseCountField->font();
     countFont.setPointSizeF(countFont.pointSizeF() * 0.9);
     m_caseCountField->setFont(countFont);
-    m_caseCountField->setForegroundRole(QPalette::PlaceholderText);
+    // Dimmed, yet readable on the window.
+    QPalette countPalette = m_caseCountField->palette();
+    countPalette.setColor(QPalette::WindowText, ValueTransformer::secondaryLabelColor());
+    m_caseCountField->setPalette(countPalette);
     m_caseCountField->setText(m_controller->caseCountText());
 
     m_emptyLibraryHint->setObjectName(QStringLiteral("emptyLibraryHint"));

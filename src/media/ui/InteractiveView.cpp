@@ -1,5 +1,7 @@
 #include "media/ui/InteractiveView.h"
 
+#include <QCursor>
+#include <QEnterEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <utility>
@@ -15,6 +17,15 @@ InteractiveView::InteractiveView(QWidget *parent)
     setMouseTracking(true);
 }
 
+std::optional<QPointF> InteractiveView::pointerPosition() const
+{
+    // Moves outside the view still come while a button is held.
+    const QPointF position = m_pointerTracked ? m_pointerPosition.value_or(QPointF(-1, -1)) : QPointF(mapFromGlobal(QCursor::pos()));
+    if (!QRectF(rect()).contains(position))
+        return std::nullopt;
+    return position;
+}
+
 void InteractiveView::wheelEvent(QWheelEvent *event)
 {
     const double delta = ScrollAccumulator::deltaForWheel(event->angleDelta(), event->pixelDelta());
@@ -25,6 +36,8 @@ void InteractiveView::wheelEvent(QWheelEvent *event)
 
 void InteractiveView::mouseMoveEvent(QMouseEvent *event)
 {
+    m_pointerTracked = true;
+    m_pointerPosition = event->position();
     if (event->buttons() & Qt::LeftButton)
         emit mouseDragged(event->position());
     if (isActiveWindow())
@@ -34,6 +47,8 @@ void InteractiveView::mouseMoveEvent(QMouseEvent *event)
 
 void InteractiveView::mousePressEvent(QMouseEvent *event)
 {
+    m_pointerTracked = true;
+    m_pointerPosition = event->position();
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
     m_doubleClicking = false;
@@ -57,10 +72,26 @@ void InteractiveView::mouseDoubleClickEvent(QMouseEvent *event)
     emit doubleClicked(event->position());
 }
 
+void InteractiveView::enterEvent(QEnterEvent *event)
+{
+    m_pointerTracked = true;
+    m_pointerPosition = event->position();
+    QWidget::enterEvent(event);
+}
+
 void InteractiveView::leaveEvent(QEvent *event)
 {
+    m_pointerTracked = true;
+    m_pointerPosition.reset();
     emit mouseExited();
     QWidget::leaveEvent(event);
+}
+
+void InteractiveView::hideEvent(QHideEvent *event)
+{
+    m_pointerTracked = false;
+    m_pointerPosition.reset();
+    QWidget::hideEvent(event);
 }
 
 void InteractiveView::resizeEvent(QResizeEvent *event)

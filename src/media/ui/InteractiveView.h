@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 namespace ovalis {
 
@@ -13,6 +14,11 @@ class InteractiveView : public QWidget
 
 public:
     explicit InteractiveView(QWidget *parent = nullptr);
+
+    // Where the pointer is over this view, in its coordinates, as the mouse
+    // events last placed it; nothing once it has left. Before any event has
+    // come since the view was shown, the window system is asked.
+    std::optional<QPointF> pointerPosition() const;
 
 signals:
     // The scrolled distance, positive downwards, and whether it counts in
@@ -34,11 +40,15 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     bool m_doubleClicking = false; // the release of a double click's second press is its own
+    bool m_pointerTracked = false; // an event has placed the pointer since the view was shown
+    std::optional<QPointF> m_pointerPosition;
 };
 
 } // namespace ovalis

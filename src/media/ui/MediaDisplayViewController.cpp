@@ -375,7 +375,7 @@ void MediaDisplayViewController::applyFitToWindow()
 
 bool MediaDisplayViewController::mouseIsInsideInteractiveView() const
 {
-    return m_interactiveView->isVisible() && m_interactiveView->rect().contains(m_interactiveView->mapFromGlobal(QCursor::pos()));
+    return m_interactiveView->isVisible() && m_interactiveView->pointerPosition().has_value();
 }
 
 bool MediaDisplayViewController::doFlagsChanged(QKeyEvent *event)
@@ -411,10 +411,14 @@ void MediaDisplayViewController::updateCursor()
     }
     case MediaDisplayCursor::loupe:
     case MediaDisplayCursor::magnifier: {
+        // The lens is made where the mouse events placed the pointer, not
+        // where a fresh question to the window system would put it.
         const bool small = m_cursorType == MediaDisplayCursor::loupe;
-        const std::optional<QCursor> cursor =
-            m_imageView->loupeCursor(small ? QStringLiteral("Loupe-small") : QStringLiteral("Loupe-large"),
-                                     small ? loupeFactor : magnifierFactor, m_imageView->mapFromGlobal(QCursor::pos()));
+        const std::optional<QPointF> pointer = m_interactiveView->pointerPosition();
+        const std::optional<QCursor> cursor = !pointer ? std::nullopt
+            : m_imageView->loupeCursor(small ? QStringLiteral("Loupe-small") : QStringLiteral("Loupe-large"),
+                                       small ? loupeFactor : magnifierFactor,
+                                       m_imageView->mapFrom(this, m_interactiveView->mapTo(this, *pointer)));
         if (cursor)
             m_interactiveView->setCursor(*cursor);
         else

@@ -104,10 +104,25 @@ void MediaSplitViewController::setBrowserWidth(int width)
     setSizes({width, std::max(0, total - width)});
 }
 
+void MediaSplitViewController::setDividerHidden(bool hidden)
+{
+    if (hidden == m_dividerHidden)
+        return;
+    m_dividerHidden = hidden;
+    if (hidden)
+        m_dividerWidth = handleWidth();
+    setHandleWidth(hidden ? 0 : m_dividerWidth);
+    if (QSplitterHandle *divider = handle(1))
+        divider->setEnabled(!hidden);
+}
+
 void MediaSplitViewController::saveDivider()
 {
     if (sizes().value(0) > 0)
         m_browserWidth = sizes().value(0);
+    // The saved state holds the divider's width, which is only borrowed.
+    if (m_dividerHidden)
+        return;
     Settings::shared().setValue(dividerKey, saveState());
 }
 

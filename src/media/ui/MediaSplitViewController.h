@@ -35,6 +35,10 @@ public:
     bool isBrowserCollapsed() const;
     // Slides the browser in or out when animated; its width is kept.
     void setBrowserCollapsed(bool collapsed, bool animated = false);
+    // Full screen shows the display alone, edge to edge: the divider takes
+    // no room and cannot be dragged. The divider is not remembered while hidden.
+    void setDividerHidden(bool hidden);
+    bool isDividerHidden() const { return m_dividerHidden; }
 
 public slots:
     void cropSelectedImages();
@@ -48,6 +52,8 @@ private:
     QPointer<QVariantAnimation> m_animation;
     bool m_collapsing = false; // the animation under way collapses
     int m_browserWidth = defaultBrowserWidth;
+    bool m_dividerHidden = false;
+    int m_dividerWidth = -1; // while hidden, the width to give back
 };
 
 } // namespace ovalis

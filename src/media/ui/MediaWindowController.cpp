@@ -258,6 +258,7 @@ void MediaWindowController::windowWillEnterFullScreen()
     m_inFullScreen = true;
     m_splitScreenWasCollapsed = m_splitViewController->isBrowserCollapsed();
     m_splitViewController->setBrowserCollapsed(true, true);
+    m_splitViewController->setDividerHidden(true);
     displayViewController()->toggleBackdropTransparency();
     m_fullScreenToolbarItem->setText(QStringLiteral("Exit Full Screen"));
     m_fullScreenToolbarItem->setIcon(exitFullScreenIcon());
@@ -273,6 +274,7 @@ void MediaWindowController::windowDidExitFullScreen()
     menuBar()->show();
     for (QToolBar *toolbar : findChildren<QToolBar *>())
         toolbar->show();
+    m_splitViewController->setDividerHidden(false);
     if (!m_splitScreenWasCollapsed)
         m_splitViewController->setBrowserCollapsed(false, true);
     displayViewController()->toggleBackdropTransparency();

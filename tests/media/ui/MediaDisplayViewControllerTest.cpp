@@ -7,10 +7,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
+#include <QWindow>
+#include <numeric>
 #include <gtest/gtest.h>
 
 #include "library/LibraryNotifications.h"
 #include "media/CursorImage.h"
+#include "media/LoupeGeometry.h"
 #include "media/PlaceholderImage.h"
 #include "media/ui/DisplayImageView.h"
 #include "media/ui/InteractiveView.h"
@@ -317,6 +320,120 @@ TEST_F(MediaDisplayViewControllerTest, ModifierKeysOverAnImageChooseTheCursorToo
     m_display->refreshDisplay();
     sendKey(QEvent::KeyPress, Qt::Key_Shift);
     EXPECT_EQ(m_display->cursorType(), MediaDisplayCursor::none);
+}
+
+// Vertical stripes 20 pixels wide, red and black on the left half, blue and
+// black on the right, as a PNG (no compression smear at the edges).
+QByteArray stripedImage(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int x = 0; x < size.width(); ++x) {
+        const QColor colour = (x / 20) % 2 ? QColor(Qt::black) : (x < size.width() / 2 ? QColor(Qt::red) : QColor(Qt::blue));
+        for (int y = 0; y < size.height(); ++y)
+            image.setPixelColor(x, y, colour);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// Along the lens's middle row, inside its circle: the mean width of the
+// stripes that lie wholly there, and the brightest red and blue seen.
+struct LensStripes {
+    double meanWidth = 0;
+    int red = 0;
+    int blue = 0;
+};
+
+LensStripes lensStripes(const QImage &lens)
+{
+    LensStripes stripes;
+    const int y = lens.height() / 2;
+    const int margin = 20;
+    QList<int> widths;
+    int run = 0;
+    bool bright = false;
+    bool first = true;
+    for (int x = margin; x < lens.width() - margin; ++x) {
+        const QColor colour = lens.pixelColor(x, y);
+        stripes.red = std::max(stripes.red, colour.red());
+        stripes.blue = std::max(stripes.blue, colour.blue());
+        const bool isBright = std::max(colour.red(), colour.blue()) > 128;
+        if (x > margin && isBright != bright) {
+            if (!first)
+                widths.append(run);
+            first = false;
+            run = 0;
+        }
+        bright = isBright;
+        ++run;
+    }
+    if (!widths.isEmpty())
+        stripes.meanWidth = std::accumulate(widths.begin(), widths.end(), 0.0) / widths.size();
+    return stripes;
+}
+
+TEST_F(MediaDisplayViewControllerTest, LoupesFollowTheKeysAndMouseAsTheWindowSystemDeliversThem)
+{
+    // 1600 × 1200 shown in 800 × 600: a stripe is 10 pixels on the display.
+    Case *item = caseWithMedia({{stripedImage(QSize(1600, 1200)), QStringLiteral("stripes.png")}});
+    show(item, item->sortedMedia().first());
+    ASSERT_TRUE(waitForImageOf(QSize(1600, 1200)));
+    m_display->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_display.get()));
+    // Events enter where a window system's do: at the window, not at a widget.
+    QWindow *window = m_display->windowHandle();
+    ASSERT_NE(window, nullptr);
+    const auto lens = [&] { return m_display->interactiveView()->cursor().pixmap().toImage(); };
+    const double displayedStripe = 10.0;
+    const auto magnification = [](const QImage &frame, double factor) {
+        return (frame.width() - 2 * LoupeGeometry::frameInset) / (factor * frame.width());
+    };
+
+    // Alt over the red half: the small loupe shows the red stripes at full
+    // strength over the dimmed image.
+    QTest::mouseMove(window, QPoint(200, 300));
+    QTest::keyPress(window, Qt::Key_Alt);
+    ASSERT_EQ(m_display->cursorType(), MediaDisplayCursor::loupe);
+    const QImage small = CursorImage::named(QStringLiteral("Loupe-small"));
+    ASSERT_EQ(lens().size(), small.size());
+    LensStripes seen = lensStripes(lens());
+    EXPECT_GT(seen.red, 240);
+    EXPECT_LT(seen.blue, 20);
+    EXPECT_NEAR(seen.meanWidth, displayedStripe * magnification(small, 1.0), 1.5);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return qFuzzyCompare(m_display->imageView()->imageOpacity(), 0.3); }, 2000));
+
+    // Moved with Alt held: the lens follows onto the blue half.
+    QTest::mouseMove(window, QPoint(600, 300));
+    seen = lensStripes(lens());
+    EXPECT_GT(seen.blue, 240);
+    EXPECT_LT(seen.red, 20);
+
+    QTest::keyRelease(window, Qt::Key_Alt);
+    EXPECT_EQ(m_display->cursorType(), MediaDisplayCursor::none);
+    EXPECT_EQ(m_display->interactiveView()->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return qFuzzyCompare(m_display->imageView()->imageOpacity(), 1.0); }, 2000));
+
+    // Shift: the larger magnifier enlarges the stripes beyond the display's.
+    QTest::keyPress(window, Qt::Key_Shift);
+    ASSERT_EQ(m_display->cursorType(), MediaDisplayCursor::magnifier);
+    const QImage large = CursorImage::named(QStringLiteral("Loupe-large"));
+    ASSERT_EQ(lens().size(), large.size());
+    seen = lensStripes(lens());
+    EXPECT_GT(seen.blue, 240);
+    EXPECT_GT(seen.meanWidth, displayedStripe * 1.2);
+    EXPECT_NEAR(seen.meanWidth, displayedStripe * magnification(large, 2.0 / 3.0), 1.5);
+    QTest::keyRelease(window, Qt::Key_Shift);
+    EXPECT_EQ(m_display->cursorType(), MediaDisplayCursor::none);
+
+    // The pointer gone from the window, as the window system says: Alt does nothing.
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(window, &leave);
+    QTest::keyPress(window, Qt::Key_Alt);
+    EXPECT_EQ(m_display->cursorType(), MediaDisplayCursor::none);
+    QTest::keyRelease(window, Qt::Key_Alt);
 }
 
 TEST_F(MediaDisplayViewControllerTest, EachWheelNotchStepsOnceAndTouchpadsAddUp)

@@ -2,6 +2,7 @@
 #include <QKeyEvent>
 #include <QListView>
 #include <QPointer>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -115,6 +116,38 @@ TEST_F(MediaWindowControllerTest, KeysStepMediaOrCasesToggleTheOverlaysAndPassTh
     display()->showMedia(media[0], false);
     QTest::keyClick(m_window->collectionViewController()->collectionView(), Qt::Key_Right);
     EXPECT_EQ(shown(), media[1]);
+}
+
+TEST_F(MediaWindowControllerTest, FullScreenIsTheDisplayAloneFromEdgeToEdge)
+{
+    MediaSplitViewController *split = m_window->splitViewController();
+    const int dividerWidth = split->handleWidth();
+    ASSERT_GT(dividerWidth, 0);
+    m_window->toggleFullScreen();
+    const QRect screen = m_window->screen()->geometry();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_window->geometry() == screen && split->sizes().value(0) == 0; }, 3000));
+    QCoreApplication::processEvents();
+
+    // The display covers the whole window: no divider, bar or margin beside it.
+    EXPECT_EQ(QRect(display()->mapTo(m_window.get(), QPoint(0, 0)), display()->size()), m_window->rect());
+    EXPECT_FALSE(split->handle(1)->isEnabled());
+    // What shows at each edge is the display's black, not the window's light grey.
+    const QImage shown = m_window->grab().toImage();
+    const int middleX = shown.width() / 2;
+    const int middleY = shown.height() / 2;
+    for (int inset = 0; inset < 6; ++inset) {
+        EXPECT_LT(qGray(shown.pixel(inset, middleY)), 16) << "left edge, " << inset;
+        EXPECT_LT(qGray(shown.pixel(shown.width() - 1 - inset, middleY)), 16) << "right edge, " << inset;
+        EXPECT_LT(qGray(shown.pixel(middleX, inset)), 16) << "top edge, " << inset;
+        EXPECT_LT(qGray(shown.pixel(middleX, shown.height() - 1 - inset)), 16) << "bottom edge, " << inset;
+    }
+
+    // Back in a window the divider returns, as wide as before, and can be dragged.
+    m_window->toggleFullScreen();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return split->sizes().value(0) > 0; }, 2000));
+    EXPECT_EQ(split->handleWidth(), dividerWidth);
+    EXPECT_TRUE(split->handle(1)->isEnabled());
+    EXPECT_GT(display()->mapTo(m_window.get(), QPoint(0, 0)).x(), split->sizes().value(0));
 }
 
 TEST_F(MediaWindowControllerTest, FullScreenCollapsesTheBrowserAndRestoresItAsItWas)
