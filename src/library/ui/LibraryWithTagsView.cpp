@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "exchange/ui/JobNotice.h"
 #include "library/CaseListDragAndDrop.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
@@ -440,8 +441,20 @@ void LibraryWithTagsView::exportMedia()
         return;
     QPointer<LibraryWithTagsView> self(this);
     m_controller->exportMedia(QUrl::fromLocalFile(folder), [self, folder](const JSONImporter::MediaExportSummary &summary) {
-        if (!self || summary.failures.isEmpty())
+        if (!self)
             return;
+        if (summary.failures.isEmpty()) {
+            QString notice = tr("Exported %1 of %2 to “%3”.")
+                                 .arg(JobNotice::counted(summary.filesCopied, tr("media file"), tr("media files")),
+                                      JobNotice::counted(summary.casesExported, tr("case"), tr("cases")),
+                                      QFileInfo(folder).fileName());
+            if (summary.casesWithoutFiles > 0)
+                notice += QLatin1Char(' ')
+                          + tr("%1 had no media files in the library.")
+                                .arg(JobNotice::counted(summary.casesWithoutFiles, tr("case"), tr("cases")));
+            JobNotice::show(self, notice);
+            return;
+        }
         // The first few failures name the files; the rest are counted.
         constexpr qsizetype listed = 5;
         QStringList details = summary.failures.mid(0, listed);

@@ -60,7 +60,8 @@ public:
 public slots:
     void toggleTagFiltering();      // the tag under the context menu
     void filterTagsToSelection();
-    // Asks for a folder and copies the selected cases' media files into it.
+    // Asks for a folder and copies the selected cases' media files into it;
+    // the window's status bar then says how many files of how many cases.
     void exportMedia();
     void renameTag();               // the tag under the context menu
     void deleteTag();               // the tag under the context menu

@@ -378,9 +378,16 @@ TEST_F(LibraryWindowTest, FileMenuExportsTheSelectedCasesMediaAndImportsAFolder)
         alerts << message + QStringLiteral(" | ") + details;
     });
     m_window->libraryView()->setExportFolderChooser([&] { return destination; });
+    QStatusBar *statusBar = m_window->statusBar();
+    // When done, the status bar names what was exported, and the case that had no files.
+    library()->selectCaseRows({0, 1});
     exportMedia->trigger();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(destination + QStringLiteral("/ABC1002")); }, 20000));
-    // An export that could not write says so, naming what and why.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !statusBar->currentMessage().isEmpty(); }, 20000));
+    EXPECT_TRUE(QFileInfo::exists(destination + QStringLiteral("/ABC1002")));
+    EXPECT_EQ(statusBar->currentMessage(),
+              QStringLiteral("Exported 1 media file of 1 case to “export”. 1 case had no media files in the library."));
+    // An export that could not write says so, naming what and why, in an alert.
+    statusBar->clearMessage();
     destination = m_directory.filePath(QStringLiteral("blocked"));
     QFile blocker(destination);
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
@@ -390,17 +397,28 @@ TEST_F(LibraryWindowTest, FileMenuExportsTheSelectedCasesMediaAndImportsAFolder)
     EXPECT_TRUE(alerts.first().startsWith(QStringLiteral("Some media could not be exported to “blocked”. | ") + destination
                                           + QStringLiteral("/ABC1002/")))
         << alerts.first().toStdString();
+    EXPECT_TRUE(statusBar->currentMessage().isEmpty());
 
     const QString tree = m_directory.filePath(QStringLiteral("Teaching"));
     ASSERT_TRUE(QDir().mkpath(tree + QStringLiteral("/Chest/Lung")));
-    QFile image(tree + QStringLiteral("/Chest/Lung/1.png"));
-    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
-    image.write("png");
-    image.close();
+    for (const QString &name : {QStringLiteral("1.png"), QStringLiteral("notes.txt")}) {
+        QFile file(tree + QStringLiteral("/Chest/Lung/") + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("png");
+    }
     m_window->setImportFolderChooser([&] { return tree; });
     importFolder->trigger();
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return fetchCases(QStringLiteral("summary == %@"), {QStringLiteral("Lung")}).size() == 1; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !statusBar->currentMessage().isEmpty(); }, 20000));
+    EXPECT_EQ(fetchCases(QStringLiteral("summary == %@"), {QStringLiteral("Lung")}).size(), 1);
+    EXPECT_EQ(statusBar->currentMessage(), QStringLiteral("Imported 1 case with 1 media file from “Teaching”. 1 file was not imported."));
+    // A folder without case folders says that nothing was imported.
+    const QString empty = m_directory.filePath(QStringLiteral("Empty"));
+    ASSERT_TRUE(QDir().mkpath(empty));
+    statusBar->clearMessage();
+    m_window->setImportFolderChooser([&] { return empty; });
+    importFolder->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !statusBar->currentMessage().isEmpty(); }, 20000));
+    EXPECT_EQ(statusBar->currentMessage(), QStringLiteral("No case folders were found in “Empty”; nothing was imported."));
 }
 
 TEST_F(LibraryWindowTest, NewCaseIsSelectedShownAndTakesTheKeyboardInItsPatientIdField)
