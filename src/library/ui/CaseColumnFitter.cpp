@@ -77,11 +77,21 @@ void CaseColumnFitter::fitColumns()
         fit(column, width);
         used += width;
     }
-    if (header->isSectionHidden(CaseTableModel::TagsColumn))
-        return;
-    const int tagsMinimum = qMax(header->sectionSizeHint(CaseTableModel::TagsColumn), m_table->fontMetrics().averageCharWidth() * 10);
-    const int room = m_table->viewport()->width() - used - summaryMinimumWidth();
-    fit(CaseTableModel::TagsColumn, qMin(contentWidth(CaseTableModel::TagsColumn), qMax(tagsMinimum, room)));
+    if (!header->isSectionHidden(CaseTableModel::TagsColumn)) {
+        const int tagsMinimum = qMax(header->sectionSizeHint(CaseTableModel::TagsColumn), m_table->fontMetrics().averageCharWidth() * 10);
+        const int room = m_table->viewport()->width() - used - summaryMinimumWidth();
+        const int width = qMin(contentWidth(CaseTableModel::TagsColumn), qMax(tagsMinimum, room));
+        fit(CaseTableModel::TagsColumn, width);
+        used += width;
+    }
+    // Too narrow for every column: the summary stays readable and the list
+    // scrolls sideways to the rest.
+    const bool stretch = m_table->viewport()->width() - used >= summaryMinimumWidth();
+    const QHeaderView::ResizeMode mode = stretch ? QHeaderView::Stretch : QHeaderView::Interactive;
+    if (header->sectionResizeMode(CaseTableModel::SummaryColumn) != mode)
+        header->setSectionResizeMode(CaseTableModel::SummaryColumn, mode);
+    if (!stretch)
+        fit(CaseTableModel::SummaryColumn, summaryMinimumWidth());
 }
 
 bool CaseColumnFitter::eventFilter(QObject *watched, QEvent *event)

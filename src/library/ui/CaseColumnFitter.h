@@ -11,7 +11,8 @@ namespace ovalis {
 // the others leave. The identifier, age and sex, and date columns are as wide
 // as their texts and titles. The tags column is as wide as its texts while the
 // summary keeps a readable width, and gives way (its texts cut short) only
-// when it would not. Refits when the list is shown or resized, lists other
+// when it would not; where even that is too narrow the summary keeps its
+// readable width and the list scrolls sideways. Refits when the list is shown or resized, lists other
 // cases or scrolls to other rows. Measures the rows on screen and a few
 // hundred around them, never the whole list.
 class CaseColumnFitter : public QObject

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTableView>
 #include <QTest>
@@ -503,8 +504,16 @@ TEST_F(LibraryWindowTest, TheCaseListsColumnsUseTheWindowsWidthAndTheSidesGiveWa
     EXPECT_EQ(tagList->width(), tagList->minimumWidth());
     EXPECT_EQ(cases->width(), caseListWidth - 100);
 
+    // Too narrow for every column: the summary keeps its readable width and the list scrolls sideways.
+    ASSERT_TRUE(resizeWindow(900));
+    const int summaryMinimum = m_window->libraryView()->caseColumnFitter()->summaryMinimumWidth();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return header->sectionSize(CaseTableModel::SummaryColumn) == summaryMinimum; }, 5000));
+    EXPECT_GT(header->length(), cases->viewport()->width());
+    EXPECT_TRUE(cases->horizontalScrollBar()->isVisible());
+
     // Wider again: the sides get their widths back before the case list grows.
     ASSERT_TRUE(resizeWindow(1280));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return header->length() == cases->viewport()->width(); }, 5000));
     EXPECT_EQ(detail->width(), detailWidth);
     EXPECT_EQ(tagList->width(), tagListWidth);
     EXPECT_EQ(cases->width(), caseListWidth);
