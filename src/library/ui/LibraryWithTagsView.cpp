@@ -115,7 +115,7 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     m_controller->viewDidLoad(CaseTableModel::sortDescriptorsFor(sortColumn, sortOrder));
     m_casesTableView->setSortingEnabled(true);
     connect(caseHeader, &QHeaderView::sortIndicatorChanged, this, [this] { saveHeaderState(); });
-    connect(caseHeader, &QHeaderView::sectionResized, this, [this] { saveHeaderState(); });
+    // Widths are not saved on their own: they follow the list's width and texts.
     connect(caseHeader, &QHeaderView::sectionMoved, this, [this] { saveHeaderState(); });
 
     // The tag list gives way to the case list as the window narrows.
