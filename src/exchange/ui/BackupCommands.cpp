@@ -5,8 +5,6 @@
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QLocale>
-#include <QMainWindow>
-#include <QStatusBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include "exchange/BackupReminder.h"
 #include "exchange/JSONImporter.h"
 #include "exchange/LabelledProgressInfo.h"
+#include "exchange/ui/JobNotice.h"
 #include "store/CoreDataStack.h"
 #include "util/Log.h"
 
@@ -27,17 +26,16 @@ const QString archiveFilter = QStringLiteral("Library archives (*.tar);;All file
 // The progress display takes ints; bytes are scaled to thousandths.
 constexpr int progressSteps = 1000;
 
-// "1 case", "304 cases".
-QString counted(int count, const QString &one, const QString &many)
+QString cases(int count)
 {
-    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? one : many);
+    return JobNotice::counted(count, BackupCommands::tr("case"), BackupCommands::tr("cases"));
 }
 
 // "304 cases and 1,210 media files", as a finished library job names them.
 QString casesAndFiles(const LibraryArchive::Result &result)
 {
-    return BackupCommands::tr("%1 and %2").arg(counted(result.cases, BackupCommands::tr("case"), BackupCommands::tr("cases")),
-                                               counted(result.files, BackupCommands::tr("media file"), BackupCommands::tr("media files")));
+    return BackupCommands::tr("%1 and %2").arg(cases(result.cases),
+                                               JobNotice::counted(result.files, BackupCommands::tr("media file"), BackupCommands::tr("media files")));
 }
 
 // One file panel: a save panel when suffix is given (starting in the home
@@ -87,14 +85,7 @@ BackupCommands::BackupCommands(CoreDataStack &stack, std::function<QWidget *()> 
     m_libraryFileChooser = [this] {
         return chooseFile(m_dialogParent, {tr("Restore Library"), tr("Restore"), archiveFilter});
     };
-    m_noticePresenter = [this](const QString &notice) {
-        QWidget *parent = m_dialogParent ? m_dialogParent() : nullptr;
-        if (auto *window = qobject_cast<QMainWindow *>(parent ? parent->window() : nullptr)) {
-            window->statusBar()->showMessage(notice, 10000);
-            return;
-        }
-        QMessageBox::information(parent, QString(), notice);
-    };
+    m_noticePresenter = [this](const QString &notice) { JobNotice::show(m_dialogParent ? m_dialogParent() : nullptr, notice); };
     m_alertPresenter = [this](const QString &message, const QString &informative) {
         QMessageBox box(QMessageBox::Critical, QString(), message, QMessageBox::Ok, m_dialogParent ? m_dialogParent() : nullptr);
         box.setInformativeText(informative);
@@ -151,8 +142,11 @@ void BackupCommands::exportDatabase()
     // The windows hand each edit to their records as it is made, so the
     // main context already holds whatever is being typed.
     const JSONImporter::ExportResult result = JSONImporter(QUrl::fromLocalFile(path)).exportDatabase(m_stack.mainContext());
+    const QString name = QFileInfo(path).fileName();
     if (!result.error.isEmpty())
-        m_alertPresenter(tr("The backup “%1” could not be written.").arg(QFileInfo(path).fileName()), result.error);
+        m_alertPresenter(tr("The backup “%1” could not be written.").arg(name), result.error);
+    else
+        m_noticePresenter(tr("Backed up %1 to “%2”.").arg(cases(result.casesWritten), name));
 }
 
 void BackupCommands::importBackup()
@@ -169,10 +163,13 @@ void BackupCommands::restoreBackupFile(const QString &path)
     JSONImporter(QUrl::fromLocalFile(path)).importBackup(m_stack.mainContext(), [self, path](const JSONImporter::RestoreSummary &summary) {
         if (!self)
             return;
-        if (!summary.error.isEmpty())
-            self->m_alertPresenter(tr("Nothing was restored from “%1”.").arg(QFileInfo(path).fileName()), summary.error);
-        else
-            emit self->restoreFinished(summary.casesRead);
+        const QString name = QFileInfo(path).fileName();
+        if (!summary.error.isEmpty()) {
+            self->m_alertPresenter(tr("Nothing was restored from “%1”.").arg(name), summary.error);
+            return;
+        }
+        self->m_noticePresenter(tr("Restored %1 from “%2”.").arg(cases(summary.casesRead), name));
+        emit self->restoreFinished(summary.casesRead);
     });
 }
 

@@ -18,9 +18,10 @@ class CoreDataStack;
 // such an archive back; both show their progress in the window's progress
 // display, keep the window responsive and can be cancelled. "Back Up Records
 // (JSON)…" writes every case to a file chosen in a save panel, "Restore from
-// Backup…" adds the cases of a chosen backup file. A backup that cannot be
-// written, or a file that cannot be restored, is reported in an alert naming
-// the file and the reason.
+// Backup…" adds the cases of a chosen backup file. Each ends with a short
+// message in the window's status bar naming what was done, or what was
+// cancelled; a backup that cannot be written, or a file that cannot be
+// restored, is reported in an alert naming the file and the reason.
 class BackupCommands : public QObject
 {
     Q_OBJECT
@@ -42,7 +43,8 @@ public:
     void setAlertPresenter(std::function<void(const QString &message, const QString &informative)> presenter);
     void setLibraryBackupLocationChooser(std::function<QString(const QString &proposedName)> chooser);
     void setLibraryFileChooser(std::function<QString()> chooser);
-    // The short message shown when a library backup or restore ends.
+    // The short message shown when a backup or restore ends (defaults to
+    // the window's status bar).
     void setNoticePresenter(std::function<void(const QString &notice)> presenter);
 
     // Whether a library backup or restore is running.

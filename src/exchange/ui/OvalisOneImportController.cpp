@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QUrl>
@@ -10,12 +11,46 @@
 #include "exchange/OvalisOneFinder.h"
 #include "exchange/OvalisOneImporter.h"
 #include "exchange/ui/ImportVersion1View.h"
+#include "exchange/ui/JobNotice.h"
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
 #include "util/Log.h"
 #include "util/Settings.h"
 
 namespace ovalis {
+
+namespace {
+
+// “Teaching.ovalis” for one document, "3 documents" for more.
+QString documentsText(const QStringList &paths)
+{
+    if (paths.size() == 1)
+        return QStringLiteral("“%1”").arg(QFileInfo(paths.first()).fileName());
+    return JobNotice::counted(int(paths.size()), OvalisOneImportController::tr("document"),
+                              OvalisOneImportController::tr("documents"));
+}
+
+// What a run that went through did: "Imported 41 cases with 1,204 media
+// files from “Teaching.ovalis”.", and the documents it could read nothing from.
+QString finishedNotice(const OvalisOneImportResult &result)
+{
+    QString notice;
+    if (!result.importedDocuments.isEmpty())
+        notice = OvalisOneImportController::tr("Imported %1 with %2 from %3.")
+                     .arg(JobNotice::counted(result.cases, OvalisOneImportController::tr("case"),
+                                             OvalisOneImportController::tr("cases")),
+                          JobNotice::counted(result.media, OvalisOneImportController::tr("media file"),
+                                             OvalisOneImportController::tr("media files")),
+                          documentsText(result.importedDocuments));
+    if (!result.skippedDocuments.isEmpty()) {
+        if (!notice.isEmpty())
+            notice += QLatin1Char(' ');
+        notice += OvalisOneImportController::tr("No case could be read from %1.").arg(documentsText(result.skippedDocuments));
+    }
+    return notice.isEmpty() ? OvalisOneImportController::tr("Nothing was imported.") : notice;
+}
+
+} // namespace
 
 OvalisOneImportController::OvalisOneImportController(ManagedObjectContext *mainContext, QWidget *window)
     : QObject(window)
@@ -100,7 +135,9 @@ void OvalisOneImportController::importDocuments(const QStringList &paths)
     OvalisOneImporter::importDocuments(m_mainContext, paths, [guard](const OvalisOneImportResult &result) {
         if (!guard)
             return;
-        if (!result.succeeded())
+        if (result.succeeded())
+            JobNotice::show(guard->m_window, finishedNotice(result));
+        else
             guard->presentFailure(result);
         emit guard->importFinished(result);
     });

@@ -16,8 +16,9 @@ class ManagedObjectContext;
 
 // The library window's two ways into the version-1 import: documents chosen
 // in a file dialog, and documents found in the home folder and offered in
-// the "Found Ovalis v1 Documents" window. Tells the user when a document
-// could not be opened. Main thread.
+// the "Found Ovalis v1 Documents" window. Tells the user what a run
+// imported in the window's status bar, and in an alert when a document could
+// not be opened. Main thread.
 class OvalisOneImportController : public QObject
 {
     Q_OBJECT

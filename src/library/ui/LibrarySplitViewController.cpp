@@ -8,10 +8,15 @@ namespace ovalis {
 
 namespace {
 const QString detailWidthKey = QStringLiteral("Library_Detail_Width AutoSaveName");
-}
+// At the default window width the library view has this much and the
+// detail side the rest, up to its own width.
+constexpr int libraryWidth = 960;
+constexpr int detailWidth = 340;
+constexpr int detailMinimumWidth = 260;
+} // namespace
 
 LibrarySplitViewController::LibrarySplitViewController(ManagedObjectContext *context, QWidget *parent)
-    : QSplitter(Qt::Horizontal, parent)
+    : YieldingSplitter(1, parent)
     , m_libraryView(new LibraryWithTagsView(context, this))
     , m_tabViewController(new DetailTabViewController(this))
 {
@@ -22,17 +27,11 @@ LibrarySplitViewController::LibrarySplitViewController(ManagedObjectContext *con
     setStretchFactor(1, 0);
     setCollapsible(0, false);
     setCollapsible(1, false);
+    m_tabViewController->setMinimumWidth(detailMinimumWidth);
     const int savedWidth = Settings::shared().value(detailWidthKey).toInt();
-    if (savedWidth > 120)
-        m_detailWidth = savedWidth;
-    m_tabViewController->setMinimumWidth(260);
-    setSizes({900, m_detailWidth});
-    connect(this, &QSplitter::splitterMoved, this, [this] {
-        if (!isDetailCollapsed()) {
-            m_detailWidth = sizes().value(1);
-            Settings::shared().setValue(detailWidthKey, m_detailWidth);
-        }
-    });
+    setPreferredWidths(libraryWidth, savedWidth >= detailMinimumWidth ? savedWidth : detailWidth);
+    connect(this, &YieldingSplitter::preferredWidthsChanged, this,
+            [this] { Settings::shared().setValue(detailWidthKey, preferredSideWidth()); });
 }
 
 bool LibrarySplitViewController::isDetailCollapsed() const
@@ -44,14 +43,8 @@ void LibrarySplitViewController::setDetailCollapsed(bool collapsed)
 {
     if (collapsed == isDetailCollapsed())
         return;
-    if (collapsed) {
-        m_detailWidth = sizes().value(1, m_detailWidth);
-        m_tabViewController->hide();
-    } else {
-        m_tabViewController->show();
-        const int total = sizes().value(0) + m_detailWidth;
-        setSizes({qMax(total - m_detailWidth, 300), m_detailWidth});
-    }
+    m_tabViewController->setHidden(collapsed);
+    layOutPanes();
 }
 
 } // namespace ovalis

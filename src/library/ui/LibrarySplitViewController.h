@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QSplitter>
+#include "library/ui/YieldingSplitter.h"
 
 namespace ovalis {
 
@@ -9,8 +9,10 @@ class LibraryWithTagsView;
 class ManagedObjectContext;
 
 // The library window's content: the library view first, the detail side
-// last. The detail side collapses and expands; its width is remembered.
-class LibrarySplitViewController : public QSplitter
+// last. The detail side collapses and expands; its width is remembered. As the
+// window narrows the detail side gives way first, so the case list keeps its
+// width as long as it can; as it widens the case list takes the room.
+class LibrarySplitViewController : public YieldingSplitter
 {
     Q_OBJECT
 
@@ -26,7 +28,6 @@ public:
 private:
     LibraryWithTagsView *m_libraryView;
     DetailTabViewController *m_tabViewController;
-    int m_detailWidth = 340;
 };
 
 } // namespace ovalis

@@ -18,13 +18,16 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "exchange/ui/JobNotice.h"
 #include "library/CaseListDragAndDrop.h"
 #include "library/CaseTableModel.h"
 #include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TagTableModel.h"
 #include "library/ValueTransformer.h"
+#include "library/ui/CaseColumnFitter.h"
 #include "library/ui/RenameTagViewController.h"
+#include "library/ui/YieldingSplitter.h"
 #include "media/ui/CaseDragMenuController.h"
 #include "store/Case.h"
 #include "store/Tag.h"
@@ -36,7 +39,12 @@ namespace ovalis {
 namespace {
 
 const QString caseHeaderStateKey = QStringLiteral("Library_Case_Columns");
-const QString splitterStateKey = QStringLiteral("Library_Tags_Split");
+const QString tagListWidthKey = QStringLiteral("Library_Tag_List_Width");
+// At the default window width the case list has this much and the tag list
+// the rest, up to its own width.
+constexpr int caseListWidth = 780;
+constexpr int tagListWidth = 190;
+constexpr int tagListMinimumWidth = 160;
 
 // Newest cases first until the user picks a column.
 const int initialSortColumn = CaseTableModel::DateAddedColumn;
@@ -65,7 +73,7 @@ QTableView *makeTable(QWidget *parent)
 LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget *parent)
     : QWidget(parent)
     , m_controller(new LibraryWithTagsViewController(context, this))
-    , m_splitter(new QSplitter(Qt::Horizontal, this))
+    , m_splitter(new YieldingSplitter(0, this))
     , m_tagsTableView(makeTable(m_splitter))
     , m_casesTableView(makeTable(m_splitter))
     , m_caseCountField(new QLabel(this))
@@ -83,7 +91,7 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     m_tagsTableView->horizontalHeader()->setSectionResizeMode(TagTableModel::CountColumn, QHeaderView::ResizeToContents);
     // Fitted to the rows on screen: measuring all of them on every count change costs a search keystroke its frame.
     m_tagsTableView->horizontalHeader()->setResizeContentsPrecision(0);
-    m_tagsTableView->setMinimumWidth(160);
+    m_tagsTableView->setMinimumWidth(tagListMinimumWidth);
 
     m_casesTableView->setModel(m_controller->casesModel());
     m_casesTableView->setSelectionModel(m_controller->casesSelectionModel());
@@ -91,12 +99,6 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
     QHeaderView *caseHeader = m_casesTableView->horizontalHeader();
     caseHeader->setSectionsMovable(true);
     caseHeader->setStretchLastSection(false);
-    caseHeader->resizeSection(CaseTableModel::PatientIDColumn, 110);
-    caseHeader->resizeSection(CaseTableModel::AgeSexColumn, 80);
-    caseHeader->resizeSection(CaseTableModel::SummaryColumn, 320);
-    caseHeader->resizeSection(CaseTableModel::TagsColumn, 160);
-    caseHeader->resizeSection(CaseTableModel::DateOfDiagnosisColumn, 110);
-    caseHeader->resizeSection(CaseTableModel::DateAddedColumn, 110);
     // The case list starts in the order the user last chose, else newest first;
     // the lists are fetched once, already in that order.
     int sortColumn = initialSortColumn;
@@ -108,21 +110,25 @@ LibraryWithTagsView::LibraryWithTagsView(ManagedObjectContext *context, QWidget 
         sortOrder = caseHeader->sortIndicatorOrder();
     }
     caseHeader->setSortIndicator(sortColumn, sortOrder);
+    // The widths follow the list's width and texts (after the saved order of
+    // the columns is back).
+    m_caseColumnFitter = new CaseColumnFitter(m_casesTableView);
     m_controller->viewDidLoad(CaseTableModel::sortDescriptorsFor(sortColumn, sortOrder));
     m_casesTableView->setSortingEnabled(true);
     connect(caseHeader, &QHeaderView::sortIndicatorChanged, this, [this] { saveHeaderState(); });
-    connect(caseHeader, &QHeaderView::sectionResized, this, [this] { saveHeaderState(); });
+    // Widths are not saved on their own: they follow the list's width and texts.
     connect(caseHeader, &QHeaderView::sectionMoved, this, [this] { saveHeaderState(); });
 
+    // The tag list gives way to the case list as the window narrows.
     m_splitter->addWidget(m_tagsTableView);
     m_splitter->addWidget(m_casesTableView);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setChildrenCollapsible(false);
-    if (!m_splitter->restoreState(Settings::shared().dataValue(splitterStateKey)))
-        m_splitter->setSizes({200, 700});
-    connect(m_splitter, &QSplitter::splitterMoved, this,
-            [this] { Settings::shared().setValue(splitterStateKey, m_splitter->saveState()); });
+    const int savedTagListWidth = Settings::shared().value(tagListWidthKey).toInt();
+    m_splitter->setPreferredWidths(caseListWidth, savedTagListWidth >= tagListMinimumWidth ? savedTagListWidth : tagListWidth);
+    connect(m_splitter, &YieldingSplitter::preferredWidthsChanged, this,
+            [this] { Settings::shared().setValue(tagListWidthKey, m_splitter->preferredSideWidth()); });
 
     m_caseCountField->setContentsMargins(8, 2, 8, 4);
     QFont countFont = m_caseCountField->font();
@@ -262,6 +268,7 @@ LibraryWithTagsView::~LibraryWithTagsView()
 void LibraryWithTagsView::setDateAddedColumnHidden(bool hidden)
 {
     m_casesTableView->setColumnHidden(CaseTableModel::DateAddedColumn, hidden);
+    m_caseColumnFitter->scheduleFit();
 }
 
 void LibraryWithTagsView::toggleTagFiltering()
@@ -444,8 +451,20 @@ void LibraryWithTagsView::exportMedia()
         return;
     QPointer<LibraryWithTagsView> self(this);
     m_controller->exportMedia(QUrl::fromLocalFile(folder), [self, folder](const JSONImporter::MediaExportSummary &summary) {
-        if (!self || summary.failures.isEmpty())
+        if (!self)
             return;
+        if (summary.failures.isEmpty()) {
+            QString notice = tr("Exported %1 of %2 to “%3”.")
+                                 .arg(JobNotice::counted(summary.filesCopied, tr("media file"), tr("media files")),
+                                      JobNotice::counted(summary.casesExported, tr("case"), tr("cases")),
+                                      QFileInfo(folder).fileName());
+            if (summary.casesWithoutFiles > 0)
+                notice += QLatin1Char(' ')
+                          + tr("%1 had no media files in the library.")
+                                .arg(JobNotice::counted(summary.casesWithoutFiles, tr("case"), tr("cases")));
+            JobNotice::show(self, notice);
+            return;
+        }
         // The first few failures name the files; the rest are counted.
         constexpr qsizetype listed = 5;
         QStringList details = summary.failures.mid(0, listed);

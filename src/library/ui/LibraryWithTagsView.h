@@ -7,17 +7,18 @@
 
 class QDropEvent;
 class QLabel;
-class QSplitter;
 class QTableView;
 class QToolButton;
 
 namespace ovalis {
 
 class Case;
+class CaseColumnFitter;
 class CaseDragMenuController;
 class LibraryWithTagsViewController;
 class ManagedObjectContext;
 class RenameTagViewController;
+class YieldingSplitter;
 
 // The tag list beside the case list, with the case count under them. Shows
 // the models of its controller and forwards the user's commands to it.
@@ -37,7 +38,9 @@ public:
     QLabel *caseCountField() const { return m_caseCountField; }
     // Over the case list while the library has no case: how to add or import some.
     QLabel *emptyLibraryHint() const { return m_emptyLibraryHint; }
-    QSplitter *splitter() const { return m_splitter; }
+    // The tag list and the case list; the tag list gives way first.
+    YieldingSplitter *splitter() const { return m_splitter; }
+    CaseColumnFitter *caseColumnFitter() const { return m_caseColumnFitter; }
     QToolButton *addButton() const { return m_addButton; }
     QToolButton *removeButton() const { return m_removeButton; } // enabled while a case is selected
     // The rename popover while it is open.
@@ -60,7 +63,8 @@ public:
 public slots:
     void toggleTagFiltering();      // the tag under the context menu
     void filterTagsToSelection();
-    // Asks for a folder and copies the selected cases' media files into it.
+    // Asks for a folder and copies the selected cases' media files into it;
+    // the window's status bar then says how many files of how many cases.
     void exportMedia();
     void renameTag();               // the tag under the context menu
     void deleteTag();               // the tag under the context menu
@@ -92,10 +96,11 @@ private:
     LibraryWithTagsViewController *m_controller;
     std::function<QString()> m_exportFolderChooser;
     std::function<void(const QString &, const QString &)> m_alertPresenter;
-    QSplitter *m_splitter;
+    YieldingSplitter *m_splitter;
     QTableView *m_tagsTableView;
     QTableView *m_casesTableView;
     CaseDragMenuController *m_caseDragMenuController;
+    CaseColumnFitter *m_caseColumnFitter = nullptr;
     QLabel *m_caseCountField;
     QLabel *m_emptyLibraryHint;
     QToolButton *m_addButton = nullptr;

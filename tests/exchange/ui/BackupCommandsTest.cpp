@@ -1,7 +1,9 @@
 #include <QDir>
 #include <QFile>
+#include <QMainWindow>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -92,6 +94,46 @@ TEST_F(BackupCommandsTest, BackupAndRestoreGoThroughTheirPanelsAndReportWhatFail
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_alerts.size() == 2; }, 60000));
     EXPECT_EQ(m_alerts.last(), QStringLiteral("Nothing was restored from “backup.json”. | case record 1: the key \"sex\" is missing"));
     EXPECT_EQ(fetchCases(QString()).size(), 2);
+}
+
+TEST_F(BackupCommandsTest, EveryBackupAndRestoreSaysInTheWindowsStatusBarWhatItDid)
+{
+    newCase(QStringLiteral("ABC1"));
+    newCase(QStringLiteral("ABC2"));
+    context()->saveWithParent(true);
+    QMainWindow window;
+    auto *content = new QWidget(&window);
+    window.setCentralWidget(content);
+    window.show();
+    BackupCommands commands(*m_stack, [content] { return content; });
+    commands.setBackupLocationChooser([this](const QString &) { return m_chosen; });
+    commands.setRestoreFileChooser([this] { return m_chosen; });
+    commands.setLibraryBackupLocationChooser([this](const QString &) { return m_chosen; });
+    commands.setLibraryFileChooser([this] { return m_chosen; });
+    commands.setAlertPresenter([this](const QString &message, const QString &) { m_alerts.append(message); });
+    const auto shown = [&window] { return window.statusBar()->currentMessage(); };
+
+    m_chosen = m_directory.filePath(QStringLiteral("backup.json"));
+    commands.exportDatabase();
+    EXPECT_EQ(shown(), QStringLiteral("Backed up 2 cases to “backup.json”."));
+
+    QSignalSpy finished(&commands, &BackupCommands::restoreFinished);
+    commands.importBackup();
+    ASSERT_TRUE(finished.wait(60000));
+    EXPECT_EQ(shown(), QStringLiteral("Restored 2 cases from “backup.json”."));
+    EXPECT_EQ(fetchCases(QString()).size(), 4);
+
+    m_chosen = m_directory.filePath(QStringLiteral("Ovalis Library.tar"));
+    commands.backUpLibrary();
+    EXPECT_EQ(shown(), QStringLiteral("Backed up 4 cases and 0 media files to “Ovalis Library.tar”."));
+    EXPECT_TRUE(m_alerts.isEmpty());
+
+    // A failure is an alert; the status bar claims nothing.
+    window.statusBar()->clearMessage();
+    m_chosen = m_directory.filePath(QStringLiteral("missing folder/backup.json"));
+    commands.exportDatabase();
+    EXPECT_EQ(m_alerts, QStringList{QStringLiteral("The backup “backup.json” could not be written.")});
+    EXPECT_TRUE(shown().isEmpty());
 }
 
 TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndSayHowTheyEnded)

@@ -2,6 +2,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -66,6 +67,43 @@ TEST_F(LibraryWindowOvalisOneTest, TheFileMenuChoosesDocumentsOrSearchesForThem)
     ASSERT_TRUE(controller->choiceWindow());
     EXPECT_EQ(controller->choiceWindow()->model()->selectedURLs(),
               QList<QUrl>{QUrl::fromLocalFile(m_directory.filePath(QStringLiteral("home/Teaching.ovalis")))});
+}
+
+TEST_F(LibraryWindowOvalisOneTest, ARunSaysInTheStatusBarWhatItImportedAndAFailureKeepsItsAlert)
+{
+    for (const QString &name : {QStringLiteral("Teaching"), QStringLiteral("Neuro")}) {
+        OvalisOneDocumentWriter writer(documentPath(name));
+        writer.insert(QStringLiteral("Condition"));
+        writer.insert(QStringLiteral("Condition"));
+    }
+    m_window = std::make_unique<LibraryWindowController>(*m_stack);
+    m_window->show();
+    OvalisOneImportController *controller = m_window->ovalisOneImportController();
+    QStringList alerts;
+    controller->setAlertPresenter([&](const QString &text, const QString &) { alerts << text; });
+    QSignalSpy finished(controller, &OvalisOneImportController::importFinished);
+
+    // One document chosen in the File menu's panel.
+    fileMenuAction(QStringLiteral("Import Ovalis v1 Documents…"))->trigger();
+    QPointer<QFileDialog> dialog = m_window->findChild<QFileDialog *>();
+    ASSERT_TRUE(dialog);
+    dialog->selectFile(documentPath(QStringLiteral("Teaching")));
+    static_cast<QDialog *>(dialog.data())->accept();
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(m_window->statusBar()->currentMessage(), QStringLiteral("Imported 2 cases with 0 media files from “Teaching.ovalis”."));
+
+    // Two documents are counted.
+    controller->importDocuments({documentPath(QStringLiteral("Teaching")), documentPath(QStringLiteral("Neuro"))});
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(m_window->statusBar()->currentMessage(), QStringLiteral("Imported 4 cases with 0 media files from 2 documents."));
+    EXPECT_TRUE(alerts.isEmpty());
+
+    // A document that cannot be opened is an alert, and the status bar claims nothing.
+    m_window->statusBar()->clearMessage();
+    controller->importDocuments({documentPath(QStringLiteral("Missing"))});
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(alerts, QStringList{QStringLiteral("The document “Missing.ovalis” could not be opened.")});
+    EXPECT_TRUE(m_window->statusBar()->currentMessage().isEmpty());
 }
 
 } // namespace

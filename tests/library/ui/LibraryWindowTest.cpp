@@ -10,6 +10,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -22,6 +24,7 @@
 #include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TagTableModel.h"
+#include "library/ui/CaseColumnFitter.h"
 #include "library/ui/DetailTabViewController.h"
 #include "library/ui/InfoViewController.h"
 #include "library/ui/LibrarySplitViewController.h"
@@ -378,9 +381,16 @@ TEST_F(LibraryWindowTest, FileMenuExportsTheSelectedCasesMediaAndImportsAFolder)
         alerts << message + QStringLiteral(" | ") + details;
     });
     m_window->libraryView()->setExportFolderChooser([&] { return destination; });
+    QStatusBar *statusBar = m_window->statusBar();
+    // When done, the status bar names what was exported, and the case that had no files.
+    library()->selectCaseRows({0, 1});
     exportMedia->trigger();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(destination + QStringLiteral("/ABC1002")); }, 20000));
-    // An export that could not write says so, naming what and why.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !statusBar->currentMessage().isEmpty(); }, 20000));
+    EXPECT_TRUE(QFileInfo::exists(destination + QStringLiteral("/ABC1002")));
+    EXPECT_EQ(statusBar->currentMessage(),
+              QStringLiteral("Exported 1 media file of 1 case to “export”. 1 case had no media files in the library."));
+    // An export that could not write says so, naming what and why, in an alert.
+    statusBar->clearMessage();
     destination = m_directory.filePath(QStringLiteral("blocked"));
     QFile blocker(destination);
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
@@ -390,17 +400,139 @@ TEST_F(LibraryWindowTest, FileMenuExportsTheSelectedCasesMediaAndImportsAFolder)
     EXPECT_TRUE(alerts.first().startsWith(QStringLiteral("Some media could not be exported to “blocked”. | ") + destination
                                           + QStringLiteral("/ABC1002/")))
         << alerts.first().toStdString();
+    EXPECT_TRUE(statusBar->currentMessage().isEmpty());
 
     const QString tree = m_directory.filePath(QStringLiteral("Teaching"));
     ASSERT_TRUE(QDir().mkpath(tree + QStringLiteral("/Chest/Lung")));
-    QFile image(tree + QStringLiteral("/Chest/Lung/1.png"));
-    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
-    image.write("png");
-    image.close();
+    for (const QString &name : {QStringLiteral("1.png"), QStringLiteral("notes.txt")}) {
+        QFile file(tree + QStringLiteral("/Chest/Lung/") + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("png");
+    }
     m_window->setImportFolderChooser([&] { return tree; });
     importFolder->trigger();
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return fetchCases(QStringLiteral("summary == %@"), {QStringLiteral("Lung")}).size() == 1; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !statusBar->currentMessage().isEmpty(); }, 20000));
+    EXPECT_EQ(fetchCases(QStringLiteral("summary == %@"), {QStringLiteral("Lung")}).size(), 1);
+    EXPECT_EQ(statusBar->currentMessage(), QStringLiteral("Imported 1 case with 1 media file from “Teaching”. 1 file was not imported."));
+    // A folder without case folders says that nothing was imported.
+    const QString empty = m_directory.filePath(QStringLiteral("Empty"));
+    ASSERT_TRUE(QDir().mkpath(empty));
+    statusBar->clearMessage();
+    m_window->setImportFolderChooser([&] { return empty; });
+    importFolder->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !statusBar->currentMessage().isEmpty(); }, 20000));
+    EXPECT_EQ(statusBar->currentMessage(), QStringLiteral("No case folders were found in “Empty”; nothing was imported."));
+}
+
+TEST_F(LibraryWindowTest, TheCaseListsColumnsUseTheWindowsWidthAndTheSidesGiveWayFirst)
+{
+    makeLibrary();
+    // Long tag lists, ages with every unit, and a long summary.
+    for (Case *item : m_cases) {
+        for (const QString &label : {QStringLiteral("Interventional"), QStringLiteral("Neuroradiology"), QStringLiteral("Teaching 2024")})
+            item->addToTags(newTag(label));
+        item->setDateOfBirth(QDateTime(QDate::currentDate().addYears(-70).addMonths(-11), QTime(12, 0)));
+        item->setSex(Sex::female);
+    }
+    m_cases[0]->setSummary(QStringLiteral("Bilateral subdural haematoma with midline shift"));
+    context()->saveWithParent(true);
+    openWindow();
+    QTableView *cases = m_window->libraryView()->casesTableView();
+    QHeaderView *header = cases->horizontalHeader();
+    QWidget *tagList = m_window->libraryView()->tagsTableView();
+    QWidget *detail = m_window->splitViewController()->tabViewController();
+    const auto resizeWindow = [&](int width) {
+        m_window->resize(width, 1000);
+        return QTest::qWaitFor([&] { return m_window->width() == width; }, 5000);
+    };
+    // Whether every row's text of the column shows uncut (with the margins
+    // item views keep on either side of a text).
+    const int margins = 2 * (cases->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, cases) + 1);
+    const auto textsFit = [&](int column) {
+        for (int row = 0; row < cases->model()->rowCount(); ++row) {
+            const QString text = cases->model()->index(row, column).data().toString();
+            if (header->sectionSize(column) < cases->fontMetrics().horizontalAdvance(text) + margins)
+                return false;
+        }
+        return true;
+    };
+    const auto othersWidth = [&] {
+        int width = 0;
+        for (int column = 0; column < header->count(); ++column)
+            if (column != CaseTableModel::SummaryColumn && !header->isSectionHidden(column))
+                width += header->sectionSize(column);
+        return width;
+    };
+
+    // Wide: tags and ages show whole, and the summary takes the rest.
+    ASSERT_TRUE(resizeWindow(1600));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return textsFit(CaseTableModel::TagsColumn); }, 5000));
+    for (const int column : {CaseTableModel::PatientIDColumn, CaseTableModel::AgeSexColumn, CaseTableModel::TagsColumn,
+                             CaseTableModel::DateOfDiagnosisColumn, CaseTableModel::DateAddedColumn})
+        EXPECT_TRUE(textsFit(column)) << column;
+    EXPECT_GT(header->sectionSize(CaseTableModel::SummaryColumn), m_window->libraryView()->caseColumnFitter()->summaryMinimumWidth());
+    EXPECT_EQ(header->sectionSize(CaseTableModel::SummaryColumn), cases->viewport()->width() - othersWidth());
+    EXPECT_EQ(header->length(), cases->viewport()->width());
+
+    // Default width: identifiers, ages and dates still show whole, and the
+    // summary keeps a readable width.
+    ASSERT_TRUE(resizeWindow(1280));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return header->length() == cases->viewport()->width(); }, 5000));
+    for (const int column : {CaseTableModel::PatientIDColumn, CaseTableModel::AgeSexColumn, CaseTableModel::DateOfDiagnosisColumn,
+                             CaseTableModel::DateAddedColumn})
+        EXPECT_TRUE(textsFit(column)) << column;
+    EXPECT_GE(header->sectionSize(CaseTableModel::SummaryColumn), m_window->libraryView()->caseColumnFitter()->summaryMinimumWidth());
+    const int caseListWidth = cases->width();
+    const int tagListWidth = tagList->width();
+    const int detailWidth = detail->width();
+    ASSERT_GT(detailWidth, detail->minimumWidth());
+    ASSERT_GT(tagListWidth, tagList->minimumWidth());
+
+    // Narrower: the detail side gives way first, then the tag list; the case
+    // list keeps its width while they can.
+    const int room = detailWidth - detail->minimumWidth() + tagListWidth - tagList->minimumWidth();
+    ASSERT_TRUE(resizeWindow(1280 - (detailWidth - detail->minimumWidth())));
+    EXPECT_EQ(detail->width(), detail->minimumWidth());
+    EXPECT_EQ(tagList->width(), tagListWidth);
+    EXPECT_EQ(cases->width(), caseListWidth);
+    ASSERT_TRUE(resizeWindow(1280 - room));
+    EXPECT_EQ(tagList->width(), tagList->minimumWidth());
+    EXPECT_EQ(cases->width(), caseListWidth);
+    // Only then the case list.
+    ASSERT_TRUE(resizeWindow(1280 - room - 100));
+    EXPECT_EQ(detail->width(), detail->minimumWidth());
+    EXPECT_EQ(tagList->width(), tagList->minimumWidth());
+    EXPECT_EQ(cases->width(), caseListWidth - 100);
+
+    // Too narrow for every column: the summary keeps its readable width and the list scrolls sideways.
+    ASSERT_TRUE(resizeWindow(900));
+    const int summaryMinimum = m_window->libraryView()->caseColumnFitter()->summaryMinimumWidth();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return header->sectionSize(CaseTableModel::SummaryColumn) == summaryMinimum; }, 5000));
+    EXPECT_GT(header->length(), cases->viewport()->width());
+    EXPECT_TRUE(cases->horizontalScrollBar()->isVisible());
+
+    // Wider again: the sides get their widths back before the case list grows.
+    ASSERT_TRUE(resizeWindow(1280));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return header->length() == cases->viewport()->width(); }, 5000));
+    EXPECT_EQ(detail->width(), detailWidth);
+    EXPECT_EQ(tagList->width(), tagListWidth);
+    EXPECT_EQ(cases->width(), caseListWidth);
+    // Wider still: the sides up to the widths they are given, the case list takes the rest.
+    const int preferredDetailWidth = m_window->splitViewController()->preferredSideWidth();
+    const int preferredTagListWidth = m_window->libraryView()->splitter()->preferredSideWidth();
+    ASSERT_TRUE(resizeWindow(1600));
+    EXPECT_EQ(detail->width(), preferredDetailWidth);
+    EXPECT_EQ(tagList->width(), preferredTagListWidth);
+    EXPECT_EQ(cases->width(), caseListWidth + 320 - (preferredDetailWidth - detailWidth) - (preferredTagListWidth - tagListWidth));
+
+    // A hidden detail side comes back at its width.
+    const int wideCaseListWidth = cases->width();
+    m_window->toggleSplitView();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cases->width() > wideCaseListWidth; }, 5000));
+    EXPECT_EQ(cases->width(), wideCaseListWidth + preferredDetailWidth + m_window->splitViewController()->handleWidth());
+    m_window->toggleSplitView();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cases->width() == wideCaseListWidth; }, 5000)) << cases->width();
+    EXPECT_EQ(detail->width(), preferredDetailWidth);
 }
 
 TEST_F(LibraryWindowTest, NewCaseIsSelectedShownAndTakesTheKeyboardInItsPatientIdField)
