@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Takes docs/sync-media.png: the Sync Media window connected to a second
-# library. The second library is a generated one with its media files, served
-# by ovalis-cli serve-peer on port 47300; the application's library is a copy
-# of its records without the files, so it has media to fetch. The window is
-# connected through Connect to Address… and shows the missing count. Needs a
-# build (scripts/build.sh), Xvfb, xdotool and ImageMagick.
+# library. The second library is the screenshot library with its media
+# files, served by ovalis-cli serve-peer on port 47300; the application's
+# library is a copy of its records without the files, so it has media to
+# fetch. The window is connected through Connect to Address… and shows the
+# missing count. Needs a build (scripts/build.sh), Xvfb, xdotool, Python 3
+# and ImageMagick.
 script_output=${1:-}
 source "$(dirname "$0")/screenshot-home.sh" docs/sync-media.png
 other=$HOME/Other
-./build/ovalis-cli --library "$other" generate --cases 40 --media-per-case 2 --with-files --seed 11 >/dev/null
+make_library "$other"
 mkdir -p "$HOME/Ovalis"
 find "$other" -maxdepth 1 -type f -exec cp {} "$HOME/Ovalis/" \;
 ./build/ovalis-cli --library "$other" serve-peer --port 47300 --accept-from-any >/dev/null 2>&1 &
 server=$!
-trap 'kill $server 2>/dev/null; rm -rf "$home"' EXIT
+trap 'kill $server 2>/dev/null; remove_home' EXIT
 
 # The toolbar item opens the window, moved to the top left of the screen so
 # that its controls are where the clicks below go; Connect to Address… asks
