@@ -92,23 +92,24 @@ make_library() {
 start_discovery() {
   local daemon libraries=
   [[ -n ${SCREENSHOT_SCRATCH:-} ]] || return 1
+  command -v dbus-daemon >/dev/null && command -v dbus-send >/dev/null || return 1
   if ! daemon=$(PATH=$PATH:/usr/sbin command -v avahi-daemon); then
     daemon=$avahi/usr/sbin/avahi-daemon
     [[ -x $daemon ]] || return 1
     libraries=$(dirname "$(find "$avahi/usr/lib" -name 'libavahi-core.so*' | head -n 1)")
   fi
-  ip link add shot0 type veth peer name shot1 || return 1
-  ip address add 10.213.0.1/24 dev shot0
-  ip link set shot0 multicast on up
-  ip link set shot1 up
+  ip link add shot0 type veth peer name shot1 &&
+    ip address add 10.213.0.1/24 dev shot0 &&
+    ip link set shot0 multicast on up &&
+    ip link set shot1 up || return 1
   # The daemon runs as the namespace's root but looks its user up first.
   cp /etc/passwd /etc/group "$scratch/"
   echo "avahi:x:0:0:Avahi:/:/usr/sbin/nologin" >>"$scratch/passwd"
   echo "avahi:x:0:" >>"$scratch/group"
-  mount --bind "$scratch/passwd" /etc/passwd
-  mount --bind "$scratch/group" /etc/group
-  mount -t tmpfs tmpfs /run
-  mkdir /run/dbus /run/avahi-daemon
+  mount --bind "$scratch/passwd" /etc/passwd &&
+    mount --bind "$scratch/group" /etc/group &&
+    mount -t tmpfs tmpfs /run &&
+    mkdir /run/dbus /run/avahi-daemon || return 1
   cat >"$scratch/bus.conf" <<'CONF'
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -132,9 +133,18 @@ start_discovery() {
 CONF
   printf '[server]\nuse-ipv6=no\nallow-interfaces=shot0\n[publish]\npublish-workstation=no\npublish-hinfo=no\n' \
     >"$scratch/avahi.conf"
-  dbus-daemon --config-file="$scratch/bus.conf" --fork
+  dbus-daemon --config-file="$scratch/bus.conf" --fork || return 1
   LD_LIBRARY_PATH=$libraries "$daemon" -f "$scratch/avahi.conf" --no-drop-root --no-chroot --no-rlimits >/dev/null 2>&1 &
-  sleep 3
+  # Ready once the daemon owns its name on the bus (ten seconds at most).
+  local attempt
+  for attempt in $(seq 20); do
+    if dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Avahi 2>/dev/null | grep -q 'boolean true'; then
+      return 0
+    fi
+    sleep 0.5
+  done
+  return 1
 }
 
 # Starts the application under a virtual display of the given size (e.g.
