@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Takes docs/about-window.png: the About window opened from the Help menu
-# under a virtual display. Needs a build (scripts/build.sh), Xvfb, xdotool and
-# ImageMagick.
+# under a virtual display. Needs a build (scripts/build.sh), Xvfb, xdotool,
+# Python 3 and ImageMagick.
 script_output=${1:-}
 source "$(dirname "$0")/screenshot-home.sh" docs/about-window.png
-./build/ovalis-cli generate --cases 50 --tags 10 --seed 7 >/dev/null
+make_library
 
 run_on_display 1280x800 '
   # Help, then its last item (About Ovalis).

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Takes docs/advanced-find.png: a generated library under a virtual display,
-# the Advanced Find window opened from the toolbar with two rules (summary
-# contains "fracture", sex is Female), searched. Needs a build
-# (scripts/build.sh), Xvfb, xdotool and ImageMagick.
+# Takes docs/advanced-find.png: the screenshot library under a virtual
+# display, the Advanced Find window opened from the toolbar with two rules
+# (summary contains "fracture", sex is Female), searched. Needs a build
+# (scripts/build.sh), Xvfb, xdotool, Python 3 and ImageMagick.
 script_output=${1:-}
 source "$(dirname "$0")/screenshot-home.sh" docs/advanced-find.png
-./build/ovalis-cli generate --cases 3000 --tags 120 --seed 7 >/dev/null
+make_library
 
 # The toolbar item opens the window, which is moved to the top left of the
 # screen so that its controls are where the clicks below go.

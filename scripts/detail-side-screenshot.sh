@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Takes docs/detail-side.png: a generated library under a virtual display,
+# Takes docs/detail-side.png: the screenshot library under a virtual display,
 # the case list searched for web addresses and its fourth case selected, so
 # that the detail side shows a case with tags, dates, a summary and a detail
-# with a link. Needs a build (scripts/build.sh), Xvfb, xdotool and ImageMagick.
+# with a link. Needs a build (scripts/build.sh), Xvfb, xdotool, Python 3 and
+# ImageMagick.
 script_output=${1:-}
 source "$(dirname "$0")/screenshot-home.sh" docs/detail-side.png
-./build/ovalis-cli generate --cases 3000 --tags 120 --seed 7 >/dev/null
+make_library
 
 run_on_display 1280x800 '
   # The search field in the toolbar, then the fourth row of the case list.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Ovalis builds and runs with, when missing.
-# Usage: scripts/install-deps.sh [--with-display]   (also installs Xvfb for headless runs)
+# Usage: scripts/install-deps.sh [--with-display]   (also installs Xvfb for headless runs,
+# and what scripts/all-screenshots.sh needs besides)
 set -euo pipefail
 
 packages=(
@@ -16,7 +17,7 @@ packages=(
   weasyprint python3-markdown poppler-utils
 )
 if [[ "${1:-}" == "--with-display" ]]; then
-  packages+=(xvfb xauth)
+  packages+=(xvfb xauth xdotool imagemagick python3)
 fi
 
 missing=()

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Takes docs/new-case.png: a generated library under a virtual display, the
+# Takes docs/new-case.png: the screenshot library under a virtual display, the
 # case list searched for "pneumo", then New Case (Ctrl+N) and an identifier
-# typed straight away: the search is cleared, the new case is selected and
-# the identifier lands in its Patient ID field. Needs a build
-# (scripts/build.sh), Xvfb, xdotool and ImageMagick.
+# typed straight away: the search is cleared, the new case is selected and the
+# identifier lands in its Patient ID field. Needs a build (scripts/build.sh),
+# Xvfb, xdotool, Python 3 and ImageMagick.
 script_output=${1:-}
 source "$(dirname "$0")/screenshot-home.sh" docs/new-case.png
-./build/ovalis-cli generate --cases 3000 --tags 120 --seed 7 >/dev/null
+make_library
 
 run_on_display 1280x800 '
   # The search field in the toolbar, then New Case and an identifier.
@@ -16,7 +16,7 @@ run_on_display 1280x800 '
   sleep 2
   xdotool key ctrl+n
   sleep 2
-  xdotool type --delay 60 "NEW0001"
+  xdotool type --delay 60 "ZAC1234"
   sleep 1
   xdotool mousemove 1270 790
   sleep 1
