@@ -106,6 +106,7 @@ public:
     BackgroundSha256() : m_thread([this] { run(); }) {}
     ~BackgroundSha256()
     {
+        wait();
         {
             std::lock_guard lock(m_mutex);
             m_stopping = true;
@@ -468,8 +469,8 @@ private:
     bool m_cancelled = false;
     QString m_error;
     QJsonArray m_manifest;
-    BackgroundSha256 m_hash;
     QByteArray m_buffers[2]; // read buffers for every member, one hashed while the other is read
+    BackgroundSha256 m_hash; // after the buffers, so that it stops before they go
 };
 
 // Removes the files it names when it goes, unless released.
@@ -486,6 +487,87 @@ public:
 
 private:
     QStringList m_paths;
+};
+
+// Moves the staged files of a restore into the library's media folder,
+// keeping a file the library already has: a folder the library lacks moves
+// in whole, in one rename; a folder it has is entered and its files move in
+// one at a time. Can be undone until it goes.
+class MovedIn
+{
+public:
+    // False, having undone what it moved, when something cannot move.
+    bool move(const QString &staged, const QString &target)
+    {
+        if (moveInto(staged, target))
+            return true;
+        undo();
+        return false;
+    }
+    void undo()
+    {
+        for (const QString &path : std::as_const(m_moved))
+            if (!QFile::remove(path))
+                QDir(path).removeRecursively();
+        m_moved.clear();
+        m_files = 0;
+    }
+    int files() const { return m_files; }
+    const QString &error() const { return m_error; }
+
+private:
+    bool moveInto(const QString &staged, const QString &target)
+    {
+        const QFileInfo targetInfo(target);
+        if (!targetInfo.exists()) {
+            if (!QDir().mkpath(targetInfo.absolutePath()) || !rename(staged, target))
+                return false;
+            m_moved.append(target);
+            m_files += countFiles(target);
+            return true;
+        }
+        if (!targetInfo.isDir())
+            return true; // a file the library has: kept
+        const QFileInfoList entries = QDir(staged).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        for (const QFileInfo &entry : entries) {
+            const QString into = target + u'/' + entry.fileName();
+            if (entry.isDir()) {
+                if (!moveInto(entry.filePath(), into))
+                    return false;
+            } else if (!QFileInfo::exists(into)) {
+                if (!rename(entry.filePath(), into))
+                    return false;
+                m_moved.append(into);
+                ++m_files;
+            }
+        }
+        return true;
+    }
+
+    bool rename(const QString &from, const QString &to)
+    {
+        if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+            return true;
+        m_error = QStringLiteral("cannot move %1 into the library: %2").arg(to, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+
+    static int countFiles(const QString &path)
+    {
+        if (!QFileInfo(path).isDir())
+            return 1;
+        int count = 0;
+        QDirIterator files(path, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            files.next();
+            ++count;
+        }
+        return count;
+    }
+
+    QStringList m_moved;
+    int m_files = 0;
+    QString m_error;
 };
 
 // Makes a rename in directory last through a power cut.
@@ -627,6 +709,7 @@ LibraryArchive::Result LibraryArchive::unpack(const QString &path, const QString
     QByteArray manifestBytes;
     BackgroundSha256 hash;
     QString member;
+    QString lastFolder;
     const auto damaged = [&](const QString &reason) {
         result.error = member.isEmpty() ? QStringLiteral("the archive is damaged: %1").arg(reason)
                                         : QStringLiteral("the archive is damaged at member %1: %2").arg(member, reason);
@@ -652,13 +735,20 @@ LibraryArchive::Result LibraryArchive::unpack(const QString &path, const QString
             result.error = QStringLiteral("the member %1 is too large").arg(member);
             return result;
         }
-        // Staged flat under a number: the library's folders are made once,
-        // when the files move in, not a second time for the staging.
+        // Staged as laid out in the library, so that a folder the library
+        // lacks moves in whole, made once.
         MemberDigest digest;
-        digest.staged = staging->filePath(member == recordsMember ? member : QString::number(members.size()));
+        digest.staged = staging->filePath(member);
         std::optional<OutputFile> stagedFile;
-        if (!isManifest)
+        if (!isManifest) {
+            const QString folder = QFileInfo(digest.staged).path();
+            if (folder != lastFolder && !QDir().mkpath(folder)) {
+                result.error = writeFailure(QStringLiteral("%1 into the library").arg(member), errno);
+                return result;
+            }
+            lastFolder = folder;
             stagedFile.emplace(digest.staged);
+        }
         const auto stagingFailed = [&] {
             result.error = writeFailure(QStringLiteral("%1 into the library").arg(member), stagedFile->error());
             return result;
@@ -744,10 +834,7 @@ LibraryArchive::Result LibraryArchive::unpack(const QString &path, const QString
 
     staged->staging = staging;
     staged->records = records;
-    staged->media.clear();
-    for (const QString &name : std::as_const(listed))
-        if (name.startsWith(QStringLiteral("Media/")))
-            staged->media.insert(name, members.value(name).staged);
+    staged->media = staging->filePath(QStringLiteral("Media"));
     return result;
 }
 
@@ -758,25 +845,14 @@ LibraryArchive::Result LibraryArchive::moveIn(const StagedRestore &staged, Manag
         result.error = QStringLiteral("the library is not open");
         return result;
     }
-    const QString mediaDirectory = context->stack()->mediaDirectory();
     // The files go in first (only where the library has none), so that a
     // record restored under a fresh identifier finds its file to copy.
-    QStringList movedIn;
-    for (auto it = staged.media.cbegin(); it != staged.media.cend(); ++it) {
-        const QString target = mediaDirectory + it.key().mid(5);
-        if (QFileInfo::exists(target))
-            continue;
-        if (!QDir().mkpath(QFileInfo(target).absolutePath())
-            || std::rename(QFile::encodeName(it.value()).constData(), QFile::encodeName(target).constData()) != 0) {
-            const int error = errno;
-            for (const QString &moved : std::as_const(movedIn))
-                QFile::remove(moved);
-            result.error = QStringLiteral("cannot move %1 into the library: %2").arg(it.key(), QString::fromLocal8Bit(std::strerror(error)));
-            return result;
-        }
-        movedIn.append(target);
-        ++result.files;
+    MovedIn movedIn;
+    if (QFileInfo(staged.media).isDir() && !movedIn.move(staged.media, context->stack()->mediaDirectory())) {
+        result.error = movedIn.error();
+        return result;
     }
+    result.files = movedIn.files();
 
     JSONImporter::RestoreSummary summary;
     QEventLoop loop;
@@ -789,8 +865,7 @@ LibraryArchive::Result LibraryArchive::moveIn(const StagedRestore &staged, Manag
     if (!finished)
         loop.exec();
     if (!summary.error.isEmpty() || context->hasChanges()) {
-        for (const QString &moved : std::as_const(movedIn))
-            QFile::remove(moved);
+        movedIn.undo();
         result.files = 0;
         result.error = summary.error.isEmpty() ? QStringLiteral("the restored cases could not be saved") : summary.error;
         return result;

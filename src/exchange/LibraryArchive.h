@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -49,8 +48,8 @@ public:
     // move in; the staging folder goes when the last copy of this goes.
     struct StagedRestore {
         std::shared_ptr<QTemporaryDir> staging;
-        QString records;                 // the decompressed JSON backup
-        QHash<QString, QString> media;   // "Media/…" member name → staged file
+        QString records; // the decompressed JSON backup
+        QString media;   // the staged "Media" folder, laid out as in the library
     };
 
     static inline const QString recordsMember = QStringLiteral("backup.json.zst");
