@@ -339,8 +339,8 @@ class ArchiveWriter
 public:
     // Writes to the file at path, reporting failures as failures to write displayName.
     ArchiveWriter(const QString &path, const QString &displayName, const LibraryArchive::Progress &progress, qint64 total)
-        : m_handle(archive_write_new(), archive_write_free)
-        , m_file(path)
+        : m_file(path)
+        , m_handle(archive_write_new(), archive_write_free)
         , m_displayName(displayName)
         , m_progress(progress)
         , m_total(total)
@@ -458,8 +458,9 @@ private:
 
     static constexpr off_t writeBackStep = 8 << 20;
 
-    ArchivePointer m_handle;
+    // The file outlives the handle, which may still write to it as it goes.
     OutputFile m_file;
+    ArchivePointer m_handle;
     QString m_displayName;
     LibraryArchive::Progress m_progress;
     qint64 m_total;
