@@ -220,10 +220,7 @@ void BackupCommands::runLibraryJob(const QString &label, LibraryJob job, Library
         runOnMainThread([self, state, result, finished] {
             if (!self || self->m_libraryJob != state)
                 return;
-            LibraryArchive::Result ending = result;
-            if (state->cancelled && ending.error.isEmpty())
-                ending.cancelled = true;
-            finished(ending);
+            finished(result);
             if (self)
                 self->endLibraryJob();
         });
@@ -301,6 +298,9 @@ void BackupCommands::restoreLibrary()
             return LibraryArchive::unpack(path, library, progress, staged.get());
         },
         [self, staged, name](LibraryArchive::Result result) {
+            // Cancelled once checked and staged: nothing has changed yet.
+            if (result.succeeded() && self->m_libraryJob && self->m_libraryJob->cancelled)
+                result.cancelled = true;
             if (result.succeeded())
                 result = LibraryArchive::moveIn(*staged, self->m_stack.mainContext());
             staged->staging.reset();

@@ -272,6 +272,17 @@ TEST_F(BackupCommandsTest, TheArchiveBytesAreHandledOnAWorkerWhileTheMainThreadK
     QFile::remove(m_chosen);
     cancelWhileRunning(&BackupCommands::backUpLibrary);
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // A cancel that comes once the archive is in place does not disown it.
+    holdWorker = false;
+    m_commands->backUpLibrary();
+    for (int waited = 0; !QFile::exists(m_chosen) && waited < 60000; ++waited)
+        QThread::msleep(1); // no events: the worker's end waits in the queue
+    ASSERT_TRUE(QFile::exists(m_chosen));
+    m_commands->cancelLibraryJob();
+    waitForLibraryJob();
+    EXPECT_TRUE(m_notices.last().startsWith(QStringLiteral("Backed up 2 cases and "))) << m_notices.last().toStdString();
+    EXPECT_TRUE(m_notices.last().endsWith(QStringLiteral(" to “library.tar”."))) << m_notices.last().toStdString();
     EXPECT_TRUE(m_alerts.isEmpty()) << m_alerts.join(QLatin1Char('\n')).toStdString();
 }
 
