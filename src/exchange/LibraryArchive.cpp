@@ -360,14 +360,22 @@ public:
     const QJsonArray &manifest() const { return m_manifest; }
 
     // Copies the file at source into the archive as name, noting its digest.
-    // The next chunk is read while the hash of the last one is computed.
-    bool addFile(const QString &source, const QString &name)
+    // The next chunk is read while the hash of the last one is computed. A
+    // file deleted since it was listed (its case deleted in the window while
+    // the backup runs) is left out, as a file the library lacks; vanished
+    // tells whether it was.
+    bool addFile(const QString &source, const QString &name, bool *vanished = nullptr)
     {
         if (!m_open)
             return false;
         QFile file(source);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            if (vanished && file.error() == QFileDevice::OpenError && !QFileInfo::exists(source)) {
+                *vanished = true;
+                return true;
+            }
             return fail(QStringLiteral("cannot read %1: %2").arg(source, file.errorString()));
+        }
         ::posix_fadvise(file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
         const qint64 size = file.size();
         if (!beginMember(name, size))
@@ -646,8 +654,9 @@ LibraryArchive::Result LibraryArchive::writeArchive(const ExportedRecords &expor
     for (const QString &file : std::as_const(media)) {
         if (!written)
             break;
-        written = writer.addFile(file, QStringLiteral("Media/") + QDir(mediaDirectory).relativeFilePath(file));
-        ++result.files;
+        bool vanished = false;
+        written = writer.addFile(file, QStringLiteral("Media/") + QDir(mediaDirectory).relativeFilePath(file), &vanished);
+        result.files += vanished ? 0 : 1;
     }
     if (written) {
         const QJsonObject manifest{{QStringLiteral("format"), 1}, {QStringLiteral("files"), writer.manifest()}};

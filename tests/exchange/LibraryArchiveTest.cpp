@@ -71,6 +71,30 @@ TEST_F(LibraryArchiveTest, ProgressReachesTheTotalAndACancelLeavesTheOldFileAlon
     EXPECT_EQ(file.readAll(), complete);
 }
 
+TEST_F(LibraryArchiveTest, AFileDeletedWhileTheBackupRunsIsLeftOutAndTheBackupCompletes)
+{
+    ASSERT_TRUE(QDir().mkpath(m_directory.filePath(QStringLiteral("out"))));
+    const QList<Media *> media = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("ARC1")}).first()->sortedMedia();
+    ASSERT_EQ(media.size(), 2);
+    const QString deleted = media.last()->filePath();
+    // Deleted once the files are listed, while the records go in.
+    int calls = 0;
+    const LibraryArchive::Result written = LibraryArchive::write(context(), archivePath(), [&](qint64, qint64) {
+        if (++calls == 2)
+            EXPECT_TRUE(QFile::remove(deleted));
+        return true;
+    });
+    ASSERT_TRUE(written.succeeded()) << written.error.toStdString();
+    EXPECT_EQ(written.files, 1);
+    ASSERT_FALSE(QFileInfo::exists(deleted));
+
+    // The archive is whole: every member matches its manifest.
+    const LibraryArchive::Result restored = LibraryArchive::restore(archivePath(), context());
+    ASSERT_TRUE(restored.succeeded()) << restored.error.toStdString();
+    EXPECT_EQ(restored.files, 0);
+    EXPECT_EQ(restored.cases, 1);
+}
+
 TEST_F(LibraryArchiveTest, RestoringIntoTheSameLibraryAddsTheCasesAndKeepsTheirFiles)
 {
     ASSERT_TRUE(QDir().mkpath(m_directory.filePath(QStringLiteral("out"))));
