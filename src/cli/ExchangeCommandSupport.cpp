@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <unistd.h>
 
 #include "cli/CommandArguments.h"
@@ -49,6 +50,57 @@ void waitFor(const bool &done)
 {
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+FileCommand openFileCommand(const QString &library, const QString &command, const QString &description, const QString &name,
+                            const QString &help, const QStringList &arguments)
+{
+    FileCommand opened;
+    const QString argument = singleArgument(command, description, name, help, arguments);
+    if (argument.isEmpty()) {
+        opened.exitCode = 1;
+        return opened;
+    }
+    opened.path = QFileInfo(argument).absoluteFilePath();
+    opened.stack = openLibrary(library);
+    if (!opened.stack)
+        opened.exitCode = 2;
+    return opened;
+}
+
+std::unique_ptr<CoreDataStack> openLibrary(const QString &directory)
+{
+    auto stack = std::make_unique<CoreDataStack>(directory);
+    return open(*stack) ? std::move(stack) : nullptr;
+}
+
+TerminalByteProgress::TerminalByteProgress(const QString &label)
+    : m_label(label)
+    , m_terminal(isatty(STDERR_FILENO))
+{
+}
+
+TerminalByteProgress::~TerminalByteProgress()
+{
+    if (m_terminal && m_shownTenths >= 0)
+        err() << "\r\033[K" << Qt::flush;
+}
+
+LibraryArchive::Progress TerminalByteProgress::progress()
+{
+    if (!m_terminal)
+        return {};
+    return [this](qint64 done, qint64 total) {
+        // Redrawn only when the figure shown changes, a tenth of a megabyte at a time.
+        constexpr double megabyte = 1024.0 * 1024.0;
+        const qint64 tenths = qint64(double(done) * 10 / megabyte);
+        if (total > 0 && tenths != m_shownTenths) {
+            m_shownTenths = tenths;
+            err() << "\r\033[K" << m_label << ' ' << QString::number(double(done) / megabyte, 'f', 1) << " of "
+                  << QString::number(double(total) / megabyte, 'f', 1) << " MB" << Qt::flush;
+        }
+        return true;
+    };
 }
 
 TerminalProgress::TerminalProgress()

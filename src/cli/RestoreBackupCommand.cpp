@@ -1,7 +1,5 @@
 #include "RestoreBackupCommand.h"
 
-#include <QFileInfo>
-
 #include "ExchangeCommandSupport.h"
 #include "exchange/JSONImporter.h"
 #include "store/CoreDataStack.h"
@@ -13,8 +11,8 @@ using namespace ExchangeCommandSupport;
 
 int runRestoreBackup(const QString &library, const QStringList &arguments)
 {
-    const QString argument = singleArgument(
-        QStringLiteral("restore-backup"),
+    const FileCommand command = openFileCommand(
+        library, QStringLiteral("restore-backup"),
         QStringLiteral("Adds one new case for every case in the JSON backup FILE (restoring a file twice gives every\n"
                        "case twice). Media records come back without their files, which count as missing until they\n"
                        "are copied into the library. A media identifier already used in the library (or earlier in\n"
@@ -22,23 +20,20 @@ int runRestoreBackup(const QString &library, const QStringList &arguments)
                        "A file with a missing or wrongly typed value, or a media identifier that is not a UUID,\n"
                        "changes nothing."),
         QStringLiteral("FILE"), QStringLiteral("The backup file to read."), arguments);
-    if (argument.isEmpty())
-        return 1;
-    const QString path = QFileInfo(argument).absoluteFilePath();
-    CoreDataStack stack(library);
-    if (!open(stack))
-        return 2;
+    if (command.exitCode != 0)
+        return command.exitCode;
+    const QString &path = command.path;
     TerminalProgress progress;
     bool done = false;
     JSONImporter::RestoreSummary summary;
-    JSONImporter(QUrl::fromLocalFile(path)).importBackup(stack.mainContext(), [&](const auto &result) {
+    JSONImporter(QUrl::fromLocalFile(path)).importBackup(command.stack->mainContext(), [&](const auto &result) {
         summary = result;
         done = true;
     });
     waitFor(done);
     if (!summary.error.isEmpty())
         return fail(QStringLiteral("nothing was restored from %1: %2").arg(path, summary.error), 3);
-    if (stack.mainContext()->hasChanges())
+    if (command.stack->mainContext()->hasChanges())
         return fail(QStringLiteral("the restored cases could not be saved"), 3);
     out() << "Read " << summary.casesRead << " cases from " << path << " (" << summary.mediaRecords - summary.mediaFilesCopied
           << " media records without files, " << summary.tagsCreated << " new tags)";

@@ -28,10 +28,14 @@ int runRestoreLibrary(const QString &library, const QStringList &arguments)
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("restore-library needs one FILE (see ovalis-cli restore-library --help)"), 1);
     const QString path = QFileInfo(parser.positionalArguments().first()).absoluteFilePath();
-    CoreDataStack stack(parser.isSet(into) ? QFileInfo(parser.value(into)).absoluteFilePath() : library);
-    if (!open(stack))
+    const std::unique_ptr<CoreDataStack> stack = openLibrary(parser.isSet(into) ? QFileInfo(parser.value(into)).absoluteFilePath() : library);
+    if (!stack)
         return 2;
-    const LibraryArchive::Result result = LibraryArchive::restore(path, stack.mainContext());
+    LibraryArchive::Result result;
+    {
+        TerminalByteProgress progress(QStringLiteral("Restoring…"));
+        result = LibraryArchive::restore(path, stack->mainContext(), progress.progress());
+    }
     if (!result.succeeded())
         return fail(QStringLiteral("nothing was restored from %1: %2").arg(path, result.error), 3);
     out() << "Restored " << result.cases << " cases and " << result.files << " media files from " << path << Qt::endl;

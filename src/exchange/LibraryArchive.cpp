@@ -17,11 +17,17 @@
 #include <archive_entry.h>
 #include <openssl/evp.h>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
-#include <unistd.h>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unistd.h>
 #include <zstd.h>
 
 #include "exchange/JSONImporter.h"
@@ -78,11 +84,13 @@ class Sha256
 public:
     Sha256() : m_context(EVP_MD_CTX_new(), EVP_MD_CTX_free) { EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr); }
     void addData(const char *data, qint64 size) { EVP_DigestUpdate(m_context.get(), data, size_t(size)); }
+    // The digest of everything added; starts over for the next data.
     QByteArray hexResult()
     {
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
         EVP_DigestFinal_ex(m_context.get(), digest, &length);
+        EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr);
         return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
     }
 
@@ -90,11 +98,143 @@ private:
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> m_context;
 };
 
+// A SHA-256 computed on a thread of its own, so that hashing a chunk
+// overlaps with reading or writing it (or the next one).
+class BackgroundSha256
+{
+public:
+    BackgroundSha256() : m_thread([this] { run(); }) {}
+    ~BackgroundSha256()
+    {
+        wait();
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    // Hashes size bytes at data after those given before; data must stay
+    // unchanged until wait() (or the next add or hexResult) returns.
+    void add(const char *data, qint64 size)
+    {
+        wait();
+        if (size < smallChunk) {
+            m_hash.addData(data, size); // not worth a hand-over
+            return;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_data = data;
+            m_size = size;
+        }
+        m_changed.notify_all();
+    }
+    // Returns once the data given so far is hashed.
+    void wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_data == nullptr; });
+    }
+    QByteArray hexResult()
+    {
+        wait();
+        return m_hash.hexResult();
+    }
+
+private:
+    static constexpr qint64 smallChunk = 64 * 1024;
+
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_stopping || m_data != nullptr; });
+            if (m_stopping)
+                return;
+            const char *data = m_data;
+            const qint64 size = m_size;
+            lock.unlock();
+            m_hash.addData(data, size);
+            lock.lock();
+            m_data = nullptr;
+            m_changed.notify_all();
+        }
+    }
+
+    Sha256 m_hash;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const char *m_data = nullptr;
+    qint64 m_size = 0;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
 QString archiveError(archive *handle)
 {
     const char *text = archive_error_string(handle);
     return text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
 }
+
+// Why writing what failed, in the user's words: a full disk is named as such.
+QString writeFailure(const QString &what, int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return QStringLiteral("cannot write %1: the disk is full").arg(what);
+    return QStringLiteral("cannot write %1: the write failed (%2)").arg(what, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// A file written through its descriptor, keeping the reason of a failure.
+class OutputFile
+{
+public:
+    explicit OutputFile(const QString &path)
+        : m_descriptor(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666))
+        , m_error(m_descriptor < 0 ? errno : 0)
+    {
+    }
+    ~OutputFile() { close(); }
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    int descriptor() const { return m_descriptor; }
+    // The errno of the first failure, 0 while there is none.
+    int error() const { return m_error; }
+
+    bool write(const char *data, qint64 size)
+    {
+        while (m_error == 0 && size > 0) {
+            const ssize_t count = ::write(m_descriptor, data, size_t(size));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                m_error = count < 0 ? errno : ENOSPC;
+            else {
+                data += count;
+                size -= count;
+            }
+        }
+        return m_error == 0;
+    }
+    bool sync()
+    {
+        if (m_error == 0 && ::fsync(m_descriptor) != 0)
+            m_error = errno;
+        return m_error == 0;
+    }
+    bool close()
+    {
+        if (m_descriptor >= 0 && ::close(std::exchange(m_descriptor, -1)) != 0 && m_error == 0)
+            m_error = errno;
+        return m_error == 0;
+    }
+
+private:
+    int m_descriptor;
+    int m_error;
+};
 
 // A hidden name beside path for a file being made.
 QString hiddenSibling(const QString &path, const QString &suffix)
@@ -104,20 +244,21 @@ QString hiddenSibling(const QString &path, const QString &suffix)
         + QUuid::createUuid().toString(QUuid::Id128).left(8) + suffix;
 }
 
-// Compresses the file at source into destination with zstd, a chunk at a time.
-bool compressFile(const QString &source, const QString &destination, QString *error)
+// Compresses the file at source into destination with zstd, a chunk at a
+// time; a failure to write is put as a failure to write the archive.
+bool compressFile(const QString &source, const QString &destination, const QString &archivePath, QString *error)
 {
     QFile in(source);
-    QFile out(destination);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = QStringLiteral("cannot compress the records: %1").arg(in.isOpen() ? out.errorString() : in.errorString());
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot compress the records: %1").arg(in.errorString());
         return false;
     }
+    OutputFile out(destination);
     std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx *)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
     ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, 9);
     QByteArray output(qsizetype(ZSTD_CStreamOutSize()), Qt::Uninitialized);
     bool last = false;
-    while (!last) {
+    while (!last && out.error() == 0) {
         const QByteArray chunk = in.read(chunkSize);
         last = in.atEnd() || chunk.isEmpty();
         ZSTD_inBuffer input{chunk.constData(), size_t(chunk.size()), 0};
@@ -130,14 +271,12 @@ bool compressFile(const QString &source, const QString &destination, QString *er
                 *error = QStringLiteral("cannot compress the records: %1").arg(QString::fromLatin1(ZSTD_getErrorName(remaining)));
                 return false;
             }
-            if (out.write(output.constData(), qint64(buffer.pos)) != qint64(buffer.pos)) {
-                *error = QStringLiteral("cannot compress the records: %1").arg(out.errorString());
-                return false;
-            }
+            if (!out.write(output.constData(), qint64(buffer.pos)))
+                break;
         } while (last ? remaining != 0 : input.pos < input.size);
     }
-    if (!out.flush()) {
-        *error = QStringLiteral("cannot compress the records: %1").arg(out.errorString());
+    if (!out.close()) {
+        *error = writeFailure(archivePath, out.error());
         return false;
     }
     return true;
@@ -148,16 +287,16 @@ bool decompressFile(const QString &source, const QString &destination, QString *
 {
     const QString failure = QStringLiteral("the member %1 cannot be decompressed: %2").arg(LibraryArchive::recordsMember);
     QFile in(source);
-    QFile out(destination);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = failure.arg(in.isOpen() ? out.errorString() : in.errorString());
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = failure.arg(in.errorString());
         return false;
     }
+    OutputFile out(destination);
     std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx *)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
     QByteArray output(qsizetype(ZSTD_DStreamOutSize()), Qt::Uninitialized);
     size_t pending = 1;
     qint64 written = 0;
-    while (!in.atEnd()) {
+    while (!in.atEnd() && out.error() == 0) {
         const QByteArray chunk = in.read(chunkSize);
         ZSTD_inBuffer input{chunk.constData(), size_t(chunk.size()), 0};
         while (input.pos < input.size) {
@@ -172,17 +311,19 @@ bool decompressFile(const QString &source, const QString &destination, QString *
                 *error = failure.arg(QStringLiteral("the records are too large"));
                 return false;
             }
-            if (out.write(output.constData(), qint64(buffer.pos)) != qint64(buffer.pos)) {
-                *error = failure.arg(out.errorString());
-                return false;
-            }
+            if (!out.write(output.constData(), qint64(buffer.pos)))
+                break;
         }
+    }
+    if (!out.close()) {
+        *error = writeFailure(QStringLiteral("the records into the library"), out.error());
+        return false;
     }
     if (pending != 0) {
         *error = failure.arg(QStringLiteral("the data ends early"));
         return false;
     }
-    return out.flush();
+    return true;
 }
 
 // The archive's own members, and the media paths a library can hold.
@@ -196,17 +337,22 @@ bool acceptableMemberName(const QString &name)
 class ArchiveWriter
 {
 public:
-    ArchiveWriter(const QString &path, const LibraryArchive::Progress &progress, qint64 total)
-        : m_handle(archive_write_new(), archive_write_free), m_progress(progress), m_total(total)
+    // Writes to the file at path, reporting failures as failures to write displayName.
+    ArchiveWriter(const QString &path, const QString &displayName, const LibraryArchive::Progress &progress, qint64 total)
+        : m_file(path)
+        , m_handle(archive_write_new(), archive_write_free)
+        , m_displayName(displayName)
+        , m_progress(progress)
+        , m_total(total)
     {
         archive_write_set_format_pax_restricted(m_handle.get());
         archive_write_add_filter_none(m_handle.get());
-        // Large writes instead of tar's 10 KB records; the last one unpadded.
-        archive_write_set_bytes_per_block(m_handle.get(), int(chunkSize));
-        archive_write_set_bytes_in_last_block(m_handle.get(), 1);
-        m_open = archive_write_open_filename(m_handle.get(), QFile::encodeName(path).constData()) == ARCHIVE_OK;
+        // Unblocked: each member's data goes from the read buffer straight to
+        // the file, not through a block buffer, and the end is unpadded.
+        archive_write_set_bytes_per_block(m_handle.get(), 0);
+        m_open = m_file.error() == 0 && archive_write_open_fd(m_handle.get(), m_file.descriptor()) == ARCHIVE_OK;
         if (!m_open)
-            m_error = archiveError(m_handle.get());
+            m_error = m_file.error() ? writeFailure(m_displayName, m_file.error()) : archiveError(m_handle.get());
     }
 
     const QString &error() const { return m_error; }
@@ -214,51 +360,67 @@ public:
     const QJsonArray &manifest() const { return m_manifest; }
 
     // Copies the file at source into the archive as name, noting its digest.
-    bool addFile(const QString &source, const QString &name)
+    // The next chunk is read while the hash of the last one is computed. A
+    // file deleted since it was listed (its case deleted in the window while
+    // the backup runs) is left out, as a file the library lacks; vanished
+    // tells whether it was.
+    bool addFile(const QString &source, const QString &name, bool *vanished = nullptr)
     {
         if (!m_open)
             return false;
         QFile file(source);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            if (vanished && file.error() == QFileDevice::OpenError && !QFileInfo::exists(source)) {
+                *vanished = true;
+                return true;
+            }
             return fail(QStringLiteral("cannot read %1: %2").arg(source, file.errorString()));
+        }
+        ::posix_fadvise(file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
         const qint64 size = file.size();
-        Sha256 hash;
         if (!beginMember(name, size))
             return false;
-        if (m_buffer.isEmpty())
-            m_buffer.resize(qsizetype(chunkSize));
+        for (QByteArray &buffer : m_buffers)
+            if (buffer.isEmpty())
+                buffer.resize(qsizetype(chunkSize));
         qint64 copied = 0;
+        int current = 0;
         while (copied < size) {
-            const qint64 count = file.read(m_buffer.data(), std::min(chunkSize, size - copied));
+            char *data = m_buffers[current].data();
+            const qint64 count = file.read(data, std::min(chunkSize, size - copied));
             if (count <= 0)
                 return fail(QStringLiteral("cannot read %1: it changed while it was backed up").arg(source));
-            hash.addData(m_buffer.constData(), count);
-            if (archive_write_data(m_handle.get(), m_buffer.constData(), size_t(count)) != count)
-                return fail(archiveError(m_handle.get()));
+            m_hash.add(data, count);
+            if (archive_write_data(m_handle.get(), data, size_t(count)) != count)
+                return failWrite();
             copied += count;
             m_done += count;
+            startWriteBack();
             if (m_progress && !m_progress(m_done, m_total)) {
                 m_cancelled = true;
                 return false;
             }
+            current = 1 - current;
         }
         m_manifest.append(QJsonObject{{QStringLiteral("path"), name},
                                       {QStringLiteral("size"), size},
-                                      {QStringLiteral("sha256"), QString::fromLatin1(hash.hexResult())}});
+                                      {QStringLiteral("sha256"), QString::fromLatin1(m_hash.hexResult())}});
         return true;
     }
 
     bool addBytes(const QString &name, const QByteArray &bytes)
     {
         return m_open && beginMember(name, bytes.size())
-            && (archive_write_data(m_handle.get(), bytes.constData(), size_t(bytes.size())) == bytes.size()
-                || fail(archiveError(m_handle.get())));
+            && (archive_write_data(m_handle.get(), bytes.constData(), size_t(bytes.size())) == bytes.size() || failWrite());
     }
 
+    // Ends the archive and waits until it is on the disk.
     bool finish()
     {
         if (archive_write_close(m_handle.get()) != ARCHIVE_OK)
-            return fail(archiveError(m_handle.get()));
+            return failWrite();
+        if (!m_file.sync() || !m_file.close())
+            return fail(writeFailure(m_displayName, m_file.error()));
         return true;
     }
 
@@ -272,8 +434,27 @@ private:
         archive_entry_set_perm(entry.get(), 0644);
         archive_entry_set_mtime(entry.get(), time(nullptr), 0);
         if (archive_write_header(m_handle.get(), entry.get()) != ARCHIVE_OK)
-            return fail(archiveError(m_handle.get()));
+            return failWrite();
         return true;
+    }
+
+    // The archive has to be on the disk before it takes its name. The disk
+    // starts on what is written as it goes, so that the flush at the end
+    // waits for little more than the last blocks.
+    void startWriteBack()
+    {
+        const off_t written = ::lseek(m_file.descriptor(), 0, SEEK_CUR);
+        if (written - m_writeBackFrom >= writeBackStep) {
+            ::sync_file_range(m_file.descriptor(), m_writeBackFrom, written - m_writeBackFrom, SYNC_FILE_RANGE_WRITE);
+            m_writeBackFrom = written;
+        }
+    }
+
+    bool failWrite()
+    {
+        const int error = archive_errno(m_handle.get());
+        return fail(error > 0 ? writeFailure(m_displayName, error)
+                              : QStringLiteral("cannot write %1: %2").arg(m_displayName, archiveError(m_handle.get())));
     }
 
     bool fail(const QString &message)
@@ -283,15 +464,22 @@ private:
         return false;
     }
 
+    static constexpr off_t writeBackStep = 8 << 20;
+
+    // The file outlives the handle, which may still write to it as it goes.
+    OutputFile m_file;
     ArchivePointer m_handle;
+    QString m_displayName;
     LibraryArchive::Progress m_progress;
     qint64 m_total;
     qint64 m_done = 0;
+    off_t m_writeBackFrom = 0;
     bool m_open = false;
     bool m_cancelled = false;
     QString m_error;
     QJsonArray m_manifest;
-    QByteArray m_buffer; // one read buffer for every member
+    QByteArray m_buffers[2]; // read buffers for every member, one hashed while the other is read
+    BackgroundSha256 m_hash; // after the buffers, so that it stops before they go
 };
 
 // Removes the files it names when it goes, unless released.
@@ -310,30 +498,142 @@ private:
     QStringList m_paths;
 };
 
+// Moves the staged files of a restore into the library's media folder,
+// keeping a file the library already has: a folder the library lacks moves
+// in whole, in one rename; a folder it has is entered and its files move in
+// one at a time. Can be undone until it goes.
+class MovedIn
+{
+public:
+    // False, having undone what it moved, when something cannot move.
+    bool move(const QString &staged, const QString &target)
+    {
+        if (moveInto(staged, target))
+            return true;
+        undo();
+        return false;
+    }
+    void undo()
+    {
+        for (const QString &path : std::as_const(m_moved))
+            if (!QFile::remove(path))
+                QDir(path).removeRecursively();
+        m_moved.clear();
+        m_files = 0;
+    }
+    int files() const { return m_files; }
+    const QString &error() const { return m_error; }
+
+private:
+    bool moveInto(const QString &staged, const QString &target)
+    {
+        const QFileInfo targetInfo(target);
+        if (!targetInfo.exists()) {
+            if (!QDir().mkpath(targetInfo.absolutePath()) || !rename(staged, target))
+                return false;
+            m_moved.append(target);
+            m_files += countFiles(target);
+            return true;
+        }
+        if (!targetInfo.isDir())
+            return true; // a file the library has: kept
+        const QFileInfoList entries = QDir(staged).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        for (const QFileInfo &entry : entries) {
+            const QString into = target + u'/' + entry.fileName();
+            if (entry.isDir()) {
+                if (!moveInto(entry.filePath(), into))
+                    return false;
+            } else if (!QFileInfo::exists(into)) {
+                if (!rename(entry.filePath(), into))
+                    return false;
+                m_moved.append(into);
+                ++m_files;
+            }
+        }
+        return true;
+    }
+
+    bool rename(const QString &from, const QString &to)
+    {
+        if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+            return true;
+        m_error = QStringLiteral("cannot move %1 into the library: %2").arg(to, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+
+    static int countFiles(const QString &path)
+    {
+        if (!QFileInfo(path).isDir())
+            return 1;
+        int count = 0;
+        QDirIterator files(path, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            files.next();
+            ++count;
+        }
+        return count;
+    }
+
+    QStringList m_moved;
+    int m_files = 0;
+    QString m_error;
+};
+
+// Makes a rename in directory last through a power cut.
+void syncDirectory(const QString &directory)
+{
+    const int descriptor = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor >= 0) {
+        ::fsync(descriptor);
+        ::close(descriptor);
+    }
+}
+
 } // namespace
 
 LibraryArchive::Result LibraryArchive::write(ManagedObjectContext *context, const QString &path, const Progress &progress)
 {
-    Result result;
-    const QString mediaDirectory = context->stack() ? context->stack()->mediaDirectory() : QString();
-    RemovedFiles temporary;
-    const QString records = hiddenSibling(path, QStringLiteral(".json"));
-    const QString compressed = hiddenSibling(path, QStringLiteral(".json.zst"));
-    const QString partial = hiddenSibling(path, QStringLiteral(".partial"));
-    temporary.add(records);
-    temporary.add(compressed);
-    temporary.add(partial);
+    ExportedRecords exported;
+    const Result result = exportRecords(context, path, &exported);
+    return result.succeeded() ? writeArchive(exported, path, progress) : result;
+}
 
-    const JSONImporter::ExportResult exported = JSONImporter(QUrl::fromLocalFile(records)).exportDatabase(context);
-    if (!exported.error.isEmpty()) {
-        result.error = exported.error;
+LibraryArchive::Result LibraryArchive::exportRecords(ManagedObjectContext *context, const QString &path, ExportedRecords *exported)
+{
+    Result result;
+    RemovedFiles temporary;
+    exported->mediaDirectory = context->stack() ? context->stack()->mediaDirectory() : QString();
+    exported->records = hiddenSibling(path, QStringLiteral(".json"));
+    temporary.add(exported->records);
+    const JSONImporter::ExportResult written = JSONImporter(QUrl::fromLocalFile(exported->records)).exportDatabase(context);
+    if (!written.error.isEmpty()) {
+        result.error = written.error;
         return result;
     }
-    result.cases = exported.casesWritten;
-    if (!compressFile(records, compressed, &result.error))
-        return result;
-    QFile::remove(records);
+    result.cases = exported->cases = written.casesWritten;
+    temporary.release();
+    return result;
+}
 
+LibraryArchive::Result LibraryArchive::writeArchive(const ExportedRecords &exported, const QString &path, const Progress &progress)
+{
+    Result result;
+    result.cases = exported.cases;
+    RemovedFiles temporary;
+    const QString compressed = hiddenSibling(path, QStringLiteral(".json.zst"));
+    const QString partial = hiddenSibling(path, QStringLiteral(".partial"));
+    temporary.add(exported.records);
+    temporary.add(compressed);
+    temporary.add(partial);
+    if (progress && !progress(0, 0)) {
+        result.cancelled = true;
+        return result;
+    }
+    if (!compressFile(exported.records, compressed, path, &result.error))
+        return result;
+    QFile::remove(exported.records);
+
+    const QString mediaDirectory = exported.mediaDirectory;
     QStringList media;
     qint64 total = QFileInfo(compressed).size();
     if (!mediaDirectory.isEmpty() && QFileInfo(mediaDirectory).isDir()) {
@@ -349,13 +649,14 @@ LibraryArchive::Result LibraryArchive::write(ManagedObjectContext *context, cons
     }
     media.sort();
 
-    ArchiveWriter writer(partial, progress, total);
+    ArchiveWriter writer(partial, path, progress, total);
     bool written = writer.addFile(compressed, recordsMember);
     for (const QString &file : std::as_const(media)) {
         if (!written)
             break;
-        written = writer.addFile(file, QStringLiteral("Media/") + QDir(mediaDirectory).relativeFilePath(file));
-        ++result.files;
+        bool vanished = false;
+        written = writer.addFile(file, QStringLiteral("Media/") + QDir(mediaDirectory).relativeFilePath(file), &vanished);
+        result.files += vanished ? 0 : 1;
     }
     if (written) {
         const QJsonObject manifest{{QStringLiteral("format"), 1}, {QStringLiteral("files"), writer.manifest()}};
@@ -366,36 +667,45 @@ LibraryArchive::Result LibraryArchive::write(ManagedObjectContext *context, cons
         result.error = writer.cancelled() ? QString() : writer.error();
         return result;
     }
-    QFile partialFile(partial);
-    if (!partialFile.open(QIODevice::ReadWrite) || ::fsync(partialFile.handle()) != 0
-        || std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) != 0) {
-        result.error = QStringLiteral("cannot put the archive in place at %1").arg(path);
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) != 0) {
+        result.error = QStringLiteral("cannot put the archive in place at %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
         return result;
     }
+    syncDirectory(QFileInfo(path).absolutePath());
     return result;
 }
 
 LibraryArchive::Result LibraryArchive::restore(const QString &path, ManagedObjectContext *context, const Progress &progress)
 {
-    Result result;
     if (!context->stack()) {
+        Result result;
         result.error = QStringLiteral("the library is not open");
         return result;
     }
-    const QString mediaDirectory = context->stack()->mediaDirectory();
+    StagedRestore staged;
+    const Result result = unpack(path, context->stack()->libraryDirectory(), progress, &staged);
+    return result.succeeded() ? moveIn(staged, context) : result;
+}
+
+LibraryArchive::Result LibraryArchive::unpack(const QString &path, const QString &libraryDirectory, const Progress &progress,
+                                              StagedRestore *staged)
+{
+    Result result;
     // Staged inside the library, so that the files move in without a copy.
-    removeAbandonedStaging(context->stack()->libraryDirectory());
-    QTemporaryDir staging(context->stack()->libraryDirectory() + QStringLiteral("/.restore-XXXXXX"));
-    if (!staging.isValid()) {
-        result.error = QStringLiteral("cannot make a folder in the library: %1").arg(staging.errorString());
+    removeAbandonedStaging(libraryDirectory);
+    auto staging = std::make_shared<QTemporaryDir>(libraryDirectory + QStringLiteral("/.restore-XXXXXX"));
+    if (!staging->isValid()) {
+        result.error = QStringLiteral("cannot make a folder in the library: %1").arg(staging->errorString());
         return result;
     }
-    QFile owner(staging.filePath(stagingOwnerFile));
-    if (!owner.open(QIODevice::WriteOnly) || owner.write(QByteArray::number(qint64(::getpid()))) < 0 || !owner.flush()) {
-        result.error = QStringLiteral("cannot write in the library: %1").arg(owner.errorString());
-        return result;
+    {
+        OutputFile owner(staging->filePath(stagingOwnerFile));
+        const QByteArray pid = QByteArray::number(qint64(::getpid()));
+        if (!owner.write(pid.constData(), pid.size()) || !owner.close()) {
+            result.error = writeFailure(QStringLiteral("in the library"), owner.error());
+            return result;
+        }
     }
-    owner.close();
 
     ArchivePointer reader(archive_read_new(), archive_read_free);
     archive_read_support_format_tar(reader.get());
@@ -407,8 +717,9 @@ LibraryArchive::Result LibraryArchive::restore(const QString &path, ManagedObjec
     const qint64 total = QFileInfo(path).size();
     QHash<QString, MemberDigest> members;
     QByteArray manifestBytes;
-    QByteArray buffer(qsizetype(chunkSize), Qt::Uninitialized);
+    BackgroundSha256 hash;
     QString member;
+    QString lastFolder;
     const auto damaged = [&](const QString &reason) {
         result.error = member.isEmpty() ? QStringLiteral("the archive is damaged: %1").arg(reason)
                                         : QStringLiteral("the archive is damaged at member %1: %2").arg(member, reason);
@@ -434,46 +745,62 @@ LibraryArchive::Result LibraryArchive::restore(const QString &path, ManagedObjec
             result.error = QStringLiteral("the member %1 is too large").arg(member);
             return result;
         }
-        // Staged flat under a number: the library's folders are made once,
-        // when the files move in, not a second time for the staging.
-        QFile staged(staging.filePath(member == recordsMember ? member : QString::number(members.size())));
-        if (!isManifest && !staged.open(QIODevice::WriteOnly)) {
-            result.error = QStringLiteral("cannot write %1: %2").arg(staged.fileName(), staged.errorString());
-            return result;
-        }
-        Sha256 hash;
+        // Staged as laid out in the library, so that a folder the library
+        // lacks moves in whole, made once.
         MemberDigest digest;
-        digest.staged = staged.fileName();
+        digest.staged = staging->filePath(member);
+        std::optional<OutputFile> stagedFile;
+        if (!isManifest) {
+            const QString folder = QFileInfo(digest.staged).path();
+            if (folder != lastFolder && !QDir().mkpath(folder)) {
+                result.error = writeFailure(QStringLiteral("%1 into the library").arg(member), errno);
+                return result;
+            }
+            lastFolder = folder;
+            stagedFile.emplace(digest.staged);
+        }
+        const auto stagingFailed = [&] {
+            result.error = writeFailure(QStringLiteral("%1 into the library").arg(member), stagedFile->error());
+            return result;
+        };
+        if (stagedFile && stagedFile->error())
+            return stagingFailed();
         for (;;) {
-            const la_ssize_t count = archive_read_data(reader.get(), buffer.data(), size_t(buffer.size()));
-            if (count < 0)
-                return damaged(archiveError(reader.get()));
-            if (count == 0)
+            // Straight from the archive's read buffer: hashed on one thread
+            // while it is written on this one.
+            const void *block = nullptr;
+            size_t count = 0;
+            la_int64_t offset = 0;
+            const int read = archive_read_data_block(reader.get(), &block, &count, &offset);
+            if (read == ARCHIVE_EOF)
                 break;
-            digest.size += count;
+            if (read != ARCHIVE_OK)
+                return damaged(archiveError(reader.get()));
+            if (offset != digest.size)
+                return damaged(QStringLiteral("it has holes"));
+            const char *data = static_cast<const char *>(block);
+            digest.size += qint64(count);
             if (isManifest) {
                 if (digest.size > manifestLimit) {
                     result.error = QStringLiteral("the member %1 is too large").arg(member);
                     return result;
                 }
-                manifestBytes.append(buffer.constData(), count);
+                manifestBytes.append(data, qsizetype(count));
                 continue;
             }
-            hash.addData(buffer.constData(), count);
-            if (staged.write(buffer.constData(), count) != count) {
-                result.error = QStringLiteral("cannot write %1: %2").arg(staged.fileName(), staged.errorString());
-                return result;
-            }
+            hash.add(data, qint64(count));
+            const bool written = stagedFile->write(data, qint64(count));
+            hash.wait();
+            if (!written)
+                return stagingFailed();
             if (progress && !progress(archive_filter_bytes(reader.get(), -1), total)) {
                 result.cancelled = true;
                 return result;
             }
         }
-        if (!isManifest) {
-            if (!staged.flush()) {
-                result.error = QStringLiteral("cannot write %1: %2").arg(staged.fileName(), staged.errorString());
-                return result;
-            }
+        if (stagedFile) {
+            if (!stagedFile->close())
+                return stagingFailed();
             digest.sha256 = hash.hexResult();
         }
         members.insert(member, digest);
@@ -511,34 +838,36 @@ LibraryArchive::Result LibraryArchive::restore(const QString &path, ManagedObjec
         result.error = QStringLiteral("the archive has no member %1").arg(recordsMember);
         return result;
     }
-    const QString records = staging.filePath(QStringLiteral("backup.json"));
-    if (!decompressFile(staging.filePath(recordsMember), records, &result.error))
+    const QString records = staging->filePath(QStringLiteral("backup.json"));
+    if (!decompressFile(staging->filePath(recordsMember), records, &result.error))
         return result;
 
+    staged->staging = staging;
+    staged->records = records;
+    staged->media = staging->filePath(QStringLiteral("Media"));
+    return result;
+}
+
+LibraryArchive::Result LibraryArchive::moveIn(const StagedRestore &staged, ManagedObjectContext *context)
+{
+    Result result;
+    if (!context->stack()) {
+        result.error = QStringLiteral("the library is not open");
+        return result;
+    }
     // The files go in first (only where the library has none), so that a
     // record restored under a fresh identifier finds its file to copy.
-    QStringList movedIn;
-    for (const QString &name : std::as_const(listed)) {
-        if (!name.startsWith(QStringLiteral("Media/")))
-            continue;
-        const QString target = mediaDirectory + name.mid(5);
-        if (QFileInfo::exists(target))
-            continue;
-        if (!QDir().mkpath(QFileInfo(target).absolutePath())
-            || std::rename(QFile::encodeName(members.value(name).staged).constData(), QFile::encodeName(target).constData()) != 0) {
-            for (const QString &moved : std::as_const(movedIn))
-                QFile::remove(moved);
-            result.error = QStringLiteral("cannot move %1 into the library").arg(name);
-            return result;
-        }
-        movedIn.append(target);
-        ++result.files;
+    MovedIn movedIn;
+    if (QFileInfo(staged.media).isDir() && !movedIn.move(staged.media, context->stack()->mediaDirectory())) {
+        result.error = movedIn.error();
+        return result;
     }
+    result.files = movedIn.files();
 
     JSONImporter::RestoreSummary summary;
     QEventLoop loop;
     bool finished = false;
-    JSONImporter(QUrl::fromLocalFile(records)).importBackup(context, [&](const JSONImporter::RestoreSummary &done) {
+    JSONImporter(QUrl::fromLocalFile(staged.records)).importBackup(context, [&](const JSONImporter::RestoreSummary &done) {
         summary = done;
         finished = true;
         loop.quit();
@@ -546,8 +875,7 @@ LibraryArchive::Result LibraryArchive::restore(const QString &path, ManagedObjec
     if (!finished)
         loop.exec();
     if (!summary.error.isEmpty() || context->hasChanges()) {
-        for (const QString &moved : std::as_const(movedIn))
-            QFile::remove(moved);
+        movedIn.undo();
         result.files = 0;
         result.error = summary.error.isEmpty() ? QStringLiteral("the restored cases could not be saved") : summary.error;
         return result;

@@ -4,6 +4,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace ovalis::test {
@@ -14,10 +15,13 @@ struct CliResult {
     QString err;
 };
 
-// Runs the real ovalis-cli with home (and the settings under it) as the user's.
-inline CliResult runCli(const QStringList &arguments, const QString &home)
+// Runs the real ovalis-cli with home (and the settings under it) as the user's;
+// inChild, when given, runs in the child just before the program starts.
+inline CliResult runCli(const QStringList &arguments, const QString &home, const std::function<void()> &inChild = {})
 {
     QProcess process;
+    if (inChild)
+        process.setChildProcessModifier(inChild);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));

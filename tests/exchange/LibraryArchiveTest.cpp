@@ -1,5 +1,7 @@
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
+#include <QMap>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,16 +71,64 @@ TEST_F(LibraryArchiveTest, ProgressReachesTheTotalAndACancelLeavesTheOldFileAlon
     EXPECT_EQ(file.readAll(), complete);
 }
 
+TEST_F(LibraryArchiveTest, AFileDeletedWhileTheBackupRunsIsLeftOutAndTheBackupCompletes)
+{
+    ASSERT_TRUE(QDir().mkpath(m_directory.filePath(QStringLiteral("out"))));
+    const QList<Media *> media = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("ARC1")}).first()->sortedMedia();
+    ASSERT_EQ(media.size(), 2);
+    const QString deleted = media.last()->filePath();
+    // Deleted once the files are listed, while the records go in.
+    int calls = 0;
+    const LibraryArchive::Result written = LibraryArchive::write(context(), archivePath(), [&](qint64, qint64) {
+        if (++calls == 2)
+            EXPECT_TRUE(QFile::remove(deleted));
+        return true;
+    });
+    ASSERT_TRUE(written.succeeded()) << written.error.toStdString();
+    EXPECT_EQ(written.files, 1);
+    ASSERT_FALSE(QFileInfo::exists(deleted));
+
+    // The archive is whole: every member matches its manifest.
+    const LibraryArchive::Result restored = LibraryArchive::restore(archivePath(), context());
+    ASSERT_TRUE(restored.succeeded()) << restored.error.toStdString();
+    EXPECT_EQ(restored.files, 0);
+    EXPECT_EQ(restored.cases, 1);
+}
+
 TEST_F(LibraryArchiveTest, RestoringIntoTheSameLibraryAddsTheCasesAndKeepsTheirFiles)
 {
     ASSERT_TRUE(QDir().mkpath(m_directory.filePath(QStringLiteral("out"))));
     ASSERT_TRUE(LibraryArchive::write(context(), archivePath()).succeeded());
+    const LibraryArchive::Result again = LibraryArchive::restore(archivePath(), context());
+    ASSERT_TRUE(again.succeeded()) << again.error.toStdString();
+    EXPECT_EQ(again.files, 0); // the library holds every file already
+
+    // One file lost from a folder the library keeps, the other with its
+    // folder: both come back as they were, beside what the folders hold.
+    const QList<Media *> media = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("ARC1")}).first()->sortedMedia();
+    ASSERT_EQ(media.size(), 2);
+    QMap<QString, QByteArray> original;
+    for (const Media *item : media) {
+        QFile file(item->filePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        original.insert(item->filePath(), file.readAll());
+    }
+    const QString kept = QFileInfo(media.first()->filePath()).path() + QStringLiteral("/kept.jpg");
+    ASSERT_TRUE(QFile::copy(media.first()->filePath(), kept));
+    ASSERT_TRUE(QFile::remove(media.first()->filePath()));
+    ASSERT_TRUE(QDir(QFileInfo(media.last()->filePath()).path()).removeRecursively());
     const LibraryArchive::Result restored = LibraryArchive::restore(archivePath(), context());
     ASSERT_TRUE(restored.succeeded()) << restored.error.toStdString();
     EXPECT_EQ(restored.cases, 1);
-    EXPECT_EQ(restored.files, 0); // the library holds every file already
+    EXPECT_EQ(restored.files, QFileInfo::exists(kept) ? 2 : 1);
+    EXPECT_TRUE(QFileInfo::exists(kept));
+    for (auto it = original.cbegin(); it != original.cend(); ++it) {
+        QFile file(it.key());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << it.key().toStdString();
+        EXPECT_EQ(file.readAll(), it.value());
+    }
     const QList<Case *> cases = fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("ARC1")});
-    ASSERT_EQ(cases.size(), 2);
+    ASSERT_EQ(cases.size(), 3);
     for (const Case *item : cases) {
         ASSERT_EQ(item->sortedMedia().size(), 2);
         for (const Media *media : item->sortedMedia())

@@ -8,11 +8,13 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <algorithm>
+#include <atomic>
 
 #include "exchange/BackupReminder.h"
 #include "exchange/JSONImporter.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/ui/JobNotice.h"
+#include "exchange/MainThread.h"
 #include "store/CoreDataStack.h"
 #include "util/Log.h"
 
@@ -113,6 +115,11 @@ void BackupCommands::setLibraryFileChooser(std::function<QString()> chooser)
     m_libraryFileChooser = std::move(chooser);
 }
 
+void BackupCommands::setWorkerStepObserver(std::function<void(qint64, qint64)> observer)
+{
+    m_workerStepObserver = std::move(observer);
+}
+
 void BackupCommands::setNoticePresenter(std::function<void(const QString &)> presenter)
 {
     m_noticePresenter = std::move(presenter);
@@ -173,31 +180,67 @@ void BackupCommands::restoreBackupFile(const QString &path)
     });
 }
 
-LibraryArchive::Result BackupCommands::runLibraryJob(const QString &label, const LibraryJob &job)
+// What the worker and the main thread share while a library job runs.
+struct BackupCommands::LibraryJobState {
+    QString label;
+    std::atomic<bool> cancelled{false};
+    std::atomic<qint64> done{0};
+    std::atomic<qint64> total{0};
+    // A progress update is queued for the main thread and not yet shown.
+    std::atomic<bool> progressQueued{false};
+};
+
+void BackupCommands::runLibraryJob(const QString &label, LibraryJob job, LibraryJobEnd finished)
 {
+    auto state = std::make_shared<LibraryJobState>();
+    state->label = label;
+    m_libraryJob = state;
     m_libraryJobRunning = true;
-    m_libraryJobCancelled = false;
     emit libraryJobRunningChanged(true);
     LabelledProgressInfo::post(1, progressSteps, label);
-    // The archive is read and written through the main context, so the job
-    // runs here; between blocks the window handles its events, which keeps
-    // it drawn and lets Cancel reach the job.
     QPointer<BackupCommands> self(this);
-    const LibraryArchive::Result result = job([self, label](qint64 done, qint64 total) {
-        if (!self)
-            return false;
-        emit self->libraryJobProgressed(done, total);
-        const int step = total > 0 ? int(std::clamp<qint64>(done * progressSteps / total, 1, progressSteps)) : 1;
-        LabelledProgressInfo::post(step, progressSteps, label);
-        QCoreApplication::processEvents();
-        return self && !self->m_libraryJobCancelled;
+    m_libraryJobQueue.async([self, state, job = std::move(job), finished = std::move(finished), observer = m_workerStepObserver] {
+        const LibraryArchive::Result result = job([self, state, observer](qint64 done, qint64 total) {
+            state->done = done;
+            state->total = total;
+            // One update at a time waits for the main thread; later steps only move the figures.
+            if (!state->progressQueued.exchange(true))
+                runOnMainThread([self, state] {
+                    state->progressQueued = false;
+                    if (self)
+                        self->showLibraryJobProgress(state);
+                });
+            if (observer)
+                observer(done, total);
+            return !state->cancelled;
+        });
+        runOnMainThread([self, state, result, finished] {
+            if (!self || self->m_libraryJob != state)
+                return;
+            finished(result);
+            if (self)
+                self->endLibraryJob();
+        });
     });
+}
+
+void BackupCommands::showLibraryJobProgress(const std::shared_ptr<LibraryJobState> &state)
+{
+    if (m_libraryJob != state || !m_libraryJobRunning)
+        return;
+    const qint64 done = state->done;
+    const qint64 total = state->total;
+    emit libraryJobProgressed(done, total);
+    const int step = total > 0 ? int(std::clamp<qint64>(done * progressSteps / total, 1, progressSteps)) : 1;
+    LabelledProgressInfo::post(step, progressSteps, state->label);
+}
+
+void BackupCommands::endLibraryJob()
+{
     LabelledProgressInfo::postEnd();
-    if (self) {
-        m_libraryJobRunning = false;
-        emit libraryJobRunningChanged(false);
-    }
-    return result;
+    m_libraryJob.reset();
+    m_libraryJobRunning = false;
+    emit libraryJobRunningChanged(false);
 }
 
 void BackupCommands::backUpLibrary()
@@ -208,20 +251,30 @@ void BackupCommands::backUpLibrary()
     const QString path = m_libraryBackupLocationChooser(proposedLibraryBackupName(QDate::currentDate()));
     if (path.isEmpty())
         return;
-    const LibraryArchive::Result result = runLibraryJob(tr("Backing up…"), [this, path](const LibraryArchive::Progress &progress) {
-        return LibraryArchive::write(m_stack.mainContext(), path, progress);
-    });
     const QString name = QFileInfo(path).fileName();
-    if (result.cancelled)
-        m_noticePresenter(tr("The library backup was cancelled."));
-    else if (!result.error.isEmpty())
-        m_alertPresenter(tr("The library backup “%1” could not be written.").arg(name), result.error);
-    else {
-        m_noticePresenter(tr("Backed up %1 to “%2”.").arg(casesAndFiles(result), name));
-        const QDateTime now = QDateTime::currentDateTime();
-        BackupReminder::recordBackup(now.date());
-        emit libraryBackedUp(path, now);
+    // The records come from the main context, here; the rest is byte work.
+    LibraryArchive::ExportedRecords exported;
+    const LibraryArchive::Result recorded = LibraryArchive::exportRecords(m_stack.mainContext(), path, &exported);
+    if (!recorded.succeeded()) {
+        m_alertPresenter(tr("The library backup “%1” could not be written.").arg(name), recorded.error);
+        return;
     }
+    QPointer<BackupCommands> self(this);
+    runLibraryJob(
+        tr("Backing up…"),
+        [exported, path](const LibraryArchive::Progress &progress) { return LibraryArchive::writeArchive(exported, path, progress); },
+        [self, path, name](const LibraryArchive::Result &result) {
+            if (result.cancelled)
+                self->m_noticePresenter(tr("The library backup was cancelled."));
+            else if (!result.error.isEmpty())
+                self->m_alertPresenter(tr("The library backup “%1” could not be written.").arg(name), result.error);
+            else {
+                self->m_noticePresenter(tr("Backed up %1 to “%2”.").arg(casesAndFiles(result), name));
+                const QDateTime now = QDateTime::currentDateTime();
+                BackupReminder::recordBackup(now.date());
+                emit self->libraryBackedUp(path, now);
+            }
+        });
 }
 
 void BackupCommands::restoreLibrary()
@@ -232,22 +285,42 @@ void BackupCommands::restoreLibrary()
     const QString path = m_libraryFileChooser();
     if (path.isEmpty())
         return;
-    const LibraryArchive::Result result = runLibraryJob(tr("Restoring…"), [this, path](const LibraryArchive::Progress &progress) {
-        return LibraryArchive::restore(path, m_stack.mainContext(), progress);
-    });
     const QString name = QFileInfo(path).fileName();
-    if (result.cancelled)
-        m_noticePresenter(tr("The library restore was cancelled; nothing was changed."));
-    else if (!result.error.isEmpty())
-        m_alertPresenter(tr("Nothing was restored from “%1”.").arg(name), result.error);
-    else
-        m_noticePresenter(tr("Restored %1 from “%2”.").arg(casesAndFiles(result), name));
+    // Read, checked and staged on the worker; moved in and added here.
+    auto staged = std::make_shared<LibraryArchive::StagedRestore>();
+    QPointer<BackupCommands> self(this);
+    runLibraryJob(
+        tr("Restoring…"),
+        [staged, path, library = m_stack.libraryDirectory()](const LibraryArchive::Progress &progress) {
+            return LibraryArchive::unpack(path, library, progress, staged.get());
+        },
+        [self, staged, name](LibraryArchive::Result result) {
+            // Cancelled once checked and staged: nothing has changed yet.
+            if (result.succeeded() && self->m_libraryJob && self->m_libraryJob->cancelled)
+                result.cancelled = true;
+            if (result.succeeded())
+                result = LibraryArchive::moveIn(*staged, self->m_stack.mainContext());
+            staged->staging.reset();
+            if (!self)
+                return;
+            if (result.cancelled)
+                self->m_noticePresenter(tr("The library restore was cancelled; nothing was changed."));
+            else if (!result.error.isEmpty())
+                self->m_alertPresenter(tr("Nothing was restored from “%1”.").arg(name), result.error);
+            else
+                self->m_noticePresenter(tr("Restored %1 from “%2”.").arg(casesAndFiles(result), name));
+        });
 }
 
 void BackupCommands::cancelLibraryJob()
 {
-    if (m_libraryJobRunning)
-        m_libraryJobCancelled = true;
+    if (m_libraryJob)
+        m_libraryJob->cancelled = true;
+}
+
+BackupCommands::~BackupCommands()
+{
+    cancelLibraryJob();
 }
 
 } // namespace ovalis

@@ -4,8 +4,10 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 
 #include "exchange/LibraryArchive.h"
+#include "util/SerialQueue.h"
 
 class QWidget;
 
@@ -16,7 +18,10 @@ class CoreDataStack;
 // The application's backup commands. "Back Up Library…" writes the whole
 // library (records and media) to one archive and "Restore Library…" brings
 // such an archive back; both show their progress in the window's progress
-// display, keep the window responsive and can be cancelled. "Back Up Records
+// display and can be cancelled. Their byte work (compressing, hashing,
+// reading and writing the archive) runs on a worker thread; only the steps
+// that need the main context (exporting the records, adding the restored
+// cases) run on the main thread, which never waits for the worker. "Back Up Records
 // (JSON)…" writes every case to a file chosen in a save panel, "Restore from
 // Backup…" adds the cases of a chosen backup file. Each ends with a short
 // message in the window's status bar naming what was done, or what was
@@ -29,6 +34,8 @@ class BackupCommands : public QObject
 public:
     // dialogParent gives the window the panels and alerts belong to (may be null).
     BackupCommands(CoreDataStack &stack, std::function<QWidget *()> dialogParent, QObject *parent = nullptr);
+    // Cancels a running library job and waits for its worker to stop.
+    ~BackupCommands() override;
 
     // "Ovalis-DB-yyyyMMddHHmmss.json" for the local time given.
     static QString proposedBackupName(const QDateTime &localNow);
@@ -46,6 +53,9 @@ public:
     // The short message shown when a backup or restore ends (defaults to
     // the window's status bar).
     void setNoticePresenter(std::function<void(const QString &notice)> presenter);
+    // Called on the thread doing a library job's byte work, at each step,
+    // once the step's progress is on its way to the main thread.
+    void setWorkerStepObserver(std::function<void(qint64 done, qint64 total)> observer);
 
     // Whether a library backup or restore is running.
     bool isRunningLibraryJob() const { return m_libraryJobRunning; }
@@ -72,9 +82,14 @@ signals:
     void libraryBackedUp(const QString &path, const QDateTime &when);
 
 private:
+    struct LibraryJobState;
     using LibraryJob = std::function<LibraryArchive::Result(const LibraryArchive::Progress &)>;
-    // Runs job with the progress display and the cancel switch; answers its result.
-    LibraryArchive::Result runLibraryJob(const QString &label, const LibraryJob &job);
+    using LibraryJobEnd = std::function<void(LibraryArchive::Result)>;
+    // Runs job on the worker with the progress display and the cancel
+    // switch, then hands its result to finished on the main thread.
+    void runLibraryJob(const QString &label, LibraryJob job, LibraryJobEnd finished);
+    void showLibraryJobProgress(const std::shared_ptr<LibraryJobState> &state);
+    void endLibraryJob();
 
     CoreDataStack &m_stack;
     std::function<QWidget *()> m_dialogParent;
@@ -84,8 +99,11 @@ private:
     std::function<QString(const QString &)> m_libraryBackupLocationChooser;
     std::function<QString()> m_libraryFileChooser;
     std::function<void(const QString &)> m_noticePresenter;
+    std::function<void(qint64, qint64)> m_workerStepObserver;
     bool m_libraryJobRunning = false;
-    bool m_libraryJobCancelled = false;
+    std::shared_ptr<LibraryJobState> m_libraryJob;
+    // Last, so that it is the first to go and waits for the worker while the rest is whole.
+    SerialQueue m_libraryJobQueue{QStringLiteral("Library Archive")};
 };
 
 } // namespace ovalis

@@ -4,7 +4,12 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QSemaphore>
+#include <QSet>
 #include <QTest>
+#include <QThread>
+#include <atomic>
+#include <mutex>
 #include <gtest/gtest.h>
 
 #include "exchange/BackupReminder.h"
@@ -46,6 +51,12 @@ protected:
     {
         m_commands.reset();
         StoreFixture::TearDown();
+    }
+
+    // Waits for the running library backup or restore to end.
+    void waitForLibraryJob()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !m_commands->isRunningLibraryJob(); }, 60000));
     }
 
     std::unique_ptr<BackupCommands> m_commands;
@@ -158,14 +169,20 @@ TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndS
     const QString archive = m_directory.filePath(QStringLiteral("Ovalis Library.tar"));
     m_chosen = archive;
     bool progressShown = false;
+    QSemaphore cancelled;
     const auto cancelOnFirstStep = QObject::connect(m_commands.get(), &BackupCommands::libraryJobProgressed, [&] {
         QCoreApplication::processEvents();
         progressShown = progressShown || progressView.isShowingProgress();
         EXPECT_TRUE(m_commands->isRunningLibraryJob());
         m_commands->cancelLibraryJob();
+        cancelled.release();
     });
+    // The worker waits at its first step until the window has cancelled.
+    m_commands->setWorkerStepObserver([&](qint64, qint64) { cancelled.tryAcquire(1, 60000); });
     m_commands->backUpLibrary();
+    waitForLibraryJob();
     QObject::disconnect(cancelOnFirstStep);
+    m_commands->setWorkerStepObserver({});
     EXPECT_TRUE(progressShown);
     EXPECT_FALSE(QFile::exists(archive));
     EXPECT_EQ(m_notices, QStringList{QStringLiteral("The library backup was cancelled.")});
@@ -178,6 +195,7 @@ TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndS
 
     // Completed: a short message names what was done, and the progress ends.
     m_commands->backUpLibrary();
+    waitForLibraryJob();
     EXPECT_TRUE(QFile::exists(archive));
     ASSERT_EQ(m_notices.size(), 2);
     EXPECT_EQ(m_notices.last(), QStringLiteral("Backed up 1 case and 1 media file to “Ovalis Library.tar”."));
@@ -189,6 +207,7 @@ TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndS
 
     // A restore adds the cases with their media.
     m_commands->restoreLibrary();
+    waitForLibraryJob();
     EXPECT_TRUE(m_alerts.isEmpty()) << m_alerts.join(QLatin1Char('\n')).toStdString();
     ASSERT_EQ(m_notices.size(), 3);
     EXPECT_EQ(m_notices.last(), QStringLiteral("Restored 1 case and 0 media files from “Ovalis Library.tar”."));
@@ -202,6 +221,7 @@ TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndS
     // Failures are alerts naming the file and the reason, and change nothing.
     m_chosen = m_directory.filePath(QStringLiteral("missing folder/library.tar"));
     m_commands->backUpLibrary();
+    waitForLibraryJob();
     ASSERT_EQ(m_alerts.size(), 1);
     EXPECT_TRUE(m_alerts.last().startsWith(QStringLiteral("The library backup “library.tar” could not be written. | ")));
     EXPECT_EQ(BackupReminder::lastBackup(), backedUp.first().last().toDateTime().date());
@@ -213,10 +233,99 @@ TEST_F(BackupCommandsTest, LibraryBackupAndRestoreShowProgressCanBeCancelledAndS
     damaged.write(QByteArray(4096, 'x'));
     damaged.close();
     m_commands->restoreLibrary();
+    waitForLibraryJob();
     ASSERT_EQ(m_alerts.size(), 2);
     EXPECT_TRUE(m_alerts.last().startsWith(QStringLiteral("Nothing was restored from “damaged.tar”. | ")));
     EXPECT_EQ(fetchCases(QString()).size(), 2);
     EXPECT_EQ(m_notices.size(), 3);
+}
+
+TEST_F(BackupCommandsTest, TheArchiveBytesAreHandledOnAWorkerWhileTheMainThreadKeepsTurning)
+{
+    Case *item = newCase(QStringLiteral("WORK1"));
+    item->addMedia(QByteArray(6 * 1024 * 1024 + 5, 'w'), QStringLiteral("scan.jpg"));
+    context()->saveWithParent(true);
+    std::mutex mutex;
+    QSet<QThread *> workers;
+    std::atomic<bool> holdWorker = false;
+    QSemaphore cancelled;
+    m_commands->setWorkerStepObserver([&](qint64, qint64) {
+        {
+            std::lock_guard lock(mutex);
+            workers.insert(QThread::currentThread());
+        }
+        if (holdWorker)
+            cancelled.tryAcquire(1, 60000);
+    });
+    QSignalSpy progressed(m_commands.get(), &BackupCommands::libraryJobProgressed);
+    const QString folder = m_directory.filePath(QStringLiteral("out"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    m_chosen = folder + QStringLiteral("/library.tar");
+
+    // The command returns while the worker writes; its progress arrives
+    // only through the main thread's event loop.
+    m_commands->backUpLibrary();
+    EXPECT_TRUE(m_commands->isRunningLibraryJob());
+    EXPECT_TRUE(progressed.isEmpty());
+    waitForLibraryJob();
+    ASSERT_TRUE(m_alerts.isEmpty()) << m_alerts.join(QLatin1Char('\n')).toStdString();
+    ASSERT_FALSE(progressed.isEmpty());
+    EXPECT_EQ(progressed.last().at(0).toLongLong(), progressed.last().at(1).toLongLong());
+    EXPECT_GT(progressed.last().at(0).toLongLong(), 6 * 1024 * 1024);
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_FALSE(workers.isEmpty());
+        EXPECT_FALSE(workers.contains(QCoreApplication::instance()->thread()));
+        workers.clear();
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("library.tar")});
+
+    // The same for a restore, up to the cases being added on the main thread.
+    progressed.clear();
+    m_commands->restoreLibrary();
+    EXPECT_TRUE(m_commands->isRunningLibraryJob());
+    EXPECT_TRUE(progressed.isEmpty());
+    waitForLibraryJob();
+    ASSERT_TRUE(m_alerts.isEmpty()) << m_alerts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(progressed.isEmpty());
+    EXPECT_EQ(fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("WORK1")}).size(), 2);
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_FALSE(workers.isEmpty());
+        EXPECT_FALSE(workers.contains(QCoreApplication::instance()->thread()));
+    }
+
+    // A cancel while the worker runs leaves nothing in the folder, not even
+    // a hidden partial file, and no new cases after a restore.
+    holdWorker = true;
+    const auto cancelWhileRunning = [&](void (BackupCommands::*command)()) {
+        (m_commands.get()->*command)();
+        m_commands->cancelLibraryJob();
+        cancelled.release();
+        waitForLibraryJob();
+    };
+    cancelWhileRunning(&BackupCommands::backUpLibrary);
+    EXPECT_EQ(m_notices.last(), QStringLiteral("The library backup was cancelled."));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("library.tar")});
+    cancelWhileRunning(&BackupCommands::restoreLibrary);
+    EXPECT_EQ(m_notices.last(), QStringLiteral("The library restore was cancelled; nothing was changed."));
+    EXPECT_EQ(fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("WORK1")}).size(), 2);
+    EXPECT_TRUE(QDir(m_stack->libraryDirectory()).entryList({QStringLiteral(".restore-*")}, QDir::AllEntries | QDir::Hidden).isEmpty());
+    QFile::remove(m_chosen);
+    cancelWhileRunning(&BackupCommands::backUpLibrary);
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // A cancel that comes once the archive is in place does not disown it.
+    holdWorker = false;
+    m_commands->backUpLibrary();
+    for (int waited = 0; !QFile::exists(m_chosen) && waited < 60000; ++waited)
+        QThread::msleep(1); // no events: the worker's end waits in the queue
+    ASSERT_TRUE(QFile::exists(m_chosen));
+    m_commands->cancelLibraryJob();
+    waitForLibraryJob();
+    EXPECT_TRUE(m_notices.last().startsWith(QStringLiteral("Backed up 2 cases and "))) << m_notices.last().toStdString();
+    EXPECT_TRUE(m_notices.last().endsWith(QStringLiteral(" to “library.tar”."))) << m_notices.last().toStdString();
+    EXPECT_TRUE(m_alerts.isEmpty()) << m_alerts.join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace
