@@ -84,8 +84,8 @@ void writeJson(QTextStream &out, const QList<ManagedObject *> &cases)
 QCommandLineOption CaseListing::formatOption()
 {
     return QCommandLineOption(QStringLiteral("format"),
-                              QStringLiteral("text (the default: one line a case, dates as yyyy-MM-dd, ages in whole years), "
-                                             "tsv (the same columns under a header line, with \\t, \\n and \\\\ escapes) "
+                              QStringLiteral("text (the default: one line a case), tsv (the same columns under a header line, "
+                                             "tabs, line breaks and backslashes in values escaped as \\t, \\n, \\r, \\\\) "
                                              "or json (the cases as a JSON backup holds them)."),
                               QStringLiteral("FORMAT"), QStringLiteral("text"));
 }

@@ -158,7 +158,7 @@ TEST(CliConventionsTest, EveryCommandsHelpNamesTheToolAndCommandAndLinesUpWithou
     QStringList commands;
     for (qsizetype n = mainLines.indexOf(QStringLiteral("Commands:")) + 1; n > 0 && n < mainLines.size() && !mainLines[n].isEmpty(); ++n)
         commands.append(mainLines[n].section(QLatin1Char(' '), 2, 2));
-    ASSERT_EQ(commands.size(), 15) << main.out.toStdString();
+    ASSERT_GE(commands.size(), 15) << main.out.toStdString();
     EXPECT_TRUE(main.out.contains(QStringLiteral("\n  --version             ")));
 
     // An entry of a help: its description starts in column 24, on the next line when the name reaches it.
