@@ -18,23 +18,54 @@ using ovalis::test::runCli;
 
 namespace {
 
+// Sets LANG and LC_ALL, which the tool started from here inherits, while it lives.
+class LocaleScope
+{
+public:
+    explicit LocaleScope(const QByteArray &locale)
+        : m_lang(qgetenv("LANG")), m_all(qgetenv("LC_ALL")), m_hadLang(qEnvironmentVariableIsSet("LANG")),
+          m_hadAll(qEnvironmentVariableIsSet("LC_ALL"))
+    {
+        qputenv("LANG", locale);
+        qputenv("LC_ALL", locale);
+    }
+    ~LocaleScope()
+    {
+        restore("LANG", m_hadLang, m_lang);
+        restore("LC_ALL", m_hadAll, m_all);
+    }
+    LocaleScope(const LocaleScope &) = delete;
+    LocaleScope &operator=(const LocaleScope &) = delete;
+
+private:
+    static void restore(const char *name, bool had, const QByteArray &value)
+    {
+        if (had)
+            qputenv(name, value);
+        else
+            qunsetenv(name);
+    }
+
+    QByteArray m_lang;
+    QByteArray m_all;
+    bool m_hadLang;
+    bool m_hadAll;
+};
+
 QDateTime noon(int year, int month, int day)
 {
     return QDateTime(QDate(year, month, day), QTime(12, 0));
 }
 
-// The cases of a JSON array ordered by patient identifier, to compare two
-// listings of the same cases.
-QJsonArray byIdentifier(const QJsonArray &cases)
+// The cases of a JSON array as compact texts in order, to compare two
+// listings of the same cases whatever their order.
+QStringList sortedCases(const QJsonArray &cases)
 {
-    QList<QJsonValue> values(cases.cbegin(), cases.cend());
-    std::sort(values.begin(), values.end(), [](const QJsonValue &a, const QJsonValue &b) {
-        return a[QStringLiteral("patient_identifier")].toString() < b[QStringLiteral("patient_identifier")].toString();
-    });
-    QJsonArray sorted;
-    for (const QJsonValue &value : values)
-        sorted.append(value);
-    return sorted;
+    QStringList texts;
+    for (const QJsonValue &value : cases)
+        texts.append(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)));
+    std::sort(texts.begin(), texts.end());
+    return texts;
 }
 
 class CaseListingTest : public ::testing::Test
@@ -70,15 +101,29 @@ protected:
     }
 
     // The lines listed, sorted and joined, to be compared whole.
-    std::string list(const QStringList &arguments, const QStringList &variables = {})
+    std::string list(const QStringList &arguments)
     {
         const auto result = runCli(QStringList{QStringLiteral("list"), QStringLiteral("--sort"), QStringLiteral("patientID")} + arguments,
-                                   m_home.path(), variables);
+                                   m_home.path());
         EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
         QStringList lines = result.out.split(QLatin1Char('\n'));
         EXPECT_EQ(lines.takeLast(), QString()) << "the listing ends with a line break";
         std::sort(lines.begin(), lines.end());
         return lines.join(QLatin1Char('\n')).toStdString();
+    }
+
+    // The cases of an export-backup of the library, as sortedCases gives them.
+    QStringList exportedCases()
+    {
+        const QString path = m_home.filePath(QStringLiteral("backup.json"));
+        EXPECT_EQ(runCli({QStringLiteral("export-backup"), path}, m_home.path()).exitCode, 0);
+        QFile backup(path);
+        EXPECT_TRUE(backup.open(QIODevice::ReadOnly));
+        const QByteArray bytes = backup.readAll();
+        // UTF-16; the byte-order mark is taken as such.
+        const QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
+        EXPECT_TRUE(text.startsWith(QLatin1Char('['))) << text.left(8).toStdString();
+        return sortedCases(QJsonDocument::fromJson(text.toUtf8()).array());
     }
 
     QTemporaryDir m_home;
@@ -91,24 +136,23 @@ TEST_F(CaseListingTest, ListAndFindPrintIsoDatesAndWholeAgesInEveryLocale)
     const std::string expected = "??????\t\t\t??????\t''\n"
                                  "AAA1111\t82\tM\t2023-10-04\t'Left hilar mass'\n"
                                  "BBB2222\t0\tF\t2021-12-02\t'Intussusception'";
-    for (const QString &locale : {QStringLiteral("C.UTF-8"), QStringLiteral("en_NZ.UTF-8"), QStringLiteral("de_DE.UTF-8")}) {
-        const QStringList environment{QStringLiteral("LANG=") + locale, QStringLiteral("LC_ALL=") + locale};
-        EXPECT_EQ(list({}, environment), expected) << locale.toStdString();
-        EXPECT_EQ(list({QStringLiteral("--format"), QStringLiteral("text")}, environment), expected) << locale.toStdString();
+    for (const char *locale : {"C.UTF-8", "en_NZ.UTF-8", "de_DE.UTF-8"}) {
+        const LocaleScope scope(locale);
+        EXPECT_EQ(list({}), expected) << locale;
+        EXPECT_EQ(list({QStringLiteral("--format"), QStringLiteral("text")}), expected) << locale;
     }
+    const LocaleScope scope("C.UTF-8");
 
     // find prints the same lines.
     const QString everyCase = QStringLiteral(R"([{"fieldIndex":8,"operatorRawValue":12}])");
-    const auto found = runCli({QStringLiteral("find"), QStringLiteral("--rules"), everyCase}, m_home.path(),
-                              {QStringLiteral("LANG=C.UTF-8"), QStringLiteral("LC_ALL=C.UTF-8")});
+    const auto found = runCli({QStringLiteral("find"), QStringLiteral("--rules"), everyCase}, m_home.path());
     ASSERT_EQ(found.exitCode, 0) << found.err.toStdString();
     QStringList foundLines = found.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     std::sort(foundLines.begin(), foundLines.end());
     EXPECT_EQ(foundLines.join(QLatin1Char('\n')).toStdString(), expected);
 
     // show writes its dates the same way.
-    const auto shown = runCli({QStringLiteral("show"), QStringLiteral("BBB2222")}, m_home.path(),
-                              {QStringLiteral("LANG=C.UTF-8"), QStringLiteral("LC_ALL=C.UTF-8")});
+    const auto shown = runCli({QStringLiteral("show"), QStringLiteral("BBB2222")}, m_home.path());
     EXPECT_TRUE(shown.out.contains(QStringLiteral("Date of birth:      2021-01-10\n"))) << shown.out.toStdString();
     EXPECT_TRUE(shown.out.contains(QStringLiteral("Date of diagnosis:  2021-12-02\n"))) << shown.out.toStdString();
     EXPECT_TRUE(shown.out.contains(QRegularExpression(QStringLiteral("Date added:         \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d\n"))))
@@ -148,23 +192,14 @@ TEST_F(CaseListingTest, JsonHoldsTheCasesAsTheBackupDoesAndRestores)
     EXPECT_EQ(elder[QStringLiteral("date_of_birth")].toString(), QStringLiteral("1940-10-05"));
     EXPECT_EQ(elder[QStringLiteral("summary")].toString(), QStringLiteral("Left hilar mass\nsee\tprior \\ CT"));
 
-    // Every case, as export-backup writes them (in its UTF-16).
+    // Every case, as export-backup writes them.
     const auto all = runCli({QStringLiteral("find"), QStringLiteral("--rules"),
                              QStringLiteral(R"([{"fieldIndex":8,"operatorRawValue":12}])"), QStringLiteral("--format"),
                              QStringLiteral("json")}, m_home.path());
     ASSERT_EQ(all.exitCode, 0) << all.err.toStdString();
-    const QString backupPath = m_home.filePath(QStringLiteral("backup.json"));
-    ASSERT_EQ(runCli({QStringLiteral("export-backup"), backupPath}, m_home.path()).exitCode, 0);
-    QFile backup(backupPath);
-    ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
-    const QByteArray bytes = backup.readAll();
-    // The byte-order mark is taken as such.
-    const QString backupText = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
-    ASSERT_TRUE(backupText.startsWith(QLatin1Char('['))) << backupText.left(8).toStdString();
-    const QJsonArray backupCases = QJsonDocument::fromJson(backupText.toUtf8()).array();
-    const QJsonArray listedCases = QJsonDocument::fromJson(all.out.toUtf8()).array();
+    const QStringList backupCases = exportedCases();
     ASSERT_EQ(backupCases.size(), 3);
-    EXPECT_EQ(byIdentifier(listedCases), byIdentifier(backupCases));
+    EXPECT_EQ(sortedCases(QJsonDocument::fromJson(all.out.toUtf8()).array()), backupCases);
 
     // So a listing is a backup of the cases listed.
     QFile saved(m_home.filePath(QStringLiteral("chest.json")));
@@ -182,4 +217,14 @@ TEST_F(CaseListingTest, JsonHoldsTheCasesAsTheBackupDoesAndRestores)
                               QStringLiteral("json")}, m_home.path());
     EXPECT_EQ(QJsonDocument::fromJson(none.out.toUtf8()).array(), QJsonArray()) << none.out.toStdString();
     EXPECT_TRUE(QJsonDocument::fromJson(none.out.toUtf8()).isArray()) << none.out.toStdString();
+
+    // Thousands of cases with tags and media, which the listing reads in
+    // another way, are written as the backup writes them too.
+    ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("1500"), QStringLiteral("--tags"),
+                      QStringLiteral("8"), QStringLiteral("--media-per-case"), QStringLiteral("4")}, m_home.path()).exitCode, 0);
+    const auto many = runCli({QStringLiteral("list"), QStringLiteral("--format"), QStringLiteral("json")}, m_home.path());
+    ASSERT_EQ(many.exitCode, 0) << many.err.toStdString();
+    const QStringList manyCases = sortedCases(QJsonDocument::fromJson(many.out.toUtf8()).array());
+    EXPECT_EQ(manyCases.size(), 1503);
+    EXPECT_EQ(manyCases, exportedCases());
 }

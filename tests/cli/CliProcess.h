@@ -14,16 +14,13 @@ struct CliResult {
     QString err;
 };
 
-// Runs the real ovalis-cli with home (and the settings under it) as the
-// user's, and the variables given ("NAME=value") set in its environment.
-inline CliResult runCli(const QStringList &arguments, const QString &home, const QStringList &variables = {})
+// Runs the real ovalis-cli with home (and the settings under it) as the user's.
+inline CliResult runCli(const QStringList &arguments, const QString &home)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    for (const QString &variable : variables)
-        environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(OVALIS_CLI_PATH), arguments);
     EXPECT_TRUE(process.waitForFinished(120000));
