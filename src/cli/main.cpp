@@ -612,7 +612,8 @@ int main(int argc, char **argv)
         out() << usage;
         return 0;
     }
-    if (!arguments.isEmpty() && arguments.first() == QLatin1String("--version")) {
+    // --version, like the options every command takes, may stand after the command.
+    if (arguments.mid(0, arguments.indexOf(QStringLiteral("--"))).contains(QStringLiteral("--version"))) {
         out() << "ovalis-cli " << OVALIS_VERSION << Qt::endl;
         return 0;
     }

@@ -206,7 +206,8 @@ TEST(CliConventionsTest, VersionPrintsTheProjectVersionWithoutALibrary)
     QTemporaryDir home;
     const QString library = home.path() + QStringLiteral("/Teaching");
     for (const QStringList &arguments : {QStringList{QStringLiteral("--version")},
-                                         QStringList{QStringLiteral("--library"), library, QStringLiteral("--version")}}) {
+                                         QStringList{QStringLiteral("--library"), library, QStringLiteral("--version")},
+                                         QStringList{QStringLiteral("stats"), QStringLiteral("--version")}}) {
         const Result result = runCli(arguments, home.path());
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.out, QStringLiteral("ovalis-cli " OVALIS_VERSION "\n"));
