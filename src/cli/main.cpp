@@ -4,12 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QLocale>
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
 
 #include "BackupLibraryCommand.h"
+#include "cli/CaseListing.h"
 #include "ExportBackupCommand.h"
 #include "cli/CommandArguments.h"
 #include "ExportMediaCommand.h"
@@ -21,7 +21,7 @@
 #include "cli/ServePeerCommand.h"
 #include "find/AdvancedFindFavorites.h"
 #include "find/AdvancedFindPredicate.h"
-#include "library/CaseLine.h"
+#include "exchange/CalendarDateText.h"
 #include "library/LibraryQuery.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
@@ -58,7 +58,7 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "Commands:\n"
                     "  stats                 Show the store file and the numbers of cases, media and tags.\n"
                     "  show ID               Show every case whose patient identifier is ID.\n"
-                    "  list                  List matching cases, one tab-separated line each.\n"
+                    "  list                  List matching cases, one line each, or as tsv or json.\n"
                     "  find                  List the cases that match advanced find rules or a favourite.\n"
                     "  generate              Add a synthetic library of realistic cases.\n"
                     "  maintenance           Repair or report on the library (see maintenance --help).\n"
@@ -76,6 +76,7 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  --library DIR         The library directory (default ~/Ovalis).\n"
                     "  --verbose             Also write the library's log lines to standard error.\n"
                     "  -h, --help            Show this help, or a command's help after the command.\n"
+                    "  --version             Show the version and exit.\n"
                     "\n"
                     "Exit status:\n"
                     "  0  The command did its work.\n"
@@ -191,9 +192,17 @@ int runGenerate(const QString &library, const QStringList &arguments)
     return 0;
 }
 
+// A calendar date as yyyy-MM-dd, whatever the locale; "-" for none.
 QString dateText(const QDateTime &date)
 {
-    return date.isValid() ? QLocale().toString(date.toLocalTime(), QLocale::ShortFormat) : QStringLiteral("-");
+    const QString text = CalendarDateText::format(date);
+    return text.isEmpty() ? QStringLiteral("-") : text;
+}
+
+// A date and its local time as yyyy-MM-dd HH:mm; "-" for none.
+QString dateTimeText(const QDateTime &date)
+{
+    return date.isValid() ? date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QStringLiteral("-");
 }
 
 int runShow(const QString &library, const QStringList &arguments)
@@ -224,10 +233,10 @@ int runShow(const QString &library, const QStringList &arguments)
         o << "Patient identifier: " << item->patientID()
           << (item->patientIDisValid() ? "" : "  (not a valid NHI)") << "\n";
         o << "Age and sex:        " << item->abbreviatedAgeAndSexString() << "\n";
-        o << "Date of birth:      " << (item->dateOfBirth().isValid() ? QLocale().toString(item->dateOfBirth().toLocalTime().date(), QLocale::ShortFormat) : QStringLiteral("-")) << "\n";
+        o << "Date of birth:      " << dateText(item->dateOfBirth()) << "\n";
         o << "Date of diagnosis:  " << dateText(item->dateOfDiagnosis()) << "\n";
-        o << "Date added:         " << dateText(item->dateAdded()) << "\n";
-        o << "Date modified:      " << dateText(item->dateModified()) << "\n";
+        o << "Date added:         " << dateTimeText(item->dateAdded()) << "\n";
+        o << "Date modified:      " << dateTimeText(item->dateModified()) << "\n";
         o << "Summary:            " << (item->summary().isNull() ? QStringLiteral("-") : item->summary()) << "\n";
         o << "Detail:\n";
         const QString detail = item->detail();
@@ -255,16 +264,12 @@ int runShow(const QString &library, const QStringList &arguments)
     return 0;
 }
 
-// Prints the cases' lines in the order given and ends the process.
-[[noreturn]] void printCaseLines(CoreDataStack &stack, const QList<ManagedObject *> &cases)
+const QString formatError = QStringLiteral("--format must be text, tsv or json");
+
+// Prints the cases in the order given and ends the process.
+[[noreturn]] void printCases(CoreDataStack &stack, const QList<ManagedObject *> &cases, CaseListing::Format format)
 {
-    QString text;
-    text.reserve(int(cases.size()) * 80);
-    for (const ManagedObject *object : cases) {
-        CaseLine::append(text, static_cast<const Case *>(object));
-        text += QLatin1Char('\n');
-    }
-    out() << text;
+    CaseListing::write(out(), cases, format);
     exitAfterReading(stack, 0);
 }
 
@@ -273,8 +278,8 @@ int runList(const QString &library, const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Lists the cases that carry every given tag and match the search, one line each:\n"
-        "patient identifier, age, sex, date of diagnosis and the quoted summary, tab-separated.\n"
-        "Newest date added first unless --sort says otherwise."));
+        "patient identifier, age in whole years (0 under a year), sex, date of diagnosis (yyyy-MM-dd)\n"
+        "and the quoted summary, tab-separated. Newest date added first unless --sort says otherwise."));
     parser.addHelpOption();
     const QCommandLineOption searchOption(QStringLiteral("search"),
                                           QStringLiteral("Text to find, ignoring case and accents."), QStringLiteral("TEXT"));
@@ -284,10 +289,14 @@ int runList(const QString &library, const QStringList &arguments)
                                        QStringLiteral("LABEL"));
     const QCommandLineOption sortOption(QStringLiteral("sort"), QStringLiteral("dateAdded, patientID or age."), QStringLiteral("KEY"));
     const QCommandLineOption descendingOption(QStringLiteral("descending"), QStringLiteral("Sort in descending order."));
-    parser.addOptions({searchOption, scopeOption, tagOption, sortOption, descendingOption});
+    const QCommandLineOption formatOption = CaseListing::formatOption();
+    parser.addOptions({searchOption, scopeOption, tagOption, sortOption, descendingOption, formatOption});
     CommandArguments::parse(parser, QStringLiteral("list"), arguments);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("list takes no arguments (see ovalis-cli list --help)"));
+    const std::optional<CaseListing::Format> format = CaseListing::formatNamed(parser.value(formatOption));
+    if (!format)
+        return fail(formatError);
 
     const QString scopeText = parser.value(scopeOption);
     LibraryQuery::SearchScope scope = LibraryQuery::SearchScope::All;
@@ -325,7 +334,7 @@ int runList(const QString &library, const QStringList &arguments)
         LibraryQuery::sortByAge(cases, ascending);
         objects = QList<ManagedObject *>(cases.cbegin(), cases.cend());
     }
-    printCaseLines(stack, objects);
+    printCases(stack, objects, *format);
 }
 
 // The rule set a find command names: the favourite (from the file or the
@@ -381,7 +390,7 @@ int runFind(const QString &library, const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Lists the cases that match a set of advanced find rules, newest date added first, one line each as list does.\n"
+        "Lists the cases that match a set of advanced find rules, newest date added first, as list does.\n"
         "The rules come from a favourite saved in the Advanced Find window (--favorite), from a file holding\n"
         "favourites in their stored JSON form (--favorites-file), or from a JSON array of rules in the form a\n"
         "favourite's \"rules\" holds them (--rules), for example\n"
@@ -395,10 +404,14 @@ int runFind(const QString &library, const QStringList &arguments)
                                         QStringLiteral("FILE"));
     const QCommandLineOption rulesOption(QStringLiteral("rules"), QStringLiteral("A JSON array of rules."), QStringLiteral("JSON"));
     const QCommandLineOption anyOption(QStringLiteral("any"), QStringLiteral("Match cases for which at least one rule holds."));
-    parser.addOptions({favoriteOption, fileOption, rulesOption, anyOption});
+    const QCommandLineOption formatOption = CaseListing::formatOption();
+    parser.addOptions({favoriteOption, fileOption, rulesOption, anyOption, formatOption});
     CommandArguments::parse(parser, QStringLiteral("find"), arguments);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("find takes no arguments (see ovalis-cli find --help)"));
+    const std::optional<CaseListing::Format> format = CaseListing::formatNamed(parser.value(formatOption));
+    if (!format)
+        return fail(formatError);
     if (parser.isSet(rulesOption) == (parser.isSet(favoriteOption) || parser.isSet(fileOption)))
         return fail(QStringLiteral("find needs --favorite NAME, --favorites-file FILE or --rules JSON (see ovalis-cli find --help)"));
 
@@ -423,7 +436,7 @@ int runFind(const QString &library, const QStringList &arguments)
     const QList<ManagedObject *> cases = stack.mainContext()->executeFetch(request, &error);
     if (!error.isEmpty())
         return fail(QStringLiteral("Search failed: ") + error, 3);
-    printCaseLines(stack, cases);
+    printCases(stack, cases, *format);
 }
 
 // The report of maintenance count, for a reader.
@@ -451,20 +464,24 @@ void printTags(ManagedObjectContext &context)
 int runMaintenance(const QString &library, const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Runs one repair or report on the library and saves:\n"
-        "  delete-orphaned-media  delete media records without a case, media files without a record\n"
-        "                         and empty media folders\n"
-        "  count                  print the numbers of cases, media and tags\n"
-        "  tags                   print every tag with its number of cases, marked when it is an active filter\n"
-        "  correct-date-added     set the date added of cases added over a year after diagnosis\n"
-        "  reset-history          delete the library's change history\n"
-        "  delete-all-data        delete every case, tag and media file (needs --yes)\n"
-        "The repairs log what they change; --verbose shows it."));
+    parser.setApplicationDescription(
+        QStringLiteral("Runs one repair or report (TASK) on the library and saves:\n")
+        + CommandArguments::helpEntry(QStringLiteral("delete-orphaned-media"),
+                                      QStringLiteral("Delete media records without a case, media files without a record "
+                                                     "and empty media folders."))
+        + CommandArguments::helpEntry(QStringLiteral("count"), QStringLiteral("Print the numbers of cases, media and tags."))
+        + CommandArguments::helpEntry(QStringLiteral("tags"),
+                                      QStringLiteral("Print every tag with its number of cases, marked when it is an active filter."))
+        + CommandArguments::helpEntry(QStringLiteral("correct-date-added"),
+                                      QStringLiteral("Set the date added of cases added over a year after diagnosis."))
+        + CommandArguments::helpEntry(QStringLiteral("reset-history"), QStringLiteral("Delete the library's change history."))
+        + CommandArguments::helpEntry(QStringLiteral("delete-all-data"),
+                                      QStringLiteral("Delete every case, tag and media file (needs --yes)."))
+        + QStringLiteral("The repairs log what they change; --verbose shows it."));
     parser.addHelpOption();
     const QCommandLineOption yesOption(QStringLiteral("yes"), QStringLiteral("Confirm delete-all-data; there is no undo."));
     parser.addOption(yesOption);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The maintenance command."));
+    parser.addPositionalArgument(QStringLiteral("TASK"), QStringLiteral("One of the tasks above."));
     CommandArguments::parse(parser, QStringLiteral("maintenance"), arguments);
     const QStringList positional = parser.positionalArguments();
     const QStringList commands{QStringLiteral("delete-orphaned-media"), QStringLiteral("count"), QStringLiteral("tags"),
@@ -571,13 +588,18 @@ int main(int argc, char **argv)
     // date; naming it once makes converting thousands of dates cheap.
     if (qEnvironmentVariableIsEmpty("TZ") && QFile::exists(QStringLiteral("/etc/localtime")))
         qputenv("TZ", ":/etc/localtime");
+    // Taken before Qt sees them: QCoreApplication quietly takes some options
+    // of its own (-qmljsdebugger=…) out of its arguments.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("vantor"));
     QCoreApplication::setApplicationName(QStringLiteral("Ovalis"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(OVALIS_VERSION));
     Log::install();
     Settings::registerApplicationDefaults();
 
-    QStringList arguments = app.arguments().mid(1);
     GlobalOptions options;
     options.library = CoreDataStack::defaultLibraryDirectory();
     if (!takeGlobalOptions(arguments, &options))
@@ -588,6 +610,11 @@ int main(int argc, char **argv)
         QLoggingCategory::setFilterRules(options.verbose ? QStringLiteral("*.debug=false\n*.info=true\n") : QStringLiteral("*=false\n"));
     if (!arguments.isEmpty() && (arguments.first() == QLatin1String("-h") || arguments.first() == QLatin1String("--help"))) {
         out() << usage;
+        return 0;
+    }
+    // --version, like the options every command takes, may stand after the command.
+    if (arguments.mid(0, arguments.indexOf(QStringLiteral("--"))).contains(QStringLiteral("--version"))) {
+        out() << "ovalis-cli " << OVALIS_VERSION << Qt::endl;
         return 0;
     }
     if (!arguments.isEmpty() && arguments.first().startsWith(QLatin1Char('-')))

@@ -17,6 +17,7 @@
 #endif
 
 #include "exchange/CalendarDateText.h"
+#include "exchange/CaseRelations.h"
 #include "exchange/EncodedCase.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/MainThread.h"
@@ -82,35 +83,6 @@ void fillCase(Case *item, const EncodedCase &record, TagsByLabel &tags, Restored
             media->setCreationDate(CalendarDateText::parse(*encoded.dateOfCreation));
         ++summary.mediaRecords;
     }
-}
-
-// The tag labels and the media of every case of a context, gathered with one
-// fetch per tag and one of all media rather than two per case.
-struct CaseRelations {
-    QHash<const Case *, QStringList> labels;
-    QHash<const Case *, QList<Media *>> media; // in display order
-};
-
-CaseRelations gatherRelations(ManagedObjectContext *context)
-{
-    CaseRelations relations;
-    for (ManagedObject *object : context->arrayOfObjects(Tag::entityName())) {
-        const auto *tag = static_cast<const Tag *>(object);
-        const QString label = tag->label();
-        for (const Case *item : tag->cases())
-            relations.labels[item].append(label);
-    }
-    FetchRequest request{Media::entityName()};
-    request.unordered = true;
-    for (ManagedObject *object : context->executeFetch(request)) {
-        auto *media = static_cast<Media *>(object);
-        if (const Case *item = media->itsCase())
-            relations.media[item].append(media);
-    }
-    for (QList<Media *> &list : relations.media)
-        std::stable_sort(list.begin(), list.end(),
-                         [](const Media *a, const Media *b) { return a->orderIndex() < b->orderIndex(); });
-    return relations;
 }
 
 // Writes the text as the backup file's UTF-16, and has the kernel start
@@ -200,7 +172,7 @@ JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *co
         cases.reserve(objects.size());
         for (ManagedObject *object : objects)
             cases.append(static_cast<Case *>(object));
-        const CaseRelations relations = gatherRelations(context);
+        const CaseRelations relations = CaseRelations::gather(context);
         QSaveFile file(m_url.toLocalFile());
         if (!file.open(QIODevice::WriteOnly) || !writeText(file, BackupFile::opening())) {
             result.error = file.errorString();
@@ -222,8 +194,7 @@ JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *co
                 QList<EncodedCase> batch;
                 batch.reserve(std::min(exportBatchSize, ordered.size() - start));
                 for (qsizetype i = start; i < ordered.size() && i < start + exportBatchSize; ++i)
-                    batch.append(EncodedCase::fromCase(ordered[i], relations.labels.value(ordered[i]),
-                                                       relations.media.value(ordered[i])));
+                    batch.append(relations.encoded(ordered[i]));
                 pending.push_back(encodeOnThreadPool(std::move(batch), start == 0));
                 writeFinished(false);
             }

@@ -47,8 +47,13 @@ void CaseLine::append(QString &out, const Case *item)
     out += QLatin1Char('\t');
     const QDateTime diagnosis = item->dateOfDiagnosis();
     out += diagnosis.isValid() ? QStringView(shortDate(LocalDate::of(diagnosis))) : QStringView(u"??????");
-    out += QLatin1String("\t'");
-    const QString summary = item->summary();
+    out += QLatin1Char('\t');
+    appendQuotedSummary(out, item->summary());
+}
+
+void CaseLine::appendQuotedSummary(QString &out, const QString &summary)
+{
+    out += QLatin1Char('\'');
     QStringView firstLine(summary);
     if (const qsizetype end = firstLine.indexOf(QLatin1Char('\n')); end >= 0)
         firstLine = firstLine.left(end);

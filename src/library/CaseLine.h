@@ -17,6 +17,9 @@ public:
     // Appends the line of a case to out, without a line break.
     static void append(QString &out, const Case *item);
     static QString lines(const QList<Case *> &cases);
+    // Appends the first line of a summary in single quotes, cut after 80
+    // characters with an ellipsis, as the case line ends.
+    static void appendQuotedSummary(QString &out, const QString &summary);
 };
 
 } // namespace ovalis

@@ -147,3 +147,72 @@ TEST(CliConventionsTest, ReportsGoToStandardOutputAndLogLinesOnlyWhenAskedFor)
     EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
     EXPECT_EQ(result.err, QStringLiteral("ovalis-cli: no tag is labelled Nonesuch\n"));
 }
+
+TEST(CliConventionsTest, EveryCommandsHelpNamesTheToolAndCommandAndLinesUpWithoutQtOptions)
+{
+    QTemporaryDir home;
+    const Result main = runCli({QStringLiteral("--help")}, home.path());
+    ASSERT_EQ(main.exitCode, 0);
+    // The commands, as the main help lists them.
+    const QStringList mainLines = main.out.split(QLatin1Char('\n'));
+    QStringList commands;
+    for (qsizetype n = mainLines.indexOf(QStringLiteral("Commands:")) + 1; n > 0 && n < mainLines.size() && !mainLines[n].isEmpty(); ++n)
+        commands.append(mainLines[n].section(QLatin1Char(' '), 2, 2));
+    ASSERT_GE(commands.size(), 15) << main.out.toStdString();
+    EXPECT_TRUE(main.out.contains(QStringLiteral("\n  --version             ")));
+
+    // An entry of a help: its description starts in column 24, on the next line when the name reaches it.
+    const auto linedUp = [](const QStringList &lines, qsizetype n) {
+        const QString &line = lines[n];
+        if (!line.trimmed().contains(QLatin1String("  ")))
+            return n + 1 < lines.size() && lines[n + 1].startsWith(QString(24, QLatin1Char(' '))) && lines[n + 1][24] != QLatin1Char(' ');
+        return line.mid(22, 2) == QLatin1String("  ") && line[24] != QLatin1Char(' ');
+    };
+    for (const QString &command : std::as_const(commands)) {
+        for (const QString &help : {QStringLiteral("--help"), QStringLiteral("-h")}) {
+            const Result result = runCli({command, help}, home.path());
+            EXPECT_EQ(result.exitCode, 0) << command.toStdString();
+            EXPECT_TRUE(result.out.startsWith(QStringLiteral("Usage: ovalis-cli [--library DIR] %1").arg(command))) << result.out.toStdString();
+            EXPECT_FALSE(result.out.contains(QStringLiteral("help-all"))) << result.out.toStdString();
+            EXPECT_FALSE(result.out.contains(QStringLiteral("Qt"))) << result.out.toStdString();
+            EXPECT_TRUE(result.out.contains(QStringLiteral("\n  -h, --help            Show this help.\n"))) << result.out.toStdString();
+        }
+        const QStringList lines = runCli({command, QStringLiteral("--help")}, home.path()).out.split(QLatin1Char('\n'));
+        bool inSection = false;
+        for (qsizetype n = 0; n < lines.size(); ++n) {
+            if (lines[n] == QLatin1String("Options:") || lines[n] == QLatin1String("Arguments:"))
+                inSection = true;
+            else if (lines[n].isEmpty())
+                inSection = false;
+            else if (inSection && lines[n][2] != QLatin1Char(' '))
+                EXPECT_TRUE(linedUp(lines, n)) << command.toStdString() << ": " << lines[n].toStdString();
+        }
+        // Qt's own options are not taken as the command's.
+        const Result helpAll = runCli({command, QStringLiteral("--help-all")}, home.path());
+        EXPECT_EQ(helpAll.exitCode, 1) << command.toStdString();
+        EXPECT_TRUE(helpAll.out.isEmpty()) << helpAll.out.toStdString();
+        EXPECT_EQ(helpAll.err, QStringLiteral("ovalis-cli: %1: Unknown option 'help-all'.\n").arg(command));
+    }
+    const QString library = home.path() + QStringLiteral("/Teaching");
+    const Result debugger = runCli({QStringLiteral("-qmljsdebugger=port:4000"), QStringLiteral("--library"), library, QStringLiteral("stats")},
+                                   home.path());
+    EXPECT_EQ(debugger.exitCode, 1);
+    EXPECT_TRUE(debugger.err.startsWith(QStringLiteral("ovalis-cli: unknown option -qmljsdebugger"))) << debugger.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(library));
+}
+
+TEST(CliConventionsTest, VersionPrintsTheProjectVersionWithoutALibrary)
+{
+    QTemporaryDir home;
+    const QString library = home.path() + QStringLiteral("/Teaching");
+    for (const QStringList &arguments : {QStringList{QStringLiteral("--version")},
+                                         QStringList{QStringLiteral("--library"), library, QStringLiteral("--version")},
+                                         QStringList{QStringLiteral("stats"), QStringLiteral("--version")}}) {
+        const Result result = runCli(arguments, home.path());
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, QStringLiteral("ovalis-cli " OVALIS_VERSION "\n"));
+        EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(library));
+    EXPECT_FALSE(QFileInfo::exists(home.path() + QStringLiteral("/Ovalis")));
+}
