@@ -14,7 +14,8 @@ for script in scripts/*-screenshot.sh; do
 done
 for document in README.md docs/*.md; do
   folder=$(dirname "$document")
-  # Markdown images: ![text](path.png), with the path relative to the document.
+  # Markdown images: ![text](path.png), with the path relative to the document;
+  # examples in code spans are not pictures.
   while read -r reference; do
     picture=$(realpath -m --relative-to=. "$folder/$reference")
     [[ $picture == docs/* ]] || continue
@@ -25,6 +26,6 @@ for document in README.md docs/*.md; do
       echo "$document shows $picture, which no scripts/*-screenshot.sh takes"
       status=1
     fi
-  done < <(grep -o '!\[[^]]*\]([^)]*\.png)' "$document" | sed 's/.*](\(.*\))/\1/')
+  done < <(sed 's/`[^`]*`//g' "$document" | grep -o '!\[[^]]*\]([^)]*\.png)' | sed 's/.*](\(.*\))/\1/')
 done
 exit $status

@@ -57,8 +57,9 @@ void showText(QLineEdit *field, const QString &text)
         return;
     const int position = field->cursorPosition();
     field->setText(text);
-    if (field->hasFocus())
-        field->setCursorPosition(qMin(position, int(text.size())));
+    // Keeps the cursor of someone typing; otherwise a long text is shown
+    // from its beginning, not scrolled to its end.
+    field->setCursorPosition(field->hasFocus() ? qMin(position, int(text.size())) : 0);
 }
 
 void showText(QPlainTextEdit *field, const QString &text)

@@ -136,6 +136,7 @@ TEST_F(BackupCommandsTest, EveryBackupAndRestoreSaysInTheWindowsStatusBarWhatItD
 
     m_chosen = m_directory.filePath(QStringLiteral("Ovalis Library.tar"));
     commands.backUpLibrary();
+    ASSERT_TRUE(QTest::qWaitFor([&commands] { return !commands.isRunningLibraryJob(); }, 60000));
     EXPECT_EQ(shown(), QStringLiteral("Backed up 4 cases and 0 media files to “Ovalis Library.tar”."));
     EXPECT_TRUE(m_alerts.isEmpty());
 

@@ -148,6 +148,8 @@ TEST_F(InfoViewControllerTest, TheFieldsFollowTheCaseWhenItChangesUnderneath)
     m_case->setDateOfDiagnosis(QDateTime());
     chest->addToCases(m_case);
     EXPECT_EQ(m_info->summaryField()->text(), QStringLiteral("Changed elsewhere"));
+    // Shown from its beginning, so a summary longer than the field reads from the start.
+    EXPECT_EQ(m_info->summaryField()->cursorPosition(), 0);
     EXPECT_FALSE(m_info->dateOfDiagnosisField()->date().isValid());
     EXPECT_EQ(m_info->tokenField()->tokens(), QStringList{"chest"});
     // The field's own undo writes through as well.
