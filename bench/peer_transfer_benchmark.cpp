@@ -2,7 +2,8 @@
 // N files of 1 MB from an `ovalis-cli serve-peer` child process, and the same
 // bytes are copied once more with plain TLS (openssl s_server -WWW to
 // openssl s_client) for comparison. Prints both throughputs and the memory
-// each side of the fetch used above its idle state.
+// each side of the fetch used above its idle state, and how long the
+// requesting main thread stalled (a 4 ms latency probe) during the fetch.
 //
 // Usage: peer_transfer_benchmark [count]   (default 2000)
 
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 #include "BenchmarkReport.h"
+#include "LatencyProbe.h"
 #include "media/MediaFileStore.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
@@ -227,9 +229,13 @@ int main(int argc, char **argv)
     timer.start();
     const double cpuBefore = bench::threadCpuMilliseconds();
     const double responderCpuBefore = processCpuSeconds(responderPid);
+    // How long this (the requesting) main thread stays away from its event loop.
+    bench::LatencyProbe probe;
+    probe.start();
     model->transfer();
     if (!waitFor([&] { return model->statusString() == QStringLiteral("Finished transferring"); }, 3600))
         die("the transfer did not finish");
+    probe.stop();
     const double seconds = timer.elapsed() / 1000.0;
     const double cpu = bench::threadCpuMilliseconds() - cpuBefore;
     const double responderCpu = processCpuSeconds(responderPid) - responderCpuBefore;
@@ -254,6 +260,10 @@ int main(int argc, char **argv)
     report("peer fetch: wall time", seconds, "s  ", "");
     report("peer fetch: requester main-thread CPU time", cpu / 1000.0, "s  ", "");
     report("peer fetch: responder CPU time", responderCpu, "s  ", "");
+    report("peer fetch: requester main-thread stall, longest", probe.longest(), "ms ",
+           probe.longest() <= 50 ? "(budget 50 ms) ok" : "(budget 50 ms) OVER");
+    report("peer fetch: requester main-thread stall, 99th percentile", probe.percentile(99), "ms ",
+           probe.percentile(99) <= 20 ? "(budget 20 ms) ok" : "(budget 20 ms) OVER");
     report("peer fetch: throughput", megabytes / seconds, "MB/s", "");
     if (plain > 0) {
         report("plain TLS copy (openssl s_server -> s_client): throughput", megabytes / plain, "MB/s", "");
