@@ -27,7 +27,12 @@ TagTableModel::TagTableModel(QObject *parent)
     // batch of the list (a tag or its cases changed) forgets every count; a
     // re-query (every search re-queries the tag list) only when the active
     // tags are others now.
-    const auto forgetCounts = [this] { m_countTexts.clear(); };
+    const auto forgetCounts = [this] {
+        if (m_inBatch)
+            m_countsStale = true;
+        else
+            m_countTexts.clear();
+    };
     connect(this, &QAbstractItemModel::modelReset, this, [this] {
         if (!m_countTexts.isEmpty() && activeLabels() != m_countedActiveLabels)
             m_countTexts.clear();
@@ -45,6 +50,24 @@ Tag *TagTableModel::tagAtRow(int row) const
 int TagTableModel::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : ColumnCount;
+}
+
+void TagTableModel::beginUpdates()
+{
+    ResultTableModel::beginUpdates();
+    m_inBatch = true;
+}
+
+void TagTableModel::endUpdates()
+{
+    ResultTableModel::endUpdates();
+    m_inBatch = false;
+    if (!m_countsStale)
+        return;
+    m_countsStale = false;
+    m_countTexts.clear();
+    if (rowCount() > 0)
+        emit dataChanged(index(0, CountColumn), index(rowCount() - 1, CountColumn), {Qt::DisplayRole});
 }
 
 QString TagTableModel::countText(Tag *tag) const
@@ -80,6 +103,7 @@ void TagTableModel::countListedTags() const
     if (!context)
         return;
     // The cases that carry every active tag; none active: every case counts.
+    ++m_countingPasses;
     m_countTexts.clear();
     m_countedActiveLabels = activeLabels();
     // With active tags, a label counts the qualifying cases that carry it,

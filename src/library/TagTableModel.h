@@ -38,6 +38,14 @@ public:
     QIcon activeMark() const;
     QIcon blankMark() const;
 
+    // Within a batch the counts are made again once, when it ends, however
+    // many runs of rows it reloads: a view that sizes the count column asks
+    // for every row after each run.
+    void beginUpdates() override;
+    void endUpdates() override;
+    // How many times the counts of the listed tags were made (for measuring).
+    int countingPasses() const { return m_countingPasses; }
+
 private:
     // The counts of all listed tags are made together when the first one is
     // asked for, and kept until the list changes.
@@ -52,6 +60,9 @@ private:
     mutable QRgb m_activeMarkColours[2] = {0, 0};
     mutable QIcon m_blankMark;
     mutable QStringList m_countedActiveLabels; // the active tags m_countTexts were made with
+    mutable int m_countingPasses = 0;
+    bool m_inBatch = false;
+    bool m_countsStale = false; // a change within the batch made the kept counts old
 };
 
 } // namespace ovalis

@@ -86,3 +86,40 @@ TEST_F(TagTableModelTest, CountsMadeTogetherEqualEachTagsOwnCount)
                 << "round " << round << ", " << model->tagAtRow(row)->description().toStdString();
     }
 }
+
+TEST_F(TagTableModelTest, ABatchOfScatteredTagsIsCountedOnceHoweverOftenAViewAsks)
+{
+    // Forty tags; every other one gains a case in one batch, so the batch
+    // reloads twenty separate rows. A view sizing the count column to its
+    // contents reads every row's count after each reloaded run.
+    QList<Tag *> tags;
+    for (int i = 0; i < 40; ++i)
+        tags.append(newTag(QStringLiteral("Tag %1").arg(i, 2, 10, QLatin1Char('0'))));
+    for (int i = 0; i < 40; ++i)
+        taggedCase(QStringLiteral("C%1").arg(i), {tags[i]});
+    context()->saveWithParent(false);
+    load();
+    TagTableModel *model = controller().tagsModel();
+    int reloadedRuns = 0;
+    QObject::connect(model, &QAbstractItemModel::dataChanged, model, [&] {
+        ++reloadedRuns;
+        for (int row = 0; row < model->rowCount(); ++row)
+            model->data(model->index(row, TagTableModel::CountColumn));
+    });
+    for (int row = 0; row < model->rowCount(); ++row)
+        model->data(model->index(row, TagTableModel::CountColumn));
+    const int passesBefore = model->countingPasses();
+
+    Case *extra = taggedCase(QStringLiteral("X"), {});
+    for (int i = 0; i < 40; i += 2)
+        tags[i]->addToCases(extra);
+    settle();
+
+    EXPECT_GE(reloadedRuns, 10) << "the batch should reload scattered rows";
+    EXPECT_LE(model->countingPasses() - passesBefore, 2);
+    // And the counts are the batch's.
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(model->data(model->index(model->rowOfObject(tags[i]), TagTableModel::CountColumn)).toString(),
+                  QString::number(i % 2 == 0 ? 2 : 1))
+            << i;
+}
