@@ -1,11 +1,14 @@
 // Times the library window at library scale, headless (offscreen platform):
-// start to a painted window, a search keystroke typed into the search field,
+// start to a painted window, search keystrokes typed into the search field
+// (the first without a click into it first),
 // a tag switched on and off from the tag list, and a batch of edited cases
 // reaching the case list.
 //
-//   build/window_benchmark [--library DIR] [--cases N] [--tags T]
+//   build/window_benchmark [--library DIR] [--cases N] [--tags T] [--background-texts yes|no]
 //
 // Without --library the library is generated in a temporary directory first.
+// --background-texts no leaves the search texts to be read by the first
+// search, on the UI thread, for comparison.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
@@ -60,6 +63,7 @@ int main(int argc, char **argv)
     options.cases = 100000;
     options.tags = 2000;
     options.mediaPerCase = 3;
+    bool backgroundTexts = true;
     const QStringList arguments = app.arguments();
     for (int i = 1; i + 1 < arguments.size(); i += 2) {
         if (arguments[i] == QLatin1String("--library"))
@@ -68,6 +72,8 @@ int main(int argc, char **argv)
             options.cases = arguments[i + 1].toInt();
         else if (arguments[i] == QLatin1String("--tags"))
             options.tags = arguments[i + 1].toInt();
+        else if (arguments[i] == QLatin1String("--background-texts"))
+            backgroundTexts = arguments[i + 1] != QLatin1String("no");
     }
     QTemporaryDir temporary;
     Settings::setSharedForTesting(std::make_unique<QSettings>(temporary.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat));
@@ -87,6 +93,7 @@ int main(int argc, char **argv)
     }
 
     CoreDataStack stack(library);
+    stack.setReadsSearchTextsInBackground(backgroundTexts);
     QString error;
     if (!stack.loadPersistentStores(&error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
@@ -102,16 +109,23 @@ int main(int argc, char **argv)
                 controller->tagsModel()->rowCount());
 
     QElapsedTimer timer;
-    // Typing "smith" one letter at a time, a case selected; each keystroke
-    // re-queries, updates the table, restores the selection and repaints.
+    // The first case selected: its details and its links to the patient's
+    // other cases (a search of patient ids) shown and painted.
+    timer.start();
     controller->selectCaseRows({0});
-    // The user clicks into the search field and starts typing a moment later.
+    paint(window.get());
+    report("first case selected, its details painted", double(timer.nsecsElapsed()) / 1e6, 50);
+    // The user starts typing a moment after the window appears, without
+    // clicking into the search field first: the first keystroke finds the
+    // search texts only if they were read in the background since the store
+    // opened (or by the links search above, on this thread).
     QApplication::setActiveWindow(window.get());
-    window->searchField()->setFocus(Qt::MouseFocusReason);
     QElapsedTimer reaction;
     reaction.start();
     while (reaction.elapsed() < 300)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // Typing "smith" one letter at a time, a case selected; each keystroke
+    // re-queries, updates the table, restores the selection and repaints.
     QList<double> keystrokes;
     QList<double> keystrokesCpu;
     for (int run = 0; run < 3; ++run) {
@@ -126,9 +140,10 @@ int main(int argc, char **argv)
         }
         window->searchField()->clear();
     }
-    report("search keystroke (median of 16)", median(keystrokes), 50);
-    std::printf("  (slowest %.1f ms; median CPU time of the UI thread %.1f ms)\n",
-                *std::max_element(keystrokes.cbegin(), keystrokes.cend()), median(keystrokesCpu));
+    report("search keystroke (median of 16)", median(keystrokes), 16);
+    report("search keystroke, slowest (first one included)", *std::max_element(keystrokes.cbegin(), keystrokes.cend()), 50);
+    std::printf("  (first keystroke %.1f ms, CPU %.1f ms; median CPU time of the UI thread %.1f ms)\n",
+                keystrokes.first(), keystrokesCpu.first(), median(keystrokesCpu));
 
     // A popular tag switched on and off from the tag list.
     QList<double> toggles;

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include "media/UndoFileFolder.h"
+#include "store/Case.h"
 #include "store/ManagedObjectContext.h"
 #include "store/PersistentStore.h"
 #include "util/Log.h"
@@ -97,6 +98,13 @@ bool CoreDataStack::loadPersistentStores(QString *error)
     m_store = std::move(store);
     if (m_checksIntegrityInBackground)
         m_store->startIntegrityCheck();
+    if (m_readsSearchTextsInBackground)
+        m_store->prepareTextIndexInBackground(ManagedObjectModel::ovalisModel().entityIndex(Case::entityName()),
+                                              [this](bool read) {
+                                                  if (read)
+                                                      QMetaObject::invokeMethod(this, &CoreDataStack::searchTextsRead,
+                                                                                Qt::QueuedConnection);
+                                              });
     // Copies kept for undo by a run that ended without closing the library.
     UndoFileFolder::removeAbandoned(m_undoFiles->root());
     m_undoManager = std::make_unique<UndoManager>();

@@ -39,6 +39,10 @@ public:
     // Whether the check of every page of the file starts in the background as
     // soon as the store is open (the default), or waits for the first save.
     void setChecksIntegrityInBackground(bool background) { m_checksIntegrityInBackground = background; }
+    // Whether the texts that searches of cases look through are read on a
+    // worker as soon as the store is open (the default), so that the first
+    // search finds them ready, or only by the first search.
+    void setReadsSearchTextsInBackground(bool background) { m_readsSearchTextsInBackground = background; }
 
     // The directory actually used: the library directory, or the fallback
     // when it could not be created.
@@ -69,6 +73,11 @@ public:
     // Brings another process's saved changes into the main context.
     void mergeChangesFromOtherProcesses();
 
+signals:
+    // The texts that searches of cases look through were read in the
+    // background and handed to the store.
+    void searchTextsRead();
+
 private:
     QString m_requestedDirectory;
     QString m_libraryDirectory;
@@ -84,6 +93,7 @@ private:
     bool m_suspendAutomaticSaves = false;
     bool m_historyTracking = false;
     bool m_checksIntegrityInBackground = true;
+    bool m_readsSearchTextsInBackground = true;
     qint64 m_lastHistoryId = 0;
 };
 

@@ -162,6 +162,12 @@ const QStringList historyStatements = {
 
 } // namespace
 
+struct PersistentStore::TextIndexReading {
+    std::mutex mutex;
+    sqlite3 *db = nullptr; // the worker's own connection while it reads
+    bool cancelled = false;
+};
+
 PersistentStore::PersistentStore()
     : m_processToken(QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
@@ -181,14 +187,32 @@ void PersistentStore::close()
         if (m_runningCheck->db)
             sqlite3_interrupt(m_runningCheck->db);
     }
-    if (m_textIndexPreparation.valid())
-        m_textIndexPreparation.wait();
+    // Indexes being read are given up, and their connections closed before
+    // this one, so that closing it still folds the write-ahead log.
+    std::vector<std::future<void>> readings;
+    {
+        QMutexLocker locker(&m_mutex);
+        cancelTextIndexReadings();
+        readings.swap(m_textIndexReadings);
+    }
+    readings.clear(); // waits for each
     QMutexLocker locker(&m_mutex);
     closeDatabase();
 }
 
+void PersistentStore::cancelTextIndexReadings()
+{
+    for (auto &[entity, pending] : m_pendingTextIndexes) {
+        std::lock_guard<std::mutex> lock(pending.reading->mutex);
+        pending.reading->cancelled = true;
+        if (pending.reading->db)
+            sqlite3_interrupt(pending.reading->db);
+    }
+}
+
 void PersistentStore::closeDatabase()
 {
+    cancelTextIndexReadings();
     for (sqlite3_stmt *statement : std::as_const(m_statements))
         sqlite3_finalize(statement);
     m_statements.clear();
@@ -1152,6 +1176,36 @@ QList<QByteArray> foldedTexts(const QList<int> &attributes, const ObjectSnapshot
     return texts;
 }
 
+// The statement that reads the folded texts of an index, in key order.
+QByteArray textIndexQuery(const EntityDescription &entity, const QList<int> &attributes)
+{
+    QStringList columns{entity.primaryKeyColumn};
+    for (int a : attributes)
+        columns << entity.attributes[a].foldColumn;
+    return QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+        .arg(columns.join(QStringLiteral(", ")), entity.table, entity.primaryKeyColumn)
+        .toUtf8();
+}
+
+// Every record's folded texts from a statement of textIndexQuery; nullptr when reading fails.
+std::unique_ptr<FoldedTextIndex> readTextIndex(sqlite3_stmt *statement, const QList<int> &attributes)
+{
+    auto index = std::make_unique<FoldedTextIndex>(attributes);
+    QList<QByteArray> texts;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        texts.clear();
+        for (int c = 1; c <= attributes.size(); ++c) {
+            const char *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, c));
+            texts.append(text ? QByteArray(text, sqlite3_column_bytes(statement, c)) : QByteArray());
+        }
+        index->append(sqlite3_column_int64(statement, 0), texts);
+    }
+    if (rc != SQLITE_DONE)
+        return nullptr;
+    return index;
+}
+
 // Past this many records saved since the index was read, reading it again
 // is cheaper than searching the saved records one by one.
 constexpr qsizetype maximumOverlaidRecords = 2000;
@@ -1186,52 +1240,130 @@ std::optional<QVector<qint64>> PersistentStore::indexedSearch(int entityIndex, c
     return keys;
 }
 
+bool PersistentStore::textIndexIsCurrent(int entityIndex)
+{
+    const auto slot = m_textIndexes.find(entityIndex);
+    if (slot == m_textIndexes.end() || !slot->second.index)
+        return false;
+    const qint64 version = dataVersion();
+    return version >= 0 && slot->second.dataVersion == version;
+}
+
+bool PersistentStore::hasCurrentTextIndex(int entityIndex)
+{
+    QMutexLocker locker(&m_mutex);
+    return m_db && textIndexIsCurrent(entityIndex);
+}
+
 FoldedTextIndex *PersistentStore::currentTextIndex(int entityIndex)
 {
+    // An index being read in the background is most of the way there.
+    while (m_pendingTextIndexes.count(entityIndex))
+        m_textIndexHandedOver.wait(&m_mutex);
+    if (!m_db)
+        return nullptr;
+    if (textIndexIsCurrent(entityIndex))
+        return m_textIndexes[entityIndex].index.get();
     const qint64 version = dataVersion();
     TextIndex &slot = m_textIndexes[entityIndex];
-    if (slot.index && slot.dataVersion == version && version >= 0)
-        return slot.index.get();
     slot = TextIndex();
     const EntityDescription &entity = model().entities()[entityIndex];
     const QList<int> attributes = foldedAttributes(entity);
-    QStringList columns{entity.primaryKeyColumn};
-    for (int a : attributes)
-        columns << entity.attributes[a].foldColumn;
-    sqlite3_stmt *statement = prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
-                                          .arg(columns.join(QStringLiteral(", ")), entity.table, entity.primaryKeyColumn),
-                                      nullptr);
+    sqlite3_stmt *statement = prepare(QString::fromUtf8(textIndexQuery(entity, attributes)), nullptr);
     if (!statement)
         return nullptr;
     StatementReset reset(statement);
-    auto index = std::make_unique<FoldedTextIndex>(attributes);
-    QList<QByteArray> texts;
-    int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        texts.clear();
-        for (int c = 1; c <= attributes.size(); ++c) {
-            const char *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, c));
-            texts.append(text ? QByteArray(text, sqlite3_column_bytes(statement, c)) : QByteArray());
-        }
-        index->append(sqlite3_column_int64(statement, 0), texts);
-    }
-    if (rc != SQLITE_DONE)
-        return nullptr;
-    slot.index = std::move(index);
+    slot.index = readTextIndex(statement, attributes);
     slot.dataVersion = version;
     return slot.index.get();
 }
 
-void PersistentStore::prepareTextIndexInBackground(int entityIndex)
+void PersistentStore::prepareTextIndexInBackground(int entityIndex, std::function<void(bool)> ready)
 {
-    if (m_textIndexPreparation.valid()
-        && m_textIndexPreparation.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-        return;
-    m_textIndexPreparation = std::async(std::launch::async, [this, entityIndex] {
-        QMutexLocker locker(&m_mutex);
-        if (m_db && entityIndex >= 0 && entityIndex < model().entities().size())
-            currentTextIndex(entityIndex);
+    QMutexLocker locker(&m_mutex);
+    std::erase_if(m_textIndexReadings, [](const std::future<void> &reading) {
+        return reading.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     });
+    if (const auto pending = m_pendingTextIndexes.find(entityIndex); pending != m_pendingTextIndexes.end()) {
+        if (ready)
+            pending->second.whenRead.push_back(std::move(ready));
+        return;
+    }
+    if (!m_db || entityIndex < 0 || entityIndex >= model().entities().size() || textIndexIsCurrent(entityIndex)) {
+        const bool current = m_db && entityIndex >= 0 && entityIndex < model().entities().size();
+        locker.unlock();
+        if (ready)
+            ready(current);
+        return;
+    }
+    // Saves from now on are remembered for the index before its connection
+    // reads the file, so none falls between the two.
+    auto reading = std::make_shared<TextIndexReading>();
+    PendingTextIndex &pending = m_pendingTextIndexes[entityIndex];
+    pending.reading = reading;
+    pending.dataVersion = dataVersion();
+    if (ready)
+        pending.whenRead.push_back(std::move(ready));
+    const EntityDescription &entity = model().entities()[entityIndex];
+    const QList<int> attributes = foldedAttributes(entity);
+    const QByteArray sql = textIndexQuery(entity, attributes);
+    const QByteArray path = m_path.toUtf8();
+    m_textIndexReadings.push_back(std::async(std::launch::async, [this, entityIndex, reading, attributes, sql, path] {
+        std::unique_ptr<FoldedTextIndex> index;
+        sqlite3 *db = nullptr;
+        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+            {
+                std::lock_guard<std::mutex> lock(reading->mutex);
+                reading->db = reading->cancelled ? nullptr : db;
+            }
+            sqlite3_busy_timeout(db, 60000);
+            sqlite3_stmt *statement = nullptr;
+            if (reading->db && sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &statement, nullptr) == SQLITE_OK)
+                index = readTextIndex(statement, attributes);
+            sqlite3_finalize(statement);
+            std::lock_guard<std::mutex> lock(reading->mutex);
+            reading->db = nullptr;
+        }
+        if (index && m_textIndexHandOverHook)
+            m_textIndexHandOverHook();
+        sqlite3_close(db);
+        handOverTextIndex(entityIndex, reading, std::move(index));
+    }));
+}
+
+bool PersistentStore::handOverTextIndex(int entityIndex, const std::shared_ptr<TextIndexReading> &reading,
+                                        std::unique_ptr<FoldedTextIndex> index)
+{
+    std::vector<std::function<void(bool)>> whenRead;
+    bool handedOver = false;
+    {
+        QMutexLocker locker(&m_mutex);
+        const auto found = m_pendingTextIndexes.find(entityIndex);
+        if (found == m_pendingTextIndexes.end() || found->second.reading != reading)
+            return false;
+        PendingTextIndex &pending = found->second;
+        bool cancelled;
+        {
+            std::lock_guard<std::mutex> lock(reading->mutex);
+            cancelled = reading->cancelled;
+        }
+        if (index && m_db && !cancelled && !pending.tooManySaves) {
+            for (auto &[key, texts] : pending.savedMeanwhile) {
+                if (texts)
+                    index->update(key, *texts);
+                else
+                    index->remove(key);
+            }
+            m_textIndexes[entityIndex] = TextIndex{std::move(index), pending.dataVersion};
+            handedOver = true;
+        }
+        whenRead = std::move(pending.whenRead);
+        m_pendingTextIndexes.erase(found);
+        m_textIndexHandedOver.wakeAll();
+    }
+    for (const std::function<void(bool)> &ready : whenRead)
+        ready(handedOver);
+    return handedOver;
 }
 
 qint64 PersistentStore::dataVersion()
@@ -1245,26 +1377,49 @@ qint64 PersistentStore::dataVersion()
 
 void PersistentStore::updateTextIndexes(const ContextChanges &changes, const QHash<ObjectID, ObjectID> &newKeys)
 {
-    if (m_textIndexes.empty())
+    if (m_textIndexes.empty() && m_pendingTextIndexes.empty())
         return;
     auto keyOf = [&](const ObjectID &id) {
         const ObjectID permanent = newKeys.value(id, m_permanentKeys.value(id, id));
         return permanent.key;
     };
+    // A record's texts now, or nothing once deleted, laid over the entity's
+    // index and remembered for the one being read.
+    auto lay = [&](int entity, qint64 key, const std::optional<QList<QByteArray>> &texts) {
+        if (const auto slot = m_textIndexes.find(entity); slot != m_textIndexes.end() && slot->second.index) {
+            if (texts)
+                slot->second.index->update(key, *texts);
+            else
+                slot->second.index->remove(key);
+        }
+        if (const auto pending = m_pendingTextIndexes.find(entity); pending != m_pendingTextIndexes.end()) {
+            PendingTextIndex &reading = pending->second;
+            if (reading.savedMeanwhile.size() >= size_t(maximumOverlaidRecords)) {
+                reading.tooManySaves = true;
+                reading.savedMeanwhile = {};
+            }
+            if (!reading.tooManySaves)
+                reading.savedMeanwhile.emplace_back(key, texts);
+        }
+    };
+    auto indexed = [&](int entity) {
+        const auto slot = m_textIndexes.find(entity);
+        return (slot != m_textIndexes.end() && slot->second.index) || m_pendingTextIndexes.count(entity);
+    };
     for (const ContextChanges::Record &record : changes.records) {
-        const auto slot = m_textIndexes.find(record.snapshot.id.entity);
-        if (slot == m_textIndexes.end() || !slot->second.index)
+        const int entity = record.snapshot.id.entity;
+        if (!indexed(entity))
             continue;
-        FoldedTextIndex &index = *slot->second.index;
+        const QList<int> attributes = foldedAttributes(model().entities()[entity]);
         bool touched = record.inserted;
-        for (int a : index.attributes())
+        for (int a : attributes)
             touched = touched || (record.changedMask & (1u << a));
         if (touched)
-            index.update(keyOf(record.snapshot.id), foldedTexts(index.attributes(), record.snapshot));
+            lay(entity, keyOf(record.snapshot.id), foldedTexts(attributes, record.snapshot));
     }
     for (const ObjectID &id : changes.deleted)
-        if (const auto slot = m_textIndexes.find(id.entity); slot != m_textIndexes.end() && slot->second.index)
-            slot->second.index->remove(keyOf(id));
+        if (indexed(id.entity))
+            lay(id.entity, keyOf(id), std::nullopt);
     for (auto &[entity, slot] : m_textIndexes)
         if (slot.index && slot.index->overlaidCount() > maximumOverlaidRecords)
             slot.index.reset();

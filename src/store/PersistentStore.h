@@ -3,9 +3,11 @@
 #include <QDateTime>
 #include <QHash>
 #include <QMutex>
+#include <QWaitCondition>
 #include <QString>
 #include <QVector>
 #include <atomic>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -77,9 +79,20 @@ public:
     QVector<ObjectID> relatedIDs(const ObjectID &id, int relationshipIndex);
     bool count(int entity, const Predicate &predicate, qint64 *count, QString *error);
     // Reads the in-memory index that answers searches of the entity's texts
-    // on a worker thread now (the user is about to search), unless it is
-    // current or being read. Without it the first search reads it.
-    void prepareTextIndexInBackground(int entity);
+    // on a worker thread, through a connection of its own, unless it is
+    // current or being read: the store stays free for fetches and saves
+    // meanwhile, and the saves made meanwhile are laid over the index when it
+    // is handed over. A search while it is read waits for it; without it the
+    // first search reads it. ready, when given, is called once the index is
+    // in place (true) or was not read (false: an unreadable file, too many
+    // saves meanwhile, or the store closing), on the worker unless it was
+    // current already.
+    void prepareTextIndexInBackground(int entity, std::function<void(bool)> ready = {});
+    // Whether the entity's index is read and current, so that a search needs no table scan.
+    bool hasCurrentTextIndex(int entity);
+    // Tests run this on the worker after it read an index, before it closes
+    // its connection and hands the index over.
+    void setTextIndexHandOverHookForTesting(std::function<void()> hook) { m_textIndexHandOverHook = std::move(hook); }
 
     // Writes the changes in one transaction, waiting on another process's
     // lock. Inserted records with temporary identifiers get permanent keys,
@@ -106,6 +119,9 @@ public:
     void setFetchFailureForTesting(const QString &message) { m_injectedFetchFailure = message; }
 
 private:
+    // The worker's connection while it reads an index, and whether the store is closing.
+    struct TextIndexReading;
+
     // The statement that inserts a record of one entity with every column
     // given, and the columns its history row lists.
     struct InsertPlan {
@@ -129,13 +145,22 @@ private:
                    QVector<ObjectSnapshot> *snapshots, QString *error);
     QString selectColumns(const EntityDescription &entity) const;
     void closeDatabase();
+    // Tells the workers reading indexes to give up. Under the lock.
+    void cancelTextIndexReadings();
     // The keys a search of folded texts finds, from the in-memory index;
     // nothing when the predicate is not such a search or the index cannot be
     // read (the caller then asks SQL). Under the lock.
     std::optional<QVector<qint64>> indexedSearch(int entity, const Predicate &predicate);
     // The entity's index, built or rebuilt when missing or outdated by
-    // another connection's commit; nullptr when it cannot be read.
+    // another connection's commit, or the one being read in the background
+    // once it is handed over; nullptr when it cannot be read.
     FoldedTextIndex *currentTextIndex(int entity);
+    // Whether the entity's index is read and current. Under the lock.
+    bool textIndexIsCurrent(int entity);
+    // Hands an index read in the background over, with the saves made since
+    // it started laid over it; false when it is no longer wanted.
+    bool handOverTextIndex(int entity, const std::shared_ptr<TextIndexReading> &reading,
+                           std::unique_ptr<FoldedTextIndex> index);
     qint64 dataVersion();
     // Lays a committed save over the indexes built before it.
     void updateTextIndexes(const ContextChanges &changes, const QHash<ObjectID, ObjectID> &newKeys);
@@ -171,7 +196,19 @@ private:
         qint64 dataVersion = -1; // of the file when the index was read
     };
     std::map<int, TextIndex> m_textIndexes; // by entity
-    std::future<void> m_textIndexPreparation;
+    // An index being read on a worker: the saves made since it started, to
+    // lay over it (texts now, or nothing once removed), in the order made.
+    struct PendingTextIndex {
+        std::shared_ptr<TextIndexReading> reading;
+        qint64 dataVersion = -1; // of the file, through this connection, when it started
+        std::vector<std::pair<qint64, std::optional<QList<QByteArray>>>> savedMeanwhile;
+        bool tooManySaves = false; // reading it again is cheaper than laying them over
+        std::vector<std::function<void(bool)>> whenRead;
+    };
+    std::map<int, PendingTextIndex> m_pendingTextIndexes; // by entity
+    QWaitCondition m_textIndexHandedOver;                  // with m_mutex
+    std::vector<std::future<void>> m_textIndexReadings;    // under m_mutex
+    std::function<void()> m_textIndexHandOverHook;
 };
 
 } // namespace ovalis

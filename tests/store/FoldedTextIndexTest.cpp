@@ -1,3 +1,6 @@
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <future>
 #include <gtest/gtest.h>
 
 #include "store/FetchedResultsController.h"
@@ -44,7 +47,138 @@ TEST(FoldedTextIndexTest, FindsRecordsByAttributeWithoutCrossingRecordsAndHonour
 
 class IndexedSearchTest : public StoreFixture
 {
+protected:
+    int caseEntity() const { return ManagedObjectModel::ovalisModel().entityIndex(Case::entityName()); }
+
+    // Saves cases P0..P(count-1), "smith" in the odd ones' summaries, and
+    // opens the library again, reading its search texts in the background or not.
+    void saveCasesAndReopen(int count, bool readInBackground)
+    {
+        for (int i = 0; i < count; ++i)
+            newCase(QStringLiteral("P%1").arg(i), i % 2 ? QStringLiteral("Smith %1").arg(i) : QStringLiteral("Colles %1").arg(i));
+        context()->saveWithParent(true);
+        m_stack.reset();
+        m_stack = std::make_unique<CoreDataStack>(libraryPath());
+        m_stack->setReadsSearchTextsInBackground(readInBackground);
+    }
+
+    // A reading of the texts in the background whose worker, once it has
+    // read the file, waits for release before it hands them over.
+    struct HeldReading {
+        std::promise<void> readDone;
+        std::promise<void> release;
+        std::promise<bool> handedOver;
+    };
+    void startHeldReading(HeldReading &held)
+    {
+        PersistentStore *store = m_stack->persistentStore();
+        std::shared_future<void> released = held.release.get_future().share();
+        store->setTextIndexHandOverHookForTesting([&held, released] {
+            held.readDone.set_value();
+            released.wait();
+        });
+        store->prepareTextIndexInBackground(caseEntity(), [&held](bool ok) { held.handedOver.set_value(ok); });
+        held.readDone.get_future().wait();
+    }
+
+    Case *caseWithID(const QString &patientID)
+    {
+        const QList<Case *> found = fetchCases(QStringLiteral("patientID == %@"), {patientID});
+        return found.size() == 1 ? found.first() : nullptr;
+    }
+
+    // The patient ids of the cases whose summary holds "smith", from the
+    // index, after checking the store's indexed answer against its SQL one.
+    QStringList smithCases()
+    {
+        QVector<qint64> indexed;
+        QVector<qint64> scanned;
+        QString error;
+        PersistentStore *store = m_stack->persistentStore();
+        EXPECT_TRUE(store->fetchKeys(caseEntity(), Predicate::fromFormat(QStringLiteral("summary CONTAINS[cd] 'smith'")),
+                                     &indexed, &error));
+        // Without the diacritic option the store asks SQL.
+        EXPECT_TRUE(store->fetchKeys(caseEntity(), Predicate::fromFormat(QStringLiteral("summary CONTAINS[c] 'smith'")),
+                                     &scanned, &error));
+        std::sort(scanned.begin(), scanned.end());
+        EXPECT_EQ(indexed, scanned);
+        QStringList ids;
+        for (Case *item : fetchCases(QStringLiteral("summary CONTAINS[cd] 'smith'")))
+            ids.append(item->patientID());
+        ids.sort();
+        return ids;
+    }
 };
+
+TEST_F(IndexedSearchTest, SearchTextsAreReadInTheBackgroundAsSoonAsTheLibraryOpens)
+{
+    saveCasesAndReopen(40, true);
+    QSignalSpy read(m_stack.get(), &CoreDataStack::searchTextsRead);
+    QString error;
+    ASSERT_TRUE(m_stack->loadPersistentStores(&error)) << error.toStdString();
+    // Nobody searched or moved into a search field.
+    ASSERT_TRUE(read.wait(20000));
+    EXPECT_TRUE(m_stack->persistentStore()->hasCurrentTextIndex(caseEntity()));
+    EXPECT_EQ(smithCases().size(), 20);
+
+    // A library opened without it reads them at the first search.
+    saveCasesAndReopen(0, false);
+    ASSERT_TRUE(m_stack->loadPersistentStores(&error)) << error.toStdString();
+    EXPECT_FALSE(m_stack->persistentStore()->hasCurrentTextIndex(caseEntity()));
+    EXPECT_EQ(smithCases().size(), 20);
+    EXPECT_TRUE(m_stack->persistentStore()->hasCurrentTextIndex(caseEntity()));
+}
+
+TEST_F(IndexedSearchTest, SavesMadeWhileTheSearchTextsAreReadAreFoundOnceTheyAreHandedOver)
+{
+    saveCasesAndReopen(10, false);
+    QString error;
+    ASSERT_TRUE(m_stack->loadPersistentStores(&error)) << error.toStdString();
+    PersistentStore *store = m_stack->persistentStore();
+    HeldReading held;
+    startHeldReading(held);
+
+    // Meanwhile the user adds a case, renames two and deletes one.
+    newCase(QStringLiteral("NEW"), QStringLiteral("SMITH again"));
+    caseWithID(QStringLiteral("P0"))->setSummary(QStringLiteral("Smith, not Colles"));
+    caseWithID(QStringLiteral("P1"))->setSummary(QStringLiteral("Barton fracture"));
+    context()->deleteObject(caseWithID(QStringLiteral("P3")));
+    context()->saveWithParent(true);
+    held.release.set_value();
+    ASSERT_TRUE(held.handedOver.get_future().get());
+    EXPECT_TRUE(store->hasCurrentTextIndex(caseEntity()));
+    EXPECT_EQ(smithCases(), (QStringList{QStringLiteral("NEW"), QStringLiteral("P0"), QStringLiteral("P5"),
+                                         QStringLiteral("P7"), QStringLiteral("P9")}));
+}
+
+TEST_F(IndexedSearchTest, ClosingTheLibraryWhileItsSearchTextsAreReadGivesThemUpAndFoldsTheLog)
+{
+    // Closed at once, while the worker reads.
+    saveCasesAndReopen(3000, true);
+    QString error;
+    ASSERT_TRUE(m_stack->loadPersistentStores(&error)) << error.toStdString();
+    const QString wal = m_stack->storePath() + QStringLiteral("-wal");
+    m_stack.reset();
+    EXPECT_FALSE(QFileInfo::exists(wal)) << "the worker's connection was closed before the store's";
+
+    // Closed while the worker waits to hand the texts over: closing waits for
+    // it, and it tells whoever waits for the texts.
+    m_stack = std::make_unique<CoreDataStack>(libraryPath());
+    m_stack->setReadsSearchTextsInBackground(false);
+    ASSERT_TRUE(m_stack->loadPersistentStores(&error)) << error.toStdString();
+    PersistentStore *store = m_stack->persistentStore();
+    HeldReading held;
+    startHeldReading(held);
+    std::future<void> closing = std::async(std::launch::async, [store] { store->close(); });
+    held.release.set_value();
+    closing.get();
+    EXPECT_EQ(held.handedOver.get_future().wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_FALSE(store->hasCurrentTextIndex(caseEntity()));
+    m_stack.reset();
+    EXPECT_FALSE(QFileInfo::exists(wal));
+    reopen();
+    EXPECT_EQ(fetchCases(QString()).size(), 3000);
+}
 
 TEST_F(IndexedSearchTest, SearchSeesAnotherConnectionsCommits)
 {
