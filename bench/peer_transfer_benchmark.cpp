@@ -20,11 +20,11 @@
 #include <unistd.h>
 
 #include "BenchmarkReport.h"
-#include "media/MediaFileStore.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/MediaFileStore.h"
 #include "transfer/OvalisMediaTransferViewModel.h"
 #include "util/Log.h"
 #include "util/Settings.h"

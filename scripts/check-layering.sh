@@ -5,8 +5,8 @@
 #
 # A folder includes its own files and those of lower layers, never a higher
 # layer; app and cli stay apart. Widgets live in a folder's ui/ subfolder (and
-# in app/): code outside them includes no ui/ header. A ui/ folder may use
-# another folder's ui/ only on a link listed below. Prints each include that
+# in app/): code outside them includes no ui/ header. A ui/ folder may use a
+# lower folder's ui/, and a peer folder's ui/ only on a link listed below. Prints each include that
 # breaks the layering and exits 1 when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,7 +45,8 @@ while IFS= read -r line; do
     problem="$from/ and $to/ stay apart"
   elif ((toUi)) && ((!fromUi)) && [[ $from != app ]]; then
     problem="only widgets include widgets"
-  elif ((toUi)) && ((fromUi)) && [[ $to != "$from" ]] && [[ -z ${uiLinks["$from/ui -> $to/ui"]:-} ]]; then
+  elif ((toUi)) && ((fromUi)) && ((layer[$to] == layer[$from])) && [[ $to != "$from" ]] \
+    && [[ -z ${uiLinks["$from/ui -> $to/ui"]:-} ]]; then
     problem="$from/ui/ does not use $to/ui/"
   fi
   if [[ -n $problem ]]; then
