@@ -22,11 +22,11 @@
 
 #include "BenchmarkReport.h"
 #include "LatencyProbe.h"
-#include "media/MediaFileStore.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/MediaFileStore.h"
 #include "transfer/OvalisMediaTransferViewModel.h"
 #include "util/Log.h"
 #include "util/Settings.h"

@@ -403,27 +403,6 @@ AppDelegate::ApplicationMenus AppDelegate::addApplicationMenus(QMenuBar *menuBar
     return menus;
 }
 
-AppDelegate::ApplicationMenus AppDelegate::addWindowMenus(AppDelegate *delegate, QMenuBar *menuBar, QWidget *window)
-{
-    ApplicationMenus menus{};
-    if (delegate) {
-        menus = delegate->addApplicationMenus(menuBar);
-    } else {
-        menus.file = menuBar->addMenu(tr("&File"));
-        menus.edit = menuBar->addMenu(tr("&Edit"));
-        menus.view = menuBar->addMenu(tr("&View"));
-        menus.window = menuBar->addMenu(tr("&Window"));
-    }
-    auto *minimise = new QAction(tr("Minimise"), menus.window);
-    minimise->setShortcut(QKeySequence(QStringLiteral("Ctrl+M")));
-    connect(minimise, &QAction::triggered, window, &QWidget::showMinimized);
-    QAction *firstWindowItem = menus.window->actions().value(0);
-    menus.window->insertAction(firstWindowItem, minimise);
-    if (firstWindowItem)
-        menus.window->insertSeparator(firstWindowItem);
-    return menus;
-}
-
 bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
     // The View menu stays out of the menu bar while it has nothing to offer.

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <functional>
 
+#include "util/ui/ApplicationHost.h"
+
 class QAction;
 class QEvent;
 class QGuiApplication;
@@ -29,7 +31,7 @@ class UpdateWindowController;
 // whether quitting may go ahead, reopens the library window and carries the
 // application-wide commands (save, settings, help, support e-mail, and the
 // debugging commands).
-class AppDelegate : public QObject
+class AppDelegate : public QObject, public ApplicationHost
 {
     Q_OBJECT
     Q_PROPERTY(bool showDebuggingMenu READ showDebuggingMenu WRITE setShowDebuggingMenu NOTIFY showDebuggingMenuChanged)
@@ -37,17 +39,6 @@ class AppDelegate : public QObject
 public:
     enum class TerminateReply { TerminateNow, TerminateCancel };
     enum class QuitAnswer { QuitAnyway, Cancel };
-
-    // The menus addApplicationMenus puts into a menu bar (owned by it).
-    struct ApplicationMenus {
-        QMenu *file;   // Save, Quit
-        QMenu *edit;   // Settings…
-        QMenu *view;   // empty: hidden until the window adds an item
-        QMenu *history; // the case history, rebuilt each time it opens
-        QMenu *window; // Library
-        QMenu *debug;  // the debugging commands, while showDebuggingMenu is true
-        QMenu *help;   // User Guide, Send Support Email…
-    };
 
     // Registers the defaults and the four named value transformers.
     explicit AppDelegate(CoreDataStack &stack, QObject *parent = nullptr);
@@ -59,7 +50,7 @@ public:
 
     // Set by the library window when it loads.
     QMainWindow *libraryWindowController() const { return m_libraryWindowController; }
-    void setLibraryWindowController(QMainWindow *window) { m_libraryWindowController = window; }
+    void setLibraryWindowController(QMainWindow *window) override { m_libraryWindowController = window; }
 
     bool showDebuggingMenu() const { return m_showDebuggingMenu; }
     void setShowDebuggingMenu(bool show);
@@ -111,12 +102,7 @@ public:
     QMenu *createDebuggingMenu(QWidget *parent);
     // The application's menus, appended to menuBar; a window adds its own
     // items to the menus returned.
-    ApplicationMenus addApplicationMenus(QMenuBar *menuBar);
-    // A window's menus: the delegate's application menus (bare File, Edit,
-    // View and Window menus without a delegate, as in tests), with Minimise
-    // (Ctrl+M) for window at the top of the Window menu. history, debug and
-    // help are null without a delegate.
-    static ApplicationMenus addWindowMenus(AppDelegate *delegate, QMenuBar *menuBar, QWidget *window);
+    ApplicationMenus addApplicationMenus(QMenuBar *menuBar) override;
 
     SettingsWindowController *settingsWindowController() const { return m_settingsWindowController; }
 

@@ -3,8 +3,8 @@
 #include "exchange/CalendarDateText.h"
 #include "exchange/JsonRecordFields.h"
 #include "exchange/JsonText.h"
-#include "media/MediaUuid.h"
 #include "store/Media.h"
+#include "store/MediaUuid.h"
 #include "util/Log.h"
 
 namespace ovalis {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "media/MediaFileStore.h"
+#include "store/MediaFileStore.h"
 
 namespace ovalis {
 

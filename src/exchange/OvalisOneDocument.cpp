@@ -9,7 +9,7 @@
 #include <cmath>
 #include <sqlite3.h>
 
-#include "media/MediaUuid.h"
+#include "store/MediaUuid.h"
 #include "util/Log.h"
 
 namespace ovalis {

@@ -1,10 +1,10 @@
 #include "exchange/RestoredMediaIdentifiers.h"
 
-#include "media/MediaFileStore.h"
-#include "media/MediaTypes.h"
-#include "media/MediaUuid.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/MediaFileStore.h"
+#include "store/MediaTypes.h"
+#include "store/MediaUuid.h"
 #include "util/Log.h"
 
 namespace ovalis {

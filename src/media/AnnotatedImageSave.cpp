@@ -1,11 +1,11 @@
 #include "media/AnnotatedImageSave.h"
 
-#include "library/LibraryNotifications.h"
 #include "media/AnnotationPage.h"
 #include "media/MediaFileUndo.h"
-#include "media/UndoKeptFile.h"
+#include "store/LibraryNotifications.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/UndoKeptFile.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/UndoRegistrationPause.h"

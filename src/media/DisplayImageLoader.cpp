@@ -8,8 +8,8 @@
 #include <QMutexLocker>
 
 #include "media/ImageScaling.h"
-#include "media/MediaImageDecoder.h"
-#include "media/MediaTypes.h"
+#include "store/MediaImageDecoder.h"
+#include "store/MediaTypes.h"
 
 namespace ovalis {
 

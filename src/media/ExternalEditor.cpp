@@ -10,7 +10,7 @@
 #include <QSet>
 #include <algorithm>
 
-#include "media/UndoKeptFile.h"
+#include "store/UndoKeptFile.h"
 #include "media/MediaFileUndo.h"
 #include "store/Media.h"
 #include "util/Log.h"

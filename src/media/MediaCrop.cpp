@@ -1,10 +1,10 @@
 #include "media/MediaCrop.h"
 
-#include "library/LibraryNotifications.h"
 #include "media/MediaFileUndo.h"
-#include "media/UndoKeptFile.h"
+#include "store/LibraryNotifications.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/UndoKeptFile.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/UndoManager.h"

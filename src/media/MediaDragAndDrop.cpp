@@ -3,7 +3,7 @@
 #include <QMimeData>
 #include <algorithm>
 
-#include "media/MediaTypes.h"
+#include "store/MediaTypes.h"
 #include "util/Log.h"
 
 namespace ovalis {

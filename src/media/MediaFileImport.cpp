@@ -6,12 +6,12 @@
 #include <QSet>
 #include <memory>
 
-#include "media/UndoKeptFile.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/SharedBackgroundContext.h"
+#include "store/UndoKeptFile.h"
 #include "util/NotificationCenter.h"
 #include "util/UndoManager.h"
 

@@ -4,7 +4,7 @@
 #include <QUrl>
 #include <memory>
 
-#include "media/MediaWriteError.h"
+#include "store/MediaWriteError.h"
 
 #include "store/ObjectID.h"
 

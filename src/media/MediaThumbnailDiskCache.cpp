@@ -7,7 +7,7 @@
 #include <QTemporaryFile>
 #include <QStandardPaths>
 
-#include "media/MediaUuid.h"
+#include "store/MediaUuid.h"
 
 namespace ovalis {
 

@@ -9,9 +9,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "media/MediaImageDecoder.h"
-#include "media/MediaTypes.h"
 #include "media/MovieFrameExtractor.h"
+#include "store/MediaImageDecoder.h"
+#include "store/MediaTypes.h"
 
 namespace ovalis {
 

@@ -6,11 +6,11 @@
 #include <QUuid>
 #include <algorithm>
 
-#include "media/MediaFileStore.h"
 #include "store/AgeFormatter.h"
 #include "store/CaseLinks.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/MediaFileStore.h"
 #include "store/NHI.h"
 #include "store/Tag.h"
 #include "util/Log.h"

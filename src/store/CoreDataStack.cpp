@@ -4,10 +4,10 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-#include "media/UndoFileFolder.h"
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
 #include "store/PersistentStore.h"
+#include "store/UndoFileFolder.h"
 #include "util/Log.h"
 #include "util/SerialQueue.h"
 #include "util/Settings.h"

@@ -9,13 +9,13 @@
 #include <functional>
 
 
-#include "media/MediaDirectoryScan.h"
-#include "media/MediaFileStore.h"
-#include "media/MediaWriteError.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/MediaDirectoryScan.h"
+#include "store/MediaFileStore.h"
+#include "store/MediaWriteError.h"
 #include "store/PersistentStore.h"
 #include "store/Tag.h"
 #include "util/Log.h"

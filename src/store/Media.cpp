@@ -4,15 +4,15 @@
 #include <QFileInfo>
 #include <QUuid>
 
-#include "media/MediaFileStore.h"
-#include "media/MediaImageDecoder.h"
-#include "media/MediaTypes.h"
-#include "media/MediaUuid.h"
-#include "media/UndoKeptFile.h"
-#include "media/UuidDirectoryPath.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
+#include "store/MediaFileStore.h"
+#include "store/MediaImageDecoder.h"
+#include "store/MediaTypes.h"
+#include "store/MediaUuid.h"
+#include "store/UndoKeptFile.h"
+#include "store/UuidDirectoryPath.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/SerialQueue.h"

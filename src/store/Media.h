@@ -5,8 +5,8 @@
 #include <QUrl>
 #include <optional>
 
-#include "media/MediaWriteError.h"
 #include "store/ManagedObject.h"
+#include "store/MediaWriteError.h"
 
 namespace ovalis {
 

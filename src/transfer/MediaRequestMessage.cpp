@@ -3,7 +3,7 @@
 #include <QRegularExpression>
 #include <QVariantMap>
 
-#include "media/MediaUuid.h"
+#include "store/MediaUuid.h"
 #include "util/KeyedArchive.h"
 
 namespace ovalis {

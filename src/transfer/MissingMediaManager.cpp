@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "media/MediaFileStore.h"
+#include "store/MediaFileStore.h"
 #include "transfer/MediaRequestMessage.h"
 #include "transfer/MultiPeerManager.h"
 #include "util/Log.h"

@@ -1,8 +1,8 @@
 #include "transfer/OvalisMediaTransferViewModel.h"
 
-#include "library/LibraryNotifications.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
+#include "store/LibraryNotifications.h"
 #include "store/ManagedObjectContext.h"
 #include "transfer/MultiPeerManager.h"
 #include "transfer/OvalisMissingMediaManager.h"

@@ -4,14 +4,14 @@
 #include <QFileInfo>
 #include <algorithm>
 
-#include "media/MediaFileStore.h"
-#include "media/MediaTypes.h"
-#include "media/UuidDirectoryPath.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/MediaFileStore.h"
+#include "store/MediaTypes.h"
 #include "store/ObjectID.h"
+#include "store/UuidDirectoryPath.h"
 #include "transfer/MediaRequestMessage.h"
 #include "util/FileCreationMode.h"
 #include "util/Log.h"

@@ -29,7 +29,7 @@
 #include "exchange/ui/BackupCommands.h"
 #include "store/PersistentStore.h"
 #include "support/LocalHttpsServer.h"
-#include "media/UndoFileFolder.h"
+#include "store/UndoFileFolder.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
 #include "util/UndoManager.h"

@@ -10,8 +10,8 @@
 
 #include "exchange/EncodedCase.h"
 #include "exchange/JSONImporter.h"
-#include "media/MediaFileStore.h"
-#include "media/MediaUuid.h"
+#include "store/MediaFileStore.h"
+#include "store/MediaUuid.h"
 #include "ExchangeFixture.h"
 #include "store/LibraryMaintenance.h"
 #include "util/Log.h"

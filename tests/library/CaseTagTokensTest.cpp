@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "library/CaseTagTokens.h"
-#include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
+#include "store/LibraryNotifications.h"
 #include "support/StoreFixture.h"
 #include "util/NotificationCenter.h"
 

@@ -10,7 +10,7 @@
 
 #include "library/CaseLine.h"
 #include "library/CaseListDragAndDrop.h"
-#include "library/LibraryNotifications.h"
+#include "store/LibraryNotifications.h"
 #include "LibraryViewFixture.h"
 #include "support/EncodedImage.h"
 #include "util/Log.h"

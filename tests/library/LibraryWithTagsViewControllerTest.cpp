@@ -9,7 +9,7 @@
 
 #include "exchange/FolderHierarchyImport.h"
 #include "exchange/JSONImporter.h"
-#include "library/LibraryNotifications.h"
+#include "store/LibraryNotifications.h"
 #include "LibraryViewFixture.h"
 #include "support/EncodedImage.h"
 #include "util/Log.h"

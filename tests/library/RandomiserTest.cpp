@@ -1,9 +1,9 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
-#include "library/LibraryNotifications.h"
 #include "library/LibraryViewFixture.h"
 #include "library/Randomiser.h"
+#include "store/LibraryNotifications.h"
 #include "util/NotificationCenter.h"
 
 namespace ovalis::test {

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "library/LibraryNotifications.h"
 #include "media/MediaCrop.h"
 #include "media/MediaEditFixture.h"
-#include "media/MediaFileStore.h"
 #include "media/MediaFileUndo.h"
+#include "store/LibraryNotifications.h"
+#include "store/MediaFileStore.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 

@@ -6,7 +6,7 @@
 #include <QPainter>
 
 #include "support/EncodedImage.h"
-#include "media/UndoFileFolder.h"
+#include "store/UndoFileFolder.h"
 #include "support/StoreFixture.h"
 #include "util/UndoManager.h"
 

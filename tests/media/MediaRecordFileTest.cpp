@@ -9,8 +9,8 @@
 #include <QSemaphore>
 #include <gtest/gtest.h>
 
-#include "media/MediaFileStore.h"
-#include "media/UndoFileFolder.h"
+#include "store/MediaFileStore.h"
+#include "store/UndoFileFolder.h"
 #include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"

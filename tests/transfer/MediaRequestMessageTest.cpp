@@ -8,7 +8,7 @@
 #include <memory>
 #include <plist/plist.h>
 
-#include "media/MediaFileStore.h"
+#include "store/MediaFileStore.h"
 #include "transfer/MissingMediaLibrary.h"
 #include "transfer/MissingMediaManager.h"
 #include "transfer/RecordingMultiPeerManager.h"

@@ -4,7 +4,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "library/LibraryNotifications.h"
+#include "store/LibraryNotifications.h"
 #include "transfer/KeepAwakeActivity.h"
 #include "transfer/MediaRequestMessage.h"
 #include "transfer/MissingMediaManager.h"

@@ -4,11 +4,11 @@
 #include <QFile>
 #include <QTest>
 
-#include "media/MediaFileStore.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/MediaFileStore.h"
 #include "transfer/MissingMediaManager.h"
 
 namespace ovalis::test {

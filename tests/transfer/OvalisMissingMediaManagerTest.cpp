@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <thread>
 
-#include "media/UuidDirectoryPath.h"
 #include "store/ContextQueue.h"
+#include "store/UuidDirectoryPath.h"
 #include "support/StoreFixture.h"
 #include "transfer/MediaRequestMessage.h"
 #include "transfer/MissingMediaLibrary.h"

@@ -15,7 +15,6 @@
 #include <QVBoxLayout>
 
 #include "library/CaseTagTokens.h"
-#include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TypingUndoCoalescer.h"
 #include "library/ValueTransformer.h"
@@ -23,6 +22,7 @@
 #include "library/ui/OptionalDateEdit.h"
 #include "library/ui/TagTokenField.h"
 #include "store/Case.h"
+#include "store/LibraryNotifications.h"
 #include "store/Sex.h"
 #include "util/LocalDate.h"
 #include "util/NotificationCenter.h"

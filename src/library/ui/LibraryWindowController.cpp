@@ -21,7 +21,6 @@
 #include <QTimer>
 #include <QToolBar>
 
-#include "app/AppDelegate.h"
 #include "exchange/FolderHierarchyImport.h"
 #include "exchange/ui/BackupReminderView.h"
 #include "exchange/ui/JobNotice.h"
@@ -30,7 +29,7 @@
 #include "find/ui/AdvancedFindWindowController.h"
 #include "library/CaseHistory.h"
 #include "library/CaseTableModel.h"
-#include "library/LibraryNotifications.h"
+#include "store/LibraryNotifications.h"
 #include "library/LibraryQuery.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/ui/ClickableTextField.h"
@@ -52,6 +51,7 @@
 #include "transfer/ui/MediaTransferView.h"
 #include "util/ThemeIcon.h"
 #include "util/UndoManager.h"
+#include "util/ui/ApplicationHost.h"
 
 namespace ovalis {
 
@@ -105,9 +105,10 @@ const QList<QPair<QString, QStringList>> &LibraryWindowController::searchScopesD
     return scopes;
 }
 
-LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelegate *appDelegate, QWidget *parent)
+LibraryWindowController::LibraryWindowController(CoreDataStack &stack, ApplicationHost *host, QWidget *parent)
     : QMainWindow(parent)
     , m_stack(stack)
+    , m_host(host)
     , m_splitViewController(nullptr)
     , m_ovalisOneImportController(new OvalisOneImportController(stack.mainContext(), this))
 {
@@ -123,12 +124,12 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, AppDelega
     m_progressView = new LabelledProgressView(statusBar());
     statusBar()->addPermanentWidget(m_progressView);
     statusBar()->addWidget(new BackupReminderView(statusBar()));
-    buildMenus(appDelegate);
+    buildMenus();
     libraryView()->setDateAddedColumnHidden(false);
 
     // 1. Known to the application. 2. Scope "All", which runs the first search.
-    if (appDelegate)
-        appDelegate->setLibraryWindowController(this);
+    if (m_host)
+        m_host->setLibraryWindowController(this);
     // The stored second-degree flags may be stale (another program wrote the
     // tags, or the library is new); the tag list shows them from the start.
     libraryViewController()->refreshTagActivity();
@@ -249,11 +250,11 @@ void LibraryWindowController::editCommand(const char *slot)
     }
 }
 
-void LibraryWindowController::buildMenus(AppDelegate *appDelegate)
+void LibraryWindowController::buildMenus()
 {
-    // The application's menus come from its delegate; the window adds its own
-    // commands to them. Without a delegate (tests) the window makes bare menus.
-    const AppDelegate::ApplicationMenus menus = AppDelegate::addWindowMenus(appDelegate, menuBar(), this);
+    // The application's menus come from its host; the window adds its own
+    // commands to them. Without a host (tests) the window makes bare menus.
+    const ApplicationHost::ApplicationMenus menus = ApplicationHost::addWindowMenus(m_host, menuBar(), this);
     QMenu *edit = menus.edit;
     QMenu *view = menus.view;
 
@@ -671,7 +672,7 @@ void LibraryWindowController::showMedia()
     CaseHistory::shared().push(selected.first());
     const bool alternate = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
     if (!m_mediaWindowController) {
-        m_mediaWindowController = std::make_unique<MediaWindowController>(m_stack);
+        m_mediaWindowController = std::make_unique<MediaWindowController>(m_stack, m_host);
         m_mediaWindowController->setCurrentCase(selected.first());
     }
     m_mediaWindowController->show();

@@ -16,7 +16,7 @@ class QMenu;
 namespace ovalis {
 
 class AdvancedFindWindowController;
-class AppDelegate;
+class ApplicationHost;
 class Case;
 class CoreDataStack;
 class LabelledProgressView;
@@ -36,9 +36,9 @@ class LibraryWindowController : public QMainWindow
     Q_OBJECT
 
 public:
-    // appDelegate may be null (tests); it supplies the application-wide
-    // menus and learns of the window.
-    explicit LibraryWindowController(CoreDataStack &stack, AppDelegate *appDelegate = nullptr, QWidget *parent = nullptr);
+    // host may be null (tests); it supplies the application-wide menus, here
+    // and in the media window, and learns of the window.
+    explicit LibraryWindowController(CoreDataStack &stack, ApplicationHost *host = nullptr, QWidget *parent = nullptr);
     ~LibraryWindowController() override;
 
     SearchField *searchField() const { return m_searchField; }
@@ -116,7 +116,7 @@ protected:
 
 private:
     void buildToolbar();
-    void buildMenus(AppDelegate *appDelegate);
+    void buildMenus();
     void registerObservers();
     void chooseScope(const QString &title);
     void searchWithText(const QString &text);
@@ -129,6 +129,7 @@ private:
     void editCommand(const char *slot);
 
     CoreDataStack &m_stack;
+    ApplicationHost *m_host;
     LibrarySplitViewController *m_splitViewController;
     SearchField *m_searchField = nullptr;
     LabelledProgressView *m_progressView = nullptr;

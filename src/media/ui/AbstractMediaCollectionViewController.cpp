@@ -2,12 +2,12 @@
 
 #include <QVBoxLayout>
 
-#include "library/LibraryNotifications.h"
 #include "media/MediaCollectionModel.h"
 #include "media/MediaThumbnailProvider.h"
 #include "media/ui/MediaGridView.h"
 #include "media/ui/MediaThumbnailDelegate.h"
 #include "store/Case.h"
+#include "store/LibraryNotifications.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 

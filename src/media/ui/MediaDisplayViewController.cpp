@@ -10,14 +10,12 @@
 #include <QUrl>
 #include <cstdlib>
 
-#include "library/LibraryNotifications.h"
 #include "media/CursorImage.h"
 #include "media/DisplayImageLoader.h"
 #include "media/ExternalEditor.h"
 #include "media/MediaCrop.h"
 #include "media/MediaFileWatcher.h"
 #include "media/MediaOverlayText.h"
-#include "media/MediaTypes.h"
 #include "media/PlaceholderImage.h"
 #include "media/ui/DisplayImageView.h"
 #include "media/ui/InteractiveView.h"
@@ -26,7 +24,9 @@
 #include "media/ui/MediaSummaryAndDetailView.h"
 #include "media/ui/MovieView.h"
 #include "store/Case.h"
+#include "store/LibraryNotifications.h"
 #include "store/Media.h"
+#include "store/MediaTypes.h"
 #include "store/NHI.h"
 #include "util/ApplicationEventMonitor.h"
 #include "util/NotificationCenter.h"

@@ -11,13 +11,12 @@
 #include <QScreen>
 #include <QToolBar>
 
-#include "app/AppDelegate.h"
-#include "library/LibraryNotifications.h"
 #include "media/ui/AnnotationWindowController.h"
 #include "media/ui/MediaDisplayViewController.h"
 #include "media/ui/MediaSplitViewController.h"
 #include "media/ui/SelectableMediaCollectionViewController.h"
 #include "store/CoreDataStack.h"
+#include "store/LibraryNotifications.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "util/ApplicationEventMonitor.h"
@@ -26,6 +25,7 @@
 #include "util/Settings.h"
 #include "util/ThemeIcon.h"
 #include "util/UndoManager.h"
+#include "util/ui/ApplicationHost.h"
 
 namespace ovalis {
 
@@ -45,7 +45,7 @@ QIcon exitFullScreenIcon()
 
 } // namespace
 
-MediaWindowController::MediaWindowController(CoreDataStack &stack, QWidget *parent)
+MediaWindowController::MediaWindowController(CoreDataStack &stack, ApplicationHost *host, QWidget *parent)
     : QMainWindow(parent)
     , m_stack(stack)
     , m_splitViewController(new MediaSplitViewController(this))
@@ -54,7 +54,7 @@ MediaWindowController::MediaWindowController(CoreDataStack &stack, QWidget *pare
     setWindowTitle(QStringLiteral("Media"));
     setCentralWidget(m_splitViewController);
     buildToolbar();
-    buildMenus();
+    buildMenus(host);
     displayViewController()->setFitToWindowToolbarItem(m_fitToWindowToolbarItem);
     displayViewController()->applyFitToWindow();
     connect(displayViewController(), &MediaDisplayViewController::showDescriptionChanged, this,
@@ -133,9 +133,9 @@ void MediaWindowController::buildToolbar()
     addActions(toolbar->actions());
 }
 
-void MediaWindowController::buildMenus()
+void MediaWindowController::buildMenus(ApplicationHost *host)
 {
-    const AppDelegate::ApplicationMenus menus = AppDelegate::addWindowMenus(AppDelegate::instance(), menuBar(), this);
+    const ApplicationHost::ApplicationMenus menus = ApplicationHost::addWindowMenus(host, menuBar(), this);
     QMenu *edit = menus.edit;
     QMenu *view = menus.view;
 

@@ -11,6 +11,7 @@ class QKeyEvent;
 namespace ovalis {
 
 class AnnotationWindowController;
+class ApplicationHost;
 class Case;
 class CoreDataStack;
 class MediaDisplayViewController;
@@ -26,7 +27,8 @@ class MediaWindowController : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MediaWindowController(CoreDataStack &stack, QWidget *parent = nullptr);
+    // host may be null (tests); it supplies the application-wide menus.
+    explicit MediaWindowController(CoreDataStack &stack, ApplicationHost *host = nullptr, QWidget *parent = nullptr);
     ~MediaWindowController() override;
 
     MediaSplitViewController *splitViewController() const { return m_splitViewController; }
@@ -75,7 +77,7 @@ protected:
 
 private:
     void buildToolbar();
-    void buildMenus();
+    void buildMenus(ApplicationHost *host);
     void windowWillEnterFullScreen();
     void windowDidExitFullScreen();
     void windowDidBecomeKey();

@@ -14,7 +14,7 @@
 #include "find/ui/AdvancedFindRuleRowView.h"
 #include "find/ui/AdvancedFindViewController.h"
 #include "find/ui/UserActions.h"
-#include "library/LibraryNotifications.h"
+#include "store/LibraryNotifications.h"
 #include "support/MenuTitles.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"

@@ -11,13 +11,13 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/TypedDate.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/InfoViewController.h"
 #include "library/ui/OptionalDateEdit.h"
 #include "library/ui/TagTokenField.h"
+#include "store/LibraryNotifications.h"
 #include "support/StoreFixture.h"
 #include "util/NotificationCenter.h"
 #include "util/UndoManager.h"

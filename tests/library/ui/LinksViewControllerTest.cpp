@@ -3,9 +3,9 @@
 #include <QTextBrowser>
 #include <gtest/gtest.h>
 
-#include "library/LibraryNotifications.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/LinksViewController.h"
+#include "store/LibraryNotifications.h"
 #include "support/StoreFixture.h"
 #include "util/NotificationCenter.h"
 

@@ -4,7 +4,6 @@
 
 #include "library/CaseHistory.h"
 #include "library/CaseTableModel.h"
-#include "library/LibraryNotifications.h"
 #include "library/LibraryWithTagsViewController.h"
 #include "library/ui/ClickableTextField.h"
 #include "library/ui/DetailTabViewController.h"
@@ -15,6 +14,7 @@
 #include "media/ui/MediaDisplayViewController.h"
 #include "media/ui/MediaWindowController.h"
 #include "media/ui/SelectableMediaCollectionViewController.h"
+#include "store/LibraryNotifications.h"
 #include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
 #include "util/NotificationCenter.h"

@@ -11,7 +11,7 @@
 #include <numeric>
 #include <gtest/gtest.h>
 
-#include "library/LibraryNotifications.h"
+#include "store/LibraryNotifications.h"
 #include "media/CursorImage.h"
 #include "media/LoupeGeometry.h"
 #include "media/PlaceholderImage.h"

@@ -6,7 +6,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "library/LibraryNotifications.h"
 #include "media/ui/AnnotationViewController.h"
 #include "media/ui/AnnotationWindowController.h"
 #include "media/ui/MediaDisplayViewController.h"
@@ -14,6 +13,7 @@
 #include "media/ui/MediaSplitViewController.h"
 #include "media/ui/MediaWindowController.h"
 #include "media/ui/SelectableMediaCollectionViewController.h"
+#include "store/LibraryNotifications.h"
 #include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"

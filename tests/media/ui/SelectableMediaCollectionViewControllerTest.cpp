@@ -13,10 +13,10 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "library/LibraryNotifications.h"
 #include "media/MediaCollectionModel.h"
 #include "media/MediaThumbnailProvider.h"
 #include "media/ui/SelectableMediaCollectionViewController.h"
+#include "store/LibraryNotifications.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"

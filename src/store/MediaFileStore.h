@@ -5,8 +5,8 @@
 #include <QUrl>
 #include <functional>
 
-#include "media/MediaTypes.h"
-#include "media/MediaWriteError.h"
+#include "store/MediaTypes.h"
+#include "store/MediaWriteError.h"
 
 namespace ovalis {
 

@@ -1,7 +1,7 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
-#include "media/MediaTypes.h"
+#include "store/MediaTypes.h"
 
 using namespace ovalis;
 

@@ -3,7 +3,7 @@
 #include <QUrl>
 #include <memory>
 
-#include "media/MediaWriteError.h"
+#include "store/MediaWriteError.h"
 
 namespace ovalis {
 

@@ -1,4 +1,4 @@
-#include "media/UndoFileFolder.h"
+#include "store/UndoFileFolder.h"
 
 #include <QDir>
 #include <QFile>

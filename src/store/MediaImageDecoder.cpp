@@ -1,4 +1,4 @@
-#include "media/MediaImageDecoder.h"
+#include "store/MediaImageDecoder.h"
 
 #include <QBuffer>
 #include <QImageReader>

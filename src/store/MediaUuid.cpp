@@ -1,4 +1,4 @@
-#include "media/MediaUuid.h"
+#include "store/MediaUuid.h"
 
 #include <QUuid>
 

@@ -1,4 +1,4 @@
-#include "media/UuidDirectoryPath.h"
+#include "store/UuidDirectoryPath.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "media/UuidDirectoryPath.h"
+#include "store/UuidDirectoryPath.h"
 
 using namespace ovalis;
 

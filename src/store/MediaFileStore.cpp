@@ -1,4 +1,4 @@
-#include "media/MediaFileStore.h"
+#include "store/MediaFileStore.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -17,9 +17,9 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "media/MediaUuid.h"
-#include "media/UuidDirectoryPath.h"
 #include "store/CoreDataStack.h"
+#include "store/MediaUuid.h"
+#include "store/UuidDirectoryPath.h"
 #include "util/Log.h"
 
 namespace ovalis {

@@ -1,4 +1,4 @@
-#include "media/MediaDirectoryScan.h"
+#include "store/MediaDirectoryScan.h"
 
 #include <filesystem>
 #include <thread>

@@ -1,11 +1,11 @@
-#include "media/UndoKeptFile.h"
+#include "store/UndoKeptFile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <unistd.h>
 
-#include "media/MediaFileStore.h"
-#include "media/UndoFileFolder.h"
+#include "store/MediaFileStore.h"
+#include "store/UndoFileFolder.h"
 #include "util/Log.h"
 
 namespace ovalis {

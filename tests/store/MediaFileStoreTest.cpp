@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "media/MediaFileStore.h"
+#include "store/MediaFileStore.h"
 #include "util/Log.h"
 
 using namespace ovalis;

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "media/UndoFileFolder.h"
+#include "store/UndoFileFolder.h"
 #include "support/StoreFixture.h"
 
 using namespace ovalis;

@@ -1,4 +1,4 @@
-#include "media/MediaTypes.h"
+#include "store/MediaTypes.h"
 
 #include <array>
 
