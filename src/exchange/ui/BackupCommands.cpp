@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <algorithm>
 #include <atomic>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "exchange/BackupReminder.h"
 #include "exchange/JSONImporter.h"
@@ -169,6 +171,9 @@ void BackupCommands::exportDatabase()
     runLibraryJob(
         tr("Backing up…"),
         [reader, path](const LibraryArchive::Progress &progress) {
+            // The reader's thread is its own and ends with it: lowered, it
+            // yields the cores to the window whenever the window has work.
+            reader->performAndWait([] { ::setpriority(PRIO_PROCESS, ::gettid(), 10); });
             const JSONImporter::ExportResult exported = JSONImporter(QUrl::fromLocalFile(path)).exportDatabaseOnQueue(reader.get(), progress);
             LibraryArchive::Result result;
             result.cases = exported.casesWritten;
