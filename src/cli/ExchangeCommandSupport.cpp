@@ -103,6 +103,30 @@ LibraryArchive::Progress TerminalByteProgress::progress()
     };
 }
 
+TerminalCountProgress::TerminalCountProgress(const QString &label, const QString &unit)
+    : m_label(label)
+    , m_unit(unit)
+    , m_terminal(isatty(STDERR_FILENO))
+{
+}
+
+TerminalCountProgress::~TerminalCountProgress()
+{
+    if (m_terminal && m_shown)
+        err() << "\r\033[K" << Qt::flush;
+}
+
+LibraryArchive::Progress TerminalCountProgress::progress()
+{
+    if (!m_terminal)
+        return {};
+    return [this](qint64 done, qint64 total) {
+        m_shown = true;
+        err() << "\r\033[K" << m_label << ' ' << done << " of " << total << ' ' << m_unit << Qt::flush;
+        return true;
+    };
+}
+
 TerminalProgress::TerminalProgress()
     : m_terminal(isatty(STDERR_FILENO))
 {

@@ -60,6 +60,26 @@ private:
     qint64 m_shownTenths = -1;
 };
 
+// While it lives, a count's progress is shown on one line of stderr
+// ("Backing up… 2000 of 100000 cases") when stderr is a terminal.
+class TerminalCountProgress
+{
+public:
+    TerminalCountProgress(const QString &label, const QString &unit);
+    ~TerminalCountProgress();
+    TerminalCountProgress(const TerminalCountProgress &) = delete;
+    TerminalCountProgress &operator=(const TerminalCountProgress &) = delete;
+
+    // The progress to hand to the job; empty when stderr is not a terminal.
+    LibraryArchive::Progress progress();
+
+private:
+    QString m_label;
+    QString m_unit;
+    bool m_terminal;
+    bool m_shown = false;
+};
+
 // While it lives, "Update Labelled Progress" posts are shown on one line of
 // stderr ("label count/total") when stderr is a terminal.
 class TerminalProgress

@@ -3,6 +3,7 @@
 #include "ExchangeCommandSupport.h"
 #include "exchange/JSONImporter.h"
 #include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
 
 namespace ovalis {
 
@@ -18,7 +19,15 @@ int runExportBackup(const QString &library, const QStringList &arguments)
     if (command.exitCode != 0)
         return command.exitCode;
     const QString &path = command.path;
-    const JSONImporter::ExportResult result = JSONImporter(QUrl::fromLocalFile(path)).exportDatabase(command.stack->mainContext());
+    // Read on a reader of its own, on its thread, as the window does.
+    const std::unique_ptr<ManagedObjectContext> reader = command.stack->contextForStore(command.stack->storePath(), true, false);
+    if (!reader)
+        return fail(QStringLiteral("the library could not be opened for reading"), 3);
+    JSONImporter::ExportResult result;
+    {
+        TerminalCountProgress progress(QStringLiteral("Backing up…"), QStringLiteral("cases"));
+        result = JSONImporter(QUrl::fromLocalFile(path)).exportDatabaseOnQueue(reader.get(), progress.progress());
+    }
     if (!result.error.isEmpty())
         return fail(QStringLiteral("the backup %1 could not be written: %2").arg(path, result.error), 3);
     out() << "Wrote " << result.casesWritten << " cases to " << path << Qt::endl;

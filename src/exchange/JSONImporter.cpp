@@ -157,7 +157,7 @@ QList<Case *> JSONImporter::exportOrder(QList<Case *> cases)
     return cases;
 }
 
-JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *context) const
+JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *context, const ExportProgress &progress) const
 {
     Log::info(LogArea::Filing, QStringLiteral("Export to ") + m_url.toString(QUrl::FullyEncoded));
     ExportResult result;
@@ -197,9 +197,16 @@ JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *co
                     batch.append(relations.encoded(ordered[i]));
                 pending.push_back(encodeOnThreadPool(std::move(batch), start == 0));
                 writeFinished(false);
+                const qint64 read = std::min(start + exportBatchSize, ordered.size());
+                if (progress && !progress(read, ordered.size())) {
+                    result.cancelled = true;
+                    break;
+                }
             }
             writeFinished(true);
-            if (!written || !writeText(file, BackupFile::closing(ordered.isEmpty())) || !file.commit())
+            if (result.cancelled)
+                Log::info(LogArea::Filing, QStringLiteral("Export cancelled"));
+            else if (!written || !writeText(file, BackupFile::closing(ordered.isEmpty())) || !file.commit())
                 result.error = file.errorString();
             else
                 result.casesWritten = int(ordered.size());
@@ -207,6 +214,13 @@ JSONImporter::ExportResult JSONImporter::exportDatabase(ManagedObjectContext *co
     }
     if (!result.error.isEmpty())
         Log::error(LogArea::Filing, QStringLiteral("Failed to export database summary: ") + result.error);
+    return result;
+}
+
+JSONImporter::ExportResult JSONImporter::exportDatabaseOnQueue(ManagedObjectContext *reader, const ExportProgress &progress) const
+{
+    ExportResult result;
+    reader->performAndWait([&] { result = exportDatabase(reader, progress); });
     return result;
 }
 

@@ -21,8 +21,12 @@ class JSONImporter
 public:
     struct ExportResult {
         int casesWritten = 0;
+        // Stopped by the progress; the file at url is as it was.
+        bool cancelled = false;
         QString error; // empty when the file was written
     };
+    // Told how many cases of total have been read; false stops the export.
+    using ExportProgress = std::function<bool(qint64 done, qint64 total)>;
     struct RestoreSummary {
         int casesRead = 0;
         int mediaRecords = 0;
@@ -47,8 +51,12 @@ public:
 
     // Writes every case of context to url, replacing any file there only once
     // the new one is complete. On context's thread (the main thread for the
-    // main context). Logs a failure and answers it.
-    ExportResult exportDatabase(ManagedObjectContext *context) const;
+    // main context). Logs a failure and answers it. progress hears of each
+    // batch of cases read; a stop leaves the file at url as it was.
+    ExportResult exportDatabase(ManagedObjectContext *context, const ExportProgress &progress = {}) const;
+    // The same through reader, a private-queue context of its own over the
+    // store file, on reader's thread; returns when the file is written.
+    ExportResult exportDatabaseOnQueue(ManagedObjectContext *reader, const ExportProgress &progress = {}) const;
     // By date added (none first), then by patient identifier (none as empty).
     static QList<Case *> exportOrder(QList<Case *> cases);
 

@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <algorithm>
 #include <atomic>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "exchange/BackupReminder.h"
 #include "exchange/JSONImporter.h"
@@ -16,6 +18,7 @@
 #include "exchange/ui/JobNotice.h"
 #include "exchange/MainThread.h"
 #include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
 #include "util/Log.h"
 
 namespace ovalis {
@@ -142,18 +145,50 @@ void BackupCommands::setAlertPresenter(std::function<void(const QString &, const
 
 void BackupCommands::exportDatabase()
 {
+    if (m_libraryJobRunning)
+        return;
     Log::info(LogArea::Filing, QStringLiteral("Export database"));
     const QString path = m_backupLocationChooser(proposedBackupName(QDateTime::currentDateTime()));
     if (path.isEmpty())
         return;
-    // The windows hand each edit to their records as it is made, so the
-    // main context already holds whatever is being typed.
-    const JSONImporter::ExportResult result = JSONImporter(QUrl::fromLocalFile(path)).exportDatabase(m_stack.mainContext());
     const QString name = QFileInfo(path).fileName();
-    if (!result.error.isEmpty())
-        m_alertPresenter(tr("The backup “%1” could not be written.").arg(name), result.error);
-    else
-        m_noticePresenter(tr("Backed up %1 to “%2”.").arg(cases(result.casesWritten), name));
+    const QString failed = tr("The backup “%1” could not be written.").arg(name);
+    // The windows hand each edit to their records as it is made; saved
+    // first, the edits are in the file the worker reads.
+    QString error;
+    if (!m_stack.mainContext()->save(&error)) {
+        m_alertPresenter(failed, tr("The library could not be saved first: %1").arg(error));
+        return;
+    }
+    // A reader of its own over the store file, so that the reading happens
+    // on the reader's thread beside the main context's connection.
+    std::shared_ptr<ManagedObjectContext> reader = m_stack.contextForStore(m_stack.storePath(), true, false);
+    if (!reader) {
+        m_alertPresenter(failed, tr("The library could not be opened for reading."));
+        return;
+    }
+    QPointer<BackupCommands> self(this);
+    runLibraryJob(
+        tr("Backing up…"),
+        [reader, path](const LibraryArchive::Progress &progress) {
+            // The reader's thread is its own and ends with it: lowered, it
+            // yields the cores to the window whenever the window has work.
+            reader->performAndWait([] { ::setpriority(PRIO_PROCESS, ::gettid(), 10); });
+            const JSONImporter::ExportResult exported = JSONImporter(QUrl::fromLocalFile(path)).exportDatabaseOnQueue(reader.get(), progress);
+            LibraryArchive::Result result;
+            result.cases = exported.casesWritten;
+            result.cancelled = exported.cancelled;
+            result.error = exported.error;
+            return result;
+        },
+        [self, failed, name](const LibraryArchive::Result &result) {
+            if (result.cancelled)
+                self->m_noticePresenter(tr("The backup was cancelled."));
+            else if (!result.error.isEmpty())
+                self->m_alertPresenter(failed, result.error);
+            else
+                self->m_noticePresenter(tr("Backed up %1 to “%2”.").arg(cases(result.cases), name));
+        });
 }
 
 void BackupCommands::importBackup()

@@ -22,7 +22,9 @@ class CoreDataStack;
 // reading and writing the archive) runs on a worker thread; only the steps
 // that need the main context (exporting the records, adding the restored
 // cases) run on the main thread, which never waits for the worker. "Back Up Records
-// (JSON)…" writes every case to a file chosen in a save panel, "Restore from
+// (JSON)…" saves the library, then writes every case to a file chosen in a
+// save panel, read on a worker through a reader of its own over the store
+// file, with the same progress display and cancel switch; "Restore from
 // Backup…" adds the cases of a chosen backup file. Each ends with a short
 // message in the window's status bar naming what was done, or what was
 // cancelled; a backup that cannot be written, or a file that cannot be
@@ -57,7 +59,7 @@ public:
     // once the step's progress is on its way to the main thread.
     void setWorkerStepObserver(std::function<void(qint64 done, qint64 total)> observer);
 
-    // Whether a library backup or restore is running.
+    // Whether a library backup or restore, or a backup of the records, is running.
     bool isRunningLibraryJob() const { return m_libraryJobRunning; }
 
 public slots:

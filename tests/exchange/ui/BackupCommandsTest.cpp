@@ -13,10 +13,12 @@
 #include <gtest/gtest.h>
 
 #include "exchange/BackupReminder.h"
+#include "exchange/JSONImporter.h"
 #include "exchange/LabelledProgressInfo.h"
 #include "exchange/ui/BackupCommands.h"
 #include "exchange/ui/LabelledProgressView.h"
 #include "store/Case.h"
+#include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
@@ -59,7 +61,34 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([this] { return !m_commands->isRunningLibraryJob(); }, 60000));
     }
 
+    // Records the threads that run the library jobs' steps; while
+    // m_holdWorker is set, each step waits for m_released.
+    void observeWorkerSteps()
+    {
+        m_commands->setWorkerStepObserver([this](qint64, qint64) {
+            {
+                std::lock_guard lock(m_workersLock);
+                m_workers.insert(QThread::currentThread());
+            }
+            if (m_holdWorker)
+                m_released.tryAcquire(1, 60000);
+        });
+    }
+
+    // Whether steps ran since the last call, none of them on the main thread.
+    bool stepsRanOnlyOnWorkers()
+    {
+        std::lock_guard lock(m_workersLock);
+        const bool onlyWorkers = !m_workers.isEmpty() && !m_workers.contains(QCoreApplication::instance()->thread());
+        m_workers.clear();
+        return onlyWorkers;
+    }
+
     std::unique_ptr<BackupCommands> m_commands;
+    std::mutex m_workersLock;
+    QSet<QThread *> m_workers;
+    std::atomic<bool> m_holdWorker = false;
+    QSemaphore m_released;
     QString m_chosen;
     QString m_proposed;
     QStringList m_alerts;
@@ -85,11 +114,13 @@ TEST_F(BackupCommandsTest, BackupAndRestoreGoThroughTheirPanelsAndReportWhatFail
 
     m_chosen = m_directory.filePath(QStringLiteral("missing folder/backup.json"));
     m_commands->exportDatabase();
+    waitForLibraryJob();
     ASSERT_EQ(m_alerts.size(), 1);
     EXPECT_TRUE(m_alerts.first().startsWith(QStringLiteral("The backup “backup.json” could not be written. | ")));
 
     m_chosen = m_directory.filePath(QStringLiteral("backup.json"));
     m_commands->exportDatabase();
+    waitForLibraryJob();
     EXPECT_EQ(m_alerts.size(), 1);
     QSignalSpy finished(m_commands.get(), &BackupCommands::restoreFinished);
     m_commands->importBackup();
@@ -125,7 +156,9 @@ TEST_F(BackupCommandsTest, EveryBackupAndRestoreSaysInTheWindowsStatusBarWhatItD
     const auto shown = [&window] { return window.statusBar()->currentMessage(); };
 
     m_chosen = m_directory.filePath(QStringLiteral("backup.json"));
+    const auto waitForJob = [&commands] { return QTest::qWaitFor([&commands] { return !commands.isRunningLibraryJob(); }, 60000); };
     commands.exportDatabase();
+    ASSERT_TRUE(waitForJob());
     EXPECT_EQ(shown(), QStringLiteral("Backed up 2 cases to “backup.json”."));
 
     QSignalSpy finished(&commands, &BackupCommands::restoreFinished);
@@ -136,7 +169,7 @@ TEST_F(BackupCommandsTest, EveryBackupAndRestoreSaysInTheWindowsStatusBarWhatItD
 
     m_chosen = m_directory.filePath(QStringLiteral("Ovalis Library.tar"));
     commands.backUpLibrary();
-    ASSERT_TRUE(QTest::qWaitFor([&commands] { return !commands.isRunningLibraryJob(); }, 60000));
+    ASSERT_TRUE(waitForJob());
     EXPECT_EQ(shown(), QStringLiteral("Backed up 4 cases and 0 media files to “Ovalis Library.tar”."));
     EXPECT_TRUE(m_alerts.isEmpty());
 
@@ -144,6 +177,7 @@ TEST_F(BackupCommandsTest, EveryBackupAndRestoreSaysInTheWindowsStatusBarWhatItD
     window.statusBar()->clearMessage();
     m_chosen = m_directory.filePath(QStringLiteral("missing folder/backup.json"));
     commands.exportDatabase();
+    ASSERT_TRUE(waitForJob());
     EXPECT_EQ(m_alerts, QStringList{QStringLiteral("The backup “backup.json” could not be written.")});
     EXPECT_TRUE(shown().isEmpty());
 }
@@ -246,18 +280,7 @@ TEST_F(BackupCommandsTest, TheArchiveBytesAreHandledOnAWorkerWhileTheMainThreadK
     Case *item = newCase(QStringLiteral("WORK1"));
     item->addMedia(QByteArray(6 * 1024 * 1024 + 5, 'w'), QStringLiteral("scan.jpg"));
     context()->saveWithParent(true);
-    std::mutex mutex;
-    QSet<QThread *> workers;
-    std::atomic<bool> holdWorker = false;
-    QSemaphore cancelled;
-    m_commands->setWorkerStepObserver([&](qint64, qint64) {
-        {
-            std::lock_guard lock(mutex);
-            workers.insert(QThread::currentThread());
-        }
-        if (holdWorker)
-            cancelled.tryAcquire(1, 60000);
-    });
+    observeWorkerSteps();
     QSignalSpy progressed(m_commands.get(), &BackupCommands::libraryJobProgressed);
     const QString folder = m_directory.filePath(QStringLiteral("out"));
     ASSERT_TRUE(QDir().mkpath(folder));
@@ -273,12 +296,7 @@ TEST_F(BackupCommandsTest, TheArchiveBytesAreHandledOnAWorkerWhileTheMainThreadK
     ASSERT_FALSE(progressed.isEmpty());
     EXPECT_EQ(progressed.last().at(0).toLongLong(), progressed.last().at(1).toLongLong());
     EXPECT_GT(progressed.last().at(0).toLongLong(), 6 * 1024 * 1024);
-    {
-        std::lock_guard lock(mutex);
-        ASSERT_FALSE(workers.isEmpty());
-        EXPECT_FALSE(workers.contains(QCoreApplication::instance()->thread()));
-        workers.clear();
-    }
+    EXPECT_TRUE(stepsRanOnlyOnWorkers());
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("library.tar")});
 
     // The same for a restore, up to the cases being added on the main thread.
@@ -290,19 +308,15 @@ TEST_F(BackupCommandsTest, TheArchiveBytesAreHandledOnAWorkerWhileTheMainThreadK
     ASSERT_TRUE(m_alerts.isEmpty()) << m_alerts.join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(progressed.isEmpty());
     EXPECT_EQ(fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("WORK1")}).size(), 2);
-    {
-        std::lock_guard lock(mutex);
-        ASSERT_FALSE(workers.isEmpty());
-        EXPECT_FALSE(workers.contains(QCoreApplication::instance()->thread()));
-    }
+    EXPECT_TRUE(stepsRanOnlyOnWorkers());
 
     // A cancel while the worker runs leaves nothing in the folder, not even
     // a hidden partial file, and no new cases after a restore.
-    holdWorker = true;
+    m_holdWorker = true;
     const auto cancelWhileRunning = [&](void (BackupCommands::*command)()) {
         (m_commands.get()->*command)();
         m_commands->cancelLibraryJob();
-        cancelled.release();
+        m_released.release();
         waitForLibraryJob();
     };
     cancelWhileRunning(&BackupCommands::backUpLibrary);
@@ -317,7 +331,7 @@ TEST_F(BackupCommandsTest, TheArchiveBytesAreHandledOnAWorkerWhileTheMainThreadK
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     // A cancel that comes once the archive is in place does not disown it.
-    holdWorker = false;
+    m_holdWorker = false;
     m_commands->backUpLibrary();
     for (int waited = 0; !QFile::exists(m_chosen) && waited < 60000; ++waited)
         QThread::msleep(1); // no events: the worker's end waits in the queue
@@ -327,6 +341,57 @@ TEST_F(BackupCommandsTest, TheArchiveBytesAreHandledOnAWorkerWhileTheMainThreadK
     EXPECT_TRUE(m_notices.last().startsWith(QStringLiteral("Backed up 2 cases and "))) << m_notices.last().toStdString();
     EXPECT_TRUE(m_notices.last().endsWith(QStringLiteral(" to “library.tar”."))) << m_notices.last().toStdString();
     EXPECT_TRUE(m_alerts.isEmpty()) << m_alerts.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(BackupCommandsTest, TheRecordsBackupIsReadOnAWorkerWithTheUnsavedEditsAndTheSameBytes)
+{
+    for (int i = 0; i < 2500; ++i)
+        newCase(QStringLiteral("SAVED%1").arg(i), QStringLiteral("summary %1").arg(i % 7));
+    context()->saveWithParent(true);
+    // Typed but not yet saved: the backup holds them all the same.
+    newCase(QStringLiteral("UNSAVED"))->setSummary(QStringLiteral("typed just now"));
+    fetchCases(QStringLiteral("patientID == %@"), {QStringLiteral("SAVED3")}).first()->setDetail(QStringLiteral("edited"));
+    const QString before = m_directory.filePath(QStringLiteral("main context.json"));
+    ASSERT_TRUE(JSONImporter(QUrl::fromLocalFile(before)).exportDatabase(context()).error.isEmpty());
+
+    observeWorkerSteps();
+    QSignalSpy progressed(m_commands.get(), &BackupCommands::libraryJobProgressed);
+    m_chosen = m_directory.filePath(QStringLiteral("backup.json"));
+    m_commands->exportDatabase();
+    EXPECT_TRUE(m_commands->isRunningLibraryJob());
+    EXPECT_TRUE(progressed.isEmpty());
+    waitForLibraryJob();
+    ASSERT_TRUE(m_alerts.isEmpty()) << m_alerts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_notices.last(), QStringLiteral("Backed up 2,501 cases to “backup.json”."));
+    EXPECT_FALSE(context()->hasChanges());
+    ASSERT_FALSE(progressed.isEmpty());
+    EXPECT_EQ(progressed.last().at(0).toLongLong(), 2501);
+    EXPECT_EQ(progressed.last().at(1).toLongLong(), 2501);
+    EXPECT_TRUE(stepsRanOnlyOnWorkers());
+    QFile written(m_chosen);
+    QFile expected(before);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
+    const QByteArray bytes = written.readAll();
+    EXPECT_TRUE(bytes == expected.readAll());
+    written.close();
+
+    // A cancel while the worker reads leaves the earlier backup as it was.
+    m_holdWorker = true;
+    newCase(QStringLiteral("LATER"));
+    m_commands->exportDatabase();
+    m_commands->cancelLibraryJob();
+    m_released.release();
+    waitForLibraryJob();
+    EXPECT_EQ(m_notices.last(), QStringLiteral("The backup was cancelled."));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll() == bytes);
+    EXPECT_EQ(QDir(m_directory.path()).entryList({QStringLiteral("backup.json*")}, QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("backup.json")});
+
+    // Closing the window while the worker reads is safe.
+    m_holdWorker = false;
+    m_commands->exportDatabase();
+    m_commands.reset();
 }
 
 } // namespace
