@@ -547,6 +547,7 @@ TEST_F(AppDelegateTest, BackupFilesGivenToTheApplicationAreRestoredOnlyWhenConfi
     commands->setBackupLocationChooser([&](const QString &) { return backup; });
     commands->setAlertPresenter([this](const QString &message, const QString &) { m_asked << message; });
     commands->exportDatabase();
+    ASSERT_TRUE(QTest::qWaitFor([commands] { return !commands->isRunningLibraryJob(); }, 60000));
     ASSERT_TRUE(QFile::exists(backup));
 
     QStringList confirmations;
