@@ -32,4 +32,14 @@ struct ContextChanges {
     bool isEmpty() const { return records.isEmpty() && deleted.isEmpty() && joins.isEmpty(); }
 };
 
+// A save that a context wrote to the store itself, as another context over
+// the same store takes it in: permanent identifiers throughout, and a
+// many-to-many link added or removed shown as a changed to-many relationship
+// on both of its records.
+struct SavedChanges {
+    quint64 sequence = 0; // the save's number among the store's saves
+    QVector<ContextChanges::Record> records;
+    QVector<ObjectID> deleted;
+};
+
 } // namespace ovalis

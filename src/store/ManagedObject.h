@@ -150,6 +150,9 @@ private:
     mutable quint32 m_foldedValid = 0;
     mutable QVector<RelationshipSlot> m_relationships;
     quint32 m_changedMask = 0; // attribute bits, then relationship bits from bit 16
+    // The number of the store's save that last wrote this object's changes
+    // from its context; a background save older than it brings no newer values.
+    quint64 m_savedSequence = 0;
     bool m_inserted = false;
     bool m_deleted = false;
     bool m_insertionPending = false; // in the context's next objects-did-change as inserted

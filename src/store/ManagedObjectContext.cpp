@@ -1,6 +1,8 @@
 #include "store/ManagedObjectContext.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QMetaMethod>
 
 #include "store/ContextQueue.h"
 #include "store/ManagedObject.h"
@@ -13,6 +15,19 @@ namespace ovalis {
 
 namespace {
 constexpr int relationshipBitOffset = 16;
+// How long one turn of the main queue spends merging background saves
+// before it lets the window paint and answer.
+constexpr qint64 savedChangesSliceNanoseconds = 4'000'000;
+
+// The bits of an entity's to-many relationships in a change mask.
+quint32 toManyBits(const EntityDescription &entity)
+{
+    quint32 bits = 0;
+    for (int r = 0; r < entity.relationships.size(); ++r)
+        if (entity.relationships[r].toMany)
+            bits |= 1u << (relationshipBitOffset + r);
+    return bits;
+}
 }
 
 ManagedObjectContext::ManagedObjectContext(ConcurrencyType type, PersistentStore *store, QObject *parent)
@@ -63,17 +78,44 @@ void ManagedObjectContext::finishPrivateChildren()
         busy->performAndWait([] {});
     }
     std::lock_guard<std::mutex> lock(m_childrenLock);
-    for (ManagedObjectContext *child : std::as_const(m_privateChildren))
+    for (ManagedObjectContext *child : std::as_const(m_privateChildren)) {
         child->m_parent = nullptr;
+        child->m_mergeTarget = nullptr;
+    }
     m_privateChildren.clear();
+}
+
+void ManagedObjectContext::setMergesSavesInto(ManagedObjectContext *target)
+{
+    // A background writer is finished and cut loose by its target as a
+    // private child is by its parent.
+    m_mergeTarget = target;
+    if (target && m_type == ConcurrencyType::PrivateQueue) {
+        std::lock_guard<std::mutex> lock(target->m_childrenLock);
+        target->m_privateChildren.append(this);
+    }
+}
+
+void ManagedObjectContext::reset()
+{
+    m_registered.clear();
+    m_registeredPerEntity.clear();
+    m_inserted.clear();
+    m_updated.clear();
+    m_deleted.clear();
+    m_joinChanges.clear();
+    m_graveyard.clear();
+    m_pending = ObjectsChange();
+    m_pendingUpdated.clear();
+    m_objects.clear();
 }
 
 ManagedObjectContext::~ManagedObjectContext()
 {
     finishPrivateChildren();
-    if (m_parent && m_type == ConcurrencyType::PrivateQueue) {
-        std::lock_guard<std::mutex> lock(m_parent->m_childrenLock);
-        m_parent->m_privateChildren.removeAll(this);
+    if (ManagedObjectContext *owner = m_parent ? m_parent : m_mergeTarget; owner && m_type == ConcurrencyType::PrivateQueue) {
+        std::lock_guard<std::mutex> lock(owner->m_childrenLock);
+        owner->m_privateChildren.removeAll(this);
     }
     m_alive->store(false);
     m_worker.reset(); // finishes the work already queued
@@ -767,7 +809,8 @@ bool ManagedObjectContext::save(QString *error, bool waitForParent)
             parent->perform([parent, changes] { parent->applyChildChanges(changes); });
     } else {
         QHash<ObjectID, ObjectID> assigned;
-        if (!m_store->save(changes, &assigned, error))
+        quint64 sequence = 0;
+        if (!m_store->save(changes, &assigned, error, &sequence))
             return false;
         for (ManagedObject *object : std::as_const(m_inserted)) {
             const ObjectID permanent = assigned.value(object->m_id);
@@ -775,10 +818,32 @@ bool ManagedObjectContext::save(QString *error, bool waitForParent)
                 object->m_id = permanent;
                 m_registered.insert(permanent, object);
             }
+            object->m_savedSequence = sequence;
         }
+        for (ManagedObject *object : std::as_const(m_updated))
+            object->m_savedSequence = sequence;
+        if (m_mergeTarget)
+            postSavedChanges(changes, sequence);
     }
     didPersist(changes);
     return true;
+}
+
+void ManagedObjectContext::postSavedChanges(const ContextChanges &changes, quint64 sequence)
+{
+    SavedChanges saved;
+    saved.sequence = sequence;
+    saved.records = changes.records;
+    for (ContextChanges::Record &record : saved.records) {
+        record.snapshot.id = m_store->resolve(record.snapshot.id);
+        for (ObjectID &target : record.snapshot.toOne)
+            target = m_store->resolve(target);
+    }
+    saved.deleted.reserve(changes.deleted.size());
+    for (const ObjectID &id : changes.deleted)
+        saved.deleted.append(m_store->resolve(id));
+    ManagedObjectContext *target = m_mergeTarget;
+    target->perform([target, saved = std::move(saved)] { target->enqueueSavedChanges(saved); });
 }
 
 void ManagedObjectContext::didPersist(const ContextChanges &changes)
@@ -887,82 +952,166 @@ void ManagedObjectContext::mergeExternalChanges(const QVector<ObjectSnapshot> &s
         }
         if (object->m_deleted)
             continue;
-        QSet<QString> keys;
-        for (int a = 0; a < object->m_values.size(); ++a) {
-            // In-memory changes win, property by property.
-            if ((object->m_changedMask & (1u << a)) || object->m_values[a] == snapshot.attributes.value(a))
-                continue;
-            object->m_values[a] = snapshot.attributes.value(a);
-            object->m_foldedValid &= ~(1u << a);
-            keys.insert(object->m_entity->attributes[a].name);
-        }
-        for (int r = 0; r < object->m_relationships.size(); ++r) {
-            if (object->m_changedMask & (1u << (relationshipBitOffset + r)))
-                continue;
-            auto &slot = object->m_relationships[r];
-            const QString name = object->m_entity->relationships[r].name;
-            if (object->m_entity->relationships[r].toMany) {
-                if (changedKeys.value(snapshot.id).contains(name)) {
-                    slot.loaded = false;
-                    slot.toMany.clear();
-                    keys.insert(name);
-                }
-                continue;
-            }
-            const ObjectID current = slot.loaded ? (slot.toOne ? slot.toOne->m_id : ObjectID()) : slot.toOneID;
-            if (m_store->resolve(current) == snapshot.toOne.value(r))
-                continue;
-            // Both ends of the old and new link are faulted in again.
-            const int inverse = object->inverseIndex(r);
-            for (const ObjectID &end : {current, snapshot.toOne.value(r)})
-                if (ManagedObject *target = registeredObject(end); target && inverse >= 0
-                    && !(target->m_changedMask & (1u << (relationshipBitOffset + inverse)))) {
-                    target->m_relationships[inverse].loaded = false;
-                    target->m_relationships[inverse].toMany.clear();
-                    m_pendingUpdated.insert(target);
-                    m_pending.changedKeys[target].insert(target->m_entity->relationships[inverse].name);
-                }
-            slot.toOneID = snapshot.toOne.value(r);
-            slot.toOne = nullptr;
-            slot.loaded = false;
-            keys.insert(name);
-        }
-        if (keys.isEmpty())
-            continue;
-        m_pendingUpdated.insert(object);
-        m_pending.changedKeys[object].unite(keys);
-        for (const QString &key : std::as_const(keys))
-            object->notifyObservers(key);
+        // The snapshot is read from the store after the save: every
+        // attribute and to-one is current, and to-many relationships named
+        // as changed are read again.
+        quint32 mask = ~toManyBits(*object->m_entity);
+        const QStringList keys = changedKeys.value(snapshot.id);
+        for (int r = 0; r < object->m_relationships.size(); ++r)
+            if (object->m_entity->relationships[r].toMany && keys.contains(object->m_entity->relationships[r].name))
+                mask |= 1u << (relationshipBitOffset + r);
+        mergeRecord(object, snapshot, mask);
     }
-    for (const ObjectID &id : deleted) {
-        ManagedObject *object = registeredObject(id);
-        if (!object || object->m_deleted || object->hasChanges())
+    for (const ObjectID &id : deleted)
+        mergeDeletion(id);
+    m_applyingExternal = false;
+    processPendingChanges();
+}
+
+void ManagedObjectContext::mergeRecord(ManagedObject *object, const ObjectSnapshot &snapshot, quint32 mask)
+{
+    QSet<QString> keys;
+    for (int a = 0; a < object->m_values.size(); ++a) {
+        // In-memory changes win, property by property.
+        if (!(mask & (1u << a)) || (object->m_changedMask & (1u << a))
+            || object->m_values[a] == snapshot.attributes.value(a))
             continue;
-        for (int r = 0; r < object->m_relationships.size(); ++r) {
-            // Whatever pointed at the record faults in again.
-            const int inverse = object->inverseIndex(r);
-            if (!object->m_relationships[r].loaded || inverse < 0)
-                continue;
-            QList<ManagedObject *> ends = object->m_relationships[r].toMany;
-            if (object->m_relationships[r].toOne)
-                ends.append(object->m_relationships[r].toOne);
-            for (ManagedObject *end : std::as_const(ends)) {
-                end->m_relationships[inverse].loaded = false;
-                end->m_relationships[inverse].toMany.clear();
-                end->m_relationships[inverse].toOne = nullptr;
-                end->m_relationships[inverse].toOneID = ObjectID();
-                m_pendingUpdated.insert(end);
-                m_pending.changedKeys[end].insert(end->m_entity->relationships[inverse].name);
+        object->m_values[a] = snapshot.attributes.value(a);
+        object->m_foldedValid &= ~(1u << a);
+        keys.insert(object->m_entity->attributes[a].name);
+    }
+    for (int r = 0; r < object->m_relationships.size(); ++r) {
+        const quint32 bit = 1u << (relationshipBitOffset + r);
+        if (!(mask & bit) || (object->m_changedMask & bit))
+            continue;
+        auto &slot = object->m_relationships[r];
+        const QString name = object->m_entity->relationships[r].name;
+        if (object->m_entity->relationships[r].toMany) {
+            slot.loaded = false;
+            slot.toMany.clear();
+            keys.insert(name);
+            continue;
+        }
+        const ObjectID current = slot.loaded ? (slot.toOne ? slot.toOne->m_id : ObjectID()) : slot.toOneID;
+        if (m_store->resolve(current) == snapshot.toOne.value(r))
+            continue;
+        // Both ends of the old and new link are faulted in again.
+        const int inverse = object->inverseIndex(r);
+        for (const ObjectID &end : {current, snapshot.toOne.value(r)})
+            if (ManagedObject *target = registeredObject(end); target && inverse >= 0
+                && !(target->m_changedMask & (1u << (relationshipBitOffset + inverse)))) {
+                target->m_relationships[inverse].loaded = false;
+                target->m_relationships[inverse].toMany.clear();
+                m_pendingUpdated.insert(target);
+                m_pending.changedKeys[target].insert(target->m_entity->relationships[inverse].name);
+            }
+        slot.toOneID = snapshot.toOne.value(r);
+        slot.toOne = nullptr;
+        slot.loaded = false;
+        keys.insert(name);
+    }
+    if (keys.isEmpty())
+        return;
+    m_pendingUpdated.insert(object);
+    m_pending.changedKeys[object].unite(keys);
+    for (const QString &key : std::as_const(keys))
+        object->notifyObservers(key);
+}
+
+void ManagedObjectContext::mergeDeletion(const ObjectID &id)
+{
+    ManagedObject *object = registeredObject(id);
+    if (!object || object->m_deleted || object->hasChanges())
+        return;
+    for (int r = 0; r < object->m_relationships.size(); ++r) {
+        // Whatever pointed at the record faults in again.
+        const int inverse = object->inverseIndex(r);
+        if (!object->m_relationships[r].loaded || inverse < 0)
+            continue;
+        QList<ManagedObject *> ends = object->m_relationships[r].toMany;
+        if (object->m_relationships[r].toOne)
+            ends.append(object->m_relationships[r].toOne);
+        for (ManagedObject *end : std::as_const(ends)) {
+            end->m_relationships[inverse].loaded = false;
+            end->m_relationships[inverse].toMany.clear();
+            end->m_relationships[inverse].toOne = nullptr;
+            end->m_relationships[inverse].toOneID = ObjectID();
+            m_pendingUpdated.insert(end);
+            m_pending.changedKeys[end].insert(end->m_entity->relationships[inverse].name);
+        }
+    }
+    object->m_deleted = true;
+    object->m_context = nullptr;
+    m_registered.remove(object->m_id);
+    m_registered.remove(id);
+    m_pending.deleted.append(object);
+}
+
+void ManagedObjectContext::enqueueSavedChanges(SavedChanges changes)
+{
+    m_savedChangesToMerge.emplace_back(std::move(changes), 0);
+    scheduleSavedChangesMerge();
+}
+
+void ManagedObjectContext::scheduleSavedChangesMerge()
+{
+    if (m_savedChangesMergeScheduled || m_savedChangesToMerge.empty())
+        return;
+    m_savedChangesMergeScheduled = true;
+    perform([this] {
+        m_savedChangesMergeScheduled = false;
+        mergeSavedChangesSlice();
+    });
+}
+
+void ManagedObjectContext::mergeSavedChangesSlice()
+{
+    // A slice ends after a few milliseconds of work, with its own
+    // objects-did-change, and the rest follows in a later turn.
+    QElapsedTimer slice;
+    slice.start();
+    bool sliceEnded = false;
+    // New records are made here only for those listening for them (the
+    // windows' lists); otherwise they are read from the store when needed.
+    static const QMetaMethod objectsDidChangeSignal = QMetaMethod::fromSignal(&ManagedObjectContext::objectsDidChange);
+    const bool observed = isSignalConnected(objectsDidChangeSignal);
+    m_applyingExternal = true;
+    while (!m_savedChangesToMerge.empty() && !sliceEnded) {
+        auto &[saved, next] = m_savedChangesToMerge.front();
+        while (next < saved.records.size()) {
+            const ContextChanges::Record &record = saved.records[next++];
+            ManagedObject *object = registeredObject(record.snapshot.id);
+            if (!object) {
+                // A record not held here is read from the store when it is next needed.
+                if (record.inserted && observed)
+                    notePendingInsertion(materialise(record.snapshot));
+            } else if (!object->m_deleted) {
+                // Only what the save changed is taken: the writer's other
+                // values may be older than this context's. After a newer
+                // save from here, only to-many relationships are read again.
+                quint32 mask = record.inserted ? ~0u : record.changedMask;
+                if (object->m_savedSequence > saved.sequence)
+                    mask &= toManyBits(*object->m_entity);
+                mergeRecord(object, record.snapshot, mask);
+                // A fetch here may have read the new record before its merge:
+                // lists that did not fetch it still learn of it.
+                if (record.inserted && !object->m_insertionPending)
+                    notePendingInsertion(object);
+            }
+            if ((next & 15) == 0 && slice.nsecsElapsed() > savedChangesSliceNanoseconds) {
+                sliceEnded = true;
+                break;
             }
         }
-        object->m_deleted = true;
-        object->m_context = nullptr;
-        m_registered.remove(object->m_id);
-        m_registered.remove(id);
-        m_pending.deleted.append(object);
+        if (next < saved.records.size())
+            break;
+        for (const ObjectID &id : std::as_const(saved.deleted))
+            mergeDeletion(id);
+        m_savedChangesToMerge.pop_front();
     }
     m_applyingExternal = false;
     processPendingChanges();
+    scheduleSavedChangesMerge();
 }
 
 // --- Store operations with their log lines ----------------------------------
@@ -1021,6 +1170,20 @@ void ManagedObjectContext::waitForQueuedParentWork()
     // only after everything queued before it.
     if (m_parent)
         m_parent->performAndWait([] {});
+    if (ManagedObjectContext *target = m_mergeTarget) {
+        // The saves posted before this reach the target's list first; its
+        // slices then run between other work until the list is empty.
+        for (;;) {
+            bool ran = false;
+            bool merged = false;
+            target->performAndWait([&] {
+                ran = true;
+                merged = target->m_savedChangesToMerge.empty();
+            });
+            if (!ran || merged)
+                return;
+        }
+    }
 }
 
 void ManagedObjectContext::saveWithParent(bool withParent, bool waitForParent)

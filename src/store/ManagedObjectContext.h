@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSet>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -59,6 +60,20 @@ public:
     bool automaticallyMergesChangesFromParent() const { return m_mergesFromParent; }
     void setAutomaticallyMergesChangesFromParent(bool merges) { m_mergesFromParent = merges; }
 
+    // Makes this root context a background writer: its saves go to the store
+    // on its own thread, and each committed save is then merged into target
+    // (a main-queue context over the same store) as another process's saves
+    // are, in slices short enough to keep each turn of target's queue brief.
+    // Properties that target has changed and not saved keep their values
+    // there, and nothing of a merge is registered for undo. target finishes
+    // this context's running work before it goes, and then forgets it.
+    void setMergesSavesInto(ManagedObjectContext *target);
+    ManagedObjectContext *mergeTarget() const { return m_mergeTarget; }
+    // Lets go of every object of the context: none may be used after. Only
+    // for a context without unsaved changes; a long import calls it after
+    // each save so that it does not keep every record it made.
+    void reset();
+
     // Keeps a store that no stack owns alive as long as this context.
     void adoptStore(std::shared_ptr<PersistentStore> store) { m_ownedStore = std::move(store); }
 
@@ -105,7 +120,8 @@ public:
     // it may leave the writing to that one.
     void saveWithParentLater();
     // Returns once the work this context queued on its parent (pushes and
-    // saves of saveWithParentLater) has run there.
+    // saves of saveWithParentLater) has run there; for a background writer,
+    // once its saves are merged into its target.
     void waitForQueuedParentWork();
     void purgeHistory(int days);
 
@@ -139,6 +155,22 @@ private:
     // records, the keys it changed per record, and what it deleted.
     void mergeExternalChanges(const QVector<ObjectSnapshot> &snapshots, const QSet<ObjectID> &inserted,
                               const QHash<ObjectID, QStringList> &changedKeys, const QVector<ObjectID> &deleted);
+    // Brings one record's newer saved state into its object here: the
+    // attributes and to-one relationships whose bits mask sets, unless this
+    // context has changed them itself, and to-many relationships with a set
+    // bit are faulted in again. Observers and the next objects-did-change
+    // learn of what changed.
+    void mergeRecord(ManagedObject *object, const ObjectSnapshot &snapshot, quint32 mask);
+    // Takes a record another connection or context deleted out of this
+    // context, unless this context has unsaved changes of it.
+    void mergeDeletion(const ObjectID &id);
+    // Background writers' saves waiting to be merged here, and the merge of
+    // the next slice of them.
+    void enqueueSavedChanges(SavedChanges changes);
+    // Hands a committed save of this background writer to its target.
+    void postSavedChanges(const ContextChanges &changes, quint64 sequence);
+    void scheduleSavedChangesMerge();
+    void mergeSavedChangesSlice();
     void deleteObject(ManagedObject *object, bool runHook);
     void saveWithParent(bool withParent, bool waitForParent);
     // Saves; a child's push into its parent is queued instead of waited for
@@ -164,6 +196,11 @@ private:
     std::mutex m_childrenLock;
     QList<ManagedObjectContext *> m_privateChildren;
     bool m_finishedForParent = false; // the parent waited for this context's work as it went
+    ManagedObjectContext *m_mergeTarget = nullptr; // Not owned; for a background writer.
+    // Saves of background writers to merge here (on this context's thread):
+    // each with the index of its next record.
+    std::deque<std::pair<SavedChanges, qsizetype>> m_savedChangesToMerge;
+    bool m_savedChangesMergeScheduled = false;
     CoreDataStack *m_stack = nullptr;          // Not owned.
     UndoManager *m_undoManager = nullptr;      // Not owned.
     std::shared_ptr<ContextQueue> m_worker;    // Owned for private contexts.

@@ -779,7 +779,8 @@ const PersistentStore::InsertPlan &PersistentStore::insertPlan(int entityIndex)
     return plan;
 }
 
-bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, ObjectID> *assigned, QString *error)
+bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, ObjectID> *assigned, QString *error,
+                           quint64 *sequence)
 {
     QMutexLocker locker(&m_mutex);
     if (!m_db || m_mode == Mode::ReadOnly) {
@@ -1029,6 +1030,9 @@ bool PersistentStore::save(const ContextChanges &changes, QHash<ObjectID, Object
     updateTextIndexes(changes, newKeys);
     if (assigned)
         *assigned = newKeys;
+    ++m_saveSequence;
+    if (sequence)
+        *sequence = m_saveSequence;
     return true;
 }
 

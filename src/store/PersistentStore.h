@@ -96,8 +96,11 @@ public:
 
     // Writes the changes in one transaction, waiting on another process's
     // lock. Inserted records with temporary identifiers get permanent keys,
-    // reported in assigned. Nothing is written when it fails.
-    bool save(const ContextChanges &changes, QHash<ObjectID, ObjectID> *assigned, QString *error);
+    // reported in assigned. Nothing is written when it fails. sequence, when
+    // given, receives the save's number among this connection's saves, which
+    // count up from 1.
+    bool save(const ContextChanges &changes, QHash<ObjectID, ObjectID> *assigned, QString *error,
+              quint64 *sequence = nullptr);
 
     // Persistent history.
     bool deleteHistory(const QDateTime &before, QString *error);
@@ -180,6 +183,7 @@ private:
     QHash<ObjectID, ObjectID> m_temporaryKeys; // permanent -> temporary
     std::atomic<qint64> m_nextTemporaryKey{-1};
     qint64 m_dataVersion = -1;
+    quint64 m_saveSequence = 0; // saves committed through this connection, under m_mutex
     QString m_injectedFailure;
     std::mutex m_integrityMutex;
     std::future<QString> m_integrityCheck;

@@ -13,15 +13,35 @@ std::shared_ptr<ManagedObjectContext> SharedBackgroundContext::make(CoreDataStac
     return childOf(stack.mainContext());
 }
 
+namespace {
+std::shared_ptr<ManagedObjectContext> shared(ManagedObjectContext *context)
+{
+    return std::shared_ptr<ManagedObjectContext>(context, [](ManagedObjectContext *done) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [done] { delete done; }, Qt::QueuedConnection);
+    });
+}
+} // namespace
+
 std::shared_ptr<ManagedObjectContext> SharedBackgroundContext::childOf(ManagedObjectContext *parent)
 {
     if (!parent)
         return nullptr;
     auto *context = new ManagedObjectContext(ManagedObjectContext::ConcurrencyType::PrivateQueue, parent);
     context->setName(QStringLiteral("Background"));
-    return std::shared_ptr<ManagedObjectContext>(context, [](ManagedObjectContext *done) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [done] { delete done; }, Qt::QueuedConnection);
-    });
+    return shared(context);
+}
+
+std::shared_ptr<ManagedObjectContext> SharedBackgroundContext::writerFor(ManagedObjectContext *target)
+{
+    if (!target || !target->persistentStore())
+        return nullptr;
+    auto *context = new ManagedObjectContext(ManagedObjectContext::ConcurrencyType::PrivateQueue,
+                                             target->persistentStore());
+    context->setStack(target->stack());
+    context->setName(QStringLiteral("Background writer"));
+    context->setTransactionAuthor(target->transactionAuthor());
+    context->setMergesSavesInto(target);
+    return shared(context);
 }
 
 } // namespace ovalis

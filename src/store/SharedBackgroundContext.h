@@ -18,6 +18,11 @@ public:
     static std::shared_ptr<ManagedObjectContext> make(CoreDataStack &stack);
     // A child of parent; nullptr when parent is null.
     static std::shared_ptr<ManagedObjectContext> childOf(ManagedObjectContext *parent);
+    // A background writer over target's store: its saves are written on its
+    // own thread and then merged into target (see
+    // ManagedObjectContext::setMergesSavesInto). It reads the store, not
+    // target's unsaved state: save target first when that matters.
+    static std::shared_ptr<ManagedObjectContext> writerFor(ManagedObjectContext *target);
 };
 
 } // namespace ovalis
