@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaMethod>
+#include <chrono>
+#include <condition_variable>
 
 #include "store/ContextQueue.h"
 #include "store/ManagedObject.h"
@@ -113,7 +115,7 @@ void ManagedObjectContext::reset()
 ManagedObjectContext::~ManagedObjectContext()
 {
     finishPrivateChildren();
-    if (ManagedObjectContext *owner = m_parent ? m_parent : m_mergeTarget; owner && m_type == ConcurrencyType::PrivateQueue) {
+    if (ManagedObjectContext *owner = m_parent ? m_parent : m_mergeTarget.load(); owner && m_type == ConcurrencyType::PrivateQueue) {
         std::lock_guard<std::mutex> lock(owner->m_childrenLock);
         owner->m_privateChildren.removeAll(this);
     }
@@ -822,14 +824,14 @@ bool ManagedObjectContext::save(QString *error, bool waitForParent)
         }
         for (ManagedObject *object : std::as_const(m_updated))
             object->m_savedSequence = sequence;
-        if (m_mergeTarget)
-            postSavedChanges(changes, sequence);
+        if (ManagedObjectContext *target = m_mergeTarget.load())
+            postSavedChanges(target, changes, sequence);
     }
     didPersist(changes);
     return true;
 }
 
-void ManagedObjectContext::postSavedChanges(const ContextChanges &changes, quint64 sequence)
+void ManagedObjectContext::postSavedChanges(ManagedObjectContext *target, const ContextChanges &changes, quint64 sequence)
 {
     SavedChanges saved;
     saved.sequence = sequence;
@@ -842,7 +844,6 @@ void ManagedObjectContext::postSavedChanges(const ContextChanges &changes, quint
     saved.deleted.reserve(changes.deleted.size());
     for (const ObjectID &id : changes.deleted)
         saved.deleted.append(m_store->resolve(id));
-    ManagedObjectContext *target = m_mergeTarget;
     target->perform([target, saved = std::move(saved)] { target->enqueueSavedChanges(saved); });
 }
 
@@ -1170,19 +1171,29 @@ void ManagedObjectContext::waitForQueuedParentWork()
     // only after everything queued before it.
     if (m_parent)
         m_parent->performAndWait([] {});
-    if (ManagedObjectContext *target = m_mergeTarget) {
-        // The saves posted before this reach the target's list first; its
-        // slices then run between other work until the list is empty.
-        for (;;) {
-            bool ran = false;
-            bool merged = false;
-            target->performAndWait([&] {
-                ran = true;
-                merged = target->m_savedChangesToMerge.empty();
-            });
-            if (!ran || merged)
-                return;
-        }
+    // A background writer asks its target whether the saves it posted are
+    // merged: they reach the target's list before the question, and its
+    // slices run between other work until the list is empty. The writer does
+    // not run its own queue meanwhile, so that a target finishing this
+    // writer's work as it goes never takes a question for the end of it.
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable answered;
+        int merged = -1; // unknown, no, yes
+    };
+    while (ManagedObjectContext *target = m_mergeTarget.load()) {
+        auto answer = std::make_shared<Answer>();
+        target->perform([target, answer] {
+            std::lock_guard<std::mutex> lock(answer->mutex);
+            answer->merged = target->m_savedChangesToMerge.empty() ? 1 : 0;
+            answer->answered.notify_all();
+        });
+        std::unique_lock<std::mutex> lock(answer->mutex);
+        // A target that goes meanwhile never answers: it clears m_mergeTarget instead.
+        while (answer->merged < 0 && m_mergeTarget.load() == target)
+            answer->answered.wait_for(lock, std::chrono::milliseconds(20));
+        if (answer->merged == 1)
+            return;
     }
 }
 

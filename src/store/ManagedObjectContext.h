@@ -68,7 +68,7 @@ public:
     // there, and nothing of a merge is registered for undo. target finishes
     // this context's running work before it goes, and then forgets it.
     void setMergesSavesInto(ManagedObjectContext *target);
-    ManagedObjectContext *mergeTarget() const { return m_mergeTarget; }
+    ManagedObjectContext *mergeTarget() const { return m_mergeTarget.load(); }
     // Lets go of every object of the context: none may be used after. Only
     // for a context without unsaved changes; a long import calls it after
     // each save so that it does not keep every record it made.
@@ -168,7 +168,7 @@ private:
     // the next slice of them.
     void enqueueSavedChanges(SavedChanges changes);
     // Hands a committed save of this background writer to its target.
-    void postSavedChanges(const ContextChanges &changes, quint64 sequence);
+    void postSavedChanges(ManagedObjectContext *target, const ContextChanges &changes, quint64 sequence);
     void scheduleSavedChangesMerge();
     void mergeSavedChangesSlice();
     void deleteObject(ManagedObject *object, bool runHook);
@@ -196,7 +196,8 @@ private:
     std::mutex m_childrenLock;
     QList<ManagedObjectContext *> m_privateChildren;
     bool m_finishedForParent = false; // the parent waited for this context's work as it went
-    ManagedObjectContext *m_mergeTarget = nullptr; // Not owned; for a background writer.
+    // Not owned; for a background writer. Cleared by the target as it goes.
+    std::atomic<ManagedObjectContext *> m_mergeTarget{nullptr};
     // Saves of background writers to merge here (on this context's thread):
     // each with the index of its next record.
     std::deque<std::pair<SavedChanges, qsizetype>> m_savedChangesToMerge;
