@@ -33,7 +33,7 @@ int runRestoreBackup(const QString &library, const QStringList &arguments)
     waitFor(done);
     if (!summary.error.isEmpty())
         return fail(QStringLiteral("nothing was restored from %1: %2").arg(path, summary.error), 3);
-    if (command.stack->mainContext()->hasChanges())
+    if (summary.unsaved || command.stack->mainContext()->hasChanges())
         return fail(QStringLiteral("the restored cases could not be saved"), 3);
     out() << "Read " << summary.casesRead << " cases from " << path << " (" << summary.mediaRecords - summary.mediaFilesCopied
           << " media records without files, " << summary.tagsCreated << " new tags)";

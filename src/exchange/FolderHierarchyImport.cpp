@@ -164,7 +164,9 @@ void importCases(const QStringList &caseFolders, const QString &root, ManagedObj
 {
     Log::info(LogArea::Importing, QStringLiteral("Will import %1 from %2").arg(caseFolders.size()).arg(root));
     mainContext->saveWithParent(true);
-    std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::childOf(mainContext);
+    // The records are written on the import's own thread and reach the window
+    // in short slices, so that it never waits for a save.
+    std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::writerFor(mainContext);
     ManagedObjectContext *context = child.get();
     context->perform([context, keepAlive = child, caseFolders, root, finished] {
         FolderHierarchyImport::Summary summary;

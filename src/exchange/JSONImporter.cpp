@@ -64,9 +64,9 @@ void fillCase(Case *item, const EncodedCase &record, TagsByLabel &tags, Restored
     for (const QString &label : record.tagLabels()) {
         Log::info(LogArea::Importing, QStringLiteral("Tag ") + record.patientIdentifier + QStringLiteral(" with '") + label
                                           + QLatin1Char('\''));
-        const qsizetype before = tags.createdTags().size();
+        const qsizetype before = tags.createdCount();
         tags.attach(item, label);
-        summary.tagsCreated += int(tags.createdTags().size() - before);
+        summary.tagsCreated += int(tags.createdCount() - before);
     }
     if (!record.media)
         return;
@@ -228,7 +228,9 @@ void JSONImporter::importBackup(ManagedObjectContext *context, std::function<voi
 {
     Log::info(LogArea::Importing, QStringLiteral("Import from ") + m_url.toString(QUrl::FullyEncoded));
     LabelledProgressInfo::post(1, 100, QStringLiteral("Preparing…"));
-    std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::childOf(context);
+    // The records are written on the restore's own thread and reach the
+    // window in short slices, so that it never waits for a save.
+    std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::writerFor(context);
     ManagedObjectContext *childContext = child.get();
     const auto report = [finished](const RestoreSummary &summary) {
         if (finished)
@@ -273,12 +275,18 @@ void JSONImporter::importBackup(ManagedObjectContext *context, std::function<voi
             ++summary.casesRead;
             if (i % progressInterval == 0)
                 LabelledProgressInfo::post(i, total, QStringLiteral("Importing…"));
-            if (i % saveInterval == 0)
+            if (i % saveInterval == 0) {
                 childContext->saveWithParentLater();
+                // The saved records live on in the store and in the window:
+                // the restore keeps none of them.
+                if (!childContext->hasChanges())
+                    childContext->reset();
+            }
         }
         summary.mediaRenamed = identifiers.renamed();
         summary.mediaFilesCopied = identifiers.filesCopied();
         childContext->saveWithParent(true);
+        summary.unsaved = childContext->hasChanges();
         childContext->waitForQueuedParentWork();
         LabelledProgressInfo::postEnd();
         report(summary);

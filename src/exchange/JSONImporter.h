@@ -36,6 +36,7 @@ public:
         int mediaFilesCopied = 0;
         int tagsCreated = 0;
         QString error; // why nothing was restored; empty when the file was read
+        bool unsaved = false; // the store refused the last save of restored cases
     };
     struct MediaExportSummary {
         int casesExported = 0;

@@ -874,7 +874,7 @@ LibraryArchive::Result LibraryArchive::moveIn(const StagedRestore &staged, Manag
     });
     if (!finished)
         loop.exec();
-    if (!summary.error.isEmpty() || context->hasChanges()) {
+    if (!summary.error.isEmpty() || summary.unsaved || context->hasChanges()) {
         movedIn.undo();
         result.files = 0;
         result.error = summary.error.isEmpty() ? QStringLiteral("the restored cases could not be saved") : summary.error;

@@ -78,11 +78,12 @@ void OvalisOneImporter::importDocuments(ManagedObjectContext *mainContext, const
         finish(result);
         return;
     }
-    const std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::make(*mainContext->stack());
+    const std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::writerFor(mainContext);
     ManagedObjectContext *context = child.get();
     context->perform([context, keepAlive = child, paths, model, finish] {
         OvalisOneImporter importer(context, *model);
         importer.importDocuments(paths);
+        context->waitForQueuedParentWork();
         finish(importer.result());
     });
 }

@@ -1,5 +1,8 @@
 #include "exchange/RestoredMediaIdentifiers.h"
 
+#include <QFileInfo>
+
+#include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/MediaFileStore.h"
@@ -22,7 +25,7 @@ void RestoredMediaIdentifiers::load()
     for (ManagedObject *object : m_context->executeFetch(request)) {
         auto *media = static_cast<Media *>(object);
         if (const std::optional<QString> uuid = MediaUuid::canonical(media->uuid()))
-            m_holders.insert(*uuid, media);
+            m_holders.insert(*uuid, media->fileName());
     }
 }
 
@@ -33,22 +36,28 @@ void RestoredMediaIdentifiers::assign(Media *media, const QString &identifier)
     const auto held = m_holders.constFind(identifier);
     if (held == m_holders.cend()) {
         media->setUuid(identifier);
-        m_holders.insert(identifier, media);
+        m_holders.insert(identifier, media->fileName());
         return;
     }
     // The record keeps the uuid it was inserted with.
     ++m_renamed;
     Log::info(LogArea::Importing, QStringLiteral("Media identifier %1 is already in use: restored as %2").arg(identifier, media->uuid()));
-    m_holders.insert(media->uuid(), media);
-    copyFile(*held, media);
+    copyFile(identifier, held.value(), media);
+    m_holders.insert(media->uuid(), media->fileName());
 }
 
-void RestoredMediaIdentifiers::copyFile(const Media *holder, Media *media)
+void RestoredMediaIdentifiers::copyFile(const QString &holderUuid, const QString &holderFileName, Media *media)
 {
-    const std::optional<QUrl> source = holder->existingFileURL();
     const std::optional<QUrl> ownURL = media->fileURL();
-    if (!source || !ownURL)
+    if (holderFileName.isNull() || !ownURL || !m_context->stack())
         return;
+    const QUrl mediaDirectory = MediaFileStore::mediaDirectoryURL(*m_context->stack());
+    const QUrl holderURL = mediaDirectory.isEmpty()
+                               ? QUrl()
+                               : MediaFileStore::mediaFileURL(mediaDirectory, holderUuid, MediaTypes::extensionOf(holderFileName));
+    if (holderURL.isEmpty() || !QFileInfo::exists(holderURL.toLocalFile()))
+        return;
+    const std::optional<QUrl> source = holderURL;
     // The copy keeps the type of the file it copies; when that differs from
     // the name the backup gives, the name follows the file, as it does when
     // a file is replaced.

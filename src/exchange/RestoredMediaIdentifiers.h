@@ -14,8 +14,9 @@ class Media;
 // one file, and deleting either would take the other's image. Such a record
 // keeps the fresh uuid it was made with instead, and gets a copy of the file
 // of the record that holds the identifier when that file is present. The
-// library's uuids are read once, when the first identifier is given. On the
-// context's thread.
+// library's uuids are read once, when the first identifier is given. Only
+// uuids and file names are kept, so the context may let go of its objects
+// between saves. On the context's thread.
 class RestoredMediaIdentifiers
 {
 public:
@@ -31,12 +32,12 @@ public:
 
 private:
     void load();
-    void copyFile(const Media *holder, Media *media);
+    void copyFile(const QString &holderUuid, const QString &holderFileName, Media *media);
 
     ManagedObjectContext *m_context;
     bool m_loaded = false;
-    // Upper-case uuid → the record that holds it.
-    QHash<QString, Media *> m_holders;
+    // Upper-case uuid → the file name of the record that holds it.
+    QHash<QString, QString> m_holders;
     int m_renamed = 0;
     int m_filesCopied = 0;
 };

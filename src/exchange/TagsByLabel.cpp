@@ -18,17 +18,27 @@ Tag *TagsByLabel::tagWithLabel(const QString &label)
         for (ManagedObject *object : m_context->arrayOfObjects(Tag::entityName())) {
             auto *tag = static_cast<Tag *>(object);
             if (!tag->label().isNull() && !m_tags.contains(tag->label()))
-                m_tags.insert(tag->label(), tag);
+                m_tags.insert(tag->label(), tag->objectID());
         }
         m_loaded = true;
     }
-    if (Tag *known = m_tags.value(label))
-        return known;
+    if (const auto known = m_tags.constFind(label); known != m_tags.cend())
+        if (auto *tag = static_cast<Tag *>(m_context->existingObject(known.value())))
+            return tag;
     auto *tag = m_context->insertNew<Tag>();
     tag->setLabel(label);
-    m_created.insert(tag);
-    m_tags.insert(label, tag);
+    m_created.append(tag->objectID());
+    m_tags.insert(label, tag->objectID());
     return tag;
+}
+
+QList<Tag *> TagsByLabel::createdTags() const
+{
+    QList<Tag *> tags;
+    for (const ObjectID &id : m_created)
+        if (auto *tag = static_cast<Tag *>(m_context->existingObject(id)))
+            tags.append(tag);
+    return tags;
 }
 
 Tag *TagsByLabel::attach(Case *item, const QString &label)

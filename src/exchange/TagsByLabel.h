@@ -4,6 +4,8 @@
 #include <QSet>
 #include <QString>
 
+#include "store/ObjectID.h"
+
 namespace ovalis {
 
 class Case;
@@ -13,8 +15,9 @@ class Tag;
 // Attaching tags by label during one import: the first tag of the context
 // whose label equals the text exactly ("label == %@"), else a new tag with
 // that label. The context's tags are read once, when the first label is
-// asked for; the tags made are remembered for the rest of the run. On the
-// context's thread.
+// asked for; the tags made are remembered for the rest of the run, by their
+// identifiers, so that the context may let go of its objects between saves.
+// On the context's thread.
 class TagsByLabel
 {
 public:
@@ -23,14 +26,15 @@ public:
     Tag *tagWithLabel(const QString &label);
     // Adds the case to the tag's cases.
     Tag *attach(Case *item, const QString &label);
-    // The tags this run made (not those it found).
-    const QSet<Tag *> &createdTags() const { return m_created; }
+    // The tags this run made (not those it found), and how many.
+    QList<Tag *> createdTags() const;
+    qsizetype createdCount() const { return m_created.size(); }
 
 private:
     ManagedObjectContext *m_context;
     bool m_loaded = false;
-    QHash<QString, Tag *> m_tags;
-    QSet<Tag *> m_created;
+    QHash<QString, ObjectID> m_tags;
+    QList<ObjectID> m_created;
 };
 
 } // namespace ovalis

@@ -115,7 +115,7 @@ void MediaFileImport::importFiles(Case *target, const QList<QUrl> &urls, const O
         return;
     mainContext->saveWithParent(true);
     const ObjectID caseID = target->objectID();
-    const std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::make(*mainContext->stack());
+    const std::shared_ptr<ManagedObjectContext> child = SharedBackgroundContext::writerFor(mainContext);
     ManagedObjectContext *context = child.get();
     QPointer<ManagedObjectContext> parent(mainContext);
     context->perform([context, keepAlive = child, parent, caseID, urls, options, finished] {
@@ -152,6 +152,8 @@ void MediaFileImport::importFiles(Case *target, const QList<QUrl> &urls, const O
                 failed(file.errorString());
         }
         context->saveWithParent(true);
+        // The window learns of the new media before it is told the import ended.
+        context->waitForQueuedParentWork();
         NotificationCenter::defaultCenter().post(updatedMedia);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

@@ -210,6 +210,12 @@ void BackupCommands::restoreBackupFile(const QString &path)
             self->m_alertPresenter(tr("Nothing was restored from “%1”.").arg(name), summary.error);
             return;
         }
+        if (summary.unsaved) {
+            self->m_alertPresenter(tr("Not every case from “%1” could be saved.").arg(name),
+                                   tr("The library could not be written, so the restore stopped part way. The cases saved "
+                                      "before that are in the library; the log names the problem."));
+            return;
+        }
         self->m_noticePresenter(tr("Restored %1 from “%2”.").arg(cases(summary.casesRead), name));
         emit self->restoreFinished(summary.casesRead);
     });
