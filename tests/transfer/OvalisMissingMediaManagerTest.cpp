@@ -1,18 +1,15 @@
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
-#include <chrono>
-#include <functional>
 #include <sys/stat.h>
-#include <thread>
 
 #include "store/ContextQueue.h"
 #include "store/PersistentStore.h"
 #include "store/UuidDirectoryPath.h"
 #include "support/StoreFixture.h"
+#include "transfer/BusyMainThread.h"
 #include "transfer/MediaRequestMessage.h"
 #include "transfer/MissingMediaLibrary.h"
 #include "transfer/OvalisMissingMediaManager.h"
@@ -22,6 +19,9 @@ using namespace ovalis;
 using namespace ovalis::test;
 
 namespace {
+
+// The name of a private context's worker thread.
+const QByteArray privateContext = "Private context";
 
 class OvalisMissingMediaManagerTest : public StoreFixture
 {
@@ -36,39 +36,6 @@ protected:
         return message;
     }
 };
-
-// The worker threads of private contexts alive in this process, by the
-// name the kernel knows them by.
-int privateContextThreads()
-{
-    int count = 0;
-    QDirIterator tasks(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (tasks.hasNext()) {
-        QFile name(tasks.next() + QStringLiteral("/comm"));
-        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "Private context")
-            ++count;
-    }
-    return count;
-}
-
-// Whether the condition comes true within ten seconds while the main thread
-// stays busy, never returning to its event loop (which would let work queued
-// for the main thread go on).
-bool becomesTrueWithoutEventLoop(const std::function<bool()> &condition)
-{
-    for (int tries = 0; tries < 10000; ++tries) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
-// Whether that many are left once threads just ended have gone.
-bool privateContextThreadsSettleAt(int expected)
-{
-    return becomesTrueWithoutEventLoop([expected] { return privateContextThreads() == expected; });
-}
 
 mode_t permissions(const QString &path)
 {
@@ -98,7 +65,7 @@ TEST_F(OvalisMissingMediaManagerTest, ScansStillRunningEndWithTheirManager)
     Case *item = newCase(QStringLiteral("ABC1234"));
     for (int i = 0; i < 2000; ++i)
         MissingMediaLibrary::addMedia(context(), item, QStringLiteral("scan%1.jpg").arg(i));
-    const int before = privateContextThreads();
+    const int before = threadsNamed(privateContext);
     bool completed = false;
     {
         LogCapture log;
@@ -111,7 +78,7 @@ TEST_F(OvalisMissingMediaManagerTest, ScansStillRunningEndWithTheirManager)
     }
     // No scan is left to read the store once the manager (and then the
     // stack) is gone, and none reports back to the manager.
-    EXPECT_TRUE(privateContextThreadsSettleAt(before)) << privateContextThreads() - before << " scans left";
+    EXPECT_TRUE(threadsNamedSettleAt(privateContext, before)) << threadsNamed(privateContext) - before << " scans left";
     m_stack.reset();
     QCoreApplication::processEvents();
     ContextQueue::mainQueue()->drain();
