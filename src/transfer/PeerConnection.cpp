@@ -1,8 +1,6 @@
 #include "transfer/PeerConnection.h"
 
 #include <QSslSocket>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include "transfer/PeerChannel.h"
 #include "transfer/ReceivedFile.h"
@@ -23,9 +21,6 @@ PeerConnection::PeerConnection(QSslSocket *socket, const PeerCertificate &identi
     // startServer() posted before the thread starts.
     m_channel->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_channel, &QObject::deleteLater);
-    // Lowered, the network thread yields the cores to the window whenever
-    // the window has work: the transfer takes what the window leaves.
-    post([](PeerChannel *) { ::setpriority(PRIO_PROCESS, ::gettid(), 10); });
     connect(m_channel, &PeerChannel::secured, this, [this](const QString &address) {
         m_encrypted = true;
         m_remoteAddress = address;
