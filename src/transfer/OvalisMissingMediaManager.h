@@ -44,7 +44,7 @@ private:
     struct Scan;
 
     // Reads the store file on the calling worker: the missing media of the
-    // saved records, nothing when cancelled before or after the reading.
+    // saved records; nothing when cancelled before the reading ends.
     static std::shared_ptr<Scan> readStore(CoreDataStack &stack, const std::optional<QUrl> &base,
                                            const std::atomic<bool> &cancelled);
     // Notes a missing media in the scan, logging its case's patient ID.
@@ -61,7 +61,7 @@ private:
     CoreDataStack &m_stack;
     ManagedObjectContext *m_mainManagedObjectContext; // Not owned.
     QHash<QString, ObjectID> m_scannedMedia; // by uuid, from the last scan
-    // Set when the manager goes: a scan that has not started its fetch skips it.
+    // Set when the manager goes: a scan skips its reading, or stops it at the next record.
     std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
     // Cleared when the manager goes, so that a scan finishing later is dropped.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
