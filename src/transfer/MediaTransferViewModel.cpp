@@ -185,6 +185,9 @@ void MediaTransferViewModel::requestFiles()
                             .arg(m_missingMediaManager->initialNumberOfMissingFiles()));
         return;
     }
+    // Every file was asked for: the bar ends full even when a not-available
+    // reply (which does not move it) was the last answer.
+    m_fractionTransferred = m_missingMediaManager->fractionComplete();
     m_missingMediaManager->nextRequestData(); // logs the end of the worklist and refreshes it
     m_connectionStatus = ConnectionStatus::connected;
     m_energyActivityToken.reset();

@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <algorithm>
+#include <QSet>
+#include <utility>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
@@ -29,92 +32,145 @@ OvalisMissingMediaManager::~OvalisMissingMediaManager()
 {
     *m_alive = false;
     m_cancelled->store(true);
-    // A scan asks the main context for its records and waits for the main
-    // thread: waiting here runs the main queue meanwhile, so a scan in the
-    // middle of its fetch can finish. Deleting the context then ends its thread.
-    for (const std::unique_ptr<ManagedObjectContext> &context : m_scans)
-        context->performAndWait([] {});
-    m_scans.clear();
+    // A scan reads through a connection of its own and never waits for the
+    // main thread, so waiting for it here cannot deadlock: one in the middle
+    // of its reading stops at the next record, one still queued skips it.
+    m_scanQueue.waitForDone();
 }
+
+// What a scan found: every missing media of a case (counted), and those among
+// them a peer can be asked for, in the order found.
+struct OvalisMissingMediaManager::Scan {
+    QList<ObjectID> counted;
+    QList<MissingMediaItem> items;
+    QHash<QString, ObjectID> byUuid; // the items' records
+};
 
 void OvalisMissingMediaManager::refreshMissingMedia(std::function<void()> completion)
 {
     clearMissingMedia();
-    std::unique_ptr<ManagedObjectContext> child = m_stack.newBackgroundContext();
-    if (!child)
+    if (!m_mainManagedObjectContext)
         return;
-    ManagedObjectContext *context = child.get();
-    m_scans.push_back(std::move(child));
+    // Saved first, the edits the windows made are in the file the worker
+    // reads, under the permanent identifiers the main context resolves. What
+    // stays unsaved is judged when the scan ends.
+    QString error;
+    if (!m_mainManagedObjectContext->save(&error))
+        Log::error(LogArea::CoreData, QStringLiteral("Unable to save before looking for missing media: ") + error);
     const std::optional<QUrl> base = baseDirectoryURL();
     std::weak_ptr<bool> alive = m_alive;
-    context->perform([this, context, base, alive, cancelled = m_cancelled, completion] {
-        if (cancelled->load())
+    CoreDataStack *stack = &m_stack;
+    m_scanQueue.async([this, stack, base, alive, cancelled = m_cancelled, completion = std::move(completion)] {
+        const std::shared_ptr<Scan> scan = readStore(*stack, base, *cancelled);
+        if (!scan)
             return;
-        QString error;
-        FetchRequest request;
-        request.entityName = Media::entityName();
-        QList<ManagedObject *> objects = context->executeFetch(request, &error);
-        if (cancelled->load())
-            return;
-        if (!error.isEmpty()) {
-            Log::error(LogArea::CoreData, QStringLiteral("Failed to get array of media"));
-            objects.clear();
-        }
-        QList<Media *> missing;
-        for (ManagedObject *object : objects) {
-            auto *media = static_cast<Media *>(object);
-            if (media->uuid().isEmpty() || media->fileName().isEmpty()) {
-                Log::info(LogArea::CoreData, QStringLiteral("Unable to create URL: ") + media->description());
-                missing.append(media);
-                continue;
-            }
-            const QString extension = MediaTypes::extensionOf(media->fileName());
-            if (!base || !QFileInfo::exists(MediaFileStore::mediaFileURL(*base, media->uuid(), extension).toLocalFile()))
-                missing.append(media);
-        }
-        QList<ObjectID> ids;
-        for (Media *media : missing) {
-            Case *owner = media->itsCase();
-            const QString patientID = owner ? owner->patientID() : QString();
-            Log::info(LogArea::CoreData, patientID.isEmpty() ? QStringLiteral("?") : patientID);
-            if (owner)
-                ids.append(media->objectID());
-        }
-        Log::info(LogArea::CoreData, QStringLiteral("Got %1 missing media").arg(ids.size()));
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [this, alive, context, ids, completion] {
-                if (!alive.lock())
-                    return;
-                endScan(context);
-                takeMissingMedia(ids, completion);
+            [this, alive, scan, completion] {
+                if (alive.lock())
+                    takeMissingMedia(*scan, completion);
             },
             Qt::QueuedConnection);
     });
 }
 
-void OvalisMissingMediaManager::endScan(ManagedObjectContext *context)
+std::shared_ptr<OvalisMissingMediaManager::Scan> OvalisMissingMediaManager::readStore(CoreDataStack &stack, const std::optional<QUrl> &base,
+                                                                                      const std::atomic<bool> &cancelled)
 {
-    const auto found = std::find_if(m_scans.begin(), m_scans.end(),
-                                    [context](const std::unique_ptr<ManagedObjectContext> &scan) { return scan.get() == context; });
-    if (found != m_scans.end())
-        m_scans.erase(found);
+    if (cancelled.load())
+        return nullptr;
+    auto scan = std::make_shared<Scan>();
+    // Made, used and let go of on this worker: neither the reading nor the
+    // freeing of its objects (one per record) falls to the main thread.
+    const std::unique_ptr<ManagedObjectContext> reader = stack.contextForStore(stack.storePath(), true, false);
+    if (!reader) {
+        Log::error(LogArea::CoreData, QStringLiteral("Failed to get array of media"));
+        return scan;
+    }
+    bool finished = false;
+    reader->performAndWait([&] {
+        // Lowered, the reader yields the cores to the window whenever the window has work.
+        ::setpriority(PRIO_PROCESS, ::gettid(), 10);
+        if (cancelled.load())
+            return;
+        QString error;
+        FetchRequest request;
+        request.entityName = Media::entityName();
+        QList<ManagedObject *> objects = reader->executeFetch(request, &error);
+        if (!error.isEmpty()) {
+            Log::error(LogArea::CoreData, QStringLiteral("Failed to get array of media"));
+            objects.clear();
+        }
+        for (ManagedObject *object : std::as_const(objects)) {
+            if (cancelled.load())
+                return;
+            auto *media = static_cast<Media *>(object);
+            if (fileIsMissing(media, base))
+                noteMissing(media, *scan);
+        }
+        finished = true;
+    });
+    return finished ? scan : nullptr;
 }
 
-void OvalisMissingMediaManager::takeMissingMedia(const QList<ObjectID> &ids, const std::function<void()> &completion)
+bool OvalisMissingMediaManager::fileIsMissing(Media *media, const std::optional<QUrl> &base)
 {
-    QList<MissingMediaItem> items;
-    m_scannedMedia.clear();
-    for (const ObjectID &id : ids) {
-        auto *media = static_cast<Media *>(m_mainManagedObjectContext->existingObject(id));
-        // Counted but never requested: without a well-formed uuid and a file
-        // name there is nothing a peer could send.
-        if (media && MediaRequestMessage::isCanonicalUuid(media->uuid()) && !media->fileName().isEmpty()) {
-            items.append({media->uuid(), MediaTypes::extensionOf(media->fileName())});
-            m_scannedMedia.insert(media->uuid(), id);
-        }
+    if (media->uuid().isEmpty() || media->fileName().isEmpty()) {
+        Log::info(LogArea::CoreData, QStringLiteral("Unable to create URL: ") + media->description());
+        return true;
     }
-    setMissingMedia(int(ids.size()), items);
+    const QString extension = MediaTypes::extensionOf(media->fileName());
+    return !base || !QFileInfo::exists(MediaFileStore::mediaFileURL(*base, media->uuid(), extension).toLocalFile());
+}
+
+void OvalisMissingMediaManager::noteMissing(Media *media, Scan &scan)
+{
+    Case *owner = media->itsCase();
+    const QString patientID = owner ? owner->patientID() : QString();
+    Log::info(LogArea::CoreData, patientID.isEmpty() ? QStringLiteral("?") : patientID);
+    if (!owner)
+        return;
+    scan.counted.append(media->objectID());
+    // Counted but never requested: without a well-formed uuid and a file
+    // name there is nothing a peer could send.
+    if (MediaRequestMessage::isCanonicalUuid(media->uuid()) && !media->fileName().isEmpty()) {
+        scan.items.append({media->uuid(), MediaTypes::extensionOf(media->fileName())});
+        scan.byUuid.insert(media->uuid(), media->objectID());
+    }
+}
+
+void OvalisMissingMediaManager::judgeUnsavedMedia(Scan &scan) const
+{
+    // Inserted, changed or deleted since the save the scan started with (or
+    // all along, when that save failed): the file has them as they were, if at all.
+    QList<Media *> edited;
+    QSet<ObjectID> replaced;
+    for (const QList<ManagedObject *> &objects : {m_mainManagedObjectContext->insertedObjects(),
+                                                  m_mainManagedObjectContext->updatedObjects(),
+                                                  m_mainManagedObjectContext->deletedObjects()})
+        for (ManagedObject *object : objects)
+            if (object->entityName() == Media::entityName() && !replaced.contains(object->objectID())) {
+                replaced.insert(object->objectID());
+                edited.append(static_cast<Media *>(object));
+            }
+    if (edited.isEmpty())
+        return;
+    scan.counted.removeIf([&replaced](const ObjectID &id) { return replaced.contains(id); });
+    scan.items.removeIf([&](const MissingMediaItem &item) { return replaced.contains(scan.byUuid.value(item.uuidString)); });
+    scan.byUuid.removeIf([&replaced](const QHash<QString, ObjectID>::iterator &entry) { return replaced.contains(entry.value()); });
+    for (Media *media : std::as_const(edited))
+        if (!media->isDeleted() && fileIsMissing(media, baseDirectoryURL()))
+            noteMissing(media, scan);
+}
+
+void OvalisMissingMediaManager::takeMissingMedia(Scan &scan, const std::function<void()> &completion)
+{
+    judgeUnsavedMedia(scan);
+    Log::info(LogArea::CoreData, QStringLiteral("Got %1 missing media").arg(scan.counted.size()));
+    // Handed over whole: the main thread copies none of the records, and the
+    // worklist is the only owner of its items when the requests take them.
+    m_scannedMedia = std::move(scan.byUuid);
+    setMissingMedia(int(scan.counted.size()), std::exchange(scan.items, {}));
     if (completion)
         completion();
 }

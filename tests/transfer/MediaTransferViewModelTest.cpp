@@ -355,3 +355,18 @@ TEST_F(MediaTransferViewModelTest, TheShareSymbolStaysUntilTheResetAfterTheLastF
     EXPECT_EQ(log.count(QStringLiteral("Set sentMedia to true")), 2);
     EXPECT_EQ(log.count(QStringLiteral("Set sentMedia to false")), 1);
 }
+
+TEST_F(MediaTransferViewModelTest, ARunWhoseLastAnswerIsANotAvailableReplyEndsWithTheBarFull)
+{
+    setMissing(2);
+    start();
+    connectTo(found(QStringLiteral("Library with 9 cases")));
+    m_model->transfer();
+    ASSERT_EQ(requestedUuids(), (QStringList{uuidNumber(1), uuidNumber(0)}));
+    m_model->didFinishReceivingResource(m_peer, uuidNumber(1), QUrl());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->fractionTransferred() > 0.0f; }));
+    EXPECT_FLOAT_EQ(m_model->fractionTransferred(), 0.5f);
+    m_model->didReceiveData(m_peer, *MediaRequestMessage{QString(), QStringLiteral("jpg")}.encode());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->statusString() == QStringLiteral("Finished transferring"); }));
+    EXPECT_FLOAT_EQ(m_model->fractionTransferred(), 1.0f);
+}

@@ -1,14 +1,15 @@
-#include <QDirIterator>
+#include <QFileInfo>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
-#include <chrono>
 #include <sys/stat.h>
-#include <thread>
 
 #include "store/ContextQueue.h"
+#include "store/PersistentStore.h"
 #include "store/UuidDirectoryPath.h"
 #include "support/StoreFixture.h"
+#include "transfer/BusyMainThread.h"
 #include "transfer/MediaRequestMessage.h"
 #include "transfer/MissingMediaLibrary.h"
 #include "transfer/OvalisMissingMediaManager.h"
@@ -18,6 +19,9 @@ using namespace ovalis;
 using namespace ovalis::test;
 
 namespace {
+
+// The name of a private context's worker thread.
+const QByteArray privateContext = "Private context";
 
 class OvalisMissingMediaManagerTest : public StoreFixture
 {
@@ -32,33 +36,6 @@ protected:
         return message;
     }
 };
-
-// The worker threads of private contexts alive in this process, by the
-// name the kernel knows them by.
-int privateContextThreads()
-{
-    int count = 0;
-    QDirIterator tasks(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (tasks.hasNext()) {
-        QFile name(tasks.next() + QStringLiteral("/comm"));
-        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "Private context")
-            ++count;
-    }
-    return count;
-}
-
-// Whether that many are left once threads just started have named
-// themselves and threads just ended have gone, without running the event
-// loop meanwhile (which would let work queued for the main thread go on).
-bool privateContextThreadsSettleAt(int expected)
-{
-    for (int tries = 0; tries < 10000; ++tries) {
-        if (privateContextThreads() == expected)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
 
 mode_t permissions(const QString &path)
 {
@@ -86,25 +63,108 @@ private:
 TEST_F(OvalisMissingMediaManagerTest, ScansStillRunningEndWithTheirManager)
 {
     Case *item = newCase(QStringLiteral("ABC1234"));
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 2000; ++i)
         MissingMediaLibrary::addMedia(context(), item, QStringLiteral("scan%1.jpg").arg(i));
-    const int before = privateContextThreads();
+    const int before = threadsNamed(privateContext);
     bool completed = false;
     {
+        LogCapture log;
         OvalisMissingMediaManager manager(*m_stack);
         manager.refreshMissingMedia([&completed] { completed = true; });
         // As at the end of a fetch: the empty worklist starts a scan of its own.
         EXPECT_FALSE(manager.nextRequestData().has_value());
-        ASSERT_TRUE(privateContextThreadsSettleAt(before + 2));
+        // The first scan is reading when the manager goes.
+        ASSERT_TRUE(becomesTrueWithoutEventLoop([&log] { return log.count(QStringLiteral("ABC1234")) > 0; }));
     }
     // No scan is left to read the store once the manager (and then the
     // stack) is gone, and none reports back to the manager.
-    EXPECT_TRUE(privateContextThreadsSettleAt(before)) << privateContextThreads() - before << " scans left";
+    EXPECT_TRUE(threadsNamedSettleAt(privateContext, before)) << threadsNamed(privateContext) - before << " scans left";
     m_stack.reset();
     QCoreApplication::processEvents();
     ContextQueue::mainQueue()->drain();
     QCoreApplication::processEvents();
     EXPECT_FALSE(completed);
+}
+
+TEST_F(OvalisMissingMediaManagerTest, AScanReadsTheRecordsWhileTheMainThreadIsBusy)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    for (int i = 0; i < 3; ++i)
+        MissingMediaLibrary::addMedia(context(), item, QStringLiteral("scan%1.jpg").arg(i));
+    LogCapture log;
+    OvalisMissingMediaManager manager(*m_stack);
+    bool completed = false;
+    manager.refreshMissingMedia([&completed] { completed = true; });
+    // While the main thread is busy the scan still reads every record and
+    // finds each one's case.
+    EXPECT_TRUE(becomesTrueWithoutEventLoop([&log] { return log.count(QStringLiteral("ABC1234")) == 3; }))
+        << "the scan waited for the main thread";
+    EXPECT_FALSE(completed);
+    ASSERT_TRUE(QTest::qWaitFor([&completed] { return completed; }, 10000));
+    EXPECT_EQ(manager.missingCount(), 3);
+}
+
+TEST_F(OvalisMissingMediaManagerTest, EditsTheMainContextHasNotSavedAreJudgedAsItHasThem)
+{
+    Case *item = newCase(QStringLiteral("ABC1234"));
+    Media *removed = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("removed.png"));
+    Media *renamed = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("renamed.jpg"));
+    MissingMediaLibrary::writeFile(*m_stack, renamed->uuid(), QStringLiteral("jpg"), "old file");
+    Media *removedLater = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("later.png"));
+    ASSERT_TRUE(context()->save());
+    // Unsaved: one added, one deleted, one given a name whose file is not there.
+    Media *added = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("added.gif"));
+    const QString removedUuid = removed->uuid();
+    context()->deleteObject(removed);
+    renamed->setFileName(QStringLiteral("renamed.png"));
+    const auto listed = [](const OvalisMissingMediaManager &manager) {
+        QStringList uuids;
+        for (const MissingMediaItem &missing : manager.missingMediaArray())
+            uuids.append(missing.uuidString + QLatin1Char('.') + missing.pathExtension);
+        uuids.sort();
+        return uuids;
+    };
+    const auto expected = [](QStringList uuids) {
+        uuids.sort();
+        return uuids;
+    };
+    OvalisMissingMediaManager manager(*m_stack);
+
+    // A library that cannot be saved is scanned as it is in the file, with
+    // the edits laid over it.
+    {
+        LogCapture log;
+        m_stack->persistentStore()->setSaveFailureForTesting(QStringLiteral("The disk is full."));
+        ASSERT_TRUE(MissingMediaLibrary::refresh(manager));
+        m_stack->persistentStore()->setSaveFailureForTesting(QString());
+        EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to save before looking for missing media: ")));
+        EXPECT_EQ(listed(manager), expected({added->uuid() + QStringLiteral(".gif"), renamed->uuid() + QStringLiteral(".png"),
+                                             removedLater->uuid() + QStringLiteral(".png")}));
+        EXPECT_EQ(manager.initialNumberOfMissingFiles(), 3);
+    }
+
+    // Otherwise the scan saves them first and hands back permanent records;
+    // what changes while it reads is judged when it ends.
+    bool completed = false;
+    manager.refreshMissingMedia([&completed] { completed = true; });
+    EXPECT_FALSE(context()->hasChanges());
+    EXPECT_FALSE(added->objectID().isTemporary());
+    Media *addedLater = MissingMediaLibrary::addMedia(context(), item, QStringLiteral("added-later.jpg"));
+    context()->deleteObject(removedLater);
+    ASSERT_TRUE(QTest::qWaitFor([&completed] { return completed; }, 10000));
+    EXPECT_EQ(listed(manager), expected({added->uuid() + QStringLiteral(".gif"), renamed->uuid() + QStringLiteral(".png"),
+                                         addedLater->uuid() + QStringLiteral(".jpg")}));
+    EXPECT_EQ(manager.initialNumberOfMissingFiles(), 3);
+    EXPECT_FALSE(listed(manager).join(QString()).contains(removedUuid));
+
+    // A file received for a record listed is stored at its place.
+    QTemporaryDir incoming;
+    const QString received = incoming.filePath(QStringLiteral("resource"));
+    ASSERT_TRUE(MediaFileStore::writeDataAtomically("added", QUrl::fromLocalFile(received)));
+    int stored = 0;
+    manager.storeReceivedFile(added->uuid(), QUrl::fromLocalFile(received), [&stored] { ++stored; });
+    ASSERT_TRUE(QTest::qWaitFor([&stored] { return stored == 1; }, 5000));
+    EXPECT_EQ(MissingMediaLibrary::readFile(*m_stack, added->uuid(), QStringLiteral("gif")), QByteArray("added"));
 }
 
 TEST_F(OvalisMissingMediaManagerTest, AReceivedFileGetsTheModeOfAnImportedFile)
@@ -175,20 +235,22 @@ TEST_F(OvalisMissingMediaManagerTest, RecordsWithoutFileNameAreCountedButNotRequ
 TEST_F(OvalisMissingMediaManagerTest, RequestsAreMadeFromTheEndOfTheWorklistUntilItIsEmpty)
 {
     Case *item = newCase(QStringLiteral("ABC1234"));
-    QStringList uuids;
+    QHash<QString, QString> extensions; // by uuid
     for (const QString &name : {QStringLiteral("a.jpg"), QStringLiteral("b.mov"), QStringLiteral("no-extension")})
-        uuids.append(MissingMediaLibrary::addMedia(context(), item, name)->uuid());
+        extensions.insert(MissingMediaLibrary::addMedia(context(), item, name)->uuid(), QFileInfo(name).suffix());
     OvalisMissingMediaManager manager(*m_stack);
     ASSERT_TRUE(MissingMediaLibrary::refresh(manager));
     ASSERT_EQ(manager.missingCount(), 3);
 
-    const MediaRequestMessage first = decodeRequest(manager.nextRequestData());
-    EXPECT_EQ(first.uuid, uuids[2]);
-    EXPECT_EQ(first.fileExtension, QString());
-    EXPECT_EQ(decodeRequest(manager.nextRequestData()).uuid, uuids[1]);
-    const MediaRequestMessage last = decodeRequest(manager.nextRequestData());
-    EXPECT_EQ(last.uuid, uuids[0]);
-    EXPECT_EQ(last.fileExtension, QStringLiteral("jpg"));
+    // (The worklist is in the order the store lists the records.)
+    const QList<MissingMediaItem> worklist = manager.missingMediaArray();
+    for (qsizetype i = worklist.size() - 1; i >= 0; --i) {
+        const MediaRequestMessage request = decodeRequest(manager.nextRequestData());
+        EXPECT_EQ(request.uuid, worklist[i].uuidString);
+        EXPECT_EQ(request.fileExtension, extensions.value(request.uuid));
+        extensions.remove(request.uuid);
+    }
+    EXPECT_TRUE(extensions.isEmpty());
     EXPECT_FLOAT_EQ(manager.fractionComplete(), 1.0f);
 
     // An empty worklist answers nothing and looks again: the three are still missing.

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "transfer/BusyMainThread.h"
 #include "transfer/MultiPeerManager.h"
 #include "transfer/IgnoringPeerDelegate.h"
 #include "transfer/PeerCertificate.h"
@@ -41,6 +42,15 @@ public:
 };
 
 const QString uuid = QStringLiteral("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+
+// Bytes whose pattern does not repeat at the sizes of chunks and buffers.
+QByteArray patterned(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 + (i >> 12));
+    return bytes;
+}
 
 } // namespace
 
@@ -93,9 +103,7 @@ TEST(PeerSessionTest, ResourcesAreTakenOnlyFromJoinedPeersUnderUuidNamesAndAsAnn
     EXPECT_TRUE(log.containsPrefix(QStringLiteral("Unable to receive resource: resource E621E1F8-C36C-495A-93FC-0C247A3E6E5F of 1152921504606846976 bytes does not fit")));
 
     // Chunks far larger than the socket reads ahead, as older peers send them.
-    QByteArray large(3 * 1024 * 1024 + 5, Qt::Uninitialized);
-    for (int i = 0; i < large.size(); ++i)
-        large[i] = char(i * 7 + (i >> 12));
+    const QByteArray large = patterned(3 * 1024 * 1024 + 5);
     peer.sendResource(uuid, large.size(), large);
     ASSERT_TRUE(QTest::qWaitFor([&recorder] { return recorder.resources.size() == 2; }, 10000));
     EXPECT_EQ(recorder.resources.last().second, large);
@@ -121,4 +129,112 @@ TEST(PeerSessionTest, CertificatesAreFreshAndTheCodeIsTheSameFromBothSides)
     EXPECT_NE(PeerCertificate::verificationCode(a.certificate(), nonceB, b.certificate(), nonceA), code);
     const PeerCertificate c = PeerCertificate::generate(QStringLiteral("C"));
     EXPECT_NE(PeerCertificate::verificationCode(a.certificate(), nonceA, c.certificate(), nonceB), code);
+}
+
+namespace {
+
+// A file of that many bytes at path; its content.
+QByteArray writePatternedFile(const QString &path, qsizetype size)
+{
+    const QByteArray content = patterned(size);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != size)
+        return {};
+    return content;
+}
+
+// The size of the one file in the folder (received resources are hidden
+// files); -1 while there is none, or more than one.
+qint64 onlyFileSize(const QString &folder)
+{
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
+    return files.size() == 1 ? files.first().size() : -1;
+}
+
+bool isEmptyFolder(const QString &folder)
+{
+    return QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+const QByteArray connectionThread = "Peer connection";
+
+} // namespace
+
+TEST(PeerSessionTest, AFileTravelsWhileTheMainThreadIsBusy)
+{
+    ASSERT_TRUE(QSslSocket::supportsSsl());
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const QString outgoing = directory.filePath(QStringLiteral("outgoing"));
+    const QByteArray content = writePatternedFile(outgoing, 8 * 1024 * 1024 + 3);
+    ASSERT_FALSE(content.isEmpty());
+    const QString incoming = directory.filePath(QStringLiteral("incoming"));
+    ASSERT_TRUE(QDir().mkpath(incoming));
+
+    TlsListener listener;
+    std::unique_ptr<RawPeer> receiver;
+    listener.onConnection = [&receiver, &incoming](QSslSocket *socket) {
+        receiver = std::make_unique<RawPeer>(QStringLiteral("Receiver"), QStringLiteral("receiver"), socket);
+        receiver->connection().setResourceDirectory(incoming);
+        receiver->connection().setJoined(true);
+        receiver->connection().startServer();
+    };
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost));
+    RawPeer sender(QStringLiteral("Sender"), QStringLiteral("sender"));
+    sender.connectTo(listener.serverPort());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sender.greeted && receiver && receiver->greeted; }, 10000));
+    QList<QPair<QString, QByteArray>> received;
+    QObject::connect(&receiver->connection(), &PeerConnection::resourceFinished, [&received](const QString &name, const QString &path) {
+        QFile file(path);
+        received.append({name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>")});
+    });
+
+    sender.connection().sendFile(outgoing, uuid);
+    // The main thread stays away from its event loop: the file is read,
+    // encrypted, decrypted and written on the connections' own threads.
+    EXPECT_TRUE(becomesTrueWithoutEventLoop([&incoming, &content] { return onlyFileSize(incoming) == content.size(); }))
+        << "received " << onlyFileSize(incoming) << " bytes";
+    EXPECT_TRUE(received.isEmpty());
+    // The main thread is told once it turns again; then the file goes.
+    ASSERT_TRUE(QTest::qWaitFor([&received] { return !received.isEmpty(); }, 10000));
+    EXPECT_EQ(received, (QList<QPair<QString, QByteArray>>{{uuid, content}}));
+    EXPECT_TRUE(QTest::qWaitFor([&incoming] { return isEmptyFolder(incoming); }, 5000));
+}
+
+TEST(PeerSessionTest, AManagerGoingMidTransferEndsItsConnectionsAndLeavesNoFileBehind)
+{
+    ASSERT_TRUE(QSslSocket::supportsSsl());
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const QString outgoing = directory.filePath(QStringLiteral("outgoing"));
+    ASSERT_FALSE(writePatternedFile(outgoing, 32 * 1024 * 1024).isEmpty());
+    const QString incoming = directory.filePath(QStringLiteral("incoming"));
+    ASSERT_TRUE(QDir().mkpath(incoming));
+    const int before = threadsNamed(connectionThread);
+
+    ResourceRecorder recorder;
+    auto manager = std::make_unique<MultiPeerManager>(QStringLiteral("Library"), QStringLiteral("ovalis-peer"));
+    manager->setDiscovery(nullptr);
+    manager->setDelegate(&recorder);
+    manager->setInvitationHandler([](const PeerID &, const QString &, std::function<void(bool)> reply) { reply(true); });
+    manager->setResourceDirectory(incoming);
+    manager->startAdvertising();
+    ASSERT_NE(manager->listeningPort(), 0);
+    RawPeer sender;
+    sender.connectTo(manager->listeningPort());
+    ASSERT_TRUE(QTest::qWaitFor([&sender] { return sender.greeted; }, 10000));
+    sender.connection().send(PeerFrame::Type::Invite);
+    ASSERT_TRUE(QTest::qWaitFor([&recorder] { return !recorder.connected.isEmpty(); }, 10000));
+    EXPECT_EQ(threadsNamed(connectionThread), before + 2);
+
+    sender.connection().sendFile(outgoing, uuid);
+    // Part of the file is in (the main thread busy meanwhile) when the manager goes.
+    ASSERT_TRUE(becomesTrueWithoutEventLoop([&incoming] { return onlyFileSize(incoming) > 0; }));
+    manager.reset();
+    // Its connection's thread has ended, the half-received file gone with it;
+    // the sender's connection sees the end.
+    EXPECT_TRUE(threadsNamedSettleAt(connectionThread, before + 1)) << threadsNamed(connectionThread) - before << " threads";
+    EXPECT_TRUE(isEmptyFolder(incoming));
+    EXPECT_TRUE(QTest::qWaitFor([&sender] { return sender.closed; }, 10000));
+    EXPECT_TRUE(recorder.resources.isEmpty());
 }
