@@ -43,7 +43,7 @@ bool startsWith(const QByteArray &bytes, std::initializer_list<unsigned char> pr
 
 BackupText::BackupText(QIODevice *device, qsizetype chunkSize)
     : m_device(device)
-    , m_chunkSize(std::max<qsizetype>(chunkSize, 4))
+    , m_chunkSize(std::max<qsizetype>(chunkSize, 1))
 {
 }
 
@@ -119,8 +119,9 @@ QByteArray BackupText::utf8FromUtf16(const QByteArray &bytes)
         text.chop(1);
     }
     // A byte left over at the end stands for the replacement character, as
-    // it does when the whole file is converted at once.
-    if (m_ended && m_utf16Bytes % 2 != 0)
+    // it does when the whole file is converted at once, unless it is the
+    // only one.
+    if (m_ended && m_utf16Bytes % 2 != 0 && m_utf16Bytes > 1)
         text += QChar(QChar::ReplacementCharacter);
     escapeLoneSurrogates(text);
     return std::move(text).toUtf8();
