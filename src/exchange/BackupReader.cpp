@@ -1,5 +1,11 @@
 #include "exchange/BackupReader.h"
 
+#include <QThread>
+#include <algorithm>
+#include <deque>
+#include <future>
+#include <vector>
+
 namespace ovalis {
 
 namespace {
@@ -7,6 +13,28 @@ namespace {
 // A batch ends early once its records' text reaches this, so that a batch
 // of long records stays small.
 constexpr qsizetype batchTextLimit = 32 * 1024 * 1024;
+
+// The values a thread checks at a time.
+constexpr size_t valuesPerRun = 256;
+
+// The first failures of a run of values: of its text, and of its records.
+struct RunCheck {
+    QString syntaxError;
+    QString recordError;
+};
+
+RunCheck checkRun(const std::vector<BackupScanner::Value> &values)
+{
+    RunCheck result;
+    for (const BackupScanner::Value &value : values) {
+        const std::optional<QJsonValue> json = BackupScanner::parse(value, &result.syntaxError);
+        if (!json)
+            break;
+        if (result.recordError.isEmpty())
+            EncodedCase::fromJson(*json, value.number, &result.recordError);
+    }
+    return result;
+}
 
 } // namespace
 
@@ -20,23 +48,46 @@ bool BackupReader::check(QString *error)
     m_count = 0;
     m_checked = false;
     m_reading = false;
-    // A damaged file fails where the damage is, even after a bad record: the
-    // first bad record is told only once the whole file has been read.
-    QString recordError;
-    while (const std::optional<BackupScanner::Value> value = m_scanner.next()) {
-        ++m_count;
-        const std::optional<QJsonValue> json = BackupScanner::parse(*value, error);
-        if (!json)
-            return false;
-        if (recordError.isEmpty())
-            EncodedCase::fromJson(*json, value->number, &recordError);
+    // The values are found on this thread and checked a run at a time on
+    // others, a few runs at once. The runs are taken in file order: a
+    // damaged file fails where the damage is, even after a bad record, and
+    // the first bad record is told only once the whole file has been read.
+    const size_t runsAtOnce = size_t(std::max(2, QThread::idealThreadCount()));
+    std::deque<std::future<RunCheck>> pending;
+    RunCheck first;
+    const auto take = [&](size_t leave) {
+        while (pending.size() > leave) {
+            const RunCheck run = pending.front().get();
+            pending.pop_front();
+            if (first.syntaxError.isEmpty())
+                first.syntaxError = run.syntaxError;
+            if (first.recordError.isEmpty())
+                first.recordError = run.recordError;
+        }
+    };
+    std::vector<BackupScanner::Value> run;
+    while (first.syntaxError.isEmpty()) {
+        std::optional<BackupScanner::Value> value = m_scanner.next();
+        if (value) {
+            ++m_count;
+            run.push_back(std::move(*value));
+        }
+        if (!value && pending.empty()) {
+            // A small file is checked on this thread alone.
+            pending.push_back(std::async(std::launch::deferred, checkRun, std::move(run)));
+        } else if (!run.empty() && (!value || run.size() == valuesPerRun)) {
+            pending.push_back(std::async(std::launch::async, checkRun, std::move(run)));
+            run = {};
+            take(runsAtOnce);
+        }
+        if (!value)
+            break;
     }
-    if (m_scanner.failed()) {
-        *error = m_scanner.error();
-        return false;
-    }
-    if (!recordError.isEmpty()) {
-        *error = recordError;
+    take(0);
+    if (first.syntaxError.isEmpty() && m_scanner.failed())
+        first.syntaxError = m_scanner.error();
+    if (!first.syntaxError.isEmpty() || !first.recordError.isEmpty()) {
+        *error = first.syntaxError.isEmpty() ? first.recordError : first.syntaxError;
         return false;
     }
     m_checked = true;
