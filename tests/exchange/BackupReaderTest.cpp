@@ -176,7 +176,7 @@ TEST(BackupReaderTest, ARecordLongerThanTheLimitFailsTheFileBeforeMoreIsRead)
     BackupReader reader(&device, limit, chunkSize);
     QString error;
     EXPECT_FALSE(reader.check(&error));
-    EXPECT_EQ(error, QStringLiteral("case record 2: larger than 1 MB"));
+    EXPECT_EQ(error.toStdString(), "case record 2: larger than 1 MB");
     EXPECT_LE(device.handedOut(), limit + 2 * chunkSize);
 
     // A long record within the limit is read.
