@@ -45,6 +45,9 @@ BackupReader::BackupReader(QIODevice *device, qsizetype recordLimit, qsizetype c
 
 bool BackupReader::check(QString *error)
 {
+    if (m_following.valid())
+        m_following.wait();
+    m_following = {};
     m_count = 0;
     m_checked = false;
     m_reading = false;
@@ -106,23 +109,34 @@ std::optional<QList<EncodedCase>> BackupReader::nextBatch(qsizetype size, QStrin
         m_reading = true;
         m_read = 0;
     }
+    std::optional<QList<EncodedCase>> batch = m_following.valid() ? m_following.get() : readBatch(size);
+    if (!batch)
+        return changed(error);
+    // The batch after it is read on another thread while this one is used.
+    if (!batch->isEmpty() && m_read < m_count)
+        m_following = std::async(std::launch::async, [this, size] { return readBatch(size); });
+    return batch;
+}
+
+std::optional<QList<EncodedCase>> BackupReader::readBatch(qsizetype size)
+{
     QList<EncodedCase> batch;
     qsizetype text = 0;
     while (batch.size() < size && text < batchTextLimit) {
         const std::optional<BackupScanner::Value> value = m_scanner.next();
         if (!value) {
             if (m_scanner.failed() || m_read != m_count)
-                return changed(error);
+                return std::nullopt;
             break;
         }
         if (++m_read > m_count)
-            return changed(error);
+            return std::nullopt;
         text += value->json.size();
         QString ignored;
         const std::optional<QJsonValue> json = BackupScanner::parse(*value, &ignored);
         std::optional<EncodedCase> record = json ? EncodedCase::fromJson(*json, value->number, &ignored) : std::nullopt;
         if (!record)
-            return changed(error);
+            return std::nullopt;
         batch.append(std::move(*record));
     }
     return batch;

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <future>
 #include <optional>
 
 #include "exchange/BackupScanner.h"
@@ -37,9 +38,13 @@ public:
     // After a check that passed: the next records in file order, at most
     // size of them (fewer when they are long); empty after the last. Nothing
     // when the file no longer reads as it did when checked, error saying so.
+    // While the caller uses a batch, the next one (of the same size) is read
+    // on another thread.
     std::optional<QList<EncodedCase>> nextBatch(qsizetype size, QString *error);
 
 private:
+    // The next records; nothing when the file changed since the check.
+    std::optional<QList<EncodedCase>> readBatch(qsizetype size);
     std::optional<QList<EncodedCase>> changed(QString *error) const;
 
     BackupScanner m_scanner;
@@ -47,6 +52,8 @@ private:
     bool m_checked = false;
     bool m_reading = false;
     qsizetype m_read = 0;
+    // The batch being read ahead; let go of (and waited for) first.
+    std::future<std::optional<QList<EncodedCase>>> m_following;
 };
 
 } // namespace ovalis

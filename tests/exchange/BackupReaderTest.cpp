@@ -139,6 +139,34 @@ TEST(BackupReaderTest, ADamagedFileFailsWhereParsingItWholeFails)
     }
 }
 
+TEST(BackupReaderTest, AFileThatChangesAfterItsCheckStopsTheReadingOfItsRecords)
+{
+    QStringList records;
+    for (int i = 1; i <= 6; ++i)
+        records << QStringLiteral(R"({"patient_identifier":"P%1","sex":"v","tags":""})").arg(i);
+    const QByteArray checked = (QLatin1Char('[') + records.join(QLatin1Char(',')) + QLatin1Char(']')).toUtf8();
+    QStringList mistyped = records;
+    mistyped[4] = QStringLiteral(R"({"patient_identifier":"P5","sex":"v","tags":5})");
+    // What was changed, and the records given out before the change is found.
+    const QList<std::pair<QStringList, qsizetype>> changes{{records.mid(0, 5), 4}, {records + records.mid(0, 1), 6}, {mistyped, 4}};
+    for (const auto &[changed, before] : changes) {
+        QBuffer buffer;
+        buffer.setData(checked);
+        buffer.open(QIODevice::ReadOnly);
+        BackupReader reader(&buffer);
+        QString error;
+        ASSERT_TRUE(reader.check(&error)) << error.toStdString();
+        buffer.buffer() = (QLatin1Char('[') + changed.join(QLatin1Char(',')) + QLatin1Char(']')).toUtf8();
+        qsizetype read = 0;
+        std::optional<QList<EncodedCase>> batch;
+        while ((batch = reader.nextBatch(2, &error)) && !batch->isEmpty())
+            read += batch->size();
+        EXPECT_FALSE(batch) << read << " records read of " << changed.size();
+        EXPECT_EQ(error.toStdString(), "The file changed while it was read");
+        EXPECT_EQ(read, before);
+    }
+}
+
 // The text of a file whose second record never ends, as far as it is read;
 // it ends after limit bytes.
 class EndlessRecordDevice : public QIODevice
