@@ -8,10 +8,11 @@
 
 namespace ovalis::bench {
 
-// The process's peak resident memory so far, in KiB; -1 when unknown.
-inline qint64 peakMemoryKiB()
+// The process's peak resident memory so far, in KiB, from its status file
+// (this process's by default); -1 when unknown.
+inline qint64 peakMemoryKiB(const QString &statusPath = QStringLiteral("/proc/self/status"))
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(statusPath);
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n'))

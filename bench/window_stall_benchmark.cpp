@@ -25,11 +25,9 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include "BenchmarkReport.h"
+#include "ChildPeakMemory.h"
 #include "GeneratedLibrary.h"
 #include "LatencyProbe.h"
 #include "exchange/ui/BackupCommands.h"
@@ -44,10 +42,9 @@
 #include "transfer/OvalisMissingMediaManager.h"
 #include "util/Settings.h"
 
-extern char **environ;
-
 using namespace ovalis;
 using ovalis::bench::LatencyProbe;
+using ovalis::bench::childPeakMemoryKiB;
 
 namespace {
 
@@ -130,27 +127,6 @@ void writeImageFolder(const QString &root, int count)
         image.fill(QColor::fromHsv(i % 360, 200, 200));
         image.save(folder + QStringLiteral("/image %1.png").arg(i % 10, 2, 10, QLatin1Char('0')));
     }
-}
-
-// The peak resident memory (KiB) of a process running program with
-// arguments, from the kernel's account of that child alone; -1 on failure.
-qint64 childPeakMemoryKiB(const QString &program, const QStringList &arguments)
-{
-    QList<QByteArray> storage{program.toLocal8Bit()};
-    for (const QString &argument : arguments)
-        storage.append(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return usage.ru_maxrss;
 }
 
 } // namespace

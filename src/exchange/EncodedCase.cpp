@@ -1,16 +1,11 @@
 #include "exchange/EncodedCase.h"
 
+#include <QBuffer>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonParseError>
-#include <QStringDecoder>
 #include <QSysInfo>
-#include <QThread>
-#include <algorithm>
-#include <future>
-#include <initializer_list>
-#include <vector>
+#include <utility>
 
+#include "exchange/BackupReader.h"
 #include "exchange/CalendarDateText.h"
 #include "exchange/JsonRecordFields.h"
 #include "exchange/JsonText.h"
@@ -40,29 +35,6 @@ void appendOptional(QString &text, int indent, const char *key, const std::optio
         return;
     JsonText::beginMember(text, indent, QLatin1StringView(key), false);
     JsonText::appendString(text, *value);
-}
-
-// UTF-8 cannot carry half of a surrogate pair: converted, it would become
-// "?" unnoticed. Written as the JSON escape it stands for, it reaches the
-// record checks, which refuse it and name the record. The escape is written
-// twice, so that one of them stays lone even beside an escaped half that
-// would pair with it, or behind a backslash that would take its own.
-void escapeLoneSurrogates(QString &text)
-{
-    if (text.isValidUtf16())
-        return;
-    QString escaped;
-    escaped.reserve(text.size() + 16);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        const bool paired = (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-                            || (c.isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate());
-        if (c.isSurrogate() && !paired)
-            escaped += QStringLiteral("\\u%1\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        else
-            escaped += c;
-    }
-    text = std::move(escaped);
 }
 
 } // namespace
@@ -229,82 +201,21 @@ std::optional<QList<EncodedCase>> decode(QByteArray data, QString *errorMessage)
 {
     QString ignored;
     QString *error = errorMessage ? errorMessage : &ignored;
-    QByteArray utf8;
-    const auto bom = [&](std::initializer_list<unsigned char> prefix) {
-        if (data.size() < qsizetype(prefix.size()))
-            return false;
-        qsizetype i = 0;
-        for (unsigned char byte : prefix)
-            if (static_cast<unsigned char>(data[i++]) != byte)
-                return false;
-        return true;
-    };
-    // Each copy of a large file is let go as soon as the next one is made.
-    if (bom({0xFF, 0xFE}) || bom({0xFE, 0xFF})) {
-        QStringDecoder decoder(bom({0xFF, 0xFE}) ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
-                               QStringConverter::Flag::Stateless);
-        QString text = decoder.decode(QByteArrayView(data).sliced(2));
-        data = QByteArray();
-        if (decoder.hasError()) {
-            *error = QStringLiteral("The file is not valid UTF-16 text");
-            return std::nullopt;
-        }
-        escapeLoneSurrogates(text);
-        utf8 = std::move(text).toUtf8();
-    } else if (bom({0xEF, 0xBB, 0xBF})) {
-        data.remove(0, 3);
-        utf8 = std::move(data);
-    } else {
-        utf8 = std::move(data);
-    }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(utf8, &parseError);
-    utf8 = QByteArray();
-    if (parseError.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("The file is not valid JSON (%1 at offset %2)").arg(parseError.errorString()).arg(parseError.offset);
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    BackupReader reader(&buffer);
+    if (!reader.check(error))
         return std::nullopt;
-    }
-    if (!document.isArray()) {
-        *error = QStringLiteral("The file does not hold a list of cases");
-        return std::nullopt;
-    }
-    const QJsonArray array = document.array();
-    // The records are checked on several threads, each taking a run of them;
-    // the first failure in file order is the one reported.
-    const qsizetype runs = std::clamp<qsizetype>(array.size() / 5000, 1, std::max(1, QThread::idealThreadCount()));
-    struct Run {
-        QList<EncodedCase> cases;
-        QString error;
-    };
-    std::vector<Run> decoded(static_cast<size_t>(runs));
-    const auto decodeRun = [&array, &decoded, runs](qsizetype run) {
-        const qsizetype begin = array.size() * run / runs;
-        const qsizetype end = array.size() * (run + 1) / runs;
-        Run &result = decoded[size_t(run)];
-        result.cases.reserve(end - begin);
-        for (qsizetype i = begin; i < end; ++i) {
-            std::optional<EncodedCase> record = EncodedCase::fromJson(array.at(i), i + 1, &result.error);
-            if (!record)
-                return;
-            result.cases.append(std::move(*record));
-        }
-    };
-    std::vector<std::future<void>> others;
-    for (qsizetype run = 1; run < runs; ++run)
-        others.push_back(std::async(std::launch::async, decodeRun, run));
-    decodeRun(0);
-    for (std::future<void> &other : others)
-        other.get();
     QList<EncodedCase> cases;
-    cases.reserve(array.size());
-    for (Run &run : decoded) {
-        if (!run.error.isEmpty()) {
-            *error = run.error;
+    cases.reserve(reader.count());
+    for (;;) {
+        std::optional<QList<EncodedCase>> batch = reader.nextBatch(reader.count(), error);
+        if (!batch)
             return std::nullopt;
-        }
-        cases.append(std::move(run.cases));
+        if (batch->isEmpty())
+            return cases;
+        cases.append(std::move(*batch));
     }
-    return cases;
 }
 
 } // namespace BackupFile

@@ -12,10 +12,8 @@
 #include <future>
 #include <fcntl.h>
 #include <limits>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
+#include "exchange/BackupReader.h"
 #include "exchange/CalendarDateText.h"
 #include "exchange/CaseRelations.h"
 #include "exchange/EncodedCase.h"
@@ -236,30 +234,25 @@ void JSONImporter::importBackup(ManagedObjectContext *context, std::function<voi
         if (finished)
             runOnMainThread([finished, summary] { finished(summary); });
     };
-    // The file is read and checked whole on the child's thread, so the
-    // window stays responsive; a bad file changes nothing.
+    // The file is read and checked on the child's thread, so the window
+    // stays responsive; a bad file changes nothing. The records are then
+    // read again and made a batch at a time, so that neither the file nor
+    // all of its records are held at once.
     childContext->perform([context, childContext, keepAlive = child, path = m_url.toLocalFile(), report] {
         RestoreSummary summary;
-        std::optional<QList<EncodedCase>> records;
         QFile file(path);
+        BackupReader reader(&file);
         if (!file.open(QIODevice::ReadOnly))
             summary.error = file.errorString();
         else
-            records = BackupFile::decode(file.readAll(), &summary.error);
-        file.close();
-#ifdef __GLIBC__
-        // The file's text and parse tree were freed into this thread's
-        // memory pool, where the main thread's records cannot reuse them;
-        // the pages go back to the system instead.
-        malloc_trim(0);
-#endif
-        if (!records) {
+            reader.check(&summary.error);
+        if (!summary.error.isEmpty()) {
             Log::error(LogArea::Importing, QStringLiteral("Failed to import from JSON: ") + summary.error);
             LabelledProgressInfo::postEnd();
             report(summary);
             return;
         }
-        Log::info(LogArea::Importing, QStringLiteral("Backup contains %1 cases").arg(records->size()));
+        Log::info(LogArea::Importing, QStringLiteral("Backup contains %1 cases").arg(reader.count()));
         Log::info(LogArea::Importing, QStringLiteral("Import from backup"));
         // Edits waiting in the main context reach the file before the first
         // restored case does.
@@ -267,22 +260,32 @@ void JSONImporter::importBackup(ManagedObjectContext *context, std::function<voi
 
         TagsByLabel tags(childContext);
         RestoredMediaIdentifiers identifiers(childContext);
-        const int total = int(records->size());
-        for (int i = 1; i <= total; ++i) {
-            const EncodedCase &record = (*records)[i - 1];
-            Log::info(LogArea::Importing, QStringLiteral("Import ") + record.patientIdentifier);
-            fillCase(childContext->insertNew<Case>(), record, tags, identifiers, summary);
-            ++summary.casesRead;
-            if (i % progressInterval == 0)
-                LabelledProgressInfo::post(i, total, QStringLiteral("Importing…"));
-            if (i % saveInterval == 0) {
-                childContext->saveWithParentLater();
-                // The saved records live on in the store and in the window:
-                // the restore keeps none of them.
-                if (!childContext->hasChanges())
-                    childContext->reset();
+        const int total = int(reader.count());
+        int i = 0;
+        for (;;) {
+            const std::optional<QList<EncodedCase>> batch = reader.nextBatch(saveInterval, &summary.error);
+            if (!batch || batch->isEmpty())
+                break;
+            for (const EncodedCase &record : *batch) {
+                ++i;
+                Log::info(LogArea::Importing, QStringLiteral("Import ") + record.patientIdentifier);
+                fillCase(childContext->insertNew<Case>(), record, tags, identifiers, summary);
+                ++summary.casesRead;
+                if (i % progressInterval == 0)
+                    LabelledProgressInfo::post(i, total, QStringLiteral("Importing…"));
+                if (i % saveInterval == 0) {
+                    childContext->saveWithParentLater();
+                    // The saved records live on in the store and in the window:
+                    // the restore keeps none of them.
+                    if (!childContext->hasChanges())
+                        childContext->reset();
+                }
             }
         }
+        // Only a file changed while it was read fails here; what was made of
+        // it is kept and said.
+        if (!summary.error.isEmpty())
+            Log::error(LogArea::Importing, QStringLiteral("Failed to import from JSON: ") + summary.error);
         summary.mediaRenamed = identifiers.renamed();
         summary.mediaFilesCopied = identifiers.filesCopied();
         childContext->saveWithParent(true);

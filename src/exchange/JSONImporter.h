@@ -35,7 +35,10 @@ public:
         int mediaRenamed = 0;
         int mediaFilesCopied = 0;
         int tagsCreated = 0;
-        QString error; // why nothing was restored; empty when the file was read
+        // Why nothing was restored; empty when the file was read. For a file
+        // changed between the check and the reading of its records, why the
+        // restore stopped after casesRead.
+        QString error;
         bool unsaved = false; // the store refused the last save of restored cases
     };
     struct MediaExportSummary {
@@ -63,9 +66,9 @@ public:
 
     // Reads and checks the whole file off the main thread; a file that
     // cannot be read or fails the format changes nothing, and finished gets
-    // the reason in its error. Otherwise saves context, then adds one new
-    // case per record on a private child of context, saving every 500
-    // records and at the end. Returns at once (call it on context's thread,
+    // the reason in its error. Otherwise saves context, then reads the
+    // records again 500 at a time and adds one new case per record on a
+    // private child of context, saving every 500 records and at the end. Returns at once (call it on context's thread,
     // the main thread); finished runs on the main thread at the end.
     void importBackup(ManagedObjectContext *context, std::function<void(const RestoreSummary &)> finished = {}) const;
 

@@ -329,6 +329,39 @@ TEST_F(JSONImporterTest, AnUnreadableFileChangesNothingAndNamesTheRecord)
                                                  {0, 0, std::nullopt}}));
 }
 
+TEST_F(JSONImporterTest, ADamagedRecordLateInALargeFileRefusesTheWholeRestore)
+{
+    newCase(QStringLiteral("KEEP001"));
+    context()->saveWithParent(true);
+    int mainSaves = 0;
+    QObject::connect(context(), &ManagedObjectContext::didSave, context(), [&] { ++mainSaves; }, Qt::DirectConnection);
+    // Records are made 500 at a time; the damage stands in the seventh batch.
+    QStringList records;
+    for (int i = 1; i <= 3200; ++i)
+        records << QStringLiteral(R"({"patient_identifier":"P%1","sex":"v","tags":"t%2"})").arg(i).arg(i % 7);
+    QStringList mistyped = records;
+    mistyped[3149] = QStringLiteral(R"({"patient_identifier":"P3150","sex":"v","tags":7})");
+    const QString unterminated = QLatin1Char('[') + records.join(QLatin1Char(','));
+    const QString bad = QLatin1Char('[') + mistyped.join(QLatin1Char(',')) + QLatin1Char(']');
+    const QList<std::pair<QString, QString>> damaged{
+        {bad, QStringLiteral("case record 3150: \"tags\" is not a string")},
+        {unterminated, QStringLiteral("The file is not valid JSON (unterminated array at offset %1)").arg(unterminated.size())},
+        // A damaged end is told before a bad record earlier in the file.
+        {bad + QLatin1Char(']'), QStringLiteral("The file is not valid JSON (garbage at the end of the document at offset %1)").arg(bad.size())},
+    };
+    for (const auto &[text, message] : damaged) {
+        writeBackup(text.toUtf8());
+        const JSONImporter::RestoreSummary summary = restore();
+        EXPECT_EQ(summary.error.toStdString(), message.toStdString());
+        EXPECT_EQ(summary.casesRead, 0);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(allCases().size(), 1);
+        EXPECT_EQ(mainSaves, 0);
+    }
+    for (const Progress &posted : progress())
+        EXPECT_NE(posted.label, QStringLiteral("Importing…"));
+}
+
 TEST_F(JSONImporterTest, ExportDeleteAllAndRestoreGivesBackEveryCase)
 {
     Tag *chest = newTag(QStringLiteral("chest"));
