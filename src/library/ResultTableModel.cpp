@@ -96,12 +96,23 @@ void ResultTableModel::reloadRows(const QList<int> &rowsAscending, int column)
 {
     if (column < 0 || column >= columnCount())
         return;
-    for (const auto &[first, last] : runs(rowsAscending, [](int row) { return row + 1; })) {
+    const QList<std::pair<int, int>> changed = runs(rowsAscending, [](int row) { return row + 1; });
+    // Rows scattered over a long list (a background import touching tags
+    // all over the tag list) go out as one span: a view reads a few rows
+    // more, instead of working out its geometry once per run.
+    constexpr qsizetype maximumSeparateRuns = 8;
+    const auto emitSpan = [&](int first, int last) {
         const int from = std::max(first, 0);
         const int to = std::min(last, int(m_rows.size()) - 1);
         if (from <= to)
             emit dataChanged(index(from, column), index(to, column));
+    };
+    if (changed.size() > maximumSeparateRuns) {
+        emitSpan(changed.first().first, changed.last().second);
+        return;
     }
+    for (const auto &[first, last] : changed)
+        emitSpan(first, last);
 }
 
 void ResultTableModel::endUpdates()

@@ -33,12 +33,13 @@ struct ContextChanges {
 };
 
 // A save that a context wrote to the store itself, as another context over
-// the same store takes it in: permanent identifiers throughout, and a
-// many-to-many link added or removed shown as a changed to-many relationship
-// on both of its records.
+// the same store takes it in: permanent identifiers throughout. A
+// many-to-many link added or removed is one of joins (its records also show
+// the relationship changed).
 struct SavedChanges {
     quint64 sequence = 0; // the save's number among the store's saves
     QVector<ContextChanges::Record> records;
+    QVector<ContextChanges::JoinChange> joins;
     QVector<ObjectID> deleted;
 };
 

@@ -20,6 +20,8 @@ constexpr int relationshipBitOffset = 16;
 // How long one turn of the main queue spends merging background saves
 // before it lets the window paint and answer.
 constexpr qint64 savedChangesSliceNanoseconds = 4'000'000;
+// How often the lists hear of merged records while a merge goes on.
+constexpr qint64 savedChangesNoticeMilliseconds = 40;
 
 // The bits of an entity's to-many relationships in a change mask.
 quint32 toManyBits(const EntityDescription &entity)
@@ -27,6 +29,16 @@ quint32 toManyBits(const EntityDescription &entity)
     quint32 bits = 0;
     for (int r = 0; r < entity.relationships.size(); ++r)
         if (entity.relationships[r].toMany)
+            bits |= 1u << (relationshipBitOffset + r);
+    return bits;
+}
+
+// The bits of an entity's many-to-many relationships in a change mask.
+quint32 manyToManyBits(const EntityDescription &entity)
+{
+    quint32 bits = 0;
+    for (int r = 0; r < entity.relationships.size(); ++r)
+        if (entity.relationships[r].isManyToMany())
             bits |= 1u << (relationshipBitOffset + r);
     return bits;
 }
@@ -841,6 +853,11 @@ void ManagedObjectContext::postSavedChanges(ManagedObjectContext *target, const 
         for (ObjectID &target : record.snapshot.toOne)
             target = m_store->resolve(target);
     }
+    saved.joins = changes.joins;
+    for (ContextChanges::JoinChange &join : saved.joins) {
+        join.source = m_store->resolve(join.source);
+        join.destination = m_store->resolve(join.destination);
+    }
     saved.deleted.reserve(changes.deleted.size());
     for (const ObjectID &id : changes.deleted)
         saved.deleted.append(m_store->resolve(id));
@@ -1048,6 +1065,40 @@ void ManagedObjectContext::mergeDeletion(const ObjectID &id)
     m_pending.deleted.append(object);
 }
 
+void ManagedObjectContext::mergeSavedJoin(const ContextChanges::JoinChange &join)
+{
+    // A link saved elsewhere is laid over the lists loaded here, so that a
+    // tag's long list of cases is not read again for each batch; a list
+    // whose other end is not held here is read again when next needed.
+    ManagedObject *source = registeredObject(join.source);
+    ManagedObject *destination = registeredObject(join.destination);
+    const auto layOver = [&](ManagedObject *end, int relationship, ManagedObject *other) {
+        if (!end || end->m_deleted || relationship < 0)
+            return;
+        auto &slot = end->m_relationships[relationship];
+        if (slot.loaded) {
+            if (!other || other->m_deleted) {
+                slot.loaded = false;
+                slot.toMany.clear();
+            } else if (join.added) {
+                if (!slot.toMany.contains(other))
+                    slot.toMany.append(other);
+            } else {
+                slot.toMany.removeAll(other);
+            }
+        }
+        const QString &name = end->m_entity->relationships[relationship].name;
+        m_pendingUpdated.insert(end);
+        m_pending.changedKeys[end].insert(name);
+        end->notifyObservers(name);
+    };
+    layOver(source, join.relationship, destination);
+    if (destination) {
+        const QString &inverse = m_store->model().entities()[join.entity].relationships[join.relationship].inverseName;
+        layOver(destination, destination->m_entity->relationshipIndex(inverse), source);
+    }
+}
+
 void ManagedObjectContext::enqueueSavedChanges(SavedChanges changes)
 {
     m_savedChangesToMerge.emplace_back(std::move(changes), 0);
@@ -1079,7 +1130,17 @@ void ManagedObjectContext::mergeSavedChangesSlice()
     m_applyingExternal = true;
     while (!m_savedChangesToMerge.empty() && !sliceEnded) {
         auto &[saved, next] = m_savedChangesToMerge.front();
-        while (next < saved.records.size()) {
+        const qsizetype recordCount = saved.records.size();
+        const qsizetype total = recordCount + saved.joins.size();
+        while (next < total) {
+            if (next >= recordCount) {
+                mergeSavedJoin(saved.joins[next++ - recordCount]);
+                if ((next & 63) == 0 && slice.nsecsElapsed() > savedChangesSliceNanoseconds) {
+                    sliceEnded = true;
+                    break;
+                }
+                continue;
+            }
             const ContextChanges::Record &record = saved.records[next++];
             ManagedObject *object = registeredObject(record.snapshot.id);
             if (!object) {
@@ -1090,7 +1151,8 @@ void ManagedObjectContext::mergeSavedChangesSlice()
                 // Only what the save changed is taken: the writer's other
                 // values may be older than this context's. After a newer
                 // save from here, only to-many relationships are read again.
-                quint32 mask = record.inserted ? ~0u : record.changedMask;
+                // Many-to-many links come one by one with the joins.
+                quint32 mask = (record.inserted ? ~0u : record.changedMask) & ~manyToManyBits(*object->m_entity);
                 if (object->m_savedSequence > saved.sequence)
                     mask &= toManyBits(*object->m_entity);
                 mergeRecord(object, record.snapshot, mask);
@@ -1104,14 +1166,20 @@ void ManagedObjectContext::mergeSavedChangesSlice()
                 break;
             }
         }
-        if (next < saved.records.size())
+        if (next < total)
             break;
         for (const ObjectID &id : std::as_const(saved.deleted))
             mergeDeletion(id);
         m_savedChangesToMerge.pop_front();
     }
     m_applyingExternal = false;
-    processPendingChanges();
+    // The lists hear of the merged records every few slices, and at the end:
+    // each batch costs them a pass over everything they list.
+    if (m_savedChangesToMerge.empty() || !m_savedChangesNotice.isValid()
+        || m_savedChangesNotice.elapsed() >= savedChangesNoticeMilliseconds) {
+        processPendingChanges();
+        m_savedChangesNotice.start();
+    }
     scheduleSavedChangesMerge();
 }
 

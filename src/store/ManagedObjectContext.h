@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -167,6 +168,8 @@ private:
     // Background writers' saves waiting to be merged here, and the merge of
     // the next slice of them.
     void enqueueSavedChanges(SavedChanges changes);
+    // Lays a many-to-many link a background writer saved over the lists here.
+    void mergeSavedJoin(const ContextChanges::JoinChange &join);
     // Hands a committed save of this background writer to its target.
     void postSavedChanges(ManagedObjectContext *target, const ContextChanges &changes, quint64 sequence);
     void scheduleSavedChangesMerge();
@@ -202,6 +205,7 @@ private:
     // each with the index of its next record.
     std::deque<std::pair<SavedChanges, qsizetype>> m_savedChangesToMerge;
     bool m_savedChangesMergeScheduled = false;
+    QElapsedTimer m_savedChangesNotice; // since the lists last heard of merged records
     CoreDataStack *m_stack = nullptr;          // Not owned.
     UndoManager *m_undoManager = nullptr;      // Not owned.
     std::shared_ptr<ContextQueue> m_worker;    // Owned for private contexts.

@@ -212,3 +212,32 @@ TEST_F(ResultTableModelTest, BatchThatDoesNotDescribeTheSourceEndsInAReset)
     EXPECT_EQ(model.rowOfObject(added), source.indexOf(added));
     EXPECT_EQ(model.objectAtRow(int(source.size())), nullptr);
 }
+
+TEST_F(ResultTableModelTest, RowsReloadedAllOverTheListGoOutAsOneSpanAndAFewRunsOneByOne)
+{
+    populate(40);
+    settle();
+    QList<ManagedObject *> source;
+    for (Case *item : std::as_const(m_cases))
+        source.append(item);
+    CaseTableModel model;
+    model.setSource([&source] { return source; });
+    ModelSignals seen(&model);
+
+    // Every third row: one signal from the first to the last, whatever lies between.
+    QList<int> scattered;
+    for (int row = 1; row < 40; row += 3)
+        scattered.append(row);
+    model.reloadRows(scattered, CaseTableModel::SummaryColumn);
+    ASSERT_EQ(seen.changes.count(), 1);
+    EXPECT_EQ(seen.changes.first().at(0).value<QModelIndex>().row(), 1);
+    EXPECT_EQ(seen.changes.first().at(1).value<QModelIndex>().row(), 37);
+    EXPECT_EQ(seen.changes.first().at(0).value<QModelIndex>().column(), int(CaseTableModel::SummaryColumn));
+
+    // A few runs stay apart, so that a view repaints only them.
+    seen.clear();
+    model.reloadRows({2, 3, 10, 30, 31}, CaseTableModel::SummaryColumn);
+    ASSERT_EQ(seen.changes.count(), 3);
+    EXPECT_EQ(seen.changes.at(1).at(0).value<QModelIndex>().row(), 10);
+    EXPECT_EQ(seen.changes.at(2).at(1).value<QModelIndex>().row(), 31);
+}

@@ -99,10 +99,15 @@ TEST_F(BackgroundWriterTest, ABackgroundSaveMeetsUnsavedEditsAndUndoLeavesItAlon
 {
     Case *item = newCase(QStringLiteral("C1"), QStringLiteral("summary before"));
     item->setDetail(QStringLiteral("detail before"));
+    Tag *old = newTag(QStringLiteral("Old"));
+    item->addToTags(old);
     context()->saveWithParent(true);
     undo()->removeAllActions();
     const ObjectID id = item->objectID();
-    EXPECT_TRUE(item->tags().isEmpty()); // loaded here, so the merge must read it again
+    const ObjectID oldId = old->objectID();
+    // Both sides' lists are loaded here, so the merge must bring them up to date.
+    ASSERT_EQ(item->tags(), QList<Tag *>{old});
+    ASSERT_EQ(old->cases(), QList<Case *>{item});
 
     // An edit of this window, not yet saved.
     item->setDetail(QStringLiteral("my detail"));
@@ -117,6 +122,7 @@ TEST_F(BackgroundWriterTest, ABackgroundSaveMeetsUnsavedEditsAndUndoLeavesItAlon
         Tag *tag = w->insertNew<Tag>();
         tag->setLabel(QStringLiteral("Theirs"));
         theirs->addToTags(tag);
+        theirs->removeFromTags(static_cast<Tag *>(w->existingObject(oldId)));
         QString error;
         ASSERT_TRUE(w->save(&error)) << error.toStdString();
     });
@@ -124,6 +130,9 @@ TEST_F(BackgroundWriterTest, ABackgroundSaveMeetsUnsavedEditsAndUndoLeavesItAlon
     EXPECT_EQ(item->detail(), QStringLiteral("my detail"));
     ASSERT_EQ(item->tags().size(), 1);
     EXPECT_EQ(item->tags().first()->label(), QStringLiteral("Theirs"));
+    EXPECT_EQ(item->tags().first()->cases(), QList<Case *>{item});
+    EXPECT_TRUE(old->cases().isEmpty());
+    EXPECT_FALSE(old->isUpdated()); // a merged link is no unsaved change here
 
     // Undo takes back this window's edit and nothing of the merge.
     ASSERT_TRUE(undo()->canUndo());
