@@ -34,6 +34,17 @@ struct ModelSignals {
 class ResultTableModelTest : public LibraryViewFixture
 {
 protected:
+    // The cases of a populated, settled library, as a model's source.
+    QList<ManagedObject *> settledCases(int count)
+    {
+        populate(count);
+        settle();
+        QList<ManagedObject *> source;
+        for (Case *item : std::as_const(m_cases))
+            source.append(item);
+        return source;
+    }
+
     // A library whose cases carry a few tags; some have dates of birth.
     void populate(int count)
     {
@@ -170,11 +181,7 @@ TEST_F(ResultTableModelTest, EditsInTheAgeOrderRedrawTheRowTheCaseIsShownIn)
 
 TEST_F(ResultTableModelTest, BatchThatDoesNotDescribeTheSourceEndsInAReset)
 {
-    populate(5);
-    settle();
-    QList<ManagedObject *> source;
-    for (Case *item : std::as_const(m_cases))
-        source.append(item);
+    QList<ManagedObject *> source = settledCases(5);
     CaseTableModel model;
     model.setSource([&source] { return source; });
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -215,11 +222,7 @@ TEST_F(ResultTableModelTest, BatchThatDoesNotDescribeTheSourceEndsInAReset)
 
 TEST_F(ResultTableModelTest, RowsReloadedAllOverTheListGoOutAsOneSpanAndAFewRunsOneByOne)
 {
-    populate(40);
-    settle();
-    QList<ManagedObject *> source;
-    for (Case *item : std::as_const(m_cases))
-        source.append(item);
+    QList<ManagedObject *> source = settledCases(40);
     CaseTableModel model;
     model.setSource([&source] { return source; });
     ModelSignals seen(&model);
