@@ -161,11 +161,15 @@ TEST_F(BackgroundWriterTest, AnOlderBackgroundSaveArrivingLateDoesNotOverwriteAN
     const ObjectID id = item->objectID();
 
     // The writer's save is merged only after this window saved a newer value.
+    // The main thread waits without serving its queue, so the merge cannot run before its own save.
     auto writer = SharedBackgroundContext::writerFor(context());
-    writer->performAndWait([&, w = writer.get()] {
+    std::atomic<bool> saved{false};
+    writer->perform([&, w = writer.get()] {
         static_cast<Case *>(w->existingObject(id))->setSummary(QStringLiteral("older"));
         w->saveWithParent(true);
+        saved = true;
     });
+    ASSERT_TRUE(waitBlocking(saved));
     item->setSummary(QStringLiteral("newer"));
     context()->saveWithParent(true);
     bool merged = false;
