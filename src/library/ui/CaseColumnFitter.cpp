@@ -15,6 +15,9 @@ namespace {
 constexpr int measuredRowsAround = 200;
 // After scrolling, the columns are fitted once the list stands still.
 constexpr int scrollSettleMilliseconds = 200;
+// While the list changes again and again (an import growing it), it is fitted
+// at most this often: each fit measures a few hundred rows' texts.
+constexpr qint64 burstFitMilliseconds = 500;
 
 } // namespace
 
@@ -54,13 +57,16 @@ int CaseColumnFitter::contentWidth(int column) const
 
 void CaseColumnFitter::scheduleFit()
 {
-    if (!m_fitTimer.isActive())
-        m_fitTimer.start(0);
+    if (m_fitTimer.isActive())
+        return;
+    const qint64 sinceLastFit = m_lastFit.isValid() ? m_lastFit.elapsed() : burstFitMilliseconds;
+    m_fitTimer.start(int(qMax<qint64>(0, burstFitMilliseconds - sinceLastFit)));
 }
 
 void CaseColumnFitter::fitColumns()
 {
     m_fitTimer.stop();
+    m_lastFit.start();
     if (!m_table->isVisible())
         return;
     QHeaderView *header = m_table->horizontalHeader();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QElapsedTimer>
 #include <QTimer>
 
 class QTableView;
@@ -40,6 +41,7 @@ protected:
 private:
     QTableView *m_table;
     QTimer m_fitTimer;
+    QElapsedTimer m_lastFit; // since the columns were last fitted
 };
 
 } // namespace ovalis
