@@ -187,6 +187,13 @@ void PersistentStore::close()
         if (m_runningCheck->db)
             sqlite3_interrupt(m_runningCheck->db);
     }
+    // Its connection is closed before this one, so that closing this one
+    // still folds the write-ahead log into the file.
+    {
+        std::lock_guard<std::mutex> lock(m_integrityMutex);
+        if (m_integrityCheck.valid())
+            m_integrityCheck.wait();
+    }
     // Indexes being read are given up, and their connections closed before
     // this one, so that closing it still folds the write-ahead log.
     std::vector<std::future<void>> readings;
