@@ -206,35 +206,3 @@ TEST_F(BackgroundWriterTest, AFailedSaveWritesAndMergesNothing)
     EXPECT_EQ(fetchCases(QString()).size(), 1);
     EXPECT_EQ(openSecondStack()->mainContext()->countOfObjects(Case::entityName()), 1);
 }
-
-TEST_F(BackgroundWriterTest, ClosingTheLibraryFinishesAWriterStillRunning)
-{
-    auto writer = SharedBackgroundContext::writerFor(context());
-    std::atomic<bool> closing{false};
-    std::atomic<bool> started{false};
-    std::atomic<bool> finished{false};
-    writer->perform([&, w = writer.get()] {
-        started = true;
-        while (!closing.load())
-            std::this_thread::yield();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        for (int i = 1; i <= 200; ++i) {
-            w->insertNew<Case>()->setPatientID(QStringLiteral("LATE%1").arg(i));
-            if (i % 50 == 0)
-                w->saveWithParentLater();
-        }
-        w->saveWithParent(true);
-        w->waitForQueuedParentWork();
-        finished = true;
-    });
-    while (!started.load())
-        std::this_thread::yield();
-    closing = true;
-    m_stack.reset();
-    EXPECT_TRUE(finished.load());
-    EXPECT_EQ(writer->mergeTarget(), nullptr);
-    writer.reset();
-    QCoreApplication::processEvents();
-    reopen();
-    EXPECT_EQ(context()->countOfObjects(Case::entityName()), 200);
-}

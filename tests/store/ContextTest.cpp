@@ -2,6 +2,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include <sqlite3.h>
@@ -221,38 +222,48 @@ TEST_F(ContextTest, QueuedPushesAndSavesOfALongImportAllReachTheFile)
 TEST_F(ContextTest, ClosingTheLibraryFinishesWorkStillRunningInABackgroundContext)
 {
     // An import still running when the library closes (a window torn down,
-    // the application quitting) pushes and saves through the main context:
-    // that work finishes before the main context goes, and its save lands.
-    auto child = SharedBackgroundContext::childOf(context());
-    std::atomic<bool> closing{false};
-    std::atomic<bool> started{false};
-    std::atomic<bool> finished{false};
-    child->perform([&, context = child.get()] {
-        started = true;
-        while (!closing.load())
+    // the application quitting) pushes and saves through the main context,
+    // or writes itself and merges into it: that work finishes before the
+    // main context goes, and its saves land. Both kinds of background context.
+    const std::function<std::shared_ptr<ManagedObjectContext>(ManagedObjectContext *)> makers[] = {
+        SharedBackgroundContext::childOf, SharedBackgroundContext::writerFor};
+    int expected = 0;
+    for (const auto &make : makers) {
+        auto background = make(context());
+        std::atomic<bool> closing{false};
+        std::atomic<bool> started{false};
+        std::atomic<bool> finished{false};
+        background->perform([&, work = background.get()] {
+            started = true;
+            while (!closing.load())
+                std::this_thread::yield();
+            // Give the main thread time to be well into closing the library.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (int i = 1; i <= 200; ++i) {
+                Case *item = work->insertNew<Case>();
+                item->setPatientID(QStringLiteral("LATE%1").arg(i));
+                if (i % 50 == 0)
+                    work->saveWithParentLater();
+            }
+            work->saveWithParent(true);
+            work->waitForQueuedParentWork();
+            finished = true;
+        });
+        while (!started.load())
             std::this_thread::yield();
-        // Give the main thread time to be well into closing the library.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        for (int i = 1; i <= 200; ++i) {
-            Case *item = context->insertNew<Case>();
-            item->setPatientID(QStringLiteral("LATE%1").arg(i));
-            if (i % 50 == 0)
-                context->saveWithParentLater();
-        }
-        context->saveWithParent(true);
-        context->waitForQueuedParentWork();
-        finished = true;
-    });
-    while (!started.load())
-        std::this_thread::yield();
-    closing = true;
-    m_stack.reset();
-    EXPECT_TRUE(finished.load());
-    child.reset();
-    QCoreApplication::processEvents();
+        closing = true;
+        m_stack.reset();
+        EXPECT_TRUE(finished.load());
+        // Cut loose from the context that went.
+        EXPECT_EQ(background->parentContext(), nullptr);
+        EXPECT_EQ(background->mergeTarget(), nullptr);
+        background.reset();
+        QCoreApplication::processEvents();
 
-    reopen();
-    EXPECT_EQ(context()->countOfObjects(Case::entityName()), 200);
+        reopen();
+        expected += 200;
+        EXPECT_EQ(context()->countOfObjects(Case::entityName()), expected);
+    }
 }
 
 TEST_F(ContextTest, APushedNewCaseJoinsItsTagsOnceWhateverTheChildDidInBetween)
