@@ -1118,8 +1118,8 @@ void ManagedObjectContext::scheduleSavedChangesMerge()
 
 void ManagedObjectContext::mergeSavedChangesSlice()
 {
-    // A slice ends after a few milliseconds of work, with its own
-    // objects-did-change, and the rest follows in a later turn.
+    // A slice ends after a few milliseconds of work and the rest follows in
+    // a later turn; the lists hear of what was merged every few slices.
     QElapsedTimer slice;
     slice.start();
     bool sliceEnded = false;

@@ -194,8 +194,9 @@ private:
     ConcurrencyType m_type;
     PersistentStore *m_store = nullptr;        // Not owned unless m_ownedStore.
     ManagedObjectContext *m_parent = nullptr;  // Not owned.
-    // Private-queue children still alive: their work reaches this context
-    // through m_parent, so it is finished before this context goes.
+    // Private-queue children and background writers still alive: their work
+    // reaches this context (through m_parent or m_mergeTarget), so it is
+    // finished before this context goes.
     std::mutex m_childrenLock;
     QList<ManagedObjectContext *> m_privateChildren;
     bool m_finishedForParent = false; // the parent waited for this context's work as it went

@@ -3,15 +3,9 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-#include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 
 namespace ovalis {
-
-std::shared_ptr<ManagedObjectContext> SharedBackgroundContext::make(CoreDataStack &stack)
-{
-    return childOf(stack.mainContext());
-}
 
 namespace {
 std::shared_ptr<ManagedObjectContext> shared(ManagedObjectContext *context)

@@ -4,18 +4,15 @@
 
 namespace ovalis {
 
-class CoreDataStack;
 class ManagedObjectContext;
 
-// A private-queue child context for long work that outlives the call
-// starting it: the work and the callers share it, and it is deleted on the
-// main thread, never on its own worker thread, whichever side lets go of it
-// last.
+// A private-queue context for long work (a child, or a background writer)
+// that outlives the call starting it: the work and the callers share it, and
+// it is deleted on the main thread, never on its own worker thread, whichever
+// side lets go of it last.
 class SharedBackgroundContext
 {
 public:
-    // A child of the stack's main context; nullptr when it has none.
-    static std::shared_ptr<ManagedObjectContext> make(CoreDataStack &stack);
     // A child of parent; nullptr when parent is null.
     static std::shared_ptr<ManagedObjectContext> childOf(ManagedObjectContext *parent);
     // A background writer over target's store: its saves are written on its
