@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QTimer>
+#include <cstdio>
 #include <algorithm>
 #include <cmath>
 
@@ -71,7 +72,12 @@ private:
     void tick()
     {
         const double now = double(m_clock.nsecsElapsed()) / 1e6;
-        record(now - m_lastTick - intervalMilliseconds);
+        const double lateness = now - m_lastTick - intervalMilliseconds;
+        // OVALIS_PROBE_TRACE=1 names when each long turn ended, to line it up with a profile.
+        static const bool trace = qEnvironmentVariableIntValue("OVALIS_PROBE_TRACE") != 0;
+        if (trace && lateness > 50)
+            std::fprintf(stderr, "probe: %.1f ms late at %.1f ms\n", lateness, now);
+        record(lateness);
         m_lastTick = now;
     }
 

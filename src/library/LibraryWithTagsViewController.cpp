@@ -154,8 +154,10 @@ void LibraryWithTagsViewController::viewWillAppear()
                 Qt::QueuedConnection);
         };
     };
+    // A background import posts it for every tag it makes: one check on the
+    // main thread serves every post that arrives before it runs.
     m_updatedTagToken = center.addObserver(LibraryNotifications::updatedTag, nullptr,
-                                           onMainThreadLater(&LibraryWithTagsViewController::updatedTag));
+                                           [this](const Notification &) { scheduleTagsArrived(); });
     m_updatedTagInDetailToken = center.addObserver(LibraryNotifications::updatedTagFromDetail, nullptr,
                                                    onMainThreadLater(&LibraryWithTagsViewController::updatedTagFromDetail));
     // The posters of "Updated Tag Activity" (tag commands, the window's reset,
@@ -201,18 +203,44 @@ void LibraryWithTagsViewController::tagsMayHaveArrived(const ObjectsChange &chan
     const bool tagsInserted = std::any_of(change.inserted.cbegin(), change.inserted.cend(), [](const ManagedObject *object) {
         return object->entityName() == Tag::entityName();
     });
-    if (!tagsInserted || m_tagsArrivalQueued)
+    if (tagsInserted)
+        scheduleTagsArrived(); // after the live lists have taken in the batch
+}
+
+void LibraryWithTagsViewController::scheduleTagsArrived()
+{
+    if (m_tagsArrivalQueued.exchange(true))
         return;
-    // After the live lists have taken in the batch.
-    m_tagsArrivalQueued = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
             m_tagsArrivalQueued = false;
             if (m_observing)
-                updatedTag();
+                tagsArrived();
         },
         Qt::QueuedConnection);
+}
+
+void LibraryWithTagsViewController::tagsArrived()
+{
+    // While no tag filters the list, every tag is listed and has active
+    // cases: the new tags are already in the list, and only their own flag
+    // needs setting. Fetching every tag again for each batch of an import
+    // would hold up the window for a tenth of a second each time.
+    const QList<ManagedObject *> listed = m_tagsController ? m_tagsController->fetchedObjects() : QList<ManagedObject *>();
+    const bool unfiltered = m_tagsController && m_tagsController->fetchRequest().predicate.isNull()
+                            && std::none_of(listed.cbegin(), listed.cend(), [](const ManagedObject *object) {
+                                   return static_cast<const Tag *>(object)->active();
+                               });
+    if (!unfiltered) {
+        updatedTag();
+        return;
+    }
+    for (ManagedObject *object : listed)
+        if (Tag *tag = static_cast<Tag *>(object); !tag->hasActiveCases())
+            tag->setHasActiveCases(true);
+    const QList<Case *> selected = selectedCases();
+    emit detailTagLabelsChanged(selected.size() == 1 ? tagLabelsSorted(selected.first()) : QStringList());
 }
 
 void LibraryWithTagsViewController::updatedTagFromDetail()

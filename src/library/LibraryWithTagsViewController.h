@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -195,6 +196,8 @@ private:
     // Tags inserted in the context (a child's save, another program's)
     // refresh the tag activity once the batch has been taken in.
     void tagsMayHaveArrived(const ObjectsChange &change);
+    void scheduleTagsArrived();
+    void tagsArrived();
     // Whether the store holds the tagging this context sees: no case or tag
     // inserted or deleted, no case's tags and no tag's label edited since
     // the last save.
@@ -239,7 +242,7 @@ private:
     ObserverToken m_updatedTagActiveToken;
     ObserverToken m_selectRandomCaseToken;
     ObserverToken m_tagsArrivedToken;
-    bool m_tagsArrivalQueued = false;
+    std::atomic<bool> m_tagsArrivalQueued = false;
 };
 
 } // namespace ovalis

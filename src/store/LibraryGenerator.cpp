@@ -129,6 +129,9 @@ bool LibraryGenerator::generate(const Options &options, QString *error,
                 continue;
             Tag *tag = context.insertNew<Tag>();
             tag->setLabel(label);
+            // As the window stores it once the library has been open: with no
+            // tag switched on, every tag has active cases.
+            tag->setHasActiveCases(true);
             tags.append(tag);
         }
         if (!context.save(error))

@@ -441,7 +441,58 @@ protected:
         }
         return dimmed;
     }
+
+    // Imports a folder tree whose one case folder lies under Teaching/<region>/<finding>.
+    void importTree(const QString &region, const QString &finding)
+    {
+        QTemporaryDir tree;
+        const QString folder = QStringLiteral("Teaching/%1/%2").arg(region, finding);
+        ASSERT_TRUE(QDir(tree.path()).mkpath(folder));
+        QFile image(tree.filePath(folder + QStringLiteral("/a.jpg")));
+        ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+        image.write(test::encodedImage(QSize(4, 4), Qt::gray));
+        image.close();
+        bool imported = false;
+        FolderHierarchyImport::importFolderHierarchy(tree.filePath(QStringLiteral("Teaching")), context(),
+                                                     [&](const auto &) { imported = true; });
+        waitFor(imported);
+        settle();
+    }
 };
+
+TEST_F(ArrivingTagsTest, ArrivingTagsLeaveAnUnfilteredTagListAsItIsAndAreWeighedAgainstAFilter)
+{
+    Tag *kept = newTag(QStringLiteral("Kept"));
+    taggedCase(QStringLiteral("P1"), {kept});
+    context()->saveWithParent(false);
+    load();
+    controller().viewWillAppear();
+    controller().refreshTagActivity();
+    settle();
+
+    // Without a filter the new tags join the listed ones in place: the list is
+    // not fetched and laid out again for each batch of an import.
+    QSignalSpy resets(controller().tagsModel(), &QAbstractItemModel::modelReset);
+    importTree(QStringLiteral("Chest"), QStringLiteral("Pneumothorax"));
+    EXPECT_EQ(context()->countOfObjects(Tag::entityName()), 4);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(dimmedLabels(), QStringList());
+
+    // With a tag switched on, a new tag that shares no case with it has no
+    // active cases and stays out of the filtered tag list.
+    controller().toggleTagFiltering(controller().tagsModel()->rowOfObject(kept));
+    settle();
+    importTree(QStringLiteral("Abdomen"), QStringLiteral("Appendicitis"));
+    EXPECT_EQ(context()->countOfObjects(Tag::entityName()), 6);
+    QStringList listed;
+    for (int row = 0; row < controller().tagsModel()->rowCount(); ++row)
+        listed.append(controller().tagsModel()->tagAtRow(row)->label());
+    EXPECT_EQ(listed, QStringList{QStringLiteral("Kept")});
+    for (ManagedObject *object : context()->arrayOfObjects(Tag::entityName())) {
+        auto *tag = static_cast<Tag *>(object);
+        EXPECT_EQ(tag->hasActiveCases(), tag == kept) << tag->label().toStdString();
+    }
+}
 
 TEST_F(ArrivingTagsTest, TagsFromAFolderImportOrARestoreAreNotDimmedWithoutAFilter)
 {
@@ -453,21 +504,13 @@ TEST_F(ArrivingTagsTest, TagsFromAFolderImportOrARestoreAreNotDimmedWithoutAFilt
     ASSERT_TRUE(dimmedLabels().isEmpty());
 
     // A folder tree: its tags are made on a worker thread and arrive with its save.
-    QTemporaryDir tree;
-    ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("Teaching/Chest/Pneumothorax")));
-    QFile image(tree.filePath(QStringLiteral("Teaching/Chest/Pneumothorax/a.jpg")));
-    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
-    image.write(test::encodedImage(QSize(4, 4), Qt::gray));
-    image.close();
-    bool imported = false;
-    FolderHierarchyImport::importFolderHierarchy(tree.filePath(QStringLiteral("Teaching")), context(),
-                                                 [&](const auto &) { imported = true; });
-    waitFor(imported);
+    importTree(QStringLiteral("Chest"), QStringLiteral("Pneumothorax"));
     EXPECT_EQ(context()->countOfObjects(Tag::entityName()), 4);
     EXPECT_EQ(dimmedLabels(), QStringList());
 
     // A backup of the library restored into an emptied one: every tag is new again.
-    const QString backup = tree.filePath(QStringLiteral("backup.json"));
+    QTemporaryDir folder;
+    const QString backup = folder.filePath(QStringLiteral("backup.json"));
     ASSERT_TRUE(JSONImporter(QUrl::fromLocalFile(backup)).exportDatabase(context()).error.isEmpty());
     for (const QString &entity : {Case::entityName(), Tag::entityName()})
         for (ManagedObject *object : context()->arrayOfObjects(entity))
