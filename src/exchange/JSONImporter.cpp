@@ -266,6 +266,11 @@ void JSONImporter::importBackup(ManagedObjectContext *context, std::function<voi
             const std::optional<QList<EncodedCase>> batch = reader.nextBatch(saveInterval, &summary.error);
             if (!batch || batch->isEmpty())
                 break;
+            QSet<QString> batchLabels;
+            for (const EncodedCase &record : *batch)
+                for (const QString &label : record.tagLabels())
+                    batchLabels.insert(label);
+            tags.prepare(batchLabels);
             for (const EncodedCase &record : *batch) {
                 ++i;
                 Log::info(LogArea::Importing, QStringLiteral("Import ") + record.patientIdentifier);

@@ -11,17 +11,32 @@ TagsByLabel::TagsByLabel(ManagedObjectContext *context)
 {
 }
 
+void TagsByLabel::load()
+{
+    if (m_loaded)
+        return;
+    // In fetch order, so that the first tag of a label is the one kept.
+    for (ManagedObject *object : m_context->arrayOfObjects(Tag::entityName())) {
+        auto *tag = static_cast<Tag *>(object);
+        if (!tag->label().isNull() && !m_tags.contains(tag->label()))
+            m_tags.insert(tag->label(), tag->objectID());
+    }
+    m_loaded = true;
+}
+
+void TagsByLabel::prepare(const QSet<QString> &labels)
+{
+    load();
+    QList<ObjectID> ids;
+    for (const QString &label : labels)
+        if (const auto known = m_tags.constFind(label); known != m_tags.cend())
+            ids.append(known.value());
+    m_context->registerExistingObjects(ids);
+}
+
 Tag *TagsByLabel::tagWithLabel(const QString &label)
 {
-    if (!m_loaded) {
-        // In fetch order, so that the first tag of a label is the one kept.
-        for (ManagedObject *object : m_context->arrayOfObjects(Tag::entityName())) {
-            auto *tag = static_cast<Tag *>(object);
-            if (!tag->label().isNull() && !m_tags.contains(tag->label()))
-                m_tags.insert(tag->label(), tag->objectID());
-        }
-        m_loaded = true;
-    }
+    load();
     if (const auto known = m_tags.constFind(label); known != m_tags.cend())
         if (auto *tag = static_cast<Tag *>(m_context->existingObject(known.value())))
             return tag;

@@ -24,6 +24,10 @@ public:
     explicit TagsByLabel(ManagedObjectContext *context); // Not owned.
 
     Tag *tagWithLabel(const QString &label);
+    // Reads the known tags of these labels that the context no longer holds
+    // in one go: after the context lets go of its objects, a batch about to
+    // be attached would otherwise read its tags one at a time.
+    void prepare(const QSet<QString> &labels);
     // Adds the case to the tag's cases.
     Tag *attach(Case *item, const QString &label);
     // The tags this run made (not those it found), and how many.
@@ -31,6 +35,8 @@ public:
     qsizetype createdCount() const { return m_created.size(); }
 
 private:
+    void load();
+
     ManagedObjectContext *m_context;
     bool m_loaded = false;
     QHash<QString, ObjectID> m_tags;

@@ -228,6 +228,30 @@ ManagedObject *ManagedObjectContext::existingObject(const ObjectID &id)
     return snapshot ? materialise(*snapshot) : nullptr;
 }
 
+void ManagedObjectContext::registerExistingObjects(const QList<ObjectID> &ids)
+{
+    if (m_parent) {
+        for (const ObjectID &id : ids)
+            existingObject(id);
+        return;
+    }
+    QHash<int, QVector<qint64>> keysByEntity;
+    for (const ObjectID &id : ids) {
+        if (registeredObject(id))
+            continue;
+        const ObjectID resolved = m_store->resolve(id);
+        if (!resolved.isTemporary() && !resolved.isNull() && !registeredObject(resolved))
+            keysByEntity[resolved.entity].append(resolved.key);
+    }
+    for (auto it = keysByEntity.cbegin(); it != keysByEntity.cend(); ++it) {
+        QVector<ObjectSnapshot> snapshots;
+        if (!m_store->fetchSnapshotsForKeys(it.key(), it.value(), &snapshots, nullptr))
+            continue; // each is read alone when asked for
+        for (const ObjectSnapshot &snapshot : std::as_const(snapshots))
+            materialise(snapshot);
+    }
+}
+
 std::optional<ObjectSnapshot> ManagedObjectContext::sourceSnapshot(const ObjectID &id)
 {
     if (m_parent) {

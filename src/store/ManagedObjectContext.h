@@ -89,6 +89,10 @@ public:
     // The record's object in this context, materialised when needed; nullptr
     // when the record does not exist (any more) for this context.
     ManagedObject *existingObject(const ObjectID &id);
+    // Registers the objects of these identifiers that the context does not
+    // hold yet, reading them from the store together rather than one by one.
+    // Identifiers of objects that are gone are passed over.
+    void registerExistingObjects(const QList<ObjectID> &ids);
     ManagedObject *registeredObject(const ObjectID &id) const;
     QList<ManagedObject *> registeredObjects() const;
 

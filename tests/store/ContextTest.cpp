@@ -76,6 +76,40 @@ TEST_F(ContextTest, PermanentIdentifiersAfterTheFirstSaveFindTheObjectEverywhere
     EXPECT_EQ(seen, QStringLiteral("ID1"));
 }
 
+TEST_F(ContextTest, ObjectsLetGoOfAreRegisteredAgainTogetherAndRecordsGoneArePassedOver)
+{
+    Tag *first = newTag(QStringLiteral("First"));
+    const ObjectID firstTemporary = first->objectID();
+    Tag *second = newTag(QStringLiteral("Second"));
+    Tag *gone = newTag(QStringLiteral("Gone"));
+    Case *item = newCase(QStringLiteral("R1"));
+    item->addToTags(second);
+    context()->saveWithParent(true);
+    const ObjectID firstID = first->objectID();
+    const ObjectID secondID = second->objectID();
+    const ObjectID goneID = gone->objectID();
+    const ObjectID itemID = item->objectID();
+    context()->deleteObject(gone);
+    context()->saveWithParent(true);
+    context()->reset();
+    ASSERT_EQ(context()->registeredObject(secondID), nullptr);
+
+    context()->registerExistingObjects({firstTemporary, secondID, goneID, itemID, itemID});
+    auto *firstAgain = static_cast<Tag *>(context()->registeredObject(firstID));
+    auto *secondAgain = static_cast<Tag *>(context()->registeredObject(secondID));
+    auto *itemAgain = static_cast<Case *>(context()->registeredObject(itemID));
+    ASSERT_NE(firstAgain, nullptr);
+    ASSERT_NE(secondAgain, nullptr);
+    ASSERT_NE(itemAgain, nullptr);
+    EXPECT_EQ(firstAgain->label(), QStringLiteral("First"));
+    EXPECT_EQ(secondAgain->label(), QStringLiteral("Second"));
+    EXPECT_EQ(itemAgain->patientID(), QStringLiteral("R1"));
+    EXPECT_EQ(itemAgain->tags(), QList<Tag *>{secondAgain});
+    EXPECT_EQ(context()->registeredObject(goneID), nullptr);
+    EXPECT_EQ(context()->existingObject(goneID), nullptr);
+    EXPECT_FALSE(context()->hasChanges());
+}
+
 TEST_F(ContextTest, ChildSeesParentUnsavedStateAndPushesItsSaveIntoTheParent)
 {
     Tag *tag = newTag(QStringLiteral("Neuro"));
