@@ -21,6 +21,9 @@ namespace ovalis {
 namespace {
 
 constexpr int relationshipBitOffset = 16;
+// The write-ahead log is folded into the file, on a thread of its own, once
+// it holds this many pages (64 MB).
+constexpr int checkpointPages = 16384;
 
 QString sqliteMessage(sqlite3 *db)
 {
@@ -223,6 +226,11 @@ void PersistentStore::closeDatabase()
     for (sqlite3_stmt *statement : std::as_const(m_statements))
         sqlite3_finalize(statement);
     m_statements.clear();
+    // The checkpointer's connection closes first, so that closing this one
+    // still folds the write-ahead log into the file.
+    if (m_db && m_checkpointer)
+        sqlite3_wal_hook(m_db, nullptr, nullptr);
+    m_checkpointer.reset();
     if (m_db)
         sqlite3_close(m_db);
     m_db = nullptr;
@@ -287,6 +295,10 @@ bool PersistentStore::open(const QString &path, Mode mode, QString *error)
     if (!configureConnection(error)) {
         closeDatabase();
         return false;
+    }
+    if (mode == Mode::ReadWrite) {
+        m_checkpointer = std::make_unique<WalCheckpointer>(path.toUtf8(), checkpointPages);
+        m_checkpointer->attach(m_db);
     }
     if (mode == Mode::ReadWrite) {
         int version = 0;
@@ -478,7 +490,6 @@ bool PersistentStore::configureConnection(QString *error)
     exec(QStringLiteral("PRAGMA cache_size=-65536"), nullptr);
     exec(QStringLiteral("PRAGMA mmap_size=1073741824"), nullptr);
     exec(QStringLiteral("PRAGMA temp_store=MEMORY"), nullptr);
-    exec(QStringLiteral("PRAGMA wal_autocheckpoint=16384"), nullptr);
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include "store/FoldedTextIndex.h"
 #include "store/ObjectSnapshot.h"
 #include "store/Predicate.h"
+#include "store/WalCheckpointer.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -170,6 +171,7 @@ private:
 
     mutable QMutex m_mutex;
     sqlite3 *m_db = nullptr;
+    std::unique_ptr<WalCheckpointer> m_checkpointer; // for m_db, when it writes
     QString m_path;
     Mode m_mode = Mode::ReadWrite;
     QString m_processToken;
