@@ -79,12 +79,16 @@ QString TagTableModel::countText(Tag *tag) const
 
 QStringList TagTableModel::activeLabels() const
 {
+    // Read from the listed tags rather than fetched: an active tag is always
+    // listed (it has active cases, or no case carries every active tag and
+    // then no tag is filtered out), and a fetch asked for while a background
+    // import saves would wait for the end of its save.
     QStringList labels;
-    const QList<ManagedObject *> &listed = rows();
-    if (listed.isEmpty() || !listed.first()->managedObjectContext())
-        return labels;
-    for (const Tag *active : Tag::activeTags(listed.first()->managedObjectContext())) {
-        const QString label = active->label();
+    for (const ManagedObject *object : rows()) {
+        const auto *tag = static_cast<const Tag *>(object);
+        if (!tag->active())
+            continue;
+        const QString label = tag->label();
         labels.append(label.isNull() ? QStringLiteral("") : label);
     }
     return labels;

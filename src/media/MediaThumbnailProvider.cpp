@@ -4,9 +4,8 @@
 #include <QIcon>
 #include <QPointer>
 #include <QTimer>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+
+#include "util/ThreadPriority.h"
 
 namespace ovalis {
 
@@ -193,7 +192,7 @@ void MediaThumbnailProvider::runNext()
     static thread_local bool lowered = false;
     if (!lowered) {
         lowered = true;
-        setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), workerNiceness);
+        lowerCurrentThreadPriority(workerNiceness);
     }
     QString key;
     Request request;

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 #include "store/ManagedObjectContext.h"
+#include "util/ThreadPriority.h"
 
 namespace ovalis {
 
@@ -35,6 +36,9 @@ std::shared_ptr<ManagedObjectContext> SharedBackgroundContext::writerFor(Managed
     context->setName(QStringLiteral("Background writer"));
     context->setTransactionAuthor(target->transactionAuthor());
     context->setMergesSavesInto(target);
+    // A writer's thread is its own: lowered, it yields the processors to the
+    // window, which merges what it saves, whenever the window has work.
+    context->perform([] { lowerCurrentThreadPriority(); });
     return shared(context);
 }
 

@@ -46,11 +46,23 @@ int WalCheckpointer::walHook(void *self, sqlite3 *db, const char *database, int 
 {
     auto *checkpointer = static_cast<WalCheckpointer *>(self);
     if (pages >= 4 * checkpointer->m_pages) {
-        // Called after the commit, with the write lock let go: what SQLite's
-        // automatic checkpoint does.
+        // The checkpoints cannot keep up: the committing connection folds the
+        // log itself, as SQLite's automatic checkpoint would, once a
+        // checkpoint under way has ended (two cannot run at once). Called
+        // after the commit, with the write lock let go.
+        {
+            std::unique_lock<std::mutex> lock(checkpointer->m_mutex);
+            checkpointer->m_idle.wait(lock, [checkpointer] { return !checkpointer->m_running; });
+            checkpointer->m_running = true;
+        }
         sqlite3_wal_checkpoint_v2(db, database, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-        std::lock_guard<std::mutex> lock(checkpointer->m_mutex);
-        ++checkpointer->m_writerCheckpoints;
+        {
+            std::lock_guard<std::mutex> lock(checkpointer->m_mutex);
+            checkpointer->m_running = false;
+            ++checkpointer->m_writerCheckpoints;
+        }
+        checkpointer->m_idle.notify_all();
+        checkpointer->m_wake.notify_one();
         return SQLITE_OK;
     }
     if (pages >= checkpointer->m_pages) {
@@ -71,10 +83,12 @@ bool WalCheckpointer::waitUntilIdle(int milliseconds)
 
 void WalCheckpointer::run()
 {
+    // At the writer's priority: a writer whose log has grown too long waits
+    // for the checkpoint under way.
     sqlite3 *db = nullptr;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_requested || m_stopping; });
+        m_wake.wait(lock, [this] { return (m_requested && !m_running) || m_stopping; });
         if (m_stopping)
             break;
         m_requested = false;

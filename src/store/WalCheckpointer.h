@@ -15,9 +15,10 @@ namespace ovalis {
 // for its flush to the disk. It takes the place of SQLite's automatic
 // checkpoint on the writing connection: a commit that leaves at least
 // `pages` pages in the log asks for a checkpoint and goes on. Should the log
-// grow to four times that (the checkpoints cannot keep up, or cannot start),
-// the committing connection checkpoints itself, as SQLite would have done,
-// so that the log stays bounded.
+// grow to four times that (a writer that never pauses leaves no moment at
+// which the whole log has been copied and can start again), the committing
+// connection waits for a checkpoint under way and then checkpoints itself,
+// as SQLite would have done, so that the log stays bounded.
 class WalCheckpointer
 {
 public:

@@ -4,8 +4,6 @@
 #include <QFileInfo>
 #include <QSet>
 #include <utility>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
@@ -18,6 +16,7 @@
 #include "transfer/MediaRequestMessage.h"
 #include "util/FileCreationMode.h"
 #include "util/Log.h"
+#include "util/ThreadPriority.h"
 
 namespace ovalis {
 
@@ -90,7 +89,7 @@ std::shared_ptr<OvalisMissingMediaManager::Scan> OvalisMissingMediaManager::read
     bool finished = false;
     reader->performAndWait([&] {
         // Lowered, the reader yields the cores to the window whenever the window has work.
-        ::setpriority(PRIO_PROCESS, ::gettid(), 10);
+        lowerCurrentThreadPriority();
         if (cancelled.load())
             return;
         QString error;

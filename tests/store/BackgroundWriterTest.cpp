@@ -4,10 +4,14 @@
 #include <chrono>
 #include <thread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "store/FetchedResultsController.h"
 #include "store/PersistentStore.h"
 #include "store/SharedBackgroundContext.h"
 #include "support/StoreFixture.h"
+#include "util/ThreadPriority.h"
 #include "util/UndoManager.h"
 
 using namespace ovalis;
@@ -49,7 +53,10 @@ TEST_F(BackgroundWriterTest, SavesReachTheFileWithoutTheMainThreadAndTheMainCont
     const int total = 20000;
     auto writer = SharedBackgroundContext::writerFor(context());
     std::atomic<bool> saved{false};
+    int writerNiceness = 0;
     writer->perform([&, w = writer.get()] {
+        // Its thread stands back when the window's thread wants a processor.
+        writerNiceness = ::getpriority(PRIO_PROCESS, ::gettid());
         for (int i = 1; i <= total; ++i) {
             // The writer lets go of its objects after each save and finds
             // the tag again by its identifier.
@@ -67,6 +74,7 @@ TEST_F(BackgroundWriterTest, SavesReachTheFileWithoutTheMainThreadAndTheMainCont
         saved = true;
     });
     ASSERT_TRUE(waitBlocking(saved));
+    EXPECT_GE(writerNiceness, backgroundNiceness);
     {
         const std::unique_ptr<CoreDataStack> reader = openSecondStack();
         EXPECT_EQ(reader->mainContext()->countOfObjects(Case::entityName()), total + 1);

@@ -68,13 +68,14 @@ TEST(WalCheckpointerTest, TheLogIsFoldedBackOnItsOwnThreadAndStaysBoundedWhileAW
         EXPECT_GE(checkpointer.backgroundCheckpoints(), 6);
         EXPECT_EQ(checkpointer.writerCheckpoints(), 0);
 
-        // Without pauses, however the two threads take turns, the log is
-        // started again rather than growing with everything written.
+        // Without pauses, however the two threads take turns (and however
+        // busy the machine), the log never holds much more than four times
+        // the mark: the file of the log is as long as it ever was.
         constexpr int batches = 40;
         for (int batch = 0; batch < batches; ++batch)
             writeRows(writer, pages);
-        const qint64 neverRestarted = qint64(batches) * pages * 2 * 4096;
-        EXPECT_LT(QFileInfo(path + QStringLiteral("-wal")).size(), neverRestarted / 4);
+        constexpr qint64 frame = 24 + 4096;
+        EXPECT_LE(QFileInfo(path + QStringLiteral("-wal")).size(), 32 + (4 * pages + 8) * frame);
         EXPECT_EQ(rowCount(path), 6 * (pages / 2) + batches * pages);
         sqlite3_wal_hook(writer, nullptr, nullptr);
     }

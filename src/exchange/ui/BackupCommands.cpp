@@ -9,8 +9,6 @@
 #include <QPointer>
 #include <algorithm>
 #include <atomic>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include "exchange/BackupReminder.h"
 #include "exchange/JSONImporter.h"
@@ -20,6 +18,7 @@
 #include "store/CoreDataStack.h"
 #include "store/ManagedObjectContext.h"
 #include "util/Log.h"
+#include "util/ThreadPriority.h"
 
 namespace ovalis {
 
@@ -173,7 +172,7 @@ void BackupCommands::exportDatabase()
         [reader, path](const LibraryArchive::Progress &progress) {
             // The reader's thread is its own and ends with it: lowered, it
             // yields the cores to the window whenever the window has work.
-            reader->performAndWait([] { ::setpriority(PRIO_PROCESS, ::gettid(), 10); });
+            reader->performAndWait([] { lowerCurrentThreadPriority(); });
             const JSONImporter::ExportResult exported = JSONImporter(QUrl::fromLocalFile(path)).exportDatabaseOnQueue(reader.get(), progress);
             LibraryArchive::Result result;
             result.cases = exported.casesWritten;
