@@ -2,6 +2,7 @@
 
 #include <QSet>
 #include <algorithm>
+#include <iterator>
 
 #include "store/ManagedObject.h"
 #include "store/ManagedObjectContext.h"
@@ -50,6 +51,7 @@ bool FetchedResultsController::performFetch(QString *error)
         return false;
     }
     m_objects = std::move(objects);
+    m_listedUpTo = ManagedObject::latestSequence();
     m_fetched = true;
     if (!m_request.fetchLimit)
         offerReference(m_objects, matchesEverything(m_request.predicate));
@@ -71,6 +73,7 @@ bool FetchedResultsController::setPredicate(const Predicate &predicate, QString 
         // Every object again, as listed before: changes since then reached
         // the list through the context's notifications or dropped the reference.
         m_objects = m_reference;
+        m_listedUpTo = ManagedObject::latestSequence();
         return true;
     }
     // A predicate that lists only objects of a list fetched before (a search
@@ -89,6 +92,7 @@ bool FetchedResultsController::setPredicate(const Predicate &predicate, QString 
     if (!orderByReference(objects))
         sortObjects(objects, m_request.sortDescriptors);
     m_objects = std::move(objects);
+    m_listedUpTo = ManagedObject::latestSequence();
     offerReference(m_objects, matchesEverything(predicate));
     return true;
 }
@@ -156,19 +160,25 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
         sortKeys.insert(descriptor.key);
     const QSet<QString> predicateKeys = m_request.predicate.referencedKeys();
     bool insertedOrDeleted = false;
+    // Whether the batch only brings objects made since the list was fetched,
+    // which therefore cannot be in it yet.
+    bool onlyNewObjects = true;
     for (ManagedObject *object : change.deleted)
         if (object->entityName() == m_request.entityName) {
             affected.insert(object, false);
             insertedOrDeleted = true;
+            onlyNewObjects = false;
         }
     for (ManagedObject *object : change.inserted)
         if (object->entityName() == m_request.entityName) {
             affected.insert(object, matches(object));
             insertedOrDeleted = true;
+            onlyNewObjects = onlyNewObjects && object->sequence() > m_listedUpTo;
         }
     for (ManagedObject *object : change.updated) {
         if (object->entityName() != m_request.entityName)
             continue;
+        onlyNewObjects = false;
         const QSet<QString> changedKeys = change.changedKeys.value(object);
         if (m_request.predicate.isNull() || object->managedObjectContext() != m_context || changedKeys.intersects(predicateKeys)) {
             affected.insert(object, matches(object));
@@ -186,6 +196,10 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
     }
     if (affected.isEmpty())
         return;
+    if (onlyNewObjects) {
+        insertNewObjects(affected);
+        return;
+    }
 
     // Old rows, the list without the affected objects, and the new list.
     QHash<ManagedObject *, int> oldRows;
@@ -299,6 +313,44 @@ void FetchedResultsController::contextObjectsDidChange(const ObjectsChange &chan
     m_delegate->controllerWillChangeContent(this);
     for (const Report &report : std::as_const(reports))
         m_delegate->controllerDidChangeObject(this, report.object, report.oldRow, report.type, report.newRow);
+    m_delegate->controllerDidChangeContent(this);
+}
+
+void FetchedResultsController::insertNewObjects(const QHash<ManagedObject *, bool> &affected)
+{
+    // The listed objects all stay where they are, so the new ones are laid
+    // into the list by their places alone: nothing else of the list (a
+    // hundred thousand cases during a restore) is looked up for each batch.
+    QList<ManagedObject *> incoming;
+    for (auto it = affected.cbegin(); it != affected.cend(); ++it)
+        if (it.value())
+            incoming.append(it.key());
+    if (incoming.isEmpty())
+        return;
+    const QList<SortDescriptor> &descriptors = m_request.sortDescriptors;
+    sortObjects(incoming, descriptors);
+    QList<ManagedObject *> updated;
+    updated.reserve(m_objects.size() + incoming.size());
+    QList<std::pair<ManagedObject *, int>> rows;
+    rows.reserve(incoming.size());
+    auto listed = m_objects.cbegin();
+    for (ManagedObject *object : std::as_const(incoming)) {
+        const auto position = std::upper_bound(listed, m_objects.cend(), object, [&](ManagedObject *a, ManagedObject *b) {
+            return compareObjects(a, b, descriptors) < 0;
+        });
+        std::copy(listed, position, std::back_inserter(updated));
+        listed = position;
+        rows.append({object, int(updated.size())});
+        updated.append(object);
+    }
+    std::copy(listed, m_objects.cend(), std::back_inserter(updated));
+    m_objects = std::move(updated);
+    if (!m_delegate)
+        return;
+    std::sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) { return a.first->sequence() < b.first->sequence(); });
+    m_delegate->controllerWillChangeContent(this);
+    for (const auto &[object, row] : std::as_const(rows))
+        m_delegate->controllerDidChangeObject(this, object, std::nullopt, FetchedResultsControllerDelegate::ChangeType::Insert, row);
     m_delegate->controllerDidChangeContent(this);
 }
 

@@ -47,6 +47,7 @@ public:
 
 private:
     void contextObjectsDidChange(const ObjectsChange &change);
+    void insertNewObjects(const QHash<ManagedObject *, bool> &affected);
     bool matches(ManagedObject *object) const;
     // objects in the order of the widest sorted list known current, when it
     // holds them all; false otherwise.
@@ -65,6 +66,9 @@ private:
     QList<ManagedObject *> m_reference;
     QList<SortDescriptor> m_referenceSort;
     bool m_referenceIsEverything = false; // fetched without a predicate
+    // No object made after this was listed by a fetch: an insertion of one
+    // of them is new to the list.
+    quint64 m_listedUpTo = 0;
     QMetaObject::Connection m_connection;
 };
 

@@ -11,12 +11,18 @@ namespace ovalis {
 namespace {
 constexpr int relationshipBitOffset = 16;
 
+std::atomic<quint64> sequenceCounter{1};
+
 quint64 nextSequence()
 {
-    static std::atomic<quint64> counter{1};
-    return counter++;
+    return sequenceCounter++;
 }
 } // namespace
+
+quint64 ManagedObject::latestSequence()
+{
+    return sequenceCounter.load() - 1;
+}
 
 ManagedObject::ManagedObject(const EntityDescription &entity, int entityIndex)
     : m_entity(&entity)

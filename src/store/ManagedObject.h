@@ -35,6 +35,9 @@ public:
     // Increases with each object made in the process; orders records with
     // equal sort keys the same way for as long as they live.
     quint64 sequence() const { return m_sequence; }
+    // The sequence of the latest object made, on any thread: every object
+    // made later has a greater one.
+    static quint64 latestSequence();
     // The context holding the record; nullptr once it is deleted and saved, or unregistered.
     ManagedObjectContext *managedObjectContext() const { return m_context; }
 

@@ -216,3 +216,45 @@ TEST_F(FetchedResultsControllerTest, NewCasesEditedBeforeAnySaveMoveUpdateAndLea
     ASSERT_EQ(delegate.changes.size(), 1);
     EXPECT_EQ(delegate.changes.first().type, FetchedResultsControllerDelegate::ChangeType::Delete);
 }
+
+TEST_F(FetchedResultsControllerTest, NewObjectsAreLaidInPlaceAndOnesAFetchAlreadyListedAreNotListedTwice)
+{
+    for (const char *id : {"B", "D", "F"})
+        newCase(QString::fromLatin1(id));
+    context()->saveWithParent(true);
+    const FetchRequest request{Case::entityName(), Predicate::fromFormat(QStringLiteral("patientID != %@"), {QStringLiteral("X")}),
+                               {{QStringLiteral("patientID"), true}}};
+    FetchedResultsController controller(request, context());
+    RecordingDelegate delegate;
+    controller.setDelegate(&delegate);
+    ASSERT_TRUE(controller.performFetch());
+    const auto ids = [&] {
+        QStringList listed;
+        for (ManagedObject *object : controller.fetchedObjects())
+            listed.append(static_cast<Case *>(object)->patientID());
+        return listed;
+    };
+
+    // New cases in one batch: before, between and after the listed ones, one
+    // that the predicate leaves out, and two with the same key.
+    QList<ManagedObject *> before = controller.fetchedObjects();
+    for (const char *id : {"G", "A", "X", "E", "C", "C"})
+        newCase(QString::fromLatin1(id));
+    context()->processPendingChanges();
+    EXPECT_EQ(ids(), (QStringList{"A", "B", "C", "C", "D", "E", "F", "G"}));
+    EXPECT_EQ(delegate.apply(before), controller.fetchedObjects());
+    EXPECT_EQ(delegate.changes.size(), 5);
+
+    // A case made and then listed by a re-query before its batch is told:
+    // the batch finds it in the list already.
+    Case *early = newCase(QStringLiteral("BB"));
+    ASSERT_TRUE(controller.setPredicate(Predicate::fromFormat(QStringLiteral("patientID != %@"), {QStringLiteral("Y")})));
+    ASSERT_EQ(ids().count(QStringLiteral("BB")), 1);
+    before = controller.fetchedObjects();
+    Case *late = newCase(QStringLiteral("AA"));
+    context()->processPendingChanges();
+    EXPECT_EQ(ids(), (QStringList{"A", "AA", "B", "BB", "C", "C", "D", "E", "F", "G", "X"}));
+    EXPECT_EQ(delegate.apply(before), controller.fetchedObjects());
+    EXPECT_TRUE(controller.fetchedObjects().contains(early));
+    EXPECT_TRUE(controller.fetchedObjects().contains(late));
+}
