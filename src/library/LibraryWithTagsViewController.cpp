@@ -474,6 +474,14 @@ void LibraryWithTagsViewController::updateTagsPredicate()
     const Predicate predicate = tagPredicateWithTerms(&termCount);
     if (termCount > 0)
         Log::info(LogArea::UI, QStringLiteral("Update tags FRC predicate (") + QString::number(termCount));
+    // Every search keystroke comes here, and mostly the same tags are to be
+    // listed: the list follows its tags' own changes, so it is fetched and
+    // laid out again (2,000 rows, their counts sized) only for other tags.
+    if (m_tagsController->hasFetched() && predicate.format() == m_tagsController->fetchRequest().predicate.format()) {
+        Log::info(LogArea::UI, QStringLiteral("Update UI for tags FRC changed"));
+        m_tagsModel->refreshCountsForActiveTags();
+        return;
+    }
     // The tag list keeps its selection across the re-query, so that Return
     // can switch the same tag back.
     QList<ManagedObject *> selectedTags;

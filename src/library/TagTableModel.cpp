@@ -70,6 +70,15 @@ void TagTableModel::endUpdates()
         emit dataChanged(index(0, CountColumn), index(rowCount() - 1, CountColumn), {Qt::DisplayRole});
 }
 
+void TagTableModel::refreshCountsForActiveTags()
+{
+    if (m_countTexts.isEmpty() || activeLabels() == m_countedActiveLabels)
+        return;
+    m_countTexts.clear();
+    if (rowCount() > 0)
+        emit dataChanged(index(0, CountColumn), index(rowCount() - 1, CountColumn), {Qt::DisplayRole});
+}
+
 QString TagTableModel::countText(Tag *tag) const
 {
     if (!m_countTexts.contains(tag))

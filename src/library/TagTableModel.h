@@ -43,6 +43,9 @@ public:
     // for every row after each run.
     void beginUpdates() override;
     void endUpdates() override;
+    // The counts are made again when other tags are active than when they
+    // were made; a re-query of the list does the same.
+    void refreshCountsForActiveTags();
     // How many times the counts of the listed tags were made (for measuring).
     int countingPasses() const { return m_countingPasses; }
 

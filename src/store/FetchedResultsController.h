@@ -32,6 +32,7 @@ public:
     void setDelegate(FetchedResultsControllerDelegate *delegate) { m_delegate = delegate; } // Not owned.
 
     bool performFetch(QString *error = nullptr);
+    bool hasFetched() const { return m_fetched; }
     const QList<ManagedObject *> &fetchedObjects() const { return m_objects; }
     int indexOf(const ManagedObject *object) const;
 

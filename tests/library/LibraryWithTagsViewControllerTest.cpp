@@ -52,6 +52,38 @@ TEST_F(LibraryWithTagsViewControllerTest, SetUpListsEveryCaseAndTagWithTheirLogL
     EXPECT_TRUE(controller().tagPredicate().isNull());
 }
 
+TEST_F(LibraryWithTagsViewControllerTest, ASearchLeavesTheTagListInPlaceAndItsCountsFollowTheActiveTags)
+{
+    Tag *a = newTag(QStringLiteral("A"));
+    Tag *b = newTag(QStringLiteral("B"));
+    taggedCase(QStringLiteral("P1"), {a, b}, QStringLiteral("smith"));
+    taggedCase(QStringLiteral("P2"), {a});
+    taggedCase(QStringLiteral("P3"), {b});
+    load({{QStringLiteral("patientID"), true}});
+    controller().viewWillAppear();
+    TagTableModel *model = controller().tagsModel();
+    const auto count = [&](Tag *tag) {
+        return model->data(model->index(model->rowOfObject(tag), TagTableModel::CountColumn)).toString();
+    };
+    ASSERT_EQ(count(b), Tag::countText(2));
+
+    // Searching lists other cases but the same tags: the tag list is not
+    // fetched and laid out again for every keystroke.
+    QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+    search(QStringLiteral("smi"));
+    search(QStringLiteral("smith"));
+    EXPECT_EQ(displayedIDs(), QStringList{QStringLiteral("P1")});
+    EXPECT_EQ(resets.count(), 0);
+
+    // A, which every tag shares a case with, switched on: the same tags are
+    // listed, but B now counts only the cases that carry A too.
+    search(QString());
+    controller().toggleTagFiltering(model->rowOfObject(a));
+    EXPECT_EQ(listedTagLabels(), (QStringList{QStringLiteral("A"), QStringLiteral("B")}));
+    EXPECT_EQ(count(b), Tag::countText(1));
+    EXPECT_EQ(count(a), Tag::countText(2));
+}
+
 TEST_F(LibraryWithTagsViewControllerTest, SearchMatchesAnyScopeKeyIgnoringCaseAndAccentsAndKeepsTheTagFilter)
 {
     Tag *a = newTag(QStringLiteral("A"));
