@@ -1,6 +1,6 @@
 #include "exchange/CalendarDateText.h"
 
-#include <QRegularExpression>
+#include <QStringView>
 
 #include "util/LocalDate.h"
 
@@ -28,11 +28,32 @@ QString CalendarDateText::format(const QDateTime &instant)
 
 QDateTime CalendarDateText::parse(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,4})-([0-9]{1,2})-([0-9]{1,2})$"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch())
+    // Y-M-D with one to four, two and two ASCII digits (a final line break
+    // allowed), read by hand: a restore reads three dates a case, and a
+    // regular expression was most of their cost.
+    QStringView rest(text);
+    if (rest.endsWith(u'\n'))
+        rest.chop(1);
+    int fields[3] = {0, 0, 0};
+    const int widest[3] = {4, 2, 2};
+    for (int field = 0; field < 3; ++field) {
+        int digits = 0;
+        while (!rest.isEmpty() && rest.front() >= u'0' && rest.front() <= u'9' && digits < widest[field]) {
+            fields[field] = fields[field] * 10 + (rest.front().unicode() - u'0');
+            rest = rest.mid(1);
+            ++digits;
+        }
+        if (digits == 0)
+            return QDateTime();
+        if (field < 2) {
+            if (rest.isEmpty() || rest.front() != u'-')
+                return QDateTime();
+            rest = rest.mid(1);
+        }
+    }
+    if (!rest.isEmpty())
         return QDateTime();
-    const QDate date(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
+    const QDate date(fields[0], fields[1], fields[2]);
     if (!date.isValid())
         return QDateTime();
     return date.startOfDay(Qt::LocalTime);

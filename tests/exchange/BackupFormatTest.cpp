@@ -319,6 +319,15 @@ TEST(CalendarDateTextTest, DatesArePaddedAndReadBackOutOfRangeYearsAreLeftOut)
     EXPECT_TRUE(CalendarDateText::format(QDate(10000, 1, 1).startOfDay()).isEmpty());
     EXPECT_TRUE(CalendarDateText::format(QDate(-5, 1, 1).startOfDay()).isEmpty());
     EXPECT_TRUE(CalendarDateText::format(QDateTime()).isEmpty());
+
+    // Short fields are read, as older backups wrote them; anything else is no date.
+    EXPECT_EQ(CalendarDateText::parse(QStringLiteral("990-1-2")).date(), QDate(990, 1, 2));
+    EXPECT_EQ(CalendarDateText::parse(QStringLiteral("2024-02-29\n")).date(), QDate(2024, 2, 29));
+    EXPECT_EQ(CalendarDateText::parse(QStringLiteral("2024-02-29")).timeSpec(), Qt::LocalTime);
+    for (const char *text : {"", "2024", "2024-02", "2024-02-", "-02-03", "12345-01-01", "2024-123-01", "2024-01-123",
+                             "2024-01-01 ", " 2024-01-01", "2024/01/01", "2024-01-01\n\n", "2024-1a-01", "2023-02-29",
+                             "2024-00-10", "\u0662\u0660\u0662\u0664-01-01"})
+        EXPECT_FALSE(CalendarDateText::parse(QString::fromUtf8(text)).isValid()) << text;
 }
 
 TEST(JsonTextTest, KeysConvertBetweenCamelAndSnakeCase)
