@@ -11,6 +11,7 @@
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/MediaFileStore.h"
+#include "store/MediaUuid.h"
 #include "store/NHI.h"
 #include "store/Tag.h"
 #include "util/Log.h"
@@ -475,6 +476,7 @@ void Case::awakeFromInsert()
     setDateOfDiagnosis(now);
     setDateAdded(now);
     setSex(Sex::unknown);
+    setUuid(MediaUuid::generate());
 }
 
 void Case::willSave()

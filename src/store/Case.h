@@ -20,7 +20,7 @@ class Tag;
 class Case : public ManagedObject
 {
 public:
-    enum Attribute { PatientID, SexAttribute, DateOfBirth, DateOfDiagnosis, DateAdded, DateModified, Summary, Detail };
+    enum Attribute { PatientID, SexAttribute, DateOfBirth, DateOfDiagnosis, DateAdded, DateModified, Summary, Detail, Uuid };
     enum Relationship { MediaRelationship, TagsRelationship };
 
     Case(const EntityDescription &entity, int entityIndex);
@@ -39,6 +39,9 @@ public:
     void setDateAdded(const QDateTime &value) { setAttribute(DateAdded, value); }
     QDateTime dateModified() const { return dateAttribute(DateModified); }
     void setDateModified(const QDateTime &value) { setAttribute(DateModified, value); }
+    // The same case on every machine of a mirrored library; made when the case is.
+    QString uuid() const { return stringAttribute(Uuid); }
+    void setUuid(const QString &value) { setAttribute(Uuid, value); }
     QString summary() const { return stringAttribute(Summary); }
     void setSummary(const QString &value) { setAttribute(Summary, value); }
     QString detail() const { return stringAttribute(Detail); }

@@ -59,6 +59,8 @@ ManagedObjectModel::ManagedObjectModel()
         scalar("dateModified", AttributeType::Date, "date_modified", true),
         text("summary", "summary"),
         text("detail", "detail"),
+        // The same case on every machine of a mirrored library.
+        scalar("uuid", AttributeType::String, "uuid", true),
     };
     RelationshipDescription caseMedia;
     caseMedia.name = QStringLiteral("media");
@@ -100,6 +102,7 @@ ManagedObjectModel::ManagedObjectModel()
         text("label", "label"),
         scalar("active", AttributeType::Boolean, "active", false),
         scalar("hasActiveCases", AttributeType::Boolean, "has_active_cases", false),
+        scalar("uuid", AttributeType::String, "uuid", true),
     };
     RelationshipDescription tagCases;
     tagCases.name = QStringLiteral("cases");
@@ -177,7 +180,9 @@ QStringList ManagedObjectModel::indexStatements() const
             QStringLiteral("CREATE INDEX IF NOT EXISTS media_by_case ON media (case_pk)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS media_by_uuid ON media (uuid)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS tags_by_label ON tags (label)"),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS cases_by_patient ON cases (patient_id)")};
+            QStringLiteral("CREATE INDEX IF NOT EXISTS cases_by_patient ON cases (patient_id)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS cases_by_uuid ON cases (uuid)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS tags_by_uuid ON tags (uuid)")};
 }
 
 QStringList ManagedObjectModel::schemaStatements() const

@@ -61,8 +61,9 @@ public:
     static const ManagedObjectModel &ovalisModel();
 
     // The schema version this build writes (PRAGMA user_version). Version 2
-    // never hands out a record's key again once the record is deleted.
-    static constexpr int schemaVersion = 2;
+    // never hands out a record's key again once the record is deleted;
+    // version 3 gives every case and tag a uuid.
+    static constexpr int schemaVersion = 3;
 
     const QVector<EntityDescription> &entities() const { return m_entities; }
     const EntityDescription *entity(const QString &name) const;

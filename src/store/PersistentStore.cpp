@@ -12,6 +12,7 @@
 #include <iterator>
 #include <sqlite3.h>
 
+#include "store/MediaUuid.h"
 #include "store/PredicateNode.h"
 #include "store/SqlFunctions.h"
 #include "util/TextFolding.h"
@@ -540,7 +541,13 @@ bool PersistentStore::migrate(int fromVersion, QString *error)
         // The tables are made again with AUTOINCREMENT; each sequence starts
         // above every key the table or the history has seen.
         for (const EntityDescription &entity : model().entities()) {
-            const QString columns = entity.storedColumns().join(QStringLiteral(", "));
+            // The columns the old table has: later versions add their own.
+            const QStringList existing = tableColumns(entity.table);
+            QStringList kept;
+            for (const QString &column : entity.storedColumns())
+                if (existing.contains(column))
+                    kept << column;
+            const QString columns = kept.join(QStringLiteral(", "));
             const QString moved = entity.table + QStringLiteral("_migrating");
             statements << model().tableStatement(entity, moved)
                        << QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3").arg(moved, columns, entity.table)
@@ -556,6 +563,29 @@ bool PersistentStore::migrate(int fromVersion, QString *error)
         }
         statements << model().indexStatements();
     }
+    for (const QString &sql : std::as_const(statements)) {
+        if (!exec(sql, error)) {
+            exec(QStringLiteral("ROLLBACK"), nullptr);
+            return false;
+        }
+    }
+    statements.clear();
+    if (fromVersion < 3) {
+        // Version 3 gives every case and tag a uuid, the same on every
+        // machine of a mirrored library.
+        for (const QString &table : {QStringLiteral("cases"), QStringLiteral("tags")}) {
+            if (!tableColumns(table).contains(QStringLiteral("uuid"))
+                && !exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN uuid TEXT").arg(table), error)) {
+                exec(QStringLiteral("ROLLBACK"), nullptr);
+                return false;
+            }
+            if (!fillMissingUuids(table, error)) {
+                exec(QStringLiteral("ROLLBACK"), nullptr);
+                return false;
+            }
+        }
+        statements << model().indexStatements();
+    }
     if (fromVersion < ManagedObjectModel::schemaVersion)
         statements << QStringLiteral("PRAGMA user_version = %1").arg(ManagedObjectModel::schemaVersion);
     for (const QString &sql : std::as_const(statements)) {
@@ -565,6 +595,56 @@ bool PersistentStore::migrate(int fromVersion, QString *error)
         }
     }
     return exec(QStringLiteral("COMMIT"), error);
+}
+
+QStringList PersistentStore::tableColumns(const QString &table)
+{
+    QStringList columns;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(m_db, QStringLiteral("PRAGMA table_info(%1)").arg(table).toUtf8().constData(), -1, &statement, nullptr)
+        == SQLITE_OK)
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            columns << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 1)));
+    sqlite3_finalize(statement);
+    return columns;
+}
+
+bool PersistentStore::fillMissingUuids(const QString &table, QString *error)
+{
+    QVector<qint64> keys;
+    sqlite3_stmt *select = nullptr;
+    if (sqlite3_prepare_v2(m_db, QStringLiteral("SELECT pk FROM %1 WHERE uuid IS NULL").arg(table).toUtf8().constData(), -1,
+                           &select, nullptr)
+        != SQLITE_OK) {
+        if (error)
+            *error = sqliteMessage(m_db);
+        return false;
+    }
+    while (sqlite3_step(select) == SQLITE_ROW)
+        keys << sqlite3_column_int64(select, 0);
+    sqlite3_finalize(select);
+    sqlite3_stmt *update = nullptr;
+    if (sqlite3_prepare_v2(m_db, QStringLiteral("UPDATE %1 SET uuid = ? WHERE pk = ?").arg(table).toUtf8().constData(), -1,
+                           &update, nullptr)
+        != SQLITE_OK) {
+        if (error)
+            *error = sqliteMessage(m_db);
+        return false;
+    }
+    bool ok = true;
+    for (const qint64 key : std::as_const(keys)) {
+        const QByteArray uuid = MediaUuid::generate().toUtf8();
+        sqlite3_bind_text(update, 1, uuid.constData(), int(uuid.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(update, 2, key);
+        ok = sqlite3_step(update) == SQLITE_DONE;
+        sqlite3_reset(update);
+        if (!ok)
+            break;
+    }
+    if (!ok && error)
+        *error = sqliteMessage(m_db);
+    sqlite3_finalize(update);
+    return ok;
 }
 
 qint64 PersistentStore::newTemporaryKey()

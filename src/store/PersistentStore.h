@@ -137,6 +137,9 @@ private:
     bool validateExisting(QString *error);
     bool createSchema(QString *error);
     bool migrate(int fromVersion, QString *error);
+    QStringList tableColumns(const QString &table);
+    // Gives each record of the table without a uuid a new one.
+    bool fillMissingUuids(const QString &table, QString *error);
     bool configureConnection(QString *error);
     sqlite3_stmt *prepare(const QString &sql, QString *error);
     bool exec(const QString &sql, QString *error);

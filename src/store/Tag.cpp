@@ -2,6 +2,7 @@
 
 #include "store/Case.h"
 #include "store/ManagedObjectContext.h"
+#include "store/MediaUuid.h"
 #include "util/NotificationCenter.h"
 
 namespace ovalis {
@@ -95,6 +96,7 @@ QVariant Tag::derivedValue(const QString &key) const
 
 void Tag::awakeFromInsert()
 {
+    setUuid(MediaUuid::generate());
     NotificationCenter::defaultCenter().post(QStringLiteral("Updated Tag"));
 }
 

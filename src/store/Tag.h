@@ -13,12 +13,15 @@ class Case;
 class Tag : public ManagedObject
 {
 public:
-    enum Attribute { Label, Active, HasActiveCases };
+    enum Attribute { Label, Active, HasActiveCases, Uuid };
     enum Relationship { Cases };
 
     Tag(const EntityDescription &entity, int entityIndex);
     static QString entityName() { return QStringLiteral("Tag"); }
 
+    // The same tag on every machine of a mirrored library; made when the tag is.
+    QString uuid() const { return stringAttribute(Uuid); }
+    void setUuid(const QString &value) { setAttribute(Uuid, value); }
     QString label() const { return stringAttribute(Label); }
     void setLabel(const QString &value) { setAttribute(Label, value); }
     bool active() const { return attribute(Active).toBool(); }

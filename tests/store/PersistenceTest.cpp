@@ -1,8 +1,10 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <sqlite3.h>
 
+#include "store/MediaUuid.h"
 #include "store/PersistentStore.h"
 #include "support/StoreFixture.h"
 #include "util/Log.h"
@@ -19,6 +21,28 @@ QByteArray fingerprint(const QString &path)
         return {};
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
            + QByteArray::number(QFileInfo(path).lastModified().toMSecsSinceEpoch());
+}
+
+// Runs SQL on a file directly; the error, empty when it ran.
+QString execute(sqlite3 *db, const QString &sql)
+{
+    char *message = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    const QString text = QString::fromUtf8(message ? message : "");
+    sqlite3_free(message);
+    return rc == SQLITE_OK ? QString() : sql + QStringLiteral(": ") + text;
+}
+
+// The first column of every row.
+QStringList query(sqlite3 *db, const QString &sql)
+{
+    QStringList rows;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK)
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            rows << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+    sqlite3_finalize(statement);
+    return rows;
 }
 
 } // namespace
@@ -141,22 +165,6 @@ TEST_F(PersistenceTest, AVersionOneLibraryIsBroughtForwardWithItsDataAndNeverReu
 
     // Version 1 had the same tables without AUTOINCREMENT, so it handed out
     // the deleted newest key again.
-    auto execute = [](sqlite3 *db, const QString &sql) {
-        char *message = nullptr;
-        const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message);
-        const QString text = QString::fromUtf8(message ? message : "");
-        sqlite3_free(message);
-        return rc == SQLITE_OK ? QString() : sql + QStringLiteral(": ") + text;
-    };
-    auto query = [](sqlite3 *db, const QString &sql) {
-        QStringList rows;
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK)
-            while (sqlite3_step(statement) == SQLITE_ROW)
-                rows << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
-        sqlite3_finalize(statement);
-        return rows;
-    };
     const QStringList tables{QStringLiteral("cases"), QStringLiteral("media"), QStringLiteral("tags")};
     const QString indexNames = QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' AND sql NOT NULL ORDER BY name");
     QStringList currentIndexes;
@@ -202,13 +210,68 @@ TEST_F(PersistenceTest, AVersionOneLibraryIsBroughtForwardWithItsDataAndNeverReu
     m_stack.reset();
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(store.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    EXPECT_EQ(query(db, QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("2")});
+    EXPECT_EQ(query(db, QStringLiteral("PRAGMA user_version")), QStringList{QString::number(ManagedObjectModel::schemaVersion)});
     for (const QString &table : tables)
         EXPECT_TRUE(query(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE name = '%1'").arg(table)).value(0).contains(
             QStringLiteral("AUTOINCREMENT")))
             << table.toStdString();
     EXPECT_EQ(query(db, indexNames), currentIndexes);
     EXPECT_EQ(query(db, QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
+    sqlite3_close(db);
+}
+
+TEST_F(PersistenceTest, AVersionTwoLibraryGivesEveryCaseAndTagAUuidAndKeepsItsData)
+{
+    Tag *neuro = newTag(QStringLiteral("Neuro"));
+    newTag(QStringLiteral("Chest"));
+    for (int i = 0; i < 30; ++i)
+        newCase(QStringLiteral("U%1").arg(i, 2, 10, QLatin1Char('0')), QStringLiteral("summary %1").arg(i))->addToTags(neuro);
+    context()->saveWithParent(true);
+    const QString store = m_stack->storePath();
+    m_stack.reset();
+    {
+        // Version 2: the same tables without the uuids.
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(store.toUtf8().constData(), &db), SQLITE_OK);
+        for (const char *sql : {"DROP INDEX cases_by_uuid", "DROP INDEX tags_by_uuid", "ALTER TABLE cases DROP COLUMN uuid",
+                                "ALTER TABLE tags DROP COLUMN uuid", "PRAGMA user_version = 2"})
+            ASSERT_EQ(execute(db, QString::fromLatin1(sql)), QString());
+        sqlite3_close(db);
+    }
+
+    reopen();
+    QSet<QString> uuids;
+    const QList<Case *> cases = fetchCases(QString());
+    ASSERT_EQ(cases.size(), 30);
+    for (Case *item : cases) {
+        EXPECT_TRUE(MediaUuid::canonical(item->uuid()) == item->uuid()) << item->uuid().toStdString();
+        uuids.insert(item->uuid());
+        EXPECT_EQ(item->summary(), QStringLiteral("summary ") + QString::number(item->patientID().mid(1).toInt()));
+        ASSERT_EQ(item->tags().size(), 1);
+        EXPECT_EQ(item->tags().first()->label(), QStringLiteral("Neuro"));
+    }
+    const QList<ManagedObject *> tags = context()->arrayOfObjects(Tag::entityName());
+    ASSERT_EQ(tags.size(), 2);
+    for (ManagedObject *tag : tags)
+        uuids.insert(static_cast<Tag *>(tag)->uuid());
+    EXPECT_EQ(uuids.size(), 32);
+    EXPECT_FALSE(uuids.contains(QString()));
+
+    // New records have theirs from the start, and the uuids stay as they are.
+    Case *fresh = newCase(QStringLiteral("NEW"));
+    EXPECT_TRUE(MediaUuid::isValid(fresh->uuid()));
+    EXPECT_TRUE(MediaUuid::isValid(newTag(QStringLiteral("Fresh"))->uuid()));
+    context()->saveWithParent(true);
+    const QString kept = cases.first()->uuid();
+    const QString keptPatient = cases.first()->patientID();
+    reopen();
+    EXPECT_EQ(fetchCases(QStringLiteral("patientID == %@"), {keptPatient}).value(0)->uuid(), kept);
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(store.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    EXPECT_EQ(query(db, QStringLiteral("PRAGMA user_version")), QStringList{QString::number(ManagedObjectModel::schemaVersion)});
+    EXPECT_EQ(query(db, QStringLiteral("SELECT COUNT(*) FROM cases WHERE uuid IS NULL")), QStringList{QStringLiteral("0")});
+    EXPECT_EQ(query(db, QStringLiteral("SELECT name FROM sqlite_master WHERE name LIKE '%_by_uuid' ORDER BY name")),
+              (QStringList{QStringLiteral("cases_by_uuid"), QStringLiteral("media_by_uuid"), QStringLiteral("tags_by_uuid")}));
     sqlite3_close(db);
 }
 
