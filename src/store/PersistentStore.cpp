@@ -612,39 +612,31 @@ QStringList PersistentStore::tableColumns(const QString &table)
 bool PersistentStore::fillMissingUuids(const QString &table, QString *error)
 {
     QVector<qint64> keys;
-    sqlite3_stmt *select = nullptr;
-    if (sqlite3_prepare_v2(m_db, QStringLiteral("SELECT pk FROM %1 WHERE uuid IS NULL").arg(table).toUtf8().constData(), -1,
-                           &select, nullptr)
-        != SQLITE_OK) {
-        if (error)
-            *error = sqliteMessage(m_db);
-        return false;
+    {
+        sqlite3_stmt *select = prepare(QStringLiteral("SELECT pk FROM %1 WHERE uuid IS NULL").arg(table), error);
+        if (!select)
+            return false;
+        StatementReset reset(select);
+        while (sqlite3_step(select) == SQLITE_ROW)
+            keys << sqlite3_column_int64(select, 0);
     }
-    while (sqlite3_step(select) == SQLITE_ROW)
-        keys << sqlite3_column_int64(select, 0);
-    sqlite3_finalize(select);
-    sqlite3_stmt *update = nullptr;
-    if (sqlite3_prepare_v2(m_db, QStringLiteral("UPDATE %1 SET uuid = ? WHERE pk = ?").arg(table).toUtf8().constData(), -1,
-                           &update, nullptr)
-        != SQLITE_OK) {
-        if (error)
-            *error = sqliteMessage(m_db);
+    sqlite3_stmt *update = prepare(QStringLiteral("UPDATE %1 SET uuid = ? WHERE pk = ?").arg(table), error);
+    if (!update)
         return false;
-    }
-    bool ok = true;
+    StatementReset reset(update);
     for (const qint64 key : std::as_const(keys)) {
         const QByteArray uuid = MediaUuid::generate().toUtf8();
         sqlite3_bind_text(update, 1, uuid.constData(), int(uuid.size()), SQLITE_TRANSIENT);
         sqlite3_bind_int64(update, 2, key);
-        ok = sqlite3_step(update) == SQLITE_DONE;
+        const bool done = sqlite3_step(update) == SQLITE_DONE;
         sqlite3_reset(update);
-        if (!ok)
-            break;
+        if (!done) {
+            if (error)
+                *error = sqliteMessage(m_db);
+            return false;
+        }
     }
-    if (!ok && error)
-        *error = sqliteMessage(m_db);
-    sqlite3_finalize(update);
-    return ok;
+    return true;
 }
 
 qint64 PersistentStore::newTemporaryKey()
