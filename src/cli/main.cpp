@@ -19,6 +19,7 @@
 #include "cli/ImportV1Command.h"
 #include "cli/FetchMissingCommand.h"
 #include "cli/ServePeerCommand.h"
+#include "cli/SyncCommand.h"
 #include "find/AdvancedFindFavorites.h"
 #include "find/AdvancedFindPredicate.h"
 #include "exchange/CalendarDateText.h"
@@ -71,6 +72,8 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  import-v1 FILE...     Import Ovalis version-1 documents as new cases.\n"
                     "  serve-peer            Advertise the library and answer peers' requests for media files.\n"
                     "  fetch-missing         Fetch the library's missing media files from a peer.\n"
+                    "  sync                  Mirror the library on a PostgreSQL server (--once or --watch).\n"
+                    "  sync-status           Show what waits to be sent to the mirror and what the server has.\n"
                     "\n"
                     "Options (before or after the command):\n"
                     "  --library DIR         The library directory (default ~/Ovalis).\n"
@@ -83,7 +86,7 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  1  The command line is wrong, or fetch-missing found no peer that would serve it.\n"
                     "  2  The library cannot be used: its folder cannot be made or its store cannot be opened.\n"
                     "  3  The work failed: a file could not be read or written, an import or restore was\n"
-                    "     refused, or the library could not be saved.\n"
+                    "     refused, the library could not be saved, or a sync failed.\n"
                     "  4  show found no case with the patient identifier.\n"
                     "  5  find was given rules that make no condition.\n";
 
@@ -665,5 +668,9 @@ int main(int argc, char **argv)
         return runServePeer(library, arguments);
     if (command == QLatin1String("fetch-missing"))
         return runFetchMissing(library, arguments);
+    if (command == QLatin1String("sync"))
+        return runSync(library, arguments);
+    if (command == QLatin1String("sync-status"))
+        return runSyncStatus(library, arguments);
     return fail(QStringLiteral("unknown command %1 (see ovalis-cli --help)").arg(command));
 }

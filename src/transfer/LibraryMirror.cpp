@@ -1,0 +1,1073 @@
+#include "LibraryMirror.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QTimeZone>
+#include <QUuid>
+#include <algorithm>
+
+#include "store/Case.h"
+#include "store/CoreDataStack.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "store/MediaFileStore.h"
+#include "store/MediaTypes.h"
+#include "store/MediaUuid.h"
+#include "store/PersistentStore.h"
+#include "store/SharedBackgroundContext.h"
+#include "store/Tag.h"
+#include "util/Log.h"
+
+namespace ovalis {
+
+namespace {
+
+const QString caseName = QStringLiteral("Case");
+const QString mediaName = QStringLiteral("Media");
+const QString tagName = QStringLiteral("Tag");
+const QString caseProperty = QStringLiteral("case");
+constexpr int batchSize = 2000;
+constexpr int pullLimit = 5000;
+// Bounds on what a server may make this machine take in.
+constexpr qint64 largestFile = qint64(16) << 30;
+constexpr int longestText = 4 << 20;
+
+const ManagedObjectModel &model()
+{
+    return ManagedObjectModel::ovalisModel();
+}
+
+int entityIndex(const QString &name)
+{
+    return model().entityIndex(name);
+}
+
+// The attributes a machine shares with the others: everything but the
+// uuid (the record's name everywhere) and the tag's filter state, which is
+// this machine's own.
+QVector<int> mirroredAttributes(int entity)
+{
+    if (entity == entityIndex(caseName))
+        return {Case::PatientID, Case::SexAttribute, Case::DateOfBirth, Case::DateOfDiagnosis, Case::DateAdded,
+                Case::DateModified, Case::Summary, Case::Detail};
+    if (entity == entityIndex(mediaName))
+        return {Media::FileName, Media::OrderIndex, Media::CreationDate};
+    return {Tag::Label};
+}
+
+int uuidAttribute(int entity)
+{
+    if (entity == entityIndex(caseName))
+        return Case::Uuid;
+    if (entity == entityIndex(mediaName))
+        return Media::Uuid;
+    return Tag::Uuid;
+}
+
+QJsonValue toJson(const QVariant &value, AttributeType type)
+{
+    if (!value.isValid() || value.isNull())
+        return QJsonValue::Null;
+    switch (type) {
+    case AttributeType::String: return value.toString();
+    case AttributeType::Integer16:
+    case AttributeType::Integer32: return double(value.toLongLong());
+    case AttributeType::Boolean: return value.toBool();
+    case AttributeType::Date: return double(value.toDateTime().toMSecsSinceEpoch());
+    }
+    return QJsonValue::Null;
+}
+
+// A value from the server in the attribute's type; nothing for a missing
+// or wrongly typed one.
+QVariant fromJson(const QJsonValue &value, const AttributeDescription &attribute)
+{
+    switch (attribute.type) {
+    case AttributeType::String:
+        return value.isString() && value.toString().size() <= longestText ? QVariant(value.toString()) : QVariant();
+    case AttributeType::Integer16:
+        return value.isDouble() && std::abs(value.toDouble()) < 32768 ? QVariant(int(value.toDouble())) : QVariant();
+    case AttributeType::Integer32:
+        return value.isDouble() && std::abs(value.toDouble()) < 2147483647.0 ? QVariant(int(value.toDouble())) : QVariant();
+    case AttributeType::Boolean: return value.isBool() ? QVariant(value.toBool()) : QVariant();
+    case AttributeType::Date:
+        return value.isDouble() && std::abs(value.toDouble()) < 1e15
+                   ? QVariant(QDateTime::fromMSecsSinceEpoch(qint64(value.toDouble()), Qt::UTC))
+                   : QVariant();
+    }
+    return {};
+}
+
+QJsonArray stamp(qint64 time, const QString &machine)
+{
+    return QJsonArray{double(time), machine};
+}
+
+qint64 ms(const QVariant &date)
+{
+    const QDateTime time = date.toDateTime();
+    return time.isValid() ? time.toMSecsSinceEpoch() : 0;
+}
+
+// When a record that predates the mirror was last saved, as well as it is known.
+qint64 initialTime(const ObjectSnapshot &snapshot)
+{
+    if (snapshot.id.entity == entityIndex(caseName)) {
+        const qint64 modified = ms(snapshot.attributes.value(Case::DateModified));
+        return modified ? modified : ms(snapshot.attributes.value(Case::DateAdded));
+    }
+    if (snapshot.id.entity == entityIndex(mediaName))
+        return ms(snapshot.attributes.value(Media::CreationDate));
+    return 0;
+}
+
+QString sha256Of(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool isSha256(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^[0-9a-f]{64}$"));
+    return form.match(text).hasMatch();
+}
+
+} // namespace
+
+QString LibraryMirror::defaultMachineName()
+{
+    const QString name = QSysInfo::machineHostName();
+    return name.isEmpty() ? QStringLiteral("this machine") : name;
+}
+
+LibraryMirror::LibraryMirror(CoreDataStack *stack)
+    : m_stack(stack)
+    , m_machine(defaultMachineName())
+{
+}
+
+LibraryMirror::~LibraryMirror() = default;
+
+bool LibraryMirror::open(QString *error)
+{
+    return m_state.open(m_stack->libraryDirectory(), error);
+}
+
+QString LibraryMirror::server() const
+{
+    return m_state.value(QStringLiteral("server"));
+}
+
+void LibraryMirror::setServer(const QString &conninfo)
+{
+    if (conninfo == server())
+        return;
+    m_server.connection().close();
+    // Another server holds another copy: everything is compared afresh.
+    m_state.forgetServer();
+    m_state.setValue(QStringLiteral("server"), conninfo);
+}
+
+bool LibraryMirror::keepsMediaOnServer() const
+{
+    return m_state.value(QStringLiteral("keepMedia")) != QLatin1String("0");
+}
+
+void LibraryMirror::setKeepsMediaOnServer(bool keep)
+{
+    m_state.setValue(QStringLiteral("keepMedia"), keep ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString LibraryMirror::libraryId() const
+{
+    return m_state.value(QStringLiteral("libraryId"));
+}
+
+QString LibraryMirror::keptFilesFolder() const
+{
+    return QDir(m_stack->libraryDirectory()).filePath(QStringLiteral("Mirror Kept Files"));
+}
+
+void LibraryMirror::waitForMerges()
+{
+    if (m_writer)
+        m_writer->waitForQueuedParentWork();
+}
+
+void LibraryMirror::disconnect()
+{
+    m_server.connection().close();
+}
+
+bool LibraryMirror::connectToServer(QString *error, bool *offline)
+{
+    *offline = false;
+    if (m_server.isConnected() && !m_server.channel().isEmpty())
+        return true;
+    if (server().isEmpty()) {
+        *error = QStringLiteral("No server is set for this library.");
+        return false;
+    }
+    QString failure;
+    if (!m_server.connect(server(), m_password, &failure)) {
+        *offline = true;
+        *error = QStringLiteral("Could not connect to the server: ") + failure;
+        return false;
+    }
+    QString id = libraryId();
+    if (id.isEmpty()) {
+        QStringList ids;
+        if (!m_server.libraryIds(&ids, &failure)) {
+            *error = QStringLiteral("The server could not list its libraries: ") + failure;
+            return false;
+        }
+        if (ids.size() > 1) {
+            *error = QStringLiteral("The server's database holds %1 libraries (%2); this library can only join one of "
+                                    "them. Give each library a database of its own.")
+                         .arg(ids.size())
+                         .arg(ids.join(QStringLiteral(", ")));
+            return false;
+        }
+        id = ids.isEmpty() ? QUuid::createUuid().toString(QUuid::Id128) : ids.first();
+    }
+    if (!m_server.openLibrary(id, &failure)) {
+        m_server.connection().close();
+        *error = QStringLiteral("The server cannot hold the library: ") + failure;
+        return false;
+    }
+    m_state.setValue(QStringLiteral("libraryId"), id);
+    return true;
+}
+
+bool LibraryMirror::testConnection(QString *error)
+{
+    bool offline = false;
+    m_server.connection().close();
+    return connectToServer(error, &offline);
+}
+
+QString LibraryMirror::uuidOf(int entity, qint64 key)
+{
+    QString uuid = m_state.uuidForKey(entity, key);
+    if (!uuid.isEmpty())
+        return uuid;
+    QVector<ObjectSnapshot> snapshots;
+    if (m_stack->persistentStore()->fetchSnapshotsForKeys(entity, {key}, &snapshots, nullptr) && snapshots.size() == 1)
+        uuid = snapshots.first().attributes.value(uuidAttribute(entity)).toString();
+    return uuid;
+}
+
+bool LibraryMirror::recordsFor(int entity, const QVector<qint64> &keys, const QHash<qint64, QHash<QString, qint64>> &times,
+                               qint64 defaultTime, QVector<MirrorRecord> *records, QString *error)
+{
+    QVector<ObjectSnapshot> snapshots;
+    if (!m_stack->persistentStore()->fetchSnapshotsForKeys(entity, keys, &snapshots, error))
+        return false;
+    const EntityDescription &description = model().entities()[entity];
+    const QVector<int> attributes = mirroredAttributes(entity);
+    const bool isMedia = entity == entityIndex(mediaName);
+    for (const ObjectSnapshot &snapshot : std::as_const(snapshots)) {
+        MirrorRecord record;
+        record.entity = description.name;
+        record.uuid = snapshot.attributes.value(uuidAttribute(entity)).toString();
+        if (!MediaUuid::isValid(record.uuid))
+            continue;
+        record.seq = snapshot.id.key; // the local key, until the server numbers it
+        const auto changed = times.constFind(snapshot.id.key);
+        const qint64 fallback = defaultTime >= 0 ? defaultTime : initialTime(snapshot);
+        auto timeOf = [&](const QString &name) -> std::optional<qint64> {
+            if (changed == times.constEnd())
+                return fallback;
+            const auto time = changed->constFind(name);
+            if (time == changed->constEnd())
+                return std::nullopt;
+            return *time;
+        };
+        for (const int a : attributes) {
+            const AttributeDescription &attribute = description.attributes[a];
+            const std::optional<qint64> time = timeOf(attribute.name);
+            if (!time)
+                continue;
+            record.values.insert(attribute.name, toJson(snapshot.attributes.value(a), attribute.type));
+            record.stamps.insert(attribute.name, stamp(*time, m_machine));
+        }
+        if (isMedia) {
+            if (const std::optional<qint64> time = timeOf(QStringLiteral("itsCase"))) {
+                const ObjectID owner = snapshot.toOne.value(Media::ItsCase);
+                const QString caseUuid = owner.isNull() ? QString() : uuidOf(owner.entity, owner.key);
+                record.values.insert(caseProperty, caseUuid.isEmpty() ? QJsonValue() : QJsonValue(caseUuid));
+                record.stamps.insert(caseProperty, stamp(*time, m_machine));
+            }
+        }
+        records->append(record);
+    }
+    return true;
+}
+
+bool LibraryMirror::finishPush(const QVector<MirrorRecord> &records, const QVector<MirrorLink> &links,
+                               const MirrorServer::PushResult &result, Report *report)
+{
+    if (!m_state.begin())
+        return false;
+    for (const MirrorRecord &record : records) {
+        const int entity = entityIndex(record.entity);
+        if (record.deleted)
+            m_state.removeKey(entity, record.seq);
+        else
+            m_state.setKey(entity, record.seq, record.uuid);
+    }
+    for (const MirrorLink &link : links)
+        m_state.setLink(link.caseUuid, link.tagUuid, link.present);
+    // Nothing else was written since this machine last looked: what the
+    // push numbered is already here.
+    if (result.latestBefore == m_state.number(QStringLiteral("pulledSeq")) && !result.changedOthers)
+        m_state.setNumber(QStringLiteral("pulledSeq"), result.latestAfter);
+    if (!m_state.commit()) {
+        m_state.rollback();
+        return false;
+    }
+    report->sent += records.size() + links.size();
+    report->conflicts += result.conflicts.size();
+    for (const QString &conflict : result.conflicts)
+        Log::info(LogArea::Networking, QStringLiteral("Mirror conflict: ") + conflict);
+    return takeServerState(result, report);
+}
+
+bool LibraryMirror::takeServerState(const MirrorServer::PushResult &result, Report *report)
+{
+    if (result.refetch.isEmpty() && result.refetchLinks.isEmpty())
+        return true;
+    QVector<MirrorRecord> records;
+    QVector<MirrorLink> links;
+    QString failure;
+    if (!m_server.records(result.refetch, &records, &failure) || !m_server.links(result.refetchLinks, &links, &failure)) {
+        report->error = failure;
+        return false;
+    }
+    // A link the server refused because an end is deleted: undone here.
+    QSet<QPair<QString, QString>> answered;
+    for (const MirrorLink &link : std::as_const(links))
+        answered.insert({link.caseUuid, link.tagUuid});
+    for (const auto &key : result.refetchLinks)
+        if (!answered.contains(key))
+            links.append({key.first, key.second, false, 0, QString(), 0});
+    if (!apply(records, links, &failure)) {
+        report->error = failure;
+        return false;
+    }
+    return true;
+}
+
+bool LibraryMirror::sendInitial(Report *report, const ProgressHandler &progress, const std::atomic_bool *cancel)
+{
+    if (m_state.value(QStringLiteral("initialSent")) == QLatin1String("1"))
+        return true;
+    PersistentStore *store = m_stack->persistentStore();
+    if (m_state.value(QStringLiteral("initialHistoryId")).isEmpty())
+        m_state.setNumber(QStringLiteral("initialHistoryId"), store->lastHistoryId());
+    const QVector<int> order{entityIndex(tagName), entityIndex(caseName), entityIndex(mediaName)};
+    QVector<QVector<qint64>> keysByEntity;
+    qint64 total = 0;
+    for (const int entity : order) {
+        QVector<qint64> keys;
+        QString failure;
+        if (!store->fetchKeys(entity, Predicate(), &keys, &failure)) {
+            report->error = failure;
+            return false;
+        }
+        std::sort(keys.begin(), keys.end());
+        const qint64 cursor = m_state.number(QStringLiteral("initialCursor.%1").arg(entity));
+        keys.erase(keys.begin(), std::upper_bound(keys.begin(), keys.end(), cursor));
+        total += keys.size();
+        keysByEntity << keys;
+    }
+    qint64 done = 0;
+    for (int e = 0; e < order.size(); ++e) {
+        const int entity = order[e];
+        const QVector<qint64> &keys = keysByEntity[e];
+        for (int start = 0; start < keys.size(); start += batchSize) {
+            if (cancel && *cancel) {
+                report->cancelled = true;
+                return false;
+            }
+            const QVector<qint64> batch = keys.mid(start, batchSize);
+            QVector<MirrorRecord> records;
+            QString failure;
+            if (!recordsFor(entity, batch, {}, -1, &records, &failure)) {
+                report->error = failure;
+                return false;
+            }
+            QVector<MirrorLink> links;
+            if (entity == entityIndex(caseName)) {
+                for (const MirrorRecord &record : std::as_const(records)) {
+                    const qint64 time = qint64(record.stamps.value(QStringLiteral("dateAdded")).toArray().at(0).toDouble());
+                    for (const ObjectID &tag : store->relatedIDs({entity, record.seq}, Case::TagsRelationship)) {
+                        const QString tagUuid = uuidOf(tag.entity, tag.key);
+                        if (!tagUuid.isEmpty())
+                            links.append({record.uuid, tagUuid, true, time, m_machine, 0});
+                    }
+                }
+            }
+            MirrorServer::PushResult result;
+            if (!m_server.push(records, links, m_machine, &result, &failure)) {
+                report->error = failure;
+                return false;
+            }
+            if (!finishPush(records, links, result, report))
+                return false;
+            m_state.setNumber(QStringLiteral("initialCursor.%1").arg(entity), batch.last());
+            done += batch.size();
+            if (progress)
+                progress({QStringLiteral("Sending"), done, total});
+        }
+    }
+    m_state.setNumber(QStringLiteral("pushedHistoryId"), m_state.number(QStringLiteral("initialHistoryId")));
+    m_state.setValue(QStringLiteral("initialSent"), QStringLiteral("1"));
+    return true;
+}
+
+bool LibraryMirror::sendChanges(Report *report, QStringList *mediaToCheck)
+{
+    PersistentStore *store = m_stack->persistentStore();
+    const qint64 pushed = m_state.number(QStringLiteral("pushedHistoryId"));
+    const QVector<HistoryTransaction> transactions = store->historySince(pushed, false);
+    if (transactions.isEmpty())
+        return true;
+    qint64 lastId = pushed;
+    struct Pending {
+        QHash<QString, qint64> times;
+        bool deleted = false;
+        qint64 deletedAt = 0;
+    };
+    QHash<ObjectID, Pending> pending;
+    for (const HistoryTransaction &transaction : transactions) {
+        lastId = qMax(lastId, transaction.id);
+        if (transaction.author == author())
+            continue;
+        const qint64 time = transaction.timestamp.toMSecsSinceEpoch();
+        for (const HistoryTransaction::Change &change : transaction.changes) {
+            if (change.entity < 0)
+                continue;
+            Pending &entry = pending[ObjectID{change.entity, change.key}];
+            if (change.type == HistoryTransaction::Change::Delete) {
+                entry.deleted = true;
+                entry.deletedAt = time;
+                continue;
+            }
+            for (const QString &column : change.columns)
+                entry.times.insert(column, time);
+        }
+    }
+    QVector<MirrorRecord> records;
+    QVector<MirrorLink> links;
+    const int caseEntity = entityIndex(caseName);
+    const int mediaEntity = entityIndex(mediaName);
+    for (int entity = 0; entity < model().entities().size(); ++entity) {
+        QVector<qint64> keys;
+        QHash<qint64, QHash<QString, qint64>> times;
+        for (auto it = pending.constBegin(); it != pending.constEnd(); ++it) {
+            if (it.key().entity != entity)
+                continue;
+            if (it->deleted) {
+                const QString uuid = m_state.uuidForKey(entity, it.key().key);
+                if (uuid.isEmpty())
+                    continue; // made and deleted between two syncs
+                MirrorRecord record;
+                record.entity = model().entities()[entity].name;
+                record.uuid = uuid;
+                record.deleted = true;
+                record.deletedAt = it->deletedAt;
+                record.seq = it.key().key;
+                records << record;
+                continue;
+            }
+            keys << it.key().key;
+            times.insert(it.key().key, it->times);
+        }
+        if (keys.isEmpty())
+            continue;
+        std::sort(keys.begin(), keys.end());
+        QVector<MirrorRecord> changed;
+        QString failure;
+        if (!recordsFor(entity, keys, times, 0, &changed, &failure)) {
+            report->error = failure;
+            return false;
+        }
+        for (const MirrorRecord &record : std::as_const(changed)) {
+            const QHash<QString, qint64> &recordTimes = times[record.seq];
+            if (entity == mediaEntity)
+                *mediaToCheck << record.uuid;
+            if (entity == caseEntity) {
+                for (const ObjectID &medium : store->relatedIDs({entity, record.seq}, Case::MediaRelationship)) {
+                    const QString uuid = uuidOf(medium.entity, medium.key);
+                    if (!uuid.isEmpty())
+                        *mediaToCheck << uuid;
+                }
+            }
+            if (entity == caseEntity && recordTimes.contains(QStringLiteral("tags"))) {
+                const qint64 time = recordTimes.value(QStringLiteral("tags"));
+                QSet<QString> now;
+                for (const ObjectID &tag : store->relatedIDs({entity, record.seq}, Case::TagsRelationship)) {
+                    const QString tagUuid = uuidOf(tag.entity, tag.key);
+                    if (!tagUuid.isEmpty())
+                        now.insert(tagUuid);
+                }
+                const QSet<QString> before = m_state.links(record.uuid);
+                for (const QString &tag : now)
+                    if (!before.contains(tag))
+                        links.append({record.uuid, tag, true, time, m_machine, 0});
+                for (const QString &tag : before)
+                    if (!now.contains(tag))
+                        links.append({record.uuid, tag, false, time, m_machine, 0});
+            }
+            if (!record.values.isEmpty())
+                records << record;
+            else
+                m_state.setKey(entity, record.seq, record.uuid);
+        }
+    }
+    // Tags before cases before media, so that a reader of the server meets
+    // a record's case before the record.
+    std::stable_sort(records.begin(), records.end(), [](const MirrorRecord &a, const MirrorRecord &b) {
+        auto rank = [](const QString &entity) { return entity == tagName ? 0 : entity == caseName ? 1 : 2; };
+        return rank(a.entity) < rank(b.entity);
+    });
+    for (int start = 0; start < qMax(records.size(), links.size()); start += 5000) {
+        const QVector<MirrorRecord> someRecords = records.mid(start, 5000);
+        const QVector<MirrorLink> someLinks = start + 5000 >= qMax(records.size(), links.size()) ? links.mid(start)
+                                                                                               : links.mid(start, 5000);
+        MirrorServer::PushResult result;
+        QString failure;
+        if (!m_server.push(someRecords, someLinks, m_machine, &result, &failure)) {
+            report->error = failure;
+            return false;
+        }
+        if (!finishPush(someRecords, someLinks, result, report))
+            return false;
+    }
+    m_state.setNumber(QStringLiteral("pushedHistoryId"), lastId);
+    return true;
+}
+
+bool LibraryMirror::receiveChanges(Report *report, const ProgressHandler &progress, const std::atomic_bool *cancel,
+                                   QVector<MirrorFile> *files)
+{
+    qint64 after = m_state.number(QStringLiteral("pulledSeq"));
+    qint64 total = -1;
+    qint64 done = 0;
+    for (;;) {
+        if (cancel && *cancel) {
+            report->cancelled = true;
+            return false;
+        }
+        QVector<MirrorRecord> records;
+        QVector<MirrorLink> links;
+        qint64 upTo = after;
+        QString failure;
+        if (!m_server.pull(after, pullLimit, &records, &links, files, &upTo, &failure)) {
+            report->error = failure;
+            return false;
+        }
+        if (upTo == after)
+            return true;
+        if (total < 0 && progress) {
+            qint64 count = 0;
+            if (m_server.countAfter(after, &count, nullptr))
+                total = count;
+        }
+        if (!apply(records, links, &failure)) {
+            report->error = failure;
+            return false;
+        }
+        m_state.setNumber(QStringLiteral("pulledSeq"), upTo);
+        after = upTo;
+        report->received += records.size() + links.size();
+        done += records.size() + links.size();
+        if (progress)
+            progress({QStringLiteral("Receiving"), done, qMax(total, done)});
+    }
+}
+
+bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLink> &links, QString *error)
+{
+    // Nothing from the server is taken on trust: unknown entities and
+    // identifiers that are not uuids are passed over.
+    records.erase(std::remove_if(records.begin(), records.end(),
+                                 [](const MirrorRecord &record) {
+                                     const bool known = record.entity == caseName || record.entity == mediaName
+                                                        || record.entity == tagName;
+                                     if (!known || !MediaUuid::isValid(record.uuid)) {
+                                         Log::error(LogArea::Networking, QStringLiteral("Mirror record passed over: %1 %2")
+                                                                             .arg(record.entity.left(40), record.uuid.left(40)));
+                                         return true;
+                                     }
+                                     return false;
+                                 }),
+                  records.end());
+    const int caseEntity = entityIndex(caseName);
+    const int mediaEntity = entityIndex(mediaName);
+    const int tagEntity = entityIndex(tagName);
+
+    // The cases and tags that records and links name and that are neither
+    // here nor in this batch come from the server first.
+    QSet<QPair<QString, QString>> inBatch;
+    for (const MirrorRecord &record : std::as_const(records))
+        inBatch.insert({record.entity, record.uuid});
+    QVector<QPair<QString, QString>> needed;
+    QSet<QPair<QString, QString>> asked;
+    auto need = [&](const QString &entity, const QString &uuid) {
+        const QPair<QString, QString> key{entity, uuid};
+        if (!MediaUuid::isValid(uuid) || inBatch.contains(key) || asked.contains(key)
+            || m_state.keyForUuid(entityIndex(entity), uuid))
+            return;
+        asked.insert(key);
+        needed.append(key);
+    };
+    for (const MirrorRecord &record : std::as_const(records))
+        if (record.entity == mediaName && !record.deleted && record.values.value(caseProperty).isString())
+            need(caseName, record.values.value(caseProperty).toString());
+    for (const MirrorLink &link : links)
+        if (link.present) {
+            need(caseName, link.caseUuid);
+            need(tagName, link.tagUuid);
+        }
+    if (!needed.isEmpty()) {
+        QVector<MirrorRecord> dependencies;
+        if (!m_server.records(needed, &dependencies, error))
+            return false;
+        for (const MirrorRecord &dependency : std::as_const(dependencies))
+            if (!dependency.deleted && MediaUuid::isValid(dependency.uuid))
+                records.prepend(dependency);
+    }
+    std::stable_sort(records.begin(), records.end(), [](const MirrorRecord &a, const MirrorRecord &b) {
+        auto rank = [](const QString &entity) { return entity == tagName ? 0 : entity == caseName ? 1 : 2; };
+        return rank(a.entity) < rank(b.entity);
+    });
+
+    // The records this machine already has, read together.
+    QList<ObjectID> known;
+    QHash<QPair<int, QString>, qint64> keys;
+    auto lookUp = [&](int entity, const QString &uuid) {
+        const QPair<int, QString> key{entity, uuid};
+        if (keys.contains(key))
+            return;
+        const std::optional<qint64> pk = m_state.keyForUuid(entity, uuid);
+        keys.insert(key, pk.value_or(0));
+        if (pk)
+            known.append({entity, *pk});
+    };
+    for (const MirrorRecord &record : std::as_const(records)) {
+        lookUp(entityIndex(record.entity), record.uuid);
+        if (record.entity == mediaName && record.values.value(caseProperty).isString())
+            lookUp(caseEntity, record.values.value(caseProperty).toString());
+    }
+    for (const MirrorLink &link : links) {
+        lookUp(caseEntity, link.caseUuid);
+        lookUp(tagEntity, link.tagUuid);
+    }
+
+    if (!m_writer) {
+        m_writer = SharedBackgroundContext::writerFor(m_stack->mainContext());
+        m_writer->setTransactionAuthor(author());
+        m_writer->setName(QStringLiteral("Mirror"));
+    }
+    struct Created {
+        ManagedObject *object;
+        int entity;
+        QString uuid;
+        qint64 key = 0; // once saved
+    };
+    QVector<Created> created;
+    QVector<QPair<int, qint64>> removed;
+    QVector<MirrorLink> agreedLinks;
+    bool saved = false;
+    QString failure;
+    ManagedObjectContext *writer = m_writer.get();
+    writer->performAndWait([&] {
+        writer->registerExistingObjects(known);
+        QHash<QPair<int, QString>, ManagedObject *> madeHere;
+        // The record's object here; nullptr when it is not here, or was
+        // deleted here and the deletion is still to be sent (it wins).
+        auto objectFor = [&](int entity, const QString &uuid, bool *deletedHere) -> ManagedObject * {
+            *deletedHere = false;
+            if (ManagedObject *made = madeHere.value({entity, uuid}))
+                return made;
+            const qint64 pk = keys.value({entity, uuid});
+            if (!pk)
+                return nullptr;
+            ManagedObject *object = writer->existingObject({entity, pk});
+            *deletedHere = !object || object->isDeleted();
+            return *deletedHere ? nullptr : object;
+        };
+        QSet<Case *> reordered;
+        for (const MirrorRecord &record : std::as_const(records)) {
+            const int entity = entityIndex(record.entity);
+            bool deletedHere = false;
+            ManagedObject *object = objectFor(entity, record.uuid, &deletedHere);
+            if (record.deleted) {
+                if (object) {
+                    if (entity == mediaEntity)
+                        if (Case *owner = static_cast<Media *>(object)->itsCase())
+                            reordered.insert(owner);
+                    writer->deleteObject(object);
+                }
+                if (keys.value({entity, record.uuid}))
+                    removed.append({entity, keys.value({entity, record.uuid})});
+                madeHere.remove({entity, record.uuid});
+                continue;
+            }
+            if (deletedHere)
+                continue;
+            const bool isNew = !object;
+            if (isNew) {
+                object = writer->insertNewObject(record.entity);
+                object->setAttribute(uuidAttribute(entity), record.uuid);
+                madeHere.insert({entity, record.uuid}, object);
+                created.append({object, entity, record.uuid, 0});
+            }
+            const EntityDescription &description = model().entities()[entity];
+            for (const int a : mirroredAttributes(entity)) {
+                const AttributeDescription &attribute = description.attributes[a];
+                if (!isNew && !record.values.contains(attribute.name))
+                    continue;
+                QVariant value = fromJson(record.values.value(attribute.name), attribute);
+                if (!value.isValid() && !attribute.optional)
+                    value = attribute.type == AttributeType::Boolean ? QVariant(false) : QVariant(0);
+                if (object->attribute(a) != value)
+                    object->setAttribute(a, value);
+            }
+            if (entity == mediaEntity) {
+                auto *medium = static_cast<Media *>(object);
+                if (isNew || record.values.contains(caseProperty)) {
+                    bool ownerDeleted = false;
+                    auto *owner = static_cast<Case *>(objectFor(caseEntity, record.values.value(caseProperty).toString(), &ownerDeleted));
+                    if (!owner) {
+                        // A medium of a case that is gone stays out.
+                        if (isNew) {
+                            madeHere.remove({entity, record.uuid});
+                            created.removeLast();
+                            writer->deleteObject(object);
+                        }
+                        continue;
+                    }
+                    if (medium->itsCase() != owner) {
+                        if (Case *previous = medium->itsCase())
+                            reordered.insert(previous);
+                        medium->setItsCase(owner);
+                    }
+                    reordered.insert(owner);
+                } else if (Case *owner = medium->itsCase()) {
+                    reordered.insert(owner);
+                }
+            }
+        }
+        for (const MirrorLink &link : links) {
+            bool caseGone = false;
+            bool tagGone = false;
+            ManagedObject *owner = objectFor(caseEntity, link.caseUuid, &caseGone);
+            ManagedObject *tag = objectFor(tagEntity, link.tagUuid, &tagGone);
+            agreedLinks.append(link);
+            if (!owner || !tag)
+                continue;
+            const bool has = owner->toMany(Case::TagsRelationship).contains(tag);
+            if (link.present && !has)
+                owner->addToMany(Case::TagsRelationship, tag);
+            else if (!link.present && has)
+                owner->removeFromMany(Case::TagsRelationship, tag);
+        }
+        // Two machines that reordered one case may leave two media with one
+        // index; every machine numbers them again the same way, by index
+        // and then uuid.
+        for (Case *owner : std::as_const(reordered)) {
+            if (owner->isDeleted())
+                continue;
+            QList<Media *> ordered = owner->media();
+            std::sort(ordered.begin(), ordered.end(), [](const Media *a, const Media *b) {
+                return a->orderIndex() != b->orderIndex() ? a->orderIndex() < b->orderIndex() : a->uuid() < b->uuid();
+            });
+            bool duplicated = false;
+            for (int i = 1; i < ordered.size(); ++i)
+                duplicated |= ordered[i]->orderIndex() == ordered[i - 1]->orderIndex();
+            if (duplicated)
+                for (int i = 0; i < ordered.size(); ++i)
+                    if (ordered[i]->orderIndex() != i)
+                        ordered[i]->setOrderIndex(i);
+        }
+        saved = !writer->hasChanges() || writer->save(&failure);
+        if (saved)
+            for (Created &made : created) {
+                made.key = made.object->objectID().key;
+                made.object = nullptr;
+            }
+        writer->reset();
+    });
+    if (!saved) {
+        if (error)
+            *error = QStringLiteral("The library could not save what the server sent: ") + failure;
+        return false;
+    }
+    if (!m_state.begin()) {
+        if (error)
+            *error = QStringLiteral("The mirror's state could not be written.");
+        return false;
+    }
+    for (const Created &made : std::as_const(created))
+        if (made.key > 0)
+            m_state.setKey(made.entity, made.key, made.uuid);
+    for (const auto &gone : std::as_const(removed))
+        m_state.removeKey(gone.first, gone.second);
+    for (const MirrorLink &link : std::as_const(agreedLinks))
+        m_state.setLink(link.caseUuid, link.tagUuid, link.present);
+    if (!m_state.commit()) {
+        m_state.rollback();
+        if (error)
+            *error = QStringLiteral("The mirror's state could not be written.");
+        return false;
+    }
+    return true;
+}
+
+bool LibraryMirror::syncFiles(Report *report, const QStringList &mediaToCheck, QVector<MirrorFile> serverFiles,
+                              bool everything, const ProgressHandler &progress, const std::atomic_bool *cancel)
+{
+    PersistentStore *store = m_stack->persistentStore();
+    const int mediaEntity = entityIndex(mediaName);
+    const QUrl mediaDirectory = QUrl::fromLocalFile(m_stack->mediaDirectory());
+    // The media records to look at: every one, or those named.
+    QVector<ObjectSnapshot> snapshots;
+    QString failure;
+    if (everything) {
+        if (!store->fetchSnapshots(mediaEntity, Predicate(), &snapshots, &failure)) {
+            report->error = failure;
+            return false;
+        }
+    } else {
+        QSet<QString> named(mediaToCheck.cbegin(), mediaToCheck.cend());
+        for (const MirrorFile &file : std::as_const(serverFiles))
+            named.insert(file.mediaUuid);
+        QVector<qint64> keys;
+        for (const QString &uuid : std::as_const(named))
+            if (const std::optional<qint64> key = m_state.keyForUuid(mediaEntity, uuid))
+                keys << *key;
+        if (!keys.isEmpty() && !store->fetchSnapshotsForKeys(mediaEntity, keys, &snapshots, &failure)) {
+            report->error = failure;
+            return false;
+        }
+    }
+    QHash<QString, QString> pathOf; // media uuid -> file path here
+    for (const ObjectSnapshot &snapshot : std::as_const(snapshots)) {
+        const QString uuid = snapshot.attributes.value(Media::Uuid).toString();
+        const QString name = snapshot.attributes.value(Media::FileName).toString();
+        const QUrl url = MediaFileStore::mediaFileURL(mediaDirectory, uuid, MediaTypes::extensionOf(name));
+        if (!url.isEmpty() && !name.isEmpty())
+            pathOf.insert(uuid, url.toLocalFile());
+    }
+
+    // Files made or changed here go up as new versions.
+    qint64 done = 0;
+    QStringList lost;
+    for (auto it = pathOf.constBegin(); it != pathOf.constEnd(); ++it) {
+        if (cancel && *cancel) {
+            report->cancelled = true;
+            return false;
+        }
+        const QFileInfo info(it.value());
+        if (!info.isFile())
+            continue;
+        const qint64 modified = info.lastModified().toMSecsSinceEpoch();
+        const std::optional<MirrorState::FileVersion> known = m_state.fileVersion(it.key());
+        if (known && known->size == info.size() && known->modified == modified)
+            continue;
+        const QString sha = sha256Of(it.value());
+        if (sha.isEmpty())
+            continue;
+        if (known && known->sha256 == sha) {
+            m_state.setFileVersion(it.key(), {sha, info.size(), modified, known->savedAt});
+            continue;
+        }
+        bool complete = false;
+        if (!m_server.hasContent(sha, &complete, &failure)
+            || (!complete && !m_server.uploadContent(sha, it.value(), [cancel] { return cancel && *cancel; }, &failure))) {
+            report->error = failure;
+            return false;
+        }
+        const MirrorFile file{it.key(), sha, info.size(), info.suffix(), modified, m_machine, 0};
+        bool won = false;
+        if (!m_server.pushFile(file, &won, &failure)) {
+            report->error = failure;
+            return false;
+        }
+        if (won) {
+            m_state.setFileVersion(it.key(), {sha, info.size(), modified, modified});
+            ++report->filesSent;
+        } else {
+            lost << it.key();
+        }
+        if (progress)
+            progress({QStringLiteral("Sending files"), ++done, pathOf.size()});
+    }
+
+    // Versions on the server that this machine does not have come down.
+    if (everything || !lost.isEmpty()) {
+        QStringList wanted = lost;
+        if (everything)
+            for (auto it = pathOf.constBegin(); it != pathOf.constEnd(); ++it) {
+                const std::optional<MirrorState::FileVersion> known = m_state.fileVersion(it.key());
+                if (!known || !QFileInfo::exists(it.value()))
+                    wanted << it.key();
+            }
+        for (int start = 0; start < wanted.size(); start += 1000)
+            if (!m_server.files(wanted.mid(start, 1000), &serverFiles, &failure)) {
+                report->error = failure;
+                return false;
+            }
+    }
+    done = 0;
+    QSet<QString> seen;
+    for (int i = serverFiles.size() - 1; i >= 0; --i) {
+        // The last version listed is the newest.
+        const MirrorFile &file = serverFiles[i];
+        if (seen.contains(file.mediaUuid))
+            continue;
+        seen.insert(file.mediaUuid);
+        if (cancel && *cancel) {
+            report->cancelled = true;
+            return false;
+        }
+        if (!isSha256(file.sha256) || file.size < 0 || file.size > largestFile || !pathOf.contains(file.mediaUuid))
+            continue;
+        const QString path = pathOf.value(file.mediaUuid);
+        const std::optional<MirrorState::FileVersion> known = m_state.fileVersion(file.mediaUuid);
+        if (known && known->sha256 == file.sha256 && QFileInfo::exists(path))
+            continue;
+        const QFileInfo info(path);
+        if (info.isFile()) {
+            const QString here = sha256Of(path);
+            if (here == file.sha256) {
+                m_state.setFileVersion(file.mediaUuid, {here, info.size(), info.lastModified().toMSecsSinceEpoch(), file.savedAt});
+                continue;
+            }
+            const bool changedHere = !known || known->sha256 != here;
+            if (changedHere && info.lastModified().toMSecsSinceEpoch() > file.savedAt)
+                continue; // the later version is this one; it goes up next time
+            // The version replaced is kept, never deleted.
+            QDir().mkpath(keptFilesFolder());
+            const QString kept = QDir(keptFilesFolder())
+                                     .filePath(QStringLiteral("%1-%2.%3").arg(file.mediaUuid, here.left(12), info.suffix()));
+            if (!QFile::exists(kept) && !QFile::copy(path, kept)) {
+                report->error = QStringLiteral("%1 could not be kept before it is replaced").arg(path);
+                return false;
+            }
+            Log::info(LogArea::Networking, QStringLiteral("Mirror: the file of %1 from %2 replaces this machine's, kept as %3")
+                                               .arg(file.mediaUuid, file.machine, kept));
+        }
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (!m_server.downloadContent(file.sha256, file.size, path, &failure)) {
+            report->error = failure;
+            return false;
+        }
+        const QFileInfo written(path);
+        m_state.setFileVersion(file.mediaUuid, {file.sha256, written.size(), written.lastModified().toMSecsSinceEpoch(),
+                                                file.savedAt});
+        ++report->filesReceived;
+        if (progress)
+            progress({QStringLiteral("Receiving files"), ++done, serverFiles.size()});
+    }
+    return true;
+}
+
+LibraryMirror::Report LibraryMirror::sync(bool media, const ProgressHandler &progress, const std::atomic_bool *cancel)
+{
+    Report report;
+    if (!m_state.isOpen()) {
+        report.error = QStringLiteral("The mirror's state is not open.");
+        return report;
+    }
+    if (m_server.connection().isBad() || !m_server.isConnected())
+        m_server.connection().close();
+    if (!connectToServer(&report.error, &report.offline))
+        return report;
+    const bool first = m_state.value(QStringLiteral("initialSent")) != QLatin1String("1");
+    const bool firstFiles = media && m_state.value(QStringLiteral("filesChecked")) != QLatin1String("1");
+    QStringList mediaToCheck;
+    QVector<MirrorFile> serverFiles;
+    bool ok = sendInitial(&report, progress, cancel) && sendChanges(&report, &mediaToCheck)
+              && receiveChanges(&report, progress, cancel, &serverFiles);
+    if (ok && media) {
+        ok = syncFiles(&report, mediaToCheck, serverFiles, first || firstFiles, progress, cancel);
+        if (ok && firstFiles)
+            m_state.setValue(QStringLiteral("filesChecked"), QStringLiteral("1"));
+    }
+    if (!ok && !report.cancelled && m_server.connection().isBad()) {
+        report.offline = true;
+        m_server.connection().close();
+    }
+    report.ok = ok;
+    const QString when = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    m_state.setValue(QStringLiteral("lastSync"), when);
+    m_state.setValue(QStringLiteral("lastResult"), ok ? QStringLiteral("ok")
+                                                  : report.cancelled ? QStringLiteral("cancelled")
+                                                                     : report.error);
+    if (!ok && !report.cancelled)
+        Log::error(LogArea::Networking, QStringLiteral("Mirror sync failed: ") + report.error);
+    return report;
+}
+
+bool LibraryMirror::status(Status *status, QString *error)
+{
+    *status = Status();
+    PersistentStore *store = m_stack->persistentStore();
+    if (m_state.value(QStringLiteral("initialSent")) != QLatin1String("1")) {
+        for (int entity = 0; entity < model().entities().size(); ++entity) {
+            qint64 count = 0;
+            if (store->count(entity, Predicate(), &count, nullptr))
+                status->waitingToSend += count;
+        }
+    } else {
+        QSet<ObjectID> changed;
+        for (const HistoryTransaction &transaction : store->historySince(m_state.number(QStringLiteral("pushedHistoryId")), false))
+            if (transaction.author != author())
+                for (const HistoryTransaction::Change &change : transaction.changes)
+                    changed.insert({change.entity, change.key});
+        status->waitingToSend = changed.size();
+    }
+    bool offline = false;
+    if (!connectToServer(error, &offline))
+        return false;
+    if (!m_server.countAfter(m_state.number(QStringLiteral("pulledSeq")), &status->serverAhead, error))
+        return false;
+    // Media records here whose files are not, and that the server has.
+    QVector<ObjectSnapshot> snapshots;
+    if (!store->fetchSnapshots(entityIndex(mediaName), Predicate(), &snapshots, error))
+        return false;
+    const QUrl mediaDirectory = QUrl::fromLocalFile(m_stack->mediaDirectory());
+    QStringList missing;
+    for (const ObjectSnapshot &snapshot : std::as_const(snapshots)) {
+        const QString uuid = snapshot.attributes.value(Media::Uuid).toString();
+        const QUrl url = MediaFileStore::mediaFileURL(mediaDirectory, uuid,
+                                                      MediaTypes::extensionOf(snapshot.attributes.value(Media::FileName).toString()));
+        if (!url.isEmpty() && !QFileInfo::exists(url.toLocalFile()))
+            missing << uuid;
+    }
+    for (int start = 0; start < missing.size(); start += 1000) {
+        QVector<MirrorFile> files;
+        if (!m_server.files(missing.mid(start, 1000), &files, error))
+            return false;
+        status->missingFiles += files.size();
+    }
+    return true;
+}
+
+} // namespace ovalis

@@ -1,0 +1,275 @@
+#include "MirrorState.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <sqlite3.h>
+
+namespace ovalis {
+
+namespace {
+
+const char *const schema =
+    "CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS keys (entity INTEGER NOT NULL, pk INTEGER NOT NULL, uuid TEXT NOT NULL, "
+    "PRIMARY KEY (entity, pk));"
+    "CREATE INDEX IF NOT EXISTS keys_by_uuid ON keys (entity, uuid);"
+    "CREATE TABLE IF NOT EXISTS links (case_uuid TEXT NOT NULL, tag_uuid TEXT NOT NULL, "
+    "PRIMARY KEY (case_uuid, tag_uuid)) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS files (media_uuid TEXT PRIMARY KEY, sha256 TEXT NOT NULL, size INTEGER NOT NULL, "
+    "modified INTEGER NOT NULL, saved_at INTEGER NOT NULL);";
+
+void bindText(sqlite3_stmt *statement, int index, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+QString columnText(sqlite3_stmt *statement, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
+                             sqlite3_column_bytes(statement, column));
+}
+
+} // namespace
+
+MirrorState::MirrorState() = default;
+
+MirrorState::~MirrorState()
+{
+    for (sqlite3_stmt *statement : std::as_const(m_statements))
+        sqlite3_finalize(statement);
+    if (m_db)
+        sqlite3_close(m_db);
+}
+
+bool MirrorState::open(const QString &libraryDirectory, QString *error)
+{
+    const QString path = QDir(libraryDirectory).filePath(fileName());
+    auto attempt = [&](QString *message) {
+        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+            != SQLITE_OK) {
+            *message = QString::fromUtf8(sqlite3_errmsg(m_db));
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            return false;
+        }
+        sqlite3_busy_timeout(m_db, 10000);
+        char *failure = nullptr;
+        if (sqlite3_exec(m_db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;", nullptr, nullptr, &failure)
+                != SQLITE_OK
+            || sqlite3_exec(m_db, schema, nullptr, nullptr, &failure) != SQLITE_OK) {
+            *message = QString::fromUtf8(failure ? failure : sqlite3_errmsg(m_db));
+            sqlite3_free(failure);
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            return false;
+        }
+        return true;
+    };
+    QString message;
+    if (attempt(&message))
+        return true;
+    // The state can always be learned again from the library and the
+    // server: a damaged file is set aside and started afresh.
+    if (QFile::exists(path)) {
+        QFile::remove(path + QStringLiteral(".damaged"));
+        QFile::rename(path, path + QStringLiteral(".damaged"));
+        QFile::remove(path + QStringLiteral("-wal"));
+        QFile::remove(path + QStringLiteral("-shm"));
+        if (attempt(&message))
+            return true;
+    }
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(path, message);
+    return false;
+}
+
+sqlite3_stmt *MirrorState::statement(const char *sql) const
+{
+    const QByteArray key(sql);
+    if (sqlite3_stmt *cached = m_statements.value(key)) {
+        sqlite3_reset(cached);
+        sqlite3_clear_bindings(cached);
+        return cached;
+    }
+    sqlite3_stmt *prepared = nullptr;
+    if (!m_db || sqlite3_prepare_v2(m_db, sql, -1, &prepared, nullptr) != SQLITE_OK)
+        return nullptr;
+    m_statements.insert(key, prepared);
+    return prepared;
+}
+
+bool MirrorState::run(sqlite3_stmt *statement) const
+{
+    if (!statement)
+        return false;
+    const int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    return rc == SQLITE_DONE || rc == SQLITE_ROW;
+}
+
+bool MirrorState::begin()
+{
+    return m_db && sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool MirrorState::commit()
+{
+    return m_db && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void MirrorState::rollback()
+{
+    if (m_db)
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+QString MirrorState::value(const QString &key) const
+{
+    sqlite3_stmt *select = statement("SELECT value FROM settings WHERE key = ?");
+    if (!select)
+        return QString();
+    bindText(select, 1, key);
+    QString found;
+    if (sqlite3_step(select) == SQLITE_ROW)
+        found = columnText(select, 0);
+    sqlite3_reset(select);
+    return found;
+}
+
+bool MirrorState::setValue(const QString &key, const QString &value)
+{
+    sqlite3_stmt *upsert = statement("INSERT INTO settings (key, value) VALUES (?, ?) "
+                                     "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
+    if (!upsert)
+        return false;
+    bindText(upsert, 1, key);
+    bindText(upsert, 2, value);
+    return run(upsert);
+}
+
+bool MirrorState::forgetServer()
+{
+    return m_db
+           && sqlite3_exec(m_db,
+                           "DELETE FROM keys; DELETE FROM links; DELETE FROM files; "
+                           "DELETE FROM settings WHERE key NOT IN ('server', 'keepMedia');",
+                           nullptr, nullptr, nullptr)
+                  == SQLITE_OK;
+}
+
+std::optional<qint64> MirrorState::keyForUuid(int entity, const QString &uuid)
+{
+    sqlite3_stmt *select = statement("SELECT pk FROM keys WHERE entity = ? AND uuid = ?");
+    if (!select)
+        return std::nullopt;
+    sqlite3_bind_int(select, 1, entity);
+    bindText(select, 2, uuid);
+    std::optional<qint64> key;
+    if (sqlite3_step(select) == SQLITE_ROW)
+        key = sqlite3_column_int64(select, 0);
+    sqlite3_reset(select);
+    return key;
+}
+
+QString MirrorState::uuidForKey(int entity, qint64 key)
+{
+    sqlite3_stmt *select = statement("SELECT uuid FROM keys WHERE entity = ? AND pk = ?");
+    if (!select)
+        return QString();
+    sqlite3_bind_int(select, 1, entity);
+    sqlite3_bind_int64(select, 2, key);
+    QString uuid;
+    if (sqlite3_step(select) == SQLITE_ROW)
+        uuid = columnText(select, 0);
+    sqlite3_reset(select);
+    return uuid;
+}
+
+bool MirrorState::setKey(int entity, qint64 key, const QString &uuid)
+{
+    sqlite3_stmt *upsert = statement("INSERT OR REPLACE INTO keys (entity, pk, uuid) VALUES (?, ?, ?)");
+    if (!upsert)
+        return false;
+    sqlite3_bind_int(upsert, 1, entity);
+    sqlite3_bind_int64(upsert, 2, key);
+    bindText(upsert, 3, uuid);
+    return run(upsert);
+}
+
+bool MirrorState::removeKey(int entity, qint64 key)
+{
+    sqlite3_stmt *remove = statement("DELETE FROM keys WHERE entity = ? AND pk = ?");
+    if (!remove)
+        return false;
+    sqlite3_bind_int(remove, 1, entity);
+    sqlite3_bind_int64(remove, 2, key);
+    return run(remove);
+}
+
+QSet<QString> MirrorState::links(const QString &caseUuid)
+{
+    QSet<QString> tags;
+    sqlite3_stmt *select = statement("SELECT tag_uuid FROM links WHERE case_uuid = ?");
+    if (!select)
+        return tags;
+    bindText(select, 1, caseUuid);
+    while (sqlite3_step(select) == SQLITE_ROW)
+        tags.insert(columnText(select, 0));
+    sqlite3_reset(select);
+    return tags;
+}
+
+bool MirrorState::setLink(const QString &caseUuid, const QString &tagUuid, bool present)
+{
+    sqlite3_stmt *change = present ? statement("INSERT OR IGNORE INTO links (case_uuid, tag_uuid) VALUES (?, ?)")
+                                   : statement("DELETE FROM links WHERE case_uuid = ? AND tag_uuid = ?");
+    if (!change)
+        return false;
+    bindText(change, 1, caseUuid);
+    bindText(change, 2, tagUuid);
+    return run(change);
+}
+
+std::optional<MirrorState::FileVersion> MirrorState::fileVersion(const QString &mediaUuid)
+{
+    sqlite3_stmt *select = statement("SELECT sha256, size, modified, saved_at FROM files WHERE media_uuid = ?");
+    if (!select)
+        return std::nullopt;
+    bindText(select, 1, mediaUuid);
+    std::optional<FileVersion> version;
+    if (sqlite3_step(select) == SQLITE_ROW)
+        version = FileVersion{columnText(select, 0), sqlite3_column_int64(select, 1), sqlite3_column_int64(select, 2),
+                              sqlite3_column_int64(select, 3)};
+    sqlite3_reset(select);
+    return version;
+}
+
+bool MirrorState::setFileVersion(const QString &mediaUuid, const FileVersion &version)
+{
+    sqlite3_stmt *upsert = statement("INSERT OR REPLACE INTO files (media_uuid, sha256, size, modified, saved_at) "
+                                     "VALUES (?, ?, ?, ?, ?)");
+    if (!upsert)
+        return false;
+    bindText(upsert, 1, mediaUuid);
+    bindText(upsert, 2, version.sha256);
+    sqlite3_bind_int64(upsert, 3, version.size);
+    sqlite3_bind_int64(upsert, 4, version.modified);
+    sqlite3_bind_int64(upsert, 5, version.savedAt);
+    return run(upsert);
+}
+
+QStringList MirrorState::mediaWithFileVersions()
+{
+    QStringList uuids;
+    sqlite3_stmt *select = statement("SELECT media_uuid FROM files");
+    if (!select)
+        return uuids;
+    while (sqlite3_step(select) == SQLITE_ROW)
+        uuids << columnText(select, 0);
+    sqlite3_reset(select);
+    return uuids;
+}
+
+} // namespace ovalis

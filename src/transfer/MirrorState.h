@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ovalis {
+
+// What this machine knows of its library's mirror, in "Mirror.sqlite" beside
+// the library: the server and its settings, how far it has sent and
+// received, which record key each mirrored uuid has here, the case–tag
+// links and the file versions last agreed with the server (so that the next
+// sync sends only what changed since). Lost or damaged, it is made again
+// and the next sync compares everything once more. One thread at a time.
+class MirrorState
+{
+public:
+    MirrorState();
+    ~MirrorState();
+    MirrorState(const MirrorState &) = delete;
+    MirrorState &operator=(const MirrorState &) = delete;
+
+    static QString fileName() { return QStringLiteral("Mirror.sqlite"); }
+    bool open(const QString &libraryDirectory, QString *error);
+    bool isOpen() const { return m_db != nullptr; }
+
+    // Several changes made together, or none.
+    bool begin();
+    bool commit();
+    void rollback();
+
+    QString value(const QString &key) const;
+    qint64 number(const QString &key) const { return value(key).toLongLong(); }
+    bool setValue(const QString &key, const QString &value);
+    bool setNumber(const QString &key, qint64 value) { return setValue(key, QString::number(value)); }
+    // Forgets everything learned from a server (a new server or library).
+    bool forgetServer();
+
+    // entity is the model's entity index.
+    std::optional<qint64> keyForUuid(int entity, const QString &uuid);
+    QString uuidForKey(int entity, qint64 key);
+    bool setKey(int entity, qint64 key, const QString &uuid);
+    bool removeKey(int entity, qint64 key);
+
+    // The tags (uuids) of a case as last agreed with the server.
+    QSet<QString> links(const QString &caseUuid);
+    bool setLink(const QString &caseUuid, const QString &tagUuid, bool present);
+
+    struct FileVersion {
+        QString sha256;
+        qint64 size = -1;
+        qint64 modified = 0; // ms since 1970 of the file when last read
+        qint64 savedAt = 0;
+    };
+    std::optional<FileVersion> fileVersion(const QString &mediaUuid);
+    bool setFileVersion(const QString &mediaUuid, const FileVersion &version);
+    QStringList mediaWithFileVersions();
+
+private:
+    sqlite3_stmt *statement(const char *sql) const;
+    bool run(sqlite3_stmt *statement) const;
+
+    sqlite3 *m_db = nullptr;
+    mutable QHash<QByteArray, sqlite3_stmt *> m_statements;
+};
+
+} // namespace ovalis

@@ -1,0 +1,259 @@
+#include "PostgresConnection.h"
+
+#include <libpq-fe.h>
+
+namespace ovalis {
+
+int PostgresConnection::Result::rows() const
+{
+    return m_result ? PQntuples(m_result.get()) : 0;
+}
+
+int PostgresConnection::Result::columns() const
+{
+    return m_result ? PQnfields(m_result.get()) : 0;
+}
+
+bool PostgresConnection::Result::isNull(int row, int column) const
+{
+    return !m_result || PQgetisnull(m_result.get(), row, column);
+}
+
+QByteArray PostgresConnection::Result::value(int row, int column) const
+{
+    if (isNull(row, column))
+        return QByteArray();
+    return QByteArray(PQgetvalue(m_result.get(), row, column), PQgetlength(m_result.get(), row, column));
+}
+
+PostgresConnection::PostgresConnection() = default;
+
+PostgresConnection::~PostgresConnection()
+{
+    close();
+}
+
+bool PostgresConnection::connect(const QString &conninfo, const QString &password, int timeoutSeconds, QString *error)
+{
+    close();
+    // dbname holding the whole connection string is how libpq takes a
+    // string or URI together with separate keywords (expand_dbname).
+    const QByteArray info = conninfo.toUtf8();
+    const QByteArray secret = password.toUtf8();
+    const QByteArray timeout = QByteArray::number(qMax(1, timeoutSeconds));
+    QVector<const char *> keywords{"dbname", "connect_timeout", "application_name"};
+    QVector<const char *> values{info.constData(), timeout.constData(), "Ovalis"};
+    if (!password.isEmpty()) {
+        keywords << "password";
+        values << secret.constData();
+    }
+    keywords << nullptr;
+    values << nullptr;
+    m_connection = PQconnectdbParams(keywords.constData(), values.constData(), 1);
+    if (m_connection && PQstatus(m_connection) == CONNECTION_OK) {
+        PQsetClientEncoding(m_connection, "UTF8");
+        PGresult *quiet = PQexec(m_connection, "SET client_min_messages = warning");
+        PQclear(quiet);
+        return true;
+    }
+    if (error)
+        *error = lastError();
+    close();
+    return false;
+}
+
+bool PostgresConnection::isConnected() const
+{
+    return m_connection && PQstatus(m_connection) == CONNECTION_OK;
+}
+
+bool PostgresConnection::isBad() const
+{
+    return !m_connection || PQstatus(m_connection) == CONNECTION_BAD;
+}
+
+void PostgresConnection::close()
+{
+    if (m_connection)
+        PQfinish(m_connection);
+    m_connection = nullptr;
+}
+
+QString PostgresConnection::lastError() const
+{
+    if (!m_connection)
+        return QStringLiteral("out of memory");
+    // libpq's messages end with a newline and may span lines; the first
+    // lines say what went wrong.
+    return QString::fromUtf8(PQerrorMessage(m_connection)).trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
+bool PostgresConnection::exec(const QString &sql, const QVector<QByteArray> &parameters, Result *result, QString *error)
+{
+    return execBinary(sql, parameters, {}, false, result, error);
+}
+
+bool PostgresConnection::execBinary(const QString &sql, const QVector<QByteArray> &parameters,
+                                    const QVector<int> &binaryParameters, bool binaryResult, Result *result,
+                                    QString *error)
+{
+    if (!m_connection) {
+        if (error)
+            *error = QStringLiteral("not connected");
+        return false;
+    }
+    const QByteArray statement = sql.toUtf8();
+    QVector<const char *> values;
+    QVector<int> lengths;
+    QVector<int> formats;
+    for (int i = 0; i < parameters.size(); ++i) {
+        const QByteArray &parameter = parameters[i];
+        values << (parameter.isNull() ? nullptr : parameter.constData());
+        lengths << int(parameter.size());
+        formats << (binaryParameters.contains(i) ? 1 : 0);
+    }
+    PGresult *raw = PQexecParams(m_connection, statement.constData(), int(parameters.size()), nullptr,
+                                 values.isEmpty() ? nullptr : values.constData(),
+                                 lengths.isEmpty() ? nullptr : lengths.constData(),
+                                 formats.isEmpty() ? nullptr : formats.constData(), binaryResult ? 1 : 0);
+    std::shared_ptr<pg_result> owned(raw, PQclear);
+    const ExecStatusType status = PQresultStatus(raw);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        if (error)
+            *error = lastError();
+        return false;
+    }
+    if (result)
+        result->m_result = owned;
+    return true;
+}
+
+bool PostgresConnection::execScript(const QString &sql, QString *error)
+{
+    if (!m_connection) {
+        if (error)
+            *error = QStringLiteral("not connected");
+        return false;
+    }
+    PGresult *raw = PQexec(m_connection, sql.toUtf8().constData());
+    const ExecStatusType status = PQresultStatus(raw);
+    PQclear(raw);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        if (error)
+            *error = lastError();
+        return false;
+    }
+    return true;
+}
+
+QByteArray PostgresConnection::copyField(const QByteArray &value)
+{
+    if (value.isNull())
+        return QByteArrayLiteral("\\N");
+    QByteArray escaped;
+    escaped.reserve(value.size() + 8);
+    for (const char c : value) {
+        switch (c) {
+        case '\\': escaped += "\\\\"; break;
+        case '\t': escaped += "\\t"; break;
+        case '\n': escaped += "\\n"; break;
+        case '\r': escaped += "\\r"; break;
+        default: escaped += c; break;
+        }
+    }
+    return escaped;
+}
+
+QByteArray PostgresConnection::arrayLiteral(const QVector<QByteArray> &values)
+{
+    QByteArray literal("{");
+    for (int i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            literal += ',';
+        if (values[i].isNull()) {
+            literal += "NULL";
+            continue;
+        }
+        literal += '"';
+        for (const char c : values[i]) {
+            if (c == '"' || c == '\\')
+                literal += '\\';
+            literal += c;
+        }
+        literal += '"';
+    }
+    literal += '}';
+    return literal;
+}
+
+QString PostgresConnection::quoteIdentifier(const QString &identifier)
+{
+    QString quoted = identifier;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+bool PostgresConnection::copyRows(const QString &copyStatement, const QVector<QVector<QByteArray>> &rows, QString *error)
+{
+    if (!m_connection) {
+        if (error)
+            *error = QStringLiteral("not connected");
+        return false;
+    }
+    PGresult *start = PQexec(m_connection, copyStatement.toUtf8().constData());
+    const bool copying = PQresultStatus(start) == PGRES_COPY_IN;
+    PQclear(start);
+    if (!copying) {
+        if (error)
+            *error = lastError();
+        return false;
+    }
+    QByteArray buffer;
+    bool sent = true;
+    for (const QVector<QByteArray> &row : rows) {
+        for (int i = 0; i < row.size(); ++i) {
+            if (i > 0)
+                buffer += '\t';
+            buffer += copyField(row[i]);
+        }
+        buffer += '\n';
+        if (buffer.size() > (1 << 20)) {
+            sent = PQputCopyData(m_connection, buffer.constData(), int(buffer.size())) == 1;
+            buffer.clear();
+            if (!sent)
+                break;
+        }
+    }
+    if (sent && !buffer.isEmpty())
+        sent = PQputCopyData(m_connection, buffer.constData(), int(buffer.size())) == 1;
+    PQputCopyEnd(m_connection, sent ? nullptr : "the client stopped sending");
+    bool ok = sent;
+    while (PGresult *result = PQgetResult(m_connection)) {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK)
+            ok = false;
+        PQclear(result);
+    }
+    if (!ok && error)
+        *error = lastError();
+    return ok;
+}
+
+int PostgresConnection::socket() const
+{
+    return m_connection ? PQsocket(m_connection) : -1;
+}
+
+QStringList PostgresConnection::takeNotifications()
+{
+    QStringList payloads;
+    if (!m_connection)
+        return payloads;
+    PQconsumeInput(m_connection);
+    while (PGnotify *notice = PQnotifies(m_connection)) {
+        payloads << QString::fromUtf8(notice->extra);
+        PQfreemem(notice);
+    }
+    return payloads;
+}
+
+} // namespace ovalis
