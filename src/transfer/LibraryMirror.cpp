@@ -692,6 +692,8 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
     QVector<Created> created;
     QVector<QPair<int, qint64>> removed;
     QVector<MirrorLink> agreedLinks;
+    QVector<QPair<QString, QString>> renamedFiles; // a medium's file before and after its name changed
+    const QUrl mediaDirectory = QUrl::fromLocalFile(m_stack->mediaDirectory());
     bool saved = false;
     QString failure;
     ManagedObjectContext *writer = m_writer.get();
@@ -738,6 +740,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
                 created.append({object, entity, record.uuid, 0});
             }
             const EntityDescription &description = model().entities()[entity];
+            const QString fileNameBefore = entity == mediaEntity ? object->attribute(Media::FileName).toString() : QString();
             for (const int a : mirroredAttributes(entity)) {
                 const AttributeDescription &attribute = description.attributes[a];
                 if (!isNew && !record.values.contains(attribute.name))
@@ -750,7 +753,20 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             }
             if (entity == mediaEntity) {
                 auto *medium = static_cast<Media *>(object);
-                if (isNew || record.values.contains(caseProperty)) {
+                const QString fileNameAfter = medium->fileName();
+                if (!isNew && fileNameAfter != fileNameBefore) {
+                    const QUrl before = MediaFileStore::mediaFileURL(mediaDirectory, record.uuid, MediaTypes::extensionOf(fileNameBefore));
+                    const QUrl after = MediaFileStore::mediaFileURL(mediaDirectory, record.uuid, MediaTypes::extensionOf(fileNameAfter));
+                    if (!before.isEmpty() && !after.isEmpty() && before != after)
+                        renamedFiles.append({before.toLocalFile(), after.toLocalFile()});
+                }
+                if (!isNew && record.values.value(caseProperty).isNull() && record.values.contains(caseProperty)) {
+                    // Left without a case where it was made, as a deleted case leaves its media.
+                    if (Case *previous = medium->itsCase()) {
+                        reordered.insert(previous);
+                        medium->setItsCase(nullptr);
+                    }
+                } else if (isNew || record.values.contains(caseProperty)) {
                     bool ownerDeleted = false;
                     auto *owner = static_cast<Case *>(objectFor(caseEntity, record.values.value(caseProperty).toString(), &ownerDeleted));
                     if (!owner) {
@@ -817,6 +833,20 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
         if (error)
             *error = QStringLiteral("The library could not save what the server sent: ") + failure;
         return false;
+    }
+    // A file whose record now names another file (a crop made a JPEG of a
+    // PNG elsewhere) is kept aside, never deleted; the new version follows.
+    for (const auto &renamed : std::as_const(renamedFiles)) {
+        if (!QFileInfo::exists(renamed.first) || QFileInfo::exists(renamed.second))
+            continue;
+        QDir().mkpath(keptFilesFolder());
+        const QString kept = QDir(keptFilesFolder())
+                                 .filePath(QStringLiteral("%1-%2.%3")
+                                               .arg(QFileInfo(renamed.first).completeBaseName())
+                                               .arg(QDateTime::currentMSecsSinceEpoch())
+                                               .arg(QFileInfo(renamed.first).suffix()));
+        if (QFile::rename(renamed.first, kept))
+            Log::info(LogArea::Networking, QStringLiteral("Mirror: %1 is now another file; kept as %2").arg(renamed.first, kept));
     }
     if (!m_state.begin()) {
         if (error)

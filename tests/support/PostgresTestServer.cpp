@@ -6,6 +6,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <libpq-fe.h>
 
 #include <unistd.h>
 
@@ -47,6 +48,32 @@ PostgresTestServer::PostgresTestServer()
              {QStringLiteral("-D"), data, QStringLiteral("-U"), QStringLiteral("ovalis"), QStringLiteral("--auth=trust"),
               QStringLiteral("--no-sync")}))
         return;
+    // One role logs in with a password, so that tests can give a wrong one.
+    QFile rules(data + QStringLiteral("/pg_hba.conf"));
+    if (!rules.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || rules.write("local all guarded scram-sha-256\nlocal all all trust\n") < 0) {
+        m_error = QStringLiteral("pg_hba.conf cannot be written");
+        return;
+    }
+    rules.close();
+    if (!start())
+        return;
+    PGconn *connection = PQconnectdb(connectionString().toUtf8().constData());
+    PGresult *made = PQexec(connection, "CREATE ROLE guarded LOGIN PASSWORD 'right'");
+    const bool guarded = PQresultStatus(made) == PGRES_COMMAND_OK;
+    PQclear(made);
+    PQfinish(connection);
+    if (!guarded) {
+        m_error = QStringLiteral("the role with a password could not be made");
+        stop();
+    }
+}
+
+bool PostgresTestServer::start()
+{
+    if (m_running)
+        return true;
+    const QString data = m_folder.filePath(QStringLiteral("data"));
     const QString options = QStringLiteral("-k %1 -c listen_addresses='' -c fsync=off -p %2").arg(m_folder.path()).arg(port);
     if (!run(m_binaries + QStringLiteral("/pg_ctl"),
              {QStringLiteral("-D"), data, QStringLiteral("-w"), QStringLiteral("-l"), m_folder.filePath(QStringLiteral("server.log")),
@@ -54,17 +81,25 @@ PostgresTestServer::PostgresTestServer()
         QFile log(m_folder.filePath(QStringLiteral("server.log")));
         if (log.open(QIODevice::ReadOnly))
             m_error += QStringLiteral("\n") + QString::fromUtf8(log.readAll());
-        return;
+        return false;
     }
     m_running = true;
+    return true;
+}
+
+bool PostgresTestServer::stop()
+{
+    if (!m_running)
+        return true;
+    m_running = !run(m_binaries + QStringLiteral("/pg_ctl"),
+                     {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")), QStringLiteral("-m"),
+                      QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")});
+    return !m_running;
 }
 
 PostgresTestServer::~PostgresTestServer()
 {
-    if (m_running)
-        run(m_binaries + QStringLiteral("/pg_ctl"),
-            {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")), QStringLiteral("-m"), QStringLiteral("fast"),
-             QStringLiteral("-w"), QStringLiteral("stop")});
+    stop();
 }
 
 QString PostgresTestServer::connectionString(const QString &database) const

@@ -21,6 +21,12 @@ public:
     PostgresTestServer &operator=(const PostgresTestServer &) = delete;
 
     bool isRunning() const { return m_running; }
+    // Stops the server as an administrator would (fast shutdown: sessions
+    // are ended) and starts it again on the same data.
+    bool stop();
+    bool start();
+    // The role "guarded" logs in only with the password "right".
+    static constexpr const char *guardedRole = "guarded";
     // Why the server could not be started, with what its programs printed.
     QString error() const { return m_error; }
     // A libpq connection string for a database of this server.

@@ -1,0 +1,507 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <future>
+
+#include "exchange/JSONImporter.h"
+#include "store/Case.h"
+#include "store/CoreDataStack.h"
+#include "store/LibraryGenerator.h"
+#include "store/ManagedObjectContext.h"
+#include "store/Media.h"
+#include "store/Tag.h"
+#include "support/PostgresTestServer.h"
+#include "transfer/LibraryMirror.h"
+#include "util/Settings.h"
+
+using namespace ovalis;
+using namespace ovalis::test;
+
+namespace {
+
+// One machine: a library of its own and its mirror, named for conflict reports.
+struct Machine {
+    QString name;
+    QTemporaryDir folder;
+    std::unique_ptr<CoreDataStack> stack;
+    std::unique_ptr<LibraryMirror> mirror;
+
+    ManagedObjectContext *context() const { return stack->mainContext(); }
+
+    Case *caseFor(const QString &patientID) const
+    {
+        return static_cast<Case *>(
+            context()->object(Case::entityName(), Predicate::fromFormat(QStringLiteral("patientID == %@"), {patientID})));
+    }
+
+    Tag *tagLabelled(const QString &label) const
+    {
+        return static_cast<Tag *>(context()->object(Tag::entityName(), Predicate::fromFormat(QStringLiteral("label == %@"), {label})));
+    }
+
+    Case *addCase(const QString &patientID, const QString &summary)
+    {
+        auto *made = context()->insertNew<Case>();
+        made->setPatientID(patientID);
+        made->setSummary(summary);
+        return made;
+    }
+
+    Media *addMedia(Case *owner, int index)
+    {
+        auto *medium = context()->insertNew<Media>();
+        medium->setFileName(medium->uuid() + QStringLiteral(".png"));
+        medium->setOrderIndex(index);
+        medium->setItsCase(owner);
+        return medium;
+    }
+
+    Tag *addTag(const QString &label)
+    {
+        auto *tag = context()->insertNew<Tag>();
+        tag->setLabel(label);
+        return tag;
+    }
+
+    void save() const
+    {
+        QString error;
+        ASSERT_TRUE(context()->save(&error)) << error.toStdString();
+        // Two saves in one millisecond would be one time to the mirror.
+        QThread::msleep(3);
+    }
+
+    // The library as a backup has it, one case per line, sorted.
+    std::string exportedText() const { return exported().join(QLatin1Char('\n')).toStdString(); }
+    QStringList exported() const
+    {
+        const QString path = folder.filePath(QStringLiteral("export.json"));
+        auto reader = stack->contextForStore(stack->storePath(), true, false);
+        const JSONImporter::ExportResult result = JSONImporter(QUrl::fromLocalFile(path)).exportDatabaseOnQueue(reader.get());
+        EXPECT_TRUE(result.error.isEmpty()) << result.error.toStdString();
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        // Backups are UTF-16 with a byte order mark.
+        const QByteArray bytes = file.readAll();
+        const QByteArray text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2)
+                                    .remove(QChar(0xFEFF))
+                                    .toUtf8();
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
+        EXPECT_EQ(parseError.error, QJsonParseError::NoError) << parseError.errorString().toStdString() << text.left(300).toStdString();
+        const QJsonArray cases = document.isArray() ? document.array() : document.object().value(QStringLiteral("cases")).toArray();
+        QStringList lines;
+        for (const QJsonValue &value : cases) {
+            // A case's tags are a set; the backup lists them in the order they were linked.
+            QJsonObject encoded = value.toObject();
+            QStringList tags = encoded.value(QStringLiteral("tags")).toString().split(QLatin1Char(','));
+            tags.sort();
+            encoded.insert(QStringLiteral("tags"), tags.join(QLatin1Char(',')));
+            lines << QString::fromUtf8(QJsonDocument(encoded).toJson(QJsonDocument::Compact));
+        }
+        lines.sort();
+        return lines;
+    }
+};
+
+} // namespace
+
+class LibraryMirrorTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { s_server = new PostgresTestServer; }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_server->isRunning()) << s_server->error().toStdString();
+        ASSERT_TRUE(m_settings.isValid());
+        Settings::setSharedForTesting(
+            std::make_unique<QSettings>(m_settings.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat));
+        Settings::registerApplicationDefaults();
+        // Each test has a database of its own on the one server.
+        m_database = QStringLiteral("mirror%1").arg(++s_databases);
+        PGconn *connection = PQconnectdb(s_server->connectionString().toUtf8().constData());
+        for (const QString &statement : {QStringLiteral("CREATE DATABASE %1"), QStringLiteral("GRANT CREATE ON DATABASE %1 TO guarded")}) {
+            PGresult *made = PQexec(connection, statement.arg(m_database).toUtf8().constData());
+            ASSERT_EQ(PQresultStatus(made), PGRES_COMMAND_OK) << PQerrorMessage(connection);
+            PQclear(made);
+        }
+        PQfinish(connection);
+    }
+
+    void TearDown() override
+    {
+        m_machines.clear();
+        QCoreApplication::processEvents();
+        Settings::setSharedForTesting(nullptr);
+    }
+
+    QString conninfo() const { return s_server->connectionString(m_database); }
+
+    Machine &machine(const QString &name)
+    {
+        auto made = std::make_unique<Machine>();
+        made->name = name;
+        made->stack = std::make_unique<CoreDataStack>(made->folder.filePath(QStringLiteral("Ovalis")));
+        QString error;
+        EXPECT_TRUE(made->stack->loadPersistentStores(&error)) << error.toStdString();
+        made->mirror = std::make_unique<LibraryMirror>(made->stack.get());
+        EXPECT_TRUE(made->mirror->open(&error)) << error.toStdString();
+        made->mirror->setServer(conninfo());
+        made->mirror->setMachineName(name);
+        m_machines.push_back(std::move(made));
+        return *m_machines.back();
+    }
+
+    // One sync on a thread of its own, as the window runs it, until the
+    // window's context has taken in what it wrote.
+    static LibraryMirror::Report sync(Machine &machine, bool media = false, const LibraryMirror::ProgressHandler &progress = {})
+    {
+        auto done = std::async(std::launch::async, [&] {
+            LibraryMirror::Report report = machine.mirror->sync(media, progress);
+            machine.mirror->waitForMerges();
+            return report;
+        });
+        while (done.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
+            QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        return done.get();
+    }
+
+    static void syncOK(Machine &machine, bool media = false)
+    {
+        const LibraryMirror::Report report = sync(machine, media);
+        ASSERT_TRUE(report.ok) << report.error.toStdString();
+    }
+
+    static inline PostgresTestServer *s_server = nullptr;
+    static inline int s_databases = 0;
+    QTemporaryDir m_settings;
+    QString m_database;
+    std::vector<std::unique_ptr<Machine>> m_machines;
+};
+
+// A first sync sends a library to an empty server, an empty library takes
+// the server's, and two populated libraries end as their union, each case once.
+TEST_F(LibraryMirrorTest, FirstSyncsUploadDownloadAndJoinLibrariesAsTheirUnion)
+{
+    Machine &hospital = machine(QStringLiteral("hospital"));
+    Case *chest = hospital.addCase(QStringLiteral("ABC1235"), QStringLiteral("Pneumothorax"));
+    chest->setDetail(QStringLiteral("Left apical, 2 cm"));
+    hospital.addMedia(chest, 0);
+    hospital.addMedia(chest, 1);
+    Tag *teaching = hospital.addTag(QStringLiteral("Teaching"));
+    chest->addToTags(teaching);
+    hospital.addCase(QStringLiteral("XYZ0002"), QStringLiteral("Scaphoid fracture"))->addToTags(teaching);
+    hospital.save();
+    syncOK(hospital);
+
+    Machine &laptop = machine(QStringLiteral("laptop"));
+    syncOK(laptop);
+    EXPECT_EQ(laptop.exportedText(), hospital.exportedText());
+    EXPECT_EQ(laptop.exported().size(), 2);
+
+    Machine &home = machine(QStringLiteral("home"));
+    home.addCase(QStringLiteral("HOM0001"), QStringLiteral("Osteoid osteoma"))->addToTags(home.addTag(QStringLiteral("Bone")));
+    home.save();
+    syncOK(home);
+    syncOK(hospital);
+    syncOK(laptop);
+    EXPECT_EQ(home.exported().size(), 3);
+    EXPECT_EQ(hospital.exportedText(), home.exportedText());
+    EXPECT_EQ(laptop.exportedText(), home.exportedText());
+    // A sync with nothing to do sends and takes in nothing.
+    const LibraryMirror::Report idle = sync(laptop);
+    EXPECT_TRUE(idle.ok);
+    EXPECT_EQ(idle.sent + idle.received, 0);
+}
+
+// Edits of different properties of one case both stay; of the same property,
+// the later save wins even when its machine syncs first, and the losing
+// value is logged with both machines' names.
+TEST_F(LibraryMirrorTest, PropertiesMergeOneByOneAndTheLaterSaveWinsWhicheverSyncsLast)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    a.addCase(QStringLiteral("ABC1235"), QStringLiteral("Pneumothorax"));
+    a.save();
+    syncOK(a);
+    Machine &b = machine(QStringLiteral("laptop"));
+    syncOK(b);
+
+    // Both offline: the hospital edits first, the laptop later.
+    a.caseFor(QStringLiteral("ABC1235"))->setDetail(QStringLiteral("Left apical"));
+    a.caseFor(QStringLiteral("ABC1235"))->setSummary(QStringLiteral("Pneumothorax (older)"));
+    a.save();
+    b.caseFor(QStringLiteral("ABC1235"))->setSummary(QStringLiteral("Tension pneumothorax (newer)"));
+    b.caseFor(QStringLiteral("ABC1235"))->setPatientID(QStringLiteral("ABC1236"));
+    b.save();
+    // The laptop reconnects first; the hospital, holding the older summary, last.
+    syncOK(b);
+    const LibraryMirror::Report last = sync(a);
+    ASSERT_TRUE(last.ok) << last.error.toStdString();
+    EXPECT_GE(last.conflicts, 1);
+    syncOK(b);
+
+    Case *merged = a.caseFor(QStringLiteral("ABC1236"));
+    ASSERT_NE(merged, nullptr);
+    EXPECT_EQ(merged->summary(), QStringLiteral("Tension pneumothorax (newer)"));
+    EXPECT_EQ(merged->detail(), QStringLiteral("Left apical"));
+    EXPECT_EQ(a.exportedText(), b.exportedText());
+}
+
+// Links are merged one by one; a tag made on both sides with one label ends
+// as one tag, the one with the smaller uuid, holding both sides' cases.
+TEST_F(LibraryMirrorTest, TagLinksMergePerLinkAndOneLabelMadeTwiceBecomesOneTag)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    Case *chest = a.addCase(QStringLiteral("ABC1235"), QStringLiteral("Pneumothorax"));
+    chest->addToTags(a.addTag(QStringLiteral("Chest")));
+    chest->addToTags(a.addTag(QStringLiteral("Trauma")));
+    a.addCase(QStringLiteral("XYZ0002"), QStringLiteral("Scaphoid fracture"));
+    a.save();
+    syncOK(a);
+    Machine &b = machine(QStringLiteral("laptop"));
+    syncOK(b);
+
+    // One side adds a tag, the other removes another.
+    a.caseFor(QStringLiteral("ABC1235"))->addToTags(a.addTag(QStringLiteral("Emergency")));
+    b.caseFor(QStringLiteral("ABC1235"))->removeFromTags(b.tagLabelled(QStringLiteral("Trauma")));
+    // Both make "Teaching", each on another case.
+    Tag *teachingA = a.addTag(QStringLiteral("Teaching"));
+    a.caseFor(QStringLiteral("ABC1235"))->addToTags(teachingA);
+    Tag *teachingB = b.addTag(QStringLiteral("Teaching"));
+    b.caseFor(QStringLiteral("XYZ0002"))->addToTags(teachingB);
+    const QString smaller = std::min(teachingA->uuid(), teachingB->uuid());
+    a.save();
+    b.save();
+    syncOK(a);
+    syncOK(b);
+    syncOK(a);
+
+    for (Machine *side : {&a, &b}) {
+        const QList<ManagedObject *> teaching = side->context()->arrayOfObjects(
+            Tag::entityName(), Predicate::fromFormat(QStringLiteral("label == %@"), {QStringLiteral("Teaching")}));
+        ASSERT_EQ(teaching.size(), 1) << side->name.toStdString();
+        auto *tag = static_cast<Tag *>(teaching.first());
+        EXPECT_EQ(tag->uuid(), smaller);
+        EXPECT_EQ(tag->cases().size(), 2);
+        QStringList labels;
+        for (Tag *each : side->caseFor(QStringLiteral("ABC1235"))->tags())
+            labels << each->label();
+        labels.sort();
+        EXPECT_EQ(labels, (QStringList{QStringLiteral("Chest"), QStringLiteral("Emergency"), QStringLiteral("Teaching")}));
+    }
+    EXPECT_EQ(a.exportedText(), b.exportedText());
+}
+
+// A case deleted on one machine stays deleted though the other edited it
+// meanwhile, and a medium added to it meanwhile does not bring it back.
+TEST_F(LibraryMirrorTest, ADeletedCaseStaysDeletedThoughAnotherMachineEditedIt)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    Case *doomed = a.addCase(QStringLiteral("DEL0001"), QStringLiteral("Duplicate"));
+    a.addMedia(doomed, 0);
+    a.addCase(QStringLiteral("KEEP001"), QStringLiteral("Kept"));
+    a.save();
+    syncOK(a);
+    Machine &b = machine(QStringLiteral("laptop"));
+    syncOK(b);
+
+    b.caseFor(QStringLiteral("DEL0001"))->setSummary(QStringLiteral("Edited after the deletion"));
+    b.addMedia(b.caseFor(QStringLiteral("DEL0001")), 1);
+    a.context()->deleteObject(a.caseFor(QStringLiteral("DEL0001")));
+    a.save();
+    b.save();
+    syncOK(a);
+    syncOK(b);
+    syncOK(a);
+
+    EXPECT_EQ(a.caseFor(QStringLiteral("DEL0001")), nullptr);
+    EXPECT_EQ(b.caseFor(QStringLiteral("DEL0001")), nullptr);
+    EXPECT_EQ(a.exportedText(), b.exportedText());
+    EXPECT_EQ(a.exported().size(), 1);
+}
+
+// Two machines reordering one case's media end with one order and no index twice.
+TEST_F(LibraryMirrorTest, ReorderingOnBothMachinesConvergesWithoutARepeatedIndex)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    Case *series = a.addCase(QStringLiteral("ORD0001"), QStringLiteral("Series"));
+    for (int i = 0; i < 4; ++i)
+        a.addMedia(series, i);
+    a.save();
+    syncOK(a);
+    Machine &b = machine(QStringLiteral("laptop"));
+    syncOK(b);
+
+    // The hospital swaps the first two; the laptop, later, moves the last to the front.
+    QList<Media *> hospitalOrder = a.caseFor(QStringLiteral("ORD0001"))->sortedMedia();
+    hospitalOrder[0]->setOrderIndex(1);
+    hospitalOrder[1]->setOrderIndex(0);
+    a.save();
+    QList<Media *> laptopOrder = b.caseFor(QStringLiteral("ORD0001"))->sortedMedia();
+    laptopOrder[3]->setOrderIndex(0);
+    laptopOrder[0]->setOrderIndex(1);
+    laptopOrder[1]->setOrderIndex(2);
+    laptopOrder[2]->setOrderIndex(3);
+    b.save();
+    syncOK(a);
+    syncOK(b);
+    syncOK(a);
+
+    for (Machine *side : {&a, &b}) {
+        QList<int> indexes;
+        for (Media *medium : side->caseFor(QStringLiteral("ORD0001"))->sortedMedia())
+            indexes << medium->orderIndex();
+        EXPECT_EQ(indexes, (QList<int>{0, 1, 2, 3})) << side->name.toStdString();
+    }
+    EXPECT_EQ(a.exportedText(), b.exportedText());
+}
+
+// With media kept on the server, a file reaches the other machine byte for
+// byte; a crop on one side is a new version that replaces the other's, whose
+// file is kept, never deleted.
+TEST_F(LibraryMirrorTest, FilesArriveByteIdenticalAndACropReplacesTheOldVersionWhichIsKept)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    Case *hand = a.addCase(QStringLiteral("IMG0001"), QStringLiteral("Hand"));
+    Media *image = a.addMedia(hand, 0);
+    a.save();
+    QByteArray original(300000, '\0');
+    for (int i = 0; i < original.size(); ++i)
+        original[i] = char((i * 7919) % 251);
+    QDir().mkpath(QFileInfo(image->filePath()).absolutePath());
+    {
+        QFile file(image->filePath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(original);
+    }
+    const QString uuid = image->uuid();
+    syncOK(a, true);
+    Machine &b = machine(QStringLiteral("laptop"));
+    syncOK(b, true);
+    auto fileOf = [](Machine &side, const QString &uuid) {
+        auto *medium = static_cast<Media *>(
+            side.context()->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {uuid})));
+        QFile file(medium ? medium->filePath() : QString());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_EQ(fileOf(b, uuid), original);
+
+    // The laptop crops the image: a new version of the file.
+    QImage cropped(40, 30, QImage::Format_RGB32);
+    cropped.fill(Qt::darkCyan);
+    auto *onLaptop = static_cast<Media *>(
+        b.context()->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {uuid})));
+    ASSERT_NE(onLaptop, nullptr);
+    ASSERT_TRUE(onLaptop->overwriteImage(cropped));
+    b.caseFor(QStringLiteral("IMG0001"))->setDateModified(QDateTime::currentDateTimeUtc());
+    b.save();
+    const QByteArray croppedBytes = fileOf(b, uuid);
+    ASSERT_FALSE(croppedBytes.isEmpty());
+    syncOK(b, true);
+    syncOK(a, true);
+    EXPECT_EQ(fileOf(a, uuid), croppedBytes);
+    // The hospital's replaced version is kept beside the library.
+    const QStringList kept = QDir(a.mirror->keptFilesFolder()).entryList(QDir::Files);
+    ASSERT_EQ(kept.size(), 1);
+    QFile keptFile(QDir(a.mirror->keptFilesFolder()).filePath(kept.first()));
+    ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(keptFile.readAll(), original);
+    EXPECT_EQ(a.exportedText(), b.exportedText());
+}
+
+// The server stopped in the middle of a first upload: the sync says so and
+// changes nothing here; started again, the upload goes on where it stopped,
+// and the server ends with every record once.
+TEST_F(LibraryMirrorTest, AServerStoppedDuringTheFirstUploadLosesAndDoublesNothing)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    LibraryGenerator::Options options;
+    options.cases = 1500;
+    options.tags = 30;
+    options.mediaPerCase = 3;
+    QString error;
+    ASSERT_TRUE(LibraryGenerator(a.stack.get()).generate(options, &error)) << error.toStdString();
+    const QStringList before = a.exported();
+
+    int batches = 0;
+    const LibraryMirror::Report stopped = sync(a, false, [&](const LibraryMirror::Progress &progress) {
+        if (progress.phase == QLatin1String("Sending") && ++batches == 2)
+            s_server->stop();
+    });
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_TRUE(stopped.offline) << stopped.error.toStdString();
+    EXPECT_EQ(a.exportedText(), before.join(QLatin1Char('\n')).toStdString());
+    ASSERT_TRUE(s_server->start()) << s_server->error().toStdString();
+
+    const LibraryMirror::Report resumed = sync(a);
+    ASSERT_TRUE(resumed.ok) << resumed.error.toStdString();
+    // The batches the server committed before it stopped are not sent again.
+    EXPECT_GT(stopped.sent, 0);
+    EXPECT_LT(resumed.sent, a.context()->countOfObjects(Case::entityName()) + a.context()->countOfObjects(Media::entityName()));
+    PGconn *connection = PQconnectdb(conninfo().toUtf8().constData());
+    PGresult *counts = PQexec(connection, QStringLiteral("SELECT count(*), count(DISTINCT (entity, uuid)) FROM ovalis_%1.objects")
+                                              .arg(a.mirror->libraryId())
+                                              .toUtf8()
+                                              .constData());
+    ASSERT_EQ(PQresultStatus(counts), PGRES_TUPLES_OK) << PQerrorMessage(connection);
+    const int held = std::atoi(PQgetvalue(counts, 0, 0));
+    EXPECT_EQ(held, std::atoi(PQgetvalue(counts, 0, 1)));
+    PQclear(counts);
+    PQfinish(connection);
+    EXPECT_EQ(held, a.context()->countOfObjects(Case::entityName()) + a.context()->countOfObjects(Media::entityName())
+                        + a.context()->countOfObjects(Tag::entityName()));
+
+    Machine &b = machine(QStringLiteral("laptop"));
+    syncOK(b);
+    EXPECT_EQ(b.exportedText(), before.join(QLatin1Char('\n')).toStdString());
+}
+
+// A wrong password or a server that is not there: a clear message, nothing changed.
+TEST_F(LibraryMirrorTest, AWrongPasswordOrAnUnreachableServerSaysSoAndChangesNothing)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    a.addCase(QStringLiteral("ABC1235"), QStringLiteral("Pneumothorax"));
+    a.save();
+    const QStringList before = a.exported();
+
+    a.mirror->setServer(QStringLiteral("host=%1 port=%2 dbname=%3 user=%4")
+                            .arg(s_server->socketFolder())
+                            .arg(PostgresTestServer::port)
+                            .arg(m_database, QString::fromLatin1(PostgresTestServer::guardedRole)));
+    a.mirror->setPassword(QStringLiteral("wrong"));
+    const LibraryMirror::Report refused = sync(a);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(refused.error.contains(QStringLiteral("password authentication failed"))) << refused.error.toStdString();
+
+    a.mirror->setServer(QStringLiteral("host=%1/nowhere port=%2 dbname=%3").arg(s_server->socketFolder()).arg(PostgresTestServer::port).arg(m_database));
+    const LibraryMirror::Report unreachable = sync(a);
+    EXPECT_FALSE(unreachable.ok);
+    EXPECT_TRUE(unreachable.offline);
+    EXPECT_TRUE(unreachable.error.startsWith(QStringLiteral("Could not connect to the server"))) << unreachable.error.toStdString();
+    EXPECT_EQ(a.exportedText(), before.join(QLatin1Char('\n')).toStdString());
+
+    // The right password reaches the server, which then holds the library.
+    a.mirror->setServer(QStringLiteral("host=%1 port=%2 dbname=%3 user=%4")
+                            .arg(s_server->socketFolder())
+                            .arg(PostgresTestServer::port)
+                            .arg(m_database, QString::fromLatin1(PostgresTestServer::guardedRole)));
+    a.mirror->setPassword(QStringLiteral("right"));
+    const LibraryMirror::Report accepted = sync(a);
+    EXPECT_TRUE(accepted.ok) << accepted.error.toStdString();
+    EXPECT_EQ(accepted.sent, 1);
+}
