@@ -18,6 +18,7 @@
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
 #include "store/Tag.h"
+#include "support/BackupCases.h"
 #include "support/PostgresTestServer.h"
 #include "transfer/LibraryMirror.h"
 #include "util/Settings.h"
@@ -87,28 +88,7 @@ struct Machine {
         auto reader = stack->contextForStore(stack->storePath(), true, false);
         const JSONImporter::ExportResult result = JSONImporter(QUrl::fromLocalFile(path)).exportDatabaseOnQueue(reader.get());
         EXPECT_TRUE(result.error.isEmpty()) << result.error.toStdString();
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        // Backups are UTF-16 with a byte order mark.
-        const QByteArray bytes = file.readAll();
-        const QByteArray text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2)
-                                    .remove(QChar(0xFEFF))
-                                    .toUtf8();
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
-        EXPECT_EQ(parseError.error, QJsonParseError::NoError) << parseError.errorString().toStdString() << text.left(300).toStdString();
-        const QJsonArray cases = document.isArray() ? document.array() : document.object().value(QStringLiteral("cases")).toArray();
-        QStringList lines;
-        for (const QJsonValue &value : cases) {
-            // A case's tags are a set; the backup lists them in the order they were linked.
-            QJsonObject encoded = value.toObject();
-            QStringList tags = encoded.value(QStringLiteral("tags")).toString().split(QLatin1Char(','));
-            tags.sort();
-            encoded.insert(QStringLiteral("tags"), tags.join(QLatin1Char(',')));
-            lines << QString::fromUtf8(QJsonDocument(encoded).toJson(QJsonDocument::Compact));
-        }
-        lines.sort();
-        return lines;
+        return sortedBackupCases(path);
     }
 };
 

@@ -1,0 +1,86 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+#include "CliProcess.h"
+#include "support/BackupCases.h"
+#include "support/PostgresTestServer.h"
+
+using namespace ovalis::test;
+
+namespace {
+
+// The backup of the library under home, its cases sorted (tags are a set).
+QStringList exported(const QString &home)
+{
+    const QString path = home + QStringLiteral("/export.json");
+    const CliResult result = runCli({QStringLiteral("export-backup"), path}, home);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    return sortedBackupCases(path);
+}
+
+} // namespace
+
+// Two headless machines, each its own home and library, kept the same by
+// ovalis-cli sync: a first upload and download, changes on both sides, and
+// a machine watching the server takes in the other's changes by itself.
+TEST(CliSyncTest, TwoLibrariesStayTheSameThroughOnceAndWatch)
+{
+    PostgresTestServer server;
+    ASSERT_TRUE(server.isRunning()) << server.error().toStdString();
+    const QString conninfo = server.connectionString();
+    QTemporaryDir hospital;
+    QTemporaryDir laptop;
+    ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("40"), QStringLiteral("--tags"),
+                      QStringLiteral("8")},
+                     hospital.path())
+                  .exitCode,
+              0);
+
+    const CliResult first = runCli({QStringLiteral("sync"), QStringLiteral("--machine"), QStringLiteral("hospital")}, hospital.path());
+    EXPECT_EQ(first.exitCode, 1) << "a library without a server is told to give one";
+    const CliResult waiting = runCli({QStringLiteral("sync-status"), QStringLiteral("--server"), conninfo}, hospital.path());
+    EXPECT_EQ(waiting.exitCode, 0) << waiting.err.toStdString();
+    EXPECT_TRUE(waiting.out.contains(QStringLiteral("Waiting to be sent: ")) && !waiting.out.contains(QStringLiteral("sent: 0 ")))
+        << waiting.out.toStdString();
+
+    const CliResult up = runCli({QStringLiteral("sync"), QStringLiteral("--server"), conninfo, QStringLiteral("--machine"),
+                                 QStringLiteral("hospital")},
+                                hospital.path());
+    ASSERT_EQ(up.exitCode, 0) << up.err.toStdString();
+    const CliResult down = runCli({QStringLiteral("sync"), QStringLiteral("--server"), conninfo, QStringLiteral("--machine"),
+                                   QStringLiteral("laptop"), QStringLiteral("--once")},
+                                  laptop.path());
+    ASSERT_EQ(down.exitCode, 0) << down.err.toStdString();
+    EXPECT_EQ(exported(laptop.path()).join(QLatin1Char('\n')).toStdString(), exported(hospital.path()).join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(exported(laptop.path()).size(), 40);
+
+    // The laptop adds cases of its own from a backup; the server remembers itself.
+    const QString extra = laptop.filePath(QStringLiteral("extra.json"));
+    ASSERT_EQ(runCli({QStringLiteral("export-backup"), extra}, hospital.path()).exitCode, 0);
+    ASSERT_EQ(runCli({QStringLiteral("restore-backup"), extra}, laptop.path()).exitCode, 0);
+    const CliResult status = runCli({QStringLiteral("sync-status")}, laptop.path());
+    EXPECT_TRUE(status.out.contains(QStringLiteral("On the server and not here: 0 changes"))) << status.out.toStdString();
+
+    // The hospital watches; the laptop's sync reaches it without another command there.
+    QProcess watcher;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), hospital.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), hospital.path() + QStringLiteral("/.config"));
+    watcher.setProcessEnvironment(environment);
+    watcher.start(QStringLiteral(OVALIS_CLI_PATH), {QStringLiteral("sync"), QStringLiteral("--watch"), QStringLiteral("--machine"),
+                                                    QStringLiteral("hospital")});
+    ASSERT_TRUE(watcher.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.readAllStandardOutput().contains("Watching"); }, 20000));
+    const CliResult sent = runCli({QStringLiteral("sync"), QStringLiteral("--machine"), QStringLiteral("laptop")}, laptop.path());
+    ASSERT_EQ(sent.exitCode, 0) << sent.err.toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return exported(hospital.path()).size() == 80; }, 20000));
+    watcher.terminate();
+    EXPECT_TRUE(watcher.waitForFinished(20000));
+    EXPECT_EQ(watcher.exitCode(), 0) << watcher.readAllStandardError().toStdString();
+    EXPECT_EQ(exported(hospital.path()).join(QLatin1Char('\n')).toStdString(), exported(laptop.path()).join(QLatin1Char('\n')).toStdString());
+}
