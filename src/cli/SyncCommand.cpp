@@ -85,6 +85,7 @@ int runSync(const QString &library, const QStringList &arguments)
 
     if (!parser.isSet(watchOption)) {
         LibraryMirror mirror(stack.get());
+        mirror.setMergesIntoMainContext(false);
         QString error;
         if (!mirror.open(&error))
             return fail(error, 3);

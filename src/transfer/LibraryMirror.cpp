@@ -11,6 +11,7 @@
 #include <QTimeZone>
 #include <QUuid>
 #include <algorithm>
+#include <future>
 
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
@@ -445,6 +446,17 @@ bool LibraryMirror::sendChanges(Report *report, QStringList *mediaToCheck)
     const QVector<HistoryTransaction> transactions = store->historySince(pushed, false);
     if (transactions.isEmpty())
         return true;
+    if (pushed > 0 && transactions.first().id > pushed + 1) {
+        // History this machine had not sent yet was cleared (a purge or a
+        // reset): what changed is no longer known, so the library is sent
+        // whole again, each property as of its case's last change.
+        Log::info(LogArea::Networking, QStringLiteral("Mirror: the library's history was cleared before it was sent; sending the whole library again"));
+        m_state.setValue(QStringLiteral("initialSent"), QStringLiteral("0"));
+        m_state.setValue(QStringLiteral("initialHistoryId"), QString());
+        for (int entity = 0; entity < model().entities().size(); ++entity)
+            m_state.setNumber(QStringLiteral("initialCursor.%1").arg(entity), 0);
+        return sendInitial(report, {}, nullptr);
+    }
     qint64 lastId = pushed;
     struct Pending {
         QHash<QString, qint64> times;
@@ -564,37 +576,56 @@ bool LibraryMirror::sendChanges(Report *report, QStringList *mediaToCheck)
 bool LibraryMirror::receiveChanges(Report *report, const ProgressHandler &progress, const std::atomic_bool *cancel,
                                    QVector<MirrorFile> *files)
 {
+    struct Page {
+        bool ok = false;
+        QString error;
+        QVector<MirrorRecord> records;
+        QVector<MirrorLink> links;
+        QVector<MirrorFile> files;
+        qint64 upTo = 0;
+    };
+    // The next page is read from the server while this one is written here.
+    auto fetch = [this](qint64 after) {
+        Page page;
+        std::lock_guard<std::mutex> lock(m_serverMutex);
+        page.upTo = after;
+        page.ok = m_server.pull(after, pullLimit, &page.records, &page.links, &page.files, &page.upTo, &page.error);
+        return page;
+    };
     qint64 after = m_state.number(QStringLiteral("pulledSeq"));
     qint64 total = -1;
     qint64 done = 0;
+    std::future<Page> next = std::async(std::launch::async, fetch, after);
     for (;;) {
+        Page page = next.get();
+        if (!page.ok) {
+            report->error = page.error;
+            return false;
+        }
+        if (page.upTo == after)
+            return true;
         if (cancel && *cancel) {
             report->cancelled = true;
             return false;
         }
-        QVector<MirrorRecord> records;
-        QVector<MirrorLink> links;
-        qint64 upTo = after;
-        QString failure;
-        if (!m_server.pull(after, pullLimit, &records, &links, files, &upTo, &failure)) {
-            report->error = failure;
-            return false;
-        }
-        if (upTo == after)
-            return true;
+        next = std::async(std::launch::async, fetch, page.upTo);
         if (total < 0 && progress) {
+            std::lock_guard<std::mutex> lock(m_serverMutex);
             qint64 count = 0;
             if (m_server.countAfter(after, &count, nullptr))
                 total = count;
         }
-        if (!apply(records, links, &failure)) {
+        QString failure;
+        if (!apply(page.records, page.links, &failure)) {
             report->error = failure;
+            next.wait();
             return false;
         }
-        m_state.setNumber(QStringLiteral("pulledSeq"), upTo);
-        after = upTo;
-        report->received += records.size() + links.size();
-        done += records.size() + links.size();
+        files->append(page.files);
+        m_state.setNumber(QStringLiteral("pulledSeq"), page.upTo);
+        after = page.upTo;
+        report->received += page.records.size() + page.links.size();
+        done += page.records.size() + page.links.size();
         if (progress)
             progress({QStringLiteral("Receiving"), done, qMax(total, done)});
     }
@@ -620,6 +651,29 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
     const int mediaEntity = entityIndex(mediaName);
     const int tagEntity = entityIndex(tagName);
 
+    // The keys here of every record the batch names, read together.
+    QHash<QPair<int, QString>, qint64> keys;
+    {
+        QVector<QSet<QString>> named(model().entities().size());
+        for (const MirrorRecord &record : std::as_const(records)) {
+            named[entityIndex(record.entity)].insert(record.uuid);
+            if (record.entity == mediaName && record.values.value(caseProperty).isString())
+                named[caseEntity].insert(record.values.value(caseProperty).toString());
+        }
+        for (const MirrorLink &link : links) {
+            named[caseEntity].insert(link.caseUuid);
+            named[tagEntity].insert(link.tagUuid);
+        }
+        for (int entity = 0; entity < named.size(); ++entity) {
+            const QHash<QString, qint64> found = m_state.keysForUuids(entity, QStringList(named[entity].cbegin(), named[entity].cend()));
+            for (auto it = found.cbegin(); it != found.cend(); ++it)
+                keys.insert({entity, it.key()}, it.value());
+        }
+    }
+    QList<ObjectID> known;
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+        known.append({it.key().first, it.value()});
+
     // The cases and tags that records and links name and that are neither
     // here nor in this batch come from the server first.
     QSet<QPair<QString, QString>> inBatch;
@@ -630,7 +684,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
     auto need = [&](const QString &entity, const QString &uuid) {
         const QPair<QString, QString> key{entity, uuid};
         if (!MediaUuid::isValid(uuid) || inBatch.contains(key) || asked.contains(key)
-            || m_state.keyForUuid(entityIndex(entity), uuid))
+            || keys.contains({entityIndex(entity), uuid}))
             return;
         asked.insert(key);
         needed.append(key);
@@ -645,6 +699,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
         }
     if (!needed.isEmpty()) {
         QVector<MirrorRecord> dependencies;
+        std::lock_guard<std::mutex> lock(m_serverMutex);
         if (!m_server.records(needed, &dependencies, error))
             return false;
         for (const MirrorRecord &dependency : std::as_const(dependencies))
@@ -656,30 +711,27 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
         return rank(a.entity) < rank(b.entity);
     });
 
-    // The records this machine already has, read together.
-    QList<ObjectID> known;
-    QHash<QPair<int, QString>, qint64> keys;
-    auto lookUp = [&](int entity, const QString &uuid) {
-        const QPair<int, QString> key{entity, uuid};
-        if (keys.contains(key))
-            return;
-        const std::optional<qint64> pk = m_state.keyForUuid(entity, uuid);
-        keys.insert(key, pk.value_or(0));
-        if (pk)
-            known.append({entity, *pk});
-    };
-    for (const MirrorRecord &record : std::as_const(records)) {
-        lookUp(entityIndex(record.entity), record.uuid);
-        if (record.entity == mediaName && record.values.value(caseProperty).isString())
-            lookUp(caseEntity, record.values.value(caseProperty).toString());
-    }
-    for (const MirrorLink &link : links) {
-        lookUp(caseEntity, link.caseUuid);
-        lookUp(tagEntity, link.tagUuid);
+    // Which of the linked cases here have which tags, read from the store,
+    // so that the writer never loads a case's tags one case at a time.
+    QSet<QPair<qint64, qint64>> linkedHere; // case key, tag key
+    {
+        QSet<qint64> casesToRead;
+        for (const MirrorLink &link : links)
+            if (const qint64 caseKey = keys.value({caseEntity, link.caseUuid}); caseKey && keys.value({tagEntity, link.tagUuid}))
+                casesToRead.insert(caseKey);
+        for (const qint64 caseKey : std::as_const(casesToRead))
+            for (const ObjectID &tag : m_stack->persistentStore()->relatedIDs({caseEntity, caseKey}, Case::TagsRelationship))
+                linkedHere.insert({caseKey, tag.key});
     }
 
     if (!m_writer) {
-        m_writer = SharedBackgroundContext::writerFor(m_stack->mainContext());
+        if (m_mergesIntoMainContext) {
+            m_writer = SharedBackgroundContext::writerFor(m_stack->mainContext());
+        } else {
+            m_writer = std::make_shared<ManagedObjectContext>(ManagedObjectContext::ConcurrencyType::PrivateQueue,
+                                                              m_stack->persistentStore());
+            m_writer->setStack(m_stack);
+        }
         m_writer->setTransactionAuthor(author());
         m_writer->setName(QStringLiteral("Mirror"));
     }
@@ -693,6 +745,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
     QVector<QPair<int, qint64>> removed;
     QVector<MirrorLink> agreedLinks;
     QVector<QPair<QString, QString>> renamedFiles; // a medium's file before and after its name changed
+    QSet<qint64> reorderedKeys; // cases whose media order may have changed
     const QUrl mediaDirectory = QUrl::fromLocalFile(m_stack->mediaDirectory());
     bool saved = false;
     QString failure;
@@ -714,6 +767,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             return *deletedHere ? nullptr : object;
         };
         QSet<Case *> reordered;
+        QHash<QPair<ManagedObject *, ManagedObject *>, bool> linkedInBatch;
         for (const MirrorRecord &record : std::as_const(records)) {
             const int entity = entityIndex(record.entity);
             bool deletedHere = false;
@@ -797,36 +851,27 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             agreedLinks.append(link);
             if (!owner || !tag)
                 continue;
-            const bool has = owner->toMany(Case::TagsRelationship).contains(tag);
+            // Saved links are known from the store; those made in this batch here.
+            const QPair<qint64, qint64> key{keys.value({caseEntity, link.caseUuid}), keys.value({tagEntity, link.tagUuid})};
+            const QPair<ManagedObject *, ManagedObject *> pair{owner, tag};
+            const bool has = linkedInBatch.contains(pair) ? linkedInBatch.value(pair)
+                                                          : key.first && key.second && linkedHere.contains(key);
             if (link.present && !has)
                 owner->addToMany(Case::TagsRelationship, tag);
             else if (!link.present && has)
                 owner->removeFromMany(Case::TagsRelationship, tag);
-        }
-        // Two machines that reordered one case may leave two media with one
-        // index; every machine numbers them again the same way, by index
-        // and then uuid.
-        for (Case *owner : std::as_const(reordered)) {
-            if (owner->isDeleted())
-                continue;
-            QList<Media *> ordered = owner->media();
-            std::sort(ordered.begin(), ordered.end(), [](const Media *a, const Media *b) {
-                return a->orderIndex() != b->orderIndex() ? a->orderIndex() < b->orderIndex() : a->uuid() < b->uuid();
-            });
-            bool duplicated = false;
-            for (int i = 1; i < ordered.size(); ++i)
-                duplicated |= ordered[i]->orderIndex() == ordered[i - 1]->orderIndex();
-            if (duplicated)
-                for (int i = 0; i < ordered.size(); ++i)
-                    if (ordered[i]->orderIndex() != i)
-                        ordered[i]->setOrderIndex(i);
+            linkedInBatch.insert(pair, link.present);
         }
         saved = !writer->hasChanges() || writer->save(&failure);
-        if (saved)
+        if (saved) {
             for (Created &made : created) {
                 made.key = made.object->objectID().key;
                 made.object = nullptr;
             }
+            for (Case *owner : std::as_const(reordered))
+                if (!owner->isDeleted())
+                    reorderedKeys.insert(owner->objectID().key);
+        }
         writer->reset();
     });
     if (!saved) {
@@ -866,7 +911,59 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             *error = QStringLiteral("The mirror's state could not be written.");
         return false;
     }
-    return true;
+    return renumberRepeatedOrder(reorderedKeys, error);
+}
+
+bool LibraryMirror::renumberRepeatedOrder(const QSet<qint64> &caseKeys, QString *error)
+{
+    // Two machines that reordered one case may leave two media with one
+    // index; every machine numbers them again the same way, by index and
+    // then uuid. The media are read from the store, and only the cases with
+    // a repeated index are loaded.
+    PersistentStore *store = m_stack->persistentStore();
+    const int caseEntity = entityIndex(caseName);
+    const int mediaEntity = entityIndex(mediaName);
+    QVector<qint64> mediaKeys;
+    for (const qint64 caseKey : caseKeys)
+        for (const ObjectID &medium : store->relatedIDs({caseEntity, caseKey}, Case::MediaRelationship))
+            mediaKeys << medium.key;
+    QVector<ObjectSnapshot> media;
+    if (mediaKeys.isEmpty() || !store->fetchSnapshotsForKeys(mediaEntity, mediaKeys, &media, error))
+        return mediaKeys.isEmpty();
+    QHash<qint64, QSet<int>> indexes;
+    QList<ObjectID> repeated;
+    for (const ObjectSnapshot &medium : std::as_const(media)) {
+        const ObjectID owner = medium.toOne.value(Media::ItsCase);
+        QSet<int> &seen = indexes[owner.key];
+        const int index = medium.attributes.value(Media::OrderIndex).toInt();
+        if (seen.contains(index) && !repeated.contains(owner))
+            repeated << owner;
+        seen.insert(index);
+    }
+    if (repeated.isEmpty())
+        return true;
+    bool saved = false;
+    QString failure;
+    ManagedObjectContext *writer = m_writer.get();
+    writer->performAndWait([&] {
+        for (const ObjectID &id : std::as_const(repeated)) {
+            auto *owner = static_cast<Case *>(writer->existingObject(id));
+            if (!owner)
+                continue;
+            QList<Media *> ordered = owner->media();
+            std::sort(ordered.begin(), ordered.end(), [](const Media *a, const Media *b) {
+                return a->orderIndex() != b->orderIndex() ? a->orderIndex() < b->orderIndex() : a->uuid() < b->uuid();
+            });
+            for (int i = 0; i < ordered.size(); ++i)
+                if (ordered[i]->orderIndex() != i)
+                    ordered[i]->setOrderIndex(i);
+        }
+        saved = !writer->hasChanges() || writer->save(&failure);
+        writer->reset();
+    });
+    if (!saved && error)
+        *error = QStringLiteral("The library could not save the media's order: ") + failure;
+    return saved;
 }
 
 bool LibraryMirror::syncFiles(Report *report, const QStringList &mediaToCheck, QVector<MirrorFile> serverFiles,

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "transfer/MirrorServer.h"
 #include "transfer/MirrorState.h"
@@ -62,6 +63,10 @@ public:
     static QString defaultMachineName();
 
     explicit LibraryMirror(CoreDataStack *stack);
+    // Whether what a sync takes in is merged into the stack's main context
+    // (the window's), as it is unless told otherwise; a command without a
+    // window saves the merging.
+    void setMergesIntoMainContext(bool merges) { m_mergesIntoMainContext = merges; }
     ~LibraryMirror();
 
     // Opens the mirror's state beside the library.
@@ -107,6 +112,7 @@ private:
     bool takeServerState(const MirrorServer::PushResult &result, Report *report);
     // Writes records and links from the server into the library.
     bool apply(QVector<MirrorRecord> records, const QVector<MirrorLink> &links, QString *error);
+    bool renumberRepeatedOrder(const QSet<qint64> &caseKeys, QString *error);
     bool syncFiles(Report *report, const QStringList &mediaToCheck, QVector<MirrorFile> serverFiles, bool everything,
                    const ProgressHandler &progress, const std::atomic_bool *cancel);
     // A snapshot's mirrored values; the case's uuid for a medium's case.
@@ -119,9 +125,12 @@ private:
     CoreDataStack *m_stack;
     MirrorState m_state;
     MirrorServer m_server;
+    // While a page is read ahead on another thread, the connection is taken in turn.
+    std::mutex m_serverMutex;
     QString m_password;
     QString m_machine;
     std::shared_ptr<ManagedObjectContext> m_writer;
+    bool m_mergesIntoMainContext = true;
 };
 
 } // namespace ovalis

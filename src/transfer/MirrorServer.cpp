@@ -201,10 +201,11 @@ bool MirrorServer::countAfter(qint64 after, qint64 *count, QString *error)
 }
 
 bool MirrorServer::readRecords(const QString &where, const QVector<QByteArray> &parameters,
-                               QVector<MirrorRecord> *records, QString *error)
+                               QVector<MirrorRecord> *records, QString *error, bool withStamps)
 {
     PostgresConnection::Result result;
-    if (!m_connection.exec(QStringLiteral("SELECT entity, uuid, vals, stamps, deleted_at, deleted_by, seq FROM objects ")
+    if (!m_connection.exec(QStringLiteral("SELECT entity, uuid, vals, %1, deleted_at, deleted_by, seq FROM objects ")
+                                   .arg(withStamps ? QStringLiteral("stamps") : QStringLiteral("NULL"))
                                + where,
                            parameters, &result, error))
         return false;
@@ -214,7 +215,8 @@ bool MirrorServer::readRecords(const QString &where, const QVector<QByteArray> &
         record.entity = result.text(row, 0);
         record.uuid = result.text(row, 1);
         record.values = jsonObject(result.value(row, 2));
-        record.stamps = jsonObject(result.value(row, 3));
+        if (withStamps)
+            record.stamps = jsonObject(result.value(row, 3));
         record.deleted = !result.isNull(row, 4);
         record.deletedAt = result.integer(row, 4);
         record.deletedBy = result.text(row, 5);
@@ -268,6 +270,26 @@ bool MirrorServer::links(const QVector<QPair<QString, QString>> &keys, QVector<M
                            error))
         return false;
     readLinks(result, links);
+    return true;
+}
+
+bool MirrorServer::deletedAmong(const QVector<QPair<QString, QString>> &keys, QSet<QPair<QString, QString>> *deleted,
+                                QString *error)
+{
+    QSet<QPair<QString, QString>> distinct(keys.cbegin(), keys.cend());
+    QVector<QByteArray> entities, uuids;
+    for (const auto &key : std::as_const(distinct)) {
+        entities << key.first.toUtf8();
+        uuids << key.second.toUtf8();
+    }
+    PostgresConnection::Result result;
+    if (!m_connection.exec(QStringLiteral("SELECT entity, uuid FROM objects WHERE deleted_at IS NOT NULL AND (entity, uuid) IN "
+                                          "(SELECT * FROM unnest($1::text[], $2::text[]))"),
+                           {PostgresConnection::arrayLiteral(entities), PostgresConnection::arrayLiteral(uuids)}, &result,
+                           error))
+        return false;
+    for (int row = 0; row < result.rows(); ++row)
+        deleted->insert({result.text(row, 0), result.text(row, 1)});
     return true;
 }
 
@@ -427,16 +449,12 @@ bool MirrorServer::push(const QVector<MirrorRecord> &records, const QVector<Mirr
             endpoints.append({QStringLiteral("Tag"), link.tagUuid});
         }
         QVector<MirrorLink> heldLinks;
-        QVector<MirrorRecord> ends;
-        if (!this->links(keys, &heldLinks, &failure) || !this->records(endpoints, &ends, &failure))
+        QSet<QPair<QString, QString>> gone;
+        if (!this->links(keys, &heldLinks, &failure) || !deletedAmong(endpoints, &gone, &failure))
             return rollback(error, failure);
         QHash<QPair<QString, QString>, MirrorLink> linkByKey;
         for (const MirrorLink &link : std::as_const(heldLinks))
             linkByKey.insert({link.caseUuid, link.tagUuid}, link);
-        QSet<QPair<QString, QString>> gone;
-        for (const MirrorRecord &end : std::as_const(ends))
-            if (end.deleted)
-                gone.insert({end.entity, end.uuid});
         QVector<MirrorLink> linkWrites;
         for (MirrorLink link : links) {
             const QPair<QString, QString> key{link.caseUuid, link.tagUuid};
@@ -575,7 +593,7 @@ bool MirrorServer::pull(qint64 after, int limit, QVector<MirrorRecord> *records,
     if (last > after) {
         PostgresConnection::Result linkRows, fileRows;
         if (!readRecords(QStringLiteral("WHERE seq > $1 AND seq <= $2 ORDER BY seq"), {number(after), number(last)}, records,
-                         &failure)
+                         &failure, false)
             || !m_connection.exec(QStringLiteral("SELECT case_uuid, tag_uuid, present, saved_at, machine, seq FROM links "
                                                  "WHERE seq > $1 AND seq <= $2 ORDER BY seq"),
                                   {number(after), number(last)}, &linkRows, &failure)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -110,9 +111,12 @@ public:
 
 private:
     bool lockForWriting(qint64 *latest, QString *error);
+    // Stamps are read only when asked: a machine taking records in needs the values alone.
     bool readRecords(const QString &where, const QVector<QByteArray> &parameters, QVector<MirrorRecord> *records,
-                     QString *error);
+                     QString *error, bool withStamps = true);
     bool writeRecords(const QVector<MirrorRecord> &records, QString *error);
+    // Which of the records named are deleted on the server.
+    bool deletedAmong(const QVector<QPair<QString, QString>> &keys, QSet<QPair<QString, QString>> *deleted, QString *error);
     bool writeLinks(const QVector<MirrorLink> &links, QString *error);
     bool mergeTagsByLabel(const QStringList &labels, const QString &machine, PushResult *result, QString *error);
     bool rollback(QString *error, const QString &message);

@@ -173,6 +173,25 @@ std::optional<qint64> MirrorState::keyForUuid(int entity, const QString &uuid)
     return key;
 }
 
+QHash<QString, qint64> MirrorState::keysForUuids(int entity, const QStringList &uuids)
+{
+    QHash<QString, qint64> found;
+    sqlite3_stmt *select = statement("SELECT uuid, pk FROM keys WHERE entity = ? AND uuid IN (SELECT value FROM json_each(?))");
+    if (!select || uuids.isEmpty())
+        return found;
+    // The uuids are checked before they get here; quoting keeps the array whole regardless.
+    QStringList quoted;
+    quoted.reserve(uuids.size());
+    for (const QString &uuid : uuids)
+        quoted << QLatin1Char('"') + QString(uuid).remove(QLatin1Char('"')).remove(QLatin1Char('\\')) + QLatin1Char('"');
+    sqlite3_bind_int(select, 1, entity);
+    bindText(select, 2, QLatin1Char('[') + quoted.join(QLatin1Char(',')) + QLatin1Char(']'));
+    while (sqlite3_step(select) == SQLITE_ROW)
+        found.insert(columnText(select, 0), sqlite3_column_int64(select, 1));
+    sqlite3_reset(select);
+    return found;
+}
+
 QString MirrorState::uuidForKey(int entity, qint64 key)
 {
     sqlite3_stmt *select = statement("SELECT uuid FROM keys WHERE entity = ? AND pk = ?");

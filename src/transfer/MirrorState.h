@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,8 @@ public:
 
     // entity is the model's entity index.
     std::optional<qint64> keyForUuid(int entity, const QString &uuid);
+    // The keys of those of the uuids that have one, read together.
+    QHash<QString, qint64> keysForUuids(int entity, const QStringList &uuids);
     QString uuidForKey(int entity, qint64 key);
     bool setKey(int entity, qint64 key, const QString &uuid);
     bool removeKey(int entity, qint64 key);
