@@ -327,27 +327,35 @@ TEST_F(LibraryMirrorTest, ReorderingOnBothMachinesConvergesWithoutARepeatedIndex
     Machine &b = machine(QStringLiteral("laptop"));
     syncOK(b);
 
-    // The hospital swaps the first two; the laptop, later, moves the last to the front.
+    // The laptop moves the first to the end; the hospital, later, swaps the
+    // first two. Each keeps the later value of each medium's index, which
+    // leaves two media at index 1.
+    QList<Media *> laptopOrder = b.caseFor(QStringLiteral("ORD0001"))->sortedMedia();
+    laptopOrder[0]->setOrderIndex(3);
+    laptopOrder[1]->setOrderIndex(0);
+    laptopOrder[2]->setOrderIndex(1);
+    laptopOrder[3]->setOrderIndex(2);
+    b.save();
     QList<Media *> hospitalOrder = a.caseFor(QStringLiteral("ORD0001"))->sortedMedia();
     hospitalOrder[0]->setOrderIndex(1);
     hospitalOrder[1]->setOrderIndex(0);
     a.save();
-    QList<Media *> laptopOrder = b.caseFor(QStringLiteral("ORD0001"))->sortedMedia();
-    laptopOrder[3]->setOrderIndex(0);
-    laptopOrder[0]->setOrderIndex(1);
-    laptopOrder[1]->setOrderIndex(2);
-    laptopOrder[2]->setOrderIndex(3);
-    b.save();
     syncOK(a);
     syncOK(b);
     syncOK(a);
 
+    QStringList orders;
     for (Machine *side : {&a, &b}) {
         QList<int> indexes;
-        for (Media *medium : side->caseFor(QStringLiteral("ORD0001"))->sortedMedia())
+        QStringList order;
+        for (Media *medium : side->caseFor(QStringLiteral("ORD0001"))->sortedMedia()) {
             indexes << medium->orderIndex();
+            order << medium->uuid();
+        }
         EXPECT_EQ(indexes, (QList<int>{0, 1, 2, 3})) << side->name.toStdString();
+        orders << order.join(QLatin1Char(' '));
     }
+    EXPECT_EQ(orders.first(), orders.last());
     EXPECT_EQ(a.exportedText(), b.exportedText());
 }
 
