@@ -717,8 +717,11 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
     {
         QSet<qint64> casesToRead;
         for (const MirrorLink &link : links)
-            if (const qint64 caseKey = keys.value({caseEntity, link.caseUuid}); caseKey && keys.value({tagEntity, link.tagUuid}))
+            if (const qint64 caseKey = keys.value({caseEntity, link.caseUuid}); caseKey && keys.value({tagEntity, link.tagUuid})) {
+                if (m_madeThisSync.contains(caseKey))
+                    continue; // every link of such a case came through here
                 casesToRead.insert(caseKey);
+            }
         for (const qint64 caseKey : std::as_const(casesToRead))
             for (const ObjectID &tag : m_stack->persistentStore()->relatedIDs({caseEntity, caseKey}, Case::TagsRelationship))
                 linkedHere.insert({caseKey, tag.key});
@@ -768,6 +771,12 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
         };
         QSet<Case *> reordered;
         QHash<QPair<ManagedObject *, ManagedObject *>, bool> linkedInBatch;
+        // Media written here, and the case each was in before.
+        struct Touched {
+            Media *medium;
+            Case *previous;
+        };
+        QVector<Touched> touchedMedia;
         for (const MirrorRecord &record : std::as_const(records)) {
             const int entity = entityIndex(record.entity);
             bool deletedHere = false;
@@ -775,8 +784,10 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             if (record.deleted) {
                 if (object) {
                     if (entity == mediaEntity)
-                        if (Case *owner = static_cast<Media *>(object)->itsCase())
+                        if (Case *owner = static_cast<Media *>(object)->itsCase()) {
                             reordered.insert(owner);
+                            touchedMedia.append({static_cast<Media *>(object), owner});
+                        }
                     writer->deleteObject(object);
                 }
                 if (keys.value({entity, record.uuid}))
@@ -807,6 +818,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             }
             if (entity == mediaEntity) {
                 auto *medium = static_cast<Media *>(object);
+                touchedMedia.append({medium, medium->itsCase()});
                 const QString fileNameAfter = medium->fileName();
                 if (!isNew && fileNameAfter != fileNameBefore) {
                     const QUrl before = MediaFileStore::mediaFileURL(mediaDirectory, record.uuid, MediaTypes::extensionOf(fileNameBefore));
@@ -828,6 +840,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
                         if (isNew) {
                             madeHere.remove({entity, record.uuid});
                             created.removeLast();
+                            touchedMedia.removeLast();
                             writer->deleteObject(object);
                         }
                         continue;
@@ -854,14 +867,16 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             // Saved links are known from the store; those made in this batch here.
             const QPair<qint64, qint64> key{keys.value({caseEntity, link.caseUuid}), keys.value({tagEntity, link.tagUuid})};
             const QPair<ManagedObject *, ManagedObject *> pair{owner, tag};
-            const bool has = linkedInBatch.contains(pair) ? linkedInBatch.value(pair)
-                                                          : key.first && key.second && linkedHere.contains(key);
+            const bool has = linkedInBatch.contains(pair)
+                                 ? linkedInBatch.value(pair)
+                                 : key.first && key.second && (linkedHere.contains(key) || m_linksMadeThisSync.contains(key));
             if (link.present && !has)
                 owner->addToMany(Case::TagsRelationship, tag);
             else if (!link.present && has)
                 owner->removeFromMany(Case::TagsRelationship, tag);
             linkedInBatch.insert(pair, link.present);
         }
+
         saved = !writer->hasChanges() || writer->save(&failure);
         if (saved) {
             for (Created &made : created) {
@@ -871,6 +886,29 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             for (Case *owner : std::as_const(reordered))
                 if (!owner->isDeleted())
                     reorderedKeys.insert(owner->objectID().key);
+            // What this sync made, it knows whole: the media order and the
+            // links of the cases it made need no reading back.
+            for (const Created &made : std::as_const(created))
+                if (made.entity == caseEntity && made.key > 0)
+                    m_madeThisSync.insert(made.key);
+            for (const Touched &touched : std::as_const(touchedMedia)) {
+                const QString uuid = touched.medium->uuid();
+                Case *owner = touched.medium->isDeleted() ? nullptr : touched.medium->itsCase();
+                if (touched.previous && touched.previous != owner)
+                    m_mediaOrder[touched.previous->objectID().key].remove(uuid);
+                if (owner && m_madeThisSync.contains(owner->objectID().key))
+                    m_mediaOrder[owner->objectID().key].insert(uuid, touched.medium->orderIndex());
+            }
+            for (auto it = linkedInBatch.cbegin(); it != linkedInBatch.cend(); ++it) {
+                const qint64 caseKey = it.key().first->objectID().key;
+                if (!m_madeThisSync.contains(caseKey))
+                    continue;
+                const QPair<qint64, qint64> link{caseKey, it.key().second->objectID().key};
+                if (it.value())
+                    m_linksMadeThisSync.insert(link);
+                else
+                    m_linksMadeThisSync.remove(link);
+            }
         }
         writer->reset();
     });
@@ -924,14 +962,25 @@ bool LibraryMirror::renumberRepeatedOrder(const QSet<qint64> &caseKeys, QString 
     const int caseEntity = entityIndex(caseName);
     const int mediaEntity = entityIndex(mediaName);
     QVector<qint64> mediaKeys;
-    for (const qint64 caseKey : caseKeys)
+    QList<ObjectID> repeated;
+    for (const qint64 caseKey : caseKeys) {
+        if (m_madeThisSync.contains(caseKey)) {
+            const QHash<QString, int> &order = m_mediaOrder[caseKey];
+            const QList<int> indexes = order.values();
+            if (QSet<int>(indexes.cbegin(), indexes.cend()).size() < indexes.size()) {
+                repeated << ObjectID{caseEntity, caseKey};
+                m_madeThisSync.remove(caseKey); // from now on read from the store
+                m_mediaOrder.remove(caseKey);
+            }
+            continue;
+        }
         for (const ObjectID &medium : store->relatedIDs({caseEntity, caseKey}, Case::MediaRelationship))
             mediaKeys << medium.key;
+    }
     QVector<ObjectSnapshot> media;
-    if (mediaKeys.isEmpty() || !store->fetchSnapshotsForKeys(mediaEntity, mediaKeys, &media, error))
-        return mediaKeys.isEmpty();
+    if (!mediaKeys.isEmpty() && !store->fetchSnapshotsForKeys(mediaEntity, mediaKeys, &media, error))
+        return false;
     QHash<qint64, QSet<int>> indexes;
-    QList<ObjectID> repeated;
     for (const ObjectSnapshot &medium : std::as_const(media)) {
         const ObjectID owner = medium.toOne.value(Media::ItsCase);
         QSet<int> &seen = indexes[owner.key];
@@ -1128,6 +1177,9 @@ LibraryMirror::Report LibraryMirror::sync(bool media, const ProgressHandler &pro
         return report;
     const bool first = m_state.value(QStringLiteral("initialSent")) != QLatin1String("1");
     const bool firstFiles = media && m_state.value(QStringLiteral("filesChecked")) != QLatin1String("1");
+    m_madeThisSync.clear();
+    m_mediaOrder.clear();
+    m_linksMadeThisSync.clear();
     QStringList mediaToCheck;
     QVector<MirrorFile> serverFiles;
     bool ok = sendInitial(&report, progress, cancel) && sendChanges(&report, &mediaToCheck)
@@ -1142,6 +1194,9 @@ LibraryMirror::Report LibraryMirror::sync(bool media, const ProgressHandler &pro
         m_server.connection().close();
     }
     report.ok = ok;
+    m_madeThisSync.clear();
+    m_mediaOrder.clear();
+    m_linksMadeThisSync.clear();
     const QString when = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     m_state.setValue(QStringLiteral("lastSync"), when);
     m_state.setValue(QStringLiteral("lastResult"), ok ? QStringLiteral("ok")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -131,6 +132,11 @@ private:
     QString m_machine;
     std::shared_ptr<ManagedObjectContext> m_writer;
     bool m_mergesIntoMainContext = true;
+    // The cases one sync made here, with their media's order and their
+    // links as the sync wrote them, so that it need not read them back.
+    QSet<qint64> m_madeThisSync;
+    QHash<qint64, QHash<QString, int>> m_mediaOrder;
+    QSet<QPair<qint64, qint64>> m_linksMadeThisSync;
 };
 
 } // namespace ovalis

@@ -355,6 +355,16 @@ TEST_F(LibraryMirrorTest, ReorderingOnBothMachinesConvergesWithoutARepeatedIndex
         EXPECT_EQ(indexes, (QList<int>{0, 1, 2, 3})) << side->name.toStdString();
         orders << order.join(QLatin1Char(' '));
     }
+    // A machine joining later takes in the server's repeated index and numbers it the same way.
+    Machine &c = machine(QStringLiteral("home"));
+    syncOK(c);
+    QStringList joined;
+    for (Media *medium : c.caseFor(QStringLiteral("ORD0001"))->sortedMedia())
+        joined << QStringLiteral("%1:%2").arg(medium->orderIndex()).arg(medium->uuid());
+    QStringList expected;
+    for (Media *medium : a.caseFor(QStringLiteral("ORD0001"))->sortedMedia())
+        expected << QStringLiteral("%1:%2").arg(medium->orderIndex()).arg(medium->uuid());
+    EXPECT_EQ(joined, expected);
     EXPECT_EQ(orders.first(), orders.last());
     EXPECT_EQ(a.exportedText(), b.exportedText());
 }
