@@ -1111,6 +1111,8 @@ bool LibraryMirror::syncFiles(Report *report, const QStringList &mediaToCheck, Q
             }
     }
     done = 0;
+    int unfetched = 0;
+    QString firstFailure;
     QSet<QString> seen;
     for (int i = serverFiles.size() - 1; i >= 0; --i) {
         // The last version listed is the newest.
@@ -1151,8 +1153,13 @@ bool LibraryMirror::syncFiles(Report *report, const QStringList &mediaToCheck, Q
         }
         QDir().mkpath(QFileInfo(path).absolutePath());
         if (!m_server.downloadContent(file.sha256, file.size, path, &failure)) {
-            report->error = failure;
-            return false;
+            // One file that cannot be had does not keep the others back.
+            Log::error(LogArea::Networking, QStringLiteral("Mirror: the file of %1 was not fetched: %2").arg(file.mediaUuid, failure));
+            if (unfetched++ == 0)
+                firstFailure = failure;
+            if (m_server.connection().isBad())
+                break;
+            continue;
         }
         const QFileInfo written(path);
         m_state.setFileVersion(file.mediaUuid, {file.sha256, written.size(), written.lastModified().toMSecsSinceEpoch(),
@@ -1160,6 +1167,11 @@ bool LibraryMirror::syncFiles(Report *report, const QStringList &mediaToCheck, Q
         ++report->filesReceived;
         if (progress)
             progress({QStringLiteral("Receiving files"), ++done, serverFiles.size()});
+    }
+    if (unfetched > 0) {
+        report->error = unfetched == 1 ? firstFailure
+                                       : QStringLiteral("%1 media files were not fetched; the first: %2").arg(unfetched).arg(firstFailure);
+        return false;
     }
     return true;
 }

@@ -503,3 +503,68 @@ TEST_F(LibraryMirrorTest, AWrongPasswordOrAnUnreachableServerSaysSoAndChangesNot
     EXPECT_TRUE(accepted.ok) << accepted.error.toStdString();
     EXPECT_EQ(accepted.sent, 1);
 }
+
+// Nothing the server holds is trusted: records with identifiers that are
+// not uuids, unknown kinds, values of the wrong type and a file whose
+// content does not match its checksum are passed over, and the rest arrives.
+TEST_F(LibraryMirrorTest, WhatAServerHoldsIsCheckedBeforeItIsTakenIn)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    Case *kept = a.addCase(QStringLiteral("GOOD001"), QStringLiteral("Arrives"));
+    Media *image = a.addMedia(kept, 0);
+    a.save();
+    QDir().mkpath(QFileInfo(image->filePath()).absolutePath());
+    {
+        QFile file(image->filePath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(1000, 'x'));
+    }
+    syncOK(a, true);
+
+    // Another client, or an intruder, writes nonsense into the tables.
+    PGconn *connection = PQconnectdb(conninfo().toUtf8().constData());
+    const QString schema = QStringLiteral("ovalis_") + a.mirror->libraryId();
+    const QString goodCase = kept->uuid();
+    const QStringList statements{
+        QStringLiteral("INSERT INTO %1.objects VALUES ('Case', '../../../etc/passwd', '{\"summary\":\"escape\"}', '{}', NULL, NULL, nextval('%1.changes'))"),
+        QStringLiteral("INSERT INTO %1.objects VALUES ('Secret', 'AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE', '{}', '{}', NULL, NULL, nextval('%1.changes'))"),
+        QStringLiteral("INSERT INTO %1.objects VALUES ('Case', 'AAAAAAAA-BBBB-CCCC-DDDD-000000000001', "
+                       "'{\"patientID\":42,\"summary\":[\"not\",\"text\"],\"sex\":\"many\",\"dateAdded\":\"yesterday\"}', '{}', NULL, NULL, nextval('%1.changes'))"),
+        QStringLiteral("INSERT INTO %1.objects VALUES ('Media', 'AAAAAAAA-BBBB-CCCC-DDDD-000000000002', "
+                       "'{\"fileName\":\"../../x.jpg\",\"orderIndex\":1e300,\"case\":\"") + goodCase
+            + QStringLiteral("\"}', '{}', NULL, NULL, nextval('%1.changes'))"),
+        QStringLiteral("INSERT INTO %1.links VALUES ('") + goodCase
+            + QStringLiteral("', 'not-a-uuid', true, 0, 'intruder', nextval('%1.changes'))"),
+        QStringLiteral("UPDATE %1.content_chunks SET data = 'tampered'"),
+        QStringLiteral("UPDATE %1.files SET seq = nextval('%1.changes')"),
+    };
+    for (const QString &statement : statements) {
+        PGresult *result = PQexec(connection, statement.arg(schema).toUtf8().constData());
+        EXPECT_EQ(PQresultStatus(result), PGRES_COMMAND_OK) << PQerrorMessage(connection);
+        PQclear(result);
+    }
+    PQfinish(connection);
+
+    Machine &b = machine(QStringLiteral("laptop"));
+    const LibraryMirror::Report report = sync(b, true);
+    EXPECT_FALSE(report.ok) << "a damaged file is reported";
+    EXPECT_TRUE(report.error.contains(QStringLiteral("damaged"))) << report.error.toStdString();
+    // The records arrived; the one of the wrong types with its values left empty.
+    Case *arrived = b.caseFor(QStringLiteral("GOOD001"));
+    ASSERT_NE(arrived, nullptr);
+    EXPECT_EQ(b.context()->countOfObjects(Case::entityName()), 2);
+    auto *odd = static_cast<Case *>(b.context()->object(
+        Case::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {QStringLiteral("AAAAAAAA-BBBB-CCCC-DDDD-000000000001")})));
+    ASSERT_NE(odd, nullptr);
+    EXPECT_TRUE(odd->patientID().isEmpty());
+    EXPECT_TRUE(odd->summary().isEmpty());
+    EXPECT_EQ(arrived->tags().size(), 0);
+    // The medium's file name names no place outside its folder, and nothing was written for the tampered file.
+    for (Media *medium : arrived->media())
+        EXPECT_TRUE(medium->filePath().startsWith(b.stack->mediaDirectory())) << medium->filePath().toStdString();
+    auto *original = static_cast<Media *>(
+        b.context()->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {image->uuid()})));
+    ASSERT_NE(original, nullptr);
+    EXPECT_FALSE(QFileInfo::exists(original->filePath()));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/etc/passwd.jpg")));
+}
