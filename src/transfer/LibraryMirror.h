@@ -98,6 +98,8 @@ public:
     void disconnect();
     // The server's notification channel once connected.
     QString channel() const { return m_server.channel(); }
+    // What this mirror's notifications to other machines carry.
+    QString sender() const { return m_server.sender(); }
 
     // Every media record of a library, with whether its file is here; for the
     // missing-files count. Tests use the kept folder.

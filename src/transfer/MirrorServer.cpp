@@ -496,7 +496,7 @@ bool MirrorServer::push(const QVector<MirrorRecord> &records, const QVector<Mirr
         return rollback(error, failure);
     result->latestAfter = after.integer(0, 0);
     if (result->latestAfter != result->latestBefore
-        && !m_connection.exec(QStringLiteral("SELECT pg_notify($1, $2)"), {channel().toUtf8(), machine.toUtf8()}, nullptr,
+        && !m_connection.exec(QStringLiteral("SELECT pg_notify($1, $2)"), {channel().toUtf8(), m_sender.toUtf8()}, nullptr,
                               &failure))
         return rollback(error, failure);
     if (!m_connection.execScript(QStringLiteral("COMMIT"), &failure))
@@ -733,7 +733,7 @@ bool MirrorServer::pushFile(const MirrorFile &file, bool *won, QString *error)
                                {file.mediaUuid.toUtf8(), file.sha256.toUtf8(), number(file.size), file.extension.toUtf8(),
                                 number(file.savedAt), file.machine.toUtf8()},
                                nullptr, &failure)
-            || !m_connection.exec(QStringLiteral("SELECT pg_notify($1, $2)"), {channel().toUtf8(), file.machine.toUtf8()},
+            || !m_connection.exec(QStringLiteral("SELECT pg_notify($1, $2)"), {channel().toUtf8(), m_sender.toUtf8()},
                                   nullptr, &failure))
             return rollback(error, failure);
     }

@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 #include <QVector>
 #include <functional>
 #include <optional>
@@ -74,6 +75,9 @@ public:
     bool openLibrary(const QString &libraryId, QString *error);
     static bool isValidLibraryId(const QString &id);
     QString channel() const;
+    // What this client's notifications carry, so that it can tell its own
+    // from other machines' (two machines may share a host name).
+    QString sender() const { return m_sender; }
 
     struct PushResult {
         // Records and links the server kept otherwise than sent: the
@@ -123,6 +127,7 @@ private:
 
     PostgresConnection m_connection;
     QString m_schema;
+    QString m_sender = QUuid::createUuid().toString(QUuid::Id128);
 };
 
 } // namespace ovalis

@@ -80,7 +80,7 @@ void MirrorWorker::listen()
             return;
         }
         for (const QString &sender : senders)
-            if (sender != m_mirror.machineName()) {
+            if (sender != m_mirror.sender()) {
                 emit notified();
                 return;
             }

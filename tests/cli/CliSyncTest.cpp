@@ -66,17 +66,17 @@ TEST(CliSyncTest, TwoLibrariesStayTheSameThroughOnceAndWatch)
     const CliResult status = runCli({QStringLiteral("sync-status")}, laptop.path());
     EXPECT_TRUE(status.out.contains(QStringLiteral("On the server and not here: 0 changes"))) << status.out.toStdString();
 
-    // The hospital watches; the laptop's sync reaches it without another command there.
+    // The hospital watches; the laptop's sync reaches it without another command
+    // there, though both go by this host's name now.
     QProcess watcher;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), hospital.path());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), hospital.path() + QStringLiteral("/.config"));
     watcher.setProcessEnvironment(environment);
-    watcher.start(QStringLiteral(OVALIS_CLI_PATH), {QStringLiteral("sync"), QStringLiteral("--watch"), QStringLiteral("--machine"),
-                                                    QStringLiteral("hospital")});
+    watcher.start(QStringLiteral(OVALIS_CLI_PATH), {QStringLiteral("sync"), QStringLiteral("--watch")});
     ASSERT_TRUE(watcher.waitForStarted());
     ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.readAllStandardOutput().contains("Watching"); }, 20000));
-    const CliResult sent = runCli({QStringLiteral("sync"), QStringLiteral("--machine"), QStringLiteral("laptop")}, laptop.path());
+    const CliResult sent = runCli({QStringLiteral("sync")}, laptop.path());
     ASSERT_EQ(sent.exitCode, 0) << sent.err.toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return exported(hospital.path()).size() == 80; }, 20000));
     watcher.terminate();
