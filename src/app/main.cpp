@@ -83,6 +83,7 @@ int main(int argc, char **argv)
 
     LibraryWindowController window(stack, &delegate);
     window.show();
+    delegate.startMirror();
     // A first start on an empty library offers the version-1 documents
     // found, unless it was asked to open files.
     if (!files.isEmpty())
