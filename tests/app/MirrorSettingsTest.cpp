@@ -116,7 +116,7 @@ TEST_F(MirrorSettingsTest, TheServerGoesToTheServiceAndThePasswordOnlyToTheSecre
     EXPECT_TRUE(settings->syncNowButton()->isEnabled());
 
     type(password, QStringLiteral("s3cret-word"));
-    QTRY_COMPARE(m_mirror->state(), MirrorService::State::Offline);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_mirror->state() == MirrorService::State::Offline; }));
     EXPECT_EQ(m_store->entries, (QHash<QString, QString>{{QStringLiteral("mirror ") + unreachable, QStringLiteral("s3cret-word")}}));
     QCoreApplication::processEvents(); // the settings reach their file
     EXPECT_EQ(filesHolding("s3cret-word"), QStringList());
@@ -145,7 +145,7 @@ TEST_F(MirrorSettingsTest, TheServerGoesToTheServiceAndThePasswordOnlyToTheSecre
     settings = openSettings();
     EXPECT_EQ(settings->mirrorServerField()->text(), otherUnreachable);
     EXPECT_FALSE(settings->keepMediaOnServerCheckBox()->isChecked());
-    QTRY_COMPARE(settings->mirrorPasswordField()->text(), QStringLiteral("kept"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settings->mirrorPasswordField()->text() == QStringLiteral("kept"); }));
 }
 
 TEST_F(MirrorSettingsTest, DisablingCloudSyncingStopsTheMirrorAndEnablingStartsIt)
@@ -161,8 +161,8 @@ TEST_F(MirrorSettingsTest, DisablingCloudSyncingStopsTheMirrorAndEnablingStartsI
     EXPECT_TRUE(disable->isChecked());
     EXPECT_FALSE(settings->syncNowButton()->isEnabled());
     disable->click();
-    QTRY_VERIFY(m_mirror->isRunning());
-    QTRY_COMPARE(m_mirror->state(), MirrorService::State::Offline);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_mirror->isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_mirror->state() == MirrorService::State::Offline; }));
     EXPECT_TRUE(settings->syncNowButton()->isEnabled());
 
     disable->click();
@@ -184,7 +184,7 @@ TEST_F(MirrorSettingsTest, TestAndSyncNowTellTheConnectionsAnswerOnlyWhenAsked)
 {
     m_mirror->setServer(unreachable);
     m_delegate->startMirror();
-    QTRY_COMPARE(m_mirror->state(), MirrorService::State::Offline);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_mirror->state() == MirrorService::State::Offline; }));
     SettingsWindowController *settings = openSettings();
     EXPECT_TRUE(m_failures.isEmpty()); // the automatic sync failed quietly
 
@@ -193,11 +193,11 @@ TEST_F(MirrorSettingsTest, TestAndSyncNowTellTheConnectionsAnswerOnlyWhenAsked)
     settings->testConnectionButton()->click();
     EXPECT_EQ(result->text(), QStringLiteral("Connecting…"));
     EXPECT_FALSE(settings->testConnectionButton()->isEnabled());
-    QTRY_VERIFY(result->text().startsWith(QStringLiteral("Could not connect")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result->text().startsWith(QStringLiteral("Could not connect")); }));
     EXPECT_TRUE(settings->testConnectionButton()->isEnabled());
 
     settings->syncNowButton()->click();
-    QTRY_COMPARE(m_failures.size(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_failures.size() == 1; }));
     EXPECT_FALSE(m_failures.first().isEmpty());
     EXPECT_EQ(settings->lastSyncLabel()->textFormat(), Qt::PlainText);
     EXPECT_TRUE(settings->lastSyncLabel()->text().endsWith(QStringLiteral("failed")));

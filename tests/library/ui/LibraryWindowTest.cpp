@@ -652,7 +652,7 @@ TEST_F(LibraryWindowTest, StatusBarFollowsTheMirrorAndHidesWhileItIsOff)
     mirror->start();
     EXPECT_TRUE(status->isVisible());
     EXPECT_TRUE(status->text().startsWith(QStringLiteral("Syncing")));
-    QTRY_COMPARE(mirror->state(), MirrorService::State::Offline);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mirror->state() == MirrorService::State::Offline; }));
     EXPECT_EQ(status->text(), QStringLiteral("Offline"));
     // Why, in the connection's own words.
     EXPECT_TRUE(status->toolTip().contains(QStringLiteral("/nonexistent"))) << status->toolTip().toStdString();
