@@ -17,6 +17,7 @@
 #include <csignal>
 
 #include "app/AboutController.h"
+#include "app/MirrorPasswordStore.h"
 #include "app/SettingsWindowController.h"
 #include "app/UpdateWindowController.h"
 #include "exchange/ui/BackupCommands.h"
@@ -29,6 +30,7 @@
 #include "store/CoreDataStack.h"
 #include "store/LibraryMaintenance.h"
 #include "store/ManagedObjectContext.h"
+#include "transfer/MirrorService.h"
 #include "util/Log.h"
 #include "util/Settings.h"
 #include "util/TerminationSignalNotifier.h"
@@ -43,6 +45,7 @@ AppDelegate *theInstance = nullptr;
 
 const QString supportAddress = QStringLiteral("support@ovalis.example");
 const QString userGuideFileName = QStringLiteral("User Guide.pdf");
+const QString disableCloudSyncingKey = QStringLiteral("Disable_Cloud_Syncing");
 
 // The characters a URL path may hold besides letters, digits and "-._~".
 const QByteArray urlPathAllowed("!$&'()*+,=:@/");
@@ -92,11 +95,20 @@ bool openWithDesktop(const QString &url)
 AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
     : QObject(parent)
     , m_stack(stack)
+    , m_mirrorPasswordStore(MirrorPasswordStore::keychain())
     , m_resourceFolders(defaultResourceFolders())
 {
     theInstance = this;
     Settings::registerApplicationDefaults();
     ValueTransformer::registerStandardTransformers();
+    connect(&Settings::shared(), &Settings::valueChanged, this, [this](const QString &key) {
+        if (key != disableCloudSyncingKey || !m_mirrorService)
+            return;
+        if (cloudSyncingDisabled())
+            m_mirrorService->stop();
+        else
+            startMirror();
+    });
 
     m_saveAction = newAction(tr("&Save"), &AppDelegate::saveMOC);
     m_saveAction->setShortcut(QKeySequence::Save);
@@ -186,6 +198,8 @@ AppDelegate::AppDelegate(CoreDataStack &stack, QObject *parent)
 
 AppDelegate::~AppDelegate()
 {
+    // The mirror's thread reads the library: it ends while the stack is there.
+    delete m_mirrorService;
     if (theInstance == this)
         theInstance = nullptr;
 }
@@ -257,6 +271,12 @@ void AppDelegate::observeApplication(QGuiApplication *application)
             applicationWillResignActive();
         else if (state == Qt::ApplicationActive)
             m_stack.mergeChangesFromOtherProcesses();
+    });
+    // The mirror stops before the last save, so that its thread is gone
+    // before the library closes; what was not sent waits for the next start.
+    connect(application, &QCoreApplication::aboutToQuit, this, [this] {
+        if (m_mirrorService)
+            m_mirrorService->stop();
     });
     connect(application, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
     connect(application, &QGuiApplication::lastWindowClosed, this, &AppDelegate::quit);
@@ -464,6 +484,46 @@ void AppDelegate::showSettings()
     if (!m_settingsWindowController)
         m_settingsWindowController = new SettingsWindowController(*this, this);
     m_settingsWindowController->showWindow();
+}
+
+MirrorService *AppDelegate::mirrorService()
+{
+    if (!m_mirrorService)
+        m_mirrorService = new MirrorService(&m_stack, this);
+    return m_mirrorService;
+}
+
+void AppDelegate::setMirrorPasswordStore(std::unique_ptr<MirrorPasswordStore> store)
+{
+    m_mirrorPasswordStore = std::move(store);
+}
+
+bool AppDelegate::cloudSyncingDisabled()
+{
+    return Settings::shared().boolValue(disableCloudSyncingKey);
+}
+
+void AppDelegate::startMirror()
+{
+    MirrorService *service = mirrorService();
+    const QString server = service->server();
+    if (cloudSyncingDisabled() || server.isEmpty() || service->isRunning())
+        return;
+    m_mirrorPasswordStore->read(server, service, [this, service, server](const QString &password) {
+        // The answer may come after syncing was turned off or the server changed.
+        if (cloudSyncingDisabled() || service->server() != server || service->isRunning())
+            return;
+        service->setPassword(password);
+        service->start();
+    });
+}
+
+void AppDelegate::restartMirror()
+{
+    MirrorService *service = mirrorService();
+    service->stop();
+    if (!cloudSyncingDisabled() && !service->server().isEmpty())
+        service->start();
 }
 
 QStringList AppDelegate::defaultResourceFolders()

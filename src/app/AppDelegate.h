@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 #include "util/ui/ApplicationHost.h"
 
@@ -22,6 +23,8 @@ class BackupCommands;
 class Case;
 class CoreDataStack;
 class LibraryMaintenance;
+class MirrorPasswordStore;
+class MirrorService;
 class SettingsWindowController;
 class AboutController;
 class UpdateWindowController;
@@ -106,6 +109,22 @@ public:
 
     SettingsWindowController *settingsWindowController() const { return m_settingsWindowController; }
 
+    // The service that keeps the library mirrored on its server, made for
+    // the stack on first use (once the library is loaded) and owned here.
+    MirrorService *mirrorService();
+    // Where the server's password is kept; the desktop's secret store unless
+    // a test sets another.
+    MirrorPasswordStore &mirrorPasswordStore() const { return *m_mirrorPasswordStore; }
+    void setMirrorPasswordStore(std::unique_ptr<MirrorPasswordStore> store);
+    // Reads the server's password from its store, then starts the mirror,
+    // unless "Disable_Cloud_Syncing" is set or no server is configured.
+    // Turning that setting on stops the mirror, turning it off starts it.
+    void startMirror();
+    // Stops the mirror and starts it again, with the server and password it
+    // now has, unless syncing is disabled or no server is set.
+    void restartMirror();
+    static bool cloudSyncingDisabled();
+
     // The file the help command opens, or an empty string when none is bundled.
     static QString userGuidePath();
     // "User Guide.pdf" in the first folder's "PDF" subfolder, else at its top
@@ -176,6 +195,8 @@ private:
     CoreDataStack &m_stack;
     QPointer<QMainWindow> m_libraryWindowController;
     SettingsWindowController *m_settingsWindowController = nullptr;
+    MirrorService *m_mirrorService = nullptr; // Owned (child).
+    std::unique_ptr<MirrorPasswordStore> m_mirrorPasswordStore;
     bool m_showDebuggingMenu = false;
     QAction *m_saveAction;
     QAction *m_settingsAction;

@@ -82,7 +82,9 @@ int main(int argc, char **argv)
     QObject::connect(&instance, &SingleInstance::openFilesRequested, &delegate, &AppDelegate::openFiles);
 
     LibraryWindowController window(stack, &delegate);
+    window.setMirrorService(delegate.mirrorService());
     window.show();
+    delegate.startMirror();
     // A first start on an empty library offers the version-1 documents
     // found, unless it was asked to open files.
     if (!files.isEmpty())

@@ -49,6 +49,7 @@
 #include "util/Settings.h"
 #include "transfer/OvalisMediaTransferViewModel.h"
 #include "transfer/ui/MediaTransferView.h"
+#include "transfer/ui/MirrorStatusView.h"
 #include "util/ThemeIcon.h"
 #include "util/UndoManager.h"
 #include "util/ui/ApplicationHost.h"
@@ -736,6 +737,15 @@ void LibraryWindowController::importFolder()
         if (self)
             JobNotice::show(self, folderImportNotice(summary, QFileInfo(folder).fileName()));
     });
+}
+
+void LibraryWindowController::setMirrorService(MirrorService *service)
+{
+    if (m_mirrorStatusView || !service)
+        return;
+    // At the status bar's right end, after the progress of long work.
+    m_mirrorStatusView = new MirrorStatusView(service, statusBar());
+    statusBar()->addPermanentWidget(m_mirrorStatusView);
 }
 
 void LibraryWindowController::closeEvent(QCloseEvent *event)

@@ -26,6 +26,8 @@ class OvalisOneImportController;
 class LibraryWithTagsView;
 class LibraryWithTagsViewController;
 class MediaTransferView;
+class MirrorService;
+class MirrorStatusView;
 class SearchField;
 
 // The application's main window: the search field and its scopes, the
@@ -54,6 +56,9 @@ public:
     QAction *advancedFindToolbarItem() const { return m_advancedFindToolbarItem; }
     // The progress of long imports and exports, in the status bar.
     LabelledProgressView *progressView() const { return m_progressView; }
+    // Shows the mirror's state in the status bar from now on (once).
+    void setMirrorService(MirrorService *service);
+    MirrorStatusView *mirrorStatusView() const { return m_mirrorStatusView; }
     QAction *showAdvancedFindMenuItem() const { return m_showAdvancedFindMenuItem; }
     // The version-1 import's file dialog, search and choice window.
     OvalisOneImportController *ovalisOneImportController() const { return m_ovalisOneImportController; }
@@ -133,6 +138,7 @@ private:
     LibrarySplitViewController *m_splitViewController;
     SearchField *m_searchField = nullptr;
     LabelledProgressView *m_progressView = nullptr;
+    MirrorStatusView *m_mirrorStatusView = nullptr;
     QAction *m_toggleDetailToolbarItem = nullptr;
     QAction *m_toggleTeachingToolbarItem = nullptr;
     QAction *m_advancedFindToolbarItem = nullptr;

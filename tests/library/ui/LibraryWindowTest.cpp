@@ -33,6 +33,8 @@
 #include "library/ui/TagTokenField.h"
 #include "store/LibraryNotifications.h"
 #include "support/StoreFixture.h"
+#include "transfer/MirrorService.h"
+#include "transfer/ui/MirrorStatusView.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/UndoManager.h"
@@ -634,6 +636,30 @@ TEST_F(LibraryWindowTest, StatusBarRemindsOfAWholeLibraryBackupOnlyWhenAskedAndD
     BackupReminder::setIntervalDays(10);
     EXPECT_TRUE(reminder->isVisible());
     EXPECT_TRUE(reminder->text().contains(QLocale().toString(QDate::currentDate().addDays(-10), QStringLiteral("d MMMM yyyy"))));
+}
+
+TEST_F(LibraryWindowTest, StatusBarFollowsTheMirrorAndHidesWhileItIsOff)
+{
+    openWindow();
+    auto mirror = std::make_unique<MirrorService>(m_stack.get());
+    m_window->setMirrorService(mirror.get());
+    MirrorStatusView *status = m_window->statusBar()->findChild<MirrorStatusView *>(QStringLiteral("mirrorStatus"));
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->textFormat(), Qt::PlainText);
+    EXPECT_FALSE(status->isVisible());
+
+    mirror->setServer(QStringLiteral("host=/nonexistent dbname=x"));
+    mirror->start();
+    EXPECT_TRUE(status->isVisible());
+    EXPECT_TRUE(status->text().startsWith(QStringLiteral("Syncing")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mirror->state() == MirrorService::State::Offline; }));
+    EXPECT_EQ(status->text(), QStringLiteral("Offline"));
+    // Why, in the connection's own words.
+    EXPECT_TRUE(status->toolTip().contains(QStringLiteral("/nonexistent"))) << status->toolTip().toStdString();
+
+    mirror->stop();
+    EXPECT_FALSE(status->isVisible());
+    mirror.reset();
 }
 
 } // namespace
