@@ -1,5 +1,8 @@
 #include "store/PersistentStore.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -810,6 +813,32 @@ bool PersistentStore::count(int entityIndex, const Predicate &predicate, qint64 
         return false;
     *count = keys.size();
     return true;
+}
+
+QHash<QString, qint64> PersistentStore::keysForValues(int entity, int attribute, const QStringList &values)
+{
+    QHash<QString, qint64> keys;
+    if (values.isEmpty())
+        return keys;
+    const QJsonDocument list(QJsonArray::fromStringList(values));
+    QMutexLocker locker(&m_mutex);
+    if (!m_db)
+        return keys;
+    const EntityDescription &description = model().entities()[entity];
+    const QString column = description.attributes[attribute].column;
+    sqlite3_stmt *statement = prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %1 IN (SELECT value FROM json_each(?1))")
+                                          .arg(column, description.primaryKeyColumn, description.table),
+                                      nullptr);
+    if (!statement)
+        return keys;
+    StatementReset reset(statement);
+    const QByteArray text = list.toJson(QJsonDocument::Compact);
+    sqlite3_bind_text(statement, 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+    while (sqlite3_step(statement) == SQLITE_ROW)
+        keys.insert(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
+                                      sqlite3_column_bytes(statement, 0)),
+                    sqlite3_column_int64(statement, 1));
+    return keys;
 }
 
 QVector<ObjectID> PersistentStore::relatedIDs(const ObjectID &id, int relationshipIndex)

@@ -78,6 +78,9 @@ public:
     bool fetchSnapshotsForKeys(int entity, const QVector<qint64> &keys, QVector<ObjectSnapshot> *snapshots,
                                QString *error);
     QVector<ObjectID> relatedIDs(const ObjectID &id, int relationshipIndex);
+    // The keys of the records whose text attribute holds one of the values,
+    // by value, in one statement (a value held twice gives one of its records).
+    QHash<QString, qint64> keysForValues(int entity, int attribute, const QStringList &values);
     bool count(int entity, const Predicate &predicate, qint64 *count, QString *error);
     // Reads the in-memory index that answers searches of the entity's texts
     // on a worker thread, through a connection of its own, unless it is

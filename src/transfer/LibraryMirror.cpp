@@ -653,6 +653,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
 
     // The keys here of every record the batch names, read together.
     QHash<QPair<int, QString>, qint64> keys;
+    QVector<QVector<QPair<qint64, QString>>> foundHere(model().entities().size()); // here, though not in the state
     {
         QVector<QSet<QString>> named(model().entities().size());
         for (const MirrorRecord &record : std::as_const(records)) {
@@ -666,8 +667,21 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
         }
         for (int entity = 0; entity < named.size(); ++entity) {
             const QHash<QString, qint64> found = m_state.keysForUuids(entity, QStringList(named[entity].cbegin(), named[entity].cend()));
-            for (auto it = found.cbegin(); it != found.cend(); ++it)
+            QStringList unknown;
+            for (const QString &uuid : std::as_const(named[entity])) {
+                if (const auto key = found.constFind(uuid); key != found.cend())
+                    keys.insert({entity, uuid}, *key);
+                else
+                    unknown << uuid;
+            }
+            // A record the state does not name may be here all the same (the
+            // state lost its last writes in a crash, or was made afresh): the
+            // library itself is asked, so that nothing is made twice.
+            const QHash<QString, qint64> here = m_stack->persistentStore()->keysForValues(entity, uuidAttribute(entity), unknown);
+            for (auto it = here.cbegin(); it != here.cend(); ++it) {
                 keys.insert({entity, it.key()}, it.value());
+                foundHere[entity].append({it.value(), it.key()});
+            }
         }
     }
     QList<ObjectID> known;
@@ -800,7 +814,7 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             const bool isNew = !object;
             if (isNew) {
                 object = writer->insertNewObject(record.entity);
-                object->setAttribute(uuidAttribute(entity), record.uuid);
+                object->setPrimitiveAttribute(uuidAttribute(entity), record.uuid);
                 madeHere.insert({entity, record.uuid}, object);
                 created.append({object, entity, record.uuid, 0});
             }
@@ -813,7 +827,10 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
                 QVariant value = fromJson(record.values.value(attribute.name), attribute);
                 if (!value.isValid() && !attribute.optional)
                     value = attribute.type == AttributeType::Boolean ? QVariant(false) : QVariant(0);
-                if (object->attribute(a) != value)
+                // A new record is written whole, and no one watches it yet.
+                if (isNew)
+                    object->setPrimitiveAttribute(a, value);
+                else if (object->attribute(a) != value)
                     object->setAttribute(a, value);
             }
             if (entity == mediaEntity) {
@@ -936,14 +953,21 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             *error = QStringLiteral("The mirror's state could not be written.");
         return false;
     }
+    QVector<QVector<QPair<qint64, QString>>> madeKeys(model().entities().size());
     for (const Created &made : std::as_const(created))
         if (made.key > 0)
-            m_state.setKey(made.entity, made.key, made.uuid);
+            madeKeys[made.entity].append({made.key, made.uuid});
+    bool written = true;
+    for (int entity = 0; entity < madeKeys.size(); ++entity)
+        written &= m_state.setKeys(entity, madeKeys[entity] + foundHere[entity]);
     for (const auto &gone : std::as_const(removed))
-        m_state.removeKey(gone.first, gone.second);
+        written &= m_state.removeKey(gone.first, gone.second);
+    QVector<std::tuple<QString, QString, bool>> linkRows;
+    linkRows.reserve(agreedLinks.size());
     for (const MirrorLink &link : std::as_const(agreedLinks))
-        m_state.setLink(link.caseUuid, link.tagUuid, link.present);
-    if (!m_state.commit()) {
+        linkRows.append({link.caseUuid, link.tagUuid, link.present});
+    written &= m_state.setLinks(linkRows);
+    if (!written || !m_state.commit()) {
         m_state.rollback();
         if (error)
             *error = QStringLiteral("The mirror's state could not be written.");
@@ -1176,7 +1200,8 @@ bool LibraryMirror::syncFiles(Report *report, const QStringList &mediaToCheck, Q
     return true;
 }
 
-LibraryMirror::Report LibraryMirror::sync(bool media, const ProgressHandler &progress, const std::atomic_bool *cancel)
+LibraryMirror::Report LibraryMirror::sync(bool media, const ProgressHandler &progress, const std::atomic_bool *cancel,
+                                          bool allFiles)
 {
     Report report;
     if (!m_state.isOpen()) {
@@ -1197,7 +1222,7 @@ LibraryMirror::Report LibraryMirror::sync(bool media, const ProgressHandler &pro
     bool ok = sendInitial(&report, progress, cancel) && sendChanges(&report, &mediaToCheck)
               && receiveChanges(&report, progress, cancel, &serverFiles);
     if (ok && media) {
-        ok = syncFiles(&report, mediaToCheck, serverFiles, first || firstFiles, progress, cancel);
+        ok = syncFiles(&report, mediaToCheck, serverFiles, first || firstFiles || allFiles, progress, cancel);
         if (ok && firstFiles)
             m_state.setValue(QStringLiteral("filesChecked"), QStringLiteral("1"));
     }

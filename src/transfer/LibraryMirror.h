@@ -89,7 +89,10 @@ public:
     // Connects and answers whether the server can hold the library.
     bool testConnection(QString *error);
     // One round: send, receive, then files when media is true.
-    Report sync(bool media, const ProgressHandler &progress = {}, const std::atomic_bool *cancel = nullptr);
+    // allFiles looks at every media record's file, not only those changed
+    // since the last sync: the way to fetch every missing file the server has.
+    Report sync(bool media, const ProgressHandler &progress = {}, const std::atomic_bool *cancel = nullptr,
+                bool allFiles = false);
     bool status(Status *status, QString *error);
     // Returns once the window's context has taken in everything the syncs
     // so far wrote. Not on the main thread, which does that merging.

@@ -131,6 +131,33 @@ void MirrorService::syncNow()
     scheduleSync(0, true);
 }
 
+void MirrorService::fetchMissingFiles()
+{
+    m_allFiles = true;
+    syncNow();
+}
+
+void MirrorService::countMissingFiles(const std::function<void(qint64, const QString &)> &done)
+{
+    CoreDataStack *stack = m_stack;
+    const QString password = m_password;
+    QPointer<MirrorService> self(this);
+    QThread *thread = QThread::create([stack, password, done, self] {
+        LibraryMirror mirror(stack);
+        mirror.setPassword(password);
+        LibraryMirror::Status status;
+        QString error;
+        const bool ok = mirror.open(&error) && mirror.status(&status, &error);
+        mirror.disconnect();
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [done, ok, status, error, self] {
+            if (self)
+                done(ok ? status.missingFiles : -1, error);
+        }, Qt::QueuedConnection);
+    });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+}
+
 void MirrorService::cancel()
 {
     if (m_inFlight)
@@ -154,12 +181,15 @@ void MirrorService::scheduleSync(int delayMs, bool requested)
     m_inFlight = true;
     m_cancel = false;
     setState(State::Syncing, QString());
-    const bool media = m_mediaOverride.value_or(keepsMediaOnServer());
+    const bool allFiles = m_allFiles && requested;
+    if (allFiles)
+        m_allFiles = false;
+    const bool media = allFiles || m_mediaOverride.value_or(keepsMediaOnServer());
     MirrorWorker *worker = m_worker;
     const QString password = m_password;
     const QString machine = m_machine;
     std::atomic_bool *cancel = &m_cancel;
-    QMetaObject::invokeMethod(worker, [=] { worker->run(requested, media, password, machine, cancel); },
+    QMetaObject::invokeMethod(worker, [=] { worker->run(requested, media, allFiles, password, machine, cancel); },
                               Qt::QueuedConnection);
 }
 

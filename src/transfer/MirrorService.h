@@ -54,6 +54,12 @@ public:
     // A sync now, as the user asked: failures are reported through
     // syncFinished with requested set.
     void syncNow();
+    // A sync now that also fetches every media file the server has and this
+    // library lacks (and sends those only here), whatever the media setting.
+    void fetchMissingFiles();
+    // Counts, on a thread of its own, the media files the server has and
+    // this library lacks; -1 with a message when the server cannot say.
+    void countMissingFiles(const std::function<void(qint64 count, const QString &error)> &done);
     void cancel();
     // Connects on a thread of its own and answers on this object's thread.
     void testConnection(const std::function<void(bool ok, const QString &message)> &done);
@@ -94,6 +100,7 @@ private:
     bool m_inFlight = false;
     bool m_again = false;
     bool m_againRequested = false;
+    bool m_allFiles = false; // the next sync looks at every media file
     QTimer m_saveTimer;
     QTimer m_retryTimer;
 };

@@ -56,7 +56,7 @@ bool MirrorState::open(const QString &libraryDirectory, QString *error)
         }
         sqlite3_busy_timeout(m_db, 10000);
         char *failure = nullptr;
-        if (sqlite3_exec(m_db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;", nullptr, nullptr, &failure)
+        if (sqlite3_exec(m_db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;", nullptr, nullptr, &failure)
                 != SQLITE_OK
             || sqlite3_exec(m_db, schema, nullptr, nullptr, &failure) != SQLITE_OK) {
             *message = QString::fromUtf8(failure ? failure : sqlite3_errmsg(m_db));
@@ -215,6 +215,66 @@ bool MirrorState::setKey(int entity, qint64 key, const QString &uuid)
     sqlite3_bind_int64(upsert, 2, key);
     bindText(upsert, 3, uuid);
     return run(upsert);
+}
+
+namespace {
+
+// A JSON array of arrays, for json_each: each row's values as JSON.
+QString jsonRows(const QVector<QStringList> &rows)
+{
+    QString text(QLatin1Char('['));
+    for (int i = 0; i < rows.size(); ++i) {
+        if (i > 0)
+            text += QLatin1Char(',');
+        text += QLatin1Char('[') + rows[i].join(QLatin1Char(',')) + QLatin1Char(']');
+    }
+    return text + QLatin1Char(']');
+}
+
+QString jsonText(const QString &text)
+{
+    // Uuids only reach here; anything that would break the array is dropped.
+    return QLatin1Char('"') + QString(text).remove(QLatin1Char('"')).remove(QLatin1Char('\\')) + QLatin1Char('"');
+}
+
+} // namespace
+
+bool MirrorState::setKeys(int entity, const QVector<QPair<qint64, QString>> &keys)
+{
+    if (keys.isEmpty())
+        return true;
+    QVector<QStringList> rows;
+    rows.reserve(keys.size());
+    for (const auto &key : keys)
+        rows.append({QString::number(key.first), jsonText(key.second)});
+    sqlite3_stmt *insert = statement("INSERT OR REPLACE INTO keys (entity, pk, uuid) "
+                                     "SELECT ?, json_extract(value, '$[0]'), json_extract(value, '$[1]') FROM json_each(?)");
+    if (!insert)
+        return false;
+    sqlite3_bind_int(insert, 1, entity);
+    bindText(insert, 2, jsonRows(rows));
+    return run(insert);
+}
+
+bool MirrorState::setLinks(const QVector<std::tuple<QString, QString, bool>> &links)
+{
+    QVector<QStringList> added, removed;
+    for (const auto &[caseUuid, tagUuid, present] : links)
+        (present ? added : removed).append({jsonText(caseUuid), jsonText(tagUuid)});
+    sqlite3_stmt *insert = statement("INSERT OR IGNORE INTO links (case_uuid, tag_uuid) SELECT json_extract(value, '$[0]'), json_extract(value, '$[1]') FROM json_each(?)");
+    sqlite3_stmt *remove = statement("DELETE FROM links WHERE (case_uuid, tag_uuid) IN (SELECT json_extract(value, '$[0]'), json_extract(value, '$[1]') FROM json_each(?))");
+    if (!insert || !remove)
+        return false;
+    bool ok = true;
+    if (!added.isEmpty()) {
+        bindText(insert, 1, jsonRows(added));
+        ok = run(insert);
+    }
+    if (ok && !removed.isEmpty()) {
+        bindText(remove, 1, jsonRows(removed));
+        ok = run(remove);
+    }
+    return ok;
 }
 
 bool MirrorState::removeKey(int entity, qint64 key)

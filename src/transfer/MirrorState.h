@@ -4,7 +4,9 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <optional>
+#include <tuple>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -48,6 +50,9 @@ public:
     QString uuidForKey(int entity, qint64 key);
     bool setKey(int entity, qint64 key, const QString &uuid);
     bool removeKey(int entity, qint64 key);
+    // Many at once (a page of records taken in): one statement each.
+    bool setKeys(int entity, const QVector<QPair<qint64, QString>> &keys);
+    bool setLinks(const QVector<std::tuple<QString, QString, bool>> &links);
 
     // The tags (uuids) of a case as last agreed with the server.
     QSet<QString> links(const QString &caseUuid);

@@ -12,7 +12,8 @@ MirrorWorker::MirrorWorker(CoreDataStack *stack)
 {
 }
 
-void MirrorWorker::run(bool requested, bool media, const QString &password, const QString &machine, std::atomic_bool *cancel)
+void MirrorWorker::run(bool requested, bool media, bool allFiles, const QString &password, const QString &machine,
+                       std::atomic_bool *cancel)
 {
     if (!m_opened) {
         QString error;
@@ -34,7 +35,7 @@ void MirrorWorker::run(bool requested, bool media, const QString &password, cons
     m_mirror.setPassword(password);
     m_mirror.setMachineName(machine);
     const LibraryMirror::Report report =
-        m_mirror.sync(media, [this](const LibraryMirror::Progress &progress) { emit progressed(progress); }, cancel);
+        m_mirror.sync(media, [this](const LibraryMirror::Progress &progress) { emit progressed(progress); }, cancel, allFiles);
     if (report.offline)
         stopListening();
     else if (report.ok)

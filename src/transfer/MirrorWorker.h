@@ -23,7 +23,8 @@ public:
     explicit MirrorWorker(CoreDataStack *stack);
 
     // One sync; done tells how it went.
-    void run(bool requested, bool media, const QString &password, const QString &machine, std::atomic_bool *cancel);
+    void run(bool requested, bool media, bool allFiles, const QString &password, const QString &machine,
+             std::atomic_bool *cancel);
     // Closes both connections.
     void finish();
 

@@ -568,3 +568,38 @@ TEST_F(LibraryMirrorTest, WhatAServerHoldsIsCheckedBeforeItIsTakenIn)
     EXPECT_FALSE(QFileInfo::exists(original->filePath()));
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/etc/passwd.jpg")));
 }
+
+// The mirror's own state beside the library lost (a crash, or deleted): the
+// next sync finds the records already here by their uuids, makes nothing
+// twice, and a deletion made afterwards still reaches the other machine.
+TEST_F(LibraryMirrorTest, ALostMirrorStateMakesNothingTwice)
+{
+    Machine &a = machine(QStringLiteral("hospital"));
+    Case *chest = a.addCase(QStringLiteral("ABC1235"), QStringLiteral("Pneumothorax"));
+    a.addMedia(chest, 0);
+    chest->addToTags(a.addTag(QStringLiteral("Chest")));
+    a.addCase(QStringLiteral("XYZ0002"), QStringLiteral("Scaphoid fracture"));
+    a.save();
+    syncOK(a);
+    Machine &b = machine(QStringLiteral("laptop"));
+    syncOK(b);
+
+    b.mirror.reset();
+    ASSERT_TRUE(QFile::remove(QDir(b.stack->libraryDirectory()).filePath(MirrorState::fileName())));
+    b.mirror = std::make_unique<LibraryMirror>(b.stack.get());
+    QString error;
+    ASSERT_TRUE(b.mirror->open(&error)) << error.toStdString();
+    b.mirror->setServer(conninfo());
+    b.mirror->setMachineName(b.name);
+    syncOK(b);
+    EXPECT_EQ(b.context()->countOfObjects(Case::entityName()), 2);
+    EXPECT_EQ(b.context()->countOfObjects(Media::entityName()), 1);
+    EXPECT_EQ(b.context()->countOfObjects(Tag::entityName()), 1);
+
+    b.context()->deleteObject(b.caseFor(QStringLiteral("XYZ0002")));
+    b.save();
+    syncOK(b);
+    syncOK(a);
+    EXPECT_EQ(a.caseFor(QStringLiteral("XYZ0002")), nullptr);
+    EXPECT_EQ(a.exportedText(), b.exportedText());
+}
