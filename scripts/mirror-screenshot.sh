@@ -35,30 +35,38 @@ mkdir -p "$laptop"
 HOME=$laptop ./build/ovalis-cli sync --server "$conninfo" --machine laptop >/dev/null || exit 1
 
 export output laptop
-xvfb-run -a -s "-screen 0 1920x800x24" bash -c '
+xvfb-run -a -s "-screen 0 2580x760x24" bash -c '
   ./build/ovalis >/dev/null 2>&1 &
   hospital_app=$!
   sleep 6
   left=$(xdotool search --sync --pid $hospital_app --name "^Ovalis$" | head -n 1)
-  xdotool windowsize "$left" 955 790 windowmove "$left" 0 0
+  xdotool windowsize "$left" 1280 750 windowmove "$left" 0 0
   HOME=$laptop ./build/ovalis >/dev/null 2>&1 &
   laptop_app=$!
   sleep 6
   right=$(xdotool search --sync --pid $laptop_app --name "^Ovalis$" | head -n 1)
-  xdotool windowsize "$right" 955 790 windowmove "$right" 962 0
+  xdotool windowsize "$right" 1280 750 windowmove "$right" 1300 0
   sleep 2
-  # A new case on the left, saved at once.
-  xdotool windowactivate --sync "$left"
+  # The laptop looks for the case that is still to come.
+  xdotool windowfocus --sync "$right"
+  xdotool mousemove 2345 44 click 1
+  sleep 0.5
+  xdotool type --delay 60 "MIR0001"
+  sleep 2
+  # A new case at the hospital, saved at once.
+  xdotool windowfocus --sync "$left"
+  xdotool mousemove 400 103 click 1
+  sleep 0.5
   xdotool key ctrl+n
   sleep 2
   xdotool type --delay 60 "MIR0001"
-  xdotool key Tab
+  xdotool mousemove 1121 359 click 1
   sleep 0.3
   xdotool type --delay 40 "Shared between two machines"
   sleep 0.5
   xdotool key ctrl+s
   sleep 4
-  xdotool mousemove 1910 790
+  xdotool mousemove 2570 750
   sleep 1
   import -window root "$output"
   kill $hospital_app $laptop_app
