@@ -66,6 +66,7 @@ int runSync(const QString &library, const QStringList &arguments)
     const QCommandLineOption machineOption(QStringLiteral("machine"),
                                            QStringLiteral("This machine's name in conflict reports (default: the host name)."),
                                            QStringLiteral("NAME"));
+    parser.addHelpOption();
     parser.addOptions({serverOption, onceOption, watchOption, mediaOption, noMediaOption, machineOption});
     CommandArguments::parse(parser, QStringLiteral("sync"), arguments);
     if (!parser.positionalArguments().isEmpty())
@@ -142,6 +143,7 @@ int runSyncStatus(const QString &library, const QStringList &arguments)
         "Prints what waits to be sent to the library's mirror and what the server has that is not here."));
     const QCommandLineOption serverOption(QStringLiteral("server"), serverHelp, QStringLiteral("CONNINFO"));
     const QCommandLineOption machineOption(QStringLiteral("machine"), QStringLiteral("This machine's name."), QStringLiteral("NAME"));
+    parser.addHelpOption();
     parser.addOptions({serverOption, machineOption});
     CommandArguments::parse(parser, QStringLiteral("sync-status"), arguments);
     if (!parser.positionalArguments().isEmpty())
