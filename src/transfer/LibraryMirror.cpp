@@ -592,6 +592,12 @@ bool LibraryMirror::receiveChanges(Report *report, const ProgressHandler &progre
         page.ok = m_server.pull(after, pullLimit, &page.records, &page.links, &page.files, &page.upTo, &page.error);
         return page;
     };
+    m_unnamedHere.clear();
+    for (int entity = 0; entity < model().entities().size(); ++entity) {
+        qint64 here = 0;
+        if (m_stack->persistentStore()->count(entity, Predicate(), &here, nullptr) && here > m_state.keyCount(entity))
+            m_unnamedHere.insert(entity);
+    }
     qint64 after = m_state.number(QStringLiteral("pulledSeq"));
     qint64 total = -1;
     qint64 done = 0;
@@ -677,7 +683,9 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             // A record the state does not name may be here all the same (the
             // state lost its last writes in a crash, or was made afresh): the
             // library itself is asked, so that nothing is made twice.
-            const QHash<QString, qint64> here = m_stack->persistentStore()->keysForValues(entity, uuidAttribute(entity), unknown);
+            const QHash<QString, qint64> here = m_unnamedHere.contains(entity)
+                                                    ? m_stack->persistentStore()->keysForValues(entity, uuidAttribute(entity), unknown)
+                                                    : QHash<QString, qint64>();
             for (auto it = here.cbegin(); it != here.cend(); ++it) {
                 keys.insert({entity, it.key()}, it.value());
                 foundHere[entity].append({it.value(), it.key()});

@@ -142,6 +142,9 @@ private:
     QSet<qint64> m_madeThisSync;
     QHash<qint64, QHash<QString, int>> m_mediaOrder;
     QSet<QPair<qint64, qint64>> m_linksMadeThisSync;
+    // The entities of which the library holds records the state does not
+    // name, which are then looked for in the library by uuid.
+    QSet<int> m_unnamedHere;
 };
 
 } // namespace ovalis

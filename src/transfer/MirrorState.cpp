@@ -12,7 +12,7 @@ namespace {
 const char *const schema =
     "CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS keys (entity INTEGER NOT NULL, pk INTEGER NOT NULL, uuid TEXT NOT NULL, "
-    "PRIMARY KEY (entity, pk));"
+    "PRIMARY KEY (entity, pk)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS keys_by_uuid ON keys (entity, uuid);"
     "CREATE TABLE IF NOT EXISTS links (case_uuid TEXT NOT NULL, tag_uuid TEXT NOT NULL, "
     "PRIMARY KEY (case_uuid, tag_uuid)) WITHOUT ROWID;"
@@ -56,7 +56,7 @@ bool MirrorState::open(const QString &libraryDirectory, QString *error)
         }
         sqlite3_busy_timeout(m_db, 10000);
         char *failure = nullptr;
-        if (sqlite3_exec(m_db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;", nullptr, nullptr, &failure)
+        if (sqlite3_exec(m_db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536; PRAGMA wal_autocheckpoint = 16384;", nullptr, nullptr, &failure)
                 != SQLITE_OK
             || sqlite3_exec(m_db, schema, nullptr, nullptr, &failure) != SQLITE_OK) {
             *message = QString::fromUtf8(failure ? failure : sqlite3_errmsg(m_db));
@@ -190,6 +190,17 @@ QHash<QString, qint64> MirrorState::keysForUuids(int entity, const QStringList &
         found.insert(columnText(select, 0), sqlite3_column_int64(select, 1));
     sqlite3_reset(select);
     return found;
+}
+
+qint64 MirrorState::keyCount(int entity)
+{
+    sqlite3_stmt *select = statement("SELECT count(*) FROM keys WHERE entity = ?");
+    if (!select)
+        return 0;
+    sqlite3_bind_int(select, 1, entity);
+    const qint64 count = sqlite3_step(select) == SQLITE_ROW ? sqlite3_column_int64(select, 0) : 0;
+    sqlite3_reset(select);
+    return count;
 }
 
 QString MirrorState::uuidForKey(int entity, qint64 key)

@@ -48,6 +48,7 @@ public:
     // The keys of those of the uuids that have one, read together.
     QHash<QString, qint64> keysForUuids(int entity, const QStringList &uuids);
     QString uuidForKey(int entity, qint64 key);
+    qint64 keyCount(int entity);
     bool setKey(int entity, qint64 key, const QString &uuid);
     bool removeKey(int entity, qint64 key);
     // Many at once (a page of records taken in): one statement each.
