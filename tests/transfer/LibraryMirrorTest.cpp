@@ -424,7 +424,8 @@ TEST_F(LibraryMirrorTest, FilesArriveByteIdenticalAndACropReplacesTheOldVersionW
 
 // The server stopped in the middle of a first upload: the sync says so and
 // changes nothing here; started again, the upload goes on where it stopped,
-// and the server ends with every record once.
+// and the server ends with every record once. A first download cancelled
+// after a page goes on where it stopped too.
 TEST_F(LibraryMirrorTest, AServerStoppedDuringTheFirstUploadLosesAndDoublesNothing)
 {
     Machine &a = machine(QStringLiteral("hospital"));
@@ -464,8 +465,32 @@ TEST_F(LibraryMirrorTest, AServerStoppedDuringTheFirstUploadLosesAndDoublesNothi
     EXPECT_EQ(held, a.context()->countOfObjects(Case::entityName()) + a.context()->countOfObjects(Media::entityName())
                         + a.context()->countOfObjects(Tag::entityName()));
 
+    // A first download cancelled after its first page goes on where it stopped.
     Machine &b = machine(QStringLiteral("laptop"));
-    syncOK(b);
+    std::atomic_bool cancel{false};
+    qint64 firstPage = 0;
+    auto done = std::async(std::launch::async, [&] {
+        LibraryMirror::Report report = b.mirror->sync(false, [&](const LibraryMirror::Progress &progress) {
+            if (progress.phase == QLatin1String("Receiving") && !cancel) {
+                firstPage = progress.done;
+                cancel = true;
+            }
+        }, &cancel);
+        b.mirror->waitForMerges();
+        return report;
+    });
+    while (done.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
+        QCoreApplication::processEvents();
+    const LibraryMirror::Report cancelled = done.get();
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_GT(firstPage, 0);
+    const LibraryMirror::Report rest = sync(b);
+    ASSERT_TRUE(rest.ok) << rest.error.toStdString();
+    // Nothing of the first page came twice: together they are one whole download.
+    Machine &c = machine(QStringLiteral("home"));
+    const LibraryMirror::Report whole = sync(c);
+    ASSERT_TRUE(whole.ok) << whole.error.toStdString();
+    EXPECT_EQ(cancelled.received + rest.received, whole.received);
     EXPECT_EQ(b.exportedText(), before.join(QLatin1Char('\n')).toStdString());
 }
 
