@@ -215,6 +215,7 @@ void SettingsWindowController::addSyncSection(QVBoxLayout *layout)
     connect(m_mirrorPassword, &QLineEdit::editingFinished, this, &SettingsWindowController::applyMirrorPassword);
     connect(m_testConnection, &QPushButton::clicked, this, &SettingsWindowController::testConnection);
     connect(m_syncNow, &QPushButton::clicked, this, &SettingsWindowController::syncNow);
+    connect(m_mirror, &MirrorService::stateChanged, this, &SettingsWindowController::updateSyncControls);
     connect(m_keepMediaOnServer, &QCheckBox::toggled, m_mirror, &MirrorService::setKeepsMediaOnServer);
     connect(m_mirror, &MirrorService::syncFinished, this, [this](const LibraryMirror::Report &report, bool requested) {
         updateLastSync();
@@ -292,6 +293,12 @@ void SettingsWindowController::testConnection()
 
 void SettingsWindowController::syncNow()
 {
+    // While a sync runs, the button stops it; a first sync of a large
+    // library goes on where it stopped the next time.
+    if (m_mirror->state() == MirrorService::State::Syncing) {
+        m_mirror->cancel();
+        return;
+    }
     applyMirrorServer();
     applyMirrorPassword();
     m_mirror->syncNow();
@@ -302,6 +309,7 @@ void SettingsWindowController::updateSyncControls()
     const bool hasServer = !m_mirrorServer->text().trimmed().isEmpty();
     m_testConnection->setEnabled(hasServer && !m_testingConnection);
     m_syncNow->setEnabled(hasServer && !AppDelegate::cloudSyncingDisabled());
+    m_syncNow->setText(m_mirror->state() == MirrorService::State::Syncing ? tr("Stop Sync") : tr("Sync Now"));
 }
 
 void SettingsWindowController::updateLastSync()
