@@ -1,8 +1,11 @@
+#include <QAction>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "library/ui/LibraryWindowController.h"
 #include "support/StoreFixture.h"
 #include "transfer/MirrorService.h"
 #include "transfer/RecordingMultiPeerManager.h"
@@ -130,4 +133,22 @@ TEST_F(SyncMediaServerTest, TheServerIsNamedWithoutItsPassword)
     waitForCount(*view);
     for (const QString &text : shownText(*view))
         EXPECT_FALSE(text.contains(QStringLiteral("s3cret"))) << text.toStdString();
+}
+
+TEST_F(SyncMediaServerTest, TheLibraryWindowHandsItsMirrorToTheSyncMediaWindow)
+{
+    newCase(QStringLiteral("ABC1234"));
+    context()->saveWithParent(true);
+    MirrorService mirror(m_stack.get());
+    restart(mirror, unreachable);
+    LibraryWindowController library(*m_stack);
+    library.setMirrorService(&mirror);
+    library.show();
+    library.syncMediaToolbarItem()->trigger();
+    QPointer<MediaTransferView> window = library.syncMediaWindowController();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(window->serverSection()->isHidden());
+    waitForCount(*window);
+    window->close();
+    ASSERT_TRUE(QTest::qWaitFor([&window] { return window.isNull(); }));
 }
