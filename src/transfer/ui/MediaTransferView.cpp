@@ -265,8 +265,11 @@ void MediaTransferView::serverSyncFinished(qint64 filesReceived, bool ok, const 
                                               : QStringLiteral("Fetched %1 files").arg(filesReceived);
     }
     updateServer();
-    if (filesReceived > 0 && offersServer())
-        countServerFiles();
+    if (filesReceived > 0) {
+        m_model->recountMissingMedia();
+        if (offersServer())
+            countServerFiles();
+    }
 }
 
 void MediaTransferView::closeEvent(QCloseEvent *event)
