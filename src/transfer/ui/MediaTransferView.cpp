@@ -56,10 +56,10 @@ QString serverName(const QString &conninfo)
     return target.database.isEmpty() ? host : QStringLiteral("%1 on %2").arg(target.database, host);
 }
 
-QString missingFilesText(qint64 count, const QString &error)
+QString missingFilesText(qint64 count)
 {
     if (count < 0)
-        return QStringLiteral("The server cannot say which files it has: ") + error;
+        return QStringLiteral("The server cannot say which files it has.");
     if (count == 1)
         return QStringLiteral("The server has 1 media file that this library lacks.");
     return QStringLiteral("The server has %1 media files that this library lacks.").arg(count == 0 ? QStringLiteral("no") : QString::number(count));
@@ -251,8 +251,11 @@ void MediaTransferView::countServerFiles()
     m_serverCountLabel->setText(QStringLiteral("Counting the server's files that this library lacks…"));
     QPointer<MediaTransferView> self(this);
     m_mirror->countMissingFiles([self, request](qint64 count, const QString &error) {
-        if (self && request == self->m_countRequest)
-            self->m_serverCountLabel->setText(missingFilesText(count, error));
+        if (!self || request != self->m_countRequest)
+            return;
+        // The connection's own words, over several lines, go in the tool tip.
+        self->m_serverCountLabel->setText(missingFilesText(count));
+        self->m_serverCountLabel->setToolTip(count < 0 ? error : QString());
     });
 }
 
@@ -260,7 +263,7 @@ void MediaTransferView::serverSyncFinished(qint64 filesReceived, bool ok, const 
 {
     if (requested && m_fetching) {
         m_fetching = false;
-        m_serverResult = !ok ? error
+        m_serverResult = !ok ? error.simplified() // libpq's messages hold line breaks and tabs
                          : filesReceived == 1 ? QStringLiteral("Fetched 1 file")
                                               : QStringLiteral("Fetched %1 files").arg(filesReceived);
     }

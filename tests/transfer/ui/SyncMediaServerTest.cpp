@@ -74,8 +74,8 @@ TEST_F(SyncMediaServerTest, TheServerIsOfferedOnlyByARunningMirrorThatKeepsMedia
     EXPECT_FALSE(view->serverSection()->isHidden());
     EXPECT_EQ(view->size(), QSize(500, 500));
     waitForCount(*view);
-    EXPECT_TRUE(view->serverCountLabel()->text().startsWith(QStringLiteral("The server cannot say which files it has: ")))
-        << view->serverCountLabel()->text().toStdString();
+    EXPECT_EQ(view->serverCountLabel()->text(), QStringLiteral("The server cannot say which files it has."));
+    EXPECT_TRUE(view->serverCountLabel()->toolTip().contains(QStringLiteral("/nonexistent"))); // the connection's error
 
     mirror.stop();
     EXPECT_TRUE(view->serverSection()->isHidden());
@@ -107,7 +107,7 @@ TEST_F(SyncMediaServerTest, FetchFromServerAsksTheMirrorAndShowsItsAnswer)
     EXPECT_EQ(requested, 1);
     // The server could not be reached: its error, as the mirror has it.
     EXPECT_FALSE(mirror.lastResult().isEmpty());
-    EXPECT_EQ(view->serverStatusLabel()->text(), mirror.lastResult());
+    EXPECT_EQ(view->serverStatusLabel()->text(), mirror.lastResult().simplified());
 }
 
 TEST_F(SyncMediaServerTest, TheServerIsNamedWithoutItsPassword)
