@@ -158,6 +158,13 @@ void MediaTransferViewModel::stopTransfer()
     updateStatusLine();
     // The scan counts the files still on their way among the missing ones.
     m_outstandingRequests = 0;
+    recountMissingMedia();
+}
+
+void MediaTransferViewModel::recountMissingMedia()
+{
+    if (m_connectionStatus == ConnectionStatus::transferring)
+        return;
     QPointer<MediaTransferViewModel> self(this);
     m_missingMediaManager->refreshMissingMedia([self] {
         if (self)

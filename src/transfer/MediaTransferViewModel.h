@@ -57,6 +57,9 @@ public slots:
     void disconnectRemote();
     void transfer();
     void stopTransfer();
+    // Counts the missing media again, after files came another way (from
+    // the mirror's server); not while a transfer works through the list.
+    void recountMissingMedia();
 
 signals:
     void changed();

@@ -2,6 +2,8 @@
 
 #include <libpq-fe.h>
 
+#include <QRegularExpression>
+
 namespace ovalis {
 
 int PostgresConnection::Result::rows() const
@@ -191,6 +193,48 @@ QString PostgresConnection::quoteIdentifier(const QString &identifier)
     QString quoted = identifier;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+PostgresConnection::Target PostgresConnection::target(const QString &conninfo)
+{
+    Target target;
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    if (!options)
+        return target;
+    QString hostAddress;
+    QString port;
+    QStringList kept;
+    for (PQconninfoOption *option = options; option->keyword; ++option) {
+        if (!option->val)
+            continue;
+        const QString keyword = QString::fromUtf8(option->keyword);
+        const QString value = QString::fromUtf8(option->val);
+        // The password, and the one for the client's key.
+        if (keyword.contains(QLatin1String("password")))
+            continue;
+        if (keyword == QLatin1String("host"))
+            target.host = value;
+        else if (keyword == QLatin1String("hostaddr"))
+            hostAddress = value;
+        else if (keyword == QLatin1String("port"))
+            port = value;
+        else if (keyword == QLatin1String("dbname"))
+            target.database = value;
+        QString shown = value;
+        static const QRegularExpression needsQuotes(QStringLiteral("[\\s'\\\\]"));
+        if (shown.isEmpty() || shown.contains(needsQuotes)) {
+            shown.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+            shown = QLatin1Char('\'') + shown + QLatin1Char('\'');
+        }
+        kept.append(keyword + QLatin1Char('=') + shown);
+    }
+    PQconninfoFree(options);
+    if (target.host.isEmpty())
+        target.host = hostAddress;
+    if (!port.isEmpty())
+        target.host += QLatin1Char(':') + port;
+    target.withoutPassword = kept.join(QLatin1Char(' '));
+    return target;
 }
 
 bool PostgresConnection::copyRows(const QString &copyStatement, const QVector<QVector<QByteArray>> &rows, QString *error)

@@ -73,6 +73,18 @@ public:
     // An identifier quoted for SQL.
     static QString quoteIdentifier(const QString &identifier);
 
+    // What a connection string or URI names, for showing to the user: the
+    // host (with its port when one is given), the database, and the string
+    // in keyword=value form with its password left out. All empty when libpq
+    // cannot read the string, so that nothing of it is shown then.
+    struct Target
+    {
+        QString host;
+        QString database;
+        QString withoutPassword;
+    };
+    static Target target(const QString &conninfo);
+
 private:
     QString lastError() const;
     pg_conn *m_connection = nullptr;

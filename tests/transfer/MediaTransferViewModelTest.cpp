@@ -370,3 +370,20 @@ TEST_F(MediaTransferViewModelTest, ARunWhoseLastAnswerIsANotAvailableReplyEndsWi
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->statusString() == QStringLiteral("Finished transferring"); }));
     EXPECT_FLOAT_EQ(m_model->fractionTransferred(), 1.0f);
 }
+
+TEST_F(MediaTransferViewModelTest, FilesThatCameAnotherWayAreCountedAgainButNotDuringATransfer)
+{
+    setMissing(3);
+    start();
+    EXPECT_EQ(m_model->statusString(), QStringLiteral("Missing 3 media items"));
+    setMissing(1);
+    m_model->recountMissingMedia();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_model->statusString() == QStringLiteral("Missing 1 media item"); }));
+
+    connectTo(found(QStringLiteral("Library with 9 cases")));
+    m_model->transfer();
+    const int refreshes = m_missing->refreshes;
+    m_model->recountMissingMedia();
+    EXPECT_EQ(m_missing->refreshes, refreshes);
+    EXPECT_EQ(m_model->connectionStatus(), ConnectionStatus::transferring);
+}

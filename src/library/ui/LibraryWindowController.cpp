@@ -47,6 +47,7 @@
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
 #include "util/Settings.h"
+#include "transfer/MirrorService.h"
 #include "transfer/OvalisMediaTransferViewModel.h"
 #include "transfer/ui/MediaTransferView.h"
 #include "transfer/ui/MirrorStatusView.h"
@@ -700,6 +701,7 @@ void LibraryWindowController::showNetworkWindow()
     if (!m_syncMediaWindowController) {
         m_syncMediaWindowController = new MediaTransferView(OvalisMediaTransferViewModel::forLibrary(m_stack));
         m_syncMediaWindowController->setAttribute(Qt::WA_DeleteOnClose);
+        m_syncMediaWindowController->setMirrorService(m_mirrorService);
         m_syncMediaWindowController->show();
     }
     m_syncMediaWindowController->raise();
@@ -743,6 +745,7 @@ void LibraryWindowController::setMirrorService(MirrorService *service)
 {
     if (m_mirrorStatusView || !service)
         return;
+    m_mirrorService = service;
     // At the status bar's right end, after the progress of long work.
     m_mirrorStatusView = new MirrorStatusView(service, statusBar());
     statusBar()->addPermanentWidget(m_mirrorStatusView);

@@ -56,7 +56,8 @@ public:
     QAction *advancedFindToolbarItem() const { return m_advancedFindToolbarItem; }
     // The progress of long imports and exports, in the status bar.
     LabelledProgressView *progressView() const { return m_progressView; }
-    // Shows the mirror's state in the status bar from now on (once).
+    // Shows the mirror's state in the status bar from now on (once), and
+    // offers its server in the Sync Media windows opened after.
     void setMirrorService(MirrorService *service);
     MirrorStatusView *mirrorStatusView() const { return m_mirrorStatusView; }
     QAction *showAdvancedFindMenuItem() const { return m_showAdvancedFindMenuItem; }
@@ -139,6 +140,7 @@ private:
     SearchField *m_searchField = nullptr;
     LabelledProgressView *m_progressView = nullptr;
     MirrorStatusView *m_mirrorStatusView = nullptr;
+    QPointer<MirrorService> m_mirrorService;
     QAction *m_toggleDetailToolbarItem = nullptr;
     QAction *m_toggleTeachingToolbarItem = nullptr;
     QAction *m_advancedFindToolbarItem = nullptr;

@@ -1,6 +1,7 @@
 #include "transfer/ui/MediaTransferView.h"
 
 #include <QCloseEvent>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -11,7 +12,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "transfer/MirrorService.h"
 #include "transfer/MultiPeerManager.h"
+#include "transfer/PostgresConnection.h"
 #include "transfer/PeerDiscovery.h"
 #include "transfer/ui/PeerInvitationDialog.h"
 #include "transfer/ui/RemoteLibraryView.h"
@@ -24,6 +27,43 @@ namespace ovalis {
 namespace {
 
 constexpr int progressSteps = 1000;
+
+QLabel *heading(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+// Plain text in the grey of secondary lines.
+void makeSecondary(QLabel *label)
+{
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    QPalette secondary = label->palette();
+    secondary.setColor(QPalette::WindowText, QColor(0x6e, 0x6e, 0x73));
+    label->setPalette(secondary);
+}
+
+QString serverName(const QString &conninfo)
+{
+    const PostgresConnection::Target target = PostgresConnection::target(conninfo);
+    if (target.withoutPassword.isEmpty())
+        return QStringLiteral("A server whose connection string cannot be read");
+    const QString host = target.host.isEmpty() ? QStringLiteral("this computer") : target.host;
+    return target.database.isEmpty() ? host : QStringLiteral("%1 on %2").arg(target.database, host);
+}
+
+QString missingFilesText(qint64 count)
+{
+    if (count < 0)
+        return QStringLiteral("The server cannot say which files it has.");
+    if (count == 1)
+        return QStringLiteral("The server has 1 media file that this library lacks.");
+    return QStringLiteral("The server has %1 media files that this library lacks.").arg(count == 0 ? QStringLiteral("no") : QString::number(count));
+}
 
 } // namespace
 
@@ -40,6 +80,11 @@ MediaTransferView::MediaTransferView(std::unique_ptr<MediaTransferViewModel> mod
     , m_progressBar(new QProgressBar(this))
     , m_stopButton(new QPushButton(QStringLiteral("Stop"), this))
     , m_fetchButton(new QPushButton(QStringLiteral("Fetch"), this))
+    , m_serverSection(new QWidget(this))
+    , m_serverNameLabel(new QLabel(m_serverSection))
+    , m_serverCountLabel(new QLabel(m_serverSection))
+    , m_serverStatusLabel(new QLabel(m_serverSection))
+    , m_fetchFromServerButton(new QPushButton(QStringLiteral("Fetch from Server"), m_serverSection))
 {
     setWindowTitle(QStringLiteral("Sync Media"));
     setFixedSize(500, 500);
@@ -47,11 +92,7 @@ MediaTransferView::MediaTransferView(std::unique_ptr<MediaTransferViewModel> mod
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 16, 16, 16);
-    auto *heading = new QLabel(QStringLiteral("Nearby Libraries"), this);
-    QFont headingFont = heading->font();
-    headingFont.setBold(true);
-    heading->setFont(headingFont);
-    layout->addWidget(heading);
+    layout->addWidget(heading(QStringLiteral("Nearby Libraries"), this));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     layout->addWidget(m_list, 1);
 
@@ -63,12 +104,8 @@ MediaTransferView::MediaTransferView(std::unique_ptr<MediaTransferViewModel> mod
     layout->addLayout(connectRow);
 
     // Lines that name other libraries, and the status line, are plain text.
-    m_reachabilityLabel->setTextFormat(Qt::PlainText);
-    m_reachabilityLabel->setWordWrap(true);
+    makeSecondary(m_reachabilityLabel);
     m_statusLabel->setTextFormat(Qt::PlainText);
-    QPalette secondary = m_reachabilityLabel->palette();
-    secondary.setColor(QPalette::WindowText, QColor(0x6e, 0x6e, 0x73));
-    m_reachabilityLabel->setPalette(secondary);
     layout->addWidget(m_reachabilityLabel);
 
     auto *statusRow = new QHBoxLayout;
@@ -95,12 +132,44 @@ MediaTransferView::MediaTransferView(std::unique_ptr<MediaTransferViewModel> mod
     transferRow->addWidget(m_fetchButton);
     layout->addLayout(transferRow);
 
+    // The mirror's server, below a line. What it says comes from the server
+    // and the connection string: plain text only.
+    auto *serverLayout = new QVBoxLayout(m_serverSection);
+    serverLayout->setContentsMargins(0, 8, 0, 0);
+    auto *line = new QFrame(m_serverSection);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    serverLayout->addWidget(line);
+    serverLayout->addWidget(heading(QStringLiteral("Server"), m_serverSection));
+    auto *serverRow = new QHBoxLayout;
+    m_serverNameLabel->setTextFormat(Qt::PlainText);
+    m_serverNameLabel->setWordWrap(true);
+    serverRow->addWidget(m_serverNameLabel, 1);
+    serverRow->addWidget(m_fetchFromServerButton, 0, Qt::AlignTop);
+    serverLayout->addLayout(serverRow);
+    makeSecondary(m_serverCountLabel);
+    serverLayout->addWidget(m_serverCountLabel);
+    m_serverStatusLabel->setTextFormat(Qt::PlainText);
+    m_serverStatusLabel->setWordWrap(true);
+    m_serverStatusLabel->setFont(statusFont);
+    serverLayout->addWidget(m_serverStatusLabel);
+    m_serverSection->hide();
+    layout->addWidget(m_serverSection);
+
     connect(m_list, &QListWidget::itemSelectionChanged, this, &MediaTransferView::update);
     connect(m_connectButton, &QPushButton::clicked, this, &MediaTransferView::connectToSelected);
     connect(m_connectToAddressButton, &QPushButton::clicked, this, &MediaTransferView::connectToAddress);
     connect(m_disconnectButton, &QPushButton::clicked, m_model.get(), &MediaTransferViewModel::disconnectRemote);
     connect(m_stopButton, &QPushButton::clicked, m_model.get(), &MediaTransferViewModel::stopTransfer);
     connect(m_fetchButton, &QPushButton::clicked, m_model.get(), &MediaTransferViewModel::transfer);
+    connect(m_fetchFromServerButton, &QPushButton::clicked, this, [this] {
+        if (!m_mirror)
+            return;
+        m_fetching = true;
+        m_serverResult.clear();
+        m_mirror->fetchMissingFiles();
+        updateServer();
+    });
     connect(m_model.get(), &MediaTransferViewModel::changed, this, &MediaTransferView::update);
     MultiPeerManager *manager = m_model->multiPeerManager();
     connect(manager, &MultiPeerManager::reachabilityChanged, this, &MediaTransferView::updateReachability);
@@ -127,6 +196,82 @@ void MediaTransferView::showEvent(QShowEvent *event)
     if (!m_started) {
         m_started = true;
         m_model->start();
+    }
+    if (offersServer())
+        countServerFiles();
+}
+
+void MediaTransferView::setMirrorService(MirrorService *service)
+{
+    if (m_mirror)
+        disconnect(m_mirror, nullptr, this, nullptr);
+    m_mirror = service;
+    m_fetching = false;
+    m_serverResult.clear();
+    if (service) {
+        connect(service, &MirrorService::stateChanged, this, &MediaTransferView::updateServer);
+        connect(service, &MirrorService::syncFinished, this, [this](const LibraryMirror::Report &report, bool requested) {
+            serverSyncFinished(report.filesReceived, report.ok, report.cancelled ? QStringLiteral("Cancelled") : report.error,
+                               requested);
+        });
+    }
+    updateServer();
+    if (isVisible() && offersServer())
+        countServerFiles();
+}
+
+bool MediaTransferView::offersServer() const
+{
+    return m_mirror && !m_mirror->server().isEmpty() && m_mirror->isRunning() && m_mirror->keepsMediaOnServer();
+}
+
+void MediaTransferView::updateServer()
+{
+    const bool offered = offersServer();
+    const bool appearing = offered && m_serverSection->isHidden();
+    m_serverSection->setVisible(offered);
+    if (!offered) {
+        m_fetching = false; // a stopped mirror finishes no sync
+        return;
+    }
+    const QString conninfo = m_mirror->server();
+    m_serverNameLabel->setText(serverName(conninfo));
+    m_serverNameLabel->setToolTip(PostgresConnection::target(conninfo).withoutPassword);
+    const bool syncing = m_mirror->state() == MirrorService::State::Syncing;
+    m_fetchFromServerButton->setEnabled(!syncing && !m_fetching);
+    m_serverStatusLabel->setText(syncing ? m_mirror->stateText() : m_serverResult);
+    // The mirror started while the window was open.
+    if (appearing && isVisible())
+        countServerFiles();
+}
+
+void MediaTransferView::countServerFiles()
+{
+    const int request = ++m_countRequest;
+    m_serverCountLabel->setText(QStringLiteral("Counting the server's files that this library lacks…"));
+    QPointer<MediaTransferView> self(this);
+    m_mirror->countMissingFiles([self, request](qint64 count, const QString &error) {
+        if (!self || request != self->m_countRequest)
+            return;
+        // The connection's own words, over several lines, go in the tool tip.
+        self->m_serverCountLabel->setText(missingFilesText(count));
+        self->m_serverCountLabel->setToolTip(count < 0 ? error : QString());
+    });
+}
+
+void MediaTransferView::serverSyncFinished(qint64 filesReceived, bool ok, const QString &error, bool requested)
+{
+    if (requested && m_fetching) {
+        m_fetching = false;
+        m_serverResult = !ok ? error.simplified() // libpq's messages hold line breaks and tabs
+                         : filesReceived == 1 ? QStringLiteral("Fetched 1 file")
+                                              : QStringLiteral("Fetched %1 files").arg(filesReceived);
+    }
+    updateServer();
+    if (filesReceived > 0) {
+        m_model->recountMissingMedia();
+        if (offersServer())
+            countServerFiles();
     }
 }
 
