@@ -592,12 +592,7 @@ bool LibraryMirror::receiveChanges(Report *report, const ProgressHandler &progre
         page.ok = m_server.pull(after, pullLimit, &page.records, &page.links, &page.files, &page.upTo, &page.error);
         return page;
     };
-    m_unnamedHere.clear();
-    for (int entity = 0; entity < model().entities().size(); ++entity) {
-        qint64 here = 0;
-        if (m_stack->persistentStore()->count(entity, Predicate(), &here, nullptr) && here > m_state.keyCount(entity))
-            m_unnamedHere.insert(entity);
-    }
+    bool countedUnnamed = false;
     qint64 after = m_state.number(QStringLiteral("pulledSeq"));
     qint64 total = -1;
     qint64 done = 0;
@@ -615,6 +610,17 @@ bool LibraryMirror::receiveChanges(Report *report, const ProgressHandler &progre
             return false;
         }
         next = std::async(std::launch::async, fetch, page.upTo);
+        if (!countedUnnamed) {
+            // Counted once a sync has something to take in: a sync with
+            // nothing to do reads no table whole.
+            countedUnnamed = true;
+            m_unnamedHere.clear();
+            for (int entity = 0; entity < model().entities().size(); ++entity) {
+                qint64 here = 0;
+                if (m_stack->persistentStore()->count(entity, Predicate(), &here, nullptr) && here > m_state.keyCount(entity))
+                    m_unnamedHere.insert(entity);
+            }
+        }
         if (total < 0 && progress) {
             std::lock_guard<std::mutex> lock(m_serverMutex);
             qint64 count = 0;
