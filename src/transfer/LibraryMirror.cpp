@@ -166,29 +166,13 @@ bool LibraryMirror::open(QString *error)
     return m_state.open(m_stack->libraryDirectory(), error);
 }
 
-QString LibraryMirror::server() const
-{
-    return m_state.value(QStringLiteral("server"));
-}
-
 void LibraryMirror::setServer(const QString &conninfo)
 {
     if (conninfo == server())
         return;
-    m_server.connection().close();
     // Another server holds another copy: everything is compared afresh.
-    m_state.forgetServer();
-    m_state.setValue(QStringLiteral("server"), conninfo);
-}
-
-bool LibraryMirror::keepsMediaOnServer() const
-{
-    return m_state.value(QStringLiteral("keepMedia")) != QLatin1String("0");
-}
-
-void LibraryMirror::setKeepsMediaOnServer(bool keep)
-{
-    m_state.setValue(QStringLiteral("keepMedia"), keep ? QStringLiteral("1") : QStringLiteral("0"));
+    m_server.connection().close();
+    m_state.setServer(conninfo);
 }
 
 QString LibraryMirror::libraryId() const

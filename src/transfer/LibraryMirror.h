@@ -76,10 +76,10 @@ public:
 
     // The server (a libpq connection string or URI); a different server
     // than before starts the mirror afresh.
-    QString server() const;
+    QString server() const { return m_state.server(); }
     void setServer(const QString &conninfo);
-    bool keepsMediaOnServer() const;
-    void setKeepsMediaOnServer(bool keep);
+    bool keepsMediaOnServer() const { return m_state.keepsMediaOnServer(); }
+    void setKeepsMediaOnServer(bool keep) { m_state.setKeepsMediaOnServer(keep); }
     void setPassword(const QString &password) { m_password = password; }
     void setMachineName(const QString &name) { m_machine = name; }
     QString machineName() const { return m_machine; }
@@ -104,8 +104,7 @@ public:
     // What this mirror's notifications to other machines carry.
     QString sender() const { return m_server.sender(); }
 
-    // Every media record of a library, with whether its file is here; for the
-    // missing-files count. Tests use the kept folder.
+    // Where file versions that another machine's replaced are kept.
     QString keptFilesFolder() const;
 
 private:

@@ -41,29 +41,6 @@ MirrorService::~MirrorService()
     stop();
 }
 
-QString MirrorService::server() const
-{
-    return m_settings.value(QStringLiteral("server"));
-}
-
-void MirrorService::setServer(const QString &conninfo)
-{
-    if (conninfo == server())
-        return;
-    m_settings.forgetServer();
-    m_settings.setValue(QStringLiteral("server"), conninfo);
-}
-
-bool MirrorService::keepsMediaOnServer() const
-{
-    return m_settings.value(QStringLiteral("keepMedia")) != QLatin1String("0");
-}
-
-void MirrorService::setKeepsMediaOnServer(bool keep)
-{
-    m_settings.setValue(QStringLiteral("keepMedia"), keep ? QStringLiteral("1") : QStringLiteral("0"));
-}
-
 void MirrorService::setPassword(const QString &password)
 {
     m_password = password;

@@ -38,10 +38,10 @@ public:
 
     // The configuration, stored with the library. Changing the server or the
     // password takes effect at the next sync.
-    QString server() const;
-    void setServer(const QString &conninfo);
-    bool keepsMediaOnServer() const;
-    void setKeepsMediaOnServer(bool keep);
+    QString server() const { return m_settings.server(); }
+    void setServer(const QString &conninfo) { m_settings.setServer(conninfo); }
+    bool keepsMediaOnServer() const { return m_settings.keepsMediaOnServer(); }
+    void setKeepsMediaOnServer(bool keep) { m_settings.setKeepsMediaOnServer(keep); }
     void setPassword(const QString &password);
     void setMachineName(const QString &name);
     // Whether media files go up and come down, overriding the library's setting.

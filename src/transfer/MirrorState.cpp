@@ -159,6 +159,14 @@ bool MirrorState::forgetServer()
                   == SQLITE_OK;
 }
 
+void MirrorState::setServer(const QString &conninfo)
+{
+    if (conninfo == server())
+        return;
+    forgetServer();
+    setValue(QStringLiteral("server"), conninfo);
+}
+
 std::optional<qint64> MirrorState::keyForUuid(int entity, const QString &uuid)
 {
     sqlite3_stmt *select = statement("SELECT pk FROM keys WHERE entity = ? AND uuid = ?");

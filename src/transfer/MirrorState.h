@@ -43,6 +43,14 @@ public:
     // Forgets everything learned from a server (a new server or library).
     bool forgetServer();
 
+    // The server (a libpq connection string or URI); a different one than
+    // before forgets everything learned from the previous one.
+    QString server() const { return value(QStringLiteral("server")); }
+    void setServer(const QString &conninfo);
+    // Whether media files go to the server too; yes unless turned off.
+    bool keepsMediaOnServer() const { return value(QStringLiteral("keepMedia")) != QLatin1String("0"); }
+    void setKeepsMediaOnServer(bool keep) { setValue(QStringLiteral("keepMedia"), keep ? QStringLiteral("1") : QStringLiteral("0")); }
+
     // entity is the model's entity index.
     std::optional<qint64> keyForUuid(int entity, const QString &uuid);
     // The keys of those of the uuids that have one, read together.

@@ -11,11 +11,6 @@ int PostgresConnection::Result::rows() const
     return m_result ? PQntuples(m_result.get()) : 0;
 }
 
-int PostgresConnection::Result::columns() const
-{
-    return m_result ? PQnfields(m_result.get()) : 0;
-}
-
 bool PostgresConnection::Result::isNull(int row, int column) const
 {
     return !m_result || PQgetisnull(m_result.get(), row, column);
@@ -148,24 +143,6 @@ bool PostgresConnection::execScript(const QString &sql, QString *error)
     return true;
 }
 
-QByteArray PostgresConnection::copyField(const QByteArray &value)
-{
-    if (value.isNull())
-        return QByteArrayLiteral("\\N");
-    QByteArray escaped;
-    escaped.reserve(value.size() + 8);
-    for (const char c : value) {
-        switch (c) {
-        case '\\': escaped += "\\\\"; break;
-        case '\t': escaped += "\\t"; break;
-        case '\n': escaped += "\\n"; break;
-        case '\r': escaped += "\\r"; break;
-        default: escaped += c; break;
-        }
-    }
-    return escaped;
-}
-
 QByteArray PostgresConnection::arrayLiteral(const QVector<QByteArray> &values)
 {
     QByteArray literal("{");
@@ -235,51 +212,6 @@ PostgresConnection::Target PostgresConnection::target(const QString &conninfo)
         target.host += QLatin1Char(':') + port;
     target.withoutPassword = kept.join(QLatin1Char(' '));
     return target;
-}
-
-bool PostgresConnection::copyRows(const QString &copyStatement, const QVector<QVector<QByteArray>> &rows, QString *error)
-{
-    if (!m_connection) {
-        if (error)
-            *error = QStringLiteral("not connected");
-        return false;
-    }
-    PGresult *start = PQexec(m_connection, copyStatement.toUtf8().constData());
-    const bool copying = PQresultStatus(start) == PGRES_COPY_IN;
-    PQclear(start);
-    if (!copying) {
-        if (error)
-            *error = lastError();
-        return false;
-    }
-    QByteArray buffer;
-    bool sent = true;
-    for (const QVector<QByteArray> &row : rows) {
-        for (int i = 0; i < row.size(); ++i) {
-            if (i > 0)
-                buffer += '\t';
-            buffer += copyField(row[i]);
-        }
-        buffer += '\n';
-        if (buffer.size() > (1 << 20)) {
-            sent = PQputCopyData(m_connection, buffer.constData(), int(buffer.size())) == 1;
-            buffer.clear();
-            if (!sent)
-                break;
-        }
-    }
-    if (sent && !buffer.isEmpty())
-        sent = PQputCopyData(m_connection, buffer.constData(), int(buffer.size())) == 1;
-    PQputCopyEnd(m_connection, sent ? nullptr : "the client stopped sending");
-    bool ok = sent;
-    while (PGresult *result = PQgetResult(m_connection)) {
-        if (PQresultStatus(result) != PGRES_COMMAND_OK)
-            ok = false;
-        PQclear(result);
-    }
-    if (!ok && error)
-        *error = lastError();
-    return ok;
 }
 
 int PostgresConnection::socket() const

@@ -24,7 +24,6 @@ public:
     {
     public:
         int rows() const;
-        int columns() const;
         bool isNull(int row, int column) const;
         QByteArray value(int row, int column) const;
         QString text(int row, int column) const { return QString::fromUtf8(value(row, column)); }
@@ -57,17 +56,12 @@ public:
                     bool binaryResult, Result *result, QString *error);
     // Runs several statements with no parameters.
     bool execScript(const QString &sql, QString *error);
-    // Sends rows to "COPY table (columns) FROM STDIN" in text format: each
-    // field escaped here, fields joined by tabs.
-    bool copyRows(const QString &copyStatement, const QVector<QVector<QByteArray>> &rows, QString *error);
 
     // The socket that LISTEN notifications arrive on, or -1.
     int socket() const;
     // Reads what arrived on the socket; the channels' payloads that were notified.
     QStringList takeNotifications();
 
-    // A text literal for COPY's text format.
-    static QByteArray copyField(const QByteArray &value);
     // A one-dimensional array literal ({"a","b",NULL}) for a text[] parameter.
     static QByteArray arrayLiteral(const QVector<QByteArray> &values);
     // An identifier quoted for SQL.
