@@ -32,19 +32,21 @@ QString summary(const LibraryMirror::Report &report)
     return text;
 }
 
-// Sets the server when given; false (after saying why) without one.
-bool configure(LibraryMirror &mirror, const QCommandLineParser &parser, const QCommandLineOption &serverOption,
+// Opens the mirror's state and sets the server and machine the options
+// give; 0, or the exit code after saying why it cannot go on (no server set).
+int openMirror(LibraryMirror &mirror, const QCommandLineParser &parser, const QCommandLineOption &serverOption,
                const QCommandLineOption &machineOption)
 {
+    QString error;
+    if (!mirror.open(&error))
+        return fail(error, 3);
     if (parser.isSet(serverOption))
         mirror.setServer(parser.value(serverOption).trimmed());
     if (parser.isSet(machineOption))
         mirror.setMachineName(parser.value(machineOption));
-    if (mirror.server().isEmpty()) {
-        fail(QStringLiteral("no server is set for this library: give one with --server"), 1);
-        return false;
-    }
-    return true;
+    if (mirror.server().isEmpty())
+        return fail(QStringLiteral("no server is set for this library: give one with --server"), 1);
+    return 0;
 }
 
 } // namespace
@@ -87,11 +89,8 @@ int runSync(const QString &library, const QStringList &arguments)
     if (!parser.isSet(watchOption)) {
         LibraryMirror mirror(stack.get());
         mirror.setMergesIntoMainContext(false);
-        QString error;
-        if (!mirror.open(&error))
-            return fail(error, 3);
-        if (!configure(mirror, parser, serverOption, machineOption))
-            return 1;
+        if (const int code = openMirror(mirror, parser, serverOption, machineOption))
+            return code;
         const bool terminal = isatty(STDERR_FILENO);
         const LibraryMirror::Report report = mirror.sync(media.value_or(mirror.keepsMediaOnServer()),
                                                          [terminal](const LibraryMirror::Progress &progress) {
@@ -110,11 +109,8 @@ int runSync(const QString &library, const QStringList &arguments)
     MirrorService service(stack.get());
     {
         LibraryMirror mirror(stack.get());
-        QString error;
-        if (!mirror.open(&error))
-            return fail(error, 3);
-        if (!configure(mirror, parser, serverOption, machineOption))
-            return 1;
+        if (const int code = openMirror(mirror, parser, serverOption, machineOption))
+            return code;
         service.setMachineName(mirror.machineName());
     }
     service.setMediaOverride(media);
@@ -152,11 +148,9 @@ int runSyncStatus(const QString &library, const QStringList &arguments)
     if (!stack)
         return 2;
     LibraryMirror mirror(stack.get());
+    if (const int code = openMirror(mirror, parser, serverOption, machineOption))
+        return code;
     QString error;
-    if (!mirror.open(&error))
-        return fail(error, 3);
-    if (!configure(mirror, parser, serverOption, machineOption))
-        return 1;
     out() << "Server: " << mirror.server() << Qt::endl;
     const QString last = mirror.state().value(QStringLiteral("lastSync"));
     out() << "Last sync: " << (last.isEmpty() ? QStringLiteral("never") : last + QStringLiteral(" (") + mirror.state().value(QStringLiteral("lastResult")) + QLatin1Char(')'))
