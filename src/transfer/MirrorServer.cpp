@@ -721,10 +721,10 @@ bool MirrorServer::pushFile(const MirrorFile &file, bool *won, QString *error)
     if (!m_connection.exec(QStringLiteral("SELECT saved_at, sha256 FROM files WHERE media_uuid = $1"), {file.mediaUuid.toUtf8()},
                            &held, &failure))
         return rollback(error, failure);
-    *won = held.rows() == 0 || (file.savedAt > held.integer(0, 0) && held.text(0, 1) != file.sha256);
-    if (held.rows() == 1 && held.text(0, 1) == file.sha256)
-        *won = true; // the same content: nothing to change
-    if (*won && (held.rows() == 0 || held.text(0, 1) != file.sha256)) {
+    // The same content as held is no change; otherwise the later version wins.
+    const bool same = held.rows() == 1 && held.text(0, 1) == file.sha256;
+    *won = held.rows() == 0 || same || file.savedAt > held.integer(0, 0);
+    if (*won && !same) {
         if (!m_connection.exec(QStringLiteral("INSERT INTO files (media_uuid, sha256, size, extension, saved_at, machine, seq) "
                                               "VALUES ($1, $2, $3, $4, $5, $6, nextval('changes')) ON CONFLICT (media_uuid) DO "
                                               "UPDATE SET sha256 = excluded.sha256, size = excluded.size, extension = "

@@ -29,11 +29,11 @@ MirrorService::MirrorService(CoreDataStack *stack, QObject *parent)
     m_lastSync = QDateTime::fromString(m_settings.value(QStringLiteral("lastSync")), Qt::ISODate);
     m_lastResult = m_settings.value(QStringLiteral("lastResult"));
     m_saveTimer.setSingleShot(true);
-    connect(&m_saveTimer, &QTimer::timeout, this, [this] { scheduleSync(0, false); });
+    connect(&m_saveTimer, &QTimer::timeout, this, [this] { scheduleSync(false); });
     // Offline or not, a look every two minutes catches saves made by other
     // writers of this library and a server that came back.
     m_retryTimer.setInterval(120000);
-    connect(&m_retryTimer, &QTimer::timeout, this, [this] { scheduleSync(0, false); });
+    connect(&m_retryTimer, &QTimer::timeout, this, [this] { scheduleSync(false); });
 }
 
 MirrorService::~MirrorService()
@@ -68,11 +68,11 @@ void MirrorService::start()
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_worker, &MirrorWorker::progressed, this, &MirrorService::reportProgress, Qt::QueuedConnection);
     connect(m_worker, &MirrorWorker::done, this, &MirrorService::finished, Qt::QueuedConnection);
-    connect(m_worker, &MirrorWorker::notified, this, [this] { scheduleSync(0, false); }, Qt::QueuedConnection);
+    connect(m_worker, &MirrorWorker::notified, this, [this] { scheduleSync(false); }, Qt::QueuedConnection);
     connect(m_stack->mainContext(), &ManagedObjectContext::didSave, this, [this] { m_saveTimer.start(300); });
     m_thread->start();
     m_retryTimer.start();
-    scheduleSync(0, false);
+    scheduleSync(false);
 }
 
 void MirrorService::stop()
@@ -105,7 +105,7 @@ void MirrorService::syncNow()
         m_again = true;
         return;
     }
-    scheduleSync(0, true);
+    scheduleSync(true);
 }
 
 void MirrorService::fetchMissingFiles()
@@ -141,9 +141,8 @@ void MirrorService::cancel()
         m_cancel = true;
 }
 
-void MirrorService::scheduleSync(int delayMs, bool requested)
+void MirrorService::scheduleSync(bool requested)
 {
-    Q_UNUSED(delayMs);
     if (!m_running)
         return;
     if (server().isEmpty()) {
@@ -194,7 +193,7 @@ void MirrorService::finished(const LibraryMirror::Report &report, bool requested
         const bool again = m_againRequested;
         m_again = false;
         m_againRequested = false;
-        scheduleSync(0, again);
+        scheduleSync(again);
     }
 }
 

@@ -77,7 +77,7 @@ signals:
     void syncFinished(const ovalis::LibraryMirror::Report &report, bool requested);
 
 private:
-    void scheduleSync(int delayMs, bool requested);
+    void scheduleSync(bool requested);
     void reportProgress(const LibraryMirror::Progress &progress);
     void finished(const LibraryMirror::Report &report, bool requested);
     void setState(State state, const QString &text);
