@@ -5,6 +5,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <signal.h>
+#include <sqlite3.h>
 
 #include "CliProcess.h"
 #include "support/BackupCases.h"
@@ -83,4 +85,51 @@ TEST(CliSyncTest, TwoLibrariesStayTheSameThroughOnceAndWatch)
     EXPECT_TRUE(watcher.waitForFinished(20000));
     EXPECT_EQ(watcher.exitCode(), 0) << watcher.readAllStandardError().toStdString();
     EXPECT_EQ(exported(hospital.path()).join(QLatin1Char('\n')).toStdString(), exported(laptop.path()).join(QLatin1Char('\n')).toStdString());
+}
+
+// ovalis-cli sync killed in the middle of a first download: the library
+// keeps what was saved, and the next sync goes on to the same library as the
+// other machine's, each case once.
+TEST(CliSyncTest, ASyncKilledHalfWayEndsTheSameOnceRunAgain)
+{
+    PostgresTestServer server;
+    ASSERT_TRUE(server.isRunning()) << server.error().toStdString();
+    const QString conninfo = server.connectionString();
+    QTemporaryDir hospital;
+    QTemporaryDir laptop;
+    ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("5000")}, hospital.path()).exitCode, 0);
+    ASSERT_EQ(runCli({QStringLiteral("sync"), QStringLiteral("--server"), conninfo}, hospital.path()).exitCode, 0);
+
+    QProcess download;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), laptop.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), laptop.path() + QStringLiteral("/.config"));
+    download.setProcessEnvironment(environment);
+    download.start(QStringLiteral(OVALIS_CLI_PATH), {QStringLiteral("sync"), QStringLiteral("--server"), conninfo});
+    ASSERT_TRUE(download.waitForStarted());
+    // Killed once the first page taken in is recorded in the mirror's state.
+    const QByteArray state = (laptop.path() + QStringLiteral("/Ovalis/Mirror.sqlite")).toUtf8();
+    auto pagesTaken = [&] {
+        sqlite3 *db = nullptr;
+        qint64 seen = 0;
+        if (sqlite3_open_v2(state.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_stmt *select = nullptr;
+            if (sqlite3_prepare_v2(db, "SELECT value FROM settings WHERE key = 'pulledSeq'", -1, &select, nullptr) == SQLITE_OK
+                && sqlite3_step(select) == SQLITE_ROW)
+                seen = sqlite3_column_int64(select, 0);
+            sqlite3_finalize(select);
+        }
+        sqlite3_close(db);
+        return seen > 0;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pagesTaken() || download.state() == QProcess::NotRunning; }, 60000));
+    ASSERT_EQ(download.state(), QProcess::Running) << "the download ended before it could be killed";
+    ::kill(pid_t(download.processId()), SIGKILL);
+    ASSERT_TRUE(download.waitForFinished(10000));
+
+    const CliResult again = runCli({QStringLiteral("sync")}, laptop.path());
+    ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+    const QStringList cases = exported(laptop.path());
+    EXPECT_EQ(cases.size(), 5000);
+    EXPECT_EQ(cases.join(QLatin1Char('\n')).toStdString(), exported(hospital.path()).join(QLatin1Char('\n')).toStdString());
 }
