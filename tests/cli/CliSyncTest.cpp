@@ -25,18 +25,25 @@ QStringList exported(const QString &home)
     return sortedBackupCases(path);
 }
 
+// Two homes, each with its own library, and a server of the test's own.
+class CliSyncTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(server.isRunning()) << server.error().toStdString(); }
+
+    PostgresTestServer server;
+    const QString conninfo = server.connectionString();
+    QTemporaryDir hospital;
+    QTemporaryDir laptop;
+};
+
 } // namespace
 
 // Two headless machines, each its own home and library, kept the same by
 // ovalis-cli sync: a first upload and download, changes on both sides, and
 // a machine watching the server takes in the other's changes by itself.
-TEST(CliSyncTest, TwoLibrariesStayTheSameThroughOnceAndWatch)
+TEST_F(CliSyncTest, TwoLibrariesStayTheSameThroughOnceAndWatch)
 {
-    PostgresTestServer server;
-    ASSERT_TRUE(server.isRunning()) << server.error().toStdString();
-    const QString conninfo = server.connectionString();
-    QTemporaryDir hospital;
-    QTemporaryDir laptop;
     ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("40"), QStringLiteral("--tags"),
                       QStringLiteral("8")},
                      hospital.path())
@@ -71,11 +78,7 @@ TEST(CliSyncTest, TwoLibrariesStayTheSameThroughOnceAndWatch)
     // The hospital watches; the laptop's sync reaches it without another command
     // there, though both go by this host's name now.
     QProcess watcher;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), hospital.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), hospital.path() + QStringLiteral("/.config"));
-    watcher.setProcessEnvironment(environment);
-    watcher.start(QStringLiteral(OVALIS_CLI_PATH), {QStringLiteral("sync"), QStringLiteral("--watch")});
+    startCli(watcher, {QStringLiteral("sync"), QStringLiteral("--watch")}, hospital.path());
     ASSERT_TRUE(watcher.waitForStarted());
     ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.readAllStandardOutput().contains("Watching"); }, 20000));
     const CliResult sent = runCli({QStringLiteral("sync")}, laptop.path());
@@ -90,22 +93,13 @@ TEST(CliSyncTest, TwoLibrariesStayTheSameThroughOnceAndWatch)
 // ovalis-cli sync killed in the middle of a first download: the library
 // keeps what was saved, and the next sync goes on to the same library as the
 // other machine's, each case once.
-TEST(CliSyncTest, ASyncKilledHalfWayEndsTheSameOnceRunAgain)
+TEST_F(CliSyncTest, ASyncKilledHalfWayEndsTheSameOnceRunAgain)
 {
-    PostgresTestServer server;
-    ASSERT_TRUE(server.isRunning()) << server.error().toStdString();
-    const QString conninfo = server.connectionString();
-    QTemporaryDir hospital;
-    QTemporaryDir laptop;
     ASSERT_EQ(runCli({QStringLiteral("generate"), QStringLiteral("--cases"), QStringLiteral("5000")}, hospital.path()).exitCode, 0);
     ASSERT_EQ(runCli({QStringLiteral("sync"), QStringLiteral("--server"), conninfo}, hospital.path()).exitCode, 0);
 
     QProcess download;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), laptop.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), laptop.path() + QStringLiteral("/.config"));
-    download.setProcessEnvironment(environment);
-    download.start(QStringLiteral(OVALIS_CLI_PATH), {QStringLiteral("sync"), QStringLiteral("--server"), conninfo});
+    startCli(download, {QStringLiteral("sync"), QStringLiteral("--server"), conninfo}, laptop.path());
     ASSERT_TRUE(download.waitForStarted());
     // Killed once the first page taken in is recorded in the mirror's state.
     const QByteArray state = (laptop.path() + QStringLiteral("/Ovalis/Mirror.sqlite")).toUtf8();
