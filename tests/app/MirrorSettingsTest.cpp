@@ -197,7 +197,11 @@ TEST_F(MirrorSettingsTest, TestAndSyncNowTellTheConnectionsAnswerOnlyWhenAsked)
     EXPECT_TRUE(settings->testConnectionButton()->isEnabled());
 
     settings->syncNowButton()->click();
+    // While it runs, the button stops it.
+    EXPECT_EQ(m_mirror->state(), MirrorService::State::Syncing);
+    EXPECT_EQ(settings->syncNowButton()->text(), QStringLiteral("Stop Sync"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_failures.size() == 1; }));
+    EXPECT_EQ(settings->syncNowButton()->text(), QStringLiteral("Sync Now"));
     EXPECT_FALSE(m_failures.first().isEmpty());
     EXPECT_EQ(settings->lastSyncLabel()->textFormat(), Qt::PlainText);
     EXPECT_TRUE(settings->lastSyncLabel()->text().endsWith(QStringLiteral("failed")));
