@@ -80,9 +80,8 @@ QString PostgresConnection::lastError() const
 {
     if (!m_connection)
         return QStringLiteral("out of memory");
-    // libpq's messages end with a newline and may span lines; the first
-    // lines say what went wrong.
-    return QString::fromUtf8(PQerrorMessage(m_connection)).trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));
+    // libpq's messages span lines, indented with tabs: one line here.
+    return QString::fromUtf8(PQerrorMessage(m_connection)).simplified();
 }
 
 bool PostgresConnection::exec(const QString &sql, const QVector<QByteArray> &parameters, Result *result, QString *error)
