@@ -11,6 +11,7 @@ packages=(
   qt6-multimedia-dev gstreamer1.0-plugins-good gstreamer1.0-libav
   libsqlite3-dev libplist-dev libssl-dev libarchive-dev libzstd-dev
   postgresql libpq-dev qtkeychain-qt6-dev
+  libdcmtk-dev python3-pydicom
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   adwaita-icon-theme
   libgtest-dev libgmock-dev libbenchmark-dev

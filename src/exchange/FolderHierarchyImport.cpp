@@ -42,11 +42,12 @@ QString parentFolder(const QString &path)
     return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-// Images and movies; documents are not taken from folders.
+// Images and movies; documents are not taken from folders, and DICOM files
+// only through the DICOM import, which takes the patient's identity out of them.
 bool isAcceptedMediaFile(const QString &fileName)
 {
     const std::optional<MediaType> type = MediaTypes::typeForExtension(MediaTypes::extensionOf(fileName));
-    return type && *type != MediaType::PDF;
+    return type && *type != MediaType::PDF && *type != MediaType::DICOM;
 }
 
 QString detailFor(const QString &caseFolder, const QString &root)

@@ -12,7 +12,7 @@ struct Entry {
 };
 
 // Within a type, the preferred extension comes first.
-constexpr std::array<Entry, 16> table{{
+constexpr std::array<Entry, 17> table{{
     {MediaType::JPEG, "jpg"},
     {MediaType::JPEG, "jpeg"},
     {MediaType::PNG, "png"},
@@ -29,6 +29,7 @@ constexpr std::array<Entry, 16> table{{
     {MediaType::Movie, "webm"},
     {MediaType::Movie, "3gp"},
     {MediaType::PDF, "pdf"},
+    {MediaType::DICOM, "dcm"},
 }};
 
 bool isImageType(MediaType type)
@@ -77,6 +78,11 @@ bool MediaTypes::isPdf(const QString &extension)
     return typeForExtensionIgnoringCase(extension) == MediaType::PDF;
 }
 
+bool MediaTypes::isDicom(const QString &extension)
+{
+    return typeForExtensionIgnoringCase(extension) == MediaType::DICOM;
+}
+
 QStringList MediaTypes::extensions(MediaType type)
 {
     QStringList result;
@@ -113,7 +119,8 @@ QByteArray MediaTypes::writerFormat(MediaType type)
     case MediaType::TIFF: return QByteArrayLiteral("tiff");
     case MediaType::GIF:
     case MediaType::Movie:
-    case MediaType::PDF: break;
+    case MediaType::PDF:
+    case MediaType::DICOM: break;
     }
     return {};
 }

@@ -7,7 +7,7 @@
 
 namespace ovalis {
 
-enum class MediaType { JPEG, PNG, GIF, TIFF, Movie, PDF };
+enum class MediaType { JPEG, PNG, GIF, TIFF, Movie, PDF, DICOM };
 
 // The file types the library accepts, as one fixed table of lower-case
 // extensions per type (without the dot). Two rules read it: the exact one,
@@ -30,6 +30,9 @@ public:
     static bool isImage(const QString &extension);
     static bool isMovie(const QString &extension);
     static bool isPdf(const QString &extension);
+    // A DICOM file in the library: always one that the DICOM import wrote,
+    // de-identified. Files from elsewhere are told DICOM by their content.
+    static bool isDicom(const QString &extension);
 
     // The table's extensions of one type, the first being the one new files get.
     static QStringList extensions(MediaType type);
@@ -37,7 +40,8 @@ public:
     static QStringList acceptedImageExtensions();
     static QStringList acceptedMovieExtensions();
     static QStringList acceptedPdfExtensions() { return extensions(MediaType::PDF); }
-    // Every extension of the table: images, then movies, then PDF.
+    // Every extension of the table: images, then movies, then PDF (not DICOM,
+    // which only enters through the DICOM import).
     static QStringList acceptedExtensions();
 
     // The image writer format that encodes the type; empty for types that are not written here.
