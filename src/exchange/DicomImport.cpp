@@ -103,8 +103,11 @@ private:
     {
         if (uuid.isEmpty())
             return false;
-        ManagedObject *found = m_context->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {uuid}));
-        return found && !found->isDeleted();
+        // A record left without its case (the case was deleted) is no longer
+        // in the library as far as anyone can see.
+        auto *found = static_cast<Media *>(
+            m_context->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {uuid})));
+        return found && !found->isDeleted() && found->itsCase() && !found->itsCase()->isDeleted();
     }
 
     void importImage(const QString &path, const DicomStudyInfo &study, const DicomSeriesInfo &series, bool &seriesTouched)
