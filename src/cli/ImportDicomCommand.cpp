@@ -42,10 +42,11 @@ int runImportDicom(const QString &library, const QStringList &arguments, bool ve
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Imports DICOM images with the patient taken out of them: files, folders (searched through) and DICOMDIR\n"
-        "files. Each study becomes a new case unless --case says otherwise; its images are stored de-identified,\n"
-        "and the headers as read give the case's patient identifier, sex, dates, summary, detail and tags.\n"
-        "Images already in the library are skipped. With --verbose the files passed over are listed too."));
+        "Imports DICOM images with the patient taken out of them, from files, folders (searched through)\n"
+        "and DICOMDIR files. Each study becomes a new case unless --case says otherwise; its images are\n"
+        "stored de-identified, and their headers as read give the case's patient identifier, sex, dates,\n"
+        "summary, detail and tags. Images already in the library are skipped. With --verbose the files\n"
+        "passed over are listed too. Exits with 3 when a DICOM file could not be imported, after the rest."));
     parser.addHelpOption();
     const QCommandLineOption caseOption(QStringLiteral("case"),
                                         QStringLiteral("Put every image into the case with this patient identifier, made when there is none."),
