@@ -5,6 +5,7 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcvrobow.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
 namespace ovalis::test {
@@ -20,7 +21,7 @@ bool put(DcmItem &item, const DcmTagKey &key, const QString &value)
 
 QStringList TestDicom::identifyingValues() const
 {
-    return {patientName, patientId, birthDate, studyDate, QStringLiteral("PLANTED CREATOR"), institution, physician, accession, privateValue, nestedName, studyUid,
+    return {patientName, patientId, birthDate, studyDate, QStringLiteral("PLANTED CREATOR"), unknownValue, institution, physician, accession, privateValue, nestedName, studyUid,
             seriesUid, sopUid, frameOfReferenceUid, nestedUid};
 }
 
@@ -59,6 +60,11 @@ bool TestDicom::write(const QString &path) const
          && put(*nested, DCM_ReferencedSOPInstanceUID, nestedUid) && put(*nested, DCM_PersonName, nestedName)
          && put(*nested, DcmTagKey(0x0011, 0x0010), QStringLiteral("PLANTED CREATOR"))
          && nested->putAndInsertString(DcmTag(0x0011, 0x1002, EVR_LO), privateValue.toLatin1().constData()).good();
+    // An attribute the toolkit knows nothing of, which may say anything.
+    const QByteArray unknown = unknownValue.toLatin1();
+    auto *unknownElement = new DcmOtherByteOtherWord(DcmTag(0x0022, 0xFF00, EVR_UN));
+    ok = ok && unknownElement->putUint8Array(reinterpret_cast<const Uint8 *>(unknown.constData()), unsigned(unknown.size())).good()
+         && data.insert(unknownElement).good();
     DcmItem *otherId = nullptr;
     ok = ok && data.findOrCreateSequenceItem(DCM_OtherPatientIDsSequence, otherId, -2).good() && otherId
          && put(*otherId, DCM_PatientID, patientId);

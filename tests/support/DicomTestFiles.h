@@ -21,6 +21,7 @@ struct TestDicom {
     QString physician = QStringLiteral("Plantedphysician^Doctor");
     QString accession = QStringLiteral("PLANTEDACC815");
     QString privateValue = QStringLiteral("PLANTEDPRIVATE");
+    QString unknownValue = QStringLiteral("PLANTEDUNKNOWN");
     QString nestedName = QStringLiteral("Plantednested^Person");
     QString studyDate = QStringLiteral("20200304");
     QString studyDescription = QStringLiteral("CT chest");
