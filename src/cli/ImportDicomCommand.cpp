@@ -83,6 +83,8 @@ int runImportDicom(const QString &library, const QStringList &arguments, bool ve
     if (!open(stack))
         return 2;
     const DicomScanResult scan = DicomScanner::scan(paths);
+    if (scan.imageCount() == 0 && scan.unreadable.isEmpty())
+        return fail(QStringLiteral("no DICOM images in %1").arg(paths.join(QStringLiteral(", "))), 3);
 
     DicomImportChoices choices;
     if (parser.isSet(caseOption)) {
