@@ -121,6 +121,16 @@ public:
         }
     }
 
+    // A file once, however many paths or DICOMDIRs lead to it.
+    void addFile(const QString &path)
+    {
+        const QString key = QFileInfo(path).canonicalFilePath();
+        if (!m_seen.contains(key.isEmpty() ? path : key)) {
+            m_seen.insert(key.isEmpty() ? path : key);
+            files.append(path);
+        }
+    }
+
     QStringList files;
     QStringList unreadable;
 
@@ -137,15 +147,6 @@ private:
         std::sort(found.begin(), found.end(), FolderHierarchyImport::pathLess);
         for (const QString &path : std::as_const(found))
             add(path);
-    }
-
-    void addFile(const QString &path)
-    {
-        const QString key = QFileInfo(path).canonicalFilePath();
-        if (!m_seen.contains(key.isEmpty() ? path : key)) {
-            m_seen.insert(key.isEmpty() ? path : key);
-            files.append(path);
-        }
     }
 
     QSet<QString> m_seen;
@@ -232,13 +233,13 @@ DicomScanResult DicomScanner::scan(const QStringList &paths, const std::function
     QHash<QString, DicomStudyInfo> studies;
     QHash<QString, QHash<QString, DicomSeriesInfo>> seriesOfStudy;
     QHash<QString, QList<FileHeader>> filesOfSeries;
-    const int total = int(collector.files.size());
+    int total = int(collector.files.size());
     for (int done = 0; done < total; ++done) {
         if (progress && !progress(done, total)) {
             result.cancelled = true;
             break;
         }
-        const QString &path = collector.files[done];
+        const QString path = collector.files[done];
         if (!isDicomFile(path)) {
             result.notDicom.append(path);
             continue;
@@ -255,7 +256,13 @@ DicomScanResult DicomScanner::scan(const QStringList &paths, const std::function
         OFString storageClass;
         format.getMetaInfo()->findAndGetOFString(DCM_MediaStorageSOPClassUID, storageClass);
         if (storageClass == UID_MediaStorageDirectoryStorage) {
-            result.notImages.append(path + QStringLiteral(": a DICOMDIR"));
+            // A DICOMDIR under another name: its files join the scan.
+            QString error;
+            for (const QString &file : filesOfDicomDir(path, &error))
+                collector.addFile(file);
+            if (!error.isEmpty())
+                result.unreadable.append(path + QStringLiteral(": ") + error);
+            total = int(collector.files.size());
             continue;
         }
         if (reader.number(DCM_Rows) <= 0 || reader.number(DCM_Columns) <= 0) {

@@ -181,6 +181,11 @@ TEST_F(DicomScannerTest, ADicomDirBringsItsStudiesAndNothingOutsideItsFolder)
     EXPECT_EQ(DicomScanner::filesOfDicomDir(dicomDir), (QStringList{path(QStringLiteral("cd/IMAGES/IM1")), path(QStringLiteral("cd/IMAGES/IM1"))}));
     const DicomScanResult own = DicomScanner::scan({dicomDir});
     EXPECT_EQ(own.imageCount(), 1);
+    // Under another name it is told by its content.
+    ASSERT_TRUE(QFile::rename(dicomDir, path(QStringLiteral("cd/INDEX"))));
+    const DicomScanResult renamed = DicomScanner::scan({path(QStringLiteral("cd/INDEX"))});
+    EXPECT_EQ(renamed.imageCount(), 1);
+    EXPECT_TRUE(renamed.notImages.isEmpty());
 }
 
 TEST_F(DicomScannerTest, ProgressCanCancelWithAPartialResult)
