@@ -81,6 +81,11 @@ public:
             for (const DicomSeriesInfo &series : study.series) {
                 bool seriesTouched = false;
                 for (const QString &path : DicomImport::chosenFiles(series, m_choices)) {
+                    if (m_choices.cancel && m_choices.cancel->load()) {
+                        m_summary.cancelled = true;
+                        save(true);
+                        return m_summary;
+                    }
                     importImage(path, study, series, seriesTouched);
                     LabelledProgressInfo::post(++counter, total, QStringLiteral("Importing DICOM images…"));
                     if (counter % saveInterval == 0)

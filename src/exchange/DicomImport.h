@@ -4,7 +4,9 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
+#include <memory>
 
 #include "exchange/DicomScanner.h"
 #include "store/ObjectID.h"
@@ -24,6 +26,9 @@ struct DicomImportChoices {
     enum Field { PatientID = 1, Sex = 2, DateOfBirth = 4, DateOfDiagnosis = 8, Summary = 16, Detail = 32, Tags = 64 };
     int fields = 127; // which case fields the headers fill (only on cases the import makes,
                       // and on an existing case only where the field is empty)
+    // Set (from any thread) to stop after the image being imported; what was
+    // imported by then is saved, and the summary says cancelled.
+    std::shared_ptr<std::atomic<bool>> cancel;
 };
 
 struct DicomImportSummary {

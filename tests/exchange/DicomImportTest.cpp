@@ -90,6 +90,14 @@ protected:
         return labels;
     }
 
+    int mediaRecordCount()
+    {
+        int records = 0;
+        for (const Case *item : allCases())
+            records += int(item->media().size());
+        return records;
+    }
+
     QStringList mediaFiles() const
     {
         QStringList files;
@@ -232,6 +240,28 @@ TEST_F(DicomImportTest, ChoicesPickSeriesThinThemAndAddToAnExistingCaseOnlyWhere
     EXPECT_EQ(teaching.first()->media().size(), 5);
 }
 
+TEST_F(DicomImportTest, CancellingStopsAfterTheImageBeingImportedAndKeepsWhatCameBefore)
+{
+    writeStudies();
+    DicomImportChoices choices;
+    choices.cancel = std::make_shared<std::atomic<bool>>(false);
+    // Cancelled from the progress of the third image, as a window's button would.
+    const ObserverToken token = NotificationCenter::defaultCenter().addObserver(
+        LabelledProgressInfo::notificationName, nullptr, [cancel = choices.cancel](const Notification &notification) {
+            if (notification.userInfo.value(LabelledProgressInfo::label) == QStringLiteral("Importing DICOM images…")
+                && notification.userInfo.value(LabelledProgressInfo::count).toInt() == 3)
+                cancel->store(true);
+        });
+    const DicomImportSummary summary = import(choices);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(summary.imagesImported, 3);
+    EXPECT_EQ(mediaFiles().size(), 3);
+    EXPECT_FALSE(context()->hasChanges());
+    // The head study's image, then the chest study's first two.
+    ASSERT_EQ(allCases().size(), 2);
+    EXPECT_EQ(mediaRecordCount(), 3);
+}
+
 TEST_F(DicomImportTest, ATruncatedFileIsNamedAndTheRestAreImported)
 {
     writeStudies();
@@ -245,10 +275,7 @@ TEST_F(DicomImportTest, ATruncatedFileIsNamedAndTheRestAreImported)
     ASSERT_EQ(summary.failed.size(), 1);
     EXPECT_TRUE(summary.failed.first().startsWith(m_files.filePath(QStringLiteral("chest/1-2.dcm")) + QStringLiteral(": ")));
     EXPECT_EQ(mediaFiles().size(), 8);
-    int records = 0;
-    for (const Case *item : allCases())
-        records += int(item->media().size());
-    EXPECT_EQ(records, 8);
+    EXPECT_EQ(mediaRecordCount(), 8);
     // Nothing half-written is left beside the stored files.
     QDirIterator it(libraryPath() + QStringLiteral("/Media"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
