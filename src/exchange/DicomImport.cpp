@@ -76,6 +76,9 @@ public:
             m_summary.failed.append(QStringLiteral("DICOM UID map: ") + m_map->errorString());
             return m_summary;
         }
+        if (m_choices.target == DicomImportChoices::Target::CasePerStudy)
+            for (const DicomStudyInfo &study : scan.studies)
+                findCaseOfStudy(study);
         int counter = 0;
         for (const DicomStudyInfo &study : scan.studies) {
             for (const DicomSeriesInfo &series : study.series) {
@@ -104,15 +107,35 @@ private:
         m_summary.failed.append(path + QStringLiteral(": ") + reason);
     }
 
-    bool mediaStillInLibrary(const QString &uuid)
+    // A study some of whose images are in the library already: the rest join
+    // the case that holds them rather than a new one.
+    void findCaseOfStudy(const DicomStudyInfo &study)
+    {
+        for (const DicomSeriesInfo &series : study.series) {
+            for (const QString &sop : series.sopInstanceUids) {
+                Media *media = mediaInLibrary(m_map->mediaUuid(sop));
+                if (!media)
+                    continue;
+                Target target;
+                target.id = media->itsCase()->objectID();
+                target.fillable = m_choices.fields & emptyFields(media->itsCase());
+                m_targets.insert(study.studyInstanceUid, target);
+                return;
+            }
+        }
+    }
+
+    bool mediaStillInLibrary(const QString &uuid) { return mediaInLibrary(uuid) != nullptr; }
+
+    Media *mediaInLibrary(const QString &uuid)
     {
         if (uuid.isEmpty())
-            return false;
+            return nullptr;
         // A record left without its case (the case was deleted) is no longer
         // in the library as far as anyone can see.
         auto *found = static_cast<Media *>(
             m_context->object(Media::entityName(), Predicate::fromFormat(QStringLiteral("uuid == %@"), {uuid})));
-        return found && !found->isDeleted() && found->itsCase() && !found->itsCase()->isDeleted();
+        return found && !found->isDeleted() && found->itsCase() && !found->itsCase()->isDeleted() ? found : nullptr;
     }
 
     void importImage(const QString &path, const DicomStudyInfo &study, const DicomSeriesInfo &series, bool &seriesTouched)

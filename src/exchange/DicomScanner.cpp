@@ -27,6 +27,7 @@ constexpr qint64 maximumDicomDirSize = qint64(64) << 20;
 struct FileHeader {
     QString path;
     int instanceNumber = 0;
+    QString sopInstanceUid;
 };
 
 bool isDicomDirName(const QString &path)
@@ -299,7 +300,8 @@ DicomScanResult DicomScanner::scan(const QStringList &paths, const std::function
             info.secondaryCapture = isSecondaryCaptureClass(reader.text(DCM_SOPClassUID));
             series.insert(seriesUid, info);
         }
-        filesOfSeries[studyUid + QLatin1Char('\n') + seriesUid].append({path, reader.number(DCM_InstanceNumber)});
+        filesOfSeries[studyUid + QLatin1Char('\n') + seriesUid].append(
+            {path, reader.number(DCM_InstanceNumber), reader.text(DCM_SOPInstanceUID)});
     }
     if (progress && !result.cancelled)
         progress(total, total);
@@ -311,8 +313,10 @@ DicomScanResult DicomScanner::scan(const QStringList &paths, const std::function
                 return a.instanceNumber != b.instanceNumber ? a.instanceNumber < b.instanceNumber
                                                             : FolderHierarchyImport::pathLess(a.path, b.path);
             });
-            for (const FileHeader &file : std::as_const(files))
+            for (const FileHeader &file : std::as_const(files)) {
                 series.files.append(file.path);
+                series.sopInstanceUids.append(file.sopInstanceUid);
+            }
             study->series.append(series);
         }
         std::sort(study->series.begin(), study->series.end(), [](const DicomSeriesInfo &a, const DicomSeriesInfo &b) {

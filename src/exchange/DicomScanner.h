@@ -16,6 +16,7 @@ struct DicomSeriesInfo {
     QString modality, seriesDescription, bodyPartExamined, burnedInAnnotation;
     QDate seriesDate;
     QStringList files; // sorted by instance number, then path
+    QStringList sopInstanceUids; // of the files, in their order
     // Whether the pixels may show text such as the patient's name: Burned In
     // Annotation says YES, or it is absent on ultrasound and secondary capture.
     bool mayCarryBurnedInText() const;
