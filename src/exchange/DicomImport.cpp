@@ -50,7 +50,6 @@ std::optional<Sex> sexOf(const QString &code)
 struct Target {
     ObjectID id;
     int fillable = 0;
-    bool made = false;
 };
 
 class Run
@@ -200,7 +199,6 @@ private:
                 made.fillable = m_choices.fields & emptyFields(item);
             } else if (m_choices.target != DicomImportChoices::Target::ExistingCase) {
                 item = m_context->insertNew<Case>();
-                made.made = true;
                 made.fillable = m_choices.fields;
                 if (m_choices.target == DicomImportChoices::Target::CaseByPatientId) {
                     item->setPatientID(m_choices.patientId);
