@@ -100,25 +100,22 @@ int main(int argc, char **argv)
     timer.start();
     const DicomScanResult scan = DicomScanner::scan({folder});
     const double scanMs = double(timer.nsecsElapsed()) / 1e6;
-    bool done = false;
-    DicomImportSummary summary;
-    timer.start();
-    DicomImport::importStudies(scan, {}, stack->mainContext(), [&](const DicomImportSummary &result) {
-        summary = result;
-        done = true;
-    });
-    waitFor(done);
-    const double importMs = double(timer.nsecsElapsed()) / 1e6;
+    // The import's summary and its time in milliseconds.
+    const auto timedImport = [&] {
+        bool done = false;
+        DicomImportSummary summary;
+        QElapsedTimer importTimer;
+        importTimer.start();
+        DicomImport::importStudies(scan, {}, stack->mainContext(), [&](const DicomImportSummary &result) {
+            summary = result;
+            done = true;
+        });
+        waitFor(done);
+        return std::make_pair(summary, double(importTimer.nsecsElapsed()) / 1e6);
+    };
+    const auto [summary, importMs] = timedImport();
     // The same study again: every image is found in the library and skipped.
-    done = false;
-    DicomImportSummary again;
-    timer.start();
-    DicomImport::importStudies(scan, {}, stack->mainContext(), [&](const DicomImportSummary &result) {
-        again = result;
-        done = true;
-    });
-    waitFor(done);
-    const double againMs = double(timer.nsecsElapsed()) / 1e6;
+    const auto [again, againMs] = timedImport();
     std::printf("DICOM import: %d studies, %d images scanned, %d imported into %d cases, %zu failed\n", int(scan.studies.size()),
                 scan.imageCount(), summary.imagesImported, summary.casesCreated, size_t(summary.failed.size()));
     report("scan 1,000 CT images of 512 x 512", scanMs, 10000);
