@@ -228,7 +228,9 @@ DicomDeidentifier::DicomDeidentifier(std::shared_ptr<DicomUidMap> map)
 
 QString DicomDeidentifier::methodDescription()
 {
-    return QStringLiteral("Ovalis: basic profile, patient characteristics retained, private attributes removed, UIDs replaced");
+    // Several values, each within the 64 characters a long string may hold.
+    return QStringLiteral("Ovalis basic confidentiality profile\\Patient characteristics retained\\"
+                          "Private attributes removed\\UIDs replaced");
 }
 
 bool DicomDeidentifier::replaceUids(DcmItem &item, QString *error)

@@ -54,7 +54,7 @@ public:
     // the callers report themselves) off standard error.
     static void quietenToolkit();
 
-    // The text of De-identification Method.
+    // The text of De-identification Method: values separated by backslashes.
     static QString methodDescription();
     static constexpr qint64 maximumFileSize = qint64(4) << 30;
 
