@@ -14,6 +14,7 @@
 #include "cli/CommandArguments.h"
 #include "ExportMediaCommand.h"
 #include "ImportFolderCommand.h"
+#include "cli/ImportDicomCommand.h"
 #include "RestoreBackupCommand.h"
 #include "RestoreLibraryCommand.h"
 #include "cli/ImportV1Command.h"
@@ -70,6 +71,7 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  export-media DIR      Copy the media files of the cases list would print into DIR.\n"
                     "  import-folder DIR     Import a tree of folders holding images as cases.\n"
                     "  import-v1 FILE...     Import Ovalis version-1 documents as new cases.\n"
+                    "  import-dicom PATH...  Import DICOM images, de-identified, one case per study.\n"
                     "  serve-peer            Advertise the library and answer peers' requests for media files.\n"
                     "  fetch-missing         Fetch the library's missing media files from a peer.\n"
                     "  sync                  Mirror the library on a PostgreSQL server (--once or --watch).\n"
@@ -662,6 +664,8 @@ int main(int argc, char **argv)
         return runExportMedia(library, arguments);
     if (command == QLatin1String("import-folder"))
         return runImportFolder(library, arguments);
+    if (command == QLatin1String("import-dicom"))
+        return runImportDicom(library, arguments, options.verbose);
     if (command == QLatin1String("import-v1"))
         return runImportV1(library, arguments);
     if (command == QLatin1String("serve-peer"))

@@ -110,6 +110,8 @@ TEST(CliConventionsTest, HelpAndReadmeListTheExitStatusesAndImportsFailAlike)
     const Result importFolder = runCli({QStringLiteral("--library"), library, QStringLiteral("import-folder"), damaged}, home.path());
     EXPECT_EQ(importV1.exitCode, 3) << importV1.err.toStdString();
     EXPECT_EQ(importFolder.exitCode, 3) << importFolder.err.toStdString();
+    const Result importDicom = runCli({QStringLiteral("--library"), library, QStringLiteral("import-dicom"), damaged}, home.path());
+    EXPECT_EQ(importDicom.exitCode, 3) << importDicom.err.toStdString();
 }
 
 TEST(CliConventionsTest, ReportsGoToStandardOutputAndLogLinesOnlyWhenAskedFor)
