@@ -1,5 +1,6 @@
 #include "media/MediaCrop.h"
 
+#include "media/DicomDerivedImage.h"
 #include "media/MediaFileUndo.h"
 #include "store/LibraryNotifications.h"
 #include "store/ManagedObjectContext.h"
@@ -32,6 +33,8 @@ bool MediaCrop::cropMedia(const QImage &image, Media *media, const std::optional
         Log::error(LogArea::UI, QStringLiteral("Unable to crop image"));
         return false;
     }
+    if (DicomDerivedImage::keepsOriginal(media))
+        return DicomDerivedImage::add(media, cropped, QStringLiteral("crop"), MediaFileUndo::cropImageActionName) != nullptr;
 
     const MediaFileUndo fileUndo(context);
     MediaWriteError error;

@@ -24,7 +24,8 @@ public:
 
     // Crops image (the media's full image) to the selection (view
     // coordinates, origin bottom left) as laid out in the view. Answers
-    // whether the file was replaced; failures are logged.
+    // whether the file was replaced; failures are logged. A DICOM file is
+    // kept: the crop becomes a new medium after it (DicomDerivedImage).
     static bool cropMedia(const QImage &image, Media *media, const std::optional<QRectF> &selectionRect,
                           const CropViewLayout &layout, const ShowImage &showImage = {});
 
