@@ -9,6 +9,9 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 
 #include "media/DicomRenderer.h"
+#include "media/DicomWindowing.h"
+#include "media/MediaThumbnailRenderer.h"
+#include "media/PlaceholderImage.h"
 #include "store/MediaImageDecoder.h"
 #include "support/DicomTestImage.h"
 
@@ -252,4 +255,42 @@ TEST(DicomRendererTest, HostileHeadersAreRefusedBeforePixelsAreDecoded)
 
     // Nothing above took memory for the pixels its header claimed.
     EXPECT_LT(peakResidentKiB() - peakBefore, 200 * 1024);
+}
+
+TEST(DicomRendererTest, ThumbnailsShowTheFirstFrameAtTheFileWindowOrWhyNot)
+{
+    QTemporaryDir directory;
+    // 0 to 1000 across; the file's window makes the left half black and
+    // the right half white.
+    DicomTestImage image = DicomTestImage::ramp(4, 400, 0, 0);
+    for (int i = 0; i < 1600; ++i)
+        image.values[i] = (i % 400) < 200 ? 0 : 1000;
+    image.windowCenter = 500;
+    image.windowWidth = 10;
+    const QString path = directory.filePath(QStringLiteral("scan.dcm"));
+    ASSERT_TRUE(image.write(path));
+    const MediaThumbnailRenderer::Thumbnail thumbnail = MediaThumbnailRenderer::render(path, 100);
+    EXPECT_EQ(thumbnail.kind, MediaThumbnailRenderer::Kind::Image);
+    ASSERT_EQ(thumbnail.image.size(), QSize(100, 1));
+    EXPECT_EQ(qGray(thumbnail.image.pixel(10, 0)), 0);
+    EXPECT_EQ(qGray(thumbnail.image.pixel(90, 0)), 255);
+
+    if (!QFile::exists(sample("JPEG2000.dcm")))
+        return;
+    const QString jpeg2000 = directory.filePath(QStringLiteral("j2k.dcm"));
+    ASSERT_TRUE(QFile::copy(sample("JPEG2000.dcm"), jpeg2000));
+    const MediaThumbnailRenderer::Thumbnail refused = MediaThumbnailRenderer::render(jpeg2000, 100);
+    EXPECT_EQ(refused.kind, MediaThumbnailRenderer::Kind::Placeholder);
+    EXPECT_EQ(refused.image, PlaceholderImage::unavailable(QStringLiteral("cannot display: JPEG 2000"), 100));
+    EXPECT_NE(refused.image, PlaceholderImage::unavailable(QStringLiteral("cannot display: no image in the file"), 100));
+}
+
+TEST(DicomRendererTest, OverlayTextNamesTheWindowWithMinusSignsAndTheFrame)
+{
+    EXPECT_EQ(DicomWindowing::overlayText(DicomWindow{-600, 1500}, 0, 1), QStringLiteral("W 1500 L \u2212600"));
+    EXPECT_EQ(DicomWindowing::overlayText(DicomWindow{40.25, 80}, 2, 15), QStringLiteral("W 80 L 40.3  frame 3/15"));
+    EXPECT_EQ(DicomWindowing::overlayText(std::nullopt, 1, 2), QStringLiteral("frame 2/2"));
+    EXPECT_EQ(DicomWindowing::overlayText(std::nullopt, 0, 1), QString());
+    // A drag never makes the width less than one.
+    EXPECT_EQ(DicomWindowing::dragged(DicomWindow{40, 400}, QPointF(-1000, 10), 2), (DicomWindow{60, 1}));
 }

@@ -2,7 +2,9 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <memory>
 
+#include "media/DicomRenderer.h"
 #include "media/MediaDisplayCursor.h"
 #include "media/ScrollAccumulator.h"
 #include "util/ObserverToken.h"
@@ -100,6 +102,27 @@ public:
     void openInExternalEditor();
     MediaFileWatcher *fileWatcher() const { return m_fileWatcher; }
 
+    // DICOM images: shown at a window and, for several frames, one frame at
+    // a time. Right-button drags (or Control and the left button) change the
+    // window, keys 1 to 4 choose presets and 0 the file's own window, Page
+    // Up/Down and Shift with the wheel step frames; the overlay under the
+    // counter tells the window and frame.
+    // Whether a displayable DICOM file is shown (its window can change).
+    bool showsDicom() const { return m_dicom != nullptr; }
+    DicomWindow dicomWindow() const { return m_dicomWindow; }
+    void setDicomWindow(const DicomWindow &window);
+    int dicomFrame() const { return m_dicomFrame; }
+    int dicomFrameCount() const;
+    // Moves to the frame, kept within the file's frames.
+    void setDicomFrame(int frame);
+    // Back to the file's window (or its values' range).
+    void resetDicomWindow();
+    // "Reset Window", enabled while a DICOM image is shown (not owned by the caller).
+    QAction *resetWindowAction() const { return m_resetWindowAction; }
+    // The keys above; answers whether the event was consumed.
+    bool doDicomKey(QKeyEvent *event);
+    MediaSingleLabelView *dicomRoundRectView() const { return m_dicomRoundRectView; }
+
     DisplayImageView *imageView() const { return m_imageView; }
     MovieView *movieView() const { return m_movieView; }
     QFrame *box() const { return m_box; }
@@ -140,6 +163,10 @@ private:
     bool mouseIsInsideInteractiveView() const;
     void updateDecodeSize();
     void watchedFileChanged(const QString &path);
+    void setDicom(std::shared_ptr<const DicomRenderer> renderer);
+    void showDicomFrame();
+    void updateDicomOverlay();
+    void frameScroll(double delta, bool notched);
 
     DisplayImageView *m_imageView;
     MovieView *m_movieView;
@@ -164,6 +191,15 @@ private:
     DisplayImageLoader *m_imageLoader; // Owned (child).
     QString m_pendingImagePath; // the shown media's file while it decodes
     MediaFileWatcher *m_fileWatcher; // Owned (child).
+
+    std::shared_ptr<const DicomRenderer> m_dicom; // the displayable DICOM file shown, else null
+    DicomWindow m_dicomWindow;
+    int m_dicomFrame = 0;
+    DicomWindow m_windowDragStartWindow;
+    QPointF m_windowDragStart;
+    ScrollAccumulator m_frameScrollAccumulator;
+    QAction *m_resetWindowAction; // Owned (child).
+    MediaSingleLabelView *m_dicomRoundRectView; // Owned (child).
 };
 
 } // namespace ovalis
