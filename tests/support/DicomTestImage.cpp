@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cmath>
+
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcuid.h>
@@ -17,6 +19,48 @@ DicomTestImage DicomTestImage::ramp(int rows, int columns, qint32 first, qint32 
     image.values.reserve(size_t(rows) * columns);
     for (int i = 0; i < rows * columns; ++i)
         image.values.push_back(first + i * step);
+    return image;
+}
+
+DicomTestImage DicomTestImage::ctPhantom(int side)
+{
+    DicomTestImage image;
+    image.rows = side;
+    image.columns = side;
+    image.rescaleSlope = 1;
+    image.rescaleIntercept = -1024;
+    image.windowCenter = 40;
+    image.windowWidth = 400;
+    image.values.reserve(size_t(side) * side);
+    const auto inside = [](double u, double v, double cu, double cv, double ru, double rv) {
+        const double du = (u - cu) / ru, dv = (v - cv) / rv;
+        return du * du + dv * dv < 1.0;
+    };
+    quint32 state = 2463534242u;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const double u = 2.0 * (x + 0.5) / side - 1.0, v = 2.0 * (y + 0.5) / side - 1.0;
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            const int noise = int(state % 31) - 15;
+            int hu = -1000;
+            if (inside(u, v, 0, 0, 0.85, 0.68)) {
+                hu = 40 + noise;
+                const bool lung = inside(u, v, -0.4, -0.05, 0.3, 0.48) || inside(u, v, 0.4, -0.05, 0.3, 0.48);
+                const bool vessel = lung && (int(std::abs(u) * 37) % 5 == 0) && (int((v + 1) * 29) % 4 == 0);
+                if (lung)
+                    hu = vessel ? 30 + noise : -850 + noise;
+                if (inside(u, v, 0.02, 0.05, 0.2, 0.22))
+                    hu = 50 + noise;
+                if (inside(u, v, 0, 0.48, 0.11, 0.1))
+                    hu = inside(u, v, 0, 0.48, 0.07, 0.065) ? 300 + noise : 900 + noise;
+                if (!inside(u, v, 0, 0, 0.8, 0.63) && int((std::atan2(v, u) + 4) * 12) % 3 == 0)
+                    hu = 700 + noise; // ribs under the skin
+            }
+            image.values.push_back(hu + 1024);
+        }
+    }
     return image;
 }
 

@@ -32,6 +32,12 @@ struct DicomTestImage {
     // A ramp of stored values from first, one step per pixel.
     static DicomTestImage ramp(int rows, int columns, qint32 first, qint32 step = 1);
 
+    // A CT-like axial slice of side x side pixels in Hounsfield units
+    // (stored + 1024, intercept -1024): air, a body of soft tissue with two
+    // lungs with vessels in them, a heart and a spine, with noise; the
+    // file's window is soft tissue, 40/400.
+    static DicomTestImage ctPhantom(int side);
+
     // The file's bytes; empty when DCMTK would not write it.
     QByteArray bytes() const;
     // Writes the file; false when it could not be written.
