@@ -147,6 +147,24 @@ TEST(DicomRendererTest, FramesOfAMultiFrameFileRenderSeparately)
     EXPECT_EQ(firstRow(renderer.render(2)), (std::vector<int>{255, 255}));
     EXPECT_TRUE(renderer.render(3).isNull());
     EXPECT_TRUE(renderer.render(-1).isNull());
+
+    // Uncompressed colour frames come out as their RGB values, whatever the window.
+    DicomTestImage colour;
+    colour.rows = 1;
+    colour.columns = 2;
+    colour.frames = 2;
+    colour.bitsAllocated = 8;
+    colour.bitsStored = 8;
+    colour.samplesPerPixel = 3;
+    colour.photometric = QStringLiteral("RGB");
+    colour.values = {255, 0, 0, 0, 128, 255, 10, 20, 30, 40, 50, 60};
+    const DicomRenderer colourRenderer(colour.bytes());
+    ASSERT_TRUE(colourRenderer.canDisplay()) << colourRenderer.unavailableReason().toStdString();
+    EXPECT_FALSE(colourRenderer.isMonochrome());
+    const QImage first = colourRenderer.render(0, {0, 1});
+    EXPECT_EQ(first.pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(first.pixel(1, 0), qRgb(0, 128, 255));
+    EXPECT_EQ(colourRenderer.render(1).pixel(1, 0), qRgb(40, 50, 60));
 }
 
 TEST(DicomRendererTest, CompressedSamplesDisplayAndJpeg2000OnesSayWhyNot)
