@@ -58,7 +58,7 @@ bool MediaCrop::cropMedia(const QImage &image, Media *media, const std::optional
 }
 
 void MediaCrop::cropSelectedImages(const QList<Media *> &selectedMedia, const std::optional<QRectF> &selectionRect,
-                                   const CropViewLayout &layout, const ShowImage &showImage)
+                                   const CropViewLayout &layout, const ShowImage &showImage, const ImageOf &imageOf)
 {
     if (selectedMedia.isEmpty())
         return;
@@ -73,7 +73,7 @@ void MediaCrop::cropSelectedImages(const QList<Media *> &selectedMedia, const st
         Log::info(LogArea::UI, QStringLiteral("Media to crop\t\t") + media->description());
         if (!media->fileExists())
             continue;
-        const QImage image = media->image();
+        const QImage image = imageOf ? imageOf(media) : media->image();
         if (!image.isNull())
             cropMedia(image, media, selectionRect, layout, showImage);
     }

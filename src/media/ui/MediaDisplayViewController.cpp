@@ -18,7 +18,6 @@
 #include "media/DicomWindowing.h"
 #include "media/DisplayImageLoader.h"
 #include "media/ExternalEditor.h"
-#include "media/MediaCrop.h"
 #include "media/MediaFileWatcher.h"
 #include "media/MediaOverlayText.h"
 #include "media/PlaceholderImage.h"
@@ -494,12 +493,14 @@ bool MediaDisplayViewController::hasSelectionRect() const
     return m_imageView->selectionRect().has_value();
 }
 
-void MediaDisplayViewController::cropMedia(const QImage &image, Media *media)
+QImage MediaDisplayViewController::imageForEditing(Media *media) const
 {
-    // A DICOM image is cut as it is shown: its frame, at its window.
-    const QImage shown = m_dicom && media == m_media ? m_dicom->render(m_dicomFrame, m_dicomWindow) : image;
-    MediaCrop::cropMedia(shown.isNull() ? image : shown, media, m_imageView->selectionRect(), m_imageView->cropLayout(),
-                         [this](const QImage &shown) { m_imageView->setImage(shown); });
+    if (m_dicom && media && media == m_media) {
+        const QImage shown = m_dicom->render(m_dicomFrame, m_dicomWindow);
+        if (!shown.isNull())
+            return shown;
+    }
+    return media ? media->image() : QImage();
 }
 
 void MediaDisplayViewController::openInExternalEditor()

@@ -92,9 +92,9 @@ public:
 
     // Whether the image view has a selection rectangle to crop to.
     bool hasSelectionRect() const;
-    // Shows image (the media's full image) and replaces the media's file by
-    // the part of it under the selection, undoably.
-    void cropMedia(const QImage &image, Media *media);
+    // The media's full image as edits take it: the DICOM image shown at its
+    // frame and window, else the media's own image.
+    QImage imageForEditing(Media *media) const;
     // Backs the shown media's file up, registers the swap back as
     // "Edit Image" and opens the file in the external editor chosen in
     // Settings. While the editor may have it open, the file is watched and
