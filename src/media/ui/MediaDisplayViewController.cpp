@@ -702,6 +702,9 @@ bool MediaDisplayViewController::doDicomKey(QKeyEvent *event)
 
 void MediaDisplayViewController::frameScroll(double delta, bool notched)
 {
+    // Shift is held for the frames here, not for the magnifier.
+    if (m_cursorType == MediaDisplayCursor::magnifier)
+        resetCursor();
     const int steps = m_frameScrollAccumulator.accumulate(delta, notched);
     if (steps != 0)
         setDicomFrame(m_dicomFrame + steps);

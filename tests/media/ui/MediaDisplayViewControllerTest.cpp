@@ -562,13 +562,18 @@ TEST_F(MediaDisplayViewControllerTest, DicomWindowsAndFramesFollowKeysDragsAndSh
     sendKey(QEvent::KeyPress, Qt::Key_PageUp);
     EXPECT_EQ(overlay(), QStringLiteral("W 400 L 40  frame 1/3"));
 
-    // Shift with the wheel steps frames, not media.
+    // Shift with the wheel steps frames, not media, and puts the magnifier Shift brings away.
+    pointAt(QPoint(400, 300));
+    sendKey(QEvent::KeyPress, Qt::Key_Shift);
+    ASSERT_EQ(m_display->cursorType(), MediaDisplayCursor::magnifier);
     QSignalSpy mediaSteps(m_display.get(), &MediaDisplayViewController::moveSelectionRequested);
     QWheelEvent wheel(QPointF(400, 300), m_display->mapToGlobal(QPointF(400, 300)), QPoint(), QPoint(0, -120), Qt::NoButton,
                       Qt::ShiftModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(m_display->interactiveView(), &wheel);
     EXPECT_EQ(m_display->dicomFrame(), 1);
     EXPECT_EQ(mediaSteps.count(), 0);
+    EXPECT_EQ(m_display->cursorType(), MediaDisplayCursor::none);
+    sendKey(QEvent::KeyRelease, Qt::Key_Shift);
     sendKey(QEvent::KeyPress, Qt::Key_PageUp);
 
     // A right-button drag: rightwards widens, downwards raises the level.
