@@ -3,14 +3,14 @@
 #include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextEdit>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPainter>
 #include <QScreen>
+#include <QTextEdit>
 #include <QUrl>
 #include <cstdlib>
 
