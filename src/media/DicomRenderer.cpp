@@ -65,6 +65,22 @@ uchar windowed(double value, const DicomWindow &window)
     return uchar(std::clamp(grey, 0.0, 255.0));
 }
 
+// The item holding tag: the dataset itself, else (in multi-frame files that
+// keep them in functional groups) the shared groups' macro, else the first
+// frame's; null when none has it.
+DcmItem *itemWith(DcmDataset *dataset, const DcmTagKey &tag, const DcmTagKey &macro)
+{
+    if (dataset->tagExists(tag))
+        return dataset;
+    for (const DcmTagKey &groups : {DCM_SharedFunctionalGroupsSequence, DCM_PerFrameFunctionalGroupsSequence}) {
+        DcmItem *group = nullptr, *item = nullptr;
+        if (dataset->findAndGetSequenceItem(groups, group, 0).good() && group
+            && group->findAndGetSequenceItem(macro, item, 0).good() && item && item->tagExists(tag))
+            return item;
+    }
+    return nullptr;
+}
+
 // The store decodes media bytes below this layer: Media::image(), crops and
 // annotations get DICOM pictures through the hook installed here.
 [[maybe_unused]] const bool decoderInstalled = [] {
@@ -263,13 +279,16 @@ bool DicomRenderer::Private::findPixels(DcmDataset *dataset)
 void DicomRenderer::Private::readMonochromeValues(DcmDataset *dataset)
 {
     Float64 value = 0;
-    if (dataset->findAndGetFloat64(DCM_RescaleSlope, value).good())
+    if (DcmItem *item = itemWith(dataset, DCM_RescaleSlope, DCM_PixelValueTransformationSequence);
+        item && item->findAndGetFloat64(DCM_RescaleSlope, value).good() && std::isfinite(value))
         slope = value;
-    if (dataset->findAndGetFloat64(DCM_RescaleIntercept, value).good())
+    if (DcmItem *item = itemWith(dataset, DCM_RescaleIntercept, DCM_PixelValueTransformationSequence);
+        item && item->findAndGetFloat64(DCM_RescaleIntercept, value).good() && std::isfinite(value))
         intercept = value;
     Float64 center = 0, width = 0;
-    if (dataset->findAndGetFloat64(DCM_WindowCenter, center, 0).good()
-        && dataset->findAndGetFloat64(DCM_WindowWidth, width, 0).good() && width > 0 && std::isfinite(center)
+    if (DcmItem *item = itemWith(dataset, DCM_WindowCenter, DCM_FrameVOILUTSequence);
+        item && item->findAndGetFloat64(DCM_WindowCenter, center, 0).good()
+        && item->findAndGetFloat64(DCM_WindowWidth, width, 0).good() && width > 0 && std::isfinite(center)
         && std::isfinite(width))
         fileWindow = DicomWindow{center, width};
 

@@ -103,6 +103,35 @@ TEST(DicomRendererTest, WindowsMapRescaledValuesToTheGreysWorkedOutByHand)
     EXPECT_NE(firstRow(fileWindowRenderer.render()), spanned);
 }
 
+TEST(DicomRendererTest, MultiFrameFilesGiveRescaleAndWindowInTheirFunctionalGroups)
+{
+    // The rescaled ramp, its rescale in the shared groups and its window in
+    // the first frame's.
+    DicomTestImage image = DicomTestImage::ramp(1, 9, 0, 100);
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("enhanced.dcm"));
+    ASSERT_TRUE(image.write(path));
+    DcmFileFormat file;
+    ASSERT_TRUE(file.loadFile(path.toLocal8Bit().constData()).good());
+    DcmDataset *dataset = file.getDataset();
+    DcmItem *shared = nullptr, *perFrame = nullptr, *rescale = nullptr, *window = nullptr;
+    ASSERT_TRUE(dataset->findOrCreateSequenceItem(DCM_SharedFunctionalGroupsSequence, shared, 0).good());
+    ASSERT_TRUE(shared->findOrCreateSequenceItem(DCM_PixelValueTransformationSequence, rescale, 0).good());
+    rescale->putAndInsertString(DCM_RescaleSlope, "2");
+    rescale->putAndInsertString(DCM_RescaleIntercept, "-1000");
+    ASSERT_TRUE(dataset->findOrCreateSequenceItem(DCM_PerFrameFunctionalGroupsSequence, perFrame, 0).good());
+    ASSERT_TRUE(perFrame->findOrCreateSequenceItem(DCM_FrameVOILUTSequence, window, 0).good());
+    window->putAndInsertString(DCM_WindowCenter, "0.5");
+    window->putAndInsertString(DCM_WindowWidth, "1001");
+    ASSERT_TRUE(file.saveFile(path.toLocal8Bit().constData(), EXS_LittleEndianExplicit).good());
+
+    const DicomRenderer renderer(path);
+    ASSERT_TRUE(renderer.canDisplay());
+    EXPECT_EQ(renderer.fileWindow(), (DicomWindow{0.5, 1001}));
+    EXPECT_EQ(renderer.minMaxWindow(), (DicomWindow{-199.5, 1601}));
+    EXPECT_EQ(firstRow(renderer.render()), (std::vector<int>{0, 0, 0, 26, 77, 128, 179, 230, 255}));
+}
+
 TEST(DicomRendererTest, SignedStoredBitsBelowTheAllocatedOnesAreSignExtended)
 {
     // 12 of 16 bits, two's complement: -2048 is 0x800, -1 is 0xFFF.
