@@ -1,6 +1,7 @@
 #include "media/AnnotatedImageSave.h"
 
 #include "media/AnnotationPage.h"
+#include "media/DicomDerivedImage.h"
 #include "media/MediaFileUndo.h"
 #include "store/LibraryNotifications.h"
 #include "store/ManagedObjectContext.h"
@@ -29,6 +30,10 @@ bool AnnotatedImageSave::save(Media *media, const AnnotationPage &page)
     if (!fileURL || page.isNull() || !media->fileExists()) {
         Log::error(LogArea::UI, QStringLiteral("AnnotationViewController: missing data for save"));
         return false;
+    }
+    if (DicomDerivedImage::keepsOriginal(media)) {
+        const QImage flattened = flattenPage(page, page.mediaBox().size());
+        return DicomDerivedImage::add(media, flattened, QStringLiteral("annotated"), MediaFileUndo::annotateImageActionName) != nullptr;
     }
     ManagedObjectContext *context = media->managedObjectContext();
     const MediaFileUndo fileUndo(context);

@@ -7,7 +7,9 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include "media/DicomRenderer.h"
 #include "media/ImageScaling.h"
+#include "media/PlaceholderImage.h"
 #include "store/MediaImageDecoder.h"
 #include "store/MediaTypes.h"
 
@@ -208,6 +210,18 @@ DisplayImageLoader::Image DisplayImageLoader::decode(const QString &path, const 
         const QImage page = MediaImageDecoder::renderFirstPdfPage(data);
         result.originalSize = page.size();
         result.image = reduced(page, maximumSize);
+        return result;
+    }
+    if (DicomRenderer::isDicomData(data)) {
+        auto renderer = std::make_shared<const DicomRenderer>(data);
+        QImage frame = renderer->render();
+        if (frame.isNull())
+            frame = PlaceholderImage::unavailable(renderer->canDisplay() ? QStringLiteral("cannot display: the frame is damaged")
+                                                                         : renderer->unavailableReason(),
+                                                  512);
+        result.originalSize = frame.size();
+        result.image = reduced(frame, maximumSize);
+        result.dicom = std::move(renderer);
         return result;
     }
     QBuffer buffer(&data);

@@ -14,6 +14,8 @@
 
 namespace ovalis {
 
+class DicomRenderer;
+
 // Decodes media files for the display on worker threads and keeps the
 // results for the file shown and its neighbours, so that stepping through a
 // case's media finds the next image decoded already.
@@ -40,6 +42,10 @@ public:
         // was decoded, as the display draws an image larger than itself;
         // null when the image is not larger than the display.
         QImage displayCopy;
+        // For a DICOM file: its frames, for other frames and windows than
+        // the first one at the file's window that image shows. When the file
+        // cannot be displayed image is a placeholder saying why.
+        std::shared_ptr<const DicomRenderer> dicom;
     };
 
     explicit DisplayImageLoader(QObject *parent = nullptr);

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "store/UndoKeptFile.h"
+#include "media/DicomDerivedImage.h"
 #include "media/MediaFileUndo.h"
 #include "store/Media.h"
 #include "util/Log.h"
@@ -118,6 +119,11 @@ bool ExternalEditor::editMedia(Media *media) const
     const std::optional<QUrl> fileURL = media ? media->fileURL() : std::nullopt;
     if (!fileURL) {
         Log::error(LogArea::UI, QStringLiteral("Unable to launch ") + name() + QStringLiteral(" (unable to get media URL)"));
+        return false;
+    }
+    // An editor would write over the DICOM file, which edits keep.
+    if (DicomDerivedImage::keepsOriginal(media)) {
+        Log::info(LogArea::UI, QStringLiteral("DICOM files are not opened for editing: ") + media->description());
         return false;
     }
     const MediaFileUndo fileUndo(media->managedObjectContext());

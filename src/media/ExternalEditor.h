@@ -48,7 +48,8 @@ public:
 
     // Backs the media's file up, registers the "Edit Image" swap and opens
     // the file with this editor, which changes it in place. Failures are
-    // logged. Answers whether the editor was started.
+    // logged. Answers whether the editor was started; DICOM files are not
+    // opened.
     bool editMedia(Media *media) const;
     // Opens the file with this editor, logging the outcome.
     bool open(const QUrl &file) const;

@@ -1,5 +1,6 @@
 #include "media/MediaCrop.h"
 
+#include "media/DicomDerivedImage.h"
 #include "media/MediaFileUndo.h"
 #include "store/LibraryNotifications.h"
 #include "store/ManagedObjectContext.h"
@@ -32,6 +33,8 @@ bool MediaCrop::cropMedia(const QImage &image, Media *media, const std::optional
         Log::error(LogArea::UI, QStringLiteral("Unable to crop image"));
         return false;
     }
+    if (DicomDerivedImage::keepsOriginal(media))
+        return DicomDerivedImage::add(media, cropped, QStringLiteral("crop"), MediaFileUndo::cropImageActionName) != nullptr;
 
     const MediaFileUndo fileUndo(context);
     MediaWriteError error;
@@ -55,7 +58,7 @@ bool MediaCrop::cropMedia(const QImage &image, Media *media, const std::optional
 }
 
 void MediaCrop::cropSelectedImages(const QList<Media *> &selectedMedia, const std::optional<QRectF> &selectionRect,
-                                   const CropViewLayout &layout, const ShowImage &showImage)
+                                   const CropViewLayout &layout, const ShowImage &showImage, const ImageOf &imageOf)
 {
     if (selectedMedia.isEmpty())
         return;
@@ -70,7 +73,7 @@ void MediaCrop::cropSelectedImages(const QList<Media *> &selectedMedia, const st
         Log::info(LogArea::UI, QStringLiteral("Media to crop\t\t") + media->description());
         if (!media->fileExists())
             continue;
-        const QImage image = media->image();
+        const QImage image = imageOf ? imageOf(media) : media->image();
         if (!image.isNull())
             cropMedia(image, media, selectionRect, layout, showImage);
     }

@@ -51,6 +51,10 @@ void restoreImport(ManagedObjectContext *context, const ObjectID &caseID, const 
     QStringList uuids;
     withoutStoreUndo(context, [&] {
         for (const SetAsideMedia &item : setAside) {
+            // Back in its place: media added in the middle of a case push the later ones on.
+            for (Media *other : target->media())
+                if (other->orderIndex() >= item.orderIndex)
+                    other->setOrderIndex(other->orderIndex() + 1);
             auto *media = context->insertNew<Media>();
             media->setUuid(item.uuid);
             media->setFileName(item.fileName);
@@ -107,6 +111,11 @@ void registerUndoOfImport(ManagedObjectContext *context, const ObjectID &caseID,
 }
 
 } // namespace
+
+void MediaFileImport::registerUndoOfAddedMedia(ManagedObjectContext *context, const ObjectID &caseID, const QStringList &uuids)
+{
+    registerUndoOfImport(context, caseID, uuids);
+}
 
 void MediaFileImport::importFiles(Case *target, const QList<QUrl> &urls, const Options &options, std::function<void()> finished)
 {

@@ -10,6 +10,8 @@
 namespace ovalis {
 
 class Case;
+class ManagedObjectContext;
+struct ObjectID;
 
 // Adds files to a case as new media, in order, on a private-queue child of
 // the case's context (the main context), the way the media grid and the
@@ -35,6 +37,11 @@ public:
     // into the case's context and the store, after "Updated Media".
     static void importFiles(Case *target, const QList<QUrl> &urls, const Options &options,
                             std::function<void()> finished = {});
+
+    // Registers, on the context's undo manager, the undo of media added to
+    // the case (by their uuids) as an import is undone: undo takes the
+    // records out and sets their files aside, redo puts both back.
+    static void registerUndoOfAddedMedia(ManagedObjectContext *context, const ObjectID &caseID, const QStringList &uuids);
 };
 
 } // namespace ovalis

@@ -9,7 +9,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "media/DicomRenderer.h"
 #include "media/MovieFrameExtractor.h"
+#include "media/PlaceholderImage.h"
 #include "store/MediaImageDecoder.h"
 #include "store/MediaTypes.h"
 
@@ -26,6 +28,13 @@ QImage fitted(const QImage &image, int maxSide)
         return image;
     return image.scaled(MediaThumbnailRenderer::fittingSize(image.size(), maxSide), Qt::IgnoreAspectRatio,
                         Qt::SmoothTransformation);
+}
+
+// The first frame at the file's own window (or its values' whole range).
+QImage dicomThumbnail(const DicomRenderer &renderer, int maxSide)
+{
+    const QImage frame = renderer.render();
+    return frame.isNull() ? frame : fitted(frame, maxSide).convertToFormat(QImage::Format_RGB32);
 }
 
 // A page with a folded corner, for file types the icon theme does not know.
@@ -63,6 +72,14 @@ MediaThumbnailRenderer::Thumbnail MediaThumbnailRenderer::render(const QString &
     Thumbnail thumbnail;
     if (path.isEmpty() || !QFileInfo(path).isFile()) {
         thumbnail.image = placeholder(maxSide);
+        return thumbnail;
+    }
+    // A DICOM file that cannot be shown says why instead.
+    if (MediaTypes::isDicom(MediaTypes::extensionOf(path))) {
+        const DicomRenderer renderer(path);
+        thumbnail.image = renderer.canDisplay() ? dicomThumbnail(renderer, maxSide)
+                                                : PlaceholderImage::unavailable(renderer.unavailableReason(), maxSide);
+        thumbnail.kind = renderer.canDisplay() ? Kind::Image : Kind::Placeholder;
         return thumbnail;
     }
     // A movie is never an image; its bytes are not worth probing for one.
@@ -105,6 +122,8 @@ QImage MediaThumbnailRenderer::decodeImage(const QString &path, int maxSide)
     file.close();
     if (MediaImageDecoder::isPdfData(data.left(1024)))
         return fitted(MediaImageDecoder::renderFirstPdfPage(data), maxSide);
+    if (DicomRenderer::isDicomData(data))
+        return dicomThumbnail(DicomRenderer(data), maxSide);
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);

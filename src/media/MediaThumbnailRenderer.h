@@ -6,8 +6,9 @@
 namespace ovalis {
 
 // Makes the thumbnail of one media file, by the first rule that applies:
-// a missing file gets the placeholder, an image (or a PDF's first page) is
-// decoded scaled down, a movie gives its frame at 2.0 seconds, and anything
+// a missing file gets the placeholder, a DICOM file its first frame at its
+// own window (or a placeholder saying why it cannot be shown), an image (or
+// a PDF's first page) is decoded scaled down, a movie gives its frame at 2.0 seconds, and anything
 // else is shown by its file type's icon.
 class MediaThumbnailRenderer
 {

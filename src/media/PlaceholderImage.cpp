@@ -8,6 +8,7 @@ namespace ovalis {
 namespace {
 
 const QColor lineColour(210, 210, 210);
+const QColor reasonColour(142, 142, 147);
 
 QImage transparentSquare(int size)
 {
@@ -57,16 +58,25 @@ QImage PlaceholderImage::copies(int size)
     return image;
 }
 
+namespace {
+
+void drawDashedSquare(QPainter &painter, const QColor &colour, double unit)
+{
+    QPen dashed(colour, unit * 0.6, Qt::CustomDashLine, Qt::RoundCap);
+    dashed.setDashPattern({2.0, 2.0});
+    painter.setPen(dashed);
+    painter.drawRoundedRect(QRectF(unit * 2, unit * 2, unit * 12, unit * 12), unit * 2.5, unit * 2.5);
+}
+
+} // namespace
+
 QImage PlaceholderImage::missingFile(int size)
 {
     QImage image = transparentSquare(size);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const double unit = size / 16.0;
-    QPen dashed(lineColour, unit * 0.6, Qt::CustomDashLine, Qt::RoundCap);
-    dashed.setDashPattern({2.0, 2.0});
-    painter.setPen(dashed);
-    painter.drawRoundedRect(QRectF(unit * 2, unit * 2, unit * 12, unit * 12), unit * 2.5, unit * 2.5);
+    drawDashedSquare(painter, lineColour, unit);
 
     QPen solid(lineColour, unit * 1.1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     painter.setPen(solid);
@@ -78,6 +88,24 @@ QImage PlaceholderImage::missingFile(int size)
     painter.setPen(Qt::NoPen);
     painter.setBrush(lineColour);
     painter.drawEllipse(QPointF(unit * 8.0, unit * 11.4), unit * 0.75, unit * 0.75);
+    return image;
+}
+
+QImage PlaceholderImage::unavailable(const QString &reason, int size)
+{
+    size = std::max(size, 32);
+    QImage image = transparentSquare(size);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    const double unit = size / 16.0;
+    drawDashedSquare(painter, reasonColour, unit);
+    QFont font;
+    font.setPixelSize(std::max(6, int(unit * 1.3)));
+    painter.setFont(font);
+    painter.setPen(reasonColour);
+    // Plain text, wrapped inside the square.
+    painter.drawText(QRectF(unit * 3, unit * 3, unit * 10, unit * 10), Qt::AlignCenter | Qt::TextWordWrap, reason);
     return image;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 
 namespace ovalis {
 
@@ -13,6 +14,9 @@ public:
     static QImage copies(int size = 256);
     // A question mark in a dashed square: the media's file is missing.
     static QImage missingFile(int size = 256);
+    // The reason a file cannot be shown ("cannot display: JPEG 2000") in a
+    // dashed square, in a grey that reads on light and dark backgrounds.
+    static QImage unavailable(const QString &reason, int size = 256);
 };
 
 } // namespace ovalis

@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPdfDocument>
+#include <atomic>
 
 namespace ovalis {
 
@@ -13,6 +14,14 @@ constexpr qreal pdfScale = 2.0;
 // at about 32 megapixels; crops and annotations need the whole image of
 // photographs and scans of up to some 250 megapixels.
 constexpr int allocationLimitMiB = 1024;
+
+std::atomic<MediaImageDecoder::DicomDecoder> dicomDecoder{nullptr};
+constexpr int dicomPreambleLength = 128;
+}
+
+void MediaImageDecoder::setDicomDecoder(DicomDecoder decoder)
+{
+    dicomDecoder.store(decoder);
 }
 
 QImage MediaImageDecoder::decode(const QByteArray &data)
@@ -21,6 +30,10 @@ QImage MediaImageDecoder::decode(const QByteArray &data)
         return {};
     if (isPdfData(data))
         return renderFirstPdfPage(data);
+    if (isDicomData(data)) {
+        const DicomDecoder decoder = dicomDecoder.load();
+        return decoder ? decoder(data) : QImage();
+    }
     static const bool limitRaised = [] {
         if (QImageReader::allocationLimit() < allocationLimitMiB)
             QImageReader::setAllocationLimit(allocationLimitMiB);
@@ -28,6 +41,11 @@ QImage MediaImageDecoder::decode(const QByteArray &data)
     }();
     Q_UNUSED(limitRaised);
     return QImage::fromData(data);
+}
+
+bool MediaImageDecoder::isDicomData(const QByteArray &data)
+{
+    return data.size() >= dicomPreambleLength + 4 && data.mid(dicomPreambleLength, 4) == "DICM";
 }
 
 bool MediaImageDecoder::isPdfData(const QByteArray &data)

@@ -9,6 +9,7 @@
 #include "media/AnnotationPage.h"
 #include "media/MediaEditFixture.h"
 #include "media/MediaFileUndo.h"
+#include "support/DicomTestImage.h"
 #include "util/Log.h"
 
 using namespace ovalis;
@@ -159,4 +160,41 @@ TEST_F(AnnotatedImageSaveTest, FailuresAreLoggedAndLeaveTheFileAlone)
     EXPECT_EQ(media->filePath(), path);
     EXPECT_TRUE(QFileInfo::exists(path));
     EXPECT_FALSE(undoManager()->canUndo());
+}
+
+TEST_F(AnnotatedImageSaveTest, AnnotatingADicomImageAddsAPngAfterItAndKeepsTheDicomFile)
+{
+    // A 240 x 160 DICOM image, all one value: white at the file's window.
+    test::DicomTestImage dicom = test::DicomTestImage::ramp(160, 240, 500, 0);
+    dicom.windowCenter = 0;
+    dicom.windowWidth = 100;
+    const QByteArray bytes = dicom.bytes();
+    Case *item = newCase(QStringLiteral("ABC1235"));
+    Media *media = item->addMedia(bytes, QStringLiteral("scan.dcm"));
+    const QString path = media->filePath();
+    forgetSetUpUndo();
+
+    // The editor gets the DICOM picture through the media's image.
+    AnnotationEditor editor(media->image());
+    ASSERT_EQ(editor.page().mediaBox().size(), QSizeF(240, 160));
+    editor.setAnnotationColor(Qt::red);
+    editor.setTool(AnnotationTool::rectangle);
+    editor.beginDrag(QPointF(20, 20));
+    ASSERT_TRUE(editor.endDrag(QPointF(120, 100)));
+    ASSERT_TRUE(AnnotatedImageSave::save(media, editor.page()));
+
+    EXPECT_EQ(media->filePath(), path);
+    QFile kept(path);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), bytes);
+    const QList<Media *> sorted = item->sortedMedia();
+    ASSERT_EQ(sorted.size(), 2);
+    EXPECT_EQ(sorted[1]->fileName(), QStringLiteral("scan annotated.png"));
+    const QImage saved = fileImage(sorted[1]);
+    ASSERT_EQ(saved.size(), QSize(240, 160));
+    EXPECT_TRUE(near(saved.pixelColor(21, 100), Qt::red));
+    EXPECT_TRUE(near(saved.pixelColor(70, 100), Qt::white));
+    EXPECT_EQ(undoManager()->undoActionName(), MediaFileUndo::annotateImageActionName);
+    undoManager()->undo();
+    EXPECT_EQ(item->sortedMedia(), QList<Media *>{media});
 }

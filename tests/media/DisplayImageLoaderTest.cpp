@@ -5,7 +5,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "media/DicomRenderer.h"
 #include "media/DisplayImageLoader.h"
+#include "media/PlaceholderImage.h"
+#include "support/DicomTestImage.h"
 
 using namespace ovalis;
 
@@ -136,3 +139,25 @@ TEST_F(DisplayImageLoaderTest, LoadsOnWorkersKeepsWhatIsRetainedAndNoticesChange
 }
 
 } // namespace
+
+TEST_F(DisplayImageLoaderTest, DicomFilesComeWithTheirFramesOrAPlaceholderSayingWhyNot)
+{
+    test::DicomTestImage dicom = test::DicomTestImage::ramp(300, 400, 0, 1);
+    const QString path = writeFile(QStringLiteral("scan.dcm"), dicom.bytes());
+    const DisplayImageLoader::Image decoded = DisplayImageLoader::decode(path, QSize(200, 200));
+    EXPECT_EQ(decoded.originalSize, QSize(400, 300));
+    EXPECT_EQ(decoded.image.size(), QSize(200, 150));
+    ASSERT_TRUE(decoded.dicom);
+    EXPECT_TRUE(decoded.dicom->canDisplay());
+    EXPECT_EQ(decoded.dicom->size(), QSize(400, 300));
+
+    // A header without pixels behind it: the reason, as an image, so that
+    // the display does not take the file for a movie.
+    dicom.frameCountText = QStringLiteral("9");
+    const QString broken = writeFile(QStringLiteral("broken.dcm"), dicom.bytes());
+    const DisplayImageLoader::Image refused = DisplayImageLoader::decode(broken, QSize(1000, 1000));
+    ASSERT_TRUE(refused.dicom);
+    EXPECT_FALSE(refused.dicom->canDisplay());
+    EXPECT_EQ(refused.image,
+              PlaceholderImage::unavailable(QStringLiteral("cannot display: the pixel data is shorter than the image"), 512));
+}

@@ -7,6 +7,7 @@
 #include "media/MediaEditFixture.h"
 #include "media/MediaFileUndo.h"
 #include "media/MediaFileWatcher.h"
+#include "support/DicomTestImage.h"
 #include "util/Log.h"
 
 using namespace ovalis;
@@ -176,6 +177,13 @@ TEST_F(ExternalEditorTest, EditingBacksUpFirstSoThatUndoBringsTheOldFileBack)
     EXPECT_FALSE(editor(QString()).editMedia(nameless));
     EXPECT_TRUE(capture.contains(QStringLiteral("Unable to launch Default Application (unable to get media URL)"), LogLevel::Error));
     EXPECT_TRUE(m_opened.isEmpty());
+
+    // A DICOM file is never handed to an editor that would write over it.
+    Media *dicom = item->addMedia(test::DicomTestImage::ramp(4, 4, 0).bytes(), QStringLiteral("scan.dcm"));
+    forgetSetUpUndo();
+    EXPECT_FALSE(editor(QStringLiteral("org.example.Paint.desktop")).editMedia(dicom));
+    EXPECT_EQ(m_started.size(), 1);
+    EXPECT_FALSE(undoManager()->canUndo());
 
     // The file went missing: no backup, no undo step, no editor.
     ASSERT_TRUE(QFile::remove(file));

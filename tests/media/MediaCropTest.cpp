@@ -7,6 +7,8 @@
 #include "media/MediaCrop.h"
 #include "media/MediaEditFixture.h"
 #include "media/MediaFileUndo.h"
+#include "store/MediaTypes.h"
+#include "support/DicomTestImage.h"
 #include "store/LibraryNotifications.h"
 #include "store/MediaFileStore.h"
 #include "util/Log.h"
@@ -192,4 +194,61 @@ TEST_F(MediaCropTest, CopiesKeptForUndoArePrivateAndGoWithTheLastStepThatUsesThe
     undoManager()->removeAllActions();
     EXPECT_TRUE(keptUndoFiles().isEmpty());
     EXPECT_EQ(fileImage(media).size(), QSize(200, 150));
+}
+
+TEST_F(MediaCropTest, CroppingADicomImageAddsTheCropAfterItAndKeepsTheDicomFile)
+{
+    // A 400 x 300 DICOM image, its lower-left quarter 1000 and the rest 0:
+    // white on black at the values' own range.
+    test::DicomTestImage dicom;
+    dicom.rows = 300;
+    dicom.columns = 400;
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 400; ++x)
+            dicom.values.push_back(x < 200 && y >= 150 ? 1000 : 0);
+    const QByteArray dicomBytes = dicom.bytes();
+    ASSERT_FALSE(dicomBytes.isEmpty());
+
+    Case *item = newCase(QStringLiteral("ABC1235"));
+    Media *first = item->addMedia(encoded(quarteredImage(QSize(400, 300), Qt::white, Qt::red), "JPEG"), QStringLiteral("a.jpg"));
+    Media *scan = item->addMedia(dicomBytes, QStringLiteral("scan.dcm"));
+    Media *last = item->addMedia(encoded(quarteredImage(QSize(400, 300), Qt::white, Qt::blue), "PNG"), QStringLiteral("b.png"));
+    ASSERT_TRUE(first && scan && last);
+    const QString scanPath = scan->filePath();
+    forgetSetUpUndo();
+
+    MediaCrop::cropSelectedImages({scan}, lowerLeftQuarter, layout);
+
+    // The DICOM file is as it was; the crop is a PNG right after it.
+    EXPECT_EQ(scan->filePath(), scanPath);
+    QFile kept(scanPath);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), dicomBytes);
+    QList<Media *> media = item->sortedMedia();
+    ASSERT_EQ(media.size(), 4);
+    EXPECT_EQ(media[0], first);
+    EXPECT_EQ(media[1], scan);
+    EXPECT_EQ(media[3], last);
+    Media *crop = media[2];
+    EXPECT_EQ(crop->fileName(), QStringLiteral("scan crop.png"));
+    EXPECT_EQ(MediaTypes::extensionOf(crop->filePath()), QStringLiteral("png"));
+    const QImage cropped = fileImage(crop);
+    ASSERT_EQ(cropped.size(), QSize(200, 150));
+    EXPECT_EQ(qGray(cropped.pixel(5, 5)), 255);
+    EXPECT_EQ(qGray(cropped.pixel(194, 144)), 255);
+
+    // Undo takes the crop out and leaves the order as it was; redo brings it back.
+    ASSERT_TRUE(undoManager()->canUndo());
+    EXPECT_EQ(undoManager()->undoActionName(), MediaFileUndo::cropImagesActionName);
+    const QString cropPath = crop->filePath();
+    undoManager()->undo();
+    EXPECT_EQ(item->sortedMedia(), (QList<Media *>{first, scan, last}));
+    EXPECT_FALSE(QFileInfo::exists(cropPath));
+    EXPECT_TRUE(QFileInfo::exists(scanPath));
+    undoManager()->redo();
+    media = item->sortedMedia();
+    ASSERT_EQ(media.size(), 4);
+    EXPECT_EQ(media[2]->fileName(), QStringLiteral("scan crop.png"));
+    EXPECT_EQ(fileImage(media[2]).size(), QSize(200, 150));
+    EXPECT_EQ(media[3], last);
 }

@@ -28,8 +28,18 @@ std::optional<QPointF> InteractiveView::pointerPosition() const
 
 void InteractiveView::wheelEvent(QWheelEvent *event)
 {
-    const double delta = ScrollAccumulator::deltaForWheel(event->angleDelta(), event->pixelDelta());
     event->accept();
+    if (m_stepsFrames && (event->modifiers() & Qt::ShiftModifier)) {
+        // Some systems turn a wheel turned with Shift into a sideways one.
+        const bool sideways = event->angleDelta().y() == 0 && event->pixelDelta().y() == 0;
+        const QPoint angle = sideways ? event->angleDelta().transposed() : event->angleDelta();
+        const QPoint pixels = sideways ? event->pixelDelta().transposed() : event->pixelDelta();
+        const double delta = ScrollAccumulator::deltaForWheel(angle, pixels);
+        if (delta != 0.0)
+            emit frameScroll(delta, ScrollAccumulator::isNotched(pixels));
+        return;
+    }
+    const double delta = ScrollAccumulator::deltaForWheel(event->angleDelta(), event->pixelDelta());
     if (delta != 0.0)
         emit scrollNavigate(delta, ScrollAccumulator::isNotched(event->pixelDelta()));
 }
@@ -38,7 +48,9 @@ void InteractiveView::mouseMoveEvent(QMouseEvent *event)
 {
     m_pointerTracked = true;
     m_pointerPosition = event->position();
-    if (event->buttons() & Qt::LeftButton)
+    if (m_windowDragButton != Qt::NoButton)
+        emit windowDragged(event->position());
+    else if (event->buttons() & Qt::LeftButton)
         emit mouseDragged(event->position());
     if (isActiveWindow())
         emit mouseMoved(event->position());
@@ -49,6 +61,13 @@ void InteractiveView::mousePressEvent(QMouseEvent *event)
 {
     m_pointerTracked = true;
     m_pointerPosition = event->position();
+    if (m_adjustsWindow && m_windowDragButton == Qt::NoButton
+        && (event->button() == Qt::RightButton
+            || (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier)))) {
+        m_windowDragButton = event->button();
+        emit windowDragStarted(event->position());
+        return;
+    }
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
     m_doubleClicking = false;
@@ -57,6 +76,11 @@ void InteractiveView::mousePressEvent(QMouseEvent *event)
 
 void InteractiveView::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (m_windowDragButton != Qt::NoButton && event->button() == m_windowDragButton) {
+        m_windowDragButton = Qt::NoButton;
+        emit windowDragEnded();
+        return;
+    }
     if (event->button() != Qt::LeftButton)
         return QWidget::mouseReleaseEvent(event);
     if (std::exchange(m_doubleClicking, false))
@@ -89,6 +113,7 @@ void InteractiveView::leaveEvent(QEvent *event)
 
 void InteractiveView::hideEvent(QHideEvent *event)
 {
+    m_windowDragButton = Qt::NoButton;
     m_pointerTracked = false;
     m_pointerPosition.reset();
     QWidget::hideEvent(event);

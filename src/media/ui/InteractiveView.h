@@ -20,6 +20,14 @@ public:
     // come since the view was shown, the window system is asked.
     std::optional<QPointF> pointerPosition() const;
 
+    // While set, drags with the right button, or with the left one and
+    // Control, adjust a window (windowDrag… signals) instead of selecting.
+    bool adjustsWindow() const { return m_adjustsWindow; }
+    void setAdjustsWindow(bool adjusts) { m_adjustsWindow = adjusts; }
+    // While set, scrolling with Shift steps frames (frameScroll) instead of media.
+    bool stepsFrames() const { return m_stepsFrames; }
+    void setStepsFrames(bool steps) { m_stepsFrames = steps; }
+
 signals:
     // The scrolled distance, positive downwards, and whether it counts in
     // wheel notches (see ScrollAccumulator).
@@ -33,6 +41,12 @@ signals:
     void mouseDragged(const QPointF &position);
     void mouseReleased(const QPointF &position);
     void doubleClicked(const QPointF &position);
+    // A window adjusting drag, in this view's coordinates.
+    void windowDragStarted(const QPointF &position);
+    void windowDragged(const QPointF &position);
+    void windowDragEnded();
+    // Scrolling with Shift while stepsFrames, as scrollNavigate counts it.
+    void frameScroll(double delta, bool notched);
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
@@ -49,6 +63,9 @@ private:
     bool m_doubleClicking = false; // the release of a double click's second press is its own
     bool m_pointerTracked = false; // an event has placed the pointer since the view was shown
     std::optional<QPointF> m_pointerPosition;
+    bool m_adjustsWindow = false;
+    bool m_stepsFrames = false;
+    Qt::MouseButton m_windowDragButton = Qt::NoButton; // the button of the window drag in progress
 };
 
 } // namespace ovalis

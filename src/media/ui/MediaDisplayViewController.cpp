@@ -1,19 +1,23 @@
 #include "media/ui/MediaDisplayViewController.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPainter>
 #include <QScreen>
+#include <QTextEdit>
 #include <QUrl>
 #include <cstdlib>
 
 #include "media/CursorImage.h"
+#include "media/DicomWindowing.h"
 #include "media/DisplayImageLoader.h"
 #include "media/ExternalEditor.h"
-#include "media/MediaCrop.h"
 #include "media/MediaFileWatcher.h"
 #include "media/MediaOverlayText.h"
 #include "media/PlaceholderImage.h"
@@ -36,6 +40,7 @@ namespace ovalis {
 namespace {
 
 constexpr int overlayMargin = 16;
+constexpr int overlaySpacing = 8;
 constexpr int descriptionMaximumWidth = 960;
 constexpr double loupeFactor = 1.0;
 constexpr double magnifierFactor = 2.0 / 3.0;
@@ -93,6 +98,13 @@ MediaDisplayCursor toolFor(ModifierKey key)
     return MediaDisplayCursor::none;
 }
 
+// Keys typed into a text field are its own.
+bool isTextInput(const QWidget *widget)
+{
+    return qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QTextEdit *>(widget)
+           || qobject_cast<const QPlainTextEdit *>(widget) || qobject_cast<const QAbstractSpinBox *>(widget);
+}
+
 QColor multipleFilesTint()
 {
     return QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.3f);
@@ -111,6 +123,8 @@ MediaDisplayViewController::MediaDisplayViewController(QWidget *parent)
     , m_descriptionRoundRectView(nullptr)
     , m_imageLoader(new DisplayImageLoader(this))
     , m_fileWatcher(new MediaFileWatcher(this))
+    , m_resetWindowAction(new QAction(QStringLiteral("Reset Window"), this))
+    , m_dicomRoundRectView(nullptr)
 {
     setObjectName(QStringLiteral("mediaDisplay"));
     setMinimumSize(240, 180);
@@ -129,6 +143,10 @@ MediaDisplayViewController::MediaDisplayViewController(QWidget *parent)
     m_imageCounterRoundRectView->setObjectName(QStringLiteral("imageCounterRoundRectView"));
     m_descriptionRoundRectView = new MediaSummaryAndDetailView(this);
     m_descriptionRoundRectView->setObjectName(QStringLiteral("descriptionRoundRectView"));
+    m_dicomRoundRectView = new MediaSingleLabelView(this);
+    m_dicomRoundRectView->setObjectName(QStringLiteral("dicomRoundRectView"));
+    m_resetWindowAction->setEnabled(false);
+    connect(m_resetWindowAction, &QAction::triggered, this, &MediaDisplayViewController::resetDicomWindow);
 
     m_imageView->hide();
     m_movieView->hide();
@@ -156,6 +174,16 @@ MediaDisplayViewController::MediaDisplayViewController(QWidget *parent)
         emit selectionChanged();
     });
     connect(m_interactiveView, &InteractiveView::doubleClicked, this, &MediaDisplayViewController::openInExternalEditor);
+    connect(m_interactiveView, &InteractiveView::windowDragStarted, this, [this](const QPointF &position) {
+        m_windowDragStart = position;
+        m_windowDragStartWindow = m_dicomWindow;
+    });
+    connect(m_interactiveView, &InteractiveView::windowDragged, this, [this](const QPointF &position) {
+        if (m_dicom)
+            setDicomWindow(DicomWindowing::dragged(m_windowDragStartWindow, position - m_windowDragStart,
+                                                   DicomWindowing::sensitivityFor(m_dicom->minMaxWindow())));
+    });
+    connect(m_interactiveView, &InteractiveView::frameScroll, this, &MediaDisplayViewController::frameScroll);
     connect(m_fileWatcher, &MediaFileWatcher::fileChanged, this, &MediaDisplayViewController::watchedFileChanged);
     applyFitToWindow();
     updateCaseOverlays();
@@ -219,6 +247,7 @@ void MediaDisplayViewController::refreshMediaViews()
 {
     m_disableToggleFitToWindow = false;
     m_pendingImagePath.clear();
+    setDicom(nullptr);
 
     if (m_multipleFiles) {
         m_imageView->setImage(PlaceholderImage::copies());
@@ -300,10 +329,20 @@ void MediaDisplayViewController::showDecodedFile(const QString &path)
         m_imageLoader->load(path);
         return;
     }
+    if (decoded->dicom && !decoded->dicom->canDisplay()) {
+        // The reason, in place of the image.
+        m_imageView->setImage(decoded->image);
+        m_imageView->setImageScaling(ImageScaling::ProportionallyUpOrDown);
+        showImageView();
+        m_disableToggleFitToWindow = true;
+        emit displayRefreshed();
+        return;
+    }
     if (!decoded->image.isNull()) {
         // The scaling stays as it is.
         m_imageView->setImage(decoded->image, decoded->originalSize, decoded->displayCopy);
         showImageView();
+        setDicom(decoded->dicom);
         emit imageShown(m_media);
         return;
     }
@@ -454,10 +493,14 @@ bool MediaDisplayViewController::hasSelectionRect() const
     return m_imageView->selectionRect().has_value();
 }
 
-void MediaDisplayViewController::cropMedia(const QImage &image, Media *media)
+QImage MediaDisplayViewController::imageForEditing(Media *media) const
 {
-    MediaCrop::cropMedia(image, media, m_imageView->selectionRect(), m_imageView->cropLayout(),
-                         [this](const QImage &shown) { m_imageView->setImage(shown); });
+    if (m_dicom && media && media == m_media) {
+        const QImage shown = m_dicom->render(m_dicomFrame, m_dicomWindow);
+        if (!shown.isNull())
+            return shown;
+    }
+    return media ? media->image() : QImage();
 }
 
 void MediaDisplayViewController::openInExternalEditor()
@@ -503,8 +546,12 @@ void MediaDisplayViewController::updateDecodeSize()
 bool MediaDisplayViewController::eventFilter(QObject *watched, QEvent *event)
 {
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && watched->isWidgetType()
-        && static_cast<QWidget *>(watched)->window() == window())
-        return doFlagsChanged(static_cast<QKeyEvent *>(event));
+        && static_cast<QWidget *>(watched)->window() == window()) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (event->type() == QEvent::KeyPress && !isTextInput(static_cast<QWidget *>(watched)) && doDicomKey(key))
+            return true;
+        return doFlagsChanged(key);
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -562,6 +609,105 @@ void MediaDisplayViewController::layoutOverlays()
     height = std::min(height, bounds.height() / 2);
     m_descriptionRoundRectView->setGeometry(bounds.left() + (bounds.width() - width) / 2,
                                             bounds.bottom() - overlayMargin - height + 1, width, height);
+
+    m_dicomRoundRectView->adjustSize();
+    const QSize dicom = m_dicomRoundRectView->sizeHint();
+    m_dicomRoundRectView->setGeometry(bounds.right() - overlayMargin - dicom.width() + 1,
+                                      bounds.top() + overlayMargin + counter.height() + overlaySpacing, dicom.width(),
+                                      dicom.height());
+}
+
+void MediaDisplayViewController::setDicom(std::shared_ptr<const DicomRenderer> renderer)
+{
+    m_dicom = renderer && renderer->canDisplay() ? std::move(renderer) : nullptr;
+    m_dicomFrame = 0;
+    m_dicomWindow = m_dicom ? m_dicom->defaultWindow() : DicomWindow();
+    m_frameScrollAccumulator.reset();
+    const bool monochrome = m_dicom && m_dicom->isMonochrome();
+    m_interactiveView->setAdjustsWindow(monochrome);
+    m_interactiveView->setStepsFrames(dicomFrameCount() > 1);
+    m_resetWindowAction->setEnabled(monochrome);
+    updateDicomOverlay();
+}
+
+int MediaDisplayViewController::dicomFrameCount() const
+{
+    return m_dicom ? m_dicom->frameCount() : 0;
+}
+
+void MediaDisplayViewController::setDicomWindow(const DicomWindow &window)
+{
+    if (!m_dicom || !m_dicom->isMonochrome() || window == m_dicomWindow)
+        return;
+    m_dicomWindow = window;
+    showDicomFrame();
+}
+
+void MediaDisplayViewController::setDicomFrame(int frame)
+{
+    frame = std::clamp(frame, 0, std::max(0, dicomFrameCount() - 1));
+    if (!m_dicom || frame == m_dicomFrame)
+        return;
+    m_dicomFrame = frame;
+    showDicomFrame();
+}
+
+void MediaDisplayViewController::resetDicomWindow()
+{
+    if (m_dicom)
+        setDicomWindow(m_dicom->defaultWindow());
+}
+
+void MediaDisplayViewController::showDicomFrame()
+{
+    const QImage image = m_dicom->render(m_dicomFrame, m_dicomWindow);
+    if (!image.isNull())
+        m_imageView->setImage(image);
+    updateDicomOverlay();
+}
+
+void MediaDisplayViewController::updateDicomOverlay()
+{
+    const std::optional<DicomWindow> window =
+        m_dicom && m_dicom->isMonochrome() ? std::optional<DicomWindow>(m_dicomWindow) : std::nullopt;
+    m_dicomRoundRectView->setText(m_dicom ? DicomWindowing::overlayText(window, m_dicomFrame, dicomFrameCount()) : QString());
+    layoutOverlays();
+}
+
+bool MediaDisplayViewController::doDicomKey(QKeyEvent *event)
+{
+    if (!m_dicom || (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)))
+        return false;
+    if (const std::optional<DicomWindow> preset = DicomWindowing::presetForKey(event->key());
+        preset && m_dicom->isMonochrome()) {
+        setDicomWindow(*preset);
+        return true;
+    }
+    switch (event->key()) {
+    case Qt::Key_0:
+        if (!m_dicom->isMonochrome())
+            return false;
+        resetDicomWindow();
+        return true;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        if (dicomFrameCount() < 2)
+            return false;
+        setDicomFrame(m_dicomFrame + (event->key() == Qt::Key_PageDown ? 1 : -1));
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MediaDisplayViewController::frameScroll(double delta, bool notched)
+{
+    // Shift is held for the frames here, not for the magnifier.
+    if (m_cursorType == MediaDisplayCursor::magnifier)
+        resetCursor();
+    const int steps = m_frameScrollAccumulator.accumulate(delta, notched);
+    if (steps != 0)
+        setDicomFrame(m_dicomFrame + steps);
 }
 
 void MediaDisplayViewController::paintEvent(QPaintEvent *)

@@ -2,7 +2,9 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <memory>
 
+#include "media/DicomRenderer.h"
 #include "media/MediaDisplayCursor.h"
 #include "media/ScrollAccumulator.h"
 #include "util/ObserverToken.h"
@@ -90,15 +92,36 @@ public:
 
     // Whether the image view has a selection rectangle to crop to.
     bool hasSelectionRect() const;
-    // Shows image (the media's full image) and replaces the media's file by
-    // the part of it under the selection, undoably.
-    void cropMedia(const QImage &image, Media *media);
+    // The media's full image as edits take it: the DICOM image shown at its
+    // frame and window, else the media's own image.
+    QImage imageForEditing(Media *media) const;
     // Backs the shown media's file up, registers the swap back as
     // "Edit Image" and opens the file in the external editor chosen in
     // Settings. While the editor may have it open, the file is watched and
     // the display and thumbnails follow its changes.
     void openInExternalEditor();
     MediaFileWatcher *fileWatcher() const { return m_fileWatcher; }
+
+    // DICOM images: shown at a window and, for several frames, one frame at
+    // a time. Right-button drags (or Control and the left button) change the
+    // window, keys 1 to 4 choose presets and 0 the file's own window, Page
+    // Up/Down and Shift with the wheel step frames; the overlay under the
+    // counter tells the window and frame.
+    // Whether a displayable DICOM file is shown (its window can change).
+    bool showsDicom() const { return m_dicom != nullptr; }
+    DicomWindow dicomWindow() const { return m_dicomWindow; }
+    void setDicomWindow(const DicomWindow &window);
+    int dicomFrame() const { return m_dicomFrame; }
+    int dicomFrameCount() const;
+    // Moves to the frame, kept within the file's frames.
+    void setDicomFrame(int frame);
+    // Back to the file's window (or its values' range).
+    void resetDicomWindow();
+    // "Reset Window", enabled while a DICOM image is shown (not owned by the caller).
+    QAction *resetWindowAction() const { return m_resetWindowAction; }
+    // The keys above; answers whether the event was consumed.
+    bool doDicomKey(QKeyEvent *event);
+    MediaSingleLabelView *dicomRoundRectView() const { return m_dicomRoundRectView; }
 
     DisplayImageView *imageView() const { return m_imageView; }
     MovieView *movieView() const { return m_movieView; }
@@ -140,6 +163,10 @@ private:
     bool mouseIsInsideInteractiveView() const;
     void updateDecodeSize();
     void watchedFileChanged(const QString &path);
+    void setDicom(std::shared_ptr<const DicomRenderer> renderer);
+    void showDicomFrame();
+    void updateDicomOverlay();
+    void frameScroll(double delta, bool notched);
 
     DisplayImageView *m_imageView;
     MovieView *m_movieView;
@@ -164,6 +191,15 @@ private:
     DisplayImageLoader *m_imageLoader; // Owned (child).
     QString m_pendingImagePath; // the shown media's file while it decodes
     MediaFileWatcher *m_fileWatcher; // Owned (child).
+
+    std::shared_ptr<const DicomRenderer> m_dicom; // the displayable DICOM file shown, else null
+    DicomWindow m_dicomWindow;
+    int m_dicomFrame = 0;
+    DicomWindow m_windowDragStartWindow;
+    QPointF m_windowDragStart;
+    ScrollAccumulator m_frameScrollAccumulator;
+    QAction *m_resetWindowAction; // Owned (child).
+    MediaSingleLabelView *m_dicomRoundRectView; // Owned (child).
 };
 
 } // namespace ovalis

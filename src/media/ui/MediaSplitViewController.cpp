@@ -55,10 +55,10 @@ void MediaSplitViewController::cropSelectedImages()
     if (!canCropSelectedImages())
         return;
     const DisplayImageView *imageView = m_displayViewController->imageView();
-    MediaCrop::cropSelectedImages(m_collectionViewController->selectedMedia(), imageView->selectionRect(),
-                                  imageView->cropLayout(), [this](const QImage &image) {
-                                      m_displayViewController->imageView()->setImage(image);
-                                  });
+    MediaCrop::cropSelectedImages(
+        m_collectionViewController->selectedMedia(), imageView->selectionRect(), imageView->cropLayout(),
+        [this](const QImage &image) { m_displayViewController->imageView()->setImage(image); },
+        [this](Media *media) { return m_displayViewController->imageForEditing(media); });
     // Reloading keeps the same media selected and refreshes the display.
     m_collectionViewController->reloadMedia();
 }

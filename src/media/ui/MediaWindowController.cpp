@@ -180,6 +180,8 @@ void MediaWindowController::buildMenus(ApplicationHost *host)
     view->addSeparator();
     m_fitToWindowMenuItem = view->addAction(QStringLiteral("Fit to Window"), this, &MediaWindowController::toggleFitToWindow);
     view->addAction(QStringLiteral("Show or Hide Description"), this, &MediaWindowController::toggleDescriptionDisplay);
+    // DICOM images only; the display enables it.
+    view->addAction(displayViewController()->resetWindowAction());
     view->addSeparator();
     view->addAction(QStringLiteral("Previous Media"), this, &MediaWindowController::goToPreviousMediaItem);
     view->addAction(QStringLiteral("Next Media"), this, &MediaWindowController::goToNextMediaItem);

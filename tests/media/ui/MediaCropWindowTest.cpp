@@ -13,6 +13,7 @@
 #include "media/ui/MediaDisplayViewController.h"
 #include "media/ui/MediaWindowController.h"
 #include "media/ui/SelectableMediaCollectionViewController.h"
+#include "support/DicomTestImage.h"
 #include "util/Settings.h"
 
 using namespace ovalis;
@@ -130,4 +131,39 @@ TEST_F(MediaCropWindowTest, DoubleClickOpensTheImageInTheChosenEditorAndWatchesI
     // The editor's change shows in the display.
     ASSERT_TRUE(quarteredImage(QSize(100, 80), Qt::green, Qt::green).save(shown->filePath(), "JPEG"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return display()->imageView()->imageSize() == QSize(100, 80); }, 5000));
+}
+
+TEST_F(MediaCropWindowTest, ADicomImageIsCroppedAtTheWindowShownIntoANewMedium)
+{
+    // -600 throughout: black at the file's window (40/400), mid-grey at the
+    // lung window.
+    test::DicomTestImage dicom = test::DicomTestImage::ramp(300, 400, 424, 0);
+    dicom.rescaleIntercept = -1024;
+    dicom.windowCenter = 40;
+    dicom.windowWidth = 400;
+    const QByteArray bytes = dicom.bytes();
+    Case *item = newCase(QStringLiteral("ABC1236"));
+    Media *scan = item->addMedia(bytes, QStringLiteral("scan.dcm"));
+    forgetSetUpUndo();
+    m_window->setCurrentCase(item);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return display()->showsDicom(); }, 5000));
+    QKeyEvent lung(QEvent::KeyPress, Qt::Key_3, Qt::NoModifier);
+    QApplication::sendEvent(surface(), &lung);
+    ASSERT_EQ(display()->dicomWindow(), (DicomWindow{-600, 1500}));
+
+    const QSizeF size = surface()->size();
+    drag(QPointF(0, size.height()), QPointF(size.width() / 2, size.height() / 2));
+    ASSERT_TRUE(m_window->cropMenuItem()->isEnabled());
+    m_window->cropMenuItem()->trigger();
+
+    const QList<Media *> media = item->sortedMedia();
+    ASSERT_EQ(media.size(), 2);
+    EXPECT_EQ(media[0], scan);
+    QFile kept(scan->filePath());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), bytes);
+    const QImage cropped = fileImage(media[1]);
+    EXPECT_NEAR(cropped.width(), 200, 1);
+    EXPECT_NEAR(cropped.height(), 150, 1);
+    EXPECT_EQ(qGray(cropped.pixel(10, 10)), 128);
 }

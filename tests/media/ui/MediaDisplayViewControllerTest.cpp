@@ -24,6 +24,7 @@
 #include "media/ui/MovieView.h"
 #include "store/NHI.h"
 #include "media/TestMovieWriter.h"
+#include "support/DicomTestImage.h"
 #include "support/EncodedImage.h"
 #include "support/StoreFixture.h"
 #include "util/NotificationCenter.h"
@@ -509,3 +510,120 @@ TEST(DisplayImageViewTest, PaintsAScaledCopyMadeOncePerImageAndSize)
 }
 
 } // namespace
+
+TEST_F(MediaDisplayViewControllerTest, DicomWindowsAndFramesFollowKeysDragsAndShiftScrollingAndTheOverlaySaysSo)
+{
+    // Three 64 x 64 frames in Hounsfield units (intercept -1024): the first
+    // -600 on its left half and 40 on its right, then 400 and 1000
+    // throughout. The file's window is 40/400.
+    test::DicomTestImage dicom;
+    dicom.rows = 64;
+    dicom.columns = 64;
+    dicom.frames = 3;
+    dicom.rescaleIntercept = -1024;
+    dicom.rescaleSlope = 1;
+    dicom.windowCenter = 40;
+    dicom.windowWidth = 400;
+    for (int frame = 0; frame < 3; ++frame)
+        for (int i = 0; i < 64 * 64; ++i)
+            dicom.values.push_back(1024 + (frame == 0 ? (i % 64 < 32 ? -600 : 40) : frame == 1 ? 400 : 1000));
+    Case *item = caseWithMedia({{dicom.bytes(), QStringLiteral("scan.dcm")}});
+    show(item, item->sortedMedia().first());
+    ASSERT_TRUE(waitForImageOf(QSize(64, 64)));
+    ASSERT_TRUE(m_display->showsDicom());
+    const auto grey = [&](int x) { return qGray(m_display->imageView()->image().pixel(x, 10)); };
+    const auto overlay = [&] { return m_display->dicomRoundRectView()->text(); };
+    EXPECT_EQ(overlay(), QStringLiteral("W 400 L 40  frame 1/3"));
+    EXPECT_TRUE(isShown(m_display->dicomRoundRectView()));
+    EXPECT_EQ(grey(0), 0);
+    EXPECT_EQ(grey(40), 128);
+
+    // The lung preset centres the left half; brain and back to the file's window.
+    sendKey(QEvent::KeyPress, Qt::Key_3);
+    EXPECT_EQ(overlay(), QStringLiteral("W 1500 L \u2212600  frame 1/3"));
+    EXPECT_EQ(grey(0), 128);
+    EXPECT_EQ(grey(40), 236);
+    sendKey(QEvent::KeyPress, Qt::Key_1);
+    EXPECT_EQ(m_display->dicomWindow(), (DicomWindow{40, 80}));
+    sendKey(QEvent::KeyPress, Qt::Key_4);
+    EXPECT_EQ(overlay(), QStringLiteral("W 1800 L 400  frame 1/3"));
+    sendKey(QEvent::KeyPress, Qt::Key_0);
+    EXPECT_EQ(m_display->dicomWindow(), (DicomWindow{40, 400}));
+    EXPECT_EQ(grey(40), 128);
+
+    // Frames step with Page Down and Up, and stop at the ends.
+    sendKey(QEvent::KeyPress, Qt::Key_PageDown);
+    EXPECT_EQ(overlay(), QStringLiteral("W 400 L 40  frame 2/3"));
+    EXPECT_EQ(grey(0), 255);
+    sendKey(QEvent::KeyPress, Qt::Key_PageDown);
+    sendKey(QEvent::KeyPress, Qt::Key_PageDown);
+    EXPECT_EQ(m_display->dicomFrame(), 2);
+    sendKey(QEvent::KeyPress, Qt::Key_PageUp);
+    sendKey(QEvent::KeyPress, Qt::Key_PageUp);
+    EXPECT_EQ(overlay(), QStringLiteral("W 400 L 40  frame 1/3"));
+
+    // Shift with the wheel steps frames, not media, and puts the magnifier Shift brings away.
+    pointAt(QPoint(400, 300));
+    sendKey(QEvent::KeyPress, Qt::Key_Shift);
+    ASSERT_EQ(m_display->cursorType(), MediaDisplayCursor::magnifier);
+    QSignalSpy mediaSteps(m_display.get(), &MediaDisplayViewController::moveSelectionRequested);
+    QWheelEvent wheel(QPointF(400, 300), m_display->mapToGlobal(QPointF(400, 300)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::ShiftModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(m_display->interactiveView(), &wheel);
+    EXPECT_EQ(m_display->dicomFrame(), 1);
+    EXPECT_EQ(mediaSteps.count(), 0);
+    EXPECT_EQ(m_display->cursorType(), MediaDisplayCursor::none);
+    sendKey(QEvent::KeyRelease, Qt::Key_Shift);
+    sendKey(QEvent::KeyPress, Qt::Key_PageUp);
+
+    // A right-button drag: rightwards widens, downwards raises the level.
+    const auto mouse = [&](QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons, const QPointF &position,
+                           Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QMouseEvent event(type, position, m_display->interactiveView()->mapToGlobal(position), button, buttons, modifiers);
+        QCoreApplication::sendEvent(m_display->interactiveView(), &event);
+    };
+    mouse(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, QPointF(300, 300));
+    mouse(QEvent::MouseMove, Qt::NoButton, Qt::RightButton, QPointF(350, 300));
+    const DicomWindow widened = m_display->dicomWindow();
+    EXPECT_GT(widened.width, 400);
+    EXPECT_EQ(widened.center, 40);
+    mouse(QEvent::MouseMove, Qt::NoButton, Qt::RightButton, QPointF(350, 340));
+    EXPECT_GT(m_display->dicomWindow().center, 40);
+    EXPECT_EQ(m_display->dicomWindow().width, widened.width);
+    mouse(QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, QPointF(350, 340));
+    EXPECT_NE(overlay(), QStringLiteral("W 400 L 40  frame 1/3"));
+    EXPECT_TRUE(m_display->resetWindowAction()->isEnabled());
+    m_display->resetWindowAction()->trigger();
+    EXPECT_EQ(overlay(), QStringLiteral("W 400 L 40  frame 1/3"));
+
+    // Control and the left button adjust too, and make no crop selection.
+    mouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, QPointF(300, 300), Qt::ControlModifier);
+    mouse(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, QPointF(250, 300), Qt::ControlModifier);
+    mouse(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, QPointF(250, 300), Qt::ControlModifier);
+    EXPECT_LT(m_display->dicomWindow().width, 400);
+    EXPECT_FALSE(m_display->hasSelectionRect());
+
+    // Other media: no overlay, and the keys and drags are theirs again.
+    Case *images = caseWithImages(1);
+    show(images, images->sortedMedia().first());
+    ASSERT_TRUE(waitForImageOf(QSize(320, 240)));
+    EXPECT_FALSE(m_display->showsDicom());
+    EXPECT_FALSE(isShown(m_display->dicomRoundRectView()));
+    EXPECT_FALSE(m_display->resetWindowAction()->isEnabled());
+    EXPECT_FALSE(m_display->interactiveView()->adjustsWindow());
+}
+
+TEST_F(MediaDisplayViewControllerTest, ADicomFileThatCannotBeShownShowsWhy)
+{
+    QFile jpeg2000(QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/MR_small_jp2klossless.dcm"));
+    if (!jpeg2000.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "pydicom's sample files are not installed";
+    Case *item = caseWithMedia({{jpeg2000.readAll(), QStringLiteral("scan.dcm")}});
+    show(item, item->sortedMedia().first());
+    const QImage reason = PlaceholderImage::unavailable(QStringLiteral("cannot display: JPEG 2000"), 512);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_display->imageView()->image() == reason; }, 5000));
+    EXPECT_TRUE(isShown(m_display->imageView()));
+    EXPECT_FALSE(isShown(m_display->movieView()));
+    EXPECT_FALSE(m_display->showsDicom());
+    EXPECT_TRUE(m_display->disableToggleFitToWindow());
+}
