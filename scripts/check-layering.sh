@@ -15,13 +15,15 @@ declare -A layer=([util]=0 [store]=1 [library]=2 [find]=2 [media]=2 [exchange]=2
 
 # Widgets that use a peer folder's widgets: the library window shows the
 # media, find, exchange and transfer views, and the find rows reuse the
-# library's date field. "including folder -> included folder".
+# library's date field, and the media grid hands DICOM dropped on it to the
+# DICOM import's review. "including folder -> included folder".
 declare -A uiLinks=(
   ["library/ui -> media/ui"]=1
   ["library/ui -> exchange/ui"]=1
   ["library/ui -> find/ui"]=1
   ["library/ui -> transfer/ui"]=1
   ["find/ui -> library/ui"]=1
+  ["media/ui -> exchange/ui"]=1
 )
 
 status=0

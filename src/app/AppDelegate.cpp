@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
@@ -25,6 +26,7 @@
 #include "library/CaseHistory.h"
 #include "library/ValueTransformer.h"
 #include "library/ui/LibraryWindowController.h"
+#include "media/DicomRenderer.h"
 #include "media/ExternalEditor.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
@@ -578,28 +580,47 @@ void AppDelegate::showAbout()
     m_aboutController->showWindow();
 }
 
+namespace {
+
+// Folders and DICOM files (told by their content, or a DICOMDIR) open in the DICOM import's review.
+bool isDicomToOpen(const QFileInfo &info)
+{
+    if (info.isDir() || info.fileName() == QLatin1String("DICOMDIR"))
+        return true;
+    QFile file(info.absoluteFilePath());
+    return file.open(QIODevice::ReadOnly) && DicomRenderer::isDicomData(file.read(132));
+}
+
+} // namespace
+
 void AppDelegate::openFiles(const QStringList &paths)
 {
     showCasesDatabaseWindow();
     QStringList documents;
+    QStringList dicom;
     for (const QString &path : paths) {
         const QFileInfo info(path);
         const QString suffix = info.suffix().toLower();
         Log::info(LogArea::UI, QStringLiteral("Open file ") + info.absoluteFilePath());
-        if (suffix == QLatin1String("ovalis")) {
+        if (isDicomToOpen(info)) {
+            dicom.append(info.absoluteFilePath());
+        } else if (suffix == QLatin1String("ovalis")) {
             documents.append(info.absoluteFilePath());
         } else if (suffix == QLatin1String("json")) {
             if (m_restoreConfirmation(info.fileName()))
                 m_backupCommands->restoreBackupFile(info.absoluteFilePath());
         } else {
             Log::error(LogArea::UI, QStringLiteral("Unable to open ") + info.absoluteFilePath());
-            m_openFailurePresenter(tr("Ovalis cannot open “%1”. It opens JSON backups and version 1 documents (.ovalis).")
+            m_openFailurePresenter(tr("Ovalis cannot open “%1”. It opens JSON backups, version 1 documents (.ovalis) "
+                                      "and DICOM files and folders.")
                                        .arg(info.fileName()));
         }
     }
     auto *window = qobject_cast<LibraryWindowController *>(m_libraryWindowController.data());
     if (!documents.isEmpty() && window)
         window->ovalisOneImportController()->importDocuments(documents);
+    if (!dicom.isEmpty() && window)
+        window->reviewDicom(dicom);
 }
 
 void AppDelegate::setRestoreConfirmation(std::function<bool(const QString &)> confirmation)

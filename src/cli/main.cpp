@@ -69,6 +69,7 @@ const char *usage = "Usage: ovalis-cli [--library DIR] COMMAND [OPTIONS]\n"
                     "  backup-library FILE   Write the whole library (cases and media files) to a tar archive.\n"
                     "  restore-library FILE  Restore a whole-library archive (--into DIR for another library).\n"
                     "  export-media DIR      Copy the media files of the cases list would print into DIR.\n"
+                    "  export-teaching DIR   Write those cases' de-identified DICOM files for a teaching site.\n"
                     "  import-folder DIR     Import a tree of folders holding images as cases.\n"
                     "  import-v1 FILE...     Import Ovalis version-1 documents as new cases.\n"
                     "  import-dicom PATH...  Import DICOM images, de-identified, one case per study.\n"
@@ -662,6 +663,8 @@ int main(int argc, char **argv)
         return runRestoreLibrary(library, arguments);
     if (command == QLatin1String("export-media"))
         return runExportMedia(library, arguments);
+    if (command == QLatin1String("export-teaching"))
+        return runExportTeaching(library, arguments);
     if (command == QLatin1String("import-folder"))
         return runImportFolder(library, arguments);
     if (command == QLatin1String("import-dicom"))

@@ -80,7 +80,12 @@ CaseListDragAndDrop::DropOperation CaseListDragAndDrop::validateTagListDrop(cons
 
 CaseListDragAndDrop::DropOperation CaseListDragAndDrop::validateCaseListDrop(const QMimeData *data, DropPosition position)
 {
-    if (position != DropPosition::OnRow || !data)
+    if (!data)
+        return DropOperation::None;
+    // DICOM goes to the import's review, which makes cases or adds to the one dropped on.
+    if (!MediaDragAndDrop::dicomDropPaths(data).isEmpty())
+        return DropOperation::Copy;
+    if (position != DropPosition::OnRow)
         return DropOperation::None;
     if (data->hasFormat(doiDragType()))
         return DropOperation::Link;

@@ -41,8 +41,9 @@ public:
 
     // Only drops onto a row. The tag list takes dragged cases, as a copy.
     static DropOperation validateTagListDrop(const QMimeData *data, DropPosition position);
-    // The case list takes a DOI (a link), files that are all accepted
-    // images or movies (a copy), or exactly one dragged case (any operation).
+    // The case list takes, on a row, a DOI (a link), files that are all
+    // accepted images or movies (a copy), or exactly one dragged case (any
+    // operation); anywhere, files and folders holding DICOM (a copy).
     static DropOperation validateCaseListDrop(const QMimeData *data, DropPosition position);
 };
 

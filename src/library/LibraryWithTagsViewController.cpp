@@ -15,6 +15,7 @@
 #include "library/LibraryQuery.h"
 #include "library/Randomiser.h"
 #include "library/TagTableModel.h"
+#include "media/MediaDragAndDrop.h"
 #include "media/MediaFileImport.h"
 #include "store/Case.h"
 #include "store/CoreDataStack.h"
@@ -952,8 +953,7 @@ void LibraryWithTagsViewController::deleteMediaFiles()
         stack->fileDeletionQueue()->async([] { NotificationCenter::defaultCenter().post(LibraryNotifications::updatedMedia); });
 }
 
-void LibraryWithTagsViewController::exportMedia(const QUrl &folder,
-                                                std::function<void(const JSONImporter::MediaExportSummary &)> finished)
+QList<ObjectID> LibraryWithTagsViewController::savedSelectedCaseIDs()
 {
     // The child finds the cases by their permanent identifiers.
     if (m_context->hasChanges())
@@ -961,9 +961,23 @@ void LibraryWithTagsViewController::exportMedia(const QUrl &folder,
     QList<ObjectID> ids;
     for (const Case *item : selectedCases())
         ids.append(item->objectID());
-    if (ids.isEmpty())
-        return;
-    JSONImporter(folder).exportMedia(ids, m_context, std::move(finished));
+    return ids;
+}
+
+void LibraryWithTagsViewController::exportMedia(const QUrl &folder,
+                                                std::function<void(const JSONImporter::MediaExportSummary &)> finished)
+{
+    const QList<ObjectID> ids = savedSelectedCaseIDs();
+    if (!ids.isEmpty())
+        JSONImporter(folder).exportMedia(ids, m_context, std::move(finished));
+}
+
+void LibraryWithTagsViewController::exportForTeaching(const QString &folder,
+                                                      std::function<void(const TeachingExport::Summary &)> finished)
+{
+    const QList<ObjectID> ids = savedSelectedCaseIDs();
+    if (!ids.isEmpty())
+        TeachingExport::exportCases(ids, m_context, folder, std::move(finished));
 }
 
 Tag *LibraryWithTagsViewController::tagToRename(int tagRow)
@@ -1043,6 +1057,11 @@ bool LibraryWithTagsViewController::acceptTagsDrop(const QMimeData *data, int ta
 bool LibraryWithTagsViewController::acceptCasesDrop(const QMimeData *data, int caseRow, bool moveFilesToTrash)
 {
     Case *target = caseAtRow(caseRow);
+    if (const QStringList dicom = MediaDragAndDrop::dicomDropPaths(data); !dicom.isEmpty()) {
+        Log::info(LogArea::UI, QStringLiteral("Accept DICOM drop on the case list"));
+        emit dicomDropped(dicom, target);
+        return true;
+    }
     if (!target || !data)
         return false;
     if (const std::optional<QString> doi = CaseListDragAndDrop::droppedDOI(data)) {

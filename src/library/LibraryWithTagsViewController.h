@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "exchange/JSONImporter.h"
+#include "exchange/TeachingExport.h"
 #include "library/FRCChangeConsolidator.h"
 #include "library/LibraryQuery.h"
 #include "store/FetchedResultsController.h"
@@ -150,6 +151,8 @@ public:
     // folder, on a private child of the list's context; finished runs on the
     // main thread. Export Media is offered only with a selection.
     void exportMedia(const QUrl &folder, std::function<void(const JSONImporter::MediaExportSummary &)> finished = {});
+    // The selected cases for a teaching-file site (see TeachingExport).
+    void exportForTeaching(const QString &folder, std::function<void(const TeachingExport::Summary &)> finished = {});
     // Copy and the remove button need a selected case.
     bool hasSelectedCases() const;
 
@@ -179,10 +182,15 @@ signals:
     void caseDroppedOnCase(ovalis::Case *source, ovalis::Case *target, int targetRow);
     // Files dropped onto a case have been imported and saved.
     void droppedFilesImported(ovalis::Case *target);
+    // Files or folders holding DICOM were dropped on the list, on target or
+    // (null) beside the cases; the window shows the import's review.
+    void dicomDropped(const QStringList &paths, ovalis::Case *target);
     // A case made by addCase is in the list model (selected when listed).
     void caseAdded(ovalis::Case *item);
 
 private:
+    // The selected cases' identifiers, after saving, so that a background child finds them.
+    QList<ObjectID> savedSelectedCaseIDs();
     // Runs change as one undo step of the main context with this name.
     void performUndoable(const QString &actionName, const std::function<void()> &change);
     // Reloads the case list, the detail side and the count after a command.

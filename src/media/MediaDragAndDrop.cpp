@@ -1,8 +1,11 @@
 #include "media/MediaDragAndDrop.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QMimeData>
 #include <algorithm>
 
+#include "media/DicomRenderer.h"
 #include "store/MediaTypes.h"
 #include "util/Log.h"
 
@@ -59,7 +62,36 @@ MediaDragAndDrop::DropOperation MediaDragAndDrop::validateDrop(const QMimeData *
         Log::error(LogArea::UI, QStringLiteral("Unable to get data from drag pasteboard"));
         return DropOperation::None;
     }
-    return std::all_of(urls.cbegin(), urls.cend(), isAcceptedDropFile) ? DropOperation::Copy : DropOperation::None;
+    if (std::all_of(urls.cbegin(), urls.cend(), isAcceptedDropFile))
+        return DropOperation::Copy;
+    return dicomDropPaths(data).isEmpty() ? DropOperation::None : DropOperation::Copy;
+}
+
+QStringList MediaDragAndDrop::dicomDropPaths(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return {};
+    // Drags are validated on every move: only the first few entries are opened.
+    constexpr int examined = 16;
+    QStringList paths;
+    bool holdsDicom = false;
+    const QList<QUrl> urls = data->urls();
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            return {};
+        const QString path = url.toLocalFile();
+        paths.append(path);
+        if (holdsDicom || paths.size() > examined)
+            continue;
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            holdsDicom = true;
+        } else if (!isAcceptedDropFile(url)) {
+            QFile file(path);
+            holdsDicom = file.open(QIODevice::ReadOnly) && DicomRenderer::isDicomData(file.read(132));
+        }
+    }
+    return holdsDicom ? paths : QStringList();
 }
 
 QStringList MediaDragAndDrop::importNameFilters()

@@ -31,9 +31,13 @@ public:
     // extension is one of the table's, in any letter case.
     static bool isAcceptedDropFile(const QUrl &url);
     // Move for a drag inside the grid, Copy when every dropped file is
-    // accepted, None otherwise (also without a case to add to). Logs when
-    // the drop carries no files.
+    // accepted or the drop holds DICOM (see dicomDropPaths), None otherwise
+    // (also without a case to add to). Logs when the drop carries no files.
     static DropOperation validateDrop(const QMimeData *data, bool hasCase);
+    // The local paths of a drop that goes to the DICOM import: one that holds
+    // a folder or a file that is DICOM by its content (whatever its name)
+    // among its first entries. Empty for any other drop.
+    static QStringList dicomDropPaths(const QMimeData *data);
 
     // The open panel's name filters for the image types, all of them first.
     static QStringList importNameFilters();

@@ -57,7 +57,7 @@ TEST(InstallTest, InstallsProgramsDesktopEntryIconMetadataAndGuide)
         EXPECT_EQ(exitCode, 0) << report.toStdString();
         EXPECT_EQ(report.trimmed(), QString()) << report.toStdString();
     }
-    EXPECT_TRUE(desktopText.contains(QStringLiteral("MimeType=application/json;application/x-ovalis-v1-document;")));
+    EXPECT_TRUE(desktopText.contains(QStringLiteral("MimeType=application/json;application/x-ovalis-v1-document;application/dicom;")));
     const QString mime = readText(root.filePath(QStringLiteral("share/mime/packages/nz.org.vantor.ovalis.xml")));
     EXPECT_TRUE(mime.contains(QStringLiteral("type=\"application/x-ovalis-v1-document\"")));
     EXPECT_TRUE(mime.contains(QStringLiteral("<glob pattern=\"*.ovalis\"/>")));

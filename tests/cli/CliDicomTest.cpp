@@ -113,4 +113,32 @@ TEST_F(CliDicomTest, SeriesAndCaseOptionsChooseWhatIsImportedWhere)
     EXPECT_EQ(missing.exitCode, 3);
 }
 
+TEST_F(CliDicomTest, ExportForTeachingWritesNothingIdentifyingAndRefusesAFileThatLostItsDeidentification)
+{
+    const auto imported = runCli(library() + QStringList{QStringLiteral("import-dicom"), path(QStringLiteral("in"))}, m_home.path());
+    ASSERT_EQ(imported.exitCode, 0) << imported.err.toStdString();
+    const auto exported = runCli(library() + QStringList{QStringLiteral("export-teaching"), QStringLiteral("--search"),
+                                                         m_image.studyDescription, path(QStringLiteral("out"))},
+                                 m_home.path());
+    EXPECT_EQ(exported.exitCode, 0) << exported.err.toStdString();
+    EXPECT_EQ(exported.out, QStringLiteral("Exported 4 DICOM files and 4 renders of 1 cases into %1\n").arg(path(QStringLiteral("out"))));
+    QDirIterator files(path(QStringLiteral("out")), QDir::Files, QDirIterator::Subdirectories);
+    int count = 0;
+    while (files.hasNext()) {
+        const QByteArray bytes = test::readAll(files.next());
+        ++count;
+        for (const QString &value : m_image.identifyingValues())
+            EXPECT_FALSE(bytes.contains(value.toLatin1())) << value.toStdString() << " in " << files.filePath().toStdString();
+    }
+    EXPECT_EQ(count, 9); // four files, their renders and case.json
+
+    // A stored file replaced by one that still names the patient is refused, and named.
+    const QString stored = storedFiles().first();
+    ASSERT_TRUE(QFile::remove(stored) && m_image.write(stored));
+    const auto refused = runCli(library() + QStringList{QStringLiteral("export-teaching"), path(QStringLiteral("again"))}, m_home.path());
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("ovalis-cli: refused: ") + stored)) << refused.err.toStdString();
+    EXPECT_TRUE(refused.out.startsWith(QStringLiteral("Exported 3 DICOM files"))) << refused.out.toStdString();
+}
+
 } // namespace

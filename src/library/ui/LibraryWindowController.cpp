@@ -22,6 +22,7 @@
 #include <QToolBar>
 
 #include "exchange/FolderHierarchyImport.h"
+#include "exchange/ui/DicomImportDialog.h"
 #include "exchange/ui/BackupReminderView.h"
 #include "exchange/ui/JobNotice.h"
 #include "exchange/ui/LabelledProgressView.h"
@@ -152,6 +153,8 @@ LibraryWindowController::LibraryWindowController(CoreDataStack &stack, Applicati
             &LibraryWindowController::showSelectionInDetail);
     connect(libraryView(), &LibraryWithTagsView::showMediaRequested, this, &LibraryWindowController::showMedia);
     connect(libraryViewController(), &LibraryWithTagsViewController::caseAdded, this, &LibraryWindowController::showNewCase);
+    connect(libraryViewController(), &LibraryWithTagsViewController::dicomDropped, this,
+            &LibraryWindowController::reviewDroppedDicom);
     InfoViewController *info = m_splitViewController->tabViewController()->infoViewController();
     connect(libraryViewController(), &LibraryWithTagsViewController::detailTagLabelsChanged, info,
             &InfoViewController::showTagLabels);
@@ -330,10 +333,17 @@ void LibraryWindowController::buildMenus()
     validateDelete();
     auto *importFolderItem = new QAction(QStringLiteral("&Import from Folder…"), file);
     connect(importFolderItem, &QAction::triggered, this, &LibraryWindowController::importFolder);
+    auto *importDicomItem = new QAction(QStringLiteral("Import &DICOM…"), file);
+    connect(importDicomItem, &QAction::triggered, this, &LibraryWindowController::importDicom);
     auto *exportMediaItem = new QAction(QStringLiteral("&Export Media…"), file);
     connect(exportMediaItem, &QAction::triggered, libraryView(), &LibraryWithTagsView::exportMedia);
     connect(file, &QMenu::aboutToShow, exportMediaItem, [exportMediaItem, library] {
         exportMediaItem->setEnabled(library && library->hasSelectedCases());
+    });
+    auto *exportTeachingItem = new QAction(QStringLiteral("Export for &Teaching…"), file);
+    connect(exportTeachingItem, &QAction::triggered, libraryView(), &LibraryWithTagsView::exportForTeaching);
+    connect(file, &QMenu::aboutToShow, exportTeachingItem, [exportTeachingItem, library] {
+        exportTeachingItem->setEnabled(library && library->hasSelectedCases());
     });
     file->insertActions(firstApplicationFileItem, {newCase, deleteCases});
     file->insertSeparator(firstApplicationFileItem);
@@ -341,7 +351,8 @@ void LibraryWindowController::buildMenus()
     connect(importOvalisOne, &QAction::triggered, this, &LibraryWindowController::importOvalisOne);
     auto *findOvalisOne = new QAction(QStringLiteral("Find Ovalis v1 Documents…"), file);
     connect(findOvalisOne, &QAction::triggered, this, &LibraryWindowController::importOvalisOneAutomatically);
-    file->insertActions(firstApplicationFileItem, {importFolderItem, importOvalisOne, findOvalisOne, exportMediaItem});
+    file->insertActions(firstApplicationFileItem,
+                        {importFolderItem, importDicomItem, importOvalisOne, findOvalisOne, exportMediaItem, exportTeachingItem});
     if (firstApplicationFileItem)
         file->insertSeparator(firstApplicationFileItem);
 
@@ -739,6 +750,42 @@ void LibraryWindowController::importFolder()
         if (self)
             JobNotice::show(self, folderImportNotice(summary, QFileInfo(folder).fileName()));
     });
+}
+
+void LibraryWindowController::reviewDroppedDicom(const QStringList &paths, Case *target)
+{
+    if (target)
+        libraryViewController()->selectCase(target);
+    reviewDicom(paths, target != nullptr);
+}
+
+void LibraryWindowController::importDicom()
+{
+    Log::info(LogArea::UI, QStringLiteral("Import DICOM"));
+    reviewDicom({});
+}
+
+DicomImportDialog *LibraryWindowController::reviewDicom(const QStringList &paths, bool intoSelectedCase)
+{
+    ObjectID selected;
+    QString selectedText;
+    if (LibraryWithTagsViewController *library = libraryViewController()) {
+        const QList<Case *> cases = library->selectedCases();
+        if (cases.size() == 1) {
+            // The import's background child finds the case by its permanent identifier.
+            if (m_stack.mainContext()->hasChanges())
+                m_stack.mainContext()->saveWithParent(true);
+            selected = cases.first()->objectID();
+            selectedText = cases.first()->summary().isEmpty() ? cases.first()->patientID() : cases.first()->summary();
+        }
+    }
+    auto *dialog = new DicomImportDialog(m_stack.mainContext(), selected, selectedText, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (intoSelectedCase)
+        dialog->chooseSelectedCase();
+    dialog->addPaths(paths);
+    dialog->show();
+    return dialog;
 }
 
 void LibraryWindowController::setMirrorService(MirrorService *service)

@@ -15,6 +15,8 @@ class QMenu;
 
 namespace ovalis {
 
+class DicomImportDialog;
+
 class AdvancedFindWindowController;
 class ApplicationHost;
 class Case;
@@ -106,6 +108,13 @@ public slots:
     void showCase(ovalis::Case *item);
     // Asks for a folder and imports its tree of images as cases.
     void importFolder();
+    // Opens the review of DICOM files (empty until files are added or dropped).
+    void importDicom();
+    // The review of these DICOM files, folders or DICOMDIRs; with intoSelectedCase
+    // (a drop on a case) it starts with "Add to the selected case" chosen.
+    DicomImportDialog *reviewDicom(const QStringList &paths, bool intoSelectedCase = false);
+    // A drop of DICOM on the case list: on a case, it is selected and offered as the target.
+    void reviewDroppedDicom(const QStringList &paths, ovalis::Case *target);
     // Selects a case just added, clearing the search and filters when they
     // hide it, and puts the keyboard in its Patient ID field.
     void showNewCase(ovalis::Case *item);

@@ -428,25 +428,48 @@ void LibraryWithTagsView::showCasesMenu(const QPoint &position)
     menu.addAction(tr("Filter Tags to Selection"), this, &LibraryWithTagsView::filterTagsToSelection)->setEnabled(selection);
     menu.addAction(tr("Delete Media Files"), m_controller, &LibraryWithTagsViewController::deleteMediaFiles)->setEnabled(selection);
     menu.addAction(tr("Export Media…"), this, &LibraryWithTagsView::exportMedia)->setEnabled(selection);
+    menu.addAction(tr("Export for Teaching…"), this, &LibraryWithTagsView::exportForTeaching)->setEnabled(selection);
     menu.exec(m_casesTableView->viewport()->mapToGlobal(position));
+}
+
+QString LibraryWithTagsView::chooseExportFolder()
+{
+    if (!m_controller->hasSelectedCases())
+        return QString();
+    if (m_exportFolderChooser)
+        return m_exportFolderChooser();
+    QFileDialog panel(window());
+    panel.setWindowModality(Qt::WindowModal);
+    panel.setFileMode(QFileDialog::Directory);
+    panel.setOption(QFileDialog::ShowDirsOnly);
+    panel.setLabelText(QFileDialog::Accept, tr("Export"));
+    if (panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty())
+        return panel.selectedFiles().first();
+    return QString();
+}
+
+void LibraryWithTagsView::showExportProblems(const QString &message, const QStringList &problems)
+{
+    // The first few problems name the files; the rest are counted.
+    constexpr qsizetype listed = 5;
+    QStringList details = problems.mid(0, listed);
+    if (problems.size() > listed)
+        details << tr("… and %n more.", nullptr, int(problems.size() - listed));
+    if (m_alertPresenter) {
+        m_alertPresenter(message, details.join(QLatin1Char('\n')));
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, QString(), message, QMessageBox::Ok, window());
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(details.join(QLatin1Char('\n')));
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void LibraryWithTagsView::exportMedia()
 {
-    if (!m_controller->hasSelectedCases())
-        return;
-    QString folder;
-    if (m_exportFolderChooser) {
-        folder = m_exportFolderChooser();
-    } else {
-        QFileDialog panel(window());
-        panel.setWindowModality(Qt::WindowModal);
-        panel.setFileMode(QFileDialog::Directory);
-        panel.setOption(QFileDialog::ShowDirsOnly);
-        panel.setLabelText(QFileDialog::Accept, tr("Export"));
-        if (panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty())
-            folder = panel.selectedFiles().first();
-    }
+    const QString folder = chooseExportFolder();
     if (folder.isEmpty())
         return;
     QPointer<LibraryWithTagsView> self(this);
@@ -465,21 +488,36 @@ void LibraryWithTagsView::exportMedia()
             JobNotice::show(self, notice);
             return;
         }
-        // The first few failures name the files; the rest are counted.
-        constexpr qsizetype listed = 5;
-        QStringList details = summary.failures.mid(0, listed);
-        if (summary.failures.size() > listed)
-            details << tr("… and %n more.", nullptr, int(summary.failures.size() - listed));
-        const QString message = tr("Some media could not be exported to “%1”.").arg(QFileInfo(folder).fileName());
-        if (self->m_alertPresenter) {
-            self->m_alertPresenter(message, details.join(QLatin1Char('\n')));
+        self->showExportProblems(tr("Some media could not be exported to “%1”.").arg(QFileInfo(folder).fileName()),
+                                 summary.failures);
+    });
+}
+
+void LibraryWithTagsView::exportForTeaching()
+{
+    const QString folder = chooseExportFolder();
+    if (folder.isEmpty())
+        return;
+    QPointer<LibraryWithTagsView> self(this);
+    m_controller->exportForTeaching(folder, [self, folder](const TeachingExport::Summary &summary) {
+        if (!self)
+            return;
+        QString notice = tr("Exported %1 of %2 for teaching to “%3”.")
+                             .arg(JobNotice::counted(summary.dicomFiles, tr("DICOM file"), tr("DICOM files")),
+                                  JobNotice::counted(summary.casesExported, tr("case"), tr("cases")),
+                                  QFileInfo(folder).fileName());
+        if (summary.casesWithoutDicom > 0)
+            notice += QLatin1Char(' ')
+                      + tr("%1 had no DICOM files.").arg(JobNotice::counted(summary.casesWithoutDicom, tr("case"), tr("cases")));
+        if (summary.refused.isEmpty() && summary.failures.isEmpty()) {
+            JobNotice::show(self, notice);
             return;
         }
-        auto *box = new QMessageBox(QMessageBox::Warning, QString(), message, QMessageBox::Ok, self->window());
-        box->setInformativeText(details.join(QLatin1Char('\n')));
-        box->setWindowModality(Qt::WindowModal);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        QStringList problems;
+        for (const QString &refused : summary.refused)
+            problems.append(tr("Refused: %1").arg(refused));
+        problems += summary.failures;
+        self->showExportProblems(notice + QLatin1Char(' ') + tr("Some files were refused or could not be written."), problems);
     });
 }
 

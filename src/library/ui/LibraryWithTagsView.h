@@ -50,10 +50,10 @@ public:
 
     // The "Date Added" column hides in teaching mode.
     void setDateAddedColumnHidden(bool hidden);
-    // Test seam: the panel of Export Media, answering a folder (empty when
+    // Test seam: the panel of Export Media and Export for Teaching, answering a folder (empty when
     // cancelled). Defaults to a folder panel on this window.
     void setExportFolderChooser(std::function<QString()> chooser) { m_exportFolderChooser = std::move(chooser); }
-    // Test seam: how a media export that could not write everything is
+    // Test seam: how an export that could not write everything is
     // reported (message and details). Defaults to a warning on this window.
     void setAlertPresenter(std::function<void(const QString &, const QString &)> presenter)
     {
@@ -66,6 +66,8 @@ public slots:
     // Asks for a folder and copies the selected cases' media files into it;
     // the window's status bar then says how many files of how many cases.
     void exportMedia();
+    // The selected cases' DICOM files, renders and case.json for a teaching-file site.
+    void exportForTeaching();
     void renameTag();               // the tag under the context menu
     void deleteTag();               // the tag under the context menu
     // Opens the rename popover beside the tag's row.
@@ -88,6 +90,11 @@ private:
     void showTagsMenu(const QPoint &position);
     void showCasesMenu(const QPoint &position);
     void saveHeaderState() const;
+    // The folder an export of the selected cases writes into; empty when
+    // none is selected or the user cancelled.
+    QString chooseExportFolder();
+    // Names the first few problems of an export that did not write everything.
+    void showExportProblems(const QString &message, const QStringList &problems);
     QWidget *makeCaseButtons();
     void updateEmptyLibraryHint();
     // Drags over and drops on the two tables' viewports; true when handled.

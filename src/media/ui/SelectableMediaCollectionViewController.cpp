@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "exchange/ui/DicomImportDialog.h"
 #include "media/FileManagerReveal.h"
+#include "media/MediaDragAndDrop.h"
 #include "media/MediaCollectionModel.h"
 #include "media/MediaFileImport.h"
 #include "media/MediaReordering.h"
@@ -199,11 +201,37 @@ bool SelectableMediaCollectionViewController::acceptDrop(const QMimeData *data, 
         moveItems(MediaDragAndDrop::draggedIndexes(data), dropIndex);
         return true;
     }
+    if (const QStringList dicom = MediaDragAndDrop::dicomDropPaths(data); !dicom.isEmpty() && currentCase()) {
+        reviewDicom(dicom);
+        return true;
+    }
     const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
     if (urls.isEmpty())
         return false;
     importURLs(urls);
     return true;
+}
+
+void SelectableMediaCollectionViewController::reviewDicom(const QStringList &paths)
+{
+    Case *item = currentCase();
+    ManagedObjectContext *context = item ? item->managedObjectContext() : nullptr;
+    if (!context)
+        return;
+    // The import's background child finds the case by its permanent identifier.
+    if (context->hasChanges())
+        context->saveWithParent(true);
+    auto *dialog = new DicomImportDialog(context, item->objectID(),
+                                         item->summary().isEmpty() ? item->patientID() : item->summary(), window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->chooseSelectedCase();
+    QPointer<SelectableMediaCollectionViewController> grid(this);
+    connect(dialog, &DicomImportDialog::importFinished, this, [grid] {
+        if (grid)
+            grid->reloadMedia();
+    });
+    dialog->addPaths(paths);
+    dialog->show();
 }
 
 void SelectableMediaCollectionViewController::importURLs(const QList<QUrl> &urls)

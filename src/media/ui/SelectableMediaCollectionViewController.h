@@ -66,6 +66,8 @@ public slots:
 
 private:
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected);
+    // The DICOM import's review of dropped files, adding to the case shown.
+    void reviewDicom(const QStringList &paths);
     void selectOnly(int row);
     QAction *addCommand(const QString &text, const QKeySequence &shortcut, void (SelectableMediaCollectionViewController::*slot)());
 
