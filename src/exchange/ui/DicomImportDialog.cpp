@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QColor>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -19,12 +20,12 @@
 #include <QThreadPool>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "exchange/ui/JobNotice.h"
 #include "media/DicomRenderer.h"
 #include "store/Sex.h"
 #include "util/Log.h"
-#include "util/ThemeIcon.h"
 
 namespace ovalis {
 
@@ -148,17 +149,21 @@ DicomImportDialog::DicomImportDialog(ManagedObjectContext *mainContext, const Ob
     options->addWidget(fields, 1);
     layout->addLayout(options);
 
-    auto *buttons = new QDialogButtonBox(this);
-    auto *addFilesButton = buttons->addButton(tr("Add Files…"), QDialogButtonBox::ActionRole);
-    auto *addFolderButton = buttons->addButton(tr("Add Folder…"), QDialogButtonBox::ActionRole);
-    buttons->addButton(QDialogButtonBox::Cancel);
-    m_importButton = buttons->addButton(tr("Import"), QDialogButtonBox::AcceptRole);
-    m_importButton->setDefault(true);
+    auto *buttonRow = new QHBoxLayout;
+    auto *addFilesButton = new QPushButton(tr("Add Files…"), this);
+    auto *addFolderButton = new QPushButton(tr("Add Folder…"), this);
     connect(addFilesButton, &QPushButton::clicked, this, &DicomImportDialog::addFiles);
     connect(addFolderButton, &QPushButton::clicked, this, &DicomImportDialog::addFolder);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    m_importButton = buttons->addButton(tr("Import"), QDialogButtonBox::AcceptRole);
+    m_importButton->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &DicomImportDialog::importStudies);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    buttonRow->addWidget(addFilesButton);
+    buttonRow->addWidget(addFolderButton);
+    buttonRow->addStretch();
+    buttonRow->addWidget(buttons);
+    layout->addLayout(buttonRow);
 
     updateFields();
     updateStatus();
@@ -246,17 +251,27 @@ void DicomImportDialog::rebuildTree()
             item->setText(ModalityColumn, series.modality);
             item->setText(ImagesColumn, QLocale().toString(series.files.size()));
             item->setText(DateColumn, dateText(series.seriesDate.isValid() ? series.seriesDate : study.studyDate));
+            // Every row as tall as a thumbnail from the start, so that the
+            // boxes beside them stay in place while thumbnails arrive.
+            item->setSizeHint(SeriesColumn, QSize(0, thumbnailSide + 4));
             if (series.mayCarryBurnedInText()) {
-                item->setText(NoteColumn, tr("May carry burned-in text"));
-                item->setIcon(NoteColumn, ThemeIcon::firstOf({"dialog-warning", "emblem-important"}));
+                item->setText(NoteColumn, QStringLiteral("⚠ ") + tr("May carry burned-in text"));
+                item->setForeground(NoteColumn, QColor(0xa0, 0x50, 0x00));
                 item->setToolTip(NoteColumn, tr("The images may show the patient's name or other text in their pixels, "
                                                 "which de-identification does not remove. Check them before sharing."));
             }
-            auto *everyNth = new QSpinBox(m_tree);
-            everyNth->setRange(1, maximumEveryNth);
-            everyNth->setPrefix(tr("1 in "));
-            everyNth->setToolTip(tr("Import every Nth image of the series"));
-            m_tree->setItemWidget(item, EveryNthColumn, everyNth);
+            if (series.files.size() > 1) {
+                // Centred in the row at its own height.
+                auto *cell = new QWidget(m_tree);
+                auto *cellLayout = new QHBoxLayout(cell);
+                cellLayout->setContentsMargins(2, 0, 2, 0);
+                auto *everyNth = new QSpinBox(cell);
+                everyNth->setRange(1, std::min<int>(maximumEveryNth, int(series.files.size())));
+                everyNth->setPrefix(tr("1 in "));
+                everyNth->setToolTip(tr("Import every Nth image of the series"));
+                cellLayout->addWidget(everyNth, 0, Qt::AlignVCenter);
+                m_tree->setItemWidget(item, EveryNthColumn, cell);
+            }
             images += int(series.files.size());
         }
         studyItem->setText(ImagesColumn, QLocale().toString(images));
@@ -307,8 +322,9 @@ QTreeWidgetItem *DicomImportDialog::seriesItem(const QString &seriesUid) const
 void DicomImportDialog::setEveryNth(const QString &seriesUid, int n)
 {
     if (QTreeWidgetItem *item = seriesItem(seriesUid))
-        if (auto *box = qobject_cast<QSpinBox *>(m_tree->itemWidget(item, EveryNthColumn)))
-            box->setValue(n);
+        if (QWidget *cell = m_tree->itemWidget(item, EveryNthColumn))
+            if (auto *box = cell->findChild<QSpinBox *>())
+                box->setValue(n);
 }
 
 QCheckBox *DicomImportDialog::fieldBox(int field) const
@@ -341,7 +357,8 @@ DicomImportChoices DicomImportDialog::choices() const
                 continue;
             const QString uid = item->data(SeriesColumn, uidRole).toString();
             choices.series.insert(uid);
-            if (auto *box = qobject_cast<QSpinBox *>(m_tree->itemWidget(item, EveryNthColumn)); box && box->value() > 1)
+            QWidget *cell = m_tree->itemWidget(item, EveryNthColumn);
+            if (auto *box = cell ? cell->findChild<QSpinBox *>() : nullptr; box && box->value() > 1)
                 choices.everyNth.insert(uid, box->value());
         }
     }
