@@ -1,8 +1,11 @@
+#include <QFile>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 
 #include "media/MediaDragAndDrop.h"
+#include "support/DicomTestImage.h"
 #include "support/FilesDrop.h"
 #include "util/Log.h"
 
@@ -49,4 +52,26 @@ TEST(MediaDragAndDropTest, ADropIsCopiedOnlyWhenEveryFileIsAnAcceptedImageOrMovi
     text.setText(QStringLiteral("hello"));
     EXPECT_EQ(MediaDragAndDrop::validateDrop(&text, true), Operation::None);
     EXPECT_TRUE(log.contains(QStringLiteral("Unable to get data from drag pasteboard"), LogLevel::Error));
+}
+
+TEST(MediaDragAndDropTest, FoldersAndFilesThatAreDicomByTheirContentGoToTheDicomImport)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString dicom = folder.filePath(QStringLiteral("IM0001"));
+    ASSERT_TRUE(ovalis::test::DicomTestImage::ramp(2, 2, 0).write(dicom));
+    QFile notes(folder.filePath(QStringLiteral("notes.dcm")));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write(QByteArray(200, 'x')) == 200);
+    notes.close();
+    const auto drop = [&](const QStringList &names) { return filesDrop(names, folder.path() + QLatin1Char('/')); };
+
+    // A file without a DICOM extension, told by its content; a folder; both with others.
+    EXPECT_EQ(MediaDragAndDrop::dicomDropPaths(drop({QStringLiteral("IM0001")}).get()), QStringList{dicom});
+    EXPECT_EQ(MediaDragAndDrop::dicomDropPaths(drop({QString()}).get()).size(), 1);
+    EXPECT_EQ(MediaDragAndDrop::dicomDropPaths(drop({QStringLiteral("notes.dcm"), QStringLiteral("IM0001")}).get()).size(), 2);
+    EXPECT_EQ(MediaDragAndDrop::validateDrop(drop({QStringLiteral("IM0001")}).get(), true), MediaDragAndDrop::DropOperation::Copy);
+    // A name alone does not make DICOM, and images stay an ordinary drop.
+    EXPECT_TRUE(MediaDragAndDrop::dicomDropPaths(drop({QStringLiteral("notes.dcm")}).get()).isEmpty());
+    EXPECT_TRUE(MediaDragAndDrop::dicomDropPaths(drop({QStringLiteral("a.jpg")}).get()).isEmpty());
+    EXPECT_EQ(MediaDragAndDrop::validateDrop(drop({QStringLiteral("notes.dcm")}).get(), true), MediaDragAndDrop::DropOperation::None);
 }
