@@ -7,6 +7,8 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmjpeg/djencode.h>
+#include <dcmtk/dcmjpeg/djrplol.h>
 
 #include "media/DicomRenderer.h"
 #include "media/DicomWindowing.h"
@@ -212,6 +214,21 @@ TEST(DicomRendererTest, CompressedSamplesDisplayAndJpeg2000OnesSayWhyNot)
         const DicomRenderer renderer(sample(name));
         ASSERT_TRUE(renderer.canDisplay()) << name << ": " << renderer.unavailableReason().toStdString();
         EXPECT_EQ(renderer.render(), reference) << name;
+    }
+    // Lossless JPEG (process 14), which no sample holds: the same file compressed here.
+    {
+        DJEncoderRegistration::registerCodecs();
+        DcmFileFormat file;
+        ASSERT_TRUE(file.loadFile(sample("MR_small.dcm").toLocal8Bit().constData()).good());
+        const DJ_RPLossless lossless;
+        ASSERT_TRUE(file.getDataset()->chooseRepresentation(EXS_JPEGProcess14SV1, &lossless).good());
+        QTemporaryDir directory;
+        const QString path = directory.filePath(QStringLiteral("lossless.dcm"));
+        ASSERT_TRUE(file.saveFile(path.toLocal8Bit().constData(), EXS_JPEGProcess14SV1).good());
+        DJEncoderRegistration::cleanup();
+        const DicomRenderer renderer(path);
+        ASSERT_TRUE(renderer.canDisplay()) << renderer.unavailableReason().toStdString();
+        EXPECT_EQ(renderer.render(), reference);
     }
 
     for (const char *name : {"JPEG-lossy.dcm", "JPGExtended.dcm"}) {
