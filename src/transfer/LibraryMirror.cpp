@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSysInfo>
 #include <QTimeZone>
 #include <QUuid>
@@ -35,6 +36,8 @@ const QString tagName = QStringLiteral("Tag");
 const QString caseProperty = QStringLiteral("case");
 constexpr int batchSize = 2000;
 constexpr int pullLimit = 5000;
+// Pages of a download whose state is written to Mirror.sqlite in one transaction.
+constexpr int statePagesPerCommit = 10;
 // Bounds on what a server may make this machine take in.
 constexpr qint64 largestFile = qint64(16) << 30;
 constexpr int longestText = 4 << 20;
@@ -576,6 +579,17 @@ bool LibraryMirror::receiveChanges(Report *report, const ProgressHandler &progre
         page.ok = m_server.pull(after, pullLimit, &page.records, &page.links, &page.files, &page.upTo, &page.error);
         return page;
     };
+    // The state of several pages goes to its file together (the library's
+    // saves stay one a page), and what was taken in is committed however the
+    // loop ends.
+    const bool batched = m_state.beginBatch(statePagesPerCommit);
+    bool withoutUuidIndex = false;
+    const auto endBatch = qScopeGuard([this, batched, &withoutUuidIndex] {
+        if (withoutUuidIndex && !m_state.makeUuidIndex())
+            Log::error(LogArea::Networking, QStringLiteral("Mirror: the state's index of keys by uuid could not be made"));
+        if (batched && !m_state.endBatch())
+            Log::error(LogArea::Networking, QStringLiteral("Mirror: the state of the last pages taken in could not be written"));
+    });
     bool countedUnnamed = false;
     qint64 after = m_state.number(QStringLiteral("pulledSeq"));
     qint64 total = -1;
@@ -599,11 +613,20 @@ bool LibraryMirror::receiveChanges(Report *report, const ProgressHandler &progre
             // nothing to do reads no table whole.
             countedUnnamed = true;
             m_unnamedHere.clear();
+            m_keysMadeFromEmpty.clear();
+            m_keysMadeFromEmpty.resize(model().entities().size());
+            m_startedEmpty.clear();
             for (int entity = 0; entity < model().entities().size(); ++entity) {
                 qint64 here = 0;
-                if (m_stack->persistentStore()->count(entity, Predicate(), &here, nullptr) && here > m_state.keyCount(entity))
+                const qint64 named = m_state.keyCount(entity);
+                if (m_stack->persistentStore()->count(entity, Predicate(), &here, nullptr) && here > named)
                     m_unnamedHere.insert(entity);
+                else if (here == 0 && named == 0)
+                    m_startedEmpty.insert(entity);
             }
+            // Nothing here yet: until the end the state is asked nothing by uuid.
+            if (m_startedEmpty.size() == model().entities().size())
+                withoutUuidIndex = m_state.dropUuidIndex();
         }
         if (total < 0 && progress) {
             std::lock_guard<std::mutex> lock(m_serverMutex);
@@ -662,6 +685,15 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
             named[tagEntity].insert(link.tagUuid);
         }
         for (int entity = 0; entity < named.size(); ++entity) {
+            // Of an entity that had nothing here when the download began,
+            // every key there is was made by it, and it keeps them.
+            if (m_startedEmpty.contains(entity)) {
+                const QHash<QUuid, qint64> &made = m_keysMadeFromEmpty.at(entity);
+                for (const QString &uuid : std::as_const(named[entity]))
+                    if (const auto key = made.constFind(QUuid::fromString(uuid)); key != made.cend())
+                        keys.insert({entity, uuid}, *key);
+                continue;
+            }
             const QHash<QString, qint64> found = m_state.keysForUuids(entity, QStringList(named[entity].cbegin(), named[entity].cend()));
             QStringList unknown;
             for (const QString &uuid : std::as_const(named[entity])) {
@@ -802,8 +834,11 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
                         }
                     writer->deleteObject(object);
                 }
-                if (keys.value({entity, record.uuid}))
+                if (keys.value({entity, record.uuid})) {
                     removed.append({entity, keys.value({entity, record.uuid})});
+                    if (m_startedEmpty.contains(entity))
+                        m_keysMadeFromEmpty[entity].remove(QUuid::fromString(record.uuid));
+                }
                 madeHere.remove({entity, record.uuid});
                 continue;
             }
@@ -953,8 +988,11 @@ bool LibraryMirror::apply(QVector<MirrorRecord> records, const QVector<MirrorLin
     }
     QVector<QVector<QPair<qint64, QString>>> madeKeys(model().entities().size());
     for (const Created &made : std::as_const(created))
-        if (made.key > 0)
+        if (made.key > 0) {
             madeKeys[made.entity].append({made.key, made.uuid});
+            if (m_startedEmpty.contains(made.entity))
+                m_keysMadeFromEmpty[made.entity].insert(QUuid::fromString(made.uuid), made.key);
+        }
     bool written = true;
     for (int entity = 0; entity < madeKeys.size(); ++entity)
         written &= m_state.setKeys(entity, madeKeys[entity] + foundHere[entity]);
@@ -1215,6 +1253,8 @@ LibraryMirror::Report LibraryMirror::sync(bool media, const ProgressHandler &pro
     m_madeThisSync.clear();
     m_mediaOrder.clear();
     m_linksMadeThisSync.clear();
+    m_startedEmpty.clear();
+    m_keysMadeFromEmpty.clear();
     QStringList mediaToCheck;
     QVector<MirrorFile> serverFiles;
     bool ok = sendInitial(&report, progress, cancel) && sendChanges(&report, &mediaToCheck)
@@ -1232,6 +1272,8 @@ LibraryMirror::Report LibraryMirror::sync(bool media, const ProgressHandler &pro
     m_madeThisSync.clear();
     m_mediaOrder.clear();
     m_linksMadeThisSync.clear();
+    m_startedEmpty.clear();
+    m_keysMadeFromEmpty.clear();
     const QString when = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     m_state.setValue(QStringLiteral("lastSync"), when);
     m_state.setValue(QStringLiteral("lastResult"), ok ? QStringLiteral("ok")

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QUuid>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -144,6 +145,11 @@ private:
     // The entities of which the library holds records the state does not
     // name, which are then looked for in the library by uuid.
     QSet<int> m_unnamedHere;
+    // The entities of which neither the library nor the state held a record
+    // when this sync began taking in, and the keys (by uuid) the sync made
+    // of them: all there are, so the state is not asked.
+    QSet<int> m_startedEmpty;
+    QVector<QHash<QUuid, qint64>> m_keysMadeFromEmpty;
 };
 
 } // namespace ovalis

@@ -9,11 +9,14 @@ namespace ovalis {
 
 namespace {
 
+#define OVALIS_KEYS_BY_UUID "CREATE INDEX IF NOT EXISTS keys_by_uuid ON keys (entity, uuid);"
+const char *const uuidIndex = OVALIS_KEYS_BY_UUID;
+
 const char *const schema =
     "CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS keys (entity INTEGER NOT NULL, pk INTEGER NOT NULL, uuid TEXT NOT NULL, "
     "PRIMARY KEY (entity, pk)) WITHOUT ROWID;"
-    "CREATE INDEX IF NOT EXISTS keys_by_uuid ON keys (entity, uuid);"
+    OVALIS_KEYS_BY_UUID
     "CREATE TABLE IF NOT EXISTS links (case_uuid TEXT NOT NULL, tag_uuid TEXT NOT NULL, "
     "PRIMARY KEY (case_uuid, tag_uuid)) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS files (media_uuid TEXT PRIMARY KEY, sha256 TEXT NOT NULL, size INTEGER NOT NULL, "
@@ -111,17 +114,58 @@ bool MirrorState::run(sqlite3_stmt *statement) const
 
 bool MirrorState::begin()
 {
+    if (m_batchSteps > 0)
+        return m_db && sqlite3_exec(m_db, "SAVEPOINT step", nullptr, nullptr, nullptr) == SQLITE_OK;
     return m_db && sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool MirrorState::commit()
 {
-    return m_db && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (m_batchSteps == 0)
+        return m_db && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!m_db || sqlite3_exec(m_db, "RELEASE step", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    if (++m_stepsInBatch < m_batchSteps)
+        return true;
+    m_stepsInBatch = 0;
+    return sqlite3_exec(m_db, "COMMIT; BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool MirrorState::dropUuidIndex()
+{
+    return m_db && sqlite3_exec(m_db, "DROP INDEX IF EXISTS keys_by_uuid", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool MirrorState::makeUuidIndex()
+{
+    return m_db && sqlite3_exec(m_db, uuidIndex, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool MirrorState::beginBatch(int stepsPerCommit)
+{
+    if (!m_db || m_batchSteps > 0 || stepsPerCommit < 1)
+        return false;
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    m_batchSteps = stepsPerCommit;
+    m_stepsInBatch = 0;
+    return true;
+}
+
+bool MirrorState::endBatch()
+{
+    if (m_batchSteps == 0)
+        return false;
+    m_batchSteps = 0;
+    // Still open unless a failed COMMIT; BEGIN left none.
+    return sqlite3_get_autocommit(m_db) || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 void MirrorState::rollback()
 {
-    if (m_db)
+    if (m_db && m_batchSteps > 0)
+        sqlite3_exec(m_db, "ROLLBACK TO step; RELEASE step", nullptr, nullptr, nullptr);
+    else if (m_db)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 

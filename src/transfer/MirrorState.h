@@ -35,6 +35,18 @@ public:
     bool begin();
     bool commit();
     void rollback();
+    // Between these, the changes made together above are gathered into
+    // larger transactions, committed every stepsPerCommit commits and at
+    // endBatch: a page of a long download then costs no write of its own.
+    // A crash may lose the last steps of the state, never of the library,
+    // and the next sync finds what they made in the library by uuid.
+    bool beginBatch(int stepsPerCommit);
+    bool endBatch();
+    // The index of the keys by uuid, left out while a first download fills
+    // an empty state: made once at the end, it costs a fraction of keeping
+    // it up on every insert. Opening the state makes it again after a crash.
+    bool dropUuidIndex();
+    bool makeUuidIndex();
 
     QString value(const QString &key) const;
     qint64 number(const QString &key) const { return value(key).toLongLong(); }
@@ -82,6 +94,9 @@ private:
     bool run(sqlite3_stmt *statement) const;
 
     sqlite3 *m_db = nullptr;
+    // In a batch: the commits to gather, and those gathered so far.
+    int m_batchSteps = 0;
+    int m_stepsInBatch = 0;
     mutable QHash<QByteArray, sqlite3_stmt *> m_statements;
 };
 
