@@ -134,8 +134,14 @@ TeachingExport::Summary TeachingExport::exportCasesNow(const QList<Case *> &case
             continue;
         }
         Log::info(LogArea::Filing, QStringLiteral("Export case for teaching to ") + caseFolder);
+        const int written = summary.dicomFiles;
         for (int number = 1; number <= media.size(); ++number)
             exportFile(media[number - 1], caseFolder, number, summary);
+        if (summary.dicomFiles == written) {
+            // Every file refused: no folder that looks like a case to upload.
+            QDir(caseFolder).removeRecursively();
+            continue;
+        }
         if (!writeJson(caseDocument(item), caseFolder + QStringLiteral("/case.json")))
             summary.failures.append(caseFolder + QStringLiteral("/case.json: could not be written"));
         ++summary.casesExported;

@@ -20,7 +20,8 @@ class ManagedObjectContext;
 // of birth. Only DICOM media are written: other images may carry a name
 // burned into their pixels, and the DICOM files are checked before they are
 // copied: one that does not say its identity was removed, or that still holds
-// private attributes, is refused and named.
+// private attributes, is refused and named; a case all of whose files are
+// refused leaves no folder.
 class TeachingExport
 {
 public:

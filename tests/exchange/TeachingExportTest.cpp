@@ -86,16 +86,19 @@ TEST_F(TeachingExportTest, WritesCheckedDicomRendersAndACaseWithoutTheIdentity)
     item->addMedia(QByteArray("a photograph"), QStringLiteral("photo.jpg"));
     Case *photosOnly = newCase(QStringLiteral("ZZID0815"), QStringLiteral("Photographs only"));
     photosOnly->addMedia(QByteArray("jpeg"), QStringLiteral("d.jpg"));
+    // A case whose only DICOM file is refused gets no folder of its own.
+    Case *refusedOnly = newCase(QStringLiteral("ZZID0816"), QStringLiteral("Not de-identified"));
+    refusedOnly->addMedia(readAll(raw), QStringLiteral("raw.dcm"));
     ASSERT_TRUE(context()->save());
 
-    const TeachingExport::Summary summary = TeachingExport::exportCasesNow({item, photosOnly}, m_export.path());
+    const TeachingExport::Summary summary = TeachingExport::exportCasesNow({item, photosOnly, refusedOnly}, m_export.path());
     EXPECT_EQ(summary.casesExported, 1);
     EXPECT_EQ(summary.casesWithoutDicom, 1);
     EXPECT_EQ(summary.dicomFiles, 2);
     EXPECT_EQ(summary.renders, 2);
     EXPECT_TRUE(summary.failures.isEmpty()) << summary.failures.join('\n').toStdString();
     // The two files that fail the check are named, each with its reason.
-    ASSERT_EQ(summary.refused.size(), 2);
+    ASSERT_EQ(summary.refused.size(), 3);
     EXPECT_TRUE(summary.refused[0].startsWith(unmarked->filePath()) && summary.refused[0].contains(QStringLiteral("identity")));
     EXPECT_TRUE(summary.refused[1].startsWith(privateTags->filePath()) && summary.refused[1].contains(QStringLiteral("private")));
 
