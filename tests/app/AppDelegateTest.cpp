@@ -27,7 +27,10 @@
 #include "app/UpdateWindowController.h"
 #include "exchange/BackupReminder.h"
 #include "exchange/ui/BackupCommands.h"
+#include "exchange/ui/DicomImportDialog.h"
+#include "library/ui/LibraryWindowController.h"
 #include "store/PersistentStore.h"
+#include "support/DicomTestFiles.h"
 #include "support/LocalHttpsServer.h"
 #include "store/UndoFileFolder.h"
 #include "support/StoreFixture.h"
@@ -575,6 +578,21 @@ TEST_F(AppDelegateTest, BackupFilesGivenToTheApplicationAreRestoredOnlyWhenConfi
     EXPECT_TRUE(failures.first().contains(QStringLiteral("“notes.txt”")));
     EXPECT_EQ(confirmations.size(), 2);
     EXPECT_TRUE(m_asked.isEmpty());
+
+    // A DICOM file, told by its content whatever its name, opens in the DICOM import's review.
+    LibraryWindowController window(*m_stack, m_delegate.get());
+    const QString dicom = m_directory.filePath(QStringLiteral("IM0001"));
+    ASSERT_TRUE(TestDicom().write(dicom));
+    m_delegate->openFiles({dicom});
+    EXPECT_EQ(failures.size(), 1);
+    DicomImportDialog *review = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *dialog = qobject_cast<DicomImportDialog *>(widget); dialog && dialog->isVisible())
+            review = dialog;
+    ASSERT_NE(review, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([review] { return !review->isScanning(); }, 30000));
+    EXPECT_EQ(review->scanResult().imageCount(), 1);
+    review->close();
 }
 
 } // namespace
