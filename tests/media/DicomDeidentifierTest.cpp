@@ -83,16 +83,23 @@ TEST_F(DicomDeidentifierTest, PlantedIdentityLeavesNoTraceWhileCharacteristicsAn
         EXPECT_TRUE(!value.isEmpty() && value.size() <= 64) << value.toStdString();
     EXPECT_EQ(methodCodes(stored), (QStringList{QStringLiteral("DCM:113100"), QStringLiteral("DCM:113108")}));
 
-    // What the teaching file needs stays: sex, age, weight, modality, the SOP class.
+    // What the teaching file needs stays: sex, age, weight, ethnic group, modality, the SOP class.
     EXPECT_EQ(attribute(stored, 0x0010, 0x0040), planted.sex);
+    EXPECT_EQ(attribute(stored, 0x0010, 0x2160), planted.ethnicGroup);
     EXPECT_EQ(attribute(stored, 0x0010, 0x1010), planted.age);
     EXPECT_EQ(attribute(stored, 0x0010, 0x1030).toDouble(), planted.weight.toDouble());
     EXPECT_EQ(attribute(stored, 0x0008, 0x0060), planted.modality);
     EXPECT_EQ(attribute(stored, 0x0008, 0x0016), attribute(path(QStringLiteral("original.dcm")), 0x0008, 0x0016));
     EXPECT_EQ(attribute(stored, 0x0002, 0x0010), attribute(path(QStringLiteral("original.dcm")), 0x0002, 0x0010));
-    // The name and UID inside the sequence were replaced, not the sequence dropped.
+    // The camera's owner and position, the device, the visit's reason and the
+    // treatment's notes are gone, and so is the sequence naming the device.
     DcmFileFormat format;
     ASSERT_TRUE(format.loadFile(OFFilename(QFile::encodeName(stored).constData())).good());
+    for (const DcmTagKey &gone : {DCM_CameraOwnerName, DCM_GPSLatitude, DCM_DeviceDescription, DCM_ReasonForVisit, DCM_UDISequence})
+        EXPECT_FALSE(format.getDataset()->tagExists(gone)) << gone.toString().c_str();
+    EXPECT_TRUE(format.getDataset()->tagExists(DCM_TreatmentTechniqueNotes));
+    EXPECT_TRUE(attribute(stored, 0x3010, 0x007A).isEmpty());
+    // The name and UID inside the sequence were replaced, not the sequence dropped.
     DcmItem *source = nullptr;
     ASSERT_TRUE(format.getDataset()->findAndGetSequenceItem(DCM_SourceImageSequence, source, 0).good());
     OFString referenced;

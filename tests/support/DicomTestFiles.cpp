@@ -22,7 +22,8 @@ bool put(DcmItem &item, const DcmTagKey &key, const QString &value)
 QStringList TestDicom::identifyingValues() const
 {
     return {patientName, patientId, birthDate, studyDate, QStringLiteral("PLANTED CREATOR"), unknownValue, institution, physician, accession, privateValue, nestedName, studyUid,
-            seriesUid, sopUid, frameOfReferenceUid, nestedUid};
+            seriesUid, sopUid, frameOfReferenceUid, nestedUid, cameraOwner, latitude, deviceDescription,
+            visitReason, treatmentNotes, deviceIdentifier};
 }
 
 TestDicom TestDicom::instance(int series, int instance) const
@@ -65,6 +66,15 @@ bool TestDicom::write(const QString &path) const
     auto *unknownElement = new DcmOtherByteOtherWord(DcmTag(0x0022, 0xFF00, EVR_UN));
     ok = ok && unknownElement->putUint8Array(reinterpret_cast<const Uint8 *>(unknown.constData()), unsigned(unknown.size())).good()
          && data.insert(unknownElement).good();
+    // The patient's ethnic group; the camera and where it stood, the device
+    // and its identifier in a sequence, why the patient came and what the
+    // treatment notes say.
+    DcmItem *device = nullptr;
+    ok = ok && put(data, DCM_EthnicGroup, ethnicGroup) && put(data, DCM_CameraOwnerName, cameraOwner)
+         && put(data, DCM_GPSLatitude, latitude) && put(data, DCM_DeviceDescription, deviceDescription)
+         && put(data, DCM_ReasonForVisit, visitReason) && put(data, DCM_TreatmentTechniqueNotes, treatmentNotes)
+         && data.findOrCreateSequenceItem(DCM_UDISequence, device, -2).good() && device
+         && put(*device, DCM_UniqueDeviceIdentifier, deviceIdentifier);
     DcmItem *otherId = nullptr;
     ok = ok && data.findOrCreateSequenceItem(DCM_OtherPatientIDsSequence, otherId, -2).good() && otherId
          && put(*otherId, DCM_PatientID, patientId);

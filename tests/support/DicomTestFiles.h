@@ -9,7 +9,9 @@ namespace ovalis::test {
 // A small DICOM image made for a test, carrying identifying values planted
 // where real files carry them: the patient, the institution, the physician,
 // the accession number, private attributes (also inside a sequence), a
-// sequence holding a person's name and a UID, and the image's UIDs.
+// sequence holding a person's name and a UID, the camera's owner and position,
+// the device, the reason for the visit, notes on the treatment, a sequence
+// naming the device, and the image's UIDs.
 struct TestDicom {
     QString patientName = QStringLiteral("Plantedpatient^Name");
     QString patientId = QStringLiteral("PLANTEDID4711");
@@ -23,6 +25,14 @@ struct TestDicom {
     QString privateValue = QStringLiteral("PLANTEDPRIVATE");
     QString unknownValue = QStringLiteral("PLANTEDUNKNOWN");
     QString nestedName = QStringLiteral("Plantednested^Person");
+    // A characteristic of the patient that stays, like sex, age and weight.
+    QString ethnicGroup = QStringLiteral("Example group");
+    QString cameraOwner = QStringLiteral("Plantedowner Camera");
+    QString latitude = QStringLiteral("47.3769123");
+    QString deviceDescription = QStringLiteral("Planteddevice Ward 7");
+    QString visitReason = QStringLiteral("Plantedreason visit");
+    QString treatmentNotes = QStringLiteral("Plantednotes treatment");
+    QString deviceIdentifier = QStringLiteral("PLANTEDUDI0042");
     QString studyDate = QStringLiteral("20200304");
     QString studyDescription = QStringLiteral("CT chest");
     QString seriesDescription = QStringLiteral("Axial lung");
