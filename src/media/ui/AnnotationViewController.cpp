@@ -10,9 +10,10 @@
 
 namespace ovalis {
 
-AnnotationViewController::AnnotationViewController(Media *media, QWidget *parent)
+AnnotationViewController::AnnotationViewController(Media *media, QWidget *parent, const QImage &image)
     : QWidget(parent)
     , m_media(media)
+    , m_image(image)
     , m_pdfView(new AnnotationPageView(this))
 {
     setObjectName(QStringLiteral("annotationView"));
@@ -26,7 +27,7 @@ AnnotationViewController::AnnotationViewController(Media *media, QWidget *parent
 
 void AnnotationViewController::loadImage()
 {
-    const QImage image = m_media ? m_media->image() : QImage();
+    const QImage image = !m_image.isNull() ? m_image : m_media ? m_media->image() : QImage();
     if (image.isNull()) {
         Log::error(LogArea::UI, QStringLiteral("AnnotationViewController: no image available"));
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 namespace ovalis {
@@ -16,8 +17,9 @@ class AnnotationViewController : public QWidget
     Q_OBJECT
 
 public:
-    // media: a record of the main context, not owned.
-    explicit AnnotationViewController(Media *media, QWidget *parent = nullptr);
+    // media: a record of the main context, not owned. image: what to draw on
+    // when it is not the file's own image (a DICOM frame at the window shown).
+    explicit AnnotationViewController(Media *media, QWidget *parent = nullptr, const QImage &image = QImage());
 
     Media *media() const { return m_media; }
     AnnotationPageView *pdfView() const { return m_pdfView; }
@@ -42,6 +44,7 @@ private:
     void loadImage();
 
     Media *m_media; // Not owned.
+    QImage m_image;
     AnnotationPageView *m_pdfView; // Owned (child).
 };
 

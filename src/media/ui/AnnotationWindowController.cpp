@@ -76,9 +76,9 @@ QIcon colorIcon(const QColor &color)
 
 } // namespace
 
-AnnotationWindowController::AnnotationWindowController(Media *media, QWidget *parent)
+AnnotationWindowController::AnnotationWindowController(Media *media, QWidget *parent, const QImage &image)
     : QMainWindow(parent)
-    , m_viewController(new AnnotationViewController(media, this))
+    , m_viewController(new AnnotationViewController(media, this, image))
 {
     setObjectName(QStringLiteral("annotationWindow"));
     setAttribute(Qt::WA_DeleteOnClose);

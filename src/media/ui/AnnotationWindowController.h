@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QMainWindow>
 
 class QAction;
@@ -22,7 +23,8 @@ public:
     static inline const QString frameAutosaveName = QStringLiteral("AnnotationWindow");
 
     // media: a record of the main context, not owned.
-    explicit AnnotationWindowController(Media *media, QWidget *parent = nullptr);
+    // image: what to draw on when it is not the file's own (see AnnotationViewController).
+    explicit AnnotationWindowController(Media *media, QWidget *parent = nullptr, const QImage &image = QImage());
     ~AnnotationWindowController() override;
 
     AnnotationViewController *viewController() const { return m_viewController; }

@@ -19,6 +19,7 @@
 #include "store/LibraryNotifications.h"
 #include "store/ManagedObjectContext.h"
 #include "store/Media.h"
+#include "store/MediaTypes.h"
 #include "util/ApplicationEventMonitor.h"
 #include "util/Log.h"
 #include "util/NotificationCenter.h"
@@ -318,7 +319,11 @@ void MediaWindowController::annotateImage()
     if (!media || displayViewController()->disableToggleFitToWindow())
         return;
     Log::info(LogArea::UI, QStringLiteral("Annotate image"));
-    auto *window = new AnnotationWindowController(media, this);
+    // A DICOM image is annotated as it is shown: its frame at the window chosen.
+    const QImage shown = MediaTypes::isDicom(MediaTypes::extensionOf(media->fileName()))
+                             ? displayViewController()->imageForEditing(media)
+                             : QImage();
+    auto *window = new AnnotationWindowController(media, this, shown);
     window->setWindowFlag(Qt::Window);
     m_annotationWindowController = window;
     window->show();

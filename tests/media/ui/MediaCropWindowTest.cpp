@@ -5,9 +5,13 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "media/AnnotationEditor.h"
 #include "media/ExternalEditor.h"
 #include "media/MediaEditFixture.h"
 #include "media/MediaFileWatcher.h"
+#include "media/ui/AnnotationPageView.h"
+#include "media/ui/AnnotationViewController.h"
+#include "media/ui/AnnotationWindowController.h"
 #include "media/ui/DisplayImageView.h"
 #include "media/ui/InteractiveView.h"
 #include "media/ui/MediaDisplayViewController.h"
@@ -150,6 +154,15 @@ TEST_F(MediaCropWindowTest, ADicomImageIsCroppedAtTheWindowShownIntoANewMedium)
     QKeyEvent lung(QEvent::KeyPress, Qt::Key_3, Qt::NoModifier);
     QApplication::sendEvent(surface(), &lung);
     ASSERT_EQ(display()->dicomWindow(), (DicomWindow{-600, 1500}));
+
+    // Annotate draws on the image as shown too.
+    m_window->annotateImage();
+    AnnotationWindowController *annotation = m_window->annotationWindowController();
+    ASSERT_NE(annotation, nullptr);
+    const QImage page = annotation->viewController()->pdfView()->editor().page().image();
+    ASSERT_EQ(page.size(), QSize(400, 300));
+    EXPECT_EQ(qGray(page.pixel(10, 10)), 128);
+    annotation->close();
 
     const QSizeF size = surface()->size();
     drag(QPointF(0, size.height()), QPointF(size.width() / 2, size.height() / 2));
