@@ -247,6 +247,9 @@ void MediaDisplayViewController::refreshMediaViews()
 {
     m_disableToggleFitToWindow = false;
     m_pendingImagePath.clear();
+    m_refreshedDicom.reset();
+    if (m_dicom)
+        m_refreshedDicom = ShownDicom{m_dicomPath, m_dicomWindow, m_dicomFrame};
     setDicom(nullptr);
 
     if (m_multipleFiles) {
@@ -343,6 +346,12 @@ void MediaDisplayViewController::showDecodedFile(const QString &path)
         m_imageView->setImage(decoded->image, decoded->originalSize, decoded->displayCopy);
         showImageView();
         setDicom(decoded->dicom);
+        m_dicomPath = m_dicom ? path : QString();
+        if (m_dicom && m_refreshedDicom && m_refreshedDicom->path == path) {
+            setDicomFrame(m_refreshedDicom->frame);
+            setDicomWindow(m_refreshedDicom->window);
+        }
+        m_refreshedDicom.reset();
         emit imageShown(m_media);
         return;
     }

@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "media/DicomRenderer.h"
 #include "media/MediaDisplayCursor.h"
@@ -195,6 +196,16 @@ private:
     std::shared_ptr<const DicomRenderer> m_dicom; // the displayable DICOM file shown, else null
     DicomWindow m_dicomWindow;
     int m_dicomFrame = 0;
+    // The file of the DICOM image shown; and, while the display refreshes,
+    // its window and frame, which the same file shown again keeps (after a
+    // crop adds a medium, say).
+    QString m_dicomPath;
+    struct ShownDicom {
+        QString path;
+        DicomWindow window;
+        int frame = 0;
+    };
+    std::optional<ShownDicom> m_refreshedDicom;
     DicomWindow m_windowDragStartWindow;
     QPointF m_windowDragStart;
     ScrollAccumulator m_frameScrollAccumulator;

@@ -179,4 +179,7 @@ TEST_F(MediaCropWindowTest, ADicomImageIsCroppedAtTheWindowShownIntoANewMedium)
     EXPECT_NEAR(cropped.width(), 200, 1);
     EXPECT_NEAR(cropped.height(), 150, 1);
     EXPECT_EQ(qGray(cropped.pixel(10, 10)), 128);
+    // The display, refreshed for the new medium, keeps the window it showed.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return display()->showsDicom(); }, 5000));
+    EXPECT_EQ(display()->dicomWindow(), (DicomWindow{-600, 1500}));
 }
