@@ -7,7 +7,7 @@ The study holds an axial series of SLICES images (512 x 512, 16-bit, in
 Hounsfield units through a rescale intercept, window 40/400), a one-image
 scout series and a secondary-capture dose page without a Burned In Annotation
 attribute (so the import warns about it). The patient's name, identifier and
-birth date are made up. Needs Debian's python3-pydicom (with numpy).
+birth date are made up. Needs Debian's python3-pydicom and python3-numpy.
 """
 import sys
 from pathlib import Path

@@ -19,7 +19,8 @@ packages=(
   weasyprint python3-markdown poppler-utils
 )
 if [[ "${1:-}" == "--with-display" ]]; then
-  packages+=(xvfb xauth xdotool imagemagick python3)
+  # python3-numpy: the synthetic DICOM study of the screenshots (scripts/dicom-phantom.py).
+  packages+=(xvfb xauth xdotool imagemagick python3 python3-numpy)
 fi
 
 missing=()
