@@ -81,15 +81,6 @@ protected:
         return values;
     }
 
-    static QStringList labelsOf(const Case *item)
-    {
-        QStringList labels;
-        for (const Tag *tag : item->tags())
-            labels.append(tag->label());
-        labels.sort();
-        return labels;
-    }
-
     int mediaRecordCount()
     {
         int records = 0;

@@ -87,6 +87,15 @@ protected:
         labels.sort();
         return labels;
     }
+    // The labels of a case's tags, sorted.
+    static QStringList labelsOf(const Case *item)
+    {
+        QStringList labels;
+        for (const Tag *tag : item->tags())
+            labels.append(tag->label());
+        labels.sort();
+        return labels;
+    }
 
     mutable QMutex m_progressMutex;
     std::vector<Progress> m_progress;

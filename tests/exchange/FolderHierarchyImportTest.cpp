@@ -53,15 +53,6 @@ protected:
         return found.value(0);
     }
 
-    static QStringList labelsOf(const Case *item)
-    {
-        QStringList labels;
-        for (const Tag *tag : item->tags())
-            labels.append(tag->label());
-        labels.sort();
-        return labels;
-    }
-
     static QStringList mediaNames(const Case *item)
     {
         QStringList names;
