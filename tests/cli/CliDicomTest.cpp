@@ -1,7 +1,10 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
 #include <gtest/gtest.h>
 
 #include "CliProcess.h"
@@ -139,6 +142,34 @@ TEST_F(CliDicomTest, ExportForTeachingWritesNothingIdentifyingAndRefusesAFileTha
     EXPECT_EQ(refused.exitCode, 3);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("ovalis-cli: refused: ") + stored)) << refused.err.toStdString();
     EXPECT_TRUE(refused.out.startsWith(QStringLiteral("Exported 3 DICOM files"))) << refused.out.toStdString();
+}
+
+TEST_F(CliDicomTest, AnImportKilledHalfWayTakesEachImageOnceWhenRunAgain)
+{
+    // Images large enough that the import is still writing when it is killed.
+    TestDicom large = m_image;
+    large.rows = 256;
+    large.columns = 256;
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("many"))));
+    constexpr int count = 400;
+    for (int n = 1; n <= count; ++n)
+        ASSERT_TRUE(large.instance(2, n).write(path(QStringLiteral("many/%1.dcm").arg(n))));
+
+    QProcess import;
+    test::startCli(import, library() + QStringList{QStringLiteral("import-dicom"), path(QStringLiteral("many"))}, m_home.path());
+    ASSERT_TRUE(import.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedFiles().size() >= 250 || import.state() == QProcess::NotRunning; }, 60000));
+    ASSERT_EQ(import.state(), QProcess::Running) << "the import ended before it could be killed";
+    ::kill(pid_t(import.processId()), SIGKILL);
+    ASSERT_TRUE(import.waitForFinished(10000));
+
+    const auto again = runCli(library() + QStringList{QStringLiteral("import-dicom"), path(QStringLiteral("many"))}, m_home.path());
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    // Some of the images were saved before the kill and are not taken again.
+    EXPECT_FALSE(again.out.contains(QStringLiteral("; 0 already in the library"))) << again.out.toStdString();
+    const auto stats = runCli(library() + QStringList{QStringLiteral("stats")}, m_home.path());
+    EXPECT_TRUE(stats.out.contains(QStringLiteral("Cases: 1\n"))) << stats.out.toStdString();
+    EXPECT_TRUE(stats.out.contains(QStringLiteral("Media: %1\n").arg(count))) << stats.out.toStdString();
 }
 
 } // namespace
