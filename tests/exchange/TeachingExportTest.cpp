@@ -134,14 +134,5 @@ TEST_F(TeachingExportTest, WritesCheckedDicomRendersAndACaseWithoutTheIdentity)
     EXPECT_EQ(entries(m_export.path()), (QStringList{"Case 001", "Case 002"}));
 }
 
-TEST_F(TeachingExportTest, ACaseWithoutDatesOrSexLeavesThemOut)
-{
-    Case *item = newCase(QStringLiteral("ZZID1"), QStringLiteral("Unknown age"));
-    const QJsonObject document = TeachingExport::caseDocument(item);
-    EXPECT_FALSE(document.contains(QStringLiteral("age")));
-    EXPECT_FALSE(document.contains(QStringLiteral("sex")));
-    EXPECT_FALSE(QJsonDocument(document).toJson().contains("ZZID1"));
-}
-
 } // namespace
 } // namespace ovalis::test
