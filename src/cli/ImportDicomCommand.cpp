@@ -83,8 +83,24 @@ int runImportDicom(const QString &library, const QStringList &arguments, bool ve
     if (!open(stack))
         return 2;
     const DicomScanResult scan = DicomScanner::scan(paths);
-    if (scan.imageCount() == 0 && scan.unreadable.isEmpty())
-        return fail(QStringLiteral("no DICOM images in %1").arg(paths.join(QStringLiteral(", "))), 3);
+    // What was passed over, also when nothing is left to import.
+    const auto listPassedOver = [&] {
+        if (!verbose)
+            return;
+        for (const QString &path : scan.notDicom)
+            out() << "Not DICOM: " << path << Qt::endl;
+        for (const QString &path : scan.notImages)
+            out() << "Not an image: " << path << Qt::endl;
+    };
+    if (scan.imageCount() == 0 && scan.unreadable.isEmpty()) {
+        listPassedOver();
+        return fail(QStringLiteral("no DICOM images in %1 (%2 not DICOM, %3 DICOM but not images%4)")
+                        .arg(paths.join(QStringLiteral(", ")))
+                        .arg(scan.notDicom.size())
+                        .arg(scan.notImages.size())
+                        .arg(verbose ? QString() : QStringLiteral("; --verbose lists them")),
+                    3);
+    }
 
     DicomImportChoices choices;
     if (parser.isSet(caseOption)) {
@@ -114,12 +130,7 @@ int runImportDicom(const QString &library, const QStringList &arguments, bool ve
         return fail(QStringLiteral("the imported cases could not be saved"), 3);
     out() << "Imported " << summary.imagesImported << " images into " << summary.casesCreated << " new cases; "
           << summary.duplicates << " already in the library" << Qt::endl;
-    if (verbose) {
-        for (const QString &path : scan.notDicom)
-            out() << "Not DICOM: " << path << Qt::endl;
-        for (const QString &path : scan.notImages)
-            out() << "Not an image: " << path << Qt::endl;
-    }
+    listPassedOver();
     const QStringList failures = scan.unreadable + summary.failed;
     for (const QString &failure : failures)
         err() << "ovalis-cli: could not import " << failure << Qt::endl;

@@ -114,6 +114,13 @@ TEST_F(CliDicomTest, SeriesAndCaseOptionsChooseWhatIsImportedWhere)
     EXPECT_EQ(storedFiles().size(), 4);
     const auto missing = runCli(library() + QStringList{QStringLiteral("import-dicom"), path(QStringLiteral("nowhere"))}, m_home.path());
     EXPECT_EQ(missing.exitCode, 3);
+    // Nothing to import: --verbose still says what was passed over.
+    const auto nothing = runCli(library() + QStringList{QStringLiteral("import-dicom"), QStringLiteral("--verbose"),
+                                                        path(QStringLiteral("in/fake.dcm"))},
+                                m_home.path());
+    EXPECT_EQ(nothing.exitCode, 3);
+    EXPECT_TRUE(nothing.out.contains(QStringLiteral("Not DICOM: ") + path(QStringLiteral("in/fake.dcm")))) << nothing.out.toStdString();
+    EXPECT_TRUE(nothing.err.contains(QStringLiteral("1 not DICOM"))) << nothing.err.toStdString();
 }
 
 TEST_F(CliDicomTest, ExportForTeachingWritesNothingIdentifyingAndRefusesAFileThatLostItsDeidentification)
